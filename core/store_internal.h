@@ -1,0 +1,137 @@
+// Internal tools of the account store, shared by the store, the document, inventory and import code.
+//
+// Every value that comes from a record, a file, the cloud or the user reaches SQL through these
+// bindings, never spliced into the text. A Statement or a Transaction holds the store mutex for its
+// whole life, so the connection cannot be closed or replaced under it and no other thread's
+// statements can slip into an open transaction.
+#pragma once
+
+#include "core/Core.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace store {
+
+inline constexpr const char* kSchemaVersion = "221101";
+
+// The seven CREATE TABLE statements, as one text.
+const char* schema_text();
+// CREATE INDEX IF NOT EXISTS statements, one per text, run after the schema.
+const std::vector<std::string>& index_texts();
+// The settings rows of a new database, in the order they are inserted: section key and JSON text.
+std::vector<std::pair<std::string, std::string>> default_settings(Core& core);
+
+// UTF-16 form of a UTF-8 text; a malformed sequence becomes U+FFFD.
+std::u16string utf16_from_utf8(std::string_view text);
+
+// A value for a LIKE pattern used with ESCAPE '\': '%', '_' and '\' are escaped.
+std::string like_escaped(std::string_view value);
+
+// A table or column name as an SQL identifier, in double quotes.
+std::string quoted_identifier(std::string_view name);
+
+// One row of the current statement in the shape of Core::query: TEXT as a string, INTEGER and FLOAT as
+// a double, NULL as null, BLOB left out; a later column replaces an earlier one of the same name. With
+// wide_name, a TEXT column called `name` also gives `wname`, its UTF-16 form.
+json11::Json::object row_of(sqlite3_stmt* stmt, bool wide_name);
+
+// A prepared statement on the current connection. Parameters count from 1; a named parameter is
+// given with its prefix (":name", "@name", "$name") or without it (":" is then assumed). On a closed
+// store or an SQL text that does not prepare, every call does nothing and the statement yields no
+// rows.
+class Statement {
+public:
+    Statement(Core& core, std::string_view sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // True when the text prepared.
+    bool ok() const { return stmt_ != nullptr; }
+
+    // A JSON value binds by its kind: a string as text, a number as an integer when it is whole and
+    // fits 64 bits (otherwise as a double), a boolean as 1 or 0, null as NULL, a wide string as text,
+    // an array or object as its JSON text.
+    Statement& bind(int index, const json11::Json& value);
+    Statement& bind(int index, std::string_view text);
+    Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
+    Statement& bind(int index, const char* text) { return bind(index, std::string_view(text)); }
+    Statement& bind(int index, std::int64_t value);
+    Statement& bind(int index, int value) { return bind(index, static_cast<std::int64_t>(value)); }
+    Statement& bind(int index, double value);
+    Statement& bind(int index, bool value) { return bind(index, static_cast<std::int64_t>(value ? 1 : 0)); }
+    Statement& bind(int index, std::nullptr_t);
+    template <class T>
+    Statement& bind(std::string_view name, T&& value) {
+        return bind(parameter_index(name), std::forward<T>(value));
+    }
+    // Binds the values to the parameters 1, 2, ... in order.
+    Statement& bind_all(std::initializer_list<json11::Json> values);
+    // 0 when the statement has no parameter of that name.
+    int parameter_index(std::string_view name) const;
+
+    // Steps once: true when a row is ready.
+    bool step();
+    // The current row (after step() gave true).
+    json11::Json::object row(bool wide_name = false) const;
+    // Steps through every remaining row.
+    std::vector<json11::Json::object> rows(bool wide_name = false);
+    // Runs the statement to its end: true when it finished without error.
+    bool run();
+    // Makes the statement ready to run again, with its bindings cleared.
+    void reset();
+
+    // Typed reads of the current row's columns, counted from 0.
+    int column_count() const;
+    bool column_is_null(int column) const;
+    std::int64_t column_int64(int column) const;
+    double column_double(int column) const;
+    std::string column_text(int column) const;
+
+    // The result code of the last prepare or step.
+    int result() const { return rc_; }
+    sqlite3_stmt* handle() const { return stmt_; }
+
+private:
+    std::unique_lock<std::recursive_mutex> lock_;
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+// Rows of one statement with bound values, in the shape of Core::query.
+std::vector<json11::Json::object> rows(Core& core, std::string_view sql, std::initializer_list<json11::Json> values = {});
+// Runs one statement with bound values; true when it finished without error.
+bool run(Core& core, std::string_view sql, std::initializer_list<json11::Json> values = {});
+
+// One transaction on the store: BEGIN IMMEDIATE when none is open, a SAVEPOINT inside an open one.
+// Holds the store mutex until it ends; rolls back unless committed. A transaction begun on a closed
+// store (or that could not begin) is inactive and commits nothing.
+class Transaction {
+public:
+    explicit Transaction(Core& core);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    bool active() const { return open_; }
+    // True when the work is kept: committed, or for a savepoint released into the enclosing transaction.
+    bool commit();
+    void rollback();
+
+private:
+    Core& core_;
+    std::unique_lock<std::recursive_mutex> lock_;
+    sqlite3* db_ = nullptr;
+    bool nested_ = false;
+    bool open_ = false;
+};
+
+}  // namespace store
