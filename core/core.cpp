@@ -74,7 +74,7 @@ Core::Core(std::string data_folder_, std::string app_folder_, std::map<std::stri
 
     struct stat st;
     if (stat(data_folder.c_str(), &st) != 0) {
-        if (mkdir(data_folder.c_str(), 0777) != 0) return;  // no folder: no account at all
+        if (mkdir(data_folder.c_str(), 0700) != 0) return;  // no folder: no account at all
     }
     current_account = "DEMO";
     choose_current_account();

@@ -298,25 +298,31 @@ Transaction::Transaction(Core& core) : core_(core), lock_(core.store_mutex), db_
 Transaction::~Transaction() { rollback(); }
 
 bool Transaction::commit() {
-    if (!open_) return false;
+    bool kept = false;
+    if (open_ && core_.db == db_) {
+        if (nested_) {
+            kept = exec(db_, "RELEASE tavrin_store") == SQLITE_OK;
+        } else {
+            kept = exec(db_, "COMMIT") == SQLITE_OK;
+            if (!kept && !sqlite3_get_autocommit(db_)) exec(db_, "ROLLBACK");
+        }
+    }
     open_ = false;
-    if (core_.db != db_) return false;
-    if (nested_) return exec(db_, "RELEASE tavrin_store") == SQLITE_OK;
-    if (exec(db_, "COMMIT") == SQLITE_OK) return true;
-    if (!sqlite3_get_autocommit(db_)) exec(db_, "ROLLBACK");
-    return false;
+    if (lock_.owns_lock()) lock_.unlock();
+    return kept;
 }
 
 void Transaction::rollback() {
-    if (!open_) return;
-    open_ = false;
-    if (core_.db != db_) return;
-    if (nested_) {
-        exec(db_, "ROLLBACK TO tavrin_store");
-        exec(db_, "RELEASE tavrin_store");
-    } else if (!sqlite3_get_autocommit(db_)) {
-        exec(db_, "ROLLBACK");
+    if (open_ && core_.db == db_) {
+        if (nested_) {
+            exec(db_, "ROLLBACK TO tavrin_store");
+            exec(db_, "RELEASE tavrin_store");
+        } else if (!sqlite3_get_autocommit(db_)) {
+            exec(db_, "ROLLBACK");
+        }
     }
+    open_ = false;
+    if (lock_.owns_lock()) lock_.unlock();
 }
 
 }  // namespace store

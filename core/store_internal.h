@@ -122,6 +122,7 @@ public:
     Transaction& operator=(const Transaction&) = delete;
 
     bool active() const { return open_; }
+    // Both end the transaction and let go of the store mutex.
     // True when the work is kept: committed, or for a savepoint released into the enclosing transaction.
     bool commit();
     void rollback();

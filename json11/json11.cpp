@@ -83,9 +83,9 @@ void dump_string(const std::string& text, std::string& out) {
     out += '"';
 }
 
-// "%.17g" for a double 1e-4 <= |v| < 1e16, the range of amounts and quantities, done with exact integer
-// arithmetic: about five times faster than the general conversion. Writes to buf and returns the end, or
-// nullptr outside that range.
+// "%.17g" for a double with 1e-4 <= |v| < 1e16, the range of amounts and quantities, done with exact
+// integer arithmetic: several times faster than the general conversion. Writes to buf and returns the end,
+// or nullptr outside that range.
 char* format_fixed_17g(double v, char* buf) {
     const double a = std::fabs(v);
     if (!(a >= 1e-4 && a < 1e16))
@@ -95,36 +95,42 @@ char* format_fixed_17g(double v, char* buf) {
     const std::uint64_t mantissa = (bits & ((std::uint64_t(1) << 52) - 1)) | (std::uint64_t(1) << 52);
     const int exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1075; // a = mantissa * 2^exponent
 
-    static const double powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,  1e3,  1e4,  1e5,
-                                    1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    int x = -4; // decimal exponent of the first digit
-    while (x < 15 && a >= powers[x + 5])
+    static const double powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
+                                    1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+    // Decimal exponent of the first digit: log10(2) times the binary one, then one step up if needed.
+    int x = static_cast<int>(std::floor((exponent + 52) * 0.30102999566398120));
+    if (x < -4)
+        x = -4;
+    if (x < 15 && a >= powers[x + 5])
         ++x;
 
     typedef unsigned __int128 u128;
-    const std::uint64_t low = 10000000000000000ULL; // 1e16: 17 digits are [1e16, 1e17)
+    static const u128 scale[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL,
+                                 100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL,
+                                 1000000000000ULL, 10000000000000ULL, 100000000000000ULL,
+                                 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
+                                 1000000000000000000ULL, 10000000000000000000ULL,
+                                 u128(10000000000000000000ULL) * 10, u128(10000000000000000000ULL) * 100};
+    const std::uint64_t low = 10000000000000000ULL; // 17 digits lie in [1e16, 1e17)
     const std::uint64_t high = 100000000000000000ULL;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    std::uint64_t digits = 0;
+    for (int attempt = 0;; ++attempt) {
         const int k = 16 - x; // a * 10^k has 17 digits before the point
-        if (k < 0 || k > 21)
+        if (attempt == 3 || k < 0 || k > 21)
             return nullptr;
-        u128 scaled = mantissa;
-        for (int j = 0; j < k; ++j)
-            scaled *= 10;
+        const u128 scaled = mantissa * scale[k];
         u128 whole;
         bool round_up = false;
         if (exponent >= 0) {
             whole = scaled << exponent;
         } else {
-            const int shift = -exponent;
-            if (shift >= 127)
-                return nullptr;
+            const int shift = -exponent; // at most 66 in this range
             whole = scaled >> shift;
             const u128 rest = scaled & ((u128(1) << shift) - 1);
             const u128 half = u128(1) << (shift - 1);
             round_up = rest > half || (rest == half && (whole & 1)); // ties to even, as printf does
         }
-        // The power-of-ten table is itself rounded, so the first guess of x may be one off.
+        // The estimate of x may be one off (log estimate, rounded table): try the neighbour.
         if (whole >= high) {
             ++x;
             continue;
@@ -133,43 +139,49 @@ char* format_fixed_17g(double v, char* buf) {
             --x;
             continue;
         }
-        std::uint64_t digits = static_cast<std::uint64_t>(whole) + (round_up ? 1 : 0);
-        if (digits == high) { // rounding carried into an 18th digit
-            digits = low;
-            ++x;
-        }
-        if (x < -4 || x > 16) // "%.17g" would use the exponent form
-            return nullptr;
-        char d[17];
-        for (int j = 16; j >= 0; --j) {
-            d[j] = static_cast<char>('0' + digits % 10);
-            digits /= 10;
-        }
-        int n = 17;
-        while (n > 1 && d[n - 1] == '0')
-            --n;
-        char* p = buf;
-        if (v < 0)
-            *p++ = '-';
-        if (x >= 0) {
-            std::memcpy(p, d, static_cast<std::size_t>(x + 1));
-            p += x + 1;
-            if (n > x + 1) {
-                *p++ = '.';
-                std::memcpy(p, d + x + 1, static_cast<std::size_t>(n - x - 1));
-                p += n - x - 1;
-            }
-        } else {
-            *p++ = '0';
-            *p++ = '.';
-            for (int j = -1; j > x; --j)
-                *p++ = '0';
-            std::memcpy(p, d, static_cast<std::size_t>(n));
-            p += n;
-        }
-        return p;
+        digits = static_cast<std::uint64_t>(whole) + (round_up ? 1 : 0);
+        break;
     }
-    return nullptr;
+    if (digits == high) { // rounding carried into an 18th digit
+        digits = low;
+        ++x;
+    }
+    if (x < -4 || x > 16) // "%.17g" would use the exponent form
+        return nullptr;
+
+    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                "8081828384858687888990919293949596979899";
+    char d[18];
+    for (int j = 16; j >= 1; j -= 2) {
+        std::memcpy(d + j - 1, pairs + 2 * (digits % 100), 2);
+        digits /= 100;
+    }
+    d[0] = static_cast<char>('0' + digits);
+    int n = 17;
+    while (d[n - 1] == '0') // the first digit is never 0
+        --n;
+
+    char* p = buf;
+    if (v < 0)
+        *p++ = '-';
+    if (x >= 0) {
+        std::memcpy(p, d, static_cast<std::size_t>(x + 1));
+        p += x + 1;
+        if (n > x + 1) {
+            *p++ = '.';
+            std::memcpy(p, d + x + 1, static_cast<std::size_t>(n - x - 1));
+            p += n - x - 1;
+        }
+    } else {
+        *p++ = '0';
+        *p++ = '.';
+        for (int j = -1; j > x; --j)
+            *p++ = '0';
+        std::memcpy(p, d, static_cast<std::size_t>(n));
+        p += n;
+    }
+    return p;
 }
 
 } // namespace
@@ -360,24 +372,50 @@ protected:
 
 namespace {
 
+// Payloads of null, true, false and of the integers most records hold (counts, rates, flags). The values
+// hand them out through pointers that own no count: copying or dropping them touches no shared counter, and
+// they live until the program ends.
+const int small_int_min = -128;
+const int small_int_max = 1023;
+
+std::shared_ptr<const JsonValue> unowned(const JsonValue* payload) {
+    return std::shared_ptr<const JsonValue>(std::shared_ptr<const JsonValue>(), payload);
+}
+
 struct Statics {
-    const std::shared_ptr<const JsonValue> null = std::make_shared<JsonNull>();
-    const std::shared_ptr<const JsonValue> t = std::make_shared<JsonBoolean>(true);
-    const std::shared_ptr<const JsonValue> f = std::make_shared<JsonBoolean>(false);
+    const JsonNull null_value;
+    const JsonBoolean true_value{true};
+    const JsonBoolean false_value{false};
+    std::vector<JsonInt> small_ints;
+    const std::shared_ptr<const JsonValue> null = unowned(&null_value);
+    const std::shared_ptr<const JsonValue> t = unowned(&true_value);
+    const std::shared_ptr<const JsonValue> f = unowned(&false_value);
     const std::string empty_string;
     const std::u16string empty_wstring;
     const Json::array empty_vector;
     const Json::object empty_map;
+
+    Statics() {
+        small_ints.reserve(small_int_max - small_int_min + 1);
+        for (int value = small_int_min; value <= small_int_max; ++value)
+            small_ints.emplace_back(value);
+    }
 };
 
 const Statics& statics() {
-    static const Statics s{};
+    static const Statics s;
     return s;
 }
 
 const Json& static_null() {
     static const Json null_value;
     return null_value;
+}
+
+std::shared_ptr<const JsonValue> make_int(int value) {
+    if (value >= small_int_min && value <= small_int_max)
+        return unowned(&statics().small_ints[static_cast<std::size_t>(value - small_int_min)]);
+    return std::make_shared<JsonInt>(value);
 }
 
 } // namespace
@@ -404,10 +442,12 @@ const Json& JsonObject::operator[](const std::string& key) const {
 // ---------------------------------------------------------------------------------------------------------
 // Json
 
+const std::shared_ptr<const JsonValue>& Json::null_payload() noexcept { return statics().null; }
+
 Json::Json() noexcept : m_ptr(statics().null) {}
 Json::Json(std::nullptr_t) noexcept : m_ptr(statics().null) {}
 Json::Json(double value) : m_ptr(std::make_shared<JsonDouble>(value)) {}
-Json::Json(int value) : m_ptr(std::make_shared<JsonInt>(value)) {}
+Json::Json(int value) : m_ptr(make_int(value)) {}
 Json::Json(bool value) : m_ptr(value ? statics().t : statics().f) {}
 Json::Json(const std::string& value) : m_ptr(std::make_shared<JsonString>(value)) {}
 Json::Json(std::string&& value) : m_ptr(std::make_shared<JsonString>(std::move(value))) {}
@@ -758,19 +798,22 @@ public:
         return Json(std::move(data));
     }
 
+    // Elements of the arrays being read, innermost last: each array is made once at its final size.
+    std::vector<Json> pending_elements;
+
     Json parse_array(int depth) {
-        Json::array data;
         char ch = get_next_token();
         if (failed)
             return Json();
         if (ch == ']')
-            return Json(std::move(data));
+            return Json(Json::array());
+        const std::size_t base = pending_elements.size();
         while (true) {
             --i; // the element parser reads the token again
             Json value = parse_json(depth + 1);
             if (failed)
                 return Json();
-            data.push_back(std::move(value));
+            pending_elements.push_back(std::move(value));
             ch = get_next_token();
             if (ch == ']')
                 break;
@@ -780,6 +823,9 @@ public:
             if (failed)
                 return Json();
         }
+        const auto first = pending_elements.begin() + static_cast<std::ptrdiff_t>(base);
+        Json::array data(std::make_move_iterator(first), std::make_move_iterator(pending_elements.end()));
+        pending_elements.erase(first, pending_elements.end());
         return Json(std::move(data));
     }
 };

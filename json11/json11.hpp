@@ -44,6 +44,19 @@ public:
     Json(void*) = delete;
     Json(const void*) = delete;
 
+    // Copying shares the payload. A value moved from is null, never empty.
+    Json(const Json&) = default;
+    Json& operator=(const Json&) = default;
+    Json(Json&& other) noexcept : m_ptr(std::move(other.m_ptr)) { other.m_ptr = null_payload(); }
+    Json& operator=(Json&& other) noexcept {
+        if (this != &other) {
+            m_ptr = std::move(other.m_ptr);
+            other.m_ptr = null_payload();
+        }
+        return *this;
+    }
+    ~Json() = default;
+
     Type type() const;
 
     bool is_null() const { return type() == NUL; }
@@ -88,9 +101,8 @@ public:
     bool operator>=(const Json& other) const { return !(*this < other); }
 
 private:
-    explicit Json(std::shared_ptr<const JsonValue> payload) noexcept : m_ptr(std::move(payload)) {}
-    friend class JsonParser;
-    friend struct JsonAccess;
+    // The shared null payload; it holds no count, so taking it costs no atomic operation.
+    static const std::shared_ptr<const JsonValue>& null_payload() noexcept;
 
     std::shared_ptr<const JsonValue> m_ptr;
 };
@@ -101,7 +113,6 @@ protected:
     friend class Json;
     friend class JsonInt;
     friend class JsonDouble;
-    friend struct JsonAccess;
 
     virtual Json::Type type() const = 0;
     virtual bool equals(const JsonValue* other) const = 0;

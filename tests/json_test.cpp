@@ -126,6 +126,23 @@ TEST(JsonValue, KindsAndAccessors) {
     // Moving text in keeps it whole.
     std::string long_text(1000, 'x');
     EXPECT_EQ(Json(std::move(long_text)).string_value().size(), 1000u);
+    EXPECT_EQ(Json(static_cast<const char*>(nullptr)).type(), Json::STRING);
+
+    // A value moved from is a usable null, not an empty pointer.
+    Json source = Json::array{1, 2};
+    Json target = std::move(source);
+    EXPECT_TRUE(source.is_null());
+    EXPECT_EQ(source.dump(), "null");
+    EXPECT_TRUE(source["x"][0].is_null());
+    EXPECT_EQ(source, Json());
+    EXPECT_EQ(target.array_items().size(), 2u);
+    Json assigned;
+    assigned = std::move(target);
+    EXPECT_TRUE(target.is_null());
+    EXPECT_EQ(assigned.dump(), "[1, 2]");
+    Json& same = assigned;
+    assigned = std::move(same);
+    EXPECT_EQ(assigned.dump(), "[1, 2]");
 }
 
 TEST(JsonValue, IntValueOfDoublesSaturates) {
@@ -219,6 +236,13 @@ TEST(JsonWriter, NumbersAsText) {
     EXPECT_EQ(Json(INT_MIN).dump(), "-2147483648");
     EXPECT_EQ(Json(INT_MAX).dump(), "2147483647");
     EXPECT_EQ(Json(0).dump(), "0");
+    for (int value : {-129, -128, -1, 1, 27, 1023, 1024, 1000000}) {
+        EXPECT_EQ(Json(value).dump(), std::to_string(value));
+        EXPECT_EQ(Json(value).int_value(), value);
+        EXPECT_EQ(Json(value), Json(static_cast<double>(value)));
+        EXPECT_EQ(Json::parse(std::to_string(value)), Json(value));
+        EXPECT_TRUE(Json(value - 1) < Json(value));
+    }
 
     // The double 2.0 comes back as an integer-held number that still equals it.
     const Json back = Json::parse(Json(2.0).dump());
@@ -360,6 +384,8 @@ TEST(JsonReader, ValuesAndRoundTrips) {
     EXPECT_EQ(parse_ok("-0.0").dump(), "-0");
     EXPECT_EQ(parse_ok("0").int_value(), 0);
 
+    EXPECT_EQ(parse_ok("[[1,[2,3]],[4],[],[[[]]],5]").dump(), "[[1, [2, 3]], [4], [], [[[]]], 5]");
+    EXPECT_EQ(parse_ok(R"({"a":[{"b":[1,2]},[3]],"c":[]})").dump(), R"({"a": [{"b": [1, 2]}, [3]], "c": []})");
     EXPECT_EQ(parse_ok(R"({"a":1,"a":2})")["a"].int_value(), 2);
     EXPECT_EQ(parse_ok(R"({"b":1,"a":2,"c":3})").dump(), R"({"a": 2, "b": 1, "c": 3})");
     EXPECT_EQ(parse_ok(R"("a/b")"), parse_ok(R"("a\/b")"));
