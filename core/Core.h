@@ -153,6 +153,42 @@ std::size_t base64_decode(std::size_t length, char* bytes);
 std::string decrypt_exchange_token(std::string token, std::string key, std::string* error = nullptr);
 
 // ---------------------------------------------------------------------------------------------
+// Tax-authority requests
+// ---------------------------------------------------------------------------------------------
+
+// Sends one operation ("tokenExchange", "queryTaxpayer", ...) to the tax authority: `body` (XML
+// whose values the caller has escaped) wrapped in the signed envelope whose root is `request_element`.
+// Read from `credentials` (strings): "nav_number_formatted" (the request id; otherwise a fresh
+// "RID_" id), "request_signature_extra", "nav_xml_alairokulcs", "supplier_identifier_number",
+// "nav_user_pwd", "nav_user_id". The result is http_request's: {"xml": reply}, with an empty reply
+// (or null) when nothing came back.
+json11::Json nav_request(std::string body, std::string request_element, std::string operation,
+                         json11::Json::object credentials);
+// The text of the first element whose name ends in `tag` and whose content is text (no child
+// element, not empty), entities decoded; empty text when there is none.
+std::string xml_tag_value(std::string xml, std::string tag);
+// The requestSignature: SHA3-512 of request id + the request time as UTC "%Y%m%d%H%M%S" + signing
+// key + the per-operation extra (the invoice hashes of a submission).
+std::string nav_request_signature(const std::string& request_id, std::time_t request_time,
+                                  const std::string& signing_key, const std::string& extra);
+
+// ---------------------------------------------------------------------------------------------
+// Invoice data checks
+// ---------------------------------------------------------------------------------------------
+
+// True for a cancelling (storno) invoice: a net total below zero and a non-empty text in the
+// document's "reference_recordName".
+bool is_cancelling_invoice(double net_total, const json11::Json::object& document);
+// libxml2's error handler: the formatted message (at most 255 bytes) goes into the std::string that
+// `context` points to, or, when it is null, becomes the last XML error.
+void collect_xml_error(void* context, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The message of the last failed validation (or of a libxml2 report outside one), process-wide.
+std::string last_xml_error();
+// The Hungarian explanation of each invoice element a validation or server message names, one per
+// line; the text itself when it names none.
+std::string nav_error_text(std::string text);
+
+// ---------------------------------------------------------------------------------------------
 // Document logic types
 // ---------------------------------------------------------------------------------------------
 
@@ -206,6 +242,16 @@ public:
     std::string formatted_address(bool single_line, std::map<std::string, std::string> fields);
     std::string formatted_date(std::string date, std::string tmpl);
 
+    // --- list views -------------------------------------------------------------------------
+    // The list page of a kind ("clients", "items", "inventory", "overdue", a document type, or the
+    // master-data view "client|TYPE" / "item|TYPE" of master_record_name). Fills list_page,
+    // list_count, list_summary and list_rows; page_delta -100 only fills list_rows (every row) and
+    // list_summary and returns an empty text.
+    std::string list_html(int page_delta, std::string list_type, json11::Json::object filter, std::string search,
+                          std::string master_record_name);
+    // The six-week month grid of the tasks (rows of the task list), month 1 to 12.
+    std::string calendar_html(int year, unsigned short month, std::vector<json11::Json> tasks);
+
     // --- store ------------------------------------------------------------------------------
     void open_database();
     std::vector<json11::Json::object> query(std::string sql);
@@ -246,6 +292,19 @@ public:
     std::string last_purchase_price_text(std::string item_record_name);
     std::string stock_quantity_text(std::string item_record_name);
 
+    // --- imports ----------------------------------------------------------------------------
+    // Clients (10 columns) and items (8 columns) from semicolon-separated UTF-8 files; lines of the
+    // wrong shape, with unknown settings values or duplicating a stored record are skipped. Rows are
+    // written in transactions of 100; `on_done` gets the number of rows written, once, on the
+    // calling thread, before the call returns.
+    void import_clients(std::string path, std::function<void(int)> on_done);
+    void import_items(std::string path, std::function<void(int)> on_done);
+    // Archived invoices with the clients and items they name, from the first line of an import file
+    // (one JSON array). mode: 0 all, 1 clients, 2 items, 3 clients and items, 4 invoices and
+    // clients, 5 invoices and items; any other value writes nothing. `on_done` gets the number of
+    // invoices in the file, once, on the calling thread.
+    void import_invoices(std::string path, int mode, std::function<void(int)> on_done);
+
     // --- network --------------------------------------------------------------------------
 
     // A request to the account's private cloud database; `done` gets the reply unchanged.
@@ -261,7 +320,90 @@ public:
     void on_update_info(const std::string& running_version, const std::function<void(std::string)>& done);
     void on_update_downloaded(const std::vector<std::string>& lines, const std::function<void(std::string)>& done);
 
+    // --- invoice data and submission -------------------------------------------------------
+
+    // The tax authority's InvoiceData document (version 3.0) of an invoice and its lines, every value
+    // XML-escaped; a non-empty `pdf_base64` rides along as additional invoice data. In the DEMO
+    // account the text "ok^1234567890".
+    std::string nav_invoice_data_xml(std::vector<json11::Json> lines, json11::Json::object document,
+                                     std::string pdf_base64);
+    // The folder of the schema files: TAVRIN_SCHEMA_DIR, else the folder "nav/" beside the program.
+    std::string nav_schema_folder();
+    // True when `xml` is a well-formed document valid against the invoice data schema (the file
+    // "invoiceData" of the schema folder). On failure `error`, when given, gets libxml2's last message
+    // of this validation (never empty); last_xml_error() holds it too.
+    bool validate_invoice_xml(std::string xml, std::string* error = nullptr);
+    // Reports an invoice to the tax authority as a new (CREATE) or cancelling (STORNO) invoice:
+    // "ok^" + the transaction id, "ok^1234567890" in the DEMO account, the validation message when the
+    // data is not valid (nothing sent), the server's message when it refused, else "NO_INTERNET".
+    // Neither the document nor the settings change; the caller stores the transaction id.
+    std::string nav_send_invoice(std::vector<json11::Json> lines, json11::Json::object document);
+    // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
+    // 2013 invoice export schema. Returns the number of invoices written; 0 when the range holds none
+    // (no file is created or changed); -1 when the file could not be written (it is left as it was).
+    int nav_export_xml(json11::Json filter, std::string path);
+    // Posts the invoice data with the PDF at `pdf_path` embedded to the accounting service's document
+    // pool; the reply body as received, empty when nothing came back (or nothing could be sent).
+    std::string cashbook_upload(std::vector<json11::Json> lines, json11::Json::object document, std::string token,
+                                std::string pdf_path);
+
+    // --- tax authority ----------------------------------------------------------------------
+
+    // Looks a taxpayer up by tax number. `done` is called once, before the call returns: with null
+    // when nothing could be asked (a tax number or the supplier's tax number under 8 characters, no
+    // NAV user or password), an empty object when no taxpayer came back (no answer, an error reply,
+    // not registered), else {"name", "identifierNumber", "postcode", "city", "street"}.
+    void nav_query_taxpayer(std::string tax_number, JsonCallback done);
+    // Asks the processing result of the newest (at most 10) invoices whose NAV status is still open
+    // and stores a final one ("DONE"/"ABORTED" + the first validation result code) on each, marked
+    // for sync. `done` gets false when the NAV credentials are incomplete or no invoice was open.
+    void nav_query_transaction_status(std::function<void(bool)> done);
+
+    // --- sync -------------------------------------------------------------------------------
+
+    // The payload texts of one upload by (record type, record name); a deletion has the type "".
+    using SentRecords = std::map<std::pair<std::string, std::string>, std::string>;
+
+    // One pass over the current account's zone: its changes downloaded and applied, the unsynced rows
+    // and tombstones uploaded, and the changes downloaded once more. One pass runs at a time; `done`
+    // gets null when nothing went up (at once for "DEMO"), else the closing download's last reply.
+    void sync_start(JsonCallback done);
+    // Downloads a zone's changes page by page from the entry {zoneID[, syncToken]}, applies them and
+    // stores the newest change token; `done` gets the last reply (an error reply or null when the
+    // download failed, the stored token being kept then).
+    void fetch_zone_changes(json11::Json::object zone, JsonCallback done);
+    // Applies the records of downloaded change pages in one transaction; with `last`, also the client
+    // repairs and the newest change token. False when a write failed (nothing of these pages is kept).
+    bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
+    // Sends up to 200 unsynced rows and tombstones in one request; `done` gets null at once when there
+    // is nothing to send.
+    void upload_unsynced(const JsonCallback& done);
+    // Marks what the upload reply confirms (a row only while it still holds what was sent), removes
+    // the confirmed deletions, then runs the closing download, which ends with `done`.
+    void apply_modify_result(json11::Json reply, const SentRecords& sent, const JsonCallback& done);
+
+    // Reads the accounts record and brings the machine in line with it: the local accounts list, a
+    // first start when the cloud has no accounts, the sample company when the open account is gone,
+    // else the open account's changes downloaded.
+    void fetch_cloud_settings(JsonCallback done);
+    void on_cloud_settings(json11::Json answer, const JsonCallback& done);
+    void save_cloud_settings(json11::Json answer, const JsonCallback& done);
+    void on_cloud_settings_saved(json11::Json answer, const JsonCallback& done);
+
 private:
+    // --- sync internals -----------------------------------------------------------------------
+    // Held for a whole pass (and for the accounts record), so passes never overlap and the change
+    // token only moves forward. Taken before the store mutex: never start a pass inside a store
+    // transaction.
+    std::recursive_mutex sync_mutex;
+    // What the running pass has just uploaded: the closing download must not let these echoes replace
+    // a row that was saved again meanwhile.
+    SentRecords sync_echoes;
+    // The zone entry of the current account's download: zoneID and, when one is stored, syncToken.
+    json11::Json::object sync_zone_entry();
+    // Sets one member of the settings row "local" (never uploaded), keeping its other members.
+    bool save_local_member(const std::string& name, json11::Json value);
+
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;
     void open_account_file(bool may_rebuild);

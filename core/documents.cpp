@@ -3,10 +3,13 @@
 // all written in one transaction, so a failed save leaves the store as it was.
 #include "core/store_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -60,38 +63,64 @@ std::string free_record_name(Core& core, const std::string& type) {
 class RowWriter {
 public:
     RowWriter(Core& core, const std::string& table) {
-        store::Statement columns(core, "SELECT name, type FROM pragma_table_info(?)");
-        columns.bind(1, table);
-        while (columns.step()) columns_.emplace_back(columns.column_text(0), columns.column_text(1));
+        std::size_t count = 0;
+        {
+            store::Statement columns(core, "SELECT name, type FROM pragma_table_info(?)");
+            columns.bind(1, table);
+            while (columns.step()) columns_.push_back({columns.column_text(0), kind_of(columns.column_text(1)), ++count});
+        }
         if (columns_.empty()) return;
+        // In name order, so that a record's members and the columns are matched in one pass.
+        std::sort(columns_.begin(), columns_.end(), [](const Column& a, const Column& b) { return a.name < b.name; });
         std::string sql = "INSERT OR REPLACE INTO " + store::quoted_identifier(table) + " VALUES (";
-        for (std::size_t i = 0; i < columns_.size(); ++i) sql += i ? ", ?" : "?";
+        for (std::size_t i = 0; i < count; ++i) sql += i ? ", ?" : "?";
         statement_.emplace(core, sql + ")");
     }
 
+    // The record must stay unchanged until the call returns: its texts are bound without a copy.
     bool write(const Json::object& record) {
         if (!statement_ || !statement_->ok()) return false;
-        statement_->reset();
-        int index = 0;
-        for (const auto& [name, type] : columns_) {
-            ++index;
-            auto member = record.find(name);
-            const Json& value = member == record.end() ? none_ : member->second;
+        sqlite3_stmt* statement = statement_->handle();
+        sqlite3_reset(statement);
+        auto member = record.begin();
+        for (const Column& column : columns_) {
+            while (member != record.end() && member->first < column.name) ++member;
+            const Json& value = member != record.end() && member->first == column.name ? member->second : none_;
+            const int index = static_cast<int>(column.index);
             const double number = value.is_bool() ? (value.bool_value() ? 1.0 : 0.0) : value.number_value();
-            if (type == "VARCHAR")
-                statement_->bind(index, value.is_string() ? std::string_view(value.string_value()) : std::string_view(""));
-            else if (type == "INT")
-                statement_->bind(index, saturated_int(number));
-            else if (type == "BIGINT")
-                statement_->bind(index, saturated_int64(number));
-            else if (type == "DOUBLE")
-                statement_->bind(index, number);
+            switch (column.kind) {
+                case Kind::text: {
+                    const std::string& text = value.string_value();
+                    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+                    break;
+                }
+                case Kind::integer: sqlite3_bind_int(statement, index, saturated_int(number)); break;
+                case Kind::big_integer: sqlite3_bind_int64(statement, index, saturated_int64(number)); break;
+                case Kind::real: sqlite3_bind_double(statement, index, number); break;
+                case Kind::other: sqlite3_bind_null(statement, index); break;  // left unbound by the record write
+            }
         }
-        return statement_->run();
+        const bool written = statement_->run();
+        sqlite3_clear_bindings(statement);  // the bound texts belong to the record
+        return written;
     }
 
 private:
-    std::vector<std::pair<std::string, std::string>> columns_;
+    enum class Kind { text, integer, big_integer, real, other };
+    struct Column {
+        std::string name;
+        Kind kind;
+        std::size_t index;
+    };
+    static Kind kind_of(const std::string& type) {
+        if (type == "VARCHAR") return Kind::text;
+        if (type == "INT") return Kind::integer;
+        if (type == "BIGINT") return Kind::big_integer;
+        if (type == "DOUBLE") return Kind::real;
+        return Kind::other;
+    }
+
+    std::vector<Column> columns_;
     std::optional<store::Statement> statement_;
     const Json none_;
 };
@@ -102,6 +131,29 @@ std::string line_id(const std::string& record_name, std::size_t position) {
     return record_name + buffer;
 }
 
+// A settings list (taxes, units) looked up by id as find_object does: letter case ignored, the
+// first entry when none matches, nothing when the list is empty. Indexed once per save.
+class SettingsList {
+public:
+    explicit SettingsList(Json list) : list_(std::move(list)) {
+        const Json::array& items = list_.array_items();
+        for (std::size_t i = 0; i < items.size(); ++i) index_.emplace(to_lower(items[i]["id"].string_value()), i);
+    }
+    const Json::array& items() const { return list_.array_items(); }
+    // The entry for an id, or null when the list is empty.
+    const Json& find(const std::string& id) const {
+        static const Json none;
+        const Json::array& items = list_.array_items();
+        if (items.empty()) return none;
+        auto found = index_.find(to_lower(id));
+        return items[found == index_.end() ? 0 : found->second];
+    }
+
+private:
+    Json list_;
+    std::map<std::string, std::size_t> index_;
+};
+
 // Copies every member of a settings entry into the line under the prefix ("tax_", "unit_").
 void snapshot(Json::object& line, const Json::object& entry, const std::string& prefix) {
     for (const auto& [name, value] : entry) line[prefix + name] = value;
@@ -111,16 +163,49 @@ bool is_completed(const Json& value) {
     return value.is_bool() ? value.bool_value() : value.is_number() && value.int_value() == 1;
 }
 
-// Each distinct word once, in byte order, separated by single blanks.
+// Each distinct word once, in byte order, separated by single blanks. The text is normalised first,
+// so words are exactly the pieces between single blanks.
 std::string sorted_words(const std::string& text) {
-    std::set<std::string> words;
-    for (std::string& word : split(' ', normalize_whitespace(text))) words.insert(std::move(word));
+    const std::string normalized = normalize_whitespace(text);
+    std::set<std::string_view> words;
+    const std::string_view all(normalized.data(), std::min(normalized.size(), normalized.find('\0')));
+    for (std::size_t start = 0; start <= all.size();) {
+        std::size_t end = all.find(' ', start);
+        if (end == std::string_view::npos) end = all.size();
+        words.insert(all.substr(start, end - start));
+        start = end + 1;
+    }
     std::string joined;
-    for (const std::string& word : words) {
+    joined.reserve(normalized.size() + 1);
+    for (std::string_view word : words) {
         joined += word;
         joined += ' ';
     }
     return normalize_whitespace(joined);
+}
+
+// The line without the members that never count for the search text (keys, codes, numbers), so
+// that the search text, which takes its record by value, copies a third of it.
+Json::object searchable(const Json::object& line) {
+    static const std::set<std::string, std::less<>> never = {
+        "id", "documentRecordName", "itemRecordName", "item_type", "tax_id", "unit_id", "tax_rate", "tax_rate2",
+        "tax_compound", "unit_digits", "price", "price_type", "quantity", "discount", "discount_type",
+        "net_amount", "tax_amount", "gross_amount", "discount_net_amount", "discount_tax_amount",
+        "discount_gross_amount", "task_completed", "search"};
+    Json::object out;
+    for (const auto& member : line)
+        if (!never.count(member.first)) out.emplace_hint(out.end(), member);
+    return out;
+}
+
+// What a stock posting reads of a line.
+Json stock_line(const Json::object& line) {
+    Json::object posted;
+    for (const char* name : {"itemRecordName", "item_type", "quantity", "price", "item_name", "name", "clearing_price"}) {
+        auto found = line.find(name);
+        if (found != line.end()) posted.emplace(found->first, found->second);
+    }
+    return Json(std::move(posted));
 }
 
 }  // namespace
@@ -151,13 +236,12 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
     if (type == "TASK" && member(document, "number_formatted").string_value().empty())
         document["number_formatted"] = translated("TASK", "");
 
-    const Json taxes_setting = setting("taxes");
-    const Json::array& taxes = taxes_setting.array_items();
+    const SettingsList taxes(setting("taxes"));
     if (!from_cloud) {
         document["synced"] = 0;
         document["recordChangeTag"] = "";
         document["modified"] = static_cast<double>(clock_now()) * 1000.0;
-        const TaxSummary summary = tax_summary(Json(lines), taxes);
+        const TaxSummary summary = tax_summary(Json(lines), taxes.items());
         document["total_net_amount"] = summary.total_net;
         document["total_tax_amount"] = summary.total_tax;
         document["total_gross_amount"] = summary.total_gross;
@@ -165,12 +249,12 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
 
     if (!store::run(*this, "DELETE FROM document_lines WHERE documentRecordName = ?", {record_name})) return "";
 
-    const Json units_setting = setting("units");
-    const Json::array& units = units_setting.array_items();
+    const SettingsList units(setting("units"));
     const bool purchase = type == "PURCHASE_ORDER" || type == "PURCHASE_RECEIVE";
     RowWriter line_writer(*this, "document_lines");
-    std::vector<Json> completed_lines;
-    completed_lines.reserve(lines.size());
+    // Stock moves once per document, on the save that first stores it.
+    const bool posts_stock = !from_cloud && first_save && (type == "INVOICE" || type == "PURCHASE_RECEIVE");
+    std::vector<Json> stock_lines;
     std::size_t completed = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         Json::object line = lines[i].object_items();
@@ -185,27 +269,36 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
         if (type == "TASK" && is_completed(member(line, "task_completed"))) ++completed;
 
         if (!from_cloud) {
-            snapshot(line, find_object(taxes, true, "id", member(line, "tax_id").string_value()), "tax_");
-            snapshot(line, find_object(units, true, "id", member(line, "unit_id").string_value()), "unit_");
+            const Json& tax = taxes.find(member(line, "tax_id").string_value());
+            snapshot(line, tax.object_items(), "tax_");
+            snapshot(line, units.find(member(line, "unit_id").string_value()).object_items(), "unit_");
             if (!member(line, "price").is_number())
                 line["price"] = member(line, purchase ? "purchase_price" : "selling_price").number_value();
-            const Json priced(line);
-            line["net_amount"] = line_amount(1, 0, priced, taxes);
-            line["tax_amount"] = line_amount(2, 0, priced, taxes);
-            line["gross_amount"] = line_amount(3, 0, priced, taxes);
-            line["discount_net_amount"] = line_amount(1, 2, priced, taxes);
-            line["discount_tax_amount"] = line_amount(2, 2, priced, taxes);
-            line["discount_gross_amount"] = line_amount(3, 2, priced, taxes);
+            // The amounts read only these members, and the line's tax is already known: hand them just
+            // that, instead of copying the whole line and searching the taxes six times.
+            Json::object priced_members;
+            for (const char* name : {"tax_id", "price_type", "price", "quantity", "discount", "discount_type"}) {
+                auto found = line.find(name);
+                if (found != line.end()) priced_members.emplace(found->first, found->second);
+            }
+            const Json priced(std::move(priced_members));
+            const Json::array line_tax = tax.is_null() ? Json::array{} : Json::array{tax};
+            line["net_amount"] = line_amount(1, 0, priced, line_tax);
+            line["tax_amount"] = line_amount(2, 0, priced, line_tax);
+            line["gross_amount"] = line_amount(3, 0, priced, line_tax);
+            line["discount_net_amount"] = line_amount(1, 2, priced, line_tax);
+            line["discount_tax_amount"] = line_amount(2, 2, priced, line_tax);
+            line["discount_gross_amount"] = line_amount(3, 2, priced, line_tax);
         }
 
         line["documentRecordName"] = record_name;
         if (member(line, "name").string_value().empty()) line["name"] = member(line, "item_name").string_value();
-        std::string line_search = search_text(line);
+        std::string line_search = search_text(searchable(line));
         search += ' ';
         search += line_search;
         line["search"] = std::move(line_search);
         if (!line_writer.write(line)) return "";
-        completed_lines.emplace_back(std::move(line));
+        if (posts_stock) stock_lines.push_back(stock_line(line));
     }
 
     if (type == "TASK") {
@@ -232,10 +325,7 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
             document["reference_recordName"] = "";
             document["reference_number_formatted"] = "";
         }
-        // Stock moves once per document, on the save that first stores it.
-        if ((type == "INVOICE" || type == "PURCHASE_RECEIVE") && first_save &&
-            !post_inventory_checked(completed_lines, Json(document)))
-            return "";
+        if (posts_stock && !post_inventory_checked(stock_lines, Json(document))) return "";
     }
 
     document["search"] = sorted_words(search);

@@ -234,12 +234,14 @@ struct Layer {
 // included or not), or from the very first when `from` is not set. One row at a time, so that the
 // search stops at the layer that satisfies the sale instead of running on through the history.
 bool next_layer(Core& core, const std::string& item, const Method& method, const Position& from, bool inclusive,
-                Layer& layer) {
+                Layer& layer, bool without_time = false) {
     std::string sql = std::string("SELECT recordName, price, ") + method.remaining + ", " + method.history +
                       ", created, rowid FROM inventory WHERE itemRecordName = ?1 AND (reason = 'RECEIVE' OR "
                       "reason = 'ADD') AND " +
                       method.remaining + " > 0";
-    if (from.set) {
+    if (without_time) {
+        sql += " AND created IS NULL";
+    } else if (from.set) {
         if (method.fifo)
             sql += inclusive ? " AND created >= ?2 AND (created > ?2 OR rowid >= ?3)"
                              : " AND created >= ?2 AND (created > ?2 OR rowid > ?3)";
@@ -251,11 +253,14 @@ bool next_layer(Core& core, const std::string& item, const Method& method, const
     sql += method.fifo ? " ORDER BY created ASC, rowid ASC LIMIT 1" : " ORDER BY created DESC, rowid DESC LIMIT 1";
     store::Statement statement(core, sql);
     statement.bind(1, item);
-    if (from.set) {
+    if (from.set && !without_time) {
         statement.bind(2, from.created);
         statement.bind(3, from.row);
     }
-    if (!statement.step()) return false;
+    if (!statement.step()) {
+        // Rows without a time come last in LIFO order, beyond any position a search starts from.
+        return !method.fifo && from.set && !without_time && next_layer(core, item, method, from, inclusive, layer, true);
+    }
     layer.record_name = statement.column_text(0);
     layer.price = statement.column_double(1);
     layer.remaining = whole(statement.column_double(2));

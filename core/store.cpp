@@ -2,7 +2,6 @@
 #include "core/store_internal.h"
 
 #include <unicode/ucol.h>
-#include <unicode/uloc.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -95,34 +95,106 @@ std::string quoted_identifier(std::string_view name) {
     return out + "\"";
 }
 
-Json::object row_of(sqlite3_stmt* stmt, bool wide_name) {
-    Json::object row;
-    const int count = sqlite3_column_count(stmt);
-    for (int i = 0; i < count; ++i) {
-        const char* column = sqlite3_column_name(stmt, i);
-        std::string name = column ? column : "";
-        switch (sqlite3_column_type(stmt, i)) {
+namespace {
+
+// Builds the rows of one statement. The members are inserted in key order, worked out once per
+// statement, and a value equal to the one the same column gave in the row before shares that row's
+// value instead of a new copy (lists repeat codes, empty texts and zeros in every row).
+class RowBuilder {
+public:
+    RowBuilder(sqlite3_stmt* stmt, bool wide_name) {
+        const int count = sqlite3_column_count(stmt);
+        for (int i = 0; i < count; ++i) {
+            const char* column = sqlite3_column_name(stmt, i);
+            std::string name = column ? column : "";
+            if (wide_name && name == "name") plan_.push_back({"wname", i, true});
+            plan_.push_back({std::move(name), i, false});
+        }
+        // Equal names keep column order, so that the later column wins.
+        std::stable_sort(plan_.begin(), plan_.end(), [](const Entry& a, const Entry& b) {
+            return a.name != b.name ? a.name < b.name : a.column < b.column;
+        });
+        last_.resize(static_cast<std::size_t>(count));
+        last_wide_.resize(static_cast<std::size_t>(count));
+        fresh_.resize(static_cast<std::size_t>(count));
+    }
+
+    Json::object next(sqlite3_stmt* stmt) {
+        for (std::size_t i = 0; i < fresh_.size(); ++i) fresh_[i] = kUnread;
+        Json::object row;
+        for (const Entry& entry : plan_) {
+            const Json* value = entry.wide ? wide_value(stmt, entry.column) : plain_value(stmt, entry.column);
+            if (!value) continue;  // BLOB, or `name` not a text: no member
+            if (!row.empty() && std::prev(row.end())->first == entry.name)
+                std::prev(row.end())->second = *value;
+            else
+                row.emplace_hint(row.end(), entry.name, *value);
+        }
+        return row;
+    }
+
+private:
+    struct Entry {
+        std::string name;
+        int column;
+        bool wide;
+    };
+    enum Read : unsigned char { kUnread, kAbsent, kPresent };
+
+    const Json* plain_value(sqlite3_stmt* stmt, int column) {
+        auto c = static_cast<std::size_t>(column);
+        if (fresh_[c] == kUnread) read(stmt, column);
+        return fresh_[c] == kPresent ? &last_[c] : nullptr;
+    }
+
+    const Json* wide_value(sqlite3_stmt* stmt, int column) {
+        auto c = static_cast<std::size_t>(column);
+        if (fresh_[c] == kUnread) read(stmt, column);
+        if (fresh_[c] != kPresent || !last_[c].is_string()) return nullptr;
+        if (last_wide_[c].is_null()) last_wide_[c] = Json(utf16_from_utf8(last_[c].string_value()));
+        return &last_wide_[c];
+    }
+
+    void read(sqlite3_stmt* stmt, int column) {
+        auto c = static_cast<std::size_t>(column);
+        fresh_[c] = kPresent;
+        switch (sqlite3_column_type(stmt, column)) {
             case SQLITE_TEXT: {
-                const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-                std::string text = bytes ? std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)))
-                                         : std::string();
-                if (wide_name && name == "name") row.insert_or_assign("wname", Json(utf16_from_utf8(text)));
-                row.insert_or_assign(std::move(name), Json(std::move(text)));
-                break;
+                const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+                std::string_view text(bytes ? bytes : "", bytes ? static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)) : 0);
+                if (last_[c].is_string() && last_[c].string_value() == text) return;
+                last_[c] = Json(std::string(text));
+                last_wide_[c] = Json();
+                return;
             }
             case SQLITE_INTEGER:
-            case SQLITE_FLOAT:
-                row.insert_or_assign(std::move(name), Json(sqlite3_column_double(stmt, i)));
-                break;
+            case SQLITE_FLOAT: {
+                double number = sqlite3_column_double(stmt, column);
+                if (last_[c].is_number()) {
+                    double before = last_[c].number_value();
+                    if (std::memcmp(&before, &number, sizeof number) == 0) return;
+                }
+                last_[c] = Json(number);
+                return;
+            }
             case SQLITE_NULL:
-                row.insert_or_assign(std::move(name), Json());
-                break;
-            default:  // BLOB: no member
-                break;
+                last_[c] = Json();
+                return;
+            default:  // BLOB
+                fresh_[c] = kAbsent;
+                return;
         }
     }
-    return row;
-}
+
+    std::vector<Entry> plan_;
+    std::vector<Json> last_;
+    std::vector<Json> last_wide_;
+    std::vector<Read> fresh_;
+};
+
+}  // namespace
+
+Json::object row_of(sqlite3_stmt* stmt, bool wide_name) { return RowBuilder(stmt, wide_name).next(stmt); }
 
 // ---------------------------------------------------------------------------------------------
 // Statement and transaction
@@ -235,7 +307,9 @@ Json::object Statement::row(bool wide_name) const { return stmt_ ? row_of(stmt_,
 
 std::vector<Json::object> Statement::rows(bool wide_name) {
     std::vector<Json::object> out;
-    while (step()) out.push_back(row_of(stmt_, wide_name));
+    if (!stmt_) return out;
+    RowBuilder builder(stmt_, wide_name);
+    while (step()) out.push_back(builder.next(stmt_));
     return out;
 }
 
@@ -429,12 +503,10 @@ const std::u16string& wide_name_of(const Json::object& row) {
     return found == row.end() ? empty : found->second.wstring_value();
 }
 
-}  // namespace
+char16_t folded_ascii(char16_t c) { return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c - 'A' + 'a') : c; }
 
-bool less_by_wname(const Json::object& a, const Json::object& b) {
-    const std::u16string& x = wide_name_of(a);
-    const std::u16string& y = wide_name_of(b);
-    // Both texts end at their first NUL, as the terminated texts of the original comparison did.
+// Both texts end at their first NUL, as the terminated texts of the original comparison did.
+bool less_wide(const std::u16string& x, const std::u16string& y) {
     for (std::size_t i = 0;; ++i) {
         char16_t cx = i < x.size() ? x[i] : 0;
         char16_t cy = i < y.size() ? y[i] : 0;
@@ -442,11 +514,29 @@ bool less_by_wname(const Json::object& a, const Json::object& b) {
             if (cx == 0) return false;
             continue;
         }
-        int order = NameCollation::instance().compare(cx, cy);
+        int order = cx < 0x80 && cy < 0x80 ? static_cast<int>(folded_ascii(cx)) - static_cast<int>(folded_ascii(cy))
+                                           : NameCollation::instance().compare(cx, cy);
         if (order != 0) return order < 0;
         if (cx == 0 || cy == 0) return false;
     }
 }
+
+// The same order as std::stable_sort with less_by_wname, without looking up `wname` in every comparison.
+void sort_by_wide_name(std::vector<Json::object>& rows) {
+    std::vector<std::pair<const std::u16string*, std::size_t>> order;
+    order.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) order.emplace_back(&wide_name_of(rows[i]), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return less_wide(*a.first, *b.first); });
+    std::vector<Json::object> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& entry : order) sorted.push_back(std::move(rows[entry.second]));
+    rows.swap(sorted);
+}
+
+}  // namespace
+
+bool less_by_wname(const Json::object& a, const Json::object& b) { return less_wide(wide_name_of(a), wide_name_of(b)); }
 
 // ---------------------------------------------------------------------------------------------
 // Files
@@ -643,7 +733,7 @@ std::vector<Json::object> Core::query(std::string sql) {
             sqlite3_free(error);
         }
     }
-    if (name_order) std::stable_sort(result.begin(), result.end(), less_by_wname);
+    if (name_order) sort_by_wide_name(result);
     return result;
 }
 

@@ -107,6 +107,8 @@ TEST_F(Documents, NewInvoiceIsNamedTimedTotalledAndItsLinesRewritten) {
     EXPECT_EQ(second["tax_rate"].number_value(), 27);
     EXPECT_EQ(second["unit_name"].string_value(), units[1]["name"].string_value());
     EXPECT_EQ(second["search"].string_value(), "27% kedvezmenyes szolgaltatas kilogramm");
+    // Each line's search text is that of the whole stored line.
+    for (const auto& row : rows) EXPECT_EQ(Json(row)["search"].string_value(), search_text(row));
 
     // The search text: each word once, in byte order.
     const std::string search = doc["search"].string_value();

@@ -336,6 +336,22 @@ TEST_F(Stock, ItemChangesUntrackedItemsAndShortStock) {
     EXPECT_EQ(row(r2, "A")["remaining_lifo"].number_value(), 10);
 }
 
+// Two receipt lines of one item in one document are written in the same second: FIFO takes the
+// first line's layer first, LIFO the second's.
+TEST_F(Stock, EqualTimesKeepTheOrderOfWriting) {
+    add_item("A");
+    const std::string r = receive({line("A", 5, 10), line("A", 5, 12), line("A", 5, 11)});
+    const std::string s = sell({line("A", 3, 20)});
+    Json sale = row(s, "A");
+    EXPECT_DOUBLE_EQ(sale["profit_fifo"].number_value(), 60 - 30);
+    EXPECT_DOUBLE_EQ(sale["profit_lifo"].number_value(), 60 - 33);
+    auto layers = rows_of(r, "A");
+    ASSERT_EQ(layers.size(), 3u);
+    EXPECT_EQ(Json(layers[0])["remaining_fifo"].number_value(), 2);
+    EXPECT_EQ(Json(layers[2])["remaining_lifo"].number_value(), 2);
+    EXPECT_EQ(Json(layers[0])["created"], Json(layers[2])["created"]);
+}
+
 // Giving back looks for the referenced document's exact name among the item's layers: a name that
 // merely contains it, or matches it with "_" as a wildcard, is left alone.
 TEST_F(Stock, GivingBackMatchesTheExactDocumentName) {
@@ -409,6 +425,16 @@ TEST_F(Stock, RunningStockFollowsEveryWriter) {
     core->open_database();
     const std::string s4 = sell({line("A", 1, 20)});
     EXPECT_EQ(row(s4, "A")["stock"].number_value(), 80);
+
+    // A layer without a time sorts first for FIFO and last for LIFO, as the plain ORDER BY puts it.
+    core->query("INSERT INTO inventory (recordName, itemRecordName, reason, quantity, remaining_fifo, "
+                "remaining_lifo, price) VALUES ('N1', 'A', 'ADD', 3, 3, 3, 9)");
+    const std::string s5 = sell({line("A", 1, 20)});
+    EXPECT_DOUBLE_EQ(row(s5, "A")["profit_fifo"].number_value(), 20 - 9);
+    EXPECT_DOUBLE_EQ(row(s5, "A")["profit_lifo"].number_value(), 20 - 10);
+    // LIFO: the rest of the replaced receipt (24 at 10), the dated ADD layer (5 at 11), 2 of the undated one.
+    const std::string s6 = sell({line("A", 31, 20)});
+    EXPECT_DOUBLE_EQ(row(s6, "A")["profit_lifo"].number_value(), 31 * 20 - (24 * 10 + 5 * 11 + 2 * 9));
 }
 
 // Record names with apostrophes are values like any other.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <climits>
 #include <filesystem>
@@ -903,7 +904,8 @@ TEST(StoreThreads, ReadersWhileTheDatabaseIsClosedAndReopened) {
     }
     // Let the readers answer against the open database as well, then stop them.
     long target = answered.load() + 40;
-    while (answered.load() < target) std::this_thread::yield();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (answered.load() < target && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     done = true;
     for (auto& reader : readers) reader.join();
     EXPECT_EQ(wrong.load(), 0);

@@ -4,11 +4,6 @@ using json11::Json;
 
 namespace {
 
-void send_json(httplib::Response& response, int status, const Json& body) {
-    response.status = status;
-    response.set_content(body.dump(), "application/json; charset=UTF-8");
-}
-
 Json error_reply(const std::string& code, const std::string& reason) {
     return Json(Json::object{{"serverErrorCode", code}, {"reason", reason}, {"uuid", "00000000-fake-0000-0000-000000000000"}});
 }
@@ -53,6 +48,15 @@ Json CloudFake::answer(const CloudCall&) {
     return Json(Json::object{});
 }
 
+void CloudFake::respond(const CloudCall& call, httplib::Response& response) {
+    send_json(response, 200, answer(call));
+}
+
+void CloudFake::send_json(httplib::Response& response, int status, const Json& body) {
+    response.status = status;
+    response.set_content(body.dump(), "application/json; charset=UTF-8");
+}
+
 void CloudFake::handle(const httplib::Request& request, httplib::Response& response) {
     CloudCall call;
     call.request = record(request);
@@ -90,6 +94,6 @@ void CloudFake::handle(const httplib::Request& request, httplib::Response& respo
         response.status = 200;
         response.set_content(queued, "application/json; charset=UTF-8");
     } else {
-        send_json(response, 200, answer(call));
+        respond(call, response);
     }
 }

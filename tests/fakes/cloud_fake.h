@@ -44,6 +44,11 @@ public:
 protected:
     // The answer for a request when nothing is queued for its endpoint: an empty object.
     virtual json11::Json answer(const CloudCall& call);
+    // Sends the answer for a request when nothing is queued for its endpoint: by default answer()
+    // with status 200. A fake that breaks replies on purpose overrides this.
+    virtual void respond(const CloudCall& call, httplib::Response& response);
+    // Sends a JSON body with a status.
+    static void send_json(httplib::Response& response, int status, const json11::Json& body);
 
 private:
     void handle(const httplib::Request& request, httplib::Response& response);

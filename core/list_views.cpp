@@ -1,0 +1,529 @@
+// The list pages of the main window: clients, items, stock movements, documents of one type, overdue
+// invoices, tasks and web-shop orders, each as one HTML document with its header row, its rows, the
+// paging by 100 rows and the totals line, and the master-data view of a client or an item on top.
+//
+// Filter values, the search text and record names are bound, never spliced into the SQL; the one
+// column name that comes from the filter (date_type) is taken only from the names the lists use.
+// Every value shown is escaped where it is inserted.
+#include "core/html.h"
+#include "core/store_internal.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using json11::Json;
+
+// The card of a client or an item with its type entries (master_view.cpp). `preselected` comes in as
+// the type the view was asked for and leaves as the type whose list follows (empty for none).
+std::string master_data_card(Core& core, const std::string& kind, const std::string& record_name,
+                             std::string& preselected);
+
+namespace {
+
+const char* const kGreen = "#34c759";
+const char* const kRed = "#ff3b30";
+const char* const kYellow = "#ffcc00";
+const char* const kGrey = "#c0c0c0";
+
+std::string dot(const char* colour) { return std::string("<span style='color:") + colour + "'>&#x2B24;</span>"; }
+
+const Json& member(const Json::object& row, const std::string& name) {
+    static const Json none;
+    auto found = row.find(name);
+    return found == row.end() ? none : found->second;
+}
+
+const std::string& text(const Json::object& row, const std::string& name) { return member(row, name).string_value(); }
+
+double number(const Json::object& row, const std::string& name) { return member(row, name).number_value(); }
+
+// A member as text whatever its kind: a number as a whole decimal number, as a filter holds it.
+std::string filter_text(const Json::object& filter, const std::string& name) {
+    const Json& value = member(filter, name);
+    if (value.is_number()) return std::to_string(saturated_int64(value.number_value()));
+    return value.string_value();
+}
+
+bool is_one_of(const std::string& value, std::initializer_list<const char*> names) {
+    return std::any_of(names.begin(), names.end(), [&](const char* name) { return value == name; });
+}
+
+bool is_document_kind(const std::string& kind) {
+    return is_one_of(kind, {"INVOICE", "ARCHIVE_INVOICE", "PROFORMA", "ESTIMATE", "DELIVERY_NOTE", "PURCHASE_ORDER",
+                            "PURCHASE_RECEIVE", "DRAFT"});
+}
+
+bool is_profit_key(const std::string& key) {
+    return is_one_of(key, {"profit_fifo", "profit_lifo", "profit_avg", "profit_clearing"});
+}
+
+std::vector<Json::object> bound_rows(Core& core, const std::string& sql, const std::vector<Json>& values,
+                                     bool wide_name = false) {
+    store::Statement statement(core, sql);
+    int index = 1;
+    for (const Json& value : values) statement.bind(index++, value);
+    return statement.rows(wide_name);
+}
+
+// Cells of one row (or of the head row): the first one follows the "<td>" already written.
+class Cells {
+public:
+    explicit Cells(std::string& out) : out_(out) {}
+    void add(std::string_view cell, bool right = false) {
+        if (count_++) out_ += right ? "</td><td class='align_right'>" : "</td><td>";
+        out_ += cell;
+    }
+
+private:
+    std::string& out_;
+    int count_ = 0;
+};
+
+// The frame of every list page: style and the row-selection script.
+std::string page_frame(const std::string& accent_color) {
+    const std::string font = "font-family:\"Segoe UI\"; font-size:0.9em;";
+    return "<meta name='color-scheme' content='dark light'><meta name='supported-color-schemes' content='dark "
+           "light'><style>body{margin:0; " +
+           font + "} table{" + font +
+           " width:100%; padding-left:6px; padding-right:6px} thead td{position:sticky; position:-webkit-sticky; "
+           "-webkit-backdrop-filter:blur(6px); backdrop-filter:blur(6px); text-align:center; font-weight:bolder; "
+           "height:22px} thead td{top:0; border-bottom:1px solid #a9a9a9; text-align:left; height:22px; "
+           "white-space:nowrap} table tbody td{height:20px; max-width:160px; overflow:hidden; white-space:nowrap; "
+           "text-overflow: ellipsis;} .selectedRow, table.list tbody tr:hover{color:white; "
+           "background-color:rgb(" +
+           html_escaped(accent_color) +
+           ");} .align_right{text-align:right; white-space:nowrap; } tbody{cursor:default} </style>"
+           "<script>function onListRowSelected(recordName, type) { for (var i = 0, row; row = "
+           "document.getElementById('list').rows[i]; i++) { if (row.className == 'selectedRow') row.className = ''; "
+           "} document.getElementById(recordName).className = 'selectedRow'; "
+           "window.chrome.webview.postMessage({\"action\":\"onListRowSelected\", \"recordName\":recordName, "
+           "\"type\":type}); }</script>";
+}
+
+// The list query of a kind, in pieces: the aggregate queries reuse its source and conditions.
+struct ListQuery {
+    std::string columns;
+    std::string source;
+    std::string where;        // " WHERE ..." with the restriction, or empty
+    std::string tail;         // grouping and ordering
+    std::vector<Json> values; // bound to the placeholders of `where`, in order
+    bool whole_table_count = false;  // clients and items count the whole table
+    bool grouped = false;            // one row per document over the joined lines
+    bool empty() const { return source.empty(); }
+};
+
+// Per-call reference data of the rows.
+struct RowContext {
+    std::string kind;
+    std::string date_template;
+    std::string today;
+    std::string profit_key;
+    Json::array taxes;
+    Json::array units;
+    Json::array currencies;
+    std::map<std::string, double> stock;  // summed quantity per tracked item
+};
+
+}  // namespace
+
+namespace {
+
+void append_header(Core& core, std::string& out, const std::string& kind, const std::string& profit_key) {
+    auto t = [&core](const std::string& key) { return html_escaped(core.translated(key, "")); };
+    Cells cells(out);
+    const bool document_list = is_document_kind(kind) || kind == "overdue";
+    if (kind == "clients") {
+        for (const char* key : {"name", "address", "identifier_number", "other", "email", "phone"}) cells.add(t(key));
+    } else if (kind == "items") {
+        for (const char* key : {"name", "description", "sku", "upc", "tax", "unit"}) cells.add(t(key));
+        cells.add(t("selling_price") + " (" + t("NET") + ")", true);
+        cells.add(t("selling_price") + " (" + t("GROSS") + ")", true);
+        for (const char* key : {"purchase_price", "clearing_price", "stock"}) cells.add(t(key), true);
+    } else if (document_list) {
+        for (const char* key : {"number", "issue_date", "delivery_date", "due_date", "client"}) cells.add(t(key));
+        cells.add(t("gross"), true);
+    } else if (kind == "TASK") {
+        for (const char* key : {"TASK", "due_date", "repeat", "client"}) cells.add(t(key));
+    } else if (kind == "inventory") {
+        for (const char* key : {"item", "client", "number", "issue_date", "reason"}) cells.add(t(key));
+        for (const std::string& key : {std::string("quantity"), std::string("stock"), std::string("purchase_price"),
+                                       std::string("selling_price"), profit_key, std::string("note")})
+            cells.add(t(key), true);
+    } else if (kind == "WEBSHOP_ORDER") {
+        for (const char* key : {"number", "order", "client", "email", "phone", "address"}) cells.add(t(key));
+        cells.add(t("gross"), true);
+    }
+    out += document_list ? "</td></tr></thead><tbody id='list_tbody'>" : "</td></tr></thead><tbody>";
+}
+
+ListQuery list_query(const std::string& kind, const Json::object& filter, const std::string& search_pattern,
+                     const std::string& restriction_column, const std::string& restriction_value,
+                     const std::string& today) {
+    const bool restricted = !restriction_column.empty();
+    const std::string restriction = restricted ? "AND " + restriction_column + " = ?" : "";
+    const std::string document_columns =
+        "recordName, number_formatted, reference_number_formatted, total_net_amount, total_tax_amount, "
+        "total_gross_amount, currency_code, exchange_rate, issue_date, delivery_date, due_date, client_name, paid, "
+        "nav_status";
+
+    ListQuery q;
+    q.source = restricted ? "documents LEFT JOIN document_lines ON documents.recordName = "
+                            "document_lines.documentRecordName"
+                          : "documents";
+    // With the lines joined every list is grouped per document, so each row (and each element id)
+    // stands once.
+    q.grouped = restricted;
+    const std::string group = restricted ? " GROUP BY documents.recordName" : "";
+
+    if (kind == "clients" || kind == "items") {
+        q.columns = "*";
+        q.source = kind;
+        q.where = " WHERE search LIKE ? ESCAPE '\\'";
+        q.values = {search_pattern};
+        q.tail = " ORDER BY name COLLATE NOCASE";
+        q.whole_table_count = true;
+        q.grouped = false;
+        return q;  // no restriction
+    } else if (is_document_kind(kind)) {
+        std::string range;
+        if (member(filter, "from_to_type").int_value() == 0) {
+            const std::string date_type = text(filter, "date_type");
+            if (is_one_of(date_type, {"issue_date", "delivery_date", "due_date"})) {
+                range = date_type + " BETWEEN ? AND ?";
+                q.values = {filter_text(filter, "from_date"), filter_text(filter, "to_date")};
+            } else {
+                range = "0";  // a column the lists do not know: no rows
+            }
+        } else {
+            range = "number BETWEEN ? AND ?";
+            q.values = {std::to_string(member(filter, "from_number").int_value()),
+                        std::to_string(member(filter, "to_number").int_value())};
+        }
+        std::string type_condition = "type = ?";
+        if (kind == "INVOICE")
+            type_condition = "(type = 'INVOICE' OR type = 'ARCHIVE_INVOICE')";
+        else
+            q.values.insert(q.values.begin(), Json(kind));
+        q.columns = document_columns;
+        q.where = " WHERE " + type_condition + " AND " + range +
+                  " AND currency_code LIKE ? AND payment_id LIKE ? AND paid LIKE ? AND documents.search LIKE ? "
+                  "ESCAPE '\\' " +
+                  restriction;
+        for (const char* name : {"currency_code", "payment_id", "paid"}) q.values.emplace_back(filter_text(filter, name));
+        q.values.emplace_back(search_pattern);
+        q.tail = group + " ORDER BY created DESC";
+    } else if (kind == "overdue") {
+        q.columns = document_columns;
+        q.source = "documents";
+        q.grouped = false;
+        q.where = " WHERE type = 'INVOICE' AND paid = 0 AND due_date < ? AND search LIKE ? ESCAPE '\\'";
+        q.values = {today, search_pattern};
+        q.tail = " ORDER BY created DESC";
+        return q;  // no restriction
+    } else if (kind == "TASK") {
+        q.columns = "recordName, number_formatted, task_progress, task_repeat, total_gross_amount, due_date, client_name";
+        q.where = " WHERE type = 'TASK' AND documents.search LIKE ? ESCAPE '\\' " + restriction;
+        q.values = {search_pattern};
+        q.tail = group + " ORDER BY due_date";
+    } else if (kind == "WEBSHOP_ORDER") {
+        q.columns = document_columns + ", client_email, client_phone, client_address";
+        q.where = " WHERE type = 'WEBSHOP_ORDER' AND documents.search LIKE ? ESCAPE '\\' " + restriction;
+        q.values = {search_pattern};
+        q.tail = group + " ORDER BY issue_date DESC";
+    } else if (kind == "inventory") {
+        q.columns = "*";
+        q.source = "inventory";
+        q.grouped = false;
+        q.where = "  WHERE issue_date BETWEEN ? AND ? AND search LIKE ? ESCAPE '\\' " + restriction;
+        q.values = {filter_text(filter, "from_date"), filter_text(filter, "to_date"), search_pattern};
+        q.tail = " ORDER BY created DESC";
+    } else {
+        return ListQuery{};
+    }
+    if (restricted) q.values.emplace_back(restriction_value);
+    return q;
+}
+
+// The totals line of the list; `count` receives the row count when the same pass could count them.
+std::string summary_line(Core& core, const std::string& kind, const Json::object& filter, const ListQuery& q,
+                         bool master_view, const std::string& profit_key, const Json::array& currencies,
+                         int* count, bool* counted) {
+    auto t = [&core](const std::string& key) { return core.translated(key, ""); };
+    const std::string range = core.formatted_date(filter_text(filter, "from_date"), "") + " \xEF\xBC\x8D " +
+                              core.formatted_date(filter_text(filter, "to_date"), "");
+
+    if (kind == "inventory") {
+        // Only the known profit columns can be summed; another setting value sums nothing.
+        if (!is_profit_key(profit_key)) return "";
+        auto rows = bound_rows(core, "SELECT SUM(" + profit_key + ") AS sum_profit FROM inventory" + q.where, q.values);
+        if (rows.size() != 1) return "";
+        return t(profit_key) + ": " + core.formatted_curr(number(rows.front(), "sum_profit"), "", false, {});
+    }
+    if (master_view) return "";
+    if (is_one_of(kind, {"PROFORMA", "ESTIMATE", "DELIVERY_NOTE", "DRAFT"})) return range;
+    if (!is_one_of(kind, {"INVOICE", "ARCHIVE_INVOICE", "PURCHASE_ORDER", "PURCHASE_RECEIVE", "overdue"})) return "";
+
+    // The count of the list comes from the same pass over the rows.
+    auto rows = bound_rows(core,
+                           "SELECT COUNT(recordName) AS count, SUM(total_net_amount * exchange_rate) AS sum_net, "
+                           "SUM(total_tax_amount * exchange_rate) AS sum_tax, SUM(total_gross_amount * exchange_rate) "
+                           "AS sum_gross FROM " +
+                               q.source + q.where,
+                           q.values);
+    if (rows.size() != 1) return "";
+    *count = saturated_int(number(rows.front(), "count"));
+    *counted = true;
+
+    std::string line;
+    if (kind == "overdue") {
+        line = t("overdue");
+    } else {
+        line = range;
+        const std::string currency = filter_text(filter, "currency_code");
+        const std::string payment = filter_text(filter, "payment_id");
+        const std::string paid = filter_text(filter, "paid");
+        if (currency != "%%") line += ", " + currency;
+        if (payment != "%%")
+            line += ", " +
+                    Json(find_object(core.setting("payments").array_items(), false, "id", payment))["name"].string_value();
+        if (paid == "0")
+            line += ", " + t("unpaid");
+        else if (paid != "%%")
+            line += ", " + t("paid");
+    }
+    const Json sums(rows.front());
+    line += " | " + core.formatted_curr(sums["sum_net"].number_value(), "", true, currencies) + " + " +
+            core.formatted_curr(sums["sum_tax"].number_value(), "", true, currencies) + " = " +
+            core.formatted_curr(sums["sum_gross"].number_value(), "", true, currencies);
+    return line;
+}
+
+void open_row(std::string& out, const std::string& record_name, const std::string& kind, const std::string& row_type) {
+    out += "<tr id='";
+    out += html_escaped(record_name);
+    out += "' onclick='onListRowSelected(\"";
+    out += script_escaped(record_name);
+    if (kind == "clients")
+        out += "\", \"client\")' > ";
+    else if (kind == "items")
+        out += "\", \"item\")'>";
+    else
+        out += "\", \"" + script_escaped(row_type) + "\")' >";
+    out += "<td>";
+}
+
+// Colour of the payment state of an invoice.
+const char* payment_colour(const Json::object& row, const std::string& today) {
+    if (number(row, "paid") != 0) return kGreen;
+    return text(row, "due_date") < today ? kRed : kYellow;
+}
+
+// Colour of the tax-authority reporting state.
+const char* reporting_colour(const std::string& status) {
+    if (status.empty()) return kGrey;
+    if (status == "DONE") return kGreen;
+    if (status.rfind("DONE", 0) == 0) return kYellow;
+    return kRed;
+}
+
+const char* task_colour(const Json::object& row, const std::string& today) {
+    const std::string& due = text(row, "due_date");
+    if (text(row, "task_repeat").empty()) {
+        if (member(row, "task_progress").int_value() == 100) return kGreen;
+        return due <= today ? kRed : kYellow;
+    }
+    return due <= today ? kRed : kGreen;
+}
+
+void append_row(Core& core, std::string& out, const Json::object& row, const RowContext& c) {
+    const std::string& kind = c.kind;
+    auto h = [](const std::string& value) { return html_escaped(value); };
+    auto date = [&](const std::string& name) { return h(core.formatted_date(text(row, name), c.date_template)); };
+
+    std::string row_type = kind;
+    if (kind == "overdue") row_type = "INVOICE";
+    if (kind == "inventory") row_type = text(row, "reason");
+    open_row(out, text(row, "recordName"), kind, row_type);
+
+    Cells cells(out);
+    if (kind == "clients") {
+        std::map<std::string, std::string> fields;
+        for (const char* name : {"country_code", "state", "city", "street", "postcode"}) fields[name] = text(row, name);
+        cells.add(h(text(row, "name")));
+        cells.add(h(core.formatted_address(true, fields)));
+        for (const char* name : {"identifier_number", "other", "email", "phone"}) cells.add(h(text(row, name)));
+    } else if (kind == "items") {
+        for (const char* name : {"name", "description", "sku", "upc"}) cells.add(h(text(row, name)));
+        cells.add(h(Json(find_object(c.taxes, false, "id", text(row, "tax_id")))["name"].string_value()));
+        cells.add(h(Json(find_object(c.units, false, "id", text(row, "unit_id")))["name"].string_value()));
+        const std::string& price_type = text(row, "price_type");
+        const std::string price = h(core.formatted_num(number(row, "selling_price"), 4));
+        cells.add(price_type == "NET" ? price : "", true);
+        cells.add(price_type == "GROSS" ? price : "", true);
+        cells.add(h(core.formatted_num(number(row, "purchase_price"), 4)), true);
+        cells.add(h(core.formatted_num(number(row, "clearing_price"), 4)), true);
+        std::string stock;
+        if (text(row, "type") == "INVENTORY_TRACKING") {
+            auto found = c.stock.find(text(row, "recordName"));
+            const double quantity = found == c.stock.end() ? 0.0 : found->second;
+            stock = h(core.formatted_num(static_cast<double>(saturated_int64(quantity)), 0));
+        }
+        cells.add(stock, true);
+    } else if (kind == "TASK") {
+        cells.add("<span style='color:" + std::string(task_colour(row, c.today)) + "'>&#x2B24;</span> <b>" +
+                  std::to_string(member(row, "task_progress").int_value()) + "%</b> " + h(text(row, "number_formatted")));
+        cells.add(date("due_date"));
+        cells.add(h(core.repeat_description(text(row, "task_repeat"))));
+        cells.add(h(text(row, "client_name")));
+    } else if (kind == "inventory") {
+        const std::string& reason = text(row, "reason");
+        const std::string reason_text = core.constants["inventory_reasons"][reason].string_value();
+        auto money = [&](double value) { return h(core.formatted_curr(value, "", true, {})); };
+        std::string purchase, selling, profit;
+        if (reason == "INVOICE" || reason == "STORNO") {
+            selling = money(number(row, "price"));
+            profit = money(number(row, c.profit_key));
+        } else {
+            purchase = money(number(row, "price"));
+        }
+        for (const char* name : {"item_name", "client_name", "number_formatted"}) cells.add(h(text(row, name)));
+        cells.add(date("issue_date"));
+        cells.add(h(reason_text));
+        cells.add(h(core.formatted_num(number(row, "quantity"), 4)), true);
+        cells.add(h(core.formatted_num(number(row, "stock"), 4)), true);
+        cells.add(purchase, true);
+        cells.add(selling, true);
+        cells.add(profit, true);
+        cells.add(h(text(row, "note")), true);
+    } else if (kind == "WEBSHOP_ORDER") {
+        cells.add(h(text(row, "number_formatted")));
+        cells.add(date("issue_date"));
+        for (const char* name : {"client_name", "client_email", "client_phone", "client_address"})
+            cells.add(h(text(row, name)));
+        cells.add(h(core.formatted_curr(number(row, "total_gross_amount"), text(row, "currency_code"), true, {})), true);
+    } else {  // documents and overdue invoices
+        const bool invoice_list = kind == "INVOICE" || kind == "overdue";
+        std::string number_cell;
+        if (invoice_list && core.is_hungarian) number_cell = dot(reporting_colour(text(row, "nav_status"))) + " ";
+        number_cell += h(text(row, "number_formatted"));
+        const std::string& reference = text(row, "reference_number_formatted");
+        if (!reference.empty()) number_cell += " \xE2\x9E\x94 " + h(reference);
+        std::string gross = h(core.formatted_curr(number(row, "total_gross_amount"), text(row, "currency_code"), true,
+                                                  c.currencies));
+        if (invoice_list) gross += " " + dot(payment_colour(row, c.today));
+        cells.add(number_cell);
+        cells.add(date("issue_date"));
+        cells.add(date("delivery_date"));
+        cells.add(date("due_date"));
+        cells.add(h(text(row, "client_name")));
+        cells.add(gross, true);
+    }
+    out += "</td></tr>";
+}
+
+}  // namespace
+
+std::string Core::list_html(int page_delta, std::string list_type, Json::object filter, std::string search,
+                            std::string master_record_name) {
+    std::string html = page_frame(accent_color);
+
+    const std::vector<std::string> pieces = split('|', list_type);
+    std::string kind = pieces[0];
+    std::string preselected = pieces.size() > 1 ? pieces[1] : "";
+
+    // The master-data view: the record's card, then its own documents of one type, whatever the
+    // main window's filter.
+    std::string restriction_column;
+    const bool master_view = kind == "client" || kind == "item";
+    if (master_view) {
+        filter = Json::object{{"from_to_type", 0},     {"date_type", "issue_date"}, {"from_date", "1970-01-01"},
+                              {"to_date", "2050-01-01"}, {"currency_code", "%%"},     {"payment_id", "%%"},
+                              {"paid", "%%"}};
+        html += master_data_card(*this, kind, master_record_name, preselected);
+        restriction_column = kind == "client" ? "clientRecordName" : "itemRecordName";
+        kind = preselected;
+    }
+
+    const std::string profit_key = setting("defaults")["inventory_profit"].string_value();
+
+    html += "<table id='list' class='list' cellpadding='6' cellspacing='0'><thead><tr><td>";
+    append_header(*this, html, kind, profit_key);
+
+    const std::string folded = normalize_whitespace(to_lower(remove_diacritics(search)));
+    const std::string search_pattern = "%" + store::like_escaped(folded) + "%";
+    const std::string today = iso_date(0);
+    const ListQuery q = list_query(kind, filter, search_pattern, restriction_column, master_record_name, today);
+
+    const Json::array currencies = setting("currencies").array_items();
+    int count = 0;
+    bool counted = false;
+    list_summary.clear();
+    if (!q.empty())
+        list_summary = summary_line(*this, kind, filter, q, master_view, profit_key, currencies, &count, &counted);
+
+    const std::string list_sql = q.empty() ? "" : "SELECT " + q.columns + " FROM " + q.source + q.where + q.tail;
+    const bool name_order = kind == "clients" || kind == "items";
+    auto list_rows_of = [&](const std::string& sql) {
+        std::vector<Json::object> rows;
+        if (sql.empty()) return rows;
+        rows = bound_rows(*this, sql, q.values, name_order);
+        // Names in the order of the user's locale, as every name-ordered list of the store.
+        if (name_order) std::stable_sort(rows.begin(), rows.end(), less_by_wname);
+        return rows;
+    };
+
+    if (page_delta == -100) {
+        list_rows = list_rows_of(list_sql);
+        return "";
+    }
+
+    RowContext context;
+    context.kind = kind;
+    context.date_template = setting("formats")["date"].string_value();
+    context.today = today;
+    context.profit_key = profit_key;
+
+    if (!counted) {
+        // Clients and items count the whole table whatever the search; a kind without a list counts
+        // the documents, as its empty condition selects them all.
+        std::string count_sql = "SELECT COUNT(recordName) AS count FROM documents";
+        std::vector<Json> count_values;
+        if (!q.empty()) {
+            const std::string column = q.grouped ? "DISTINCT documents.recordName" : "recordName";
+            count_sql = "SELECT COUNT(" + column + ") AS count FROM " + q.source;
+            if (!q.whole_table_count) {
+                count_sql += q.where;
+                count_values = q.values;
+            }
+        }
+        auto rows = bound_rows(*this, count_sql, count_values);
+        count = rows.size() == 1 ? saturated_int(number(rows.front(), "count")) : 0;
+    }
+    list_count = count;
+
+    list_page = page_delta == 0 ? 0 : list_page + page_delta;
+
+    std::string sql = list_sql;
+    if (!sql.empty() && !name_order) sql += " LIMIT 100 OFFSET " + std::to_string(static_cast<long long>(list_page) * 100);
+    list_rows = list_rows_of(sql);
+
+    if (kind == "items") {
+        context.taxes = setting("taxes").array_items();
+        context.units = setting("units").array_items();
+        // One grouped query for the stock of every item instead of one per tracked row.
+        for (const auto& row : bound_rows(*this,
+                                          "SELECT itemRecordName, SUM(quantity) AS quantity FROM inventory "
+                                          "GROUP BY itemRecordName",
+                                          {}))
+            context.stock[text(row, "itemRecordName")] = number(row, "quantity");
+    }
+    context.currencies = currencies;
+
+    for (const auto& row : list_rows) append_row(*this, html, row, context);
+    html += "</tbody></table>";
+    return html;
+}

@@ -1,0 +1,445 @@
+// The sync pass of the current account: the zone's changes downloaded page by page and applied (with
+// the repairs of older settings and clients), the change token stored, the unsynced rows and
+// tombstones uploaded, the confirmations marked, and the closing download.
+#include "core/store_internal.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+using json11::Json;
+
+namespace {
+
+constexpr int kResultsLimit = 200;  // change records per page
+constexpr std::size_t kOperationLimit = 200;  // operations per upload
+// A server that keeps reporting more changes must not keep the pass going for ever.
+constexpr int kMaxPages = 10000;
+// Downloaded pages are applied together up to this many records: one commit (and its disk flush)
+// per page would cost more than the whole rest of the download.
+constexpr std::size_t kBatchRecords = 2000;
+
+// The record types that are rows of the account's tables, the table being the type in lower case.
+constexpr std::array<const char*, 5> kRowTypes = {"Documents", "Settings", "Clients", "Items", "Inventory"};
+
+bool is_row_type(const std::string& type) {
+    for (const char* known : kRowTypes) {
+        if (type == known) return true;
+    }
+    return false;
+}
+
+const Json& member(const Json::object& object, const std::string& name) {
+    static const Json none;
+    auto found = object.find(name);
+    return found == object.end() ? none : found->second;
+}
+
+// --- repairs of older rows ----------------------------------------------------------------------
+
+std::string lowered_unit_name(const std::string& name) {
+    return name == "\xC3\x93ra" ? std::string("\xC3\xB3ra") : to_lower(name);
+}
+
+// Settings values of older shapes get the members the program reads now. A repaired row is marked
+// unsynced, so the corrected value goes back to the cloud.
+void repair_settings(Json::object& row, bool hungarian) {
+    const std::string key = member(row, "recordName").string_value();
+    const Json value = Json::parse(member(row, "value").string_value());
+    Json repaired;
+    if (key == "templates") {
+        Json::object templates = value.object_items();
+        if (member(templates, "DRAFT").is_null()) {
+            templates["DRAFT"] = "001";
+            repaired = Json(std::move(templates));
+        }
+    } else if (key == "theme_colors") {
+        Json::object colors = value.object_items();
+        if (member(colors, "accent_font_color").is_null()) {
+            const std::string accent = member(colors, "accent").string_value();
+            colors["accent_font_color"] = accent.substr(0, 6);
+            colors["accent_background_color"] = accent.size() > 7 ? accent.substr(7) : std::string();
+            colors.erase("accent");
+            repaired = Json(std::move(colors));
+        }
+    } else if (key == "units") {
+        if (!hungarian) return;
+        Json::array units = value.array_items();
+        if (units.empty()) return;
+        const std::string first = units[0]["name"].string_value();
+        if (first == lowered_unit_name(first)) return;
+        for (Json& unit : units) {
+            if (!unit.is_object()) continue;
+            Json::object members = unit.object_items();
+            members["name"] = lowered_unit_name(members["name"].string_value());
+            unit = Json(std::move(members));
+        }
+        repaired = Json(std::move(units));
+    } else if (key == "currencies") {
+        Json::array currencies = value.array_items();
+        bool changed = false;
+        for (Json& currency : currencies) {
+            if (!currency.is_object()) continue;
+            Json::object members = currency.object_items();
+            bool touched = false;
+            if (!member(members, "name").is_null()) {
+                members.erase("name");
+                members.erase("locale");
+                touched = true;
+            }
+            if (member(members, "code").is_null()) {
+                members["code"] = hungarian ? "HUF" : "USD";
+                members["decimal_point"] = hungarian ? "," : ".";
+                members["thousands_sep"] = hungarian ? " " : ",";
+                members["symbol"] = hungarian ? "Ft" : "$";
+                members["pattern"] = hungarian ? "3412" : "2034";
+                touched = true;
+            }
+            if (touched) {
+                currency = Json(std::move(members));
+                changed = true;
+            }
+        }
+        if (changed) repaired = Json(std::move(currencies));
+    }
+    if (repaired.is_null()) return;
+    row["value"] = repaired.dump();
+    row["synced"] = 0;
+}
+
+// Clients without a currency code get one from the currencies setting; with the Hungarian interface
+// the old status CUSTOMER becomes DOMESTIC or PRIVATE_PERSON by the identifier number.
+bool repair_clients(Core& core) {
+    bool ok = true;
+    auto clients = store::rows(core, "SELECT * FROM clients WHERE currency_code IS NULL OR currency_code = ''");
+    if (!clients.empty()) {
+        const Json::array currencies = core.setting("currencies").array_items();
+        for (Json::object& client : clients) {
+            const Json::object currency =
+                find_object(currencies, true, "id", member(client, "currency_id").string_value());
+            const std::string code = member(currency, "code").string_value();
+            // Writing the same empty code again would only upload the client on every pass.
+            if (code.empty()) continue;
+            client["currency_code"] = code;
+            client["synced"] = 0;
+            ok = core.save_record(client, "clients") && ok;
+        }
+    }
+    if (core.is_hungarian && !store::rows(core, "SELECT 1 FROM clients WHERE status = 'CUSTOMER' LIMIT 1").empty()) {
+        ok = store::run(core, "UPDATE clients SET status = 'DOMESTIC', synced = 0 "
+                              "WHERE status = 'CUSTOMER' AND LENGTH(identifier_number) = 13") && ok;
+        ok = store::run(core, "UPDATE clients SET status = 'PRIVATE_PERSON', synced = 0 "
+                              "WHERE status = 'CUSTOMER' AND LENGTH(identifier_number) = 0") && ok;
+    }
+    return ok;
+}
+
+// --- applying a change record -------------------------------------------------------------------
+
+bool delete_everywhere(Core& core, const std::string& name) {
+    bool ok = true;
+    for (const char* table : {"deleted", "clients", "items", "documents", "inventory"})
+        ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+    return store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}) && ok;
+}
+
+// The local row's synced value; -1 when there is no such row.
+double local_synced(Core& core, const std::string& table, const std::string& name) {
+    auto rows = store::rows(core, "SELECT synced FROM " + table + " WHERE recordName = ?", {name});
+    return rows.empty() ? -1 : member(rows.front(), "synced").number_value();
+}
+
+// Writes one downloaded change record. Logo addresses are collected for after the page's
+// transaction, so no transfer runs while the store is locked. False when a write failed.
+bool apply_change_record(Core& core, const Json& record, const Core::SentRecords& echoes, std::time_t now,
+                         std::vector<std::string>& logos) {
+    const std::string& name = record["recordName"].string_value();
+    const std::string& type = record["recordType"].string_value();
+    if (name.empty()) return true;
+    if (record["deleted"].bool_value()) return delete_everywhere(core, name);
+    if (type == "Assets") {
+        logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
+        return true;
+    }
+    // Only the account's own tables; the row "local" holds this machine's token and accounts.
+    if (!is_row_type(type) || (type == "Settings" && name == "local")) return true;
+
+    const std::string& text = record["fields"]["data"]["value"].string_value();
+    const Json parsed = Json::parse(text);
+    Json::object row = parsed.is_object() ? parsed.object_items() : Json::object{};
+    row["recordName"] = name;
+    row["synced"] = static_cast<double>(now);
+    const std::string table = to_lower(type);
+
+    // The cloud's copy of what this pass has just uploaded: a row saved again since then is newer.
+    auto echo = echoes.find({type, name});
+    const bool is_echo = echo != echoes.end() && echo->second == text;
+
+    if (type == "Documents") {
+        const std::string tag = record["recordChangeTag"].string_value();
+        row["recordChangeTag"] = tag;
+        const Json::array& lines = member(row, "lines").array_items();
+        std::string search = search_text(row);
+        for (const Json& line : lines) {
+            search += ' ';
+            search += search_text(line.object_items());
+        }
+        row["search"] = normalize_whitespace(search);
+        bool legacy = false;
+        if (row.count("currency_id")) {
+            row.erase("currency_id");
+            row.erase("language_id");
+            legacy = true;
+        }
+        if (row.count("referenceRecordName")) {
+            row["reference_recordName"] = member(row, "referenceRecordName").string_value();
+            row.erase("referenceRecordName");
+            legacy = true;
+        }
+        if (legacy) row["synced"] = 0;
+
+        // A local document that is not uploaded yet and was changed later than the cloud's copy stays;
+        // it takes the cloud's change tag, and its upload then replaces the cloud's copy.
+        auto local = store::rows(core, "SELECT synced, modified FROM documents WHERE recordName = ?", {name});
+        if (!local.empty() && member(local.front(), "synced").number_value() == 0 &&
+            (is_echo || member(local.front(), "modified").number_value() > member(row, "modified").number_value()))
+            return store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?", {tag, name});
+
+        std::vector<Json> document_lines(lines.begin(), lines.end());
+        if (core.save_document(std::move(document_lines), true, row).empty()) return false;
+        return core.save_record(std::move(row), table);
+    }
+
+    if (is_echo && local_synced(core, table, name) == 0) return true;
+    if (type == "Settings") repair_settings(row, core.is_hungarian);
+    return core.save_record(std::move(row), table);
+}
+
+// --- upload -------------------------------------------------------------------------------------
+
+// The text a row travels as: the row without its empty texts, recordName, synced and search; a
+// document with its lines.
+std::string upload_payload(Core& core, const std::string& table, Json::object row) {
+    const std::string name = member(row, "recordName").string_value();
+    remove_empty_fields(row);
+    row.erase("recordName");
+    row.erase("synced");
+    row.erase("search");
+    if (table == "documents") {
+        Json::array lines;
+        // rowid order is the order the lines were written in, that is their numbering.
+        for (Json::object& line :
+             store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY rowid", {name})) {
+            remove_empty_fields(line);
+            line.erase("search");
+            lines.emplace_back(std::move(line));
+        }
+        row["lines"] = std::move(lines);
+    }
+    return Json(std::move(row)).dump();
+}
+
+Json replace_operation(const std::string& type, const std::string& name, const std::string& payload) {
+    return Json::object{
+        {"operationType", "forceReplace"},
+        {"record", Json::object{{"recordType", type},
+                                {"recordName", name},
+                                {"fields", Json::object{{"data", Json::object{{"value", payload}}}}}}}};
+}
+
+// --- change pages -------------------------------------------------------------------------------
+
+enum class PageKind { failed, more, last };
+
+// What a change reply is: a failure (no reply, a server error, no zone with a token, or a page that
+// claims more changes but brings neither records nor a new token), a page with more to come, or the
+// last page.
+PageKind page_kind(const Json& reply, const Json::object& zone) {
+    if (reply.is_null() || !reply["serverErrorCode"].string_value().empty()) return PageKind::failed;
+    const Json& page = reply["zones"][0];
+    if (!page.is_object() || !page["syncToken"].is_string()) return PageKind::failed;
+    if (!page["moreComing"].bool_value()) return PageKind::last;
+    if (page["records"].array_items().empty() &&
+        page["syncToken"].string_value() == member(zone, "syncToken").string_value())
+        return PageKind::failed;
+    return PageKind::more;
+}
+
+// The zone entry of the page after `reply`: its token, and its zone as the reply named it.
+Json::object continuation(const Json& reply, const Json::object& zone) {
+    const Json& page = reply["zones"][0];
+    return Json::object{{"syncToken", page["syncToken"]},
+                        {"zoneID", page["zoneID"].is_object() ? page["zoneID"] : member(zone, "zoneID")}};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Core: the pass
+// ---------------------------------------------------------------------------------------------
+
+Json::object Core::sync_zone_entry() {
+    Json::object zone{{"zoneID", Json::object{{"zoneName", current_account}}}};
+    const Json token = setting("local")["syncToken"];
+    if (token.is_string() && !token.string_value().empty()) zone["syncToken"] = token;
+    return zone;
+}
+
+bool Core::save_local_member(const std::string& name, Json value) {
+    store::Transaction transaction(*this);
+    if (!transaction.active()) return false;
+    Json::object local = setting("local").object_items();
+    local[name] = std::move(value);
+    if (!save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings")) return false;
+    return transaction.commit();
+}
+
+void Core::sync_start(JsonCallback done) {
+    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    if (current_account == "DEMO") {
+        call_completion(done, Json());
+        return;
+    }
+    fetch_zone_changes(sync_zone_entry(), [this, &done](Json) { upload_unsynced(done); });
+}
+
+void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
+    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    std::vector<Json> batch;
+    std::size_t batched = 0;
+    Json reply;
+    // Pages are asked for in a loop, at most kMaxPages of them; a download cut short by a failure or by
+    // the cap keeps what it applied but not the token, so the next download repeats those pages.
+    for (int page = 0; page < kMaxPages; ++page) {
+        reply = Json();
+        const Json body(Json::object{{"resultsLimit", kResultsLimit}, {"zones", zone}});
+        cloudkit_request("changes/zone", body, [&reply](Json answer) { reply = std::move(answer); });
+        const PageKind kind = page_kind(reply, zone);
+        if (kind == PageKind::failed) break;
+        batched += reply["zones"][0]["records"].array_items().size();
+        batch.push_back(reply);
+        if (kind == PageKind::last) {
+            apply_zone_changes(batch, true);
+            batch.clear();
+            break;
+        }
+        if (batched >= kBatchRecords) {
+            const bool applied = apply_zone_changes(batch, false);
+            batch.clear();
+            batched = 0;
+            if (!applied) break;
+        }
+        zone = continuation(reply, zone);
+    }
+    if (!batch.empty()) apply_zone_changes(batch, false);
+    call_completion(done, std::move(reply));
+}
+
+bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
+    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    std::vector<std::string> logos;
+    {
+        store::Transaction transaction(*this);
+        if (!transaction.active()) return false;
+        const std::time_t now = clock_now();
+        bool ok = true;
+        for (const Json& page : pages) {
+            for (const Json& record : page["zones"][0]["records"].array_items()) {
+                if (!apply_change_record(*this, record, sync_echoes, now, logos)) {
+                    ok = false;
+                    break;
+                }
+            }
+            if (!ok) break;
+        }
+        if (ok && last && !pages.empty())
+            ok = repair_clients(*this) && save_local_member("syncToken", pages.back()["zones"][0]["syncToken"]);
+        // Pages are applied whole or not at all; the next download asks for them again.
+        if (!ok || !transaction.commit()) return false;
+    }
+    for (const std::string& url : logos) download_file(url, data_folder + current_account + "logo", empty_completion());
+    return true;
+}
+
+void Core::upload_unsynced(const JsonCallback& done) {
+    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    Json::array operations;
+    SentRecords sent;
+    if (current_account != "DEMO") {
+        store::Transaction transaction(*this);
+        // Newest documents first; past the limit rows stay unsynced for a later pass.
+        for (const Json::object& row : store::rows(*this, "SELECT * FROM documents WHERE synced = 0 "
+                                                          "ORDER BY created DESC LIMIT 200")) {
+            if (operations.size() >= kOperationLimit) break;
+            const std::string name = member(row, "recordName").string_value();
+            std::string payload = upload_payload(*this, "documents", row);
+            operations.push_back(replace_operation("Documents", name, payload));
+            sent[{"Documents", name}] = std::move(payload);
+        }
+        for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
+            if (operations.size() >= kOperationLimit) break;
+            const std::string table = to_lower(type);
+            for (const Json::object& row : store::rows(*this, "SELECT * FROM " + table + " WHERE synced = 0")) {
+                if (operations.size() >= kOperationLimit) break;
+                const std::string name = member(row, "recordName").string_value();
+                std::string payload = upload_payload(*this, table, row);
+                operations.push_back(replace_operation(type, name, payload));
+                sent[{type, name}] = std::move(payload);
+            }
+        }
+        for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
+            if (operations.size() >= kOperationLimit) break;
+            const std::string name = member(row, "recordName").string_value();
+            // A live document carries the name again: its tombstone is obsolete.
+            if (!store::rows(*this, "SELECT recordName FROM documents WHERE recordName = ?", {name}).empty()) {
+                store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
+                continue;
+            }
+            operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
+            sent[{"", name}] = "";
+        }
+        transaction.commit();
+    }
+    if (operations.empty()) {
+        call_completion(done, Json());
+        return;
+    }
+    const Json body(Json::object{{"operations", std::move(operations)},
+                                 {"zoneID", Json::object{{"zoneName", current_account}}}});
+    cloudkit_request("records/modify", body,
+                     [this, &sent, &done](Json reply) { apply_modify_result(std::move(reply), sent, done); });
+}
+
+void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCallback& done) {
+    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    {
+        store::Transaction transaction(*this);
+        for (const Json& entry : reply["records"].array_items()) {
+            const std::string& name = entry["recordName"].string_value();
+            if (entry["deleted"].bool_value()) {
+                // Only deletions this upload asked for.
+                if (sent.count({"", name})) delete_everywhere(*this, name);
+                continue;
+            }
+            const std::string& type = entry["recordType"].string_value();
+            if (type.empty()) continue;  // a refused operation: the row goes up again next time
+            auto payload = sent.find({type, name});
+            if (payload == sent.end()) continue;
+            // A row saved again while its upload was under way keeps its unsynced mark.
+            const std::string table = to_lower(type);
+            auto rows = store::rows(*this, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
+            if (rows.empty() || upload_payload(*this, table, rows.front()) != payload->second) continue;
+            store::run(*this, "UPDATE " + table + " SET synced = ? WHERE recordName = ?",
+                       {static_cast<double>(clock_now()), name});
+        }
+        transaction.commit();
+    }
+
+    // The closing download brings the uploaded records back; they must not overwrite a newer local row.
+    sync_echoes = sent;
+    struct ClearEchoes {
+        SentRecords& echoes;
+        ~ClearEchoes() { echoes.clear(); }
+    } clear{sync_echoes};
+    fetch_zone_changes(sync_zone_entry(), [&done](Json result) { call_completion(done, std::move(result)); });
+}

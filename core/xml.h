@@ -1,0 +1,17 @@
+// Text going into and coming out of the XML the program writes by hand (tax-authority requests,
+// invoice data, export files).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// `text` made safe as XML character data: "&", "<" and ">" become entity references, and with
+// `attribute` also the double and the single quote. Control characters that XML 1.0 cannot carry
+// (below 0x20 except tab, line feed and carriage return) are left out. Letters, digits and other
+// text come back unchanged.
+std::string xml_escaped(std::string_view text, bool attribute = false);
+
+// The reverse for a run of character data read from a reply: the five predefined entities and
+// decimal or hexadecimal character references are replaced by their characters (UTF-8); anything
+// else, an unknown or unterminated reference included, is kept as it stands.
+std::string xml_unescaped(std::string_view text);

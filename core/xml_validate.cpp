@@ -1,0 +1,153 @@
+// Checking invoice data against the tax authority's schema with libxml2, and the Hungarian
+// explanations of the messages that name invoice elements.
+#include "core/Core.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlschemas.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+std::mutex xml_error_mutex;
+// The message of the last failed validation (or of a libxml2 report outside one).
+std::string g_xml_error;
+
+void set_last_xml_error(const std::string& text) {
+    std::lock_guard<std::mutex> lock(xml_error_mutex);
+    g_xml_error = text;
+}
+
+// Keeps libxml2's messages on this thread in `target` for the life of the object, then gives the
+// generic channel back to the process-wide last message. libxml2 keeps the channel per thread.
+class ErrorChannel {
+public:
+    explicit ErrorChannel(std::string* target) { xmlSetGenericErrorFunc(target, collect_xml_error); }
+    ~ErrorChannel() { xmlSetGenericErrorFunc(nullptr, collect_xml_error); }
+    ErrorChannel(const ErrorChannel&) = delete;
+    ErrorChannel& operator=(const ErrorChannel&) = delete;
+};
+
+using ParserContext = std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)>;
+using Document = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+using SchemaParser = std::unique_ptr<xmlSchemaParserCtxt, decltype(&xmlSchemaFreeParserCtxt)>;
+using Schema = std::unique_ptr<xmlSchema, decltype(&xmlSchemaFree)>;
+using Validator = std::unique_ptr<xmlSchemaValidCtxt, decltype(&xmlSchemaFreeValidCtxt)>;
+
+// Parses without recovery: a text that is not well-formed XML with well-formed namespaces gives no
+// document, and `error` says why.
+Document parse_clean(const std::string& xml, std::string& error) {
+    Document none(nullptr, xmlFreeDoc);
+    if (xml.size() > static_cast<std::size_t>(INT_MAX)) {
+        collect_xml_error(&error, "The document is too large.");
+        return none;
+    }
+    ParserContext parser(xmlNewParserCtxt(), xmlFreeParserCtxt);
+    if (!parser) {
+        collect_xml_error(&error, "The XML parser could not be set up.");
+        return none;
+    }
+    Document doc(xmlCtxtReadMemory(parser.get(), xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
+                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
+                 xmlFreeDoc);
+    const bool clean = doc && (doc->properties & XML_DOC_WELLFORMED) && (doc->properties & XML_DOC_NSVALID) &&
+                       xmlDocGetRootElement(doc.get());
+    if (clean) return doc;
+    const xmlError* last = xmlCtxtGetLastError(parser.get());
+    if (last && last->message)
+        collect_xml_error(&error, "line %d: %s", last->line, last->message);
+    else
+        collect_xml_error(&error, "The document is not well-formed XML.");
+    return none;
+}
+
+}  // namespace
+
+void collect_xml_error(void* context, const char* format, ...) {
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (context)
+        *static_cast<std::string*>(context) = buffer;
+    else
+        set_last_xml_error(buffer);
+}
+
+std::string last_xml_error() {
+    std::lock_guard<std::mutex> lock(xml_error_mutex);
+    return g_xml_error;
+}
+
+std::string Core::nav_schema_folder() {
+    const std::string folder = endpoint_config().schema_dir;
+    return folder.empty() ? app_folder + "nav/" : folder;
+}
+
+bool Core::validate_invoice_xml(std::string xml, std::string* error) {
+    static std::once_flag init;
+    std::call_once(init, [] {
+        xmlInitParser();
+        xmlSetGenericErrorFunc(nullptr, collect_xml_error);
+    });
+
+    std::string message;
+    bool valid = false;
+    {
+        ErrorChannel channel(&message);
+        Document doc = parse_clean(xml, message);
+        if (doc) {
+            // Compiled anew each time: invoices are checked one at a time, at saving.
+            const std::string schema_path = nav_schema_folder() + "invoiceData";
+            SchemaParser parser(xmlSchemaNewParserCtxt(schema_path.c_str()), xmlSchemaFreeParserCtxt);
+            Schema schema(nullptr, xmlSchemaFree);
+            if (parser) {
+                xmlSchemaSetParserErrors(parser.get(), collect_xml_error, collect_xml_error, &message);
+                schema.reset(xmlSchemaParse(parser.get()));
+            }
+            if (schema) {
+                Validator validator(xmlSchemaNewValidCtxt(schema.get()), xmlSchemaFreeValidCtxt);
+                if (validator) {
+                    xmlSchemaSetValidErrors(validator.get(), collect_xml_error, collect_xml_error, &message);
+                    valid = xmlSchemaValidateDoc(validator.get(), doc.get()) == 0;
+                }
+            } else if (message.empty()) {
+                collect_xml_error(&message, "The schema file %s could not be read.", schema_path.c_str());
+            }
+        }
+    }
+    if (valid) return true;
+    if (message.empty()) message = "invalid XML";
+    set_last_xml_error(message);
+    if (error) *error = message;
+    return false;
+}
+
+std::string nav_error_text(std::string text) {
+    static const std::pair<const char*, const char*> explanations[] = {
+        {"additionalAddressDetail", "Hibás utca."},
+        {"city", "Hibás település."},
+        {"communityVatNumber", "Hibás közösségi adószám. Minta: AU12345678"},
+        {"countyCode", "Hibás adószám megyekód. Minta: 12345678-9-10"},
+        {"exchangeRate", "Deviza számla esetén 0-nál nagyobb összegű árfolyam szükséges."},
+        {"postalCode", "Hibás irányítószám."},
+        {"taxpayerId", "Hibás adószám. Minta: 12345678-9-10"},
+        {"thirdStateTaxId", "Hibás harmadik országbeli adószám."},
+        {"vatCode", "Hibás adószám áfakód. Minta: 12345678-9-10"},
+    };
+    std::string out;
+    for (const auto& [element, explanation] : explanations) {
+        if (text.find(element) != std::string::npos) {
+            out += explanation;
+            out += '\n';
+        }
+    }
+    return out.empty() ? text : out;
+}

@@ -1,0 +1,31 @@
+#include "tests/fakes/cashbook_fake.h"
+
+CashbookFake::CashbookFake(std::string accepted_token) : accepted_token_(std::move(accepted_token)) {
+    route("POST", "/api/v3/document/pool/osa", [this](const httplib::Request& request, httplib::Response& response) {
+        handle(request, response);
+    });
+}
+
+CashbookFake::~CashbookFake() {
+    stop();
+}
+
+ScopedEnv::Values CashbookFake::env() const {
+    return {{"TAVRIN_CASHBOOK_URL", url()}};
+}
+
+void CashbookFake::handle(const httplib::Request& request, httplib::Response& response) {
+    if (request.get_header_value("Authorization") != "Bearer " + accepted_token_) {
+        response.status = 401;
+        response.set_content("{\"error\":\"unauthorized\"}", "application/json");
+        return;
+    }
+    if (request.get_header_value("Content-Type").rfind("application/xml", 0) != 0) {
+        response.status = 415;
+        response.set_content("{\"error\":\"unsupported media type\"}", "application/json");
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    response.status = 201;
+    response.set_content("{\"id\":" + std::to_string(next_id_++) + ",\"status\":\"RECEIVED\"}", "application/json");
+}

@@ -1,0 +1,24 @@
+// Loopback stand-in for the accounting service's document pool:
+//   POST /api/v3/document/pool/osa, "Content-Type: application/xml", "Authorization: Bearer <token>",
+//   "X-Request-ID: <id>", the invoice data XML as the body.
+// A request with the accepted token and an XML body gets 201 with a JSON receipt; a wrong token 401,
+// another content type 415, each with a JSON error body.
+#pragma once
+
+#include "tests/fakes/fake_server.h"
+
+class CashbookFake : public FakeServer {
+public:
+    explicit CashbookFake(std::string accepted_token);
+    ~CashbookFake() override;
+
+    // TAVRIN_CASHBOOK_URL for this fake.
+    ScopedEnv::Values env() const;
+
+private:
+    void handle(const httplib::Request& request, httplib::Response& response);
+
+    std::string accepted_token_;
+    std::mutex mutex_;
+    int next_id_ = 1;
+};

@@ -1,0 +1,324 @@
+#include "tests/fakes/cloud_store.h"
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+
+using json11::Json;
+
+namespace {
+
+Json error_reply(const std::string& code, const std::string& reason) {
+    return Json(Json::object{{"serverErrorCode", code}, {"reason", reason}});
+}
+
+Json zone_id(const std::string& zone) {
+    return Json(Json::object{{"zoneName", zone}, {"ownerRecordName", "_fake_owner"}, {"zoneType", "REGULAR_CUSTOM_ZONE"}});
+}
+
+}  // namespace
+
+CloudStore::CloudStore() {
+    zones_["_defaultZone"];
+    add_endpoint("changes/zone", [this](const Json& body) { return changes_zone(body); });
+    add_endpoint("records/modify", [this](const Json& body) { return records_modify(body); });
+    add_endpoint("records/query", [this](const Json& body) { return records_query(body); });
+}
+
+CloudStore::~CloudStore() {
+    release();
+    stop();
+}
+
+void CloudStore::add_endpoint(const std::string& endpoint, Endpoint handler) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    endpoints_[endpoint] = std::move(handler);
+}
+
+void CloudStore::create_zone(const std::string& zone) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    zones_[zone];
+}
+
+bool CloudStore::has_zone(const std::string& zone) const {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    return zones_.count(zone) != 0;
+}
+
+std::string CloudStore::put_record(const std::string& zone, const std::string& type, const std::string& name,
+                                   Json fields) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    return write_locked(zone_locked(zone), type, name, std::move(fields)).change_tag;
+}
+
+std::string CloudStore::put_row(const std::string& zone, const std::string& type, const std::string& name,
+                                const Json& row) {
+    return put_record(zone, type, name, Json(Json::object{{"data", Json::object{{"value", row.dump()}}}}));
+}
+
+void CloudStore::delete_record(const std::string& zone, const std::string& name) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    delete_locked(zone_locked(zone), name);
+}
+
+std::optional<CloudStore::Record> CloudStore::record(const std::string& zone, const std::string& name) const {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    auto z = zones_.find(zone);
+    if (z == zones_.end()) return std::nullopt;
+    auto found = z->second.records.find(name);
+    if (found == z->second.records.end()) return std::nullopt;
+    return found->second;
+}
+
+std::vector<CloudStore::Record> CloudStore::records(const std::string& zone) const {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    std::vector<Record> out;
+    auto z = zones_.find(zone);
+    if (z == zones_.end()) return out;
+    for (const auto& [change, name] : z->second.by_change) {
+        const Record& record = z->second.records.at(name);
+        if (!record.deleted) out.push_back(record);
+    }
+    return out;
+}
+
+Json CloudStore::row(const std::string& zone, const std::string& name) const {
+    auto found = record(zone, name);
+    if (!found || found->deleted) return Json();
+    return Json::parse(found->fields["data"]["value"].string_value());
+}
+
+std::string CloudStore::token(const std::string& zone) const {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    auto z = zones_.find(zone);
+    return token_locked(zone, z == zones_.end() ? 0 : z->second.change);
+}
+
+void CloudStore::fail(const std::string& endpoint, Fault fault, int skip, bool after_apply) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    faults_.push_back({endpoint, fault, skip, after_apply});
+}
+
+void CloudStore::refuse_record(const std::string& name) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    refused_.insert(name);
+}
+
+void CloudStore::hold(const std::string& endpoint) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    hold_endpoint_ = endpoint;
+    holding_ = true;
+    held_ = false;
+    released_ = false;
+}
+
+bool CloudStore::wait_held(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(store_mutex_);
+    return hold_changed_.wait_for(lock, limit, [this] { return held_; });
+}
+
+void CloudStore::release() {
+    {
+        std::lock_guard<std::mutex> lock(store_mutex_);
+        released_ = true;
+        holding_ = false;
+    }
+    hold_changed_.notify_all();
+}
+
+CloudStore::Zone& CloudStore::zone_locked(const std::string& zone) {
+    return zones_[zone];
+}
+
+CloudStore::Record& CloudStore::write_locked(Zone& zone, const std::string& type, const std::string& name,
+                                             Json fields) {
+    Record& record = zone.records[name];
+    if (record.change) zone.by_change.erase(record.change);
+    record.type = type;
+    record.name = name;
+    record.change_tag = "ct" + std::to_string(++tags_);
+    record.fields = std::move(fields);
+    record.deleted = false;
+    record.change = ++zone.change;
+    zone.by_change[record.change] = name;
+    return record;
+}
+
+bool CloudStore::delete_locked(Zone& zone, const std::string& name) {
+    auto found = zone.records.find(name);
+    if (found == zone.records.end() || found->second.deleted) return false;
+    Record& record = found->second;
+    zone.by_change.erase(record.change);
+    record.deleted = true;
+    record.fields = Json();
+    record.change_tag = "ct" + std::to_string(++tags_);
+    record.change = ++zone.change;
+    zone.by_change[record.change] = name;
+    return true;
+}
+
+std::string CloudStore::token_locked(const std::string& zone, std::uint64_t change) const {
+    return zone + ":" + std::to_string(change);
+}
+
+Json CloudStore::record_json(const Record& record) {
+    if (record.deleted) return Json::object{{"recordName", record.name}, {"deleted", true}};
+    return Json::object{{"recordName", record.name},
+                        {"recordType", record.type},
+                        {"recordChangeTag", record.change_tag},
+                        {"fields", record.fields}};
+}
+
+Json CloudStore::changes_zone(const Json& body) {
+    // One zone entry, an object (not an array of them).
+    const Json& entry = body["zones"];
+    if (!entry.is_object()) return error_reply("BAD_REQUEST", "zones must be one zone entry");
+    const Json& name = entry["zoneID"]["zoneName"];
+    if (!name.is_string()) return error_reply("BAD_REQUEST", "missing zoneID.zoneName");
+    auto z = zones_.find(name.string_value());
+    if (z == zones_.end()) return error_reply("ZONE_NOT_FOUND", "no zone " + name.string_value());
+    Zone& zone = z->second;
+
+    std::uint64_t since = 0;
+    if (!entry["syncToken"].is_null()) {
+        const std::string& token = entry["syncToken"].string_value();
+        const std::string prefix = name.string_value() + ":";
+        if (token.compare(0, prefix.size(), prefix) != 0) return error_reply("BAD_REQUEST", "unknown sync token");
+        const char* first = token.data() + prefix.size();
+        const char* last = token.data() + token.size();
+        auto [end, ec] = std::from_chars(first, last, since);
+        if (ec != std::errc() || end != last || since > zone.change)
+            return error_reply("BAD_REQUEST", "unknown sync token");
+    }
+    int limit = body["resultsLimit"].int_value();
+    if (limit <= 0) limit = 200;
+
+    Json::array records;
+    std::uint64_t reached = since;
+    auto it = zone.by_change.upper_bound(since);
+    for (; it != zone.by_change.end() && records.size() < static_cast<std::size_t>(limit); ++it) {
+        records.push_back(record_json(zone.records.at(it->second)));
+        reached = it->first;
+    }
+    const bool more = it != zone.by_change.end();
+    if (!more) reached = zone.change;
+    return Json::object{{"zones", Json::array{Json::object{{"zoneID", zone_id(name.string_value())},
+                                                            {"syncToken", token_locked(name.string_value(), reached)},
+                                                            {"moreComing", more},
+                                                            {"records", std::move(records)}}}}};
+}
+
+Json CloudStore::records_modify(const Json& body) {
+    const Json& name = body["zoneID"]["zoneName"];
+    if (!name.is_string()) return error_reply("BAD_REQUEST", "missing zoneID.zoneName");
+    auto z = zones_.find(name.string_value());
+    if (z == zones_.end()) return error_reply("ZONE_NOT_FOUND", "no zone " + name.string_value());
+    Zone& zone = z->second;
+
+    // The rows go as an array of operations, the accounts record as one operation object.
+    const Json& given = body["operations"];
+    Json::array operations;
+    if (given.is_array()) operations = given.array_items();
+    else if (given.is_object()) operations.push_back(given);
+    else return error_reply("BAD_REQUEST", "missing operations");
+
+    Json::array results;
+    for (const Json& operation : operations) {
+        const std::string& type = operation["operationType"].string_value();
+        const Json& record = operation["record"];
+        const std::string& record_name = record["recordName"].string_value();
+        auto refused = [&](const std::string& code, const std::string& reason) {
+            results.push_back(Json::object{{"recordName", record_name}, {"serverErrorCode", code}, {"reason", reason}});
+        };
+        if (record_name.empty()) {
+            refused("BAD_REQUEST", "missing recordName");
+        } else if (refused_.count(record_name)) {
+            refused("CONFLICT", "record refused by the test");
+        } else if (type == "forceReplace") {
+            const Json& record_type = record["recordType"];
+            if (!record_type.is_string() || record_type.string_value().empty() || !record["fields"].is_object()) {
+                refused("BAD_REQUEST", "forceReplace needs recordType and fields");
+                continue;
+            }
+            results.push_back(record_json(write_locked(zone, record_type.string_value(), record_name, record["fields"])));
+        } else if (type == "forceDelete") {
+            delete_locked(zone, record_name);
+            results.push_back(Json::object{{"recordName", record_name}, {"deleted", true}});
+        } else {
+            refused("BAD_REQUEST", "unsupported operationType " + type);
+        }
+    }
+    return Json::object{{"records", std::move(results)}};
+}
+
+Json CloudStore::records_query(const Json& body) {
+    const Json& name = body["zoneID"]["zoneName"];
+    if (!name.is_string()) return error_reply("BAD_REQUEST", "missing zoneID.zoneName");
+    auto z = zones_.find(name.string_value());
+    if (z == zones_.end()) return error_reply("ZONE_NOT_FOUND", "no zone " + name.string_value());
+    const std::string& type = body["query"]["recordType"].string_value();
+    Json::array results;
+    for (const auto& [record_name, record] : z->second.records) {
+        if (!record.deleted && record.type == type) results.push_back(record_json(record));
+    }
+    return Json::object{{"records", std::move(results)}};
+}
+
+Json CloudStore::answer(const CloudCall& call) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    auto handler = endpoints_.find(call.endpoint);
+    if (handler == endpoints_.end()) return CloudFake::answer(call);
+    if (!call.body.is_object()) return error_reply("BAD_REQUEST", "the body is not a JSON object");
+    return handler->second(call.body);
+}
+
+void CloudStore::respond(const CloudCall& call, httplib::Response& response) {
+    std::optional<PendingFault> fault;
+    {
+        std::unique_lock<std::mutex> lock(store_mutex_);
+        if (holding_ && call.endpoint == hold_endpoint_) {
+            holding_ = false;
+            held_ = true;
+            hold_changed_.notify_all();
+            hold_changed_.wait(lock, [this] { return released_; });
+        }
+        for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+            if (it->endpoint != call.endpoint) continue;
+            if (it->skip > 0) {
+                --it->skip;
+            } else {
+                fault = *it;
+                faults_.erase(it);
+            }
+            break;
+        }
+    }
+    if (!fault) {
+        CloudFake::respond(call, response);
+        return;
+    }
+    const std::string reply = fault->after_apply ? answer(call).dump() : std::string("{\"records\": []}");
+    switch (fault->fault) {
+        case Fault::close_connection: {
+            // Announces the whole reply, sends its first half and hangs up.
+            auto text = std::make_shared<std::string>(reply);
+            const std::size_t half = text->size() / 2;
+            response.set_content_provider(
+                text->size(), "application/json",
+                [text, half](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    if (offset >= half) return false;
+                    sink.write(text->data() + offset, half - offset);
+                    return true;
+                });
+            break;
+        }
+        case Fault::status_500:
+            response.status = 500;
+            response.set_content("<html><body><h1>500 Internal Server Error</h1></body></html>", "text/html");
+            break;
+        case Fault::invalid_json:
+            response.status = 200;
+            response.set_content(reply.substr(0, reply.size() / 2), "application/json");
+            break;
+    }
+}

@@ -1,0 +1,116 @@
+// A small in-memory cloud database behind the cloud fake: zones of records, each change numbered, and
+// change tokens that name a point in a zone's changes. It serves the request shapes the program sends:
+//   changes/zone   {"resultsLimit": N, "zones": {"zoneID": {"zoneName": Z}[, "syncToken": T]}}
+//   records/modify {"operations": [op, ...] or op, "zoneID": {"zoneName": Z}} with forceReplace and
+//                  forceDelete operations
+//   records/query  {"query": {"recordType": T}, "zoneID": {"zoneName": Z}}
+// Further endpoints are added with add_endpoint(). Replies can be broken on purpose (fail()), and
+// queued replies of the cloud fake still come first.
+#pragma once
+
+#include "tests/fakes/cloud_fake.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+
+class CloudStore : public CloudFake {
+public:
+    struct Record {
+        std::string type;
+        std::string name;
+        std::string change_tag;
+        json11::Json fields;
+        bool deleted = false;
+        std::uint64_t change = 0;  // the zone's change number when the record last changed
+    };
+
+    enum class Fault {
+        close_connection,  // the headers go out, then the connection closes mid-body
+        status_500,        // an HTML error page with status 500
+        invalid_json,      // status 200 with a body cut off in the middle of the JSON
+    };
+
+    CloudStore();  // with the zone "_defaultZone"
+    ~CloudStore() override;
+
+    void create_zone(const std::string& zone);
+    bool has_zone(const std::string& zone) const;
+
+    // Writes a record as a forceReplace does (the zone is made when missing); gives its change tag.
+    std::string put_record(const std::string& zone, const std::string& type, const std::string& name,
+                           json11::Json fields);
+    // A record whose one field data holds the JSON text of `row`, as the program writes rows.
+    std::string put_row(const std::string& zone, const std::string& type, const std::string& name,
+                        const json11::Json& row);
+    // Deletes a record as a forceDelete does.
+    void delete_record(const std::string& zone, const std::string& name);
+
+    // A record, deleted ones included.
+    std::optional<Record> record(const std::string& zone, const std::string& name) const;
+    // The live records of a zone, in the order of their last change.
+    std::vector<Record> records(const std::string& zone) const;
+    // The parsed data value of a live row record (null when there is none).
+    json11::Json row(const std::string& zone, const std::string& name) const;
+    // The token that names the zone's newest change.
+    std::string token(const std::string& zone) const;
+
+    // The request to `endpoint` after `skip` further ones is answered with `fault`. With `after_apply`
+    // the store carries the request out first, as when a reply is lost on its way back.
+    void fail(const std::string& endpoint, Fault fault, int skip = 0, bool after_apply = false);
+    // Operations on a record of this name are refused with serverErrorCode "CONFLICT".
+    void refuse_record(const std::string& name);
+
+    // The next request to `endpoint` waits in the server until release(); wait_held() waits (at most
+    // `limit`) until such a request has arrived.
+    void hold(const std::string& endpoint);
+    bool wait_held(std::chrono::milliseconds limit);
+    void release();
+
+protected:
+    // Handlers get the parsed request body and give the reply; they run with the store locked.
+    using Endpoint = std::function<json11::Json(const json11::Json& body)>;
+    void add_endpoint(const std::string& endpoint, Endpoint handler);
+
+    json11::Json answer(const CloudCall& call) override;
+    void respond(const CloudCall& call, httplib::Response& response) override;
+
+private:
+    struct Zone {
+        std::map<std::string, Record> records;
+        std::map<std::uint64_t, std::string> by_change;  // change number to record name
+        std::uint64_t change = 0;
+    };
+    struct PendingFault {
+        std::string endpoint;
+        Fault fault;
+        int skip;
+        bool after_apply;
+    };
+
+    json11::Json changes_zone(const json11::Json& body);
+    json11::Json records_modify(const json11::Json& body);
+    json11::Json records_query(const json11::Json& body);
+
+    // With store_mutex_ held.
+    Zone& zone_locked(const std::string& zone);
+    Record& write_locked(Zone& zone, const std::string& type, const std::string& name, json11::Json fields);
+    bool delete_locked(Zone& zone, const std::string& name);
+    std::string token_locked(const std::string& zone, std::uint64_t change) const;
+    static json11::Json record_json(const Record& record);
+
+    mutable std::mutex store_mutex_;
+    std::map<std::string, Zone> zones_;
+    std::map<std::string, Endpoint> endpoints_;
+    std::vector<PendingFault> faults_;
+    std::set<std::string> refused_;
+    std::uint64_t tags_ = 0;
+    std::condition_variable hold_changed_;
+    std::string hold_endpoint_;
+    bool holding_ = false;
+    bool held_ = false;
+    bool released_ = false;
+};

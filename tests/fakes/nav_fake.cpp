@@ -1,0 +1,460 @@
+#include "tests/fakes/nav_fake.h"
+
+#include "core/Core.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlschemas.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* api_ns = "http://schemas.nav.gov.hu/OSA/3.0/api";
+constexpr const char* common_ns = "http://schemas.nav.gov.hu/NTCA/1.0/common";
+constexpr const char* base_ns = "http://schemas.nav.gov.hu/OSA/3.0/base";
+
+// ---- schema -------------------------------------------------------------------------------------
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("NavFake: cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void replace_all(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+void collect_first_error(void* first, xmlErrorPtr error) {
+    auto* text = static_cast<std::string*>(first);
+    if (text->empty() && error && error->message) {
+        *text = error->message;
+        while (!text->empty() && (text->back() == '\n' || text->back() == ' ')) text->pop_back();
+    }
+}
+
+// The published schemas import each other by namespace only; libxml2 needs the file names, so the
+// copies that are compiled get them. Compiled once per folder and kept for the process.
+xmlSchemaPtr api_schema(const std::string& folder) {
+    static std::mutex mutex;
+    static std::map<std::string, xmlSchemaPtr> compiled;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = compiled.find(folder);
+    if (found != compiled.end()) return found->second;
+
+    xmlInitParser();
+    std::string dir = (std::filesystem::temp_directory_path() / "tavrin-navschema-XXXXXX").string();
+    if (!mkdtemp(dir.data())) throw std::runtime_error("NavFake: mkdtemp failed");
+    for (const char* name : {"invoiceApi.xsd", "invoiceBase.xsd", "common.xsd"}) {
+        std::string text = read_text(folder + "/" + name);
+        replace_all(text, "<xs:import namespace=\"http://schemas.nav.gov.hu/NTCA/1.0/common\"/>",
+                    "<xs:import namespace=\"http://schemas.nav.gov.hu/NTCA/1.0/common\" schemaLocation=\"common.xsd\"/>");
+        replace_all(text, "<xs:import namespace=\"http://schemas.nav.gov.hu/OSA/3.0/base\"/>",
+                    "<xs:import namespace=\"http://schemas.nav.gov.hu/OSA/3.0/base\" schemaLocation=\"invoiceBase.xsd\"/>");
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    }
+    xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt((dir + "/invoiceApi.xsd").c_str());
+    std::string problem;
+    xmlSchemaSetParserStructuredErrors(parser, collect_first_error, &problem);
+    xmlSchemaPtr schema = xmlSchemaParse(parser);
+    xmlSchemaFreeParserCtxt(parser);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    if (!schema) throw std::runtime_error("NavFake: the API schema does not compile: " + problem);
+    compiled.emplace(folder, schema);
+    return schema;
+}
+
+using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
+// Parses without recovery: a text that is not well-formed (or misuses namespaces) gives null.
+DocPtr parse_strict(const std::string& xml) {
+    xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "request.xml", nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc && (!(doc->properties & XML_DOC_WELLFORMED) || !(doc->properties & XML_DOC_NSVALID))) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+    }
+    return DocPtr(doc, xmlFreeDoc);
+}
+
+std::string validate(const std::string& folder, xmlDocPtr doc) {
+    xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(api_schema(folder));
+    std::string problem;
+    xmlSchemaSetValidStructuredErrors(context, collect_first_error, &problem);
+    const int rc = xmlSchemaValidateDoc(context, doc);
+    xmlSchemaFreeValidCtxt(context);
+    if (rc == 0) return "";
+    return problem.empty() ? "invalid request" : problem;
+}
+
+// ---- reading the request ------------------------------------------------------------------------
+
+bool is_element(xmlNodePtr node, const char* ns, const char* name) {
+    return node && node->type == XML_ELEMENT_NODE && node->ns && xmlStrEqual(node->ns->href, BAD_CAST ns) &&
+           xmlStrEqual(node->name, BAD_CAST name);
+}
+
+// The first element of that name below `node`, depth first.
+xmlNodePtr find_element(xmlNodePtr node, const char* ns, const char* name) {
+    for (xmlNodePtr child = node ? node->children : nullptr; child; child = child->next) {
+        if (is_element(child, ns, name)) return child;
+        if (xmlNodePtr below = find_element(child, ns, name)) return below;
+    }
+    return nullptr;
+}
+
+std::string text_of(xmlNodePtr node) {
+    if (!node) return "";
+    xmlChar* content = xmlNodeGetContent(node);
+    std::string text = content ? reinterpret_cast<const char*>(content) : "";
+    xmlFree(content);
+    return text;
+}
+
+std::string child_text(xmlNodePtr node, const char* ns, const char* name) {
+    return text_of(find_element(node, ns, name));
+}
+
+// ---- writing the reply --------------------------------------------------------------------------
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else out += c;
+    }
+    return out;
+}
+
+std::string element(const std::string& name, const std::string& value) {
+    return "<" + name + ">" + escaped(value) + "</" + name + ">";
+}
+
+std::string utc(std::time_t t) {
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S.000Z", &tm);
+    return buffer;
+}
+
+// The start of every reply: root with the service's namespace prefixes, header, result, software.
+std::string reply_start(const std::string& root, const std::string& request_id, const std::string& error_code,
+                        const std::string& message) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>";
+    xml += "<" + root + " xmlns=\"" + api_ns + "\" xmlns:ns2=\"" + common_ns + "\" xmlns:ns3=\"" + base_ns +
+           "\" xmlns:ns4=\"http://schemas.nav.gov.hu/OSA/3.0/data\">";
+    xml += "<ns2:header>" + element("ns2:requestId", request_id.empty() ? "UNKNOWN" : request_id) +
+           element("ns2:timestamp", utc(clock_now())) +
+           "<ns2:requestVersion>3.0</ns2:requestVersion><ns2:headerVersion>1.0</ns2:headerVersion></ns2:header>";
+    xml += "<ns2:result>";
+    if (error_code.empty()) {
+        xml += "<ns2:funcCode>OK</ns2:funcCode>";
+    } else {
+        xml += "<ns2:funcCode>ERROR</ns2:funcCode>" + element("ns2:errorCode", error_code) +
+               element("ns2:message", message);
+    }
+    xml += "</ns2:result>";
+    xml += "<software><softwareId>NAV-FAKE-SERVER-01</softwareId><softwareName>fake</softwareName>"
+           "<softwareOperation>ONLINE_SERVICE</softwareOperation><softwareMainVersion>3.0</softwareMainVersion>"
+           "<softwareDevName>tests</softwareDevName><softwareDevContact>tests@localhost</softwareDevContact>"
+           "</software>";
+    return xml;
+}
+
+std::string operation_root(const std::string& operation) {
+    static const std::map<std::string, std::string> roots = {{"tokenExchange", "TokenExchangeRequest"},
+                                                             {"manageInvoice", "ManageInvoiceRequest"},
+                                                             {"queryTaxpayer", "QueryTaxpayerRequest"},
+                                                             {"queryTransactionStatus", "QueryTransactionStatusRequest"}};
+    auto found = roots.find(operation);
+    return found == roots.end() ? "" : found->second;
+}
+
+// "2019-09-11T10:55:31.440Z" (schema-checked already) as seconds since 1970 and as the 14 digits that
+// enter the signature.
+bool timestamp_parts(const std::string& timestamp, std::time_t& seconds, std::string& digits) {
+    std::tm tm{};
+    if (timestamp.size() < 20 || std::sscanf(timestamp.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon,
+                                             &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec) != 6)
+        return false;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    seconds = timegm(&tm);
+    digits = timestamp.substr(0, 4) + timestamp.substr(5, 2) + timestamp.substr(8, 2) + timestamp.substr(11, 2) +
+             timestamp.substr(14, 2) + timestamp.substr(17, 2);
+    return true;
+}
+
+std::string upper_hex(const unsigned char* bytes, std::size_t count) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string digest(const EVP_MD* md, const std::string& text) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), out, &size, md, nullptr) != 1) throw std::runtime_error("EVP_Digest");
+    return upper_hex(out, size);
+}
+
+}  // namespace
+
+// ---- NavFake ------------------------------------------------------------------------------------
+
+NavFake::NavFake(const std::string& schema_folder) : schema_folder_(schema_folder) {
+    api_schema(schema_folder_);  // fail at once on a missing or broken schema
+    route("POST", "/invoiceService/v3/*", [this](const httplib::Request& request, httplib::Response& response) {
+        handle(request, response);
+    });
+}
+
+NavFake::~NavFake() {
+    stop();
+}
+
+ScopedEnv::Values NavFake::env() const {
+    return {{"TAVRIN_NAV_URL", url()}};
+}
+
+void NavFake::add_user(NavUser user) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    users_[user.login] = std::move(user);
+}
+
+void NavFake::add_taxpayer(NavTaxpayer taxpayer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taxpayers_[taxpayer.id] = std::move(taxpayer);
+}
+
+void NavFake::set_transaction(const std::string& transaction_id, NavTransaction transaction) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transactions_[transaction_id] = std::move(transaction);
+}
+
+NavTransaction NavFake::transaction(const std::string& transaction_id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = transactions_.find(transaction_id);
+    return found == transactions_.end() ? NavTransaction{} : found->second;
+}
+
+std::vector<NavCall> NavFake::calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+std::vector<std::string> NavFake::issued_tokens() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return issued_tokens_;
+}
+
+std::string NavFake::schema_problem(const std::string& schema_folder, const std::string& xml) {
+    DocPtr doc = parse_strict(xml);
+    if (!doc) return "not well-formed";
+    return validate(schema_folder, doc.get());
+}
+
+std::string NavFake::sha512_upper(const std::string& text) {
+    return digest(EVP_sha512(), text);
+}
+
+std::string NavFake::sha3_512_upper(const std::string& text) {
+    return digest(EVP_sha3_512(), text);
+}
+
+std::string NavFake::encrypted_token(const std::string& token, const std::string& key) {
+    std::string key16 = key.substr(0, 16);
+    key16.resize(16, '\0');
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    EVP_EncryptInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, reinterpret_cast<const unsigned char*>(key16.data()),
+                       nullptr);
+    std::string cipher(token.size() + 32, '\0');
+    int written = 0, final_written = 0;
+    EVP_EncryptUpdate(context.get(), reinterpret_cast<unsigned char*>(cipher.data()), &written,
+                      reinterpret_cast<const unsigned char*>(token.data()), static_cast<int>(token.size()));
+    EVP_EncryptFinal_ex(context.get(), reinterpret_cast<unsigned char*>(cipher.data()) + written, &final_written);
+    cipher.resize(static_cast<std::size_t>(written + final_written));
+    std::string encoded(4 * ((cipher.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                       reinterpret_cast<const unsigned char*>(cipher.data()),
+                                       static_cast<int>(cipher.size()));
+    encoded.resize(static_cast<std::size_t>(length));
+    return encoded;
+}
+
+void NavFake::handle(const httplib::Request& request, httplib::Response& response) {
+    NavCall call;
+    call.request = record(request);
+    const std::string prefix = "/invoiceService/v3/";
+    call.operation = call.request.path.substr(prefix.size());
+    if (operation_root(call.operation).empty()) {
+        response.status = 404;
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(std::move(call));
+        return;
+    }
+    Reply reply = answer(call, request.body);
+    response.status = reply.status;
+    response.set_content(reply.xml, "application/xml;charset=UTF-8");
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(std::move(call));
+}
+
+NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
+    auto refuse = [&call](int status, const std::string& code, const std::string& message) {
+        call.error_code = code;
+        call.error_message = message;
+        return Reply{status, reply_start("GeneralErrorResponse", call.request_id, code, message) +
+                                 "</GeneralErrorResponse>"};
+    };
+
+    DocPtr doc = parse_strict(body);
+    if (!doc) return refuse(400, "INVALID_REQUEST", "The request is not well-formed XML");
+    xmlNodePtr root = xmlDocGetRootElement(doc.get());
+    call.root = root ? reinterpret_cast<const char*>(root->name) : "";
+    call.request_id = child_text(root, common_ns, "requestId");
+    if (!is_element(root, api_ns, operation_root(call.operation).c_str()))
+        return refuse(400, "INVALID_REQUEST", "The request element does not fit the operation");
+    const std::string problem = validate(schema_folder_, doc.get());
+    if (!problem.empty()) return refuse(400, "INVALID_REQUEST", "Schema violation: " + problem);
+
+    call.timestamp = child_text(root, common_ns, "timestamp");
+    call.login = child_text(root, common_ns, "login");
+    call.password_hash = child_text(root, common_ns, "passwordHash");
+    call.tax_number = child_text(root, common_ns, "taxNumber");
+    call.request_signature = child_text(root, common_ns, "requestSignature");
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!seen_request_ids_.insert(call.request_id).second)
+        return refuse(400, "REQUEST_ID_NOT_UNIQUE", "The request id has been used before");
+
+    std::time_t sent = 0;
+    std::string time_digits;
+    const std::time_t now = clock_now();
+    if (!timestamp_parts(call.timestamp, sent, time_digits) || sent < now - 86400 || sent > now + 86400)
+        return refuse(400, "INVALID_REQUEST", "The timestamp is not within a day of the server time");
+
+    auto user = users_.find(call.login);
+    if (user == users_.end() || sha512_upper(user->second.password) != call.password_hash ||
+        user->second.tax_number != call.tax_number)
+        return refuse(401, "INVALID_SECURITY_USER", "Helytelen authentikációs adatok!");
+
+    // A submission signs the hash of each invoice operation, in order, after the key.
+    std::string extra;
+    std::vector<std::pair<std::string, std::string>> invoices;
+    if (call.operation == "manageInvoice") {
+        xmlNodePtr list = find_element(root, api_ns, "invoiceOperations");
+        for (xmlNodePtr item = list ? list->children : nullptr; item; item = item->next) {
+            if (!is_element(item, api_ns, "invoiceOperation")) continue;
+            const std::string operation = child_text(item, api_ns, "invoiceOperation");
+            const std::string data = child_text(item, api_ns, "invoiceData");
+            extra += sha3_512_upper(operation + data);
+            invoices.emplace_back(operation, data);
+        }
+    }
+    if (sha3_512_upper(call.request_id + time_digits + user->second.signing_key + extra) != call.request_signature)
+        return refuse(400, "INVALID_REQUEST_SIGNATURE", "Helytelen kérés aláírás!");
+
+    const std::string root_name = call.root.substr(0, call.root.size() - 7) + "Response";  // ...Request -> ...Response
+    std::string xml = reply_start(root_name, call.request_id, "", "");
+
+    if (call.operation == "tokenExchange") {
+        char token[64];
+        std::snprintf(token, sizeof token, "%08x-fa4e-4d1b-9c2e-%012d%s", 0x5eed0000 + next_number_, next_number_,
+                      "2P0ZHLXBRI2U");
+        ++next_number_;
+        issued_tokens_.push_back(token);
+        open_tokens_[token] = call.login;
+        xml += element("encodedExchangeToken", encrypted_token(token, user->second.exchange_key));
+        xml += element("tokenValidityFrom", utc(now)) + element("tokenValidityTo", utc(now + 300));
+    } else if (call.operation == "queryTaxpayer") {
+        auto taxpayer = taxpayers_.find(child_text(root, api_ns, "taxNumber"));
+        if (taxpayer == taxpayers_.end()) {
+            xml += "<taxpayerValidity>false</taxpayerValidity>";
+        } else {
+            const NavTaxpayer& t = taxpayer->second;
+            xml += "<infoDate>2019-09-11T00:00:00.000Z</infoDate><taxpayerValidity>true</taxpayerValidity>";
+            xml += "<taxpayerData>" + element("taxpayerName", t.name) + "<taxNumberDetail>" +
+                   element("ns3:taxpayerId", t.id);
+            if (!t.vat_code.empty()) xml += element("ns3:vatCode", t.vat_code);
+            if (!t.county_code.empty()) xml += element("ns3:countyCode", t.county_code);
+            xml += "</taxNumberDetail><incorporation>ORGANIZATION</incorporation>";
+            if (!t.addresses.empty()) {
+                xml += "<taxpayerAddressList>";
+                for (const NavAddress& a : t.addresses) {
+                    xml += "<taxpayerAddressItem>" + element("taxpayerAddressType", a.type) + "<taxpayerAddress>" +
+                           element("ns3:countryCode", "HU") + element("ns3:postalCode", a.postal_code) +
+                           element("ns3:city", a.city) + element("ns3:streetName", a.street_name) +
+                           element("ns3:publicPlaceCategory", a.public_place_category);
+                    const std::pair<const char*, const std::string*> optional[] = {
+                        {"ns3:number", &a.number},   {"ns3:building", &a.building}, {"ns3:staircase", &a.staircase},
+                        {"ns3:floor", &a.floor},     {"ns3:door", &a.door}};
+                    for (const auto& [name, value] : optional) {
+                        if (!value->empty()) xml += element(name, *value);
+                    }
+                    xml += "</taxpayerAddress></taxpayerAddressItem>";
+                }
+                xml += "</taxpayerAddressList>";
+            }
+            xml += "</taxpayerData>";
+        }
+    } else if (call.operation == "queryTransactionStatus") {
+        auto transaction = transactions_.find(child_text(root, api_ns, "transactionId"));
+        if (transaction != transactions_.end()) {
+            const NavTransaction& t = transaction->second;
+            xml += "<processingResults>";
+            const std::size_t count = t.invoices.empty() ? 1 : t.invoices.size();
+            for (std::size_t index = 1; index <= count; ++index) {
+                xml += "<processingResult>" + element("index", std::to_string(index)) +
+                       element("invoiceStatus", t.status);
+                for (const NavMessage& m : t.messages) {
+                    if (!m.technical) continue;
+                    xml += "<technicalValidationMessages>" + element("ns2:validationResultCode", m.result_code) +
+                           element("ns2:validationErrorCode", m.error_code) + element("ns2:message", m.message) +
+                           "</technicalValidationMessages>";
+                }
+                for (const NavMessage& m : t.messages) {
+                    if (m.technical) continue;
+                    xml += "<businessValidationMessages>" + element("validationResultCode", m.result_code) +
+                           element("validationErrorCode", m.error_code) + element("message", m.message) +
+                           "</businessValidationMessages>";
+                }
+                xml += "<compressedContentIndicator>false</compressedContentIndicator></processingResult>";
+            }
+            xml += "<originalRequestVersion>3.0</originalRequestVersion></processingResults>";
+        }
+    } else {  // manageInvoice
+        const std::string token = child_text(root, api_ns, "exchangeToken");
+        auto open = open_tokens_.find(token);
+        if (open == open_tokens_.end() || open->second != call.login)
+            return refuse(400, "INVALID_EXCHANGE_TOKEN", "Érvénytelen adatszolgáltatási token!");
+        open_tokens_.erase(open);  // a token serves one submission
+        char id[32];
+        std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+        NavTransaction received;
+        received.invoices = std::move(invoices);
+        transactions_[id] = std::move(received);
+        xml += element("transactionId", id);
+    }
+    xml += "</" + root_name + ">";
+    return Reply{200, xml};
+}

@@ -1,0 +1,119 @@
+// Loopback stand-in for the tax authority's invoice interface (version 3.0):
+//   POST /invoiceService/v3/<operation> with an XML request, answered with an XML reply.
+// It checks a request the way the service does: well-formed XML valid against the published API
+// schema, a request id not seen before, a timestamp within a day of the (test) clock, the technical
+// user and its password hash, the tax number, and the request signature recomputed from the sent
+// header and its own copy of the user's signing key. The hashes and the token cipher are OpenSSL's,
+// not the program's. It answers tokenExchange, queryTaxpayer, queryTransactionStatus and
+// manageInvoice; every refusal is a GeneralErrorResponse with funcCode ERROR.
+#pragma once
+
+#include "tests/fakes/fake_server.h"
+
+#include <map>
+#include <set>
+
+// A technical user as the service has it registered.
+struct NavUser {
+    std::string login;
+    std::string password;
+    std::string signing_key;   // XML aláírókulcs
+    std::string exchange_key;  // XML cserekulcs (its first 16 characters are the AES key)
+    std::string tax_number;    // the 8-digit taxpayer id the user acts for
+};
+
+struct NavAddress {
+    std::string type = "HQ";  // HQ, SITE or BRANCH
+    std::string postal_code;
+    std::string city;
+    std::string street_name;
+    std::string public_place_category;
+    std::string number;  // this and the parts below are left out of the reply when empty
+    std::string building;
+    std::string staircase;
+    std::string floor;
+    std::string door;
+};
+
+struct NavTaxpayer {
+    std::string id;  // 8 digits
+    std::string vat_code;
+    std::string county_code;
+    std::string name;
+    std::vector<NavAddress> addresses;
+};
+
+// A validation message of a processing result.
+struct NavMessage {
+    bool technical = false;    // technical (CRITICAL/ERROR) or business (ERROR/WARN/INFO)
+    std::string result_code;   // validationResultCode
+    std::string error_code;    // validationErrorCode
+    std::string message;
+};
+
+struct NavTransaction {
+    std::string status = "RECEIVED";  // RECEIVED, PROCESSING, SAVED, DONE, ABORTED
+    std::vector<NavMessage> messages;
+    // For a transaction made by manageInvoice: each operation with its Base64 invoice data.
+    std::vector<std::pair<std::string, std::string>> invoices;
+};
+
+// One request as the fake took it apart, with its verdict.
+struct NavCall {
+    std::string operation;  // the URL's last segment
+    std::string root;       // the request's root element
+    std::string request_id;
+    std::string timestamp;
+    std::string login;
+    std::string password_hash;
+    std::string tax_number;
+    std::string request_signature;
+    std::string error_code;  // empty when the request was answered with funcCode OK
+    std::string error_message;
+    RecordedRequest request;
+};
+
+class NavFake : public FakeServer {
+public:
+    // `schema_folder` holds the published invoiceApi.xsd, invoiceBase.xsd and common.xsd.
+    explicit NavFake(const std::string& schema_folder);
+    ~NavFake() override;
+
+    // TAVRIN_NAV_URL for this fake.
+    ScopedEnv::Values env() const;
+
+    void add_user(NavUser user);
+    void add_taxpayer(NavTaxpayer taxpayer);
+    void set_transaction(const std::string& transaction_id, NavTransaction transaction);
+    NavTransaction transaction(const std::string& transaction_id) const;
+
+    std::vector<NavCall> calls() const;
+    // The plain exchange tokens handed out, in order.
+    std::vector<std::string> issued_tokens() const;
+
+    // Empty when `xml` is well-formed and valid against the API schema, else the first complaint.
+    static std::string schema_problem(const std::string& schema_folder, const std::string& xml);
+    // Upper-case hexadecimal digests and the Base64 AES-128-ECB (PKCS#7) token as OpenSSL makes them.
+    static std::string sha512_upper(const std::string& text);
+    static std::string sha3_512_upper(const std::string& text);
+    static std::string encrypted_token(const std::string& token, const std::string& key);
+
+private:
+    struct Reply {
+        int status = 200;
+        std::string xml;
+    };
+    void handle(const httplib::Request& request, httplib::Response& response);
+    Reply answer(NavCall& call, const std::string& body);
+
+    std::string schema_folder_;
+    mutable std::mutex mutex_;
+    std::map<std::string, NavUser> users_;
+    std::map<std::string, NavTaxpayer> taxpayers_;
+    std::map<std::string, NavTransaction> transactions_;
+    std::set<std::string> seen_request_ids_;
+    std::map<std::string, std::string> open_tokens_;  // token -> login
+    std::vector<std::string> issued_tokens_;
+    std::vector<NavCall> calls_;
+    int next_number_ = 1;
+};

@@ -1,0 +1,699 @@
+// Cloud sync between installations through a loopback cloud database: the change download and its
+// paging, applying and repairing downloaded records, the upload of changed rows and its confirmation,
+// faults in the middle of a pass, one pass at a time, and the accounts record.
+#include "core/store_internal.h"
+#include "tests/fakes/cloud_store.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+using json11::Json;
+
+namespace {
+
+const std::string kAccount = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+constexpr std::time_t kNow = 1772362800;  // 2026-03-01 12:00 in Budapest
+
+ScopedEnv::Values cloud_env(const CloudStore& cloud) {
+    ScopedEnv::Values values = cloud.env();
+    // Error reports of the cloud requests go nowhere.
+    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+    return values;
+}
+
+// A pass whose completion must run exactly once; gives what it received.
+Json pass(Core& core) {
+    int calls = 0;
+    Json received;
+    core.sync_start([&](Json result) {
+        ++calls;
+        received = result;
+    });
+    EXPECT_EQ(calls, 1);
+    return received;
+}
+
+Json fetch_settings(Core& core) {
+    int calls = 0;
+    Json received;
+    core.fetch_cloud_settings([&](Json result) {
+        ++calls;
+        received = result;
+    });
+    EXPECT_EQ(calls, 1);
+    return received;
+}
+
+std::string dump(Core& core, const std::string& sql) { return Json(store::rows(core, sql)).dump(); }
+
+// "table/recordName" of every row waiting for upload, tombstones included.
+std::set<std::string> pending(Core& core) {
+    std::set<std::string> names;
+    for (const std::string table : {"documents", "settings", "clients", "items", "inventory"}) {
+        for (const auto& row : store::rows(core, "SELECT recordName FROM " + table + " WHERE synced = 0"))
+            names.insert(table + "/" + Json(row)["recordName"].string_value());
+    }
+    for (const auto& row : store::rows(core, "SELECT recordName FROM deleted"))
+        names.insert("deleted/" + Json(row)["recordName"].string_value());
+    return names;
+}
+
+std::vector<CloudCall> calls_to(const CloudStore& cloud, const std::string& endpoint, std::size_t from = 0) {
+    std::vector<CloudCall> found;
+    auto all = cloud.calls();
+    for (std::size_t i = from; i < all.size(); ++i) {
+        if (all[i].endpoint == endpoint) found.push_back(all[i]);
+    }
+    return found;
+}
+
+Json row_of(Core& core, const std::string& table, const std::string& name) {
+    auto rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
+    return rows.empty() ? Json() : Json(rows.front());
+}
+
+std::size_t count(Core& core, const std::string& sql) {
+    return static_cast<std::size_t>(store::rows(core, sql).size());
+}
+
+class Sync : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_clock([] { return kNow; });
+        cloud.create_zone(kAccount);
+    }
+    void TearDown() override { set_clock({}); }
+
+    // One installation: its own data folder, token file and copy of the account database.
+    std::unique_ptr<Core> installation(const std::string& name, const std::string& account = kAccount,
+                                       const std::string& language = "hu") {
+        auto core = make_core(dir.path() + name + "/", language);
+        core->current_account = account;
+        core->open_database();
+        core->save_web_auth_token(name + "-session");
+        return core;
+    }
+
+    std::string add_client(Core& core, const std::string& name, const std::string& city = "Budapest") {
+        const std::string record_name = new_record_name();
+        EXPECT_TRUE(core.save_record({{"recordName", record_name},
+                                      {"name", name},
+                                      {"country_code", "HU"},
+                                      {"city", city},
+                                      {"currency_code", "HUF"},
+                                      {"status", "DOMESTIC"},
+                                      {"identifier_number", "12345678-2-42"}},
+                                     "clients"));
+        return record_name;
+    }
+
+    Json line(Core& core, const std::string& name, double quantity, double price) {
+        return Json::object{{"name", name},
+                            {"quantity", quantity},
+                            {"price", price},
+                            {"price_type", "GROSS"},
+                            {"tax_id", core.setting("taxes")[0]["id"]},
+                            {"unit_id", core.setting("units")[0]["id"]}};
+    }
+
+    TempDir dir;
+    CloudStore cloud;
+    ScopedEnv env{cloud_env(cloud)};
+};
+
+TEST_F(Sync, TwoInstallationsExchangeRowsEditsAndDeletions) {
+    auto a = installation("a");
+    auto b = installation("b");
+
+    const std::string client = add_client(*a, "Kovács és Társa Kft.");
+    const std::string item = new_record_name();
+    ASSERT_TRUE(a->save_record({{"recordName", item},
+                                {"name", "Csavar M8"},
+                                {"type", "INVENTORY_TRACKING"},
+                                {"selling_price", 127.5},
+                                {"price_type", "GROSS"},
+                                {"tax_id", a->setting("taxes")[0]["id"]},
+                                {"unit_id", a->setting("units")[0]["id"]}},
+                               "items"));
+    Json::object sold = line(*a, "Csavar M8", 3, 127.5).object_items();
+    sold["recordName"] = item;
+    sold["item_type"] = "INVENTORY_TRACKING";
+    const std::string invoice = a->save_document(
+        {sold, line(*a, "Szállítás", 1, 1000)}, false,
+        {{"type", "INVOICE"}, {"number", 1}, {"number_formatted", "SZLA/2026-0001"}, {"issue_date", "2026-03-01"},
+         {"due_date", "2026-03-09"}, {"clientRecordName", client}, {"client_name", "Kovács és Társa Kft."},
+         {"currency_code", "HUF"}, {"exchange_rate", 1}});
+    ASSERT_FALSE(invoice.empty());
+    ASSERT_EQ(count(*a, "SELECT * FROM inventory"), 1u);
+    const std::set<std::string> waiting = pending(*a);
+    ASSERT_TRUE(waiting.count("documents/" + invoice) && waiting.count("clients/" + client) &&
+                waiting.count("items/" + item));
+
+    // A's pass uploads everything and ends with the closing download's reply.
+    Json result = pass(*a);
+    EXPECT_TRUE(result["zones"].is_array());
+    EXPECT_TRUE(pending(*a).empty());
+    auto modify = calls_to(cloud, "records/modify");
+    ASSERT_EQ(modify.size(), 1u);
+    EXPECT_EQ(modify[0].body["operations"].array_items().size(), waiting.size());
+    EXPECT_EQ(modify[0].body["zoneID"], Json(Json::object{{"zoneName", kAccount}}));
+    const Json uploaded = cloud.row(kAccount, invoice);
+    EXPECT_EQ(uploaded["lines"].array_items().size(), 2u);
+    EXPECT_TRUE(uploaded["recordName"].is_null() && uploaded["synced"].is_null() && uploaded["search"].is_null());
+    EXPECT_EQ(uploaded["lines"][0]["id"].string_value(), invoice + "-001");
+    EXPECT_TRUE(uploaded["lines"][0]["search"].is_null());
+    EXPECT_FALSE(cloud.record(kAccount, "local").has_value());
+
+    // B brings it all down and has nothing of its own to send.
+    EXPECT_TRUE(pass(*b).is_null());
+    for (const std::string sql :
+         {"SELECT * FROM clients ORDER BY recordName", "SELECT * FROM items ORDER BY recordName",
+          "SELECT * FROM documents ORDER BY recordName", "SELECT * FROM document_lines ORDER BY id",
+          "SELECT * FROM inventory ORDER BY recordName",
+          "SELECT * FROM settings WHERE recordName <> 'local' ORDER BY recordName"})
+        EXPECT_EQ(dump(*a, sql), dump(*b, sql)) << sql;
+    EXPECT_EQ(count(*b, "SELECT * FROM document_lines"), 2u);
+    for (Core* core : {a.get(), b.get()}) {
+        EXPECT_EQ(core->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+        EXPECT_EQ(core->setting("local")["db_ver"].string_value(), "221101");
+    }
+    std::set<std::string> sessions;
+    for (const CloudCall& call : cloud.calls()) sessions.insert(call.web_auth_token);
+    EXPECT_EQ(sessions, (std::set<std::string>{"a-session", "b-session"}));
+
+    // An edit on B and a deletion on B travel to A; the deletion goes up as a tombstone.
+    set_clock([] { return kNow + 60; });
+    Json::object renamed = row_of(*b, "items", item).object_items();
+    renamed["name"] = "Csavar M10";
+    renamed.erase("synced");
+    ASSERT_TRUE(b->save_record(renamed, "items"));
+    ASSERT_TRUE(store::run(*b, "DELETE FROM clients WHERE recordName = ?", {client}));
+    ASSERT_TRUE(store::run(*b, "INSERT INTO deleted(recordName) VALUES (?)", {client}));
+    const std::size_t before = cloud.calls().size();
+    EXPECT_FALSE(pass(*b).is_null());
+    modify = calls_to(cloud, "records/modify", before);
+    ASSERT_EQ(modify.size(), 1u);
+    EXPECT_EQ(modify[0].body["operations"].dump(),
+              Json(Json::array{Json::object{{"operationType", "forceReplace"},
+                                            {"record", Json::object{{"fields", Json::object{{"data", Json::object{{"value", cloud.record(kAccount, item)->fields["data"]["value"]}}}}},
+                                                                    {"recordName", item},
+                                                                    {"recordType", "Items"}}}},
+                               Json::object{{"operationType", "forceDelete"},
+                                            {"record", Json::object{{"recordName", client}}}}})
+                  .dump());
+    EXPECT_TRUE(cloud.record(kAccount, client)->deleted);
+    EXPECT_EQ(count(*b, "SELECT * FROM deleted"), 0u);
+
+    pass(*a);
+    EXPECT_TRUE(row_of(*a, "clients", client).is_null());
+    EXPECT_EQ(row_of(*a, "items", item)["name"].string_value(), "Csavar M10");
+    EXPECT_EQ(row_of(*a, "documents", invoice)["clientRecordName"].string_value(), client);
+    EXPECT_EQ(dump(*a, "SELECT * FROM items"), dump(*b, "SELECT * FROM items"));
+}
+
+TEST_F(Sync, ManyNewDocumentsGoUpOverSeveralPassesNewestFirst) {
+    auto a = installation("a");
+    std::vector<std::string> names;  // oldest first
+    {
+        store::Transaction batch(*a);  // one commit for all, not 450
+        for (int i = 0; i < 450; ++i) {
+            set_clock([i] { return kNow + i; });
+            names.push_back(a->save_document({line(*a, "Tétel " + std::to_string(i), 1, 100 + i)}, false,
+                                             {{"type", "DRAFT"}, {"issue_date", "2026-03-01"}}));
+            ASSERT_FALSE(names.back().empty());
+        }
+        ASSERT_TRUE(batch.commit());
+    }
+    set_clock([] { return kNow + 1000; });
+    const std::size_t settings = count(*a, "SELECT * FROM settings WHERE synced = 0");
+    ASSERT_GT(settings, 0u);
+
+    std::vector<std::size_t> sizes;
+    for (int round = 0; round < 3; ++round) {
+        const std::size_t before = cloud.calls().size();
+        EXPECT_FALSE(pass(*a).is_null());
+        auto modify = calls_to(cloud, "records/modify", before);
+        ASSERT_EQ(modify.size(), 1u);
+        const Json::array& operations = modify[0].body["operations"].array_items();
+        sizes.push_back(operations.size());
+        if (round == 0) {
+            // The 200 newest documents, and nothing else.
+            std::set<std::string> sent, newest(names.end() - 200, names.end());
+            for (const Json& op : operations) sent.insert(op["record"]["recordName"].string_value());
+            EXPECT_EQ(sent, newest);
+            EXPECT_EQ(count(*a, "SELECT * FROM settings WHERE synced = 0"), settings);
+        }
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{200, 200, 50 + settings}));
+    EXPECT_TRUE(pending(*a).empty());
+    std::size_t documents = 0;
+    for (const auto& record : cloud.records(kAccount)) documents += record.type == "Documents";
+    EXPECT_EQ(documents, 450u);
+
+    // Nothing left: no upload, and the pass says so with null.
+    const std::size_t before = cloud.calls().size();
+    EXPECT_TRUE(pass(*a).is_null());
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+
+    // Another installation takes the whole zone in pages.
+    auto b = installation("b");
+    pass(*b);
+    EXPECT_EQ(count(*b, "SELECT * FROM documents"), 450u);
+    EXPECT_EQ(count(*b, "SELECT * FROM document_lines"), 450u);
+    EXPECT_EQ(dump(*a, "SELECT * FROM document_lines ORDER BY id"), dump(*b, "SELECT * FROM document_lines ORDER BY id"));
+}
+
+TEST_F(Sync, ChangesArriveInPagesAndTheTokenEndsAsTheServersLast) {
+    for (int i = 0; i < 260; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "CLIENT-%03d", i);
+        cloud.put_row(kAccount, "Clients", name,
+                      Json::object{{"name", "Ügyfél " + std::to_string(i)}, {"currency_code", "HUF"}, {"city", "Pécs"}});
+    }
+    const std::string first_page_token = kAccount + ":200";
+    auto b = installation("b");
+    pass(*b);
+
+    auto changes = calls_to(cloud, "changes/zone");
+    ASSERT_GE(changes.size(), 2u);
+    EXPECT_EQ(changes[0].request.body,
+              "{\"resultsLimit\": 200, \"zones\": {\"zoneID\": {\"zoneName\": \"" + kAccount + "\"}}}");
+    // The next page is asked for with the token and the zone exactly as the previous reply gave them.
+    EXPECT_EQ(changes[1].body["zones"]["syncToken"].string_value(), first_page_token);
+    EXPECT_EQ(changes[1].body["zones"]["zoneID"]["ownerRecordName"].string_value(), "_fake_owner");
+    EXPECT_EQ(changes[1].body["resultsLimit"].int_value(), 200);
+    EXPECT_EQ(count(*b, "SELECT * FROM clients"), 260u);
+    EXPECT_EQ(count(*b, "SELECT * FROM clients WHERE synced = " + std::to_string(kNow)), 260u);
+    Json::object stored = row_of(*b, "clients", "CLIENT-007").object_items();
+    const std::string search = stored["search"].string_value();
+    stored.erase("search");
+    EXPECT_EQ(search, search_text(stored));
+    EXPECT_EQ(search, "pecs ugyfel 7");
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+
+    // The next pass starts from the stored token and finds nothing new.
+    const std::size_t before = cloud.calls().size();
+    EXPECT_TRUE(pass(*b).is_null());
+    changes = calls_to(cloud, "changes/zone", before);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].body["zones"]["syncToken"].string_value(), cloud.token(kAccount));
+}
+
+TEST_F(Sync, FaultsInTheMiddleOfAPassLoseNoLocalChange) {
+    const std::vector<CloudStore::Fault> faults = {CloudStore::Fault::close_connection, CloudStore::Fault::status_500,
+                                                   CloudStore::Fault::invalid_json};
+    int index = 0;
+    for (CloudStore::Fault fault : faults) {
+        for (bool after_apply : {false, true}) {
+            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + (after_apply ? " after apply" : ""));
+            const std::string account = "ACCOUNT-" + std::to_string(index);
+            cloud.create_zone(account);
+            auto a = installation("a" + std::to_string(index++), account);
+            add_client(*a, "Nagy Kft.");
+            ASSERT_FALSE(a->save_document({line(*a, "Munka", 2, 5000)}, false, {{"type", "ESTIMATE"}}).empty());
+            const std::set<std::string> waiting = pending(*a);
+
+            cloud.fail("records/modify", fault, 0, after_apply);
+            const std::size_t before = cloud.calls().size();
+            pass(*a);
+            // The closing download still ran, and nothing was marked.
+            auto calls = cloud.calls();
+            ASSERT_GE(calls.size(), before + 3);
+            EXPECT_EQ(calls[before + 1].endpoint, "records/modify");
+            EXPECT_EQ(calls.back().endpoint, "changes/zone");
+            EXPECT_EQ(pending(*a), waiting);
+
+            // The next pass sends them all again.
+            const std::size_t again = cloud.calls().size();
+            EXPECT_FALSE(pass(*a).is_null());
+            auto modify = calls_to(cloud, "records/modify", again);
+            ASSERT_EQ(modify.size(), 1u);
+            EXPECT_EQ(modify[0].body["operations"].array_items().size(), waiting.size());
+            EXPECT_TRUE(pending(*a).empty());
+            EXPECT_EQ(cloud.records(account).size(), waiting.size());
+            EXPECT_EQ(a->setting("local")["syncToken"].string_value(), cloud.token(account));
+        }
+    }
+}
+
+TEST_F(Sync, BrokenDownloadsKeepTheTokenAndTheUploadStillRuns) {
+    for (int i = 0; i < 250; ++i)
+        cloud.put_row(kAccount, "Items", "ITEM-" + std::to_string(i), Json::object{{"name", "Cikk " + std::to_string(i)}});
+    auto b = installation("b");
+    add_client(*b, "Helyi Kft.");
+
+    // The second page breaks off: the first page stays applied, the token stays empty.
+    cloud.fail("changes/zone", CloudStore::Fault::close_connection, 1);
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 0);  // the closing download too
+    pass(*b);
+    EXPECT_EQ(count(*b, "SELECT * FROM items"), 200u);
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), "");
+    EXPECT_TRUE(pending(*b).empty());  // the upload went ahead
+    EXPECT_EQ(calls_to(cloud, "records/modify").size(), 1u);
+
+    // The next pass downloads again from the old token and finishes.
+    pass(*b);
+    EXPECT_EQ(count(*b, "SELECT * FROM items"), 250u);
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+
+    // Replies that are no change pages keep the token: an error, an object without zones, and a page
+    // that claims more but brings neither records nor a new token (which would otherwise loop).
+    const std::string kept = b->setting("local")["syncToken"].string_value();
+    const Json endless(Json::object{
+        {"zones", Json::array{Json::object{{"zoneID", Json::object{{"zoneName", kAccount}}},
+                                           {"syncToken", kept},
+                                           {"moreComing", true},
+                                           {"records", Json::array{}}}}}});
+    for (const Json& reply : {Json(Json::object{{"serverErrorCode", "ZONE_BUSY"}, {"reason", "busy"}}),
+                              Json(Json::object{{"status", "ok"}}), endless}) {
+        cloud.reply("changes/zone", reply);
+        const std::size_t before = cloud.calls().size();
+        int calls = 0;
+        Json received;
+        b->fetch_zone_changes(Json::object{{"zoneID", Json::object{{"zoneName", kAccount}}}, {"syncToken", kept}},
+                              [&](Json r) {
+                                  ++calls;
+                                  received = r;
+                              });
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(received, reply);
+        EXPECT_EQ(cloud.calls().size(), before + 1);
+        EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kept);
+    }
+}
+
+TEST_F(Sync, DownloadedRecordsAreRepairedAndTheRepairsGoBackUp) {
+    auto put_setting = [&](const std::string& key, const Json& value) {
+        cloud.put_row(kAccount, "Settings", key, Json::object{{"value", value.dump()}});
+    };
+    put_setting("templates", Json::object{{"INVOICE", "002"}, {"ESTIMATE", "003"}});
+    put_setting("theme_colors", Json::object{{"accent", "112233 445566"}});
+    put_setting("units", Json::array{Json::object{{"id", "u1"}, {"name", "Óra"}, {"digits", 2}},
+                                     Json::object{{"id", "u2"}, {"name", "DARAB"}}});
+    put_setting("currencies", Json::array{Json::object{{"id", "cur-huf"}, {"code", "HUF"}, {"name", "Forint"},
+                                                       {"locale", "hu_HU"}},
+                                          Json::object{{"id", "CUR-EUR"}, {"code", "EUR"}},
+                                          Json::object{{"id", "cur-x"}, {"symbol", "?"}}});
+    put_setting("payments", Json::array{Json::object{{"id", "p1"}, {"name", "Készpénz"}}});
+    cloud.put_row(kAccount, "Settings", "local", Json::object{{"value", "{\"syncToken\": \"forged\"}"}});
+    cloud.put_row(kAccount, "Deleted", "SOMETHING", Json::object{});
+    cloud.put_row(kAccount, "Clients", "C-EUR", Json::object{{"name", "Euro Kft."}, {"currency_id", "cur-eur"}});
+    cloud.put_row(kAccount, "Clients", "C-NONE", Json::object{{"name", "Más Kft."}, {"currency_id", "nope"}});
+    for (const auto& [name, identifier] : std::vector<std::pair<std::string, std::string>>{
+             {"C-13", "12345678-2-42"}, {"C-0", ""}, {"C-11", "12345678901"}})
+        cloud.put_row(kAccount, "Clients", name,
+                      Json::object{{"name", name}, {"status", "CUSTOMER"}, {"currency_code", "HUF"},
+                                   {"identifier_number", identifier}});
+    cloud.put_row(kAccount, "Documents", "INVOICE-2019-000001",
+                  Json::object{{"type", "INVOICE"}, {"number_formatted", "SZLA/2019-1"}, {"currency_id", "HUF"},
+                               {"language_id", "hu"}, {"referenceRecordName", "ESTIMATE-2019-000004"},
+                               {"client_name", "Régi Ügyfél"}, {"modified", 1500000000000.0},
+                               {"lines", Json::array{Json::object{{"name", "Első"}, {"quantity", 1}},
+                                                     Json::object{{"name", "Második"}, {"quantity", 2}},
+                                                     Json::object{{"name", "Harmadik"}, {"quantity", 3}}}}});
+    const std::string tag = cloud.record(kAccount, "INVOICE-2019-000001")->change_tag;
+    cloud.route("GET", "/assets/logo", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("PNG-BYTES", "image/png");
+    });
+    cloud.put_record(kAccount, "Assets", kAccount + "logo",
+                     Json::object{{"data", Json::object{{"value", Json::object{{"downloadURL", cloud.url() + "/assets/logo"}}}}}});
+
+    auto b = installation("b");
+    pass(*b);
+
+    const Json templates = b->setting("templates");
+    EXPECT_EQ(templates, Json(Json::object{{"DRAFT", "001"}, {"ESTIMATE", "003"}, {"INVOICE", "002"}}));
+    EXPECT_EQ(b->setting("theme_colors"),
+              Json(Json::object{{"accent_background_color", "445566"}, {"accent_font_color", "112233"}}));
+    EXPECT_EQ(b->setting("units")[0], Json(Json::object{{"digits", 2}, {"id", "u1"}, {"name", "óra"}}));
+    EXPECT_EQ(b->setting("units")[1]["name"].string_value(), "darab");
+    const Json currencies = b->setting("currencies");
+    EXPECT_EQ(currencies[0], Json(Json::object{{"code", "HUF"}, {"id", "cur-huf"}}));
+    EXPECT_EQ(currencies[2], Json(Json::object{{"code", "HUF"}, {"decimal_point", ","}, {"id", "cur-x"}, {"pattern", "3412"},
+                                               {"symbol", "Ft"}, {"thousands_sep", " "}}));
+    EXPECT_EQ(row_of(*b, "settings", "payments")["synced"].number_value(), kNow);
+
+    EXPECT_EQ(row_of(*b, "clients", "C-EUR")["currency_code"].string_value(), "EUR");
+    EXPECT_EQ(row_of(*b, "clients", "C-NONE")["currency_code"].string_value(), "HUF");
+    EXPECT_EQ(row_of(*b, "clients", "C-13")["status"].string_value(), "DOMESTIC");
+    EXPECT_EQ(row_of(*b, "clients", "C-0")["status"].string_value(), "PRIVATE_PERSON");
+    EXPECT_EQ(row_of(*b, "clients", "C-11")["status"].string_value(), "CUSTOMER");
+
+    // The older document: its fields renamed, its three lines, its search text and change tag.
+    const Json document = row_of(*b, "documents", "INVOICE-2019-000001");
+    EXPECT_EQ(document["reference_recordName"].string_value(), "ESTIMATE-2019-000004");
+    EXPECT_EQ(document["recordChangeTag"].string_value().empty(), false);
+    auto lines = store::rows(*b, "SELECT * FROM document_lines WHERE documentRecordName = 'INVOICE-2019-000001' ORDER BY id");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Json(lines[2])["id"].string_value(), "INVOICE-2019-000001-003");
+    Json::object own = Json::parse(cloud.record(kAccount, "INVOICE-2019-000001")->fields["data"]["value"].string_value()).object_items();
+
+    // Every repair went back up in the same pass, and nothing waits any more.
+    EXPECT_TRUE(pending(*b).empty());
+    EXPECT_EQ(cloud.row(kAccount, "templates")["value"].string_value(), templates.dump());
+    EXPECT_EQ(cloud.row(kAccount, "C-EUR")["currency_code"].string_value(), "EUR");
+    EXPECT_EQ(cloud.row(kAccount, "C-0")["status"].string_value(), "PRIVATE_PERSON");
+    EXPECT_TRUE(own.count("reference_recordName") && !own.count("referenceRecordName") && !own.count("currency_id"));
+    EXPECT_NE(cloud.record(kAccount, "INVOICE-2019-000001")->change_tag, tag);
+    // The uploaded document carries its change tag and the search text stored is the folded one.
+    EXPECT_EQ(own["recordChangeTag"].string_value(), tag);
+    std::string search = search_text(own);
+    for (const Json& l : own["lines"].array_items()) search += " " + search_text(l.object_items());
+    EXPECT_EQ(row_of(*b, "documents", "INVOICE-2019-000001")["search"].string_value(), normalize_whitespace(search));
+
+    // The row "local" is this machine's, and records of unknown types are not stored.
+    EXPECT_EQ(b->setting("local")["db_ver"].string_value(), "221101");
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+    EXPECT_EQ(count(*b, "SELECT * FROM deleted"), 0u);
+    EXPECT_EQ(read_file(dir.path() + "b/" + kAccount + "logo"), "PNG-BYTES");
+
+    // A deletion in the zone removes the row and its lines.
+    cloud.delete_record(kAccount, "INVOICE-2019-000001");
+    cloud.delete_record(kAccount, "payments");
+    pass(*b);
+    EXPECT_TRUE(row_of(*b, "documents", "INVOICE-2019-000001").is_null());
+    EXPECT_EQ(count(*b, "SELECT * FROM document_lines"), 0u);
+    EXPECT_FALSE(row_of(*b, "settings", "payments").is_null());  // settings are never deleted
+}
+
+TEST_F(Sync, OtherInterfacesRepairWithTheirOwnDefaults) {
+    cloud.put_row(kAccount, "Settings", "units",
+                  Json::object{{"value", Json(Json::array{Json::object{{"name", "Óra"}}}).dump()}});
+    cloud.put_row(kAccount, "Settings", "currencies",
+                  Json::object{{"value", Json(Json::array{Json::object{{"digits_line", 2}}}).dump()}});
+    cloud.put_row(kAccount, "Clients", "C-0",
+                  Json::object{{"name", "Customer"}, {"status", "CUSTOMER"}, {"currency_code", "USD"}});
+    auto b = installation("en", kAccount, "en");
+    pass(*b);
+    EXPECT_EQ(b->setting("units")[0]["name"].string_value(), "Óra");
+    EXPECT_EQ(b->setting("currencies")[0],
+              Json(Json::object{{"code", "USD"}, {"decimal_point", "."}, {"digits_line", 2}, {"pattern", "2034"},
+                                {"symbol", "$"}, {"thousands_sep", ","}}));
+    EXPECT_EQ(row_of(*b, "clients", "C-0")["status"].string_value(), "CUSTOMER");
+}
+
+TEST_F(Sync, ConflictsCloudWinsExceptForANewerUnsentDocument) {
+    auto a = installation("a");
+    auto b = installation("b");
+    const std::string client = add_client(*a, "Első Kft.");
+    const std::string estimate = a->save_document({line(*a, "Terv", 1, 100)}, false, {{"type", "ESTIMATE"}});
+    pass(*a);
+    pass(*b);
+
+    // Both change the client; A's change reaches the cloud first and wins on B.
+    Json::object mine = row_of(*b, "clients", client).object_items();
+    mine["city"] = "Győr";
+    mine.erase("synced");
+    b->save_record(mine, "clients");
+    Json::object theirs = row_of(*a, "clients", client).object_items();
+    theirs["city"] = "Szeged";
+    theirs.erase("synced");
+    a->save_record(theirs, "clients");
+
+    // Both change the document; B's later change is kept and replaces the cloud's copy.
+    set_clock([] { return kNow + 10; });
+    Json::object older = row_of(*a, "documents", estimate).object_items();
+    ASSERT_FALSE(a->save_document({line(*a, "Terv A", 1, 100)}, false, older).empty());
+    pass(*a);
+    const std::string tag = cloud.record(kAccount, estimate)->change_tag;
+    set_clock([] { return kNow + 20; });
+    Json::object newer = row_of(*b, "documents", estimate).object_items();
+    ASSERT_FALSE(b->save_document({line(*b, "Terv B", 1, 100)}, false, newer).empty());
+
+    const std::size_t before = cloud.calls().size();
+    pass(*b);
+    EXPECT_EQ(row_of(*b, "clients", client)["city"].string_value(), "Szeged");
+    EXPECT_EQ(row_of(*b, "clients", client)["synced"].number_value(), kNow + 20);
+    auto modify = calls_to(cloud, "records/modify", before);
+    ASSERT_EQ(modify.size(), 1u);
+    ASSERT_EQ(modify[0].body["operations"].array_items().size(), 1u);  // only the document
+    const Json sent = Json::parse(modify[0].body["operations"][0]["record"]["fields"]["data"]["value"].string_value());
+    EXPECT_EQ(sent["recordChangeTag"].string_value(), tag);
+    EXPECT_EQ(sent["lines"][0]["name"].string_value(), "Terv B");
+    EXPECT_EQ(cloud.row(kAccount, estimate)["lines"][0]["name"].string_value(), "Terv B");
+
+    pass(*a);
+    EXPECT_EQ(store::rows(*a, "SELECT name FROM document_lines WHERE documentRecordName = ?", {estimate}).front()["name"],
+              Json("Terv B"));
+
+    // An unsent local document older than the cloud's copy gives way.
+    set_clock([] { return kNow + 30; });
+    ASSERT_FALSE(b->save_document({line(*b, "Régebbi", 1, 100)}, false, row_of(*b, "documents", estimate).object_items()).empty());
+    set_clock([] { return kNow + 40; });
+    ASSERT_FALSE(a->save_document({line(*a, "Újabb", 1, 100)}, false, row_of(*a, "documents", estimate).object_items()).empty());
+    pass(*a);
+    pass(*b);
+    EXPECT_EQ(store::rows(*b, "SELECT name FROM document_lines WHERE documentRecordName = ?", {estimate}).front()["name"],
+              Json("Újabb"));
+    EXPECT_TRUE(pending(*b).empty());
+}
+
+TEST_F(Sync, UploadResultMarksOnlyWhatTheCloudConfirmedUnchanged) {
+    auto a = installation("a");
+    const std::string kept = add_client(*a, "Elfogadott Kft.");
+    const std::string refused = add_client(*a, "Visszautasított Kft.");
+    cloud.refuse_record(refused);
+    // A tombstone whose name a live document carries again is dropped without a deletion.
+    const std::string draft = a->save_document({}, false, {{"type", "DRAFT"}});
+    ASSERT_TRUE(store::run(*a, "INSERT INTO deleted(recordName) VALUES (?)", {draft}));
+    pass(*a);
+    EXPECT_GT(row_of(*a, "clients", kept)["synced"].number_value(), 0);
+    EXPECT_EQ(row_of(*a, "clients", refused)["synced"].number_value(), 0);
+    EXPECT_EQ(count(*a, "SELECT * FROM deleted"), 0u);
+    for (const Json& op : calls_to(cloud, "records/modify")[0].body["operations"].array_items())
+        EXPECT_EQ(op["operationType"].string_value(), "forceReplace");
+
+    // A client saved again while its upload is under way stays unsynced, keeps its new content
+    // through the closing download, and goes up in the next pass.
+    cloud.hold("records/modify");
+    Json::object edited = row_of(*a, "clients", kept).object_items();
+    edited["city"] = "Szolnok";
+    edited["synced"] = 0;
+    a->save_record(edited, "clients");  // pending again, to be uploaded
+    std::thread worker([&] { pass(*a); });
+    ASSERT_TRUE(cloud.wait_held(std::chrono::seconds(20)));
+    edited["city"] = "Eger";
+    ASSERT_TRUE(a->save_record(edited, "clients"));
+    cloud.release();
+    worker.join();
+    EXPECT_EQ(cloud.row(kAccount, kept)["city"].string_value(), "Szolnok");
+    EXPECT_EQ(row_of(*a, "clients", kept)["city"].string_value(), "Eger");
+    EXPECT_EQ(row_of(*a, "clients", kept)["synced"].number_value(), 0);
+    pass(*a);
+    EXPECT_EQ(cloud.row(kAccount, kept)["city"].string_value(), "Eger");
+    EXPECT_GT(row_of(*a, "clients", kept)["synced"].number_value(), 0);
+}
+
+TEST_F(Sync, OnePassRunsAtATime) {
+    auto a = installation("a");
+    add_client(*a, "Első Kft.");
+    cloud.hold("changes/zone");
+    std::thread first([&] { pass(*a); });
+    ASSERT_TRUE(cloud.wait_held(std::chrono::seconds(20)));
+    const std::size_t held_at = cloud.calls().size();
+    std::thread second([&] { pass(*a); });
+    // While the first pass waits for the cloud, the second sends nothing.
+    EXPECT_FALSE(cloud.wait_for_requests(held_at + 1, std::chrono::milliseconds(300)));
+    cloud.release();
+    first.join();
+    second.join();
+    std::vector<std::string> endpoints;
+    for (const CloudCall& call : cloud.calls()) endpoints.push_back(call.endpoint);
+    EXPECT_EQ(endpoints, (std::vector<std::string>{"changes/zone", "records/modify", "changes/zone", "changes/zone"}));
+}
+
+TEST_F(Sync, TheSampleCompanyIsNeverSynced) {
+    auto demo = installation("demo", "DEMO");
+    add_client(*demo, "Minta Kft.");
+    EXPECT_TRUE(pass(*demo).is_null());
+    EXPECT_TRUE(cloud.calls().empty());
+    demo->upload_unsynced([](Json) {});
+    EXPECT_TRUE(cloud.calls().empty());
+    EXPECT_EQ(pending(*demo).size(), count(*demo, "SELECT * FROM settings WHERE synced = 0") + 1);
+}
+
+class AccountsRecord : public Sync {
+protected:
+    void put_accounts(const Json& list) {
+        cloud.put_record("_defaultZone", "Settings", "accounts",
+                         Json::object{{"data", Json::object{{"value", list.dump()}}}});
+    }
+    const Json list{Json::array{Json::object{{"id", kAccount}, {"name", "Fő cég"}},
+                                Json::object{{"id", "OTHER"}, {"name", "Másik"}}}};
+};
+
+TEST_F(AccountsRecord, GarbledAnswersChangeNothing) {
+    put_accounts(list);
+    auto a = installation("a");
+    const std::string local_before = row_of(*a, "settings", "local")["value"].string_value();
+    for (const std::string text :
+         {"{\"records\": \"none\"}", "{\"status\": \"ok\"}",
+          "{\"records\": [{\"recordName\": \"accounts\", \"fields\": {\"data\": {\"value\": \"[{\\\"id\\\": \"}}}}]}",
+          "{\"records\": [{\"recordName\": \"accounts\", \"fields\": {\"data\": {\"value\": 42}}}]}",
+          "{\"records\": [{\"recordName\": \"accounts\", \"fields\": {\"data\": {\"value\": \"{}\"}}}]}"}) {
+        SCOPED_TRACE(text);
+        cloud.reply_text("records/query", text);
+        const std::size_t before = cloud.calls().size();
+        EXPECT_EQ(fetch_settings(*a), Json::parse(text));
+        EXPECT_EQ(a->current_account, kAccount);
+        EXPECT_EQ(cloud.calls().size(), before + 1);
+        EXPECT_EQ(row_of(*a, "settings", "local")["value"].string_value(), local_before);
+    }
+    EXPECT_EQ(Json::parse(cloud.record("_defaultZone", "accounts")->fields["data"]["value"].string_value()), list);
+
+    // An answer with the list: the local copy takes it and the account's changes come down.
+    cloud.put_row(kAccount, "Items", "ITEM-1", Json::object{{"name", "Cikk"}});
+    const Json result = fetch_settings(*a);
+    EXPECT_TRUE(result["zones"].is_array());
+    EXPECT_EQ(a->setting("accounts"), list);
+    EXPECT_EQ(row_of(*a, "settings", "local")["synced"].number_value(), -1);
+    EXPECT_FALSE(row_of(*a, "items", "ITEM-1").is_null());
+    EXPECT_TRUE(calls_to(cloud, "records/modify").empty());
+}
+
+TEST_F(AccountsRecord, AMissingAccountFallsBackToTheSampleCompany) {
+    put_accounts(Json::array{Json::object{{"id", "OTHER"}, {"name", "Másik"}}});
+    auto a = installation("a");
+    const std::size_t before = cloud.calls().size();
+    const Json answer = fetch_settings(*a);
+    EXPECT_EQ(answer["records"][0]["recordName"].string_value(), "accounts");
+    EXPECT_EQ(a->current_account, "DEMO");
+    auto calls = cloud.calls();
+    ASSERT_EQ(calls.size(), before + 2);
+    EXPECT_EQ(calls[before + 1].endpoint, "records/query");
+    EXPECT_EQ(a->setting("accounts")[0]["id"].string_value(), "OTHER");  // the sample company's own copy
+}
+
+TEST_F(AccountsRecord, AnEmptyCloudStartsAFirstAccount) {
+    for (const bool empty_list : {false, true}) {
+        if (empty_list) put_accounts(Json::array{});
+        auto a = installation(empty_list ? "b" : "a", "DEMO");
+        const std::size_t before = cloud.calls().size();
+        testing::internal::CaptureStdout();
+        const Json answer = fetch_settings(*a);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "FIRST START\n");
+        const std::string id = a->current_account;
+        ASSERT_EQ(id.size(), 36u);
+        auto calls = cloud.calls();
+        ASSERT_EQ(calls.size(), before + 3);
+        EXPECT_EQ(calls[before + 1].endpoint, "zones/modify");
+        EXPECT_EQ(calls[before + 1].request.body,
+                  "{\"operations\": {\"operationType\": \"create\", \"zone\": {\"zoneID\": {\"zoneName\": \"" + id +
+                      "\"}}}}");
+        EXPECT_EQ(calls[before + 2].endpoint, "records/modify");
+        const Json expected(Json::array{Json::object{{"id", id}, {"name", "1. fiók"}}});
+        EXPECT_EQ(calls[before + 2].body["operations"]["record"]["fields"]["data"]["value"].string_value(), expected.dump());
+        EXPECT_EQ(answer["records"][0]["recordName"].string_value(), "accounts");
+        EXPECT_EQ(Json::parse(cloud.record("_defaultZone", "accounts")->fields["data"]["value"].string_value()), expected);
+        EXPECT_TRUE(std::filesystem::exists(a->data_folder + id + ".tvr"));
+        EXPECT_EQ(a->setting("accounts"), expected);
+        EXPECT_EQ(a->setting("local")["db_ver"].string_value(), "221101");
+        cloud.delete_record("_defaultZone", "accounts");
+    }
+}
+
+}  // namespace
