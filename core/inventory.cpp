@@ -377,6 +377,16 @@ double average_cost(Core& core, const std::string& item) {
             last_time = statement.column_double(2);
         }
     }
+    if (last_average == 0 && last_stock > 0) {
+        // A cancellation or correction row carries no average of its own; the stock it gave back
+        // was bought at the average of the sales before it, not for nothing.
+        store::Statement statement(core,
+                                   "SELECT last_avg_purchase_price FROM inventory WHERE (reason = 'INVOICE' OR "
+                                   "reason = 'STORNO') AND itemRecordName = ? AND last_avg_purchase_price <> 0 "
+                                   "ORDER BY created DESC, rowid DESC LIMIT 1");
+        statement.bind(1, item);
+        if (statement.step()) last_average = statement.column_double(0);
+    }
     double new_stock = 0, new_price = 0;
     {
         store::Statement statement(core,

@@ -227,6 +227,13 @@ TEST_F(Stock, PurchaseSaleStornoReturnSequence) {
     EXPECT_EQ(core->last_purchase_price_text("A"), "Beszerzési ár (utolsó 13)");
     EXPECT_EQ(core->last_purchase_price_text("nothing"), "Beszerzési ár (utolsó 0)");
     EXPECT_EQ(core->stock_quantity_text("nothing"), "Mennyiség (0)");
+
+    // The next plain sale after the cancellation keeps the average of the sales before it: the
+    // cancelled units went back at that cost, not at zero.
+    const std::string s4 = sell({line("A", 1, 20, 15)});
+    Json sale4 = row(s4, "A");
+    EXPECT_DOUBLE_EQ(sale4["last_avg_purchase_price"].number_value(), 12.6);
+    EXPECT_NEAR(sale4["profit_avg"].number_value(), 7.4, 1e-9);
 }
 
 TEST_F(Stock, ResavingADocumentPostsNothingMore) {
