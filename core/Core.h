@@ -202,6 +202,9 @@ struct TaxSummary {
     double total_gross = 0;
 };
 
+// The page-break and page-number script of the printable pages, inserted verbatim into each.
+extern const std::string pagination_script;
+
 // ---------------------------------------------------------------------------------------------
 // The application object
 // ---------------------------------------------------------------------------------------------
@@ -251,6 +254,17 @@ public:
                           std::string master_record_name);
     // The six-week month grid of the tasks (rows of the task list), month 1 to 12.
     std::string calendar_html(int year, unsigned short month, std::vector<json11::Json> tasks);
+
+    // --- document views and reports ------------------------------------------------------------
+    // A document and its lines as printable A4 pages: mode 1 the document view, -1 the editor's
+    // preview (rows post their line index when clicked); `extra` is the scroll position "x,y".
+    std::string document_html(int mode, json11::Json document, json11::Json lines, std::string extra);
+    // The period report of the listed documents (filter: report_title, date_name, date_type,
+    // from_date, to_date); totals in the home currency through each document's exchange rate.
+    std::string documents_report_html(bool wide_margin, json11::Json documents, json11::Json filter);
+    // The stock report: one line per item with its summed stock movements. Always the print look;
+    // the argument is accepted for callers that pass the margin choice and is not read.
+    std::string inventory_report_html(bool wide_margin = false);
 
     // --- store ------------------------------------------------------------------------------
     void open_database();
@@ -389,6 +403,33 @@ public:
     void on_cloud_settings(json11::Json answer, const JsonCallback& done);
     void save_cloud_settings(json11::Json answer, const JsonCallback& done);
     void on_cloud_settings_saved(json11::Json answer, const JsonCallback& done);
+
+    // --- accounts, web shop and logo ---------------------------------------------------------
+
+    // Changes the accounts list (row "local" first) and then the cloud: mode -1 appends `account` and
+    // creates its zone; 0 or more replaces the entry at that index; -2 removes the first entry with
+    // that id and deletes its zone; -3 deletes the zone and the accounts record and signs out; any
+    // other negative uploads the list as it stands. `done` gets null once the chain has ended.
+    void setup_account_zone(json11::Json account, std::int16_t mode, JsonCallback done);
+    void on_account_zone_created(json11::Json answer, const json11::Json& account, const json11::Json::array& accounts,
+                                 const JsonCallback& done);
+    void on_zone_deleted_save_accounts(json11::Json answer, const json11::Json& account,
+                                       const json11::Json::array& accounts, const JsonCallback& done);
+    void on_zone_deleted_delete_accounts(json11::Json answer, const json11::Json& account,
+                                         const json11::Json::array& accounts, const JsonCallback& done);
+
+    // Stores the web shop's orders of the last 60 days that are new here as WEBSHOP_ORDER documents,
+    // then runs a sync pass; `done` gets true when at least one order was stored (called once).
+    void import_webshop_orders(std::function<void(bool)> done);
+
+    // Stores the picture at `source_path` as the account's cloud asset `logo_name` and copies it to
+    // data_folder + logo_name (only the copy for "DEMO"). `done` gets the record save's reply, an
+    // error reply, or null (DEMO); it is called once.
+    void upload_logo_asset(std::string source_path, std::string logo_name, JsonCallback done);
+    void upload_asset_file(json11::Json reply, const std::string& source_path, const std::string& logo_name,
+                           const JsonCallback& done);
+    void on_logo_uploaded(json11::Json reply, const std::string& source_path, const std::string& logo_name,
+                          const JsonCallback& done);
 
 private:
     // --- sync internals -----------------------------------------------------------------------

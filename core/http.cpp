@@ -12,9 +12,9 @@
 using json11::Json;
 
 namespace {
-
 constexpr long connect_timeout_seconds = 30;
 std::atomic<long> low_speed_seconds{60};
+}  // namespace
 
 // libcurl's global set-up is not thread-safe and transfers run on several threads: do it once per
 // process and never tear it down while the program runs.
@@ -24,6 +24,26 @@ bool curl_ready() {
     std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK; });
     return ready;
 }
+
+// Options of every transfer: certificates checked for every HTTPS host (with the configured extra CA
+// file), only http and https (a server-chosen address must not read local files), bounded waiting
+// and a bounded reply.
+void set_common_options(void* handle, const std::string& url) {
+    CURL* curl = static_cast<CURL*>(handle);
+    EndpointConfig config = endpoint_config();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!config.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, config.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connect_timeout_seconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, low_speed_seconds.load());
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(http_reply_limit));
+}
+
+namespace {
 
 struct EasyHandle {
     CURL* curl = curl_ready() ? curl_easy_init() : nullptr;
@@ -46,22 +66,6 @@ struct HeaderList {
     }
 };
 
-// Options of every transfer: certificates checked for every HTTPS host (with the configured extra CA
-// file), only http and https (a server-chosen address must not read local files), bounded waiting
-// and a bounded reply.
-void set_common_options(CURL* curl, const std::string& url) {
-    EndpointConfig config = endpoint_config();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!config.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, config.ca_file.c_str());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connect_timeout_seconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, low_speed_seconds.load());
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(http_reply_limit));
-}
 
 // Fetches `url` into `path` through `path`.part; the earlier file is replaced only by a complete,
 // non-empty 2xx reply.

@@ -11,23 +11,10 @@ using json11::Json;
 
 namespace {
 
-// Seconds of a local wall-clock time (the tests run in Europe/Budapest).
-std::time_t local(int year, int month, int day, int hour = 12, int minute = 0, int second = 0) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
 class Documents : public ::testing::Test {
 protected:
     void SetUp() override {
-        at(local(2026, 3, 1, 10, 0, 0));
+        at(local_seconds(2026, 3, 1, 10, 0, 0));
         core = make_core(dir.path(), "hu");
         core->open_database();
         ASSERT_NE(core->db, nullptr);
@@ -167,7 +154,7 @@ TEST_F(Documents, ItemRowsAsLinesAndSettingSnapshots) {
 TEST_F(Documents, NewDocumentsNeverReplaceStoredOnes) {
     // Early January: the year's first invoice was dated in December, so the numbering offers its
     // name again.
-    at(local(2027, 1, 5, 9, 30, 0));
+    at(local_seconds(2027, 1, 5, 9, 30, 0));
     const std::string first = core->save_document(
         {line("Decemberi", 1)}, false,
         {{"type", "INVOICE"}, {"number", 1}, {"number_formatted", "SZLA/2027-0001"}, {"issue_date", "2026-12-31"}});

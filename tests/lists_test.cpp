@@ -13,16 +13,6 @@ using json11::Json;
 
 namespace {
 
-std::time_t local(int year, int month, int day, int hour = 12) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
 const std::string kFrame =
     "<meta name='color-scheme' content='dark light'><meta name='supported-color-schemes' content='dark light'>"
     "<style>body{margin:0; font-family:\"Segoe UI\"; font-size:0.9em;} table{font-family:\"Segoe UI\"; "
@@ -65,7 +55,7 @@ Json::object year_filter() {
 class Lists : public ::testing::Test {
 protected:
     void SetUp() override {
-        set_clock([] { return local(2026, 3, 10); });
+        set_clock([] { return local_seconds(2026, 3, 10); });
         core = make_core(dir.path(), "hu");
         core->open_database();
         ASSERT_NE(core->db, nullptr);
@@ -688,7 +678,7 @@ TEST_F(Lists, CalendarGridsFollowTheWeekStart) {
               joined({days(31, 31), days(1, 28, "Feb"), days(1, 13, "Mar")}));
 
     // Across the year's ends; today in a greyed day of the next month.
-    set_clock([] { return local(2027, 1, 2); });
+    set_clock([] { return local_seconds(2027, 1, 2); });
     grid = grid_of(core->calendar_html(2026, 12, {}));
     EXPECT_EQ(grid.labels, joined({days(29, 30), days(1, 31, "Dec"), days(1, 9, "Jan")}));
     EXPECT_EQ(grid.classes[34], " out-date today");

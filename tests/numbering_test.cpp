@@ -8,19 +8,6 @@ using json11::Json;
 
 namespace {
 
-// Seconds of a local wall-clock time (the tests run in Europe/Budapest).
-std::time_t local(int year, int month, int day, int hour = 12, int minute = 0, int second = 0) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
 class Clocked : public ::testing::Test {
 protected:
     void TearDown() override { set_clock({}); }
@@ -59,7 +46,7 @@ std::string rule(const std::string& day_type, int day, const Json::array& months
 }  // namespace
 
 TEST_F(Clocked, EveryTypeIsNumberedFormattedAndNamed) {
-    at(local(2026, 12, 7, 21, 52));
+    at(local_seconds(2026, 12, 7, 21, 52));
     auto en = open("en");
     auto hu = open("hu");
     const std::map<std::string, std::pair<std::string, std::string>> prefixes = {
@@ -95,12 +82,12 @@ TEST_F(Clocked, EveryTypeIsNumberedFormattedAndNamed) {
     EXPECT_EQ(en->next_number_formatted("TASK"), "Task-2026-12-07-2152");
     EXPECT_EQ(hu->next_number_formatted("DRAFT"), "Piszkozat-2026-12-07-2152");
     EXPECT_EQ(hu->next_number_formatted("TASK"), "Feladat-2026-12-07-2152");
-    at(local(2026, 12, 7, 21, 52, 9));
+    at(local_seconds(2026, 12, 7, 21, 52, 9));
     EXPECT_EQ(en->new_document_record_name("TASK"), "TASK-20261207215209");
 }
 
 TEST_F(Clocked, NumbersRestartEachYear) {
-    at(local(2026, 12, 31, 23, 59, 59));
+    at(local_seconds(2026, 12, 31, 23, 59, 59));
     auto core = open("en");
     set_formats(*core, {{"invoice_number_initial", 500}});
     EXPECT_EQ(core->next_number("INVOICE"), 500);
@@ -109,7 +96,7 @@ TEST_F(Clocked, NumbersRestartEachYear) {
     EXPECT_EQ(core->next_number("INVOICE"), 502);
 
     // One second later a new year begins: the initial number is used only once.
-    at(local(2027, 1, 1, 0, 0, 0));
+    at(local_seconds(2027, 1, 1, 0, 0, 0));
     EXPECT_EQ(core->next_number("INVOICE"), 1);
     EXPECT_EQ(core->next_number_formatted("INVOICE"), "INVOICE/2027-0001");
     EXPECT_EQ(core->new_document_record_name("INVOICE"), "INVOICE-2027-000001");
@@ -127,7 +114,7 @@ TEST_F(Clocked, NumbersRestartEachYear) {
 }
 
 TEST_F(Clocked, FormattedNumberFollowsTheNumberingSettings) {
-    at(local(2026, 3, 4));
+    at(local_seconds(2026, 3, 4));
     auto core = open("hu");
     set_formats(*core, {{"invoice_number", "NNNN/YYYY/NNNN-YYYY"},
                         {"invoice_number_prefix", "A'B-"},
@@ -215,31 +202,31 @@ TEST_F(Clocked, NextRepeatDate) {
     auto next = [&](const std::string& r) { return iso_date(core->next_repeat_date(r)); };
 
     // Today never counts: on the 15th the next 15th is a month away.
-    at(local(2026, 5, 15, 10));
+    at(local_seconds(2026, 5, 15, 10));
     EXPECT_EQ(next(rule("day", 15)), "2026-06-15");
     EXPECT_EQ(next(rule("day", 16)), "2026-05-16");
     EXPECT_EQ(next(rule("day", 15, {0})), "2027-01-15");
     // The time of day is kept.
-    EXPECT_EQ(core->next_repeat_date(rule("day", 16)), local(2026, 5, 16, 10));
+    EXPECT_EQ(core->next_repeat_date(rule("day", 16)), local_seconds(2026, 5, 16, 10));
 
     // 2024 began on a Monday: on 2 January the next first Monday of January or July is in July.
-    at(local(2024, 1, 2, 9));
+    at(local_seconds(2024, 1, 2, 9));
     EXPECT_EQ(next(rule("first", 1, {0, 6})), "2024-07-01");
 
     // Last Friday of February: 29 February 2008 was a Friday, 22 February 2019 the last one.
-    at(local(2008, 1, 10));
+    at(local_seconds(2008, 1, 10));
     EXPECT_EQ(next(rule("last", 5, {1})), "2008-02-29");
-    at(local(2019, 1, 10));
+    at(local_seconds(2019, 1, 10));
     EXPECT_EQ(next(rule("last", 5, {1})), "2019-02-22");
 
     // Every Sunday: from a Sunday a week ahead, from a Wednesday four days.
-    at(local(2026, 6, 7, 8));
+    at(local_seconds(2026, 6, 7, 8));
     EXPECT_EQ(next(rule("every", 0)), "2026-06-14");
-    at(local(2026, 6, 10, 8));
+    at(local_seconds(2026, 6, 10, 8));
     EXPECT_EQ(next(rule("every", 0)), "2026-06-14");
 
     // Rules that never fall give the present moment.
-    const std::time_t now = local(2026, 6, 10, 8);
+    const std::time_t now = local_seconds(2026, 6, 10, 8);
     EXPECT_EQ(core->next_repeat_date(rule("day", 0)), now);
     EXPECT_EQ(core->next_repeat_date(rule("fortnight", 1)), now);
     EXPECT_EQ(core->next_repeat_date(rule("day", 1, {12, -3})), now);
@@ -252,20 +239,20 @@ TEST_F(Clocked, NextRepeatDateAcrossDaylightSavingChanges) {
     auto next = [&](const std::string& r) { return iso_date(core->next_repeat_date(r)); };
 
     // Late on 1 March 2025 (winter time): 30 March, the day clocks go forward, is still found.
-    at(local(2025, 3, 1, 23, 30));
+    at(local_seconds(2025, 3, 1, 23, 30));
     EXPECT_EQ(next(rule("last", 0, {2})), "2025-03-30");
     EXPECT_EQ(next(rule("day", 30)), "2025-03-30");
     EXPECT_EQ(next(rule("day", 31)), "2025-03-31");
-    EXPECT_EQ(core->next_repeat_date(rule("day", 31)), local(2025, 3, 31, 23, 30));
+    EXPECT_EQ(core->next_repeat_date(rule("day", 31)), local_seconds(2025, 3, 31, 23, 30));
 
     // At 02:30 the day before the change the hour does not exist on the Sunday; the date holds.
-    at(local(2025, 3, 29, 2, 30));
+    at(local_seconds(2025, 3, 29, 2, 30));
     EXPECT_EQ(next(rule("every", 0)), "2025-03-30");
 
     // Just after midnight in summer time: the October change keeps dates and the time of day.
-    at(local(2025, 10, 1, 0, 30));
+    at(local_seconds(2025, 10, 1, 0, 30));
     EXPECT_EQ(next(rule("last", 0, {9})), "2025-10-26");
     EXPECT_EQ(next(rule("day", 27)), "2025-10-27");
-    EXPECT_EQ(core->next_repeat_date(rule("day", 27)), local(2025, 10, 27, 0, 30));
+    EXPECT_EQ(core->next_repeat_date(rule("day", 27)), local_seconds(2025, 10, 27, 0, 30));
     EXPECT_EQ(next(rule("day", 26)), "2025-10-26");
 }

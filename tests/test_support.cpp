@@ -49,3 +49,15 @@ std::string read_file(const std::string& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+std::time_t local_seconds(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}

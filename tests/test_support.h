@@ -3,6 +3,7 @@
 
 #include "core/Core.h"
 
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -32,3 +33,6 @@ std::unique_ptr<Core> make_core(const std::string& data_folder, const std::strin
                                 const std::string& app_folder = "");
 
 std::string read_file(const std::string& path);
+
+// Seconds of a local wall-clock time (the tests run in Europe/Budapest), daylight saving as it falls.
+std::time_t local_seconds(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);

@@ -9,6 +9,7 @@
 //    summarises the item's history once per connection.
 //
 // Times are medians over repeated runs; each save and posting is its own committed transaction.
+#include "bench/bench_common.h"
 #include "core/Core.h"
 
 #include <sqlite3.h>
@@ -26,11 +27,8 @@ using json11::Json;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::ms_since;
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

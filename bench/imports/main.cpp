@@ -3,6 +3,7 @@
 // account through one prepared statement per table in one transaction).
 //
 //   bench_imports [client lines] [invoices]   (default 10000 and 1000)
+#include "bench/bench_common.h"
 #include "core/store_internal.h"
 
 #include <chrono>
@@ -18,35 +19,10 @@ using json11::Json;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string make_temp_folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    return pattern + "/";
-}
-
-std::unique_ptr<Core> open_core(const std::string& root, const std::string& account) {
-    std::map<std::string, std::string> info = {
-        {"platform", "linux"}, {"ver", "1.0.0.0"}, {"country_code", "HU"}, {"currency_code", "HUF"}};
-    auto core = std::make_unique<Core>(root + "data/", root, info,
-                                       std::vector<std::string>{"jan.", "febr.", "márc.", "ápr.", "máj.", "jún.", "júl.",
-                                                                "aug.", "szept.", "okt.", "nov.", "dec."},
-                                       std::vector<std::map<int, std::string>>{{{1, "H"}}, {{2, "K"}}, {{3, "Sze"}},
-                                                                               {{4, "Cs"}}, {{5, "P"}}, {{6, "Szo"}},
-                                                                               {{0, "V"}}},
-                                       "hu", "0,120,215");
-    core->current_account = account;
-    core->open_database();
-    return core;
-}
+using bench::Clock;
+using bench::make_temp_folder;
+using bench::open_core;
+using bench::seconds_since;
 
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary);
@@ -128,29 +104,12 @@ double raw_copy(Core& from, Core& to, const std::vector<std::string>& tables, in
     auto start = Clock::now();
     sqlite3_exec(to.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     for (const auto& [table, rows] : data) {
-        std::vector<std::pair<std::string, std::string>> columns;
-        for (auto& row : to.query("PRAGMA table_info('" + table + "')"))
-            columns.emplace_back(row["name"].string_value(), row["type"].string_value());
-        std::string sql = "INSERT OR REPLACE INTO " + table + " VALUES (";
-        for (std::size_t i = 0; i < columns.size(); ++i) sql += i ? ", ?" : "?";
-        sql += ")";
+        const bench::Columns columns = bench::table_columns(to, table);
+        const std::string sql = bench::insert_sql(table, columns.size());
         sqlite3_stmt* stmt = nullptr;
         sqlite3_prepare_v2(to.db, sql.c_str(), -1, &stmt, nullptr);
         for (const auto& row : rows) {
-            int index = 0;
-            for (const auto& [name, type] : columns) {
-                ++index;
-                auto found = row.find(name);
-                if (type == "VARCHAR") {
-                    const std::string& text = found == row.end() ? std::string() : found->second.string_value();
-                    sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-                } else if (type == "DOUBLE") {
-                    sqlite3_bind_double(stmt, index, found == row.end() ? 0.0 : found->second.number_value());
-                } else {
-                    sqlite3_bind_int64(stmt, index,
-                                       found == row.end() ? 0 : static_cast<sqlite3_int64>(found->second.number_value()));
-                }
-            }
+            bench::bind_row(stmt, columns, row);
             sqlite3_step(stmt);
             sqlite3_reset(stmt);
             if (++rows_copied % (batch > 0 ? batch : 1) == 0 && batch > 0) {

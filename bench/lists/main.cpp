@@ -3,6 +3,7 @@
 // from the smallest size is printed beside each figure.
 //
 //   bench_lists [largest]   (default 100000)
+#include "bench/bench_common.h"
 #include "core/store_internal.h"
 
 #include <algorithm>
@@ -18,31 +19,12 @@ using json11::Json;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::string make_temp_folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    return pattern + "/";
-}
+using bench::Clock;
+using bench::make_temp_folder;
 
 std::unique_ptr<Core> open_core(const std::string& root) {
     std::filesystem::create_directories(root + "data");
-    std::map<std::string, std::string> info = {
-        {"platform", "linux"}, {"ver", "1.0.0.0"}, {"country_code", "HU"}, {"currency_code", "HUF"}};
-    auto core = std::make_unique<Core>(root + "data/", root, info,
-                                       std::vector<std::string>{"jan.", "febr.", "márc.", "ápr.", "máj.", "jún.", "júl.",
-                                                                "aug.", "szept.", "okt.", "nov.", "dec."},
-                                       std::vector<std::map<int, std::string>>{{{1, "H"}}, {{2, "K"}}, {{3, "Sze"}},
-                                                                               {{4, "Cs"}}, {{5, "P"}}, {{6, "Szo"}},
-                                                                               {{0, "V"}}},
-                                       "hu", "0,120,215");
-    core->current_account = "BENCH";
-    core->open_database();
-    return core;
+    return bench::open_core(root, "BENCH");
 }
 
 // Invoices spread over one year, one statement in one transaction.
@@ -92,7 +74,7 @@ double page_ms(Core& core, const Json::object& filter, int runs) {
     for (int r = 0; r < runs; ++r) {
         auto start = Clock::now();
         const std::string html = core.list_html(0, "INVOICE", filter, "", "");
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        times.push_back(bench::ms_since(start));
         if (html.empty() || core.list_rows.empty()) {
             std::fprintf(stderr, "unexpected page: %zu rows\n", core.list_rows.size());
             std::exit(1);

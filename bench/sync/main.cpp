@@ -4,6 +4,7 @@
 // parsed, nothing applied) is shown too.
 //
 //   bench_sync [records]   (default 10000)
+#include "bench/bench_common.h"
 #include "core/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 
@@ -19,34 +20,13 @@ using json11::Json;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::make_temp_folder;
+using bench::open_core;
+using bench::raw_insert;
+using bench::seconds_since;
+
 constexpr int kRuns = 3;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::string make_temp_folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    return pattern + "/";
-}
-
-std::unique_ptr<Core> open_core(const std::string& root, const std::string& account) {
-    std::map<std::string, std::string> info = {
-        {"platform", "linux"}, {"ver", "1.0.0.0"}, {"country_code", "HU"}, {"currency_code", "HUF"}};
-    auto core = std::make_unique<Core>(root + "data/", root, info,
-                                       std::vector<std::string>{"jan.", "febr.", "márc.", "ápr.", "máj.", "jún.", "júl.",
-                                                                "aug.", "szept.", "okt.", "nov.", "dec."},
-                                       std::vector<std::map<int, std::string>>{{{1, "H"}}, {{2, "K"}}, {{3, "Sze"}},
-                                                                               {{4, "Cs"}}, {{5, "P"}}, {{6, "Szo"}},
-                                                                               {{0, "V"}}},
-                                       "hu", "0,120,215");
-    core->current_account = account;
-    core->open_database();
-    return core;
-}
 
 const char* const kWords[] = {"Ábel", "Éva", "Öcsi", "Ödön", "Ugor", "Ütő", "Zoltán", "abc", "Kovács", "Szabó",
                               "Tóth", "Nagy", "Horváth", "Kiss", "Molnár", "Németh", "Farkas", "Balogh", "Papp", "Lakatos"};
@@ -67,40 +47,6 @@ Json client_row(int i) {
                         {"email", "info" + std::to_string(i) + "@example.hu"},
                         {"phone", "+36 (1) 123-4567"},
                         {"note", "Törzsvásárló"}};
-}
-
-// The floor: one prepared statement, one transaction, values bound by declared type.
-double raw_insert(Core& core, const std::string& table, const std::vector<Json::object>& rows) {
-    std::vector<std::pair<std::string, std::string>> columns;
-    for (auto& row : core.query("PRAGMA table_info('" + table + "')"))
-        columns.emplace_back(row["name"].string_value(), row["type"].string_value());
-    std::string sql = "INSERT OR REPLACE INTO " + table + " VALUES (";
-    for (std::size_t i = 0; i < columns.size(); ++i) sql += i ? ", ?" : "?";
-    sql += ")";
-    auto start = Clock::now();
-    sqlite3_exec(core.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(core.db, sql.c_str(), -1, &stmt, nullptr);
-    for (const auto& row : rows) {
-        int index = 0;
-        for (const auto& [name, type] : columns) {
-            ++index;
-            auto found = row.find(name);
-            if (type == "VARCHAR") {
-                const std::string& text = found == row.end() ? std::string() : found->second.string_value();
-                sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-            } else if (type == "DOUBLE") {
-                sqlite3_bind_double(stmt, index, found == row.end() ? 0.0 : found->second.number_value());
-            } else {
-                sqlite3_bind_int64(stmt, index, found == row.end() ? 0 : found->second.int_value());
-            }
-        }
-        sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_exec(core.db, "COMMIT", nullptr, nullptr, nullptr);
-    return seconds_since(start);
 }
 
 // The same pages fetched and parsed through the cloud request, nothing applied.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <memory>
 
 using json11::Json;
@@ -23,6 +24,14 @@ CloudStore::CloudStore() {
     add_endpoint("changes/zone", [this](const Json& body) { return changes_zone(body); });
     add_endpoint("records/modify", [this](const Json& body) { return records_modify(body); });
     add_endpoint("records/query", [this](const Json& body) { return records_query(body); });
+    add_endpoint("zones/modify", [this](const Json& body) { return zones_modify(body); });
+    add_endpoint("assets/upload", [this](const Json& body) { return assets_upload(body); });
+    route("POST", "/upload/*", [this](const httplib::Request& request, httplib::Response& response) {
+        upload_file(request, response);
+    });
+    route("GET", "/assets/*", [this](const httplib::Request& request, httplib::Response& response) {
+        download_asset(request, response);
+    });
 }
 
 CloudStore::~CloudStore() {
@@ -240,7 +249,21 @@ Json CloudStore::records_modify(const Json& body) {
                 refused("BAD_REQUEST", "forceReplace needs recordType and fields");
                 continue;
             }
-            results.push_back(record_json(write_locked(zone, record_type.string_value(), record_name, record["fields"])));
+            Json fields = record["fields"];
+            if (record_type.string_value() == "Assets") {
+                // An asset field is saved with the receipt of its upload and read back with an address.
+                const Json& value = fields["data"]["value"];
+                const std::string& receipt = value["receipt"].string_value();
+                if (!value.is_object() || !assets_.count(receipt)) {
+                    refused("BAD_REQUEST", "unknown asset receipt");
+                    continue;
+                }
+                fields = Json::object{{"data", Json::object{{"value", Json::object{
+                                                                          {"downloadURL", url() + "/assets/" + receipt},
+                                                                          {"fileChecksum", value["fileChecksum"]},
+                                                                          {"size", value["size"]}}}}}};
+            }
+            results.push_back(record_json(write_locked(zone, record_type.string_value(), record_name, fields)));
         } else if (type == "forceDelete") {
             delete_locked(zone, record_name);
             results.push_back(Json::object{{"recordName", record_name}, {"deleted", true}});
@@ -262,6 +285,107 @@ Json CloudStore::records_query(const Json& body) {
         if (!record.deleted && record.type == type) results.push_back(record_json(record));
     }
     return Json::object{{"records", std::move(results)}};
+}
+
+Json CloudStore::zones_modify(const Json& body) {
+    const Json& given = body["operations"];
+    Json::array operations;
+    if (given.is_array()) operations = given.array_items();
+    else if (given.is_object()) operations.push_back(given);
+    else return error_reply("BAD_REQUEST", "missing operations");
+
+    Json::array results;
+    for (const Json& operation : operations) {
+        const std::string& type = operation["operationType"].string_value();
+        const Json& name = operation["zone"]["zoneID"]["zoneName"];
+        if (!name.is_string() || name.string_value().empty())
+            return error_reply("BAD_REQUEST", "missing zone.zoneID.zoneName");
+        const std::string& zone = name.string_value();
+        if (type == "create") {
+            zones_[zone];
+            results.push_back(Json::object{{"zoneID", zone_id(zone)}});
+        } else if (type == "delete") {
+            if (zone == "_defaultZone") return error_reply("BAD_REQUEST", "the default zone cannot be deleted");
+            if (!zones_.erase(zone)) return error_reply("ZONE_NOT_FOUND", "no zone " + zone);
+            results.push_back(Json::object{{"zoneID", zone_id(zone)}, {"deleted", true}});
+        } else {
+            return error_reply("BAD_REQUEST", "unsupported operationType " + type);
+        }
+    }
+    return Json::object{{"zones", std::move(results)}};
+}
+
+Json CloudStore::assets_upload(const Json& body) {
+    const Json& name = body["zoneID"]["zoneName"];
+    if (!name.is_string()) return error_reply("BAD_REQUEST", "missing zoneID.zoneName");
+    if (!zones_.count(name.string_value())) return error_reply("ZONE_NOT_FOUND", "no zone " + name.string_value());
+    // One token request, an object (not an array of them).
+    const Json& request = body["tokens"];
+    if (!request.is_object() || request["recordType"].string_value().empty() ||
+        request["fieldName"].string_value().empty())
+        return error_reply("BAD_REQUEST", "tokens must be one object with recordType and fieldName");
+    const std::string token = "u" + std::to_string(++upload_count_);
+    upload_tokens_.insert(token);
+    return Json::object{{"tokens", Json::array{Json::object{{"recordType", request["recordType"]},
+                                                            {"fieldName", request["fieldName"]},
+                                                            {"url", url() + "/upload/" + token}}}}};
+}
+
+void CloudStore::upload_file(const httplib::Request& request, httplib::Response& response) {
+    Upload upload;
+    upload.request = FakeServer::record(request);
+    upload.part_count = request.files.size();
+    if (!request.files.empty()) {
+        const httplib::MultipartFormData& part = request.files.begin()->second;
+        upload.part_name = part.name;
+        upload.filename = part.filename;
+        upload.content = part.content;
+    }
+    const std::string token = upload.request.path.substr(std::string("/upload/").size());
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    const bool known = upload_tokens_.erase(token) != 0;
+    if (refused_uploads_ > 0 || !known || upload.part_count != 1 || upload.part_name != "upload_file") {
+        if (refused_uploads_ > 0) --refused_uploads_;
+        uploads_.push_back(upload);
+        send_json(response, known ? 500 : 404, error_reply("BAD_REQUEST", "upload refused"));
+        return;
+    }
+    upload.receipt = "rcpt-" + token;
+    assets_[upload.receipt] = upload.content;
+    uploads_.push_back(upload);
+    const std::string checksum = "sum-" + std::to_string(std::hash<std::string>()(upload.content));
+    send_json(response, 200, Json::object{{"singleFile", Json::object{{"fileChecksum", checksum},
+                                                                      {"receipt", upload.receipt},
+                                                                      {"referenceChecksum", "ref-" + token},
+                                                                      {"size", static_cast<double>(upload.content.size())},
+                                                                      {"wrappingKey", "wk-" + token}}}});
+}
+
+void CloudStore::download_asset(const httplib::Request& request, httplib::Response& response) {
+    const std::string receipt = request.path.substr(std::string("/assets/").size());
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    auto found = assets_.find(receipt);
+    if (found == assets_.end()) {
+        response.status = 404;
+        return;
+    }
+    response.set_content(found->second, "application/octet-stream");
+}
+
+std::vector<CloudStore::Upload> CloudStore::uploads() const {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    return uploads_;
+}
+
+std::string CloudStore::asset(const std::string& receipt) const {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    auto found = assets_.find(receipt);
+    return found == assets_.end() ? std::string() : found->second;
+}
+
+void CloudStore::refuse_uploads(int count) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    refused_uploads_ = count;
 }
 
 Json CloudStore::answer(const CloudCall& call) {

@@ -4,6 +4,11 @@
 //   records/modify {"operations": [op, ...] or op, "zoneID": {"zoneName": Z}} with forceReplace and
 //                  forceDelete operations
 //   records/query  {"query": {"recordType": T}, "zoneID": {"zoneName": Z}}
+//   zones/modify   {"operations": {"operationType": "create" or "delete", "zone": {"zoneID": {"zoneName": Z}}}}
+//   assets/upload  {"tokens": {"recordType": T, "fieldName": F}, "zoneID": {"zoneName": Z}}, answered with an
+//                  upload address on this fake (POST /upload/<n>, one multipart part "upload_file"); an
+//                  "Assets" record saved with that upload's receipt is served with a downloadURL
+//                  (GET /assets/<receipt>)
 // Further endpoints are added with add_endpoint(). Replies can be broken on purpose (fail()), and
 // queued replies of the cloud fake still come first.
 #pragma once
@@ -64,6 +69,21 @@ public:
     // Operations on a record of this name are refused with serverErrorCode "CONFLICT".
     void refuse_record(const std::string& name);
 
+    // One multipart upload to an address handed out by assets/upload.
+    struct Upload {
+        RecordedRequest request;  // method, target and headers; the form part is below
+        std::size_t part_count = 0;
+        std::string part_name;  // of the first part
+        std::string filename;
+        std::string content;
+        std::string receipt;  // empty when the upload was refused
+    };
+    std::vector<Upload> uploads() const;
+    // The bytes of an uploaded asset by its receipt (empty when unknown).
+    std::string asset(const std::string& receipt) const;
+    // The next `count` uploads are answered with status 500 and no receipt.
+    void refuse_uploads(int count);
+
     // The next request to `endpoint` waits in the server until release(); wait_held() waits (at most
     // `limit`) until such a request has arrived.
     void hold(const std::string& endpoint);
@@ -94,6 +114,10 @@ private:
     json11::Json changes_zone(const json11::Json& body);
     json11::Json records_modify(const json11::Json& body);
     json11::Json records_query(const json11::Json& body);
+    json11::Json zones_modify(const json11::Json& body);
+    json11::Json assets_upload(const json11::Json& body);
+    void upload_file(const httplib::Request& request, httplib::Response& response);
+    void download_asset(const httplib::Request& request, httplib::Response& response);
 
     // With store_mutex_ held.
     Zone& zone_locked(const std::string& zone);
@@ -108,6 +132,11 @@ private:
     std::vector<PendingFault> faults_;
     std::set<std::string> refused_;
     std::uint64_t tags_ = 0;
+    std::set<std::string> upload_tokens_;
+    std::map<std::string, std::string> assets_;  // receipt to bytes
+    std::vector<Upload> uploads_;
+    std::uint64_t upload_count_ = 0;
+    int refused_uploads_ = 0;
     std::condition_variable hold_changed_;
     std::string hold_endpoint_;
     bool holding_ = false;

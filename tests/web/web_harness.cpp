@@ -153,4 +153,18 @@ bool WebHarness::wait_for_messages(int count) {
     return wait_until([&] { return bridge_->messages.size() >= count; });
 }
 
+bool WebHarness::print_to_pdf(const QString& path, const QPageLayout& layout) {
+    auto result = std::make_shared<std::pair<bool, bool>>(false, false);  // finished, success
+    const auto connection = QObject::connect(page_, &QWebEnginePage::pdfPrintingFinished,
+                                             [result, path](const QString& file, bool success) {
+                                                 if (file != path) return;
+                                                 result->first = true;
+                                                 result->second = success;
+                                             });
+    page_->printToPdf(path, layout);
+    const bool finished = wait_until([&] { return result->first; }, std::chrono::seconds(60));
+    QObject::disconnect(connection);
+    return finished && result->second;
+}
+
 }  // namespace web

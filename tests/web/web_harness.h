@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPageLayout>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -72,6 +73,8 @@ public:
     QVariant run(const QString& script);
     // Waits until at least `count` messages have arrived.
     bool wait_for_messages(int count);
+    // Prints the loaded page to a PDF file with that page layout; true once the file is written.
+    bool print_to_pdf(const QString& path, const QPageLayout& layout);
     const QStringList& messages() const { return bridge_->messages; }
 
     QWebEngineView& view() { return *view_; }

@@ -1,0 +1,208 @@
+// The printable pages in a real browser engine: the page-break script splits a long invoice and the
+// reports into pages while they load, stamps the page numbers, and printing to PDF gives one sheet
+// per page with its number, the totals on the last one.
+#include "tests/test_support.h"
+#include "tests/web/web_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <QPageLayout>
+#include <QPageSize>
+#include <QWebEnginePage>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+
+using json11::Json;
+
+namespace {
+
+// Standard output of a command.
+std::string output_of(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+int pdf_page_count(const std::string& pdf) {
+    std::smatch m;
+    const std::string info = output_of("pdfinfo '" + pdf + "'");
+    if (!std::regex_search(info, m, std::regex("Pages:\\s+([0-9]+)"))) return -1;
+    return std::stoi(m[1]);
+}
+
+std::string pdf_page_text(const std::string& pdf, int page) {
+    const std::string n = std::to_string(page);
+    return output_of("pdftotext -layout -f " + n + " -l " + n + " '" + pdf + "' -");
+}
+
+// The page divs as the script counts them: class exactly "page".
+const char* const kPageCount =
+    "Array.prototype.filter.call(document.getElementsByTagName('div'), function(d){return d.className=='page';}).length";
+
+// The lowest bottom of a visible table on any page (the page-break limit applies to each).
+const char* const kLowestTableBottom =
+    "Math.max.apply(null, Array.prototype.map.call(document.getElementsByTagName('table'), "
+    "function(t){return t.offsetParent && t.offsetParent.className=='page' ? t.offsetTop+t.offsetHeight : 0;}))";
+
+class WebPages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_clock([] {
+            std::tm tm{};
+            tm.tm_year = 2026 - 1900;
+            tm.tm_mon = 2;
+            tm.tm_mday = 10;
+            tm.tm_hour = 12;
+            tm.tm_isdst = -1;
+            return mktime(&tm);
+        });
+        core = make_core(dir.path(), "hu");
+        core->open_database();
+        ASSERT_NE(core->db, nullptr);
+        core->current_account = "ACC1";
+    }
+    void TearDown() override {
+        core.reset();
+        set_clock({});
+    }
+
+    // Loads the page, checks its page split and stamps, prints it and checks the PDF sheet by sheet;
+    // `last_page_text` is expected on the last sheet only. Returns the page count.
+    int check_printed(const std::string& html, const std::string& name, const std::string& last_page_text) {
+        EXPECT_TRUE(page.load(html));
+        // setPageNumbers runs from window.onload: wait for its stamps.
+        EXPECT_TRUE(web::wait_until([&] {
+            return page.run("document.body && document.body.innerText.indexOf(' / ') >= 0").toBool();
+        }));
+        const int pages = page.run(kPageCount).toInt();
+        EXPECT_GE(pages, 2) << name;
+        EXPECT_LE(page.run(kLowestTableBottom).toInt(), 1040) << name;
+        for (int i = 1; i <= pages; ++i) {
+            const QString stamp = QString("%1 / %2").arg(i).arg(pages);
+            EXPECT_TRUE(page.run(QString("Array.prototype.filter.call(document.getElementsByTagName('div'), "
+                                         "function(d){return d.className=='page';})[%1].innerText.indexOf('%2') >= 0")
+                                     .arg(i - 1)
+                                     .arg(stamp))
+                            .toBool())
+                << name << " page " << i;
+        }
+
+        const std::string pdf = dir.path() + name + ".pdf";
+        const QPageLayout a4(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0));
+        EXPECT_TRUE(page.print_to_pdf(QString::fromStdString(pdf), a4));
+        EXPECT_EQ(pdf_page_count(pdf), pages) << name;
+        for (int i = 1; i <= pages; ++i) {
+            const std::string text = pdf_page_text(pdf, i);
+            // The text layer keeps the stamp's digits and slash; its blanks may go.
+            const std::regex stamp("(^|[^0-9])" + std::to_string(i) + " ?/ ?" + std::to_string(pages) + "($|[^0-9])");
+            EXPECT_TRUE(std::regex_search(text, stamp))
+                << name << " sheet " << i << ":\n" << text;
+            EXPECT_EQ(text.find(last_page_text) != std::string::npos, i == pages) << name << " sheet " << i;
+        }
+        return pages;
+    }
+
+    TempDir dir;
+    std::unique_ptr<Core> core;
+    web::WebHarness page;
+};
+
+// A table whose bottom is at the limit stays; one pixel more moves its last row group to a new page
+// under the repeated head. Only divs whose class is exactly "page" are numbered.
+TEST_F(WebPages, PageBreakLimitAndStamps) {
+    auto page_with_table = [](int height) {
+        return pagination_script +
+               "<body style='margin:0'><div class='page' style='position:relative'><table style='border-spacing:0'>"
+               "<thead class='header'></thead><tbody><tr><td style='padding:0;height:" +
+               std::to_string(height) +
+               "px'>rows</td></tr></tbody><script>addNewReportPageIfNecessary('<td>Head</td>')</script></table>"
+               "</div><div class='page other'></div></body>";
+    };
+    ASSERT_TRUE(page.load(page_with_table(1040)));
+    EXPECT_EQ(page.run(kPageCount).toInt(), 1);
+
+    ASSERT_TRUE(page.load(page_with_table(1041)));
+    EXPECT_EQ(page.run(kPageCount).toInt(), 2);
+    // The moved group is shown once, on the new page, below the head.
+    EXPECT_EQ(page.run("Array.prototype.filter.call(document.getElementsByTagName('tbody'), function(b){return "
+                       "b.style.display!='none';}).length")
+                  .toInt(),
+              1);
+    EXPECT_EQ(page.run("document.getElementsByTagName('table')[1].innerText.replace(/\\s+/g, ' ').trim()").toString(),
+              QStringLiteral("Head rows"));
+
+    EXPECT_TRUE(page.run("window.scrollTo(0, 40); setPageNumbers(-1, -1, 'Tavrin'); setPageNumbers(-1, -1, 'Tavrin'); "
+                         "true")
+                    .toBool());
+    EXPECT_EQ(page.run("document.body.innerText.split('1 / 2').length - 1").toInt(), 2);
+    EXPECT_EQ(page.run("document.body.innerText.split('2 / 2').length - 1").toInt(), 2);
+    EXPECT_EQ(page.run("document.body.innerText.indexOf('/ 3')").toInt(), -1);
+}
+
+TEST_F(WebPages, LongInvoicePrintsPageByPage) {
+    const Json::array taxes = core->setting("taxes").array_items();
+    const Json::array units = core->setting("units").array_items();
+    Json::array lines;
+    for (int i = 1; i <= 60; ++i) {
+        Json::object line{{"name", "Tétel " + std::to_string(i)},
+                          {"quantity", i},
+                          {"price", 1000},
+                          {"price_type", "NET"},
+                          {"tax_id", taxes[i % 2 ? 0 : 2]["id"]},
+                          {"unit_id", units[0]["id"]}};
+        if (i % 10 == 0) {
+            line["discount"] = 10;
+            line["discount_type"] = "RATE";
+        }
+        lines.push_back(line);
+    }
+    const Json::object document{{"type", "INVOICE"},           {"template", "001"},
+                                {"currency_code", "HUF"},      {"exchange_rate", 1},
+                                {"number_formatted", "SZ-1"},  {"issue_date", "2026-03-01"},
+                                {"client_name", "Alma Kft."},  {"footer_note", "Köszönjük"}};
+    const std::string html = core->document_html(1, document, lines, "0,0");
+    const TaxSummary summary = core->tax_summary(Json(lines));
+    const std::string total = core->formatted_curr(summary.total_gross, "HUF", true, {});
+    const int pages = check_printed(html, "invoice", total);
+    // The column head repeats on every page the lines run onto.
+    EXPECT_GE(page.run("document.querySelectorAll('div.page thead.header').length").toInt(), pages);
+}
+
+TEST_F(WebPages, ReportsPrintPageByPage) {
+    Json::array documents;
+    for (int i = 1; i <= 70; ++i)
+        documents.push_back(Json::object{{"number_formatted", "SZ-" + std::to_string(i)},
+                                         {"client_name", "Ügyfél " + std::to_string(i)},
+                                         {"currency_code", "HUF"},
+                                         {"total_net_amount", 1000 * i},
+                                         {"total_tax_amount", 270 * i},
+                                         {"total_gross_amount", 1270 * i},
+                                         {"exchange_rate", 1},
+                                         {"issue_date", "2026-03-01"}});
+    const Json filter = Json::object{{"report_title", "Számlák"}, {"date_name", "Kiállítás"}, {"date_type", "issue_date"},
+                                     {"from_date", "2026-03-01"}, {"to_date", "2026-03-31"}};
+    // Sum of 1270 * i for i = 1..70.
+    check_printed(core->documents_report_html(false, documents, filter), "period",
+                  core->formatted_curr(1270.0 * 70 * 71 / 2, "", true, {}));
+
+    for (int i = 1; i <= 90; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Cikk %03d", i);
+        ASSERT_TRUE(core->save_record({{"recordName", "M" + std::to_string(i)},
+                                       {"itemRecordName", "I" + std::to_string(i)},
+                                       {"item_name", name},
+                                       {"quantity", i}},
+                                      "inventory"));
+    }
+    check_printed(core->inventory_report_html(), "stock", "Cikk 090");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return web::run_tests(argc, argv); }
