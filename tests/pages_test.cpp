@@ -224,7 +224,7 @@ TEST_F(Pages, HomeCurrencyInvoiceWithDiscountsAndTwoRates) {
     EXPECT_LT(first, second);
     EXPECT_NE(html.find("<td class='border_top'></td><td class='border_top'>2 390 Ft</td>"), std::string::npos);
     EXPECT_EQ(html.find(core->translated("exchange_rate", "")), std::string::npos);
-    EXPECT_NE(html.find("double;'>Összesen 2 916 Ft</b>"), std::string::npos) << html.substr(html.find("footer-total"), 300);
+    EXPECT_NE(html.find("double;'>Összesen 2 916 Ft</b>"), std::string::npos);
     EXPECT_NE(html.find("<div style='display:flex;justify-content:center;'>Köszönjük a<br>vásárlást</div>"),
               std::string::npos);
     const std::string end = "</tbody><script>addNewSummaryPageIfNecessary()</script></table></div><script>window.onload = "
