@@ -1,0 +1,117 @@
+#include "app/App.h"
+#include "app/MainWindow.h"
+
+#include "core/Core.h"
+#include "ui/Application.h"
+#include "ui/ContentDialog.h"
+#include "ui/Launcher.h"
+#include "ui/Locale.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <filesystem>
+
+#ifndef TAVRIN_VERSION
+#define TAVRIN_VERSION ""
+#endif
+
+QPointer<ui::Window> g_main_window;
+
+namespace Tavrin {
+
+std::string get_app_folder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return "./";
+    return exe.parent_path().string() + "/";
+}
+
+std::string get_app_version() {
+    return TAVRIN_VERSION;
+}
+
+std::vector<std::map<int, std::string>> weekday_list(int first_day_of_week, const std::function<std::string(int)>& name) {
+    std::vector<std::map<int, std::string>> days;
+    if (first_day_of_week == 6) {
+        for (int day = 0; day <= 6; ++day) days.push_back({{day, name(day)}});
+    } else {
+        for (int day = 1; day <= 6; ++day) days.push_back({{day, name(day)}});
+        days.push_back({{0, name(0)}});
+    }
+    return days;
+}
+
+void update_check_work_item(ui::DispatcherQueue queue) {
+    Core* core = g_core;
+    if (!core) return;
+    core->check_update(get_app_version(), [queue](std::string notes) {
+        queue.TryEnqueue(ui::DispatcherQueuePriority::Normal,
+                         [notes = std::move(notes)] { show_update_dialog(notes); });
+    });
+}
+
+void show_update_dialog(std::string notes) {
+    if (notes.empty() || !g_core || !g_main_window) return;
+    auto* dialog = new ui::ContentDialog(g_main_window.data());
+    dialog->XamlRoot(g_main_window.data());
+    const QString title = ui::qs(g_core->translated("update", ""));
+    dialog->Title(title);
+    dialog->Content(ui::qs(notes));
+    dialog->PrimaryButtonText(title);
+    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+    dialog->ShowAsync();
+    // Closing the dialog in any way installs: it offers no way to decline.
+    dialog->Closed.Add([](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) { install_update(); });
+}
+
+// The installer is started first; only when it started does the program close, the ordinary way
+// (running work waited for, the database closed), and end.
+void install_update() {
+    if (!g_core) return;
+    const std::string installer = g_core->data_folder + "update.msi";
+    if (!ui::Launcher::LaunchFile(ui::qs(installer))) {
+        std::fprintf(stderr, "Tavrin: the update installer %s could not be started\n", installer.c_str());
+        return;
+    }
+    if (g_main_window && !g_main_window->Close()) return;
+    ui::ExitProcess(0);
+}
+
+App::App() = default;
+
+void App::OnLaunched() {
+    const ui::LocaleData locale;
+    std::vector<std::string> months;
+    for (int month = 1; month <= 12; ++month) months.push_back(locale.MonthName(month));
+    const std::vector<std::map<int, std::string>> weekdays =
+        weekday_list(locale.FirstDayOfWeek(), [&locale](int day) { return locale.WeekdayName(day); });
+
+    // "platform" names the kind of installation in records that other installations read.
+    std::map<std::string, std::string> info = {{"platform", "win"},
+                                               {"ver", get_app_version()},
+                                               {"country_code", locale.CountryCode()},
+                                               {"currency_code", locale.CurrencyCode()}};
+    const std::string accent = ui::LocaleData::AccentColor(QApplication::palette());
+
+    const std::string app_folder = get_app_folder();
+    std::string data_folder = endpoint_config().data_dir;
+    if (data_folder.empty()) data_folder = app_folder + "tmp/";
+    g_core = new Core(data_folder, app_folder, info, months, weekdays, "hu", accent);
+
+    auto* window = new MainWindow();
+    g_main_window = window;
+    window->Activate();
+    // A desktop logout or Ctrl+C closes the main window the ordinary way.
+    ui::Application::OnTerminationRequested([] {
+        if (g_main_window)
+            g_main_window->Close();
+        else
+            QCoreApplication::quit();
+    });
+
+    ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    ui::ThreadPool::RunAsync([queue] { update_check_work_item(queue); });
+}
+
+}  // namespace Tavrin

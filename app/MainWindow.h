@@ -1,0 +1,113 @@
+// The program's main window: navigation, the list and record tabs, the command menu and the web
+// views of the lists and of the cloud sign-in.
+#pragma once
+
+#include "json11/json11.hpp"
+#include "ui/Action.h"
+#include "ui/Controls.h"
+#include "ui/Threading.h"
+#include "ui/WebView2.h"
+
+#include <QDate>
+#include <QPointer>
+
+#include <array>
+#include <string>
+
+namespace Tavrin {
+
+class SettingsPage;
+
+class MainWindow : public ui::Window {
+    Q_OBJECT
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+    // Builds the window's elements once, connecting each through Connect.
+    void InitializeComponent();
+    // Stores element `connection_id` (2 to 58) in its field and hooks its events; id 1 is the window.
+    void Connect(int connection_id, QObject* target);
+
+    // --- handlers -------------------------------------------------------------------------------
+    void OnClosed(ui::Window* sender, ui::WindowEventArgs& args);
+    ui::Action OnWebViewLoaded(QObject* sender);
+    void OnNewWindowRequested(ui::WebView2* sender, ui::NewWindowRequestedEventArgs& args);
+    ui::Action SetupWebView();
+    void OnCloudSettings(json11::Json reply);
+    void OnSignInMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
+    ui::Action OnNavigationChanged(ui::NavigationView* sender, ui::NavigationViewSelectionChangedEventArgs args);
+    // Shows `html` in the list view, or builds the current list on page 0 when it is empty.
+    void RefreshList(std::string html);
+    void FillAccountsMenu();
+    ui::Action OnCommandClick(QObject* sender);
+    void OnPrintNavigationCompleted(ui::WebView2* sender, ui::NavigationCompletedEventArgs args);
+
+    // --- elements, by connection id ---------------------------------------------------------------
+    ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page
+    ui::WebView2* popupWebView = nullptr;                       // 3: windows the start view opens
+    ui::NavigationView* navigationView = nullptr;               // 4
+    ui::ProgressRing* busyIndicator = nullptr;                  // 5
+    ui::AutoSuggestBox* searchBox = nullptr;                    // 6
+    ui::Button* newDocument = nullptr;                          // 7
+    ui::Button* newClient = nullptr;                            // 8
+    ui::Button* newItem = nullptr;                              // 9
+    std::array<ui::NavigationViewItem*, 12> listItems{};        // 10 to 21, Name = list type
+    ui::NavigationViewItem* accountsItem = nullptr;             // 22
+    ui::TabView* tabView = nullptr;                             // 23
+    ui::TabViewItem* homeTabItem = nullptr;                     // 24
+    ui::Panel* listArea = nullptr;                              // 25
+    SettingsPage* settingsView = nullptr;                       // 26
+    ui::WebView2* listWebView = nullptr;                        // 27
+    ui::TextBlock* listSummaryText = nullptr;                   // 28
+    ui::Button* listPageBackButton = nullptr;                   // 29
+    ui::Button* listPageForwardButton = nullptr;                // 30
+    ui::TextBlock* listPageText = nullptr;                      // 31
+    ui::Button* tabTitleButton = nullptr;                       // 32
+    ui::Panel* listOnlyElement = nullptr;                       // 33
+    ui::MenuFlyoutItem* actionPaid = nullptr;                   // 34
+    ui::MenuFlyoutItem* actionResave = nullptr;                 // 35
+    ui::MenuFlyoutItem* actionCopy = nullptr;                   // 36
+    ui::MenuFlyoutItem* actionInvoice = nullptr;                // 37
+    ui::MenuFlyoutItem* actionPurchaseReceive = nullptr;        // 38
+    ui::MenuFlyoutItem* actionEdit = nullptr;                   // 39
+    ui::MenuFlyoutItem* actionNewForRecord = nullptr;           // 40
+    ui::MenuFlyoutItem* actionStorno = nullptr;                 // 41
+    ui::MenuFlyoutItem* actionDelete = nullptr;                 // 42
+    ui::MenuFlyoutItem* actionReturn = nullptr;                 // 43
+    std::array<ui::MenuFlyoutItem*, 4> profitItems{};           // 44 to 47
+    ui::MenuFlyoutItem* actionReport = nullptr;                 // 48
+    ui::MenuFlyoutItem* actionInventoryReport = nullptr;        // 49
+    ui::MenuFlyoutItem* actionNavExport = nullptr;              // 50
+    ui::Panel* taskListElement = nullptr;                       // 51
+    ui::MenuFlyoutItem* actionTaskList = nullptr;               // 52
+    ui::MenuFlyoutItem* actionTaskCalendar = nullptr;           // 53
+    ui::MenuFlyoutItem* actionMonthFilter = nullptr;            // 54
+    ui::MenuFlyoutItem* actionYearFilter = nullptr;             // 55
+    ui::MenuFlyoutItem* actionPastYearFilter = nullptr;         // 56
+    ui::MenuFlyoutItem* actionOverdueFilter = nullptr;          // 57
+    ui::MenuFlyoutItem* actionCustomFilter = nullptr;           // 58
+
+    // --- state ------------------------------------------------------------------------------------
+    QPointer<ui::Window> document_window;
+    bool show_task_calendar = false;
+    // Its year and month are the month the task calendar shows.
+    QDate calendar_month;
+    json11::Json::object list_filter;
+    // The off-screen view that documents and reports are written into for printing.
+    ui::WebView2* print_view = nullptr;
+
+private:
+    bool content_loaded_ = false;
+    ui::EventToken print_hook_ = 0;
+    // One cloud set-up at a time: a request made while one runs is run once after it.
+    bool setup_running_ = false;
+    bool setup_again_ = false;
+};
+
+// The script that replaces the list view's document with `html`.
+std::string page_write_script(const std::string& html);
+// The row-range label under the list.
+std::string page_label(bool master, int count, int page);
+
+}  // namespace Tavrin

@@ -1,0 +1,70 @@
+// Helpers of the user-interface tests: waiting on the event loop for a condition or a result,
+// always with a time limit.
+#pragma once
+
+#include "ui/Action.h"
+#include "ui/WebView2.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace uitest {
+
+constexpr int kLimitMs = 20000;
+
+// Runs the event loop until `condition` holds; false when the limit passed first. A real event loop:
+// QTest::qWaitFor sleeps between its rounds, which slows the browser engine down tenfold.
+inline bool wait_until(const std::function<bool()>& condition, int limit_ms = kLimitMs) {
+    if (condition()) return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition()) loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start();
+    limit.start(limit_ms);
+    loop.exec();
+    return condition();
+}
+
+// The result of an operation, once it has finished (the test fails when it does not in time).
+template <class T>
+T result_of(const ui::AsyncOperation<T>& op, int limit_ms = kLimitMs) {
+    if (!wait_until([&] { return op.IsDone(); }, limit_ms)) {
+        ADD_FAILURE() << "the operation did not finish in time";
+        return T();
+    }
+    return op.GetResults();
+}
+
+// A script's value as JSON text.
+inline std::string script(ui::WebView2* view, const QString& js) {
+    return result_of(view->ExecuteScriptAsync(js)).toStdString();
+}
+
+// Waits until the script's value (JSON text) equals `expected`; gives the last value seen.
+inline std::string wait_for_script(ui::WebView2* view, const QString& js, const std::string& expected,
+                                   int limit_ms = kLimitMs) {
+    QDeadlineTimer deadline(limit_ms);
+    std::string last;
+    while (!deadline.hasExpired()) {
+        ui::AsyncOperation<QString> op = view->ExecuteScriptAsync(js);
+        if (!wait_until([&] { return op.IsDone(); }, static_cast<int>(deadline.remainingTime()))) break;
+        last = op.GetResults().toStdString();
+        if (last == expected) break;
+    }
+    return last;
+}
+
+}  // namespace uitest

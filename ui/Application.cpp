@@ -1,0 +1,88 @@
+#include "ui/Application.h"
+#include "ui/Action.h"
+#include "ui/WebView2.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace ui {
+
+namespace {
+
+int signal_fds[2] = {-1, -1};
+std::function<void()> termination_handler;
+
+void on_signal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = write(signal_fds[0], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+Application::Application(int& argc, char** argv) {
+    RegisterWebSchemes();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The browser engine's sandbox refuses to start for root (containers, CI).
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setApplicationName("Tavrin");
+    QGuiApplication::setDesktopFileName("tavrin");
+    app_ = std::make_unique<QApplication>(argc, argv);
+    // Qt has set the C library's locale from the environment; numbers are written and read in "C".
+    std::setlocale(LC_NUMERIC, "C");
+
+    // Termination signals go through a socket pair to the event loop, so that the windows close
+    // the ordinary way and the database is closed cleanly.
+    if (signal_fds[0] < 0 && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_fds) == 0) {
+        fcntl(signal_fds[0], F_SETFL, O_NONBLOCK);
+        fcntl(signal_fds[1], F_SETFL, O_NONBLOCK);
+    }
+    if (signal_fds[1] >= 0) {
+        notifier_ = new QSocketNotifier(signal_fds[1], QSocketNotifier::Read, app_.get());
+        QObject::connect(notifier_, &QSocketNotifier::activated, app_.get(), [] {
+            char buffer[16];
+            while (read(signal_fds[1], buffer, sizeof buffer) > 0) {
+            }
+            post_to_ui([] {
+                if (termination_handler)
+                    termination_handler();
+                else
+                    QCoreApplication::quit();
+            });
+        });
+        struct sigaction action = {};
+        action.sa_handler = on_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGINT, &action, nullptr);
+    }
+}
+
+Application::~Application() {
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    termination_handler = nullptr;
+}
+
+int Application::Exec() {
+    return app_->exec();
+}
+
+void Application::OnTerminationRequested(std::function<void()> handler) {
+    termination_handler = std::move(handler);
+}
+
+}  // namespace ui

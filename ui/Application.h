@@ -1,0 +1,31 @@
+// The application object of the user interface: what must happen before and right after Qt's
+// application object is made, and the way termination signals reach the UI thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class QApplication;
+class QSocketNotifier;
+
+namespace ui {
+
+class Application {
+public:
+    Application(int& argc, char** argv);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    int Exec();
+
+    // Runs on the UI thread (after the signal handler has returned) when the process receives
+    // SIGTERM or SIGINT. Without a handler the event loop ends.
+    static void OnTerminationRequested(std::function<void()> handler);
+
+private:
+    std::unique_ptr<QApplication> app_;
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+}  // namespace ui

@@ -1,0 +1,87 @@
+// A window-modal dialog with up to three buttons. It is opened with open(), never exec(): no nested
+// event loop. One content dialog is open at a time.
+#pragma once
+
+#include "ui/Action.h"
+#include "ui/Event.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QDialogButtonBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace ui {
+
+enum class ContentDialogResult { None, Primary, Secondary };
+enum class ContentDialogButton { None, Primary, Secondary, Close };
+
+class ContentDialogClosedEventArgs {
+public:
+    explicit ContentDialogClosedEventArgs(ContentDialogResult result) : result_(result) {}
+    ContentDialogResult Result() const { return result_; }
+
+private:
+    ContentDialogResult result_;
+};
+
+class ContentDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit ContentDialog(QWidget* parent = nullptr);
+    ~ContentDialog() override;
+
+    // The window the dialog belongs to (and is modal for).
+    void XamlRoot(QWidget* root);
+    QString Title() const { return title_; }
+    void Title(const QString& title);
+    // Plain text content; the line feeds separate its lines.
+    void Content(const QString& text);
+    void Content(QWidget* content);
+    QString ContentText() const;
+    QWidget* ContentWidget() const { return content_; }
+    QString PrimaryButtonText() const { return primary_text_; }
+    void PrimaryButtonText(const QString& text);
+    void SecondaryButtonText(const QString& text);
+    void CloseButtonText(const QString& text);
+    void DefaultButton(ContentDialogButton button);
+
+    // Shows the dialog; the result comes when it is closed (Escape gives None). Fails when another
+    // content dialog is open.
+    AsyncOperation<ContentDialogResult> ShowAsync();
+    // Closes the dialog as if its button had been pressed.
+    void Answer(ContentDialogResult result);
+    // The dialog that is open now, if any.
+    static ContentDialog* Current();
+
+    Event<ContentDialog*, ContentDialogClosedEventArgs> Closed;
+
+    // Test seam: answers each dialog right after it is shown; returning nothing leaves it open.
+    using Responder = std::function<std::optional<ContentDialogResult>(ContentDialog&)>;
+    static void SetResponder(Responder responder);
+
+protected:
+    void reject() override;
+
+private:
+    void rebuild_buttons();
+    void finish(ContentDialogResult result);
+
+    QString title_;
+    QLabel* title_label_;
+    QLabel* text_label_;
+    QWidget* content_ = nullptr;
+    QVBoxLayout* content_layout_;
+    QDialogButtonBox* buttons_;
+    QString primary_text_;
+    QString secondary_text_;
+    QString close_text_;
+    ContentDialogButton default_button_ = ContentDialogButton::None;
+    std::optional<AsyncOperation<ContentDialogResult>> pending_;
+};
+
+}  // namespace ui

@@ -1,0 +1,309 @@
+#include "ui/WebView2.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPointer>
+#include <QShowEvent>
+#include <QWebChannel>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+
+#include <stdexcept>
+
+namespace ui {
+
+namespace {
+
+const char* const kScheme = "tavrin";
+
+// What the page scripts see as window.chrome.webview. Messages posted before the channel is up
+// are kept and sent once it is.
+const char* const kBridgeScript = R"JS(
+(function () {
+    if (window.chrome && window.chrome.webview) return;
+    var bridge = null, waiting = [], listeners = [];
+    function send(text) { if (bridge) bridge.postMessage(text); else waiting.push(text); }
+    window.chrome = window.chrome || {};
+    window.chrome.webview = {
+        postMessage: function (value) {
+            var text = JSON.stringify(value);
+            send(text === undefined ? 'null' : text);
+        },
+        addEventListener: function (type, listener) {
+            if (type === 'message' && typeof listener === 'function') listeners.push(listener);
+        },
+        removeEventListener: function (type, listener) {
+            listeners = listeners.filter(function (l) { return l !== listener; });
+        }
+    };
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+        bridge = channel.objects.webview;
+        bridge.message.connect(function (text) {
+            var event = { data: JSON.parse(text) };
+            listeners.slice().forEach(function (l) { l(event); });
+        });
+        waiting.splice(0).forEach(send);
+    });
+})();
+)JS";
+
+// Pages given as text, served by URL: tavrin://view/<view>/<page>. Only each view's newest page
+// is kept; an older address gets an empty document.
+class PageStore : public QWebEngineUrlSchemeHandler {
+public:
+    void put(int view, int page, QByteArray html) { pages_[view] = {page, std::move(html)}; }
+    void drop(int view) { pages_.remove(view); }
+
+    void requestStarted(QWebEngineUrlRequestJob* job) override {
+        const QStringList parts = job->requestUrl().path().split('/', Qt::SkipEmptyParts);
+        QByteArray html;
+        if (parts.size() == 2) {
+            auto found = pages_.constFind(parts[0].toInt());
+            if (found != pages_.constEnd() && found->first == parts[1].toInt()) html = found->second;
+        }
+        auto* body = new QBuffer(job);
+        body->setData(html);
+        body->open(QIODevice::ReadOnly);
+        job->reply("text/html;charset=utf-8", body);
+    }
+
+private:
+    QHash<int, std::pair<int, QByteArray>> pages_;
+};
+
+PageStore& page_store() {
+    static PageStore* store = [] {
+        auto* s = new PageStore;
+        QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(kScheme, s);
+        return s;
+    }();
+    return *store;
+}
+
+QString bridge_script_source() {
+    static const QString source = [] {
+        QFile channel(":/qtwebchannel/qwebchannel.js");
+        QString text;
+        if (channel.open(QIODevice::ReadOnly)) text = QString::fromUtf8(channel.readAll());
+        return text + QString::fromUtf8(kBridgeScript);
+    }();
+    return source;
+}
+
+QString json_text(const QVariant& value) {
+    if (!value.isValid() || value.isNull()) return "null";
+    const QByteArray wrapped = QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(wrapped.mid(1, wrapped.size() - 2));
+}
+
+std::exception_ptr view_gone() {
+    return std::make_exception_ptr(std::runtime_error("the web view was closed"));
+}
+
+int next_view_id = 1;
+
+}  // namespace
+
+// The page's side of window.chrome.webview.
+class WebBridge : public QObject {
+    Q_OBJECT
+public:
+    explicit WebBridge(WebView2* view) : QObject(view), view_(view) {}
+    Q_INVOKABLE void postMessage(const QString& json) {
+        // Handlers run after the channel has finished with the message.
+        QPointer<WebView2> view(view_);
+        QMetaObject::invokeMethod(
+            this, [view, json] { if (view) view->on_message(json); }, Qt::QueuedConnection);
+    }
+signals:
+    void message(const QString& json);
+
+private:
+    WebView2* view_;
+};
+
+void RegisterWebSchemes() {
+    QWebEngineUrlScheme scheme(kScheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    // Not a local scheme: its pages open network windows (the cloud sign-in).
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme);
+    QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+WebView2::WebView2(QWidget* parent) : QWebEngineView(parent), id_(next_view_id++) {
+    setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+WebView2::~WebView2() {
+    // The page goes after this part of the object: nothing it signals may reach it any more.
+    if (set_up_) disconnect(page(), nullptr, this, nullptr);
+    page_store().drop(id_);
+    for (auto& [script, op] : queued_scripts_) op.Fail(view_gone());
+    for (auto& [path, op] : printing_) op.Fail(view_gone());
+}
+
+void WebView2::showEvent(QShowEvent* event) {
+    QWebEngineView::showEvent(event);
+    if (loaded_fired_) return;
+    loaded_fired_ = true;
+    QPointer<WebView2> self(this);
+    post_to_ui([self] {
+        if (self) self->Loaded.Invoke(self.data());
+    });
+}
+
+void WebView2::set_up() {
+    if (set_up_) return;
+    set_up_ = true;
+    page_store();
+    QWebEnginePage* p = page();
+    channel_ = new QWebChannel(this);
+    bridge_ = new WebBridge(this);
+    channel_->registerObject("webview", bridge_);
+    p->setWebChannel(channel_);
+
+    QWebEngineScript script;
+    script.setName("tavrin-webview-bridge");
+    script.setSourceCode(bridge_script_source());
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    p->scripts().insert(script);
+
+    connect(p, &QWebEnginePage::loadingChanged, this, &WebView2::on_loading_changed);
+    connect(p, &QWebEnginePage::newWindowRequested, this, &WebView2::on_new_window);
+    connect(p, &QWebEnginePage::pdfPrintingFinished, this, [this](const QString& path, bool ok) {
+        auto found = printing_.find(path);
+        if (found == printing_.end()) return;
+        AsyncOperation<bool> op = found->second;
+        printing_.erase(found);
+        op.Complete(ok);
+    });
+}
+
+// Preparing costs nothing visible: the first document is loaded when a page or a script needs one,
+// so that views that stay empty at start-up start no page at all.
+AsyncAction WebView2::EnsureCoreWebView2Async() {
+    set_up();
+    core_ready_ = true;
+    return AsyncAction::Completed(Unit{});
+}
+
+void WebView2::NavigateToString(const QString& html) {
+    set_up();
+    core_ready_ = true;
+    load_page(html, false);
+}
+
+void WebView2::load_page(const QString& html, bool preparation) {
+    const int number = ++page_number_;
+    page_store().put(id_, number, html.toUtf8());
+    QUrl url;
+    url.setScheme(kScheme);
+    url.setHost("view");
+    url.setPath(QString("/%1/%2").arg(id_).arg(number));
+    if (preparation) preparation_url_ = url;
+    requested_url_ = url;
+    load_in_flight_ = true;
+    page()->load(url);
+}
+
+void WebView2::on_loading_changed(const QWebEngineLoadingInfo& info) {
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) return;
+    // A load that a newer one replaced: the waiting scripts are for the newer document.
+    if (load_in_flight_ && info.url() != requested_url_) return;
+    const bool preparation = info.url() == preparation_url_;
+    load_in_flight_ = false;
+    if (!document_ready_) {
+        document_ready_ = true;
+        auto scripts = std::move(queued_scripts_);
+        queued_scripts_.clear();
+        for (auto& [script, op] : scripts) run_script(script, op);
+    }
+    if (hidden_for_new_window_ && info.status() == QWebEngineLoadingInfo::LoadSucceededStatus &&
+        info.url().scheme() != "about") {
+        hidden_for_new_window_ = false;
+        show();
+    }
+    if (preparation) return;
+    // Handlers may load or print: they run after the engine's signal has returned.
+    QPointer<WebView2> self(this);
+    const bool success = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
+    post_to_ui([self, success] {
+        if (self) self->NavigationCompleted.Invoke(self.data(), NavigationCompletedEventArgs(success));
+    });
+}
+
+void WebView2::on_new_window(QWebEngineNewWindowRequest& request) {
+    NewWindowRequestedEventArgs args(request.requestedUrl());
+    NewWindowRequested.Invoke(this, args);
+    WebView2* target = args.NewWindow();
+    if (!target) return;
+    target->set_up();
+    // The browser engine (Qt 6.4) crashes drawing a new window's blank document that its opener
+    // scripts, as the sign-in page does. The view stays hidden until the window has navigated.
+    if (!target->isHidden()) {
+        target->hide();
+        target->hidden_for_new_window_ = true;
+    }
+    request.openIn(target->page());
+    target->core_ready_ = true;
+    target->document_ready_ = true;
+}
+
+void WebView2::on_message(const QString& json) {
+    WebMessageReceived.Invoke(this, WebMessageReceivedEventArgs(json));
+}
+
+AsyncOperation<QString> WebView2::ExecuteScriptAsync(const QString& script) {
+    AsyncOperation<QString> op;
+    if (!document_ready_) {
+        // Run once the first document is there: the one being loaded, or an empty one.
+        queued_scripts_.emplace_back(script, op);
+        set_up();
+        core_ready_ = true;
+        if (!load_in_flight_) load_page(QString(), true);
+        return op;
+    }
+    run_script(script, op);
+    return op;
+}
+
+// A script still running when the page goes gets its callback then, with no value.
+void WebView2::run_script(const QString& script, AsyncOperation<QString> op) {
+    page()->runJavaScript(script, [op](const QVariant& result) { op.Complete(json_text(result)); });
+}
+
+AsyncOperation<bool> WebView2::PrintToPdfAsync(const QString& path, const PrintSettings& settings) {
+    set_up();
+    AsyncOperation<bool> op;
+    printing_.emplace(path, op);
+    const QPageLayout layout(QPageSize(QSizeF(settings.PageWidth, settings.PageHeight), QPageSize::Inch, QString(), QPageSize::ExactMatch),
+                             QPageLayout::Portrait,
+                             QMarginsF(settings.MarginLeft, settings.MarginTop, settings.MarginRight, settings.MarginBottom),
+                             QPageLayout::Inch);
+    page()->printToPdf(path, layout);
+    return op;
+}
+
+void WebView2::PostWebMessageAsJson(const QString& json) {
+    set_up();
+    emit bridge_->message(json);
+}
+
+}  // namespace ui
+
+#include "WebView2.moc"
