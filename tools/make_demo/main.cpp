@@ -1,8 +1,10 @@
 // Makes the files of the sample account that the program copies into a new data folder: the account
-// database of one language from its source data, and the sample company's logo.
+// database of one language from its source data, the sample company's logo, and the picture of the cloud
+// sign-in page.
 //
 //   make_demo account <language> <source.json> <output.tvr>
 //   make_demo logo <output>
+//   make_demo connecting <output>
 //
 // The database is made by the core itself, the way the program makes its own records (settings,
 // clients, items, stock changes, documents through the document save, archived invoices through the
@@ -98,6 +100,19 @@ struct Rgba {
     double r, g, b, a;
 };
 
+// A PNG file of RGBA rows, each row led by its filter byte.
+std::string encoded_png(int width, int height, const std::string& raw) {
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string header;
+    put32(header, static_cast<std::uint32_t>(width));
+    put32(header, static_cast<std::uint32_t>(height));
+    header += std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
+    chunk(png, "IHDR", header);
+    chunk(png, "IDAT", zlib_compressed(raw));
+    chunk(png, "IEND", "");
+    return png;
+}
+
 // 5 x 7 letters of the word on the logo.
 const std::map<char, std::array<const char*, 7>> kGlyphs = {
     {'M', {"10001", "11011", "10101", "10101", "10001", "10001", "10001"}},
@@ -167,15 +182,49 @@ std::string logo_png() {
         }
     }
 
-    std::string png = "\x89PNG\r\n\x1a\n";
-    std::string header;
-    put32(header, width);
-    put32(header, height);
-    header += std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
-    chunk(png, "IHDR", header);
-    chunk(png, "IDAT", zlib_compressed(raw));
-    chunk(png, "IEND", "");
-    return png;
+    return encoded_png(width, height, raw);
+}
+
+// The picture of the cloud sign-in page while the sign-in window opens: a cloud with three dots.
+std::string connecting_png() {
+    const int width = 240, height = 160, samples = 4;
+    const Rgba sky{0.0, 0.47, 0.84, 1}, white{1, 1, 1, 1};
+    auto in_circle = [](double x, double y, double cx, double cy, double r) {
+        return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r;
+    };
+    auto in_cloud = [&](double x, double y) {
+        return in_circle(x, y, 80, 92, 36) || in_circle(x, y, 124, 72, 46) || in_circle(x, y, 168, 96, 32) ||
+               (x >= 80 && x <= 168 && y >= 92 && y <= 128);
+    };
+    auto in_dot = [&](double x, double y) {
+        return in_circle(x, y, 96, 104, 8) || in_circle(x, y, 124, 104, 8) || in_circle(x, y, 152, 104, 8);
+    };
+    std::string raw;
+    raw.reserve(static_cast<std::size_t>(height) * (width * 4 + 1));
+    for (int y = 0; y < height; ++y) {
+        raw += '\0';
+        for (int x = 0; x < width; ++x) {
+            Rgba sum{0, 0, 0, 0};
+            for (int sy = 0; sy < samples; ++sy) {
+                for (int sx = 0; sx < samples; ++sx) {
+                    const double px = x + (sx + 0.5) / samples, py = y + (sy + 0.5) / samples;
+                    Rgba colour{0, 0, 0, 0};
+                    if (in_cloud(px, py)) colour = in_dot(px, py) ? white : sky;
+                    sum.r += colour.r * colour.a;
+                    sum.g += colour.g * colour.a;
+                    sum.b += colour.b * colour.a;
+                    sum.a += colour.a;
+                }
+            }
+            const double a = sum.a / (samples * samples);
+            auto byte = [](double v) { return static_cast<char>(static_cast<unsigned char>(std::lround(std::clamp(v, 0.0, 1.0) * 255))); };
+            raw += a > 0 ? byte(sum.r / sum.a) : '\0';
+            raw += a > 0 ? byte(sum.g / sum.a) : '\0';
+            raw += a > 0 ? byte(sum.b / sum.a) : '\0';
+            raw += byte(a);
+        }
+    }
+    return encoded_png(width, height, raw);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -611,9 +660,12 @@ int main(int argc, char** argv) {
         make_account(args[1], args[2], args[3]);
     } else if (args.size() == 2 && args[0] == "logo") {
         write_atomically(args[1], logo_png());
+    } else if (args.size() == 2 && args[0] == "connecting") {
+        write_atomically(args[1], connecting_png());
     } else {
         std::fprintf(stderr, "usage: make_demo account <language> <source.json> <output.tvr>\n"
-                             "       make_demo logo <output>\n");
+                             "       make_demo logo <output>\n"
+                             "       make_demo connecting <output>\n");
         return 2;
     }
     return 0;
