@@ -3,13 +3,17 @@
 #include "app/SettingsPage.h"
 
 #include "core/Core.h"
+#include "core/store_internal.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <charconv>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 
 using json11::Json;
 
@@ -85,7 +89,49 @@ void cloud_settings_work_item(ui::DispatcherQueue queue, QPointer<MainWindow> wi
     });
 }
 
+// The short wait before a printed view is shown, spent on a pool thread.
+ui::AsyncAction pause_200ms() {
+    ui::AsyncAction done;
+    ui::ThreadPool::RunAsync([done] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        done.Complete(ui::Unit{});
+    });
+    return done;
+}
+
+// A member of a web message as text: nullopt when it is missing or not a string.
+std::optional<std::string> message_text(const Json& message, const char* key) {
+    const Json& value = message[key];
+    if (!value.is_string()) return std::nullopt;
+    return value.string_value();
+}
+
 }  // namespace
+
+std::string record_tab_header(const std::string& name) {
+    const std::vector<std::string> words = split(' ', name);
+    if (words.empty()) return std::string();
+    if (words.size() > 1) return words[0] + " " + words[1];
+    return words[0];
+}
+
+std::string pdf_file_name(const std::string& number_formatted) {
+    const std::string folded = remove_diacritics(number_formatted);
+    std::string name;
+    name.reserve(folded.size());
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(folded[i]);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_') {
+            name += static_cast<char>(c);
+            continue;
+        }
+        name += '-';
+        // One hyphen per character: the continuation bytes of a UTF-8 sequence belong to it.
+        if (c >= 0xC0)
+            while (i + 1 < folded.size() && (static_cast<unsigned char>(folded[i + 1]) & 0xC0) == 0x80) ++i;
+    }
+    return name;
+}
 
 std::string page_write_script(const std::string& html) {
     // The page travels inside a template literal: what would end it or be evaluated in it is escaped.
@@ -208,6 +254,7 @@ void MainWindow::InitializeComponent() {
     tabs->setCornerWidget(title_button, Qt::TopLeftCorner);
     auto* home = new ui::TabViewItem;
     home->setObjectName("homeTabItem");
+    home->IsClosable(false);
     tabs->Append(home);
     auto* home_content = new QWidget;
     auto* home_layout = new QVBoxLayout(home_content);
@@ -352,6 +399,10 @@ void MainWindow::Connect(int connection_id, QObject* target) {
         break;
     case 23:
         tabView = static_cast<ui::TabView*>(target);
+        tabView->SelectionChanged.Add(this, [this](ui::TabView*) { OnTabSelectionChanged(); });
+        tabView->TabCloseRequested.Add(this, [this](ui::TabView* sender, ui::TabViewTabCloseRequestedEventArgs args) {
+            OnTabCloseRequested(sender, args);
+        });
         break;
     case 24:
         homeTabItem = static_cast<ui::TabViewItem*>(target);
@@ -364,6 +415,8 @@ void MainWindow::Connect(int connection_id, QObject* target) {
         break;
     case 27:
         listWebView = static_cast<ui::WebView2*>(target);
+        listWebView->WebMessageReceived.Add(
+            this, [this](ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) { OnListMessage(sender, args); });
         break;
     case 28:
         listSummaryText = static_cast<ui::TextBlock*>(target);
@@ -482,8 +535,253 @@ void MainWindow::OnSignInMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs 
     SetupWebView();
 }
 
-// Documents and reports are printed when the print view has loaded them; that comes with the PDF views.
-void MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationCompletedEventArgs) {}
+// --- printing ---------------------------------------------------------------------------------------------
+
+// A document or report written into the print view is printed to a PDF in the data folder and shown
+// in its own tab: the tab whose Tag is the print view's (the newest report tab for a report), else
+// the selected one, so that switching tabs meanwhile does not put the PDF in the wrong tab.
+ui::Action MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationCompletedEventArgs) {
+    if (!g_core) co_return;
+    QPointer<MainWindow> self(this);
+    const std::string tag = ui::TagText(print_view->Tag());
+    std::string name = "document";
+    if (tag == "report") {
+        name = "tavrin-report";
+    } else {
+        const auto rows = store::rows(*g_core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(tag)});
+        if (!rows.empty()) {
+            auto found = rows[0].find("number_formatted");
+            const std::string number = found != rows[0].end() ? found->second.string_value() : std::string();
+            if (!number.empty()) name = pdf_file_name(number);
+        }
+    }
+    const std::string path = g_core->data_folder + name + ".pdf";
+
+    QPointer<ui::TabViewItem> target;
+    for (int i = tabView->Size() - 1; i >= 1 && !target; --i)
+        if (!tag.empty() && ui::TagText(tabView->GetAt(i)->Tag()) == tag) target = tabView->GetAt(i);
+    if (!target) target = tabView->SelectedItem();
+
+    ui::PrintSettings settings;
+    settings.MarginTop = 0;
+    settings.MarginLeft = 0;
+    settings.MarginRight = 0;
+    settings.MarginBottom = 0;
+    settings.ShouldPrintHeaderAndFooter = false;
+    settings.ShouldPrintBackgrounds = true;
+    settings.PageWidth = 8.3;
+    settings.PageHeight = 11.7;
+    bool printed = false;
+    try {
+        printed = co_await print_view->PrintToPdfAsync(ui::qs(path), settings);
+    } catch (const std::exception&) {
+        co_return;  // the window went while printing
+    }
+    if (!self || !target || !printed) co_return;
+    QPointer<ui::WebView2> view = qobject_cast<ui::WebView2*>(target->Content());
+    if (!view) co_return;
+    view->Source(QUrl::fromLocalFile(ui::qs(path)));
+
+    co_await pause_200ms();
+    if (!self || !view) co_return;
+    ui::SetVisibility(view, ui::Visibility::Visible);
+}
+
+// --- tabs -----------------------------------------------------------------------------------------------
+
+void MainWindow::OnTabSelectionChanged() {
+    if (!g_core) return;
+    ui::TabViewItem* sel = tabView->SelectedItem();
+    if (!sel) return;
+    bool storno = false;
+    const bool tagged = sel->Tag().isValid() && !sel->Tag().isNull();
+    std::string list_type;
+    if (tagged) {
+        const std::string tag = ui::TagText(sel->Tag());
+        if (tag.size() == 36) {
+            auto rows = store::rows(*g_core, "SELECT name FROM clients WHERE recordName = ?", {Json(tag)});
+            if (rows.empty()) rows = store::rows(*g_core, "SELECT name FROM items WHERE recordName = ?", {Json(tag)});
+            // The record is gone: the tab and the menu stay as they are.
+            if (rows.empty()) return;
+            sel->Header(ui::qs(record_tab_header(Json(rows[0])["name"].string_value())));
+            tabTitleButton->Content(sel->Header());
+            list_type = "master_data";
+        } else if (tag == "report") {
+            list_type = "report";
+        } else {
+            const auto rows = store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(tag)});
+            if (rows.empty()) return;
+            const Json doc(rows[0]);
+            list_type = doc["type"].string_value();
+            if (list_type == "INVOICE" || list_type == "ARCHIVE_INVOICE") {
+                const QString arrow = QString::fromUtf8(" \xE2\x9E\x94 ");  // U+2794
+                const QString paid = ui::qs(g_core->translated("paid", ""));
+                const QString unpaid = ui::qs(g_core->translated("unpaid", ""));
+                const Json& paid_value = doc["paid"];
+                const bool is_paid = paid_value.is_number() ? paid_value.int_value() == 1
+                                                            : paid_value.string_value() == "1";
+                if (is_paid) {
+                    actionPaid->Text(paid + arrow + unpaid);
+                    actionPaid->Tag(QVariant(0));
+                } else {
+                    actionPaid->Text(unpaid + arrow + paid);
+                    actionPaid->Tag(QVariant(1));
+                }
+                storno = doc["reference_number_formatted"].string_value().empty();
+            }
+        }
+    }
+    tabTitleButton->Content(sel->Header());
+
+    ui::NavigationViewItem* selected = navigationView->SelectedItem();
+    const bool nav = selected != nullptr;
+    const std::string nav_name = nav ? ui::Name(selected) : std::string();
+    auto one_of = [](const std::string& value, std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            if (value == name) return true;
+        return false;
+    };
+    auto show = [](auto* element, bool visible) {
+        element->SetVisibility(visible ? ui::Visibility::Visible : ui::Visibility::Collapsed);
+    };
+    auto show_widget = [](QWidget* element, bool visible) {
+        ui::SetVisibility(element, visible ? ui::Visibility::Visible : ui::Visibility::Collapsed);
+    };
+    const bool list_nav = !tagged && nav;
+    show_widget(tabTitleButton, (tagged && list_type != "report") ||
+                                    (list_nav && selected != navigationView->SettingsItem() &&
+                                     !one_of(nav_name, {"clients", "items", "WEBSHOP_ORDER"})));
+    show_widget(listOnlyElement, list_nav && !one_of(nav_name, {"TASK", "WEBSHOP_ORDER"}));
+    show(actionOverdueFilter, list_nav && nav_name == "INVOICE");
+    show(actionPaid, tagged && list_type == "INVOICE");
+    show(actionResave, tagged && list_type == "TASK");
+    show(actionCopy, tagged && !one_of(list_type, {"report", "master_data", "WEBSHOP_ORDER"}));
+    show(actionInvoice,
+         tagged && one_of(list_type, {"ESTIMATE", "PROFORMA", "DELIVERY_NOTE", "WEBSHOP_ORDER", "DRAFT", "TASK"}));
+    show(actionPurchaseReceive, tagged && list_type == "PURCHASE_ORDER");
+    show(actionNewForRecord, tagged && list_type == "master_data");
+    show(actionEdit, tagged && one_of(list_type, {"master_data", "ARCHIVE_INVOICE", "TASK", "DRAFT"}));
+    show(actionStorno, storno);
+    show(actionDelete, tagged && !one_of(list_type, {"report", "INVOICE", "PURCHASE_RECEIVE"}));
+    const bool inventory = nav && nav_name == "inventory";
+    show(actionReturn, inventory && actionReturn->Tag().isValid() && !actionReturn->Tag().isNull());
+    for (ui::MenuFlyoutItem* item : profitItems) show(item, inventory);
+    show(actionReport, list_nav && one_of(nav_name, {"INVOICE", "PROFORMA", "ESTIMATE", "DELIVERY_NOTE",
+                                                     "PURCHASE_ORDER", "PURCHASE_RECEIVE"}));
+    show(actionInventoryReport, inventory);
+    show(actionNavExport, list_nav && nav_name == "INVOICE");
+    show_widget(taskListElement, list_nav && nav_name == "TASK");
+}
+
+void MainWindow::OnTabCloseRequested(ui::TabView*, ui::TabViewTabCloseRequestedEventArgs args) {
+    const int index = tabView->IndexOf(args.Tab());
+    // The list tab always stays.
+    if (index <= 0) return;
+    tabView->RemoveAt(index);
+}
+
+// --- list messages ------------------------------------------------------------------------------------------
+
+ui::Action MainWindow::OnListMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
+    if (!g_core) co_return;
+    std::string error;
+    const Json message = Json::parse(ui::utf8(args.WebMessageAsJson()), error);
+    // A page may post anything: a message whose members are missing or not texts is dropped.
+    if (!message.is_object()) co_return;
+    const std::optional<std::string> action = message_text(message, "action");
+    std::optional<std::string> record_name = message_text(message, "recordName");
+    if (!action || !record_name) co_return;
+    std::string type;
+    if (!message["type"].is_null()) {
+        const std::optional<std::string> text = message_text(message, "type");
+        if (!text) co_return;
+        type = *text;
+    }
+
+    if (*action == "onMasterDataDocTypeFilter") {
+        ui::TabViewItem* sel = tabView->SelectedItem();
+        auto* view = sel ? qobject_cast<ui::WebView2*>(sel->Content()) : nullptr;
+        if (!view) co_return;
+        const std::string html = g_core->list_html(0, type, Json::object{}, std::string(), *record_name);
+        view->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+        co_return;
+    }
+    if (*action != "onListRowSelected") co_return;
+
+    actionReturn->Tag(QVariant());
+    ui::NavigationViewItem* selected = navigationView->SelectedItem();
+    if (selected && ui::Name(selected) == "inventory") {
+        if (type == "RECEIVE") {
+            const auto rows =
+                store::rows(*g_core, "SELECT documentRecordName FROM inventory WHERE recordName = ?", {Json(*record_name)});
+            if (rows.empty()) co_return;
+            record_name = Json(rows[0])["documentRecordName"].string_value();
+        } else {
+            if (type == "INVOICE") actionReturn->Tag(ui::qs(*record_name));
+            co_return;
+        }
+    }
+    if (record_name->empty()) co_return;
+
+    for (int index = 1; index < tabView->Size(); ++index) {
+        if (ui::TagText(tabView->GetAt(index)->Tag()) == *record_name) {
+            tabView->SelectedItem(tabView->GetAt(index));
+            co_return;
+        }
+    }
+
+    const bool master = type == "client" || type == "item";
+    Json::object doc;
+    if (!master) {
+        const auto rows = store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(*record_name)});
+        // The document is gone: nothing to open.
+        if (rows.empty()) co_return;
+        doc = rows[0];
+    }
+
+    QPointer<MainWindow> self(this);
+    QPointer<ui::TabViewItem> tab = new ui::TabViewItem;
+    tab->Tag(ui::qs(*record_name));
+    QPointer<ui::WebView2> view = new ui::WebView2(tab);
+    co_await view->EnsureCoreWebView2Async();
+    if (!self || !tab || !view || !g_core) {
+        delete tab.data();
+        co_return;
+    }
+
+    if (master) {
+        tab->Header(" ");
+        view->WebMessageReceived.Add(
+            this, [this](ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) { OnListMessage(sender, args); });
+        view->NavigateToString(QString());
+        QPointer<ui::WebView2> held(view);
+        const std::string held_type = type;
+        const std::string held_record = *record_name;
+        view->NavigationCompleted.Add(this, [this, held, held_type, held_record](ui::WebView2*, ui::NavigationCompletedEventArgs) {
+            if (held) WriteHtmlToWebView(held, held_type, held_record);
+        });
+    } else {
+        tab->Header(ui::qs(Json(doc)["number_formatted"].string_value()));
+        tabTitleButton->Content(tab->Header());
+        ui::SetVisibility(view, ui::Visibility::Collapsed);
+        print_view->Tag(ui::qs(*record_name));
+        const auto lines = store::rows(
+            *g_core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id", {Json(*record_name)});
+        const std::string html = g_core->document_html(1, Json(doc), Json(Json::array(lines.begin(), lines.end())), "0,0");
+        print_view->NavigateToString(ui::qs(html));
+    }
+
+    tab->Content(view);
+    tabView->Append(tab);
+    tabView->SelectedItem(tab);
+    OnTabSelectionChanged();
+}
+
+void MainWindow::WriteHtmlToWebView(ui::WebView2* view, std::string type, std::string record_name) {
+    if (!g_core || !view) return;
+    const std::string html = g_core->list_html(0, type, Json::object{}, std::string(), record_name);
+    view->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+}
 
 // --- navigation -----------------------------------------------------------------------------------------
 
@@ -491,8 +789,14 @@ void MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationComplet
 // background work.
 ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
     ui::NavigationViewItem* item = args.SelectedItem();
-    if (args.IsSettingsSelected() || !item || !ui::TagText(item->Tag()).empty()) co_return;
-    RefreshList(std::string());
+    if (!item || !ui::TagText(item->Tag()).empty()) co_return;
+    if (!args.IsSettingsSelected()) RefreshList(std::string());
+    // The list tab comes to the front and the command menu follows the section.
+    for (int i = 0; i < tabView->Size(); ++i) {
+        const QVariant tag = tabView->GetAt(i)->Tag();
+        if (!tag.isValid() || tag.isNull()) tabView->SelectedIndex(i);
+    }
+    OnTabSelectionChanged();
 }
 
 // --- list ---------------------------------------------------------------------------------------------------

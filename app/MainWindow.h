@@ -41,7 +41,14 @@ public:
     void RefreshList(std::string html);
     void FillAccountsMenu();
     ui::Action OnCommandClick(QObject* sender);
-    void OnPrintNavigationCompleted(ui::WebView2* sender, ui::NavigationCompletedEventArgs args);
+    ui::Action OnPrintNavigationCompleted(ui::WebView2* sender, ui::NavigationCompletedEventArgs args);
+    // Names record tabs and shows the commands that fit the selected tab and section.
+    void OnTabSelectionChanged();
+    void OnTabCloseRequested(ui::TabView* sender, ui::TabViewTabCloseRequestedEventArgs args);
+    // Row clicks and document-type buttons of the list and master-data pages.
+    ui::Action OnListMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
+    // Writes the master-data view of `record_name` with the list `type` into `view`.
+    void WriteHtmlToWebView(ui::WebView2* view, std::string type, std::string record_name);
 
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page
@@ -109,5 +116,10 @@ private:
 std::string page_write_script(const std::string& html);
 // The row-range label under the list.
 std::string page_label(bool master, int count, int page);
+// The header of a client's or item's tab: the first two words of its name.
+std::string record_tab_header(const std::string& name);
+// The PDF file name (without ".pdf") for a document number: accents folded, then every character
+// other than A-Z, a-z, 0-9 and "_" made a "-", so the name is safe in any folder.
+std::string pdf_file_name(const std::string& number_formatted);
 
 }  // namespace Tavrin

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QPixmap>
+#include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -324,17 +325,55 @@ void TabViewItem::Content(QWidget* content) {
     if (content_) layout_->addWidget(content_);
 }
 
+void TabViewItem::IsClosable(bool value) {
+    closable_ = value;
+    if (!view_) return;
+    const int index = view_->indexOf(this);
+    if (index < 0) return;
+    if (!value) view_->tabBar()->setTabButton(index, QTabBar::RightSide, nullptr);
+}
+
 TabView::TabView(QWidget* parent) : QTabWidget(parent) {
     setDocumentMode(true);
+    setTabsClosable(true);
+    connect(this, &QTabWidget::currentChanged, this, [this](int) { SelectionChanged.Invoke(this); });
+    connect(this, &QTabWidget::tabCloseRequested, this, [this](int index) {
+        TabViewItem* item = GetAt(index);
+        if (item) TabCloseRequested.Invoke(this, TabViewTabCloseRequestedEventArgs(item));
+    });
+}
+
+// The base classes remove the tabs as they go: no event may reach the handlers of a page being torn down.
+TabView::~TabView() {
+    disconnect(this, nullptr, this, nullptr);
 }
 
 TabViewItem* TabView::GetAt(int index) const {
     return qobject_cast<TabViewItem*>(widget(index));
 }
 
+int TabView::IndexOf(const TabViewItem* item) const {
+    return item ? indexOf(const_cast<TabViewItem*>(item)) : -1;
+}
+
 void TabView::Append(TabViewItem* item) {
     item->view_ = this;
-    addTab(item, item->Header());
+    const int index = addTab(item, item->Header());
+    if (!item->closable_) tabBar()->setTabButton(index, QTabBar::RightSide, nullptr);
+}
+
+void TabView::RemoveAt(int index) {
+    TabViewItem* item = GetAt(index);
+    if (!item) return;
+    removeTab(index);
+    item->view_ = nullptr;
+    item->hide();
+    item->deleteLater();
+}
+
+void TabView::SelectedItem(TabViewItem* item) {
+    const int index = IndexOf(item);
+    if (index >= 0) setCurrentIndex(index);
 }
 
 }  // namespace ui

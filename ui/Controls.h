@@ -287,26 +287,52 @@ public:
     void Tag(const QVariant& value) { tag_ = value; }
     QWidget* Content() const { return content_; }
     void Content(QWidget* content);
+    // False hides the tab's close button.
+    bool IsClosable() const { return closable_; }
+    void IsClosable(bool value);
 
 private:
     friend class TabView;
     TabView* view_ = nullptr;
+    bool closable_ = true;
     QString header_;
     QVariant tag_;
     QWidget* content_ = nullptr;
     QVBoxLayout* layout_;
 };
 
+class TabViewTabCloseRequestedEventArgs {
+public:
+    explicit TabViewTabCloseRequestedEventArgs(TabViewItem* tab) : tab_(tab) {}
+    TabViewItem* Tab() const { return tab_; }
+
+private:
+    QPointer<TabViewItem> tab_;
+};
+
+// Tabs with close buttons. SelectionChanged fires whenever the selected tab changes, by the user, by
+// SelectedIndex/SelectedItem or by adding and removing tabs; TabCloseRequested when a close button
+// is pressed (the tab stays until a handler removes it).
 class TabView : public QTabWidget {
     Q_OBJECT
 public:
     explicit TabView(QWidget* parent = nullptr);
+    ~TabView() override;
     int Size() const { return count(); }
     TabViewItem* GetAt(int index) const;
+    // -1 when `item` is not one of the tabs.
+    int IndexOf(const TabViewItem* item) const;
     void Append(TabViewItem* item);
+    // Removes the tab; the item and its content are deleted once the current event is handled, so a
+    // handler or a suspended coroutine that still holds them (guarded by QPointer) sees them go safely.
+    void RemoveAt(int index);
     int SelectedIndex() const { return currentIndex(); }
     void SelectedIndex(int index) { setCurrentIndex(index); }
     TabViewItem* SelectedItem() const { return GetAt(currentIndex()); }
+    void SelectedItem(TabViewItem* item);
+
+    Event<TabView*> SelectionChanged;
+    Event<TabView*, TabViewTabCloseRequestedEventArgs> TabCloseRequested;
 };
 
 }  // namespace ui

@@ -17,6 +17,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
@@ -206,6 +207,17 @@ void WebView2::NavigateToString(const QString& html) {
     set_up();
     core_ready_ = true;
     load_page(html, false);
+}
+
+void WebView2::Source(const QUrl& uri) {
+    set_up();
+    core_ready_ = true;
+    QWebEngineSettings* settings = page()->settings();
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    requested_url_ = uri;
+    load_in_flight_ = true;
+    page()->load(uri);
 }
 
 void WebView2::load_page(const QString& html, bool preparation) {

@@ -83,6 +83,10 @@ public:
     // True once the view is prepared.
     bool IsLoaded() const { return core_ready_; }
     void NavigateToString(const QString& html);
+    // Navigates to `uri`; a PDF file is shown in the browser's own PDF viewer.
+    // Source is the address last asked for, also while it is still loading.
+    QUrl Source() const { return requested_url_; }
+    void Source(const QUrl& uri);
     // Runs `script` in the current document; the result is its value as JSON text ("null" for
     // none). A script given before the first document has loaded waits for it.
     AsyncOperation<QString> ExecuteScriptAsync(const QString& script);

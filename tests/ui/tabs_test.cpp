@@ -1,0 +1,276 @@
+// Record tabs of the main window on the DEMO account: rows clicked in the list pages open clients and
+// documents in tabs of their own, documents are printed to PDF and shown there, the command menu
+// follows the selected tab and section, and tabs close in any order.
+#include "tests/fakes/maker_fake.h"
+#include "tests/test_support.h"
+#include "tests/ui/ui_test_support.h"
+
+#include "app/App.h"
+#include "app/MainWindow.h"
+#include "core/Core.h"
+#include "core/store_internal.h"
+
+#include <QAbstractButton>
+#include <QImage>
+#include <QTabBar>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+using json11::Json;
+using uitest::script;
+using uitest::wait_for_script;
+using uitest::wait_until;
+
+namespace {
+
+std::string unreachable_url() {
+    FakeServer gone;
+    return gone.url();
+}
+
+bool shown(QWidget* element) { return ui::GetVisibility(element) == ui::Visibility::Visible; }
+bool shown(ui::MenuFlyoutItem* item) { return item->GetVisibility() == ui::Visibility::Visible; }
+
+// The commands of the bar that are shown, by element name.
+std::set<std::string> shown_commands(Tavrin::MainWindow* w) {
+    std::set<std::string> names;
+    for (QWidget* element : {static_cast<QWidget*>(w->tabTitleButton), static_cast<QWidget*>(w->listOnlyElement),
+                             static_cast<QWidget*>(w->taskListElement)})
+        if (shown(element)) names.insert(ui::Name(element));
+    for (ui::MenuFlyoutItem* item :
+         {w->actionOverdueFilter, w->actionPaid, w->actionResave, w->actionCopy, w->actionInvoice, w->actionPurchaseReceive,
+          w->actionNewForRecord, w->actionEdit, w->actionStorno, w->actionDelete, w->actionReturn, w->profitItems[0],
+          w->profitItems[1], w->profitItems[2], w->profitItems[3], w->actionReport, w->actionInventoryReport,
+          w->actionNavExport})
+        if (shown(item)) names.insert(ui::Name(item));
+    return names;
+}
+
+int pdf_pages(const std::string& path) {
+    FILE* pipe = popen(("pdfinfo '" + path + "' 2>/dev/null").c_str(), "r");
+    if (!pipe) return -1;
+    char line[512];
+    int pages = -1;
+    while (fgets(line, sizeof line, pipe))
+        if (std::sscanf(line, "Pages: %d", &pages) == 1) break;
+    pclose(pipe);
+    return pages;
+}
+
+ui::TabViewItem* tab_with_tag(Tavrin::MainWindow* w, const std::string& tag) {
+    for (int i = 1; i < w->tabView->Size(); ++i)
+        if (ui::TagText(w->tabView->GetAt(i)->Tag()) == tag) return w->tabView->GetAt(i);
+    return nullptr;
+}
+
+std::string json_string(const std::string& text) {
+    std::string error;
+    return Json::parse(text, error).string_value();
+}
+
+void post(ui::WebView2* view, const std::string& message_js) {
+    script(view, QString::fromStdString("window.chrome.webview.postMessage(" + message_js + "); 1"));
+}
+
+}  // namespace
+
+TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
+    TempDir dir;
+    const std::string data = dir.path() + "data/";
+    std::filesystem::create_directories(data);
+    MakerFake maker;
+    ScopedEnv env({{"TAVRIN_CLOUD_URL", unreachable_url()}, {"TAVRIN_DATA_DIR", data}});
+    ScopedEnv maker_env(maker.env());
+    {
+        Tavrin::App app;
+        app.OnLaunched();
+    }
+    auto* w = qobject_cast<Tavrin::MainWindow*>(g_main_window.data());
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(wait_until([&] {
+        return w->navigationView->isVisible() && w->navigationView->SelectedItem() && w->listWebView->IsLoaded();
+    }));
+    ASSERT_EQ(ui::Name(w->navigationView->SelectedItem()), "INVOICE");
+    ASSERT_EQ(wait_for_script(w->listWebView, "document.querySelectorAll('#list tbody tr').length > 0", "true"), "true");
+
+    // The list tab of the invoices: the list commands only; it has no close button.
+    EXPECT_EQ(shown_commands(w), (std::set<std::string>{"tabTitleButton", "listOnlyElement", "actionOverdueFilter",
+                                                        "actionReport", "actionNavExport"}));
+    EXPECT_EQ(w->tabView->tabBar()->tabButton(0, QTabBar::RightSide), nullptr);
+
+    // An invoice row clicked through the page's own script opens its tab and its printed PDF.
+    const std::string first = script(w->listWebView, "document.querySelector('#list tbody tr').id");
+    const std::string invoice = json_string(first);
+    ASSERT_FALSE(invoice.empty());
+    const Json doc(store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(invoice)}).at(0));
+    script(w->listWebView, QString::fromStdString("document.getElementById(" + first + ").click(); 1"));
+    ASSERT_TRUE(wait_until([&] { return w->tabView->Size() == 2; }));
+    ui::TabViewItem* invoice_tab = w->tabView->SelectedItem();
+    EXPECT_EQ(ui::TagText(invoice_tab->Tag()), invoice);
+    EXPECT_EQ(invoice_tab->Header().toStdString(), doc["number_formatted"].string_value());
+    EXPECT_EQ(w->tabTitleButton->Content(), invoice_tab->Header());
+
+    const std::string name = Tavrin::pdf_file_name(doc["number_formatted"].string_value());
+    EXPECT_EQ(name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"), std::string::npos);
+    const std::string pdf = data + name + ".pdf";
+    auto* invoice_view = qobject_cast<ui::WebView2*>(invoice_tab->Content());
+    ASSERT_NE(invoice_view, nullptr);
+    ASSERT_TRUE(wait_until([&] { return shown(invoice_view); }));
+    EXPECT_EQ(invoice_view->Source(), QUrl::fromLocalFile(QString::fromStdString(pdf)));
+    const std::string pages = script(w->print_view, "document.querySelectorAll('div.page').length");
+    EXPECT_GT(pdf_pages(pdf), 0);
+    EXPECT_EQ(std::to_string(pdf_pages(pdf)), pages);
+
+    // The invoice's commands and its paid/unpaid switch.
+    const bool paid = doc["paid"].int_value() == 1 || doc["paid"].string_value() == "1";
+    const std::string paid_text = g_core->translated("paid", "");
+    const std::string unpaid_text = g_core->translated("unpaid", "");
+    const std::string arrow = " \xE2\x9E\x94 ";
+    EXPECT_EQ(w->actionPaid->Text().toStdString(), paid ? paid_text + arrow + unpaid_text : unpaid_text + arrow + paid_text);
+    EXPECT_EQ(w->actionPaid->Tag(), QVariant(paid ? 0 : 1));
+    std::set<std::string> invoice_commands{"tabTitleButton", "actionPaid", "actionCopy"};
+    if (doc["reference_number_formatted"].string_value().empty()) invoice_commands.insert("actionStorno");
+    EXPECT_EQ(shown_commands(w), invoice_commands);
+
+    // The same invoice, marked the other way, shows the switch turned round.
+    store::run(*g_core, "UPDATE documents SET paid = ? WHERE recordName = ?", {Json(paid ? 0 : 1), Json(invoice)});
+    w->OnTabSelectionChanged();
+    EXPECT_EQ(w->actionPaid->Text().toStdString(), paid ? unpaid_text + arrow + paid_text : paid_text + arrow + unpaid_text);
+    EXPECT_EQ(w->actionPaid->Tag(), QVariant(paid ? 1 : 0));
+
+    // Clicked again from the list, the row selects its tab; nothing new opens.
+    w->tabView->SelectedIndex(0);
+    EXPECT_TRUE(shown(w->actionNavExport));
+    script(w->listWebView, QString::fromStdString("document.getElementById(" + first + ").click(); 1"));
+    ASSERT_TRUE(wait_until([&] { return w->tabView->SelectedIndex() == 1; }));
+    EXPECT_EQ(w->tabView->Size(), 2);
+
+    // A picture of the window with the invoice's PDF shown is not blank.
+    auto colours = [&] {
+        const QImage picture = w->grab().toImage();
+        std::set<QRgb> seen;
+        for (int y = 0; y < picture.height(); y += 3)
+            for (int x = 0; x < picture.width(); x += 3) seen.insert(picture.pixel(x, y));
+        return seen.size();
+    };
+    auto view_colours = [&] {
+        const QImage picture = invoice_view->grab().toImage();
+        std::set<QRgb> seen;
+        for (int y = 0; y < picture.height(); y += 3)
+            for (int x = 0; x < picture.width(); x += 3) seen.insert(picture.pixel(x, y));
+        return seen.size();
+    };
+    // The engine's PDF viewer has opened the file in the tab (its bar with the file name is drawn).
+    EXPECT_TRUE(wait_until([&] { return view_colours() > 40; })) << view_colours();
+    EXPECT_EQ(invoice_view->title().toStdString(), name + ".pdf");
+    EXPECT_TRUE(wait_until([&] { return colours() > 20; })) << colours();
+    EXPECT_TRUE(w->grab().toImage().save(QString(TAVRIN_UI_TEST_OUTPUT) + "/invoice_tab.png"));
+
+    // Messages with missing or non-text members, or no JSON object at all, are ignored.
+    const std::string other = store::rows(*g_core, "SELECT recordName FROM documents WHERE recordName <> ? LIMIT 1",
+                                          {Json(invoice)})
+                                  .at(0)
+                                  .at("recordName")
+                                  .string_value();
+    for (const char* text : {"{not json", "\"onListRowSelected\"", "[1,2]", "{\"action\":\"onListRowSelected\"}",
+                             "{\"action\":7,\"recordName\":\"x\"}"})
+        w->OnListMessage(w->listWebView, ui::WebMessageReceivedEventArgs(text));
+    w->OnListMessage(w->listWebView, ui::WebMessageReceivedEventArgs(QString::fromStdString(
+                                         "{\"action\":\"onListRowSelected\",\"recordName\":{\"a\":1},\"type\":\"INVOICE\"}")));
+    w->OnListMessage(w->listWebView, ui::WebMessageReceivedEventArgs(QString::fromStdString(
+                                         "{\"action\":\"onListRowSelected\",\"recordName\":\"" + other + "\",\"type\":5}")));
+    w->OnListMessage(w->listWebView, ui::WebMessageReceivedEventArgs(QString::fromStdString(
+                                         "{\"action\":\"onListRowSelected\",\"recordName\":\"no-such-document\",\"type\":\"INVOICE\"}")));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->tabView->Size(), 2);
+
+    // A document tab closed while its view is being printed: the print goes on, nothing is shown, no crash.
+    post(w->listWebView, "{action: 'onListRowSelected', recordName: '" + other + "', type: 'INVOICE'}");
+    ASSERT_TRUE(wait_until([&] { return tab_with_tag(w, other) != nullptr; }));
+    QPointer<ui::TabViewItem> closing = tab_with_tag(w, other);
+    w->tabView->RemoveAt(w->tabView->IndexOf(closing));
+    ASSERT_TRUE(wait_until([&] { return closing.isNull(); }));
+    const std::string other_pdf =
+        data + Tavrin::pdf_file_name(store::rows(*g_core, "SELECT number_formatted FROM documents WHERE recordName = ?",
+                                                 {Json(other)})
+                                         .at(0)
+                                         .at("number_formatted")
+                                         .string_value()) +
+        ".pdf";
+    // Polled by its size, not by pdfinfo: a process started every few milliseconds slows the engine down.
+    ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(other_pdf) && std::filesystem::file_size(other_pdf) > 0; }));
+    EXPECT_GT(pdf_pages(other_pdf), 0);
+
+    // A client row of the clients list opens a client tab with its master-data view, named after the client.
+    w->navigationView->SelectedItem(w->listItems[1]);
+    ASSERT_EQ(ui::Name(w->navigationView->SelectedItem()), "clients");
+    EXPECT_EQ(w->tabView->SelectedIndex(), 0);
+    EXPECT_EQ(shown_commands(w), (std::set<std::string>{"listOnlyElement"}));
+    const std::string client_id = wait_for_script(
+        w->listWebView, "document.querySelector('#list tbody tr[onclick*=client]') ? 'found' : ''", "\"found\"");
+    ASSERT_EQ(client_id, "\"found\"");
+    const std::string client_row = script(w->listWebView, "document.querySelector('#list tbody tr[onclick*=client]').id");
+    const std::string client = json_string(client_row);
+    script(w->listWebView, QString::fromStdString("document.getElementById(" + client_row + ").click(); 1"));
+    ASSERT_TRUE(wait_until([&] { return tab_with_tag(w, client) != nullptr; }));
+    ui::TabViewItem* client_tab = tab_with_tag(w, client);
+    EXPECT_EQ(w->tabView->SelectedItem(), client_tab);
+    const std::string client_name =
+        store::rows(*g_core, "SELECT name FROM clients WHERE recordName = ?", {Json(client)}).at(0).at("name").string_value();
+    EXPECT_EQ(client_tab->Header().toStdString(), Tavrin::record_tab_header(client_name));
+    EXPECT_EQ(shown_commands(w), (std::set<std::string>{"tabTitleButton", "actionNewForRecord", "actionEdit", "actionDelete"}));
+    auto* client_view = qobject_cast<ui::WebView2*>(client_tab->Content());
+    ASSERT_NE(client_view, nullptr);
+    EXPECT_EQ(wait_for_script(client_view, "document.body && document.body.innerHTML.length > 200", "true"), "true");
+    w->tabView->SelectedIndex(0);
+    script(w->listWebView, QString::fromStdString("document.getElementById(" + client_row + ").click(); 1"));
+    ASSERT_TRUE(wait_until([&] { return w->tabView->SelectedItem() == client_tab; }));
+    EXPECT_EQ(w->tabView->Size(), 3);
+
+    // A report tab prints the report PDF.
+    auto* report_tab = new ui::TabViewItem;
+    report_tab->Tag(QString("report"));
+    report_tab->Header("report");
+    auto* report_view = new ui::WebView2;
+    ui::SetVisibility(report_view, ui::Visibility::Collapsed);
+    report_tab->Content(report_view);
+    w->tabView->Append(report_tab);
+    w->tabView->SelectedItem(report_tab);
+    EXPECT_FALSE(shown(w->tabTitleButton));
+    w->print_view->Tag(QString("report"));
+    w->print_view->NavigateToString("<html><body><h1>Report</h1></body></html>");
+    ASSERT_TRUE(wait_until([&] { return shown(report_view); }));
+    EXPECT_EQ(pdf_pages(data + "tavrin-report.pdf"), 1);
+
+    // Closing the tabs through their close buttons, in any order, leaves the list tab.
+    auto close_button = [&](int index) {
+        return qobject_cast<QAbstractButton*>(w->tabView->tabBar()->tabButton(index, QTabBar::RightSide));
+    };
+    ASSERT_NE(close_button(1), nullptr);
+    close_button(2)->click();
+    EXPECT_EQ(w->tabView->Size(), 3);
+    close_button(2)->click();
+    close_button(1)->click();
+    ASSERT_EQ(w->tabView->Size(), 1);
+    EXPECT_EQ(w->tabView->SelectedItem(), w->homeTabItem);
+
+    w->Close();
+    delete w;
+    ui::ThreadPool::WaitForIdle();
+    EXPECT_EQ(g_core, nullptr);
+}
+
+TEST(RecordTabs, HeadersAndPdfNames) {
+    EXPECT_EQ(Tavrin::record_tab_header("Kovács és Társa Kft."), "Kovács és");
+    EXPECT_EQ(Tavrin::record_tab_header("Egyszó"), "Egyszó");
+    EXPECT_EQ(Tavrin::record_tab_header(""), "");
+    EXPECT_EQ(Tavrin::record_tab_header(" Vezető szóköz"), " Vezető");
+
+    EXPECT_EQ(Tavrin::pdf_file_name("INV/2024/001"), "INV-2024-001");
+    EXPECT_EQ(Tavrin::pdf_file_name("Számla 7"), "Szamla-7");
+    // Path parts, quotes and characters without a base letter each become one hyphen.
+    EXPECT_EQ(Tavrin::pdf_file_name("../a\\b'c\"d"), "---a-b-c-d");
+    EXPECT_EQ(Tavrin::pdf_file_name("Ő/ű_2"), "O-u_2");
+}
