@@ -21,15 +21,7 @@ std::size_t count_of(const std::string& text, const std::string& part) {
 class Pages : public ::testing::Test {
 protected:
     void SetUp() override {
-        set_clock([] {
-            std::tm tm{};
-            tm.tm_year = 2026 - 1900;
-            tm.tm_mon = 2;
-            tm.tm_mday = 10;
-            tm.tm_hour = 12;
-            tm.tm_isdst = -1;
-            return mktime(&tm);
-        });
+        set_clock([] { return local_seconds(2026, 3, 10); });
         core = make_core(dir.path(), "hu");
         core->open_database();
         ASSERT_NE(core->db, nullptr);

@@ -122,9 +122,42 @@ const std::map<char, std::array<const char*, 7>> kGlyphs = {
     {'A', {"01110", "10001", "10001", "11111", "10001", "10001", "10001"}},
 };
 
+// Draws a picture of `width` x `height` pixels from the colour at each point, smoothed by sampling
+// every pixel 4 x 4 times; edges blend with the page behind the picture (premultiplied sums).
+template <class ColourAt>
+std::string drawn_png(int width, int height, ColourAt colour_at) {
+    const int samples = 4;
+    auto byte = [](double v) {
+        return static_cast<char>(static_cast<unsigned char>(std::lround(std::clamp(v, 0.0, 1.0) * 255)));
+    };
+    std::string raw;
+    raw.reserve(static_cast<std::size_t>(height) * (width * 4 + 1));
+    for (int y = 0; y < height; ++y) {
+        raw += '\0';  // no filter
+        for (int x = 0; x < width; ++x) {
+            Rgba sum{0, 0, 0, 0};
+            for (int sy = 0; sy < samples; ++sy) {
+                for (int sx = 0; sx < samples; ++sx) {
+                    const Rgba colour = colour_at(x + (sx + 0.5) / samples, y + (sy + 0.5) / samples);
+                    sum.r += colour.r * colour.a;
+                    sum.g += colour.g * colour.a;
+                    sum.b += colour.b * colour.a;
+                    sum.a += colour.a;
+                }
+            }
+            const double a = sum.a / (samples * samples);
+            raw += a > 0 ? byte(sum.r / sum.a) : '\0';
+            raw += a > 0 ? byte(sum.g / sum.a) : '\0';
+            raw += a > 0 ? byte(sum.b / sum.a) : '\0';
+            raw += byte(a);
+        }
+    }
+    return encoded_png(width, height, raw);
+}
+
 std::string logo_png() {
-    const int width = 300, height = 96, badge = 96, samples = 4;
-    const Rgba clay{0.63, 0.32, 0.18, 1}, white{1, 1, 1, 1}, ink{0.18, 0.24, 0.27, 1};
+    const int width = 300, height = 96, badge = 96;
+    const Rgba clay{0.63, 0.32, 0.18, 1}, white{1, 1, 1, 1}, ink{0.18, 0.24, 0.27, 1}, none{0, 0, 0, 0};
     const std::string word = "MINTA";
     const int cell = 6, letter_left = badge + 18, letter_top = (height - 7 * cell) / 2;
 
@@ -143,52 +176,25 @@ std::string logo_png() {
         else half = 0.19;  // foot
         return std::abs(u - 0.5) <= half;
     };
-
-    std::string raw;
-    raw.reserve(static_cast<std::size_t>(height) * (width * 4 + 1));
-    for (int y = 0; y < height; ++y) {
-        raw += '\0';  // no filter
-        for (int x = 0; x < width; ++x) {
-            Rgba sum{0, 0, 0, 0};
-            for (int sy = 0; sy < samples; ++sy) {
-                for (int sx = 0; sx < samples; ++sx) {
-                    const double px = x + (sx + 0.5) / samples, py = y + (sy + 0.5) / samples;
-                    Rgba colour{0, 0, 0, 0};
-                    if (px < badge) {
-                        const double u = px / badge, v = py / badge;
-                        if (in_badge(u, v)) colour = in_pot(u, v) ? white : clay;
-                    } else {
-                        const int column = static_cast<int>(std::floor((px - letter_left) / cell));
-                        const int row = static_cast<int>(std::floor((py - letter_top) / cell));
-                        const int letter = column >= 0 ? column / 6 : -1, in_letter = column >= 0 ? column % 6 : -1;
-                        if (letter >= 0 && letter < static_cast<int>(word.size()) && in_letter < 5 && row >= 0 &&
-                            row < 7 && kGlyphs.at(word[letter])[row][in_letter] == '1')
-                            colour = ink;
-                    }
-                    // Premultiplied sum, so edges blend with the page behind the picture.
-                    sum.r += colour.r * colour.a;
-                    sum.g += colour.g * colour.a;
-                    sum.b += colour.b * colour.a;
-                    sum.a += colour.a;
-                }
-            }
-            const double n = samples * samples;
-            const double a = sum.a / n;
-            auto byte = [](double v) { return static_cast<char>(static_cast<unsigned char>(std::lround(std::clamp(v, 0.0, 1.0) * 255))); };
-            raw += a > 0 ? byte(sum.r / sum.a) : '\0';
-            raw += a > 0 ? byte(sum.g / sum.a) : '\0';
-            raw += a > 0 ? byte(sum.b / sum.a) : '\0';
-            raw += byte(a);
+    return drawn_png(width, height, [&](double px, double py) {
+        if (px < badge) {
+            const double u = px / badge, v = py / badge;
+            if (!in_badge(u, v)) return none;
+            return in_pot(u, v) ? white : clay;
         }
-    }
-
-    return encoded_png(width, height, raw);
+        const int column = static_cast<int>(std::floor((px - letter_left) / cell));
+        const int row = static_cast<int>(std::floor((py - letter_top) / cell));
+        const int letter = column >= 0 ? column / 6 : -1, in_letter = column >= 0 ? column % 6 : -1;
+        if (letter >= 0 && letter < static_cast<int>(word.size()) && in_letter < 5 && row >= 0 && row < 7 &&
+            kGlyphs.at(word[letter])[row][in_letter] == '1')
+            return ink;
+        return none;
+    });
 }
 
 // The picture of the cloud sign-in page while the sign-in window opens: a cloud with three dots.
 std::string connecting_png() {
-    const int width = 240, height = 160, samples = 4;
-    const Rgba sky{0.0, 0.47, 0.84, 1}, white{1, 1, 1, 1};
+    const Rgba sky{0.0, 0.47, 0.84, 1}, white{1, 1, 1, 1}, none{0, 0, 0, 0};
     auto in_circle = [](double x, double y, double cx, double cy, double r) {
         return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r;
     };
@@ -199,32 +205,10 @@ std::string connecting_png() {
     auto in_dot = [&](double x, double y) {
         return in_circle(x, y, 96, 104, 8) || in_circle(x, y, 124, 104, 8) || in_circle(x, y, 152, 104, 8);
     };
-    std::string raw;
-    raw.reserve(static_cast<std::size_t>(height) * (width * 4 + 1));
-    for (int y = 0; y < height; ++y) {
-        raw += '\0';
-        for (int x = 0; x < width; ++x) {
-            Rgba sum{0, 0, 0, 0};
-            for (int sy = 0; sy < samples; ++sy) {
-                for (int sx = 0; sx < samples; ++sx) {
-                    const double px = x + (sx + 0.5) / samples, py = y + (sy + 0.5) / samples;
-                    Rgba colour{0, 0, 0, 0};
-                    if (in_cloud(px, py)) colour = in_dot(px, py) ? white : sky;
-                    sum.r += colour.r * colour.a;
-                    sum.g += colour.g * colour.a;
-                    sum.b += colour.b * colour.a;
-                    sum.a += colour.a;
-                }
-            }
-            const double a = sum.a / (samples * samples);
-            auto byte = [](double v) { return static_cast<char>(static_cast<unsigned char>(std::lround(std::clamp(v, 0.0, 1.0) * 255))); };
-            raw += a > 0 ? byte(sum.r / sum.a) : '\0';
-            raw += a > 0 ? byte(sum.g / sum.a) : '\0';
-            raw += a > 0 ? byte(sum.b / sum.a) : '\0';
-            raw += byte(a);
-        }
-    }
-    return encoded_png(width, height, raw);
+    return drawn_png(240, 160, [&](double x, double y) {
+        if (!in_cloud(x, y)) return none;
+        return in_dot(x, y) ? white : sky;
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
