@@ -1,6 +1,6 @@
 // Saving documents with their lines: names, times, totals, line snapshots and amounts, tasks, back
 // links, saves from the cloud, and saves that fail part-way.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

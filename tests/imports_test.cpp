@@ -1,5 +1,5 @@
 // Imports of clients, items and archived invoices, and the shipped sample account.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Stock movements: receipts as layers, sales valued by FIFO, LIFO, weighted average and clearing
 // price, cancellations and returns giving layers back, and the running stock kept per item.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

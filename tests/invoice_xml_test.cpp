@@ -1,6 +1,6 @@
 // The invoice data of typical invoices against the shipped official schema, escaping, validation
 // failures with their Hungarian explanations, and the 2013 export file.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/fakes/fake_server.h"
 #include "tests/test_support.h"
 

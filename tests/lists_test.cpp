@@ -1,8 +1,8 @@
 // The list pages, the master-data view and the task calendar, built from a small account: exact
 // frames, head rows and rows, status dots, totals lines, paging, the folded search, hostile values
 // shown as text, and the month grids.
-#include "core/html.h"
-#include "core/store_internal.h"
+#include "core/views/html.h"
+#include "core/store/store_internal.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

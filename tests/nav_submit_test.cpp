@@ -2,7 +2,7 @@
 // the signature over the sent invoice data and the exchange token), its refusals, the DEMO answer,
 // and the upload to the accounting service.
 #include "core/Core.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/fakes/cashbook_fake.h"
 #include "tests/fakes/nav_fake.h"
 #include "tests/test_support.h"

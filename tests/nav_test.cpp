@@ -1,7 +1,7 @@
 // The tax-authority client: the signed request envelope, reading replies, the taxpayer query and the
 // transaction-status query, against the published examples and the loopback tax-authority server.
-#include "core/store_internal.h"
-#include "core/xml.h"
+#include "core/store/store_internal.h"
+#include "core/nav/xml.h"
 #include "tests/fakes/nav_fake.h"
 #include "tests/test_support.h"
 

@@ -1,6 +1,6 @@
 // HTTP transport against loopback servers: request shapes, failures, limits, downloads and HTTPS.
 #include "core/Core.h"
-#include "core/net_internal.h"
+#include "core/net/net_internal.h"
 #include "tests/fakes/fake_server.h"
 #include "tests/test_support.h"
 

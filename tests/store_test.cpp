@@ -1,6 +1,6 @@
 // The account store: database files, schema, default settings, queries, settings reads, record writes,
 // transactions and the connection shared between threads.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

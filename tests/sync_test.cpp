@@ -1,7 +1,7 @@
 // Cloud sync between installations through a loopback cloud database: the change download and its
 // paging, applying and repairing downloaded records, the upload of changed rows and its confirmation,
 // faults in the middle of a pass, one pass at a time, and the accounts record.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 #include "tests/test_support.h"
 

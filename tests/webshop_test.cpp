@@ -1,5 +1,5 @@
 // The web shop's orders imported as WEBSHOP_ORDER documents against a loopback shop and cloud database.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 #include "tests/fakes/webshop_fake.h"
 #include "tests/test_support.h"

@@ -1,6 +1,6 @@
 // Company accounts with their cloud zones and the accounts record, and the logo stored as a cloud
 // asset, against a loopback cloud database.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 #include "tests/test_support.h"
 

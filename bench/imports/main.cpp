@@ -4,7 +4,7 @@
 //
 //   bench_imports [client lines] [invoices]   (default 10000 and 1000)
 #include "bench/bench_common.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <chrono>
 #include <cstdio>

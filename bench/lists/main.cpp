@@ -4,7 +4,7 @@
 //
 //   bench_lists [largest]   (default 100000)
 #include "bench/bench_common.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <chrono>

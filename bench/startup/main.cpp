@@ -7,7 +7,7 @@
 #include "app/App.h"
 #include "app/MainWindow.h"
 #include "core/Core.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "ui/Application.h"
 
 #include <QApplication>

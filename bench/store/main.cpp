@@ -3,7 +3,7 @@
 //
 //   bench_store [rows]   (default 10000)
 #include "bench/bench_common.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,7 +5,7 @@
 //
 //   bench_sync [records]   (default 10000)
 #include "bench/bench_common.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 
 #include <chrono>

@@ -8,7 +8,7 @@
 #include "app/App.h"
 #include "app/MainWindow.h"
 #include "core/Core.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 #include "ui/ContentDialog.h"
 #include "ui/Launcher.h"
 

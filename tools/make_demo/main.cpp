@@ -11,7 +11,7 @@
 // import), so the shipped file always has the current schema, real numbers, totals and stock
 // postings. Dates in the source are days before the day the file is made; the clock is set to each
 // record's moment while it is written, so numbers, times and stock rows follow the calendar.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // The account store: opening the account's database file, queries, settings reads and record writes.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <unicode/ucol.h>
 

@@ -1,6 +1,6 @@
 // Import of the web shop's recent orders as WEBSHOP_ORDER documents.
-#include "core/net_internal.h"
-#include "core/store_internal.h"
+#include "core/net/net_internal.h"
+#include "core/store/store_internal.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,8 +1,8 @@
 // The master-data view of a client or an item: its card, the invoiced turnover or the sold quantity,
 // and one entry per document type the record is on (plus the stock movements of an item). The list
 // of the chosen type follows the card (list_views.cpp).
-#include "core/html.h"
-#include "core/store_internal.h"
+#include "core/views/html.h"
+#include "core/store/store_internal.h"
 
 #include <map>
 #include <string>

@@ -1,7 +1,7 @@
 // Sequence numbers, formatted numbers and record names of new documents. Numbers run per type and
 // per calendar year of the local clock; drafts and tasks are not numbered but named after the time.
 #include "core/Core.h"
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <climits>
 #include <cstdio>

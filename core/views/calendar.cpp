@@ -1,7 +1,7 @@
 // The task calendar: six weeks of seven days around one month, every task on its due date as a
 // coloured dot and its number. The host passes the page to the view inside a script template
 // literal, so every value is escaped to hold no backquote, backslash or "${" of its own.
-#include "core/html.h"
+#include "core/views/html.h"
 #include "core/Core.h"
 
 #include <cstdio>

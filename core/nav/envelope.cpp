@@ -1,7 +1,7 @@
 // The signed request envelope of the tax authority's invoice interface (version 3.0), and the
 // reader of single values in its replies.
 #include "core/Core.h"
-#include "core/xml.h"
+#include "core/nav/xml.h"
 
 #include <atomic>
 #include <cstdint>

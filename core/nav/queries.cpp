@@ -1,7 +1,7 @@
 // Questions to the tax authority: a taxpayer's registered data, and the processing result of
 // submitted invoices.
-#include "core/store_internal.h"
-#include "core/xml.h"
+#include "core/store/store_internal.h"
+#include "core/nav/xml.h"
 
 #include <string>
 #include <vector>

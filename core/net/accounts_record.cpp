@@ -1,6 +1,6 @@
 // The accounts record: the list of the user's companies, kept as one record of the private database's
 // default zone, and the machine brought in line with it.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // The tables of an account database and the settings a new database starts with.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 using json11::Json;
 

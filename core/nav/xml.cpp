@@ -1,4 +1,4 @@
-#include "core/xml.h"
+#include "core/nav/xml.h"
 
 #include <charconv>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Reporting an invoice to the tax authority: its invoice data checked against the schema, an
 // exchange token, then manageInvoice as a new (CREATE) or cancelling (STORNO) invoice.
 #include "core/Core.h"
-#include "core/xml.h"
+#include "core/nav/xml.h"
 
 #include <cstdio>
 

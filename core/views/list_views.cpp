@@ -5,8 +5,8 @@
 // Filter values, the search text and record names are bound, never spliced into the SQL; the one
 // column name that comes from the filter (date_type) is taken only from the names the lists use.
 // Every value shown is escaped where it is inserted.
-#include "core/html.h"
-#include "core/store_internal.h"
+#include "core/views/html.h"
+#include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -1,7 +1,7 @@
 // Saving a document with its lines: record name, times, totals, line snapshots and amounts, task
 // progress and due date, stock postings, the back link to the source document and the search text,
 // all written in one transaction, so a failed save leaves the store as it was.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <cmath>

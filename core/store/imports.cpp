@@ -4,7 +4,7 @@
 // Rows are written in transactions of 100 records: a thousand single-row commits would each wait for
 // the disk, and an interrupted import still keeps every batch committed before it. The count that
 // the CSV imports report is the number of rows that reached the file.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <charconv>

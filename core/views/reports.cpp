@@ -2,8 +2,8 @@
 // page frame of the document pages with the same page-break script. Every value from a document,
 // an item, a filter or a translation is escaped where it is inserted.
 #include "core/Core.h"
-#include "core/html.h"
-#include "core/store_internal.h"
+#include "core/views/html.h"
+#include "core/store/store_internal.h"
 
 #include <string>
 

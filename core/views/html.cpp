@@ -1,5 +1,5 @@
 // One escaping routine for the two places a page carries values: HTML and script literals in HTML.
-#include "core/html.h"
+#include "core/views/html.h"
 
 namespace {
 

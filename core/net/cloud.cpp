@@ -1,6 +1,6 @@
 // Requests to the account's private cloud database, the web-auth token file and the sign-in page.
 #include "core/Core.h"
-#include "core/net_internal.h"
+#include "core/net/net_internal.h"
 
 #include <cstdio>
 #include <fstream>

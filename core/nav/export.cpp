@@ -1,8 +1,8 @@
 // The invoice export file of the tax authority's 2013 export schema (root `szamlak`): the invoices of
 // a date or number range with their lines and tax totals, CR LF line ends, values XML-escaped.
 #include "core/Core.h"
-#include "core/store_internal.h"
-#include "core/xml.h"
+#include "core/store/store_internal.h"
+#include "core/nav/xml.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The sync pass of the current account: the zone's changes downloaded page by page and applied (with
 // the repairs of older settings and clients), the change token stored, the unsynced rows and
 // tombstones uploaded, the confirmations marked, and the closing download.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <array>
 #include <string>

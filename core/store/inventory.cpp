@@ -12,7 +12,7 @@
 // method, which layers each consuming document took from and the rows of each document. Triggers
 // on the inventory table keep it exact whoever writes the table on this connection; a commit by
 // another connection drops it. Items are summarised lazily, on their first posting.
-#include "core/store_internal.h"
+#include "core/store/store_internal.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The account's logo as a cloud asset: an upload address from the database, the picture sent there as
 // a multipart form, the receipt saved as the "Assets" record, and the local copy.
 #include "core/Core.h"
-#include "core/net_internal.h"
+#include "core/net/net_internal.h"
 
 #include <curl/curl.h>
 

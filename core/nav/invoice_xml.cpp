@@ -2,7 +2,7 @@
 // lines with their VAT classes and the summary. One element per line, no indentation; every value
 // is XML-escaped, so a stored text can never change the document's structure.
 #include "core/Core.h"
-#include "core/xml.h"
+#include "core/nav/xml.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -6,8 +6,8 @@
 // inserted; the labels of the repeated column head are escaped too, so they cannot end the script
 // string they ride in.
 #include "core/Core.h"
-#include "core/html.h"
-#include "core/store_internal.h"
+#include "core/views/html.h"
+#include "core/store/store_internal.h"
 
 #include <charconv>
 #include <string>

@@ -4,7 +4,7 @@
 // A layout entry is a placeholder followed by CSS declarations, "{P};left:L;top:T;width:W;height:H;...".
 // The declarations are the program's own; every value put into a box is escaped.
 #include "core/Core.h"
-#include "core/html.h"
+#include "core/views/html.h"
 
 #include <charconv>
 #include <filesystem>

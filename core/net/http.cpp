@@ -1,6 +1,6 @@
 // HTTP transport over libcurl's easy interface, and the shared completions of network operations.
 #include "core/Core.h"
-#include "core/net_internal.h"
+#include "core/net/net_internal.h"
 
 #include <curl/curl.h>
 

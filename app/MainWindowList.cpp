@@ -1,0 +1,103 @@
+// The list: its refresh into the list view, the page label, the navigation's sections and the
+// accounts menu.
+#include "app/MainWindow.h"
+
+#include "core/Core.h"
+
+using json11::Json;
+
+namespace Tavrin {
+
+std::string page_write_script(const std::string& html) {
+    // The page travels inside a template literal: what would end it or be evaluated in it is escaped.
+    std::string escaped;
+    escaped.reserve(html.size() + html.size() / 16);
+    for (std::size_t i = 0; i < html.size(); ++i) {
+        const char c = html[i];
+        if (c == '\\' || c == '`')
+            escaped += '\\';
+        else if (c == '$' && i + 1 < html.size() && html[i + 1] == '{')
+            escaped += '\\';
+        escaped += c;
+    }
+    return "document.body.innerHTML = '';document.write(`" + escaped + "`);";
+}
+
+std::string page_label(bool master, int count, int page) {
+    const std::string dash = "\xEF\xBC\x8D";  // U+FF0D FULLWIDTH HYPHEN-MINUS
+    if (master) return std::to_string(count) + " / 0" + dash + std::to_string(count);
+    const int upper = page == count / 100 ? count : (page + 1) * 100;
+    return std::to_string(count) + " / " + std::to_string(page * 100) + dash + std::to_string(upper);
+}
+
+// A section shows its list; the settings item and the account entries are handled with the navigation's
+// background work.
+ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
+    ui::NavigationViewItem* item = args.SelectedItem();
+    if (!item || !ui::TagText(item->Tag()).empty()) co_return;
+    if (!args.IsSettingsSelected()) RefreshList(std::string());
+    // The list tab comes to the front and the command menu follows the section.
+    for (int i = 0; i < tabView->Size(); ++i) {
+        const QVariant tag = tabView->GetAt(i)->Tag();
+        if (!tag.isValid() || tag.isNull()) tabView->SelectedIndex(i);
+    }
+    OnTabSelectionChanged();
+}
+
+void MainWindow::RefreshList(std::string html) {
+    if (!g_core) return;
+    ui::NavigationViewItem* selected = navigationView->SelectedItem();
+    if (!selected || selected == navigationView->SettingsItem()) return;
+    const std::string section = ui::Name(selected);
+
+    if (section == "TASK" && show_task_calendar) {
+        g_core->list_html(-100, "TASK", Json::object{}, std::string(), std::string());
+        const std::vector<Json> tasks(g_core->list_rows.begin(), g_core->list_rows.end());
+        const int year = calendar_month.year();
+        const int month = calendar_month.month();
+        listWebView->ExecuteScriptAsync(
+            ui::qs(page_write_script(g_core->calendar_html(year, static_cast<unsigned short>(month), tasks))));
+        listPageBackButton->IsEnabled(true);
+        listPageForwardButton->IsEnabled(true);
+        const std::string month_name =
+            month >= 1 && month <= static_cast<int>(g_core->month_names.size()) ? g_core->month_names[month - 1] : "";
+        listPageText->Text(ui::qs(std::to_string(year) + " " + month_name));
+        listSummaryText->Text(QString());
+        return;
+    }
+
+    if (html.empty())
+        html = g_core->list_html(0, section, list_filter, ui::utf8(searchBox->Text()), std::string());
+    listWebView->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+    const int page = g_core->list_page;
+    const int count = g_core->list_count;
+    listPageBackButton->IsEnabled(page > 0);
+    const bool master = section == "clients" || section == "items";
+    listPageForwardButton->IsEnabled(!master && page < count / 100);
+    listPageText->Text(ui::qs(page_label(master, count, page)));
+    listSummaryText->Text(ui::qs(g_core->list_summary));
+    homeTabItem->Header(selected->Content());
+    if (tabView->SelectedIndex() == 0) tabTitleButton->Content(homeTabItem->Header());
+}
+
+void MainWindow::FillAccountsMenu() {
+    if (!g_core) return;
+    accountsItem->MenuItems().Clear();
+    Json::array accounts = g_core->setting("accounts").array_items();
+    // The sample company is always offered, last.
+    accounts.push_back(Json::object{{"id", "DEMO"}, {"name", "DEMO"}});
+    for (const Json& account : accounts) {
+        const std::string& id = account["id"].string_value();
+        const QString name = ui::qs(account["name"].string_value());
+        if (id == g_core->current_account) {
+            accountsItem->Content(name);
+            continue;
+        }
+        auto* entry = new ui::NavigationViewItem;
+        entry->Content(name);
+        entry->Tag(ui::qs(id));
+        accountsItem->MenuItems().Append(entry);
+    }
+    navigationView->Collapse(accountsItem);
+}
+}  // namespace Tavrin

@@ -1,0 +1,124 @@
+// The messages the list pages post: opening records, paging, sorting and the rest.
+#include "app/MainWindow.h"
+
+#include "core/Core.h"
+#include "core/store/store_internal.h"
+
+#include <optional>
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+// A member of a web message as text: nullopt when it is missing or not a string.
+std::optional<std::string> message_text(const Json& message, const char* key) {
+    const Json& value = message[key];
+    if (!value.is_string()) return std::nullopt;
+    return value.string_value();
+}
+
+}  // namespace
+
+ui::Action MainWindow::OnListMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
+    if (!g_core) co_return;
+    std::string error;
+    const Json message = Json::parse(ui::utf8(args.WebMessageAsJson()), error);
+    // A page may post anything: a message whose members are missing or not texts is dropped.
+    if (!message.is_object()) co_return;
+    const std::optional<std::string> action = message_text(message, "action");
+    std::optional<std::string> record_name = message_text(message, "recordName");
+    if (!action || !record_name) co_return;
+    std::string type;
+    if (!message["type"].is_null()) {
+        const std::optional<std::string> text = message_text(message, "type");
+        if (!text) co_return;
+        type = *text;
+    }
+
+    if (*action == "onMasterDataDocTypeFilter") {
+        ui::TabViewItem* sel = tabView->SelectedItem();
+        auto* view = sel ? qobject_cast<ui::WebView2*>(sel->Content()) : nullptr;
+        if (!view) co_return;
+        const std::string html = g_core->list_html(0, type, Json::object{}, std::string(), *record_name);
+        view->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+        co_return;
+    }
+    if (*action != "onListRowSelected") co_return;
+
+    actionReturn->Tag(QVariant());
+    ui::NavigationViewItem* selected = navigationView->SelectedItem();
+    if (selected && ui::Name(selected) == "inventory") {
+        if (type == "RECEIVE") {
+            const auto rows =
+                store::rows(*g_core, "SELECT documentRecordName FROM inventory WHERE recordName = ?", {Json(*record_name)});
+            if (rows.empty()) co_return;
+            record_name = Json(rows[0])["documentRecordName"].string_value();
+        } else {
+            if (type == "INVOICE") actionReturn->Tag(ui::qs(*record_name));
+            co_return;
+        }
+    }
+    if (record_name->empty()) co_return;
+
+    for (int index = 1; index < tabView->Size(); ++index) {
+        if (ui::TagText(tabView->GetAt(index)->Tag()) == *record_name) {
+            tabView->SelectedItem(tabView->GetAt(index));
+            co_return;
+        }
+    }
+
+    const bool master = type == "client" || type == "item";
+    Json::object doc;
+    if (!master) {
+        const auto rows = store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(*record_name)});
+        // The document is gone: nothing to open.
+        if (rows.empty()) co_return;
+        doc = rows[0];
+    }
+
+    QPointer<MainWindow> self(this);
+    QPointer<ui::TabViewItem> tab = new ui::TabViewItem;
+    tab->Tag(ui::qs(*record_name));
+    QPointer<ui::WebView2> view = new ui::WebView2(tab);
+    co_await view->EnsureCoreWebView2Async();
+    if (!self || !tab || !view || !g_core) {
+        delete tab.data();
+        co_return;
+    }
+
+    if (master) {
+        tab->Header(" ");
+        view->WebMessageReceived.Add(
+            this, [this](ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) { OnListMessage(sender, args); });
+        view->NavigateToString(QString());
+        QPointer<ui::WebView2> held(view);
+        const std::string held_type = type;
+        const std::string held_record = *record_name;
+        view->NavigationCompleted.Add(this, [this, held, held_type, held_record](ui::WebView2*, ui::NavigationCompletedEventArgs) {
+            if (held) WriteHtmlToWebView(held, held_type, held_record);
+        });
+    } else {
+        tab->Header(ui::qs(Json(doc)["number_formatted"].string_value()));
+        tabTitleButton->Content(tab->Header());
+        ui::SetVisibility(view, ui::Visibility::Collapsed);
+        print_view->Tag(ui::qs(*record_name));
+        const auto lines = store::rows(
+            *g_core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id", {Json(*record_name)});
+        const std::string html = g_core->document_html(1, Json(doc), Json(Json::array(lines.begin(), lines.end())), "0,0");
+        print_view->NavigateToString(ui::qs(html));
+    }
+
+    tab->Content(view);
+    tabView->Append(tab);
+    tabView->SelectedItem(tab);
+    OnTabSelectionChanged();
+}
+
+void MainWindow::WriteHtmlToWebView(ui::WebView2* view, std::string type, std::string record_name) {
+    if (!g_core || !view) return;
+    const std::string html = g_core->list_html(0, type, Json::object{}, std::string(), record_name);
+    view->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+}
+}  // namespace Tavrin

@@ -1,0 +1,96 @@
+// Printing views to PDF and showing the PDF in its tab.
+#include "app/MainWindow.h"
+
+#include "core/Core.h"
+#include "core/store/store_internal.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+// The short wait before a printed view is shown, spent on a pool thread.
+ui::AsyncAction pause_200ms() {
+    ui::AsyncAction done;
+    ui::ThreadPool::RunAsync([done] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        done.Complete(ui::Unit{});
+    });
+    return done;
+}
+
+}  // namespace
+
+std::string pdf_file_name(const std::string& number_formatted) {
+    const std::string folded = remove_diacritics(number_formatted);
+    std::string name;
+    name.reserve(folded.size());
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(folded[i]);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_') {
+            name += static_cast<char>(c);
+            continue;
+        }
+        name += '-';
+        // One hyphen per character: the continuation bytes of a UTF-8 sequence belong to it.
+        if (c >= 0xC0)
+            while (i + 1 < folded.size() && (static_cast<unsigned char>(folded[i + 1]) & 0xC0) == 0x80) ++i;
+    }
+    return name;
+}
+
+// A document or report written into the print view is printed to a PDF in the data folder and shown
+// in its own tab: the tab whose Tag is the print view's (the newest report tab for a report), else
+// the selected one, so that switching tabs meanwhile does not put the PDF in the wrong tab.
+ui::Action MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationCompletedEventArgs) {
+    if (!g_core) co_return;
+    QPointer<MainWindow> self(this);
+    const std::string tag = ui::TagText(print_view->Tag());
+    std::string name = "document";
+    if (tag == "report") {
+        name = "tavrin-report";
+    } else {
+        const auto rows = store::rows(*g_core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(tag)});
+        if (!rows.empty()) {
+            auto found = rows[0].find("number_formatted");
+            const std::string number = found != rows[0].end() ? found->second.string_value() : std::string();
+            if (!number.empty()) name = pdf_file_name(number);
+        }
+    }
+    const std::string path = g_core->data_folder + name + ".pdf";
+
+    QPointer<ui::TabViewItem> target;
+    for (int i = tabView->Size() - 1; i >= 1 && !target; --i)
+        if (!tag.empty() && ui::TagText(tabView->GetAt(i)->Tag()) == tag) target = tabView->GetAt(i);
+    if (!target) target = tabView->SelectedItem();
+
+    ui::PrintSettings settings;
+    settings.MarginTop = 0;
+    settings.MarginLeft = 0;
+    settings.MarginRight = 0;
+    settings.MarginBottom = 0;
+    settings.ShouldPrintHeaderAndFooter = false;
+    settings.ShouldPrintBackgrounds = true;
+    settings.PageWidth = 8.3;
+    settings.PageHeight = 11.7;
+    bool printed = false;
+    try {
+        printed = co_await print_view->PrintToPdfAsync(ui::qs(path), settings);
+    } catch (const std::exception&) {
+        co_return;  // the window went while printing
+    }
+    if (!self || !target || !printed) co_return;
+    QPointer<ui::WebView2> view = qobject_cast<ui::WebView2*>(target->Content());
+    if (!view) co_return;
+    view->Source(QUrl::fromLocalFile(ui::qs(path)));
+
+    co_await pause_200ms();
+    if (!self || !view) co_return;
+    ui::SetVisibility(view, ui::Visibility::Visible);
+}
+}  // namespace Tavrin

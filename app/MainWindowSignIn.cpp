@@ -1,0 +1,93 @@
+// The start views and the cloud sign-in: the web views' set-up, the cloud settings fetch and the
+// sign-in page's messages.
+#include "app/MainWindow.h"
+
+#include "core/Core.h"
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+// The cloud settings fetch, on a pool thread. It opens the current account's database first.
+void cloud_settings_work_item(ui::DispatcherQueue queue, QPointer<MainWindow> window) {
+    Core* core = g_core;
+    if (!core) return;
+    core->fetch_cloud_settings([queue, window](Json reply) {
+        queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [window, reply = std::move(reply)] {
+            if (window) window->OnCloudSettings(reply);
+        });
+    });
+}
+
+}  // namespace
+
+ui::Action MainWindow::OnWebViewLoaded(QObject*) {
+    QPointer<MainWindow> self(this);
+    co_await startWebView->EnsureCoreWebView2Async();
+    if (!self) co_return;
+    co_await popupWebView->EnsureCoreWebView2Async();
+    if (!self) co_return;
+    startWebView->NewWindowRequested.Add(this, [this](ui::WebView2* sender, ui::NewWindowRequestedEventArgs& args) {
+        OnNewWindowRequested(sender, args);
+    });
+    SetupWebView();
+}
+
+void MainWindow::OnNewWindowRequested(ui::WebView2*, ui::NewWindowRequestedEventArgs& args) {
+    args.NewWindow(popupWebView);
+    args.Handled(true);
+}
+
+ui::Action MainWindow::SetupWebView() {
+    if (setup_running_) {
+        setup_again_ = true;
+        co_return;
+    }
+    setup_running_ = true;
+    QPointer<MainWindow> self(this);
+    ui::SetVisibility(navigationView, ui::Visibility::Collapsed);
+    busyIndicator->IsActive(true);
+    try {
+        co_await print_view->EnsureCoreWebView2Async();
+    } catch (...) {
+        if (self) self->setup_running_ = false;
+        throw;
+    }
+    if (!self) co_return;
+    if (print_hook_ == 0)
+        print_hook_ = print_view->NavigationCompleted.Add(
+            this, [this](ui::WebView2* sender, ui::NavigationCompletedEventArgs args) { OnPrintNavigationCompleted(sender, args); });
+    if (!g_core) {
+        setup_running_ = false;
+        co_return;
+    }
+    ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    ui::ThreadPool::RunAsync([queue, self] { cloud_settings_work_item(queue, self); });
+}
+
+void MainWindow::OnCloudSettings(Json reply) {
+    setup_running_ = false;
+    if (!g_core) return;
+    busyIndicator->IsActive(false);
+    if (reply["serverErrorCode"].string_value() == "AUTHENTICATION_REQUIRED") {
+        startWebView->NavigateToString(ui::qs(g_core->cloudkit_signin_page(reply["redirectURL"].string_value())));
+    } else {
+        popupWebView->NavigateToString(QString());
+        FillAccountsMenu();
+        ui::SetVisibility(navigationView, ui::Visibility::Visible);
+        navigationView->SelectedItem(navigationView->MenuItems().GetAt(3));
+    }
+    if (setup_again_) {
+        setup_again_ = false;
+        SetupWebView();
+    }
+}
+
+void MainWindow::OnSignInMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
+    if (!g_core) return;
+    g_core->save_web_auth_token(ui::utf8(args.WebMessageAsJson()));
+    SetupWebView();
+}
+}  // namespace Tavrin
