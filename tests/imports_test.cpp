@@ -531,6 +531,18 @@ TEST(SampleAccount, NewDataFolderHoldsTheSampleCompanyInBothLanguages) {
         EXPECT_EQ(count("SELECT COUNT(*) FROM document_lines WHERE documentRecordName NOT IN "
                         "(SELECT recordName FROM documents)"),
                   0);
+        // Stock is valued in forints: the sales of the EUR and USD invoices are posted at the line price
+        // times the invoice's rate, and every sale of the sample leaves a profit.
+        EXPECT_GE(count("SELECT COUNT(*) FROM inventory i JOIN documents d ON d.recordName = i.documentRecordName "
+                        "WHERE i.reason = 'INVOICE' AND d.currency_code IN ('EUR', 'USD')"),
+                  8);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM inventory i JOIN documents d ON d.recordName = i.documentRecordName "
+                        "JOIN document_lines l ON l.documentRecordName = d.recordName AND l.itemRecordName = "
+                        "i.itemRecordName WHERE i.reason = 'INVOICE' AND ABS(i.price - l.price * d.exchange_rate) > 0.001"),
+                  0);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM inventory WHERE reason = 'INVOICE' AND (profit_fifo <= 0 OR "
+                        "profit_lifo <= 0 OR profit_avg <= 0)"),
+                  0);
         // Texts of the language: document languages and item names.
         EXPECT_GT(count(std::string("SELECT COUNT(*) FROM documents WHERE language_code = '") + language + "'"), 10);
         EXPECT_EQ(count(hu ? "SELECT COUNT(*) FROM items WHERE name = 'Kézműves kerámia bögre'"
