@@ -105,7 +105,8 @@ bool read_text_file(const std::string& path, std::string& text) {
     if (in.bad()) return false;
     std::optional<std::string> decoded;
     if (bytes.starts_with("\xEF\xBB\xBF")) {
-        decoded = std::string_view(bytes).substr(3);
+        bytes.erase(0, 3);
+        decoded = std::move(bytes);
     } else if (bytes.starts_with("\xFF\xFE")) {
         decoded = converted_to_utf8(std::string_view(bytes).substr(2), "UTF-16LE");
     } else if (bytes.starts_with("\xFE\xFF")) {
