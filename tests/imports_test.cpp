@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <thread>
 
@@ -458,6 +459,121 @@ TEST_F(Imports, ArchivedInvoiceFilesThatDoNotParseCountNothing) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM documents"), 0u);
 }
 
+// The text in UTF-16 behind its byte-order mark, little or big endian.
+std::string utf16_file(const std::string& text, bool little_endian) {
+    std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t unit : store::utf16_from_utf8(text)) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        out += little_endian ? low : high;
+        out += little_endian ? high : low;
+    }
+    return out;
+}
+
+// The text in Windows-1250, for the letters and signs these files use.
+std::string windows_1250(const std::string& text) {
+    static const std::map<std::string, char> code = {
+        {"Á", '\xC1'}, {"á", '\xE1'}, {"É", '\xC9'}, {"é", '\xE9'}, {"í", '\xED'}, {"ó", '\xF3'}, {"ö", '\xF6'},
+        {"ő", '\xF5'}, {"Ő", '\xD5'}, {"ú", '\xFA'}, {"ü", '\xFC'}, {"Ü", '\xDC'}, {"ű", '\xFB'}, {"€", '\x80'},
+        {"„", '\x84'}, {"”", '\x94'}};
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (length == 1) {
+            out += text[i];
+        } else {
+            auto found = code.find(text.substr(i, length));
+            EXPECT_NE(found, code.end()) << text.substr(i, length);
+            if (found != code.end()) out += found->second;
+        }
+        i += length;
+    }
+    return out;
+}
+
+// Spreadsheet programs save a list as UTF-8, as "Unicode text" (UTF-16 with a byte-order mark) or in
+// the Windows code page of Hungarian. Every form stores the same rows, and nothing that is not UTF-8
+// reaches the store.
+TEST_F(Imports, FilesInUtf16AndWindows1250StoreTheSameRows) {
+    open("hu");
+    const std::string clients =
+        "Árvíztűrő Tükörfúró Kft.;12345678-2-41;HU;Pest;Budapest;Fő utca 1.;1011;info@example.hu;+36 1 555 0101;"
+        "Díj: 5 €, „sürgős”\r\n"
+        "Őszi Ügynökség Bt.;;HU;;Győr;Szél u. 3.;9021;;;\r\n";
+    auto stored_clients = [&] {
+        auto rows = store::rows(*core, "SELECT * FROM clients ORDER BY name");
+        for (auto& stored : rows) stored.erase("recordName");
+        return Json(rows);
+    };
+    EXPECT_EQ(import_clients(clients).count, 2);
+    const Json expected = stored_clients();
+    ASSERT_EQ(expected.array_items().size(), 2u);
+    EXPECT_EQ(expected[0]["name"].string_value(), "Árvíztűrő Tükörfúró Kft.");
+    EXPECT_EQ(expected[0]["note"].string_value(), "Díj: 5 €, „sürgős”");
+    EXPECT_EQ(expected[1]["city"].string_value(), "Győr");
+
+    const std::vector<std::pair<std::string, std::string>> forms = {
+        {"UTF-16LE", utf16_file(clients, true)},
+        {"UTF-16BE", utf16_file(clients, false)},
+        {"UTF-16LE cut in a character", utf16_file(clients, true) + "A"},
+        {"Windows-1250", windows_1250(clients)},
+        {"UTF-8 with byte-order mark", "\xEF\xBB\xBF" + clients},
+    };
+    for (const auto& [form, bytes] : forms) {
+        SCOPED_TRACE(form);
+        ASSERT_TRUE(store::run(*core, "DELETE FROM clients"));
+        EXPECT_EQ(import_clients(bytes).count, 2);
+        EXPECT_EQ(stored_clients().dump(), expected.dump());
+    }
+
+    // A file that declares UTF-8 but holds a stray byte: the byte is stored as U+FFFD.
+    ASSERT_TRUE(store::run(*core, "DELETE FROM clients"));
+    EXPECT_EQ(import_clients("\xEF\xBB\xBF" "Rossz \xF5 Kft.;;HU;;Eger;;3300;;;\n").count, 1);
+    EXPECT_TRUE(client("Rossz \xEF\xBF\xBD Kft.").is_object());
+
+    const std::string items = "Kerámia bögre;Kézzel festett, kék;SKU-1;599;12.50;27%;darab;első\r\n";
+    EXPECT_EQ(import_items(utf16_file(items, true)).count, 1);
+    EXPECT_EQ(item("Kerámia bögre")["description"].string_value(), "Kézzel festett, kék");
+    ASSERT_TRUE(store::run(*core, "DELETE FROM items"));
+    EXPECT_EQ(import_items(windows_1250(items)).count, 1);
+    EXPECT_EQ(item("Kerámia bögre")["note"].string_value(), "első");
+    ASSERT_TRUE(store::run(*core, "DELETE FROM items"));
+
+    // The archived-invoice file, in UTF-16 and in Windows-1250.
+    const Json::array first = {invoice("E-2023/0101", "Ékezetes Árvíz Bt.", "2023-05-17",
+                                       {archived_line("Kávé", 1000, 1, 27, "darab")})};
+    EXPECT_EQ(import_invoices(utf16_file(invoice_file(first), false), 0).count, 1);
+    EXPECT_TRUE(client("Ékezetes Árvíz Bt.").is_object());
+    EXPECT_TRUE(item("Kávé").is_object());
+    EXPECT_EQ(row("SELECT supplier_name FROM documents WHERE number_formatted = ?", {"E-2023/0101"})["supplier_name"]
+                  .string_value(),
+              "Előző Program Kft.");
+    const Json::array second = {invoice("E-2023/0102", "Második Ügyfél Kft.", "2023-05-18",
+                                        {archived_line("Könyv", 500, 1, 0, "darab")})};
+    EXPECT_EQ(import_invoices(windows_1250(invoice_file(second)), 0).count, 1);
+    EXPECT_TRUE(client("Második Ügyfél Kft.").is_object());
+    EXPECT_EQ(row("SELECT name FROM document_lines WHERE documentRecordName = ?", {"ARCHIVE-E-2023/0102"})["name"]
+                  .string_value(),
+              "Könyv");
+
+    // A JSON escape can still spell no character (a lone surrogate): each of its bytes is stored as
+    // U+FFFD, and the next invoice of that client finds it.
+    std::string escaped = invoice_file({invoice("E-2023/0103", "Hibás @ Kft.", "2023-05-19",
+                                                {archived_line("Tét @", 1, 1, 27, "darab")}),
+                                        invoice("E-2023/0104", "Hibás @ Kft.", "2023-05-20", {})});
+    for (std::size_t at = escaped.find('@'); at != std::string::npos; at = escaped.find('@'))
+        escaped.replace(at, 1, "\\ud800");
+    const std::string replaced = "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD";
+    EXPECT_EQ(import_invoices(escaped, 0).count, 2);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM clients WHERE name = ?", {"Hibás " + replaced + " Kft."}), 1u);
+    EXPECT_TRUE(item("Tét " + replaced).is_object());
+    EXPECT_EQ(row("SELECT client_name FROM documents WHERE number_formatted = ?", {"E-2023/0104"})["client_name"]
+                  .string_value(),
+              "Hibás " + replaced + " Kft.");
+}
+
 }  // namespace
 
 #ifdef TAVRIN_DEMO_FOLDER
@@ -530,6 +646,18 @@ TEST(SampleAccount, NewDataFolderHoldsTheSampleCompanyInBothLanguages) {
         EXPECT_EQ(count("SELECT COUNT(*) FROM documents WHERE search = '' OR search IS NULL"), 0);
         EXPECT_EQ(count("SELECT COUNT(*) FROM document_lines WHERE documentRecordName NOT IN "
                         "(SELECT recordName FROM documents)"),
+                  0);
+        // Stock is valued in forints: the sales of the EUR and USD invoices are posted at the line price
+        // times the invoice's rate, and every sale of the sample leaves a profit.
+        EXPECT_GE(count("SELECT COUNT(*) FROM inventory i JOIN documents d ON d.recordName = i.documentRecordName "
+                        "WHERE i.reason = 'INVOICE' AND d.currency_code IN ('EUR', 'USD')"),
+                  8);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM inventory i JOIN documents d ON d.recordName = i.documentRecordName "
+                        "JOIN document_lines l ON l.documentRecordName = d.recordName AND l.itemRecordName = "
+                        "i.itemRecordName WHERE i.reason = 'INVOICE' AND ABS(i.price - l.price * d.exchange_rate) > 0.001"),
+                  0);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM inventory WHERE reason = 'INVOICE' AND (profit_fifo <= 0 OR "
+                        "profit_lifo <= 0 OR profit_avg <= 0)"),
                   0);
         // Texts of the language: document languages and item names.
         EXPECT_GT(count(std::string("SELECT COUNT(*) FROM documents WHERE language_code = '") + language + "'"), 10);

@@ -236,6 +236,84 @@ TEST_F(Stock, PurchaseSaleStornoReturnSequence) {
     EXPECT_NEAR(sale4["profit_avg"].number_value(), 7.4, 1e-9);
 }
 
+// Stock is kept in forints: receipts and sales of documents in another currency post their prices at
+// the document's rate, a cancellation and a return give back the same forint values, and the
+// inventory list shows forints.
+TEST_F(Stock, ForeignCurrencyDocumentsPostForints) {
+    add_item("E");
+    const Json::object eur{{"currency_code", "EUR"}, {"exchange_rate", 400.0}};
+    tick();
+    Json::object receipt{{"type", "PURCHASE_RECEIVE"}, {"number_formatted", "BE/1"}, {"client_name", "Lieferant"}};
+    receipt.insert(eur.begin(), eur.end());
+    const std::string r1 = core->save_document({line("E", 10, 5)}, false, receipt);  // 10 at 2000 Ft
+    const std::string r2 = receive({line("E", 10, 2400)});                           // no rate: forints
+    EXPECT_DOUBLE_EQ(row(r1, "E")["price"].number_value(), 2000);
+    EXPECT_DOUBLE_EQ(row(r2, "E")["price"].number_value(), 2400);
+    EXPECT_EQ(core->last_purchase_price_text("E"), "Beszerzési ár (utolsó 2 400)");
+
+    // 12 at 12.5 EUR, rate 395.2: 4940 Ft each. FIFO 10 x 2000 + 2 x 2400 = 24800, LIFO 10 x 2400 +
+    // 2 x 2000 = 28000, average 2200, clearing price 1500 Ft (the item's, already forints).
+    const std::string s1 =
+        sell({line("E", 12, 12.5, 1500)}, {{"currency_code", "EUR"}, {"exchange_rate", 395.2}, {"number_formatted", "SZ/1"}});
+    Json sale = row(s1, "E");
+    EXPECT_NEAR(sale["price"].number_value(), 4940, 1e-9);
+    EXPECT_NEAR(sale["profit_fifo"].number_value(), 12 * 4940 - 24800, 1e-6);
+    EXPECT_NEAR(sale["profit_lifo"].number_value(), 12 * 4940 - 28000, 1e-6);
+    EXPECT_NEAR(sale["last_avg_purchase_price"].number_value(), 2200, 1e-9);
+    EXPECT_NEAR(sale["profit_avg"].number_value(), 12 * (4940 - 2200), 1e-6);
+    EXPECT_NEAR(sale["profit_clearing"].number_value(), 12 * (4940 - 1500), 1e-6);
+
+    Json::object march{{"from_date", "2026-03-01"}, {"to_date", "2026-03-31"}};
+    std::string html = core->list_html(0, "inventory", march, "", "");
+    const std::string sale_cells = "<td class='align_right'>4 940 Ft</td><td class='align_right'>34 480 Ft</td>";
+    EXPECT_NE(html.find(sale_cells), std::string::npos) << html;
+    EXPECT_NE(html.find("<td class='align_right'>2 000 Ft</td>"), std::string::npos);
+    EXPECT_EQ(core->list_summary, "FIFO haszon: 34 480 Ft");
+
+    // The storno was made on another day at another rate: it still mirrors the sale in forints.
+    const std::string storno = sell({line("E", -12, 12.5, 1500)}, {{"currency_code", "EUR"},
+                                                                    {"exchange_rate", 410.0},
+                                                                    {"reference_recordName", s1},
+                                                                    {"number_formatted", "SZ/2"}});
+    Json cancel = row(storno, "E");
+    EXPECT_EQ(cancel["reason"].string_value(), "STORNO");
+    EXPECT_NEAR(cancel["price"].number_value(), -4940, 1e-9);
+    EXPECT_NEAR(cancel["profit_fifo"].number_value(), -(12 * 4940 - 24800), 1e-6);
+    EXPECT_EQ(row(r1, "E")["remaining_fifo"].number_value(), 10);
+    EXPECT_EQ(row(r2, "E")["remaining_lifo"].number_value(), 10);
+    html = core->list_html(0, "inventory", march, "", "");
+    EXPECT_NE(html.find("<td class='align_right'>-4 940 Ft</td><td class='align_right'>-34 480 Ft</td>"),
+              std::string::npos);
+    EXPECT_EQ(core->list_summary, "FIFO haszon: 0 Ft");
+
+    // A USD sale returned from the inventory list: the return row's price is the sale row's forints
+    // negated, not converted a second time.
+    const std::string s2 = sell({line("E", 3, 10, 1500)}, {{"currency_code", "USD"}, {"exchange_rate", 360.0}});
+    Json usd = row(s2, "E");
+    EXPECT_NEAR(usd["price"].number_value(), 3600, 1e-9);
+    EXPECT_NEAR(usd["profit_fifo"].number_value(), 3 * (3600 - 2000), 1e-6);
+    tick();
+    Json::object returned = usd.object_items();
+    returned["reason"] = "RETURN";
+    core->post_inventory({Json::object{{"itemRecordName", "E"},
+                                       {"item_name", usd["item_name"]},
+                                       {"item_type", "INVENTORY_TRACKING"},
+                                       {"quantity", usd["quantity"]},
+                                       {"price", usd["price"]}}},
+                         returned);
+    auto rows = rows_of(s2, "E");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(Json(rows[1])["reason"].string_value(), "RETURN");
+    EXPECT_NEAR(Json(rows[1])["price"].number_value(), -3600, 1e-9);
+    EXPECT_NEAR(Json(rows[1])["profit_fifo"].number_value(), -3 * (3600 - 2000), 1e-6);
+    EXPECT_EQ(stock_sum("E"), 20);
+    EXPECT_EQ(row(r1, "E")["remaining_fifo"].number_value(), 10);
+
+    // A rate that is no rate (0, not finite) counts as forints.
+    const std::string s3 = sell({line("E", 1, 3000)}, {{"exchange_rate", 0.0}});
+    EXPECT_DOUBLE_EQ(row(s3, "E")["price"].number_value(), 3000);
+}
+
 TEST_F(Stock, ResavingADocumentPostsNothingMore) {
     add_item("A");
     const std::string r1 = receive({line("A", 10, 10)});

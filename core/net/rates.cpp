@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
@@ -90,19 +91,23 @@ double fetch_rate(const std::string& currency, const std::string& date) {
         http_request(endpoint_config().rates_url + "/arfolyamok.asmx?wsdl", Json(Json::object{{"xml", body}}), "");
 
     // The rates come as escaped XML inside the SOAP reply, with decimal commas; stripping the escapes
-    // and quotes leaves the currency code followed, three characters on, by its rate.
+    // and quotes leaves the currency code followed by its rate.
     std::string text = reply["xml"].string_value();
     replace_all(text, ",", ".");
     replace_all(text, "&gt;", "");
     replace_all(text, "&lt;", "");
     replace_all(text, "\"", "");
-    if (text.empty()) return 0;
+    if (text.empty() || currency.empty()) return 0;
 
+    // A reply without the code (an error page, a code the bank does not list) holds no rate, whatever
+    // numbers it shows.
     const std::size_t found = text.find(currency);
-    if (found == std::string::npos) return leading_number(text, 2);
-    const double rate = leading_number(text, found + 3);
+    if (found == std::string::npos) return 0;
+    double rate = leading_number(text, found + currency.size());
     const long unit = rate_unit(text, found);
-    return unit > 1 ? rate / static_cast<double>(unit) : rate;
+    if (unit > 1) rate /= static_cast<double>(unit);
+    // "NaN", "INF" or a negative number is no rate: the caller sees the failure value.
+    return std::isfinite(rate) && rate > 0 ? rate : 0;
 }
 
 }  // namespace

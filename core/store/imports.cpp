@@ -4,10 +4,14 @@
 // Rows are written in transactions of 100 records: a thousand single-row commits would each wait for
 // the disk, and an interrupted import still keeps every batch committed before it. The count that
 // the CSV imports report is the number of rows that reached the file.
+//
+// Every file is read as UTF-8 whatever it was saved in (UTF-16, Windows-1250), and every imported
+// text is valid UTF-8 before it is stored: the rows travel on into the cloud records and every view.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -15,21 +19,134 @@
 #include <string_view>
 #include <unordered_map>
 
+#include <unicode/ucnv.h>
+
 using json11::Json;
 
 namespace {
 
 constexpr int kBatchSize = 100;
 
-// The file's bytes, without a leading UTF-8 byte-order mark (a spreadsheet program writes one, and it
-// would otherwise sit in the first name). False when the file cannot be read.
+// The length of the well-formed UTF-8 sequence that starts at `at` (no overlong forms, no surrogates,
+// nothing above U+10FFFF); 0 when the bytes there are not one.
+std::size_t utf8_sequence(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = byte(at);
+    if (c < 0x80) return 1;
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+bool is_utf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_sequence(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+// The text with every byte that is not part of a well-formed sequence replaced by U+FFFD.
+std::string utf8_mended(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_sequence(text, i);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+// `bytes` in the encoding `from`, converted to UTF-8 by ICU (characters it cannot read become U+FFFD).
+std::optional<std::string> converted_to_utf8(std::string_view bytes, const char* from) {
+    // Every byte of the sources read here gives at most three bytes of UTF-8.
+    if (bytes.size() > static_cast<std::size_t>(INT32_MAX / 3 - 16)) return std::nullopt;
+    std::string out(bytes.size() * 3 + 16, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_convert("UTF-8", from, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                                        static_cast<int32_t>(bytes.size()), &status);
+    if (U_FAILURE(status) || length < 0 || static_cast<std::size_t>(length) > out.size()) return std::nullopt;
+    out.resize(static_cast<std::size_t>(length));
+    return out;
+}
+
+// The file's text as UTF-8, whatever a spreadsheet program saved it as. A byte-order mark names the
+// encoding (UTF-8, UTF-16 little or big endian) and is dropped, so that it does not sit in the first
+// name. Without one, a file that is not UTF-8 comes from a Hungarian Windows program: Windows-1250.
+// Nothing that is not valid UTF-8 leaves here. False when the file cannot be read.
 bool read_text_file(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
     if (in.bad()) return false;
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    std::optional<std::string> decoded;
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+        bytes.erase(0, 3);
+        decoded = std::move(bytes);
+    } else if (bytes.starts_with("\xFF\xFE")) {
+        decoded = converted_to_utf8(std::string_view(bytes).substr(2), "UTF-16LE");
+    } else if (bytes.starts_with("\xFE\xFF")) {
+        decoded = converted_to_utf8(std::string_view(bytes).substr(2), "UTF-16BE");
+    } else if (is_utf8(bytes)) {
+        decoded = std::move(bytes);
+    } else {
+        decoded = converted_to_utf8(bytes, "windows-1250");
+    }
+    if (!decoded) return false;
+    text = is_utf8(*decoded) ? std::move(*decoded) : utf8_mended(*decoded);
     return true;
+}
+
+// The value with every text in it valid UTF-8 (object keys included), untouched when it already is.
+Json valid_texts(const Json& value) {
+    if (value.is_string()) return is_utf8(value.string_value()) ? value : Json(utf8_mended(value.string_value()));
+    if (value.is_array()) {
+        Json::array items;
+        items.reserve(value.array_items().size());
+        for (const Json& item : value.array_items()) items.push_back(valid_texts(item));
+        return Json(std::move(items));
+    }
+    if (value.is_object()) {
+        Json::object members;
+        for (const auto& [key, member] : value.object_items())
+            members[is_utf8(key) ? key : utf8_mended(key)] = valid_texts(member);
+        return Json(std::move(members));
+    }
+    return value;
+}
+
+// Imported records reach the store (and from there the cloud) only with valid UTF-8 texts.
+Json::object valid_record(Json::object record) {
+    for (auto& member : record) {
+        const Json& value = member.second;
+        if ((value.is_string() && !is_utf8(value.string_value())) || value.is_array() || value.is_object())
+            member.second = valid_texts(value);
+    }
+    return record;
 }
 
 // Calls f for every line; a line ends at a line feed, which is not part of it.
@@ -263,7 +380,7 @@ void Core::import_clients(std::string path, std::function<void(int)> on_done) {
                 {"synced", 0},
             };
             const std::string record_name = client["recordName"].string_value();
-            if (save_record(std::move(client), "clients")) {
+            if (save_record(valid_record(std::move(client)), "clients")) {
                 finder.added(identifier, record_name);
                 batches.written();
             }
@@ -313,7 +430,7 @@ void Core::import_items(std::string path, std::function<void(int)> on_done) {
                 {"note", note_text(columns[7])},
                 {"synced", 0},
             };
-            if (save_record(std::move(item), "items")) batches.written();
+            if (save_record(valid_record(std::move(item)), "items")) batches.written();
             batches.end_of_record();
         });
         batches.commit();
@@ -327,7 +444,8 @@ void Core::import_invoices(std::string path, int mode, std::function<void(int)> 
     std::string text;
     if (read_text_file(path, text)) {
         text.erase(std::min(text.find('\n'), text.size()));
-        const Json file = Json::parse(text);
+        // Escapes in the file can still spell texts that are not UTF-8 (a lone surrogate, say).
+        const Json file = valid_texts(Json::parse(text));
         const Json::array& invoices = file.array_items();
 
         const bool write_clients = mode == 0 || mode == 1 || mode == 3 || mode == 4;
@@ -380,7 +498,7 @@ void Core::import_invoices(std::string path, int mode, std::function<void(int)> 
                     {"synced", 0},
                 };
                 const std::string record_name = client["recordName"].string_value();
-                if (save_record(std::move(client), "clients")) {
+                if (save_record(valid_record(std::move(client)), "clients")) {
                     client_name = record_name;
                     finder.added(invoice["client_identifier_number"].string_value(), record_name);
                     batches.written();
@@ -424,7 +542,7 @@ void Core::import_invoices(std::string path, int mode, std::function<void(int)> 
                         {"synced", 0},
                     };
                     const std::string record_name = record["recordName"].string_value();
-                    if (save_record(std::move(record), "items")) {
+                    if (save_record(valid_record(std::move(record)), "items")) {
                         item = record_name;
                         batches.written();
                     }
@@ -438,7 +556,7 @@ void Core::import_invoices(std::string path, int mode, std::function<void(int)> 
                 line["tax_name"] = tax_name;
                 line["tax_summary_name"] = tax_name;
                 line["unit_id"] = unit_id;
-                lines.emplace_back(std::move(line));
+                lines.emplace_back(valid_record(std::move(line)));
             }
 
             // Document, unless an invoice of that number is stored.
@@ -503,7 +621,7 @@ void Core::import_invoices(std::string path, int mode, std::function<void(int)> 
                     {"created", created},
                     {"synced", 0},
                 };
-                if (!save_document(std::move(lines), false, std::move(document)).empty()) batches.written();
+                if (!save_document(std::move(lines), false, valid_record(std::move(document))).empty()) batches.written();
             }
 
             previous_issue_date = issue_date;

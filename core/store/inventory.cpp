@@ -4,7 +4,9 @@
 // show any of them without recomputing.
 //
 // Quantities are whole units throughout: the stock columns are INT, so a layer is lowered by the
-// same whole number that its history records and that a later cancellation gives back.
+// same whole number that its history records and that a later cancellation gives back. Prices and
+// profits are forints, as the lists label them: a document in another currency posts its line prices
+// times its exchange rate (amounts stay unrounded doubles, like the document's own).
 //
 // Posting must not slow down as an item's history grows, yet the schema only indexes inventory by
 // (itemRecordName, created). A per-connection summary in the temp schema (not part of the account
@@ -405,6 +407,26 @@ double average_cost(Core& core, const std::string& item) {
     return 0;
 }
 
+// A usable exchange rate: finite and above zero. Anything else (absent, 0, text) means forints.
+double forint_rate(double rate) { return std::isfinite(rate) && rate > 0 ? rate : 1.0; }
+
+// What one unit of the document's currency is worth in forints: stock is valued in forints whatever
+// the currency of the document that moves it. A return is built from a stored movement, whose price
+// is already in forints; a cancellation gives back at the rate of the invoice it cancels, so that
+// its movements mirror the sale's exactly even when its own rate was fetched on another day.
+double posting_rate(Core& core, const Json& document, bool is_return, const std::string& reference) {
+    if (is_return) return 1.0;
+    if (!reference.empty()) {
+        store::Statement statement(core, "SELECT exchange_rate FROM documents WHERE recordName = ?");
+        statement.bind(1, reference);
+        if (statement.step() && !statement.column_is_null(0)) {
+            const double rate = statement.column_double(0);
+            if (forint_rate(rate) == rate) return rate;
+        }
+    }
+    return forint_rate(document["exchange_rate"].number_value());
+}
+
 std::string note_of(const Json& document) {
     std::string note = normalize_whitespace(document["header_note"].string_value());
     for (char& c : note)
@@ -428,6 +450,7 @@ bool Core::post_inventory_checked(const std::vector<Json>& lines, const Json& do
     const bool sale = document["type"].string_value() == "INVOICE" || is_return;
     const std::string reference = is_return ? document_record_name : document["reference_recordName"].string_value();
     const std::string note = note_of(document);
+    const double rate = posting_rate(*this, document, is_return, reference);
 
     for (const Json& line : lines) {
         const std::string& item = line["itemRecordName"].string_value();
@@ -436,7 +459,7 @@ bool Core::post_inventory_checked(const std::vector<Json>& lines, const Json& do
         if (!ensure_item(*this, item)) return false;
         const std::int64_t stock_before = item_stock(*this, item);
 
-        const double price = line["price"].number_value();
+        const double price = line["price"].number_value() * rate;
         const std::int64_t units = whole(line["quantity"].number_value());
         const double whole_units = static_cast<double>(units);
         double average = 0, profit_fifo = 0, profit_lifo = 0, profit_avg = 0, profit_clearing = 0;
