@@ -39,11 +39,11 @@ const char* const kBridgeScript = R"JS(
     function send(message) {
         if (bridge) bridge.postMessage(message[0], message[1], message[2]); else waiting.push(message);
     }
-    // The browser sets a window message's origin; a page cannot forge it. The host reads it to know
-    // who stands behind a message that the page only hands on.
+    // The browser sets the origin of a window message it delivers (a trusted event); no other window
+    // can forge it. The host reads it to know who stands behind a message that the page only hands on.
     function relayed_origin() {
         var e = window.event;
-        return e instanceof MessageEvent && e.type === 'message' ? String(e.origin) : '';
+        return e instanceof MessageEvent && e.isTrusted && e.type === 'message' ? String(e.origin) : '';
     }
     window.chrome = window.chrome || {};
     window.chrome.webview = {

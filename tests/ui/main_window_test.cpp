@@ -154,13 +154,14 @@ TEST(StartUp, SignInRoadStoresTheTokenAndOpensTheAccountsList) {
     // What the start view hands on, with the origin of the window message behind it and the token file
     // as the window's own handler (which runs first) left it.
     struct Relayed {
-        std::string json, origin, token_file;
+        std::string json, origin, token_file, source;
     };
     std::vector<Relayed> relayed;
     window->startWebView->WebMessageReceived.Add(window, [&](ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
         std::ifstream token(program.data() + "tvrat");
         relayed.push_back({args.WebMessageAsJson().toStdString(), args.RelayedOrigin().toStdString(),
-                           std::string(std::istreambuf_iterator<char>(token), std::istreambuf_iterator<char>())});
+                           std::string(std::istreambuf_iterator<char>(token), std::istreambuf_iterator<char>()),
+                           args.Source().scheme().toStdString()});
     });
 
     // Sign-in required: the sign-in page is in the start view and the navigation stays hidden.
@@ -169,20 +170,37 @@ TEST(StartUp, SignInRoadStoresTheTokenAndOpensTheAccountsList) {
               "true");
     EXPECT_FALSE(window->navigationView->isVisible());
     EXPECT_FALSE(window->busyIndicator->IsActive());
+    // A message event made up by a script, whatever origin it claims, is handed on but signs nobody in.
+    script(window->startWebView, QString::fromStdString("window.dispatchEvent(new MessageEvent('message', {data: "
+                                                        "{ckSession: 'made-up'}, origin: '" + cloud.url() + "'})); 1"));
 
     // The sign-in window opens in the popup view, reaches the cloud page, and its session comes back:
     // stored without the JSON quotes and escaped for the address, then the set-up runs again.
     ASSERT_TRUE(program.wait_ready());
     EXPECT_EQ(read_file(program.data() + "tvrat"), "tok%2Bab%2F%3D%3D");
-    // The other site's session reached the page and was handed on, but never stored nor sent anywhere.
-    ASSERT_TRUE(wait_until([&] { return relayed.size() == 2; }));
-    EXPECT_EQ(relayed[0].json, "\"forged\"");
-    EXPECT_EQ(relayed[0].origin, foreign.url());
-    EXPECT_EQ(relayed[0].token_file, "");
-    EXPECT_EQ(relayed[1].json, "\"tok+ab/==\"");
-    EXPECT_EQ(relayed[1].origin, cloud.url());
-    EXPECT_EQ(relayed[1].token_file, "tok%2Bab%2F%3D%3D");
-    for (const CloudCall& call : cloud.calls()) EXPECT_EQ(call.web_auth_token.find("forged"), std::string::npos);
+    // The other site's session and the made-up one reached the page and were handed on, each posted by
+    // the program's own sign-in page, but neither was stored nor sent anywhere.
+    ASSERT_TRUE(wait_until([&] { return relayed.size() == 3; }));
+    auto relayed_of = [&](const std::string& json) {
+        for (const Relayed& r : relayed)
+            if (r.json == json) return r;
+        ADD_FAILURE() << "not handed on: " << json;
+        return Relayed{};
+    };
+    const Relayed made_up = relayed_of("\"made-up\"");
+    EXPECT_EQ(made_up.origin, "");
+    EXPECT_NE(made_up.token_file, "made-up");
+    const Relayed forged = relayed_of("\"forged\"");
+    EXPECT_EQ(forged.origin, foreign.url());
+    EXPECT_NE(forged.token_file, "forged");
+    const Relayed signed_in = relayed_of("\"tok+ab/==\"");
+    EXPECT_EQ(signed_in.origin, cloud.url());
+    EXPECT_EQ(signed_in.token_file, "tok%2Bab%2F%3D%3D");
+    for (const Relayed& r : relayed) EXPECT_EQ(r.source, "tavrin");
+    for (const CloudCall& call : cloud.calls()) {
+        EXPECT_EQ(call.web_auth_token.find("forged"), std::string::npos);
+        EXPECT_EQ(call.web_auth_token.find("made-up"), std::string::npos);
+    }
     EXPECT_EQ(program.section(), "INVOICE");
     EXPECT_EQ(window->homeTabItem->Header(), window->navigationView->SelectedItem()->Content());
     EXPECT_EQ(window->tabTitleButton->Content(), window->homeTabItem->Header());
