@@ -10,7 +10,11 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef TAVRIN_VERSION
 #define TAVRIN_VERSION ""
@@ -24,7 +28,40 @@ std::string get_app_folder() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return "./";
-    return exe.parent_path().string() + "/";
+    const std::filesystem::path folder = exe.parent_path();
+    // A build tree keeps the program's files beside it; an installed program keeps them in
+    // <prefix>/share/tavrin beside <prefix>/bin.
+    if (std::filesystem::exists(folder / "DEMO_hu.tvr", ec)) return folder.string() + "/";
+    return (folder.parent_path() / "share" / "tavrin").string() + "/";
+}
+
+std::string get_data_folder() {
+    std::string folder = endpoint_config().data_dir;
+    if (folder.empty()) {
+        const char* data_home = std::getenv("XDG_DATA_HOME");
+        const char* home = std::getenv("HOME");
+        if (data_home && *data_home == '/')
+            folder = std::string(data_home) + "/tavrin/";
+        else if (home && *home)
+            folder = std::string(home) + "/.local/share/tavrin/";
+        else if (const passwd* user = getpwuid(getuid()); user && user->pw_dir)
+            folder = std::string(user->pw_dir) + "/.local/share/tavrin/";
+        else
+            folder = "./tavrin/";
+    }
+    // Each missing level is made for the user alone, as the data folder itself.
+    std::string path;
+    for (std::size_t from = 0; from < folder.size();) {
+        std::size_t end = folder.find('/', from);
+        if (end == std::string::npos) end = folder.size();
+        path = folder.substr(0, end);
+        if (!path.empty()) {
+            struct stat st;
+            if (stat(path.c_str(), &st) != 0) mkdir(path.c_str(), 0700);
+        }
+        from = end + 1;
+    }
+    return folder;
 }
 
 std::string get_app_version() {
@@ -94,10 +131,7 @@ void App::OnLaunched() {
                                                {"currency_code", locale.CurrencyCode()}};
     const std::string accent = ui::LocaleData::AccentColor(QApplication::palette());
 
-    const std::string app_folder = get_app_folder();
-    std::string data_folder = endpoint_config().data_dir;
-    if (data_folder.empty()) data_folder = app_folder + "tmp/";
-    g_core = new Core(data_folder, app_folder, info, months, weekdays, "hu", accent);
+    g_core = new Core(get_data_folder(), get_app_folder(), info, months, weekdays, "hu", accent);
 
     auto* window = new MainWindow();
     g_main_window = window;

@@ -16,8 +16,12 @@ extern QPointer<ui::Window> g_main_window;
 
 namespace Tavrin {
 
-// The folder of the running executable, with a trailing '/'.
+// The folder of the program's own files (sample account, schemas, pictures), with a trailing '/':
+// the executable's folder in a build tree, else <prefix>/share/tavrin/ beside the executable's bin/.
 std::string get_app_folder();
+// The user's data folder, with a trailing '/': TAVRIN_DATA_DIR, else $XDG_DATA_HOME/tavrin/, else
+// ~/.local/share/tavrin/. Its missing levels are made, readable by the user alone.
+std::string get_data_folder();
 // The program's version, four numbers joined by ".".
 std::string get_app_version();
 

@@ -54,6 +54,8 @@ ui::Button* button(const char* name, const QString& text) {
     return b;
 }
 
+const int kTitleButtonWidth = 160;
+
 // Today one year back; 29 February becomes 28 February, as the calendar's year step gives it.
 std::string one_year_back() {
     std::tm today = local_time(0);
@@ -72,6 +74,8 @@ MainWindow::MainWindow() {
 
     SetIcon(ui::qs(get_app_folder() + "tavrin.png"));
     Title(tr_key("tavrin_invoice"));
+    // Every command stays within reach down to this size.
+    setMinimumSize(800, 600);
     resize(1280, 800);
 
     const std::tm today = local_time(0);
@@ -158,9 +162,21 @@ void MainWindow::InitializeComponent() {
     auto* tabs = new ui::TabView;
     tabs->setObjectName("tabView");
     content_layout->addWidget(tabs, 1);
+    // The title button shows the selected tab's header. Its place keeps one width, whatever the header and
+    // whether the button is shown, so that the tabs beside it never move under the mouse.
+    auto* title_place = new QWidget;
+    auto* title_layout = new QHBoxLayout(title_place);
+    title_layout->setContentsMargins(0, 0, 0, 0);
     auto* title_button = button("tabTitleButton", QString());
     title_button->setFlat(true);
-    tabs->setCornerWidget(title_button, Qt::TopLeftCorner);
+    title_button->setFixedWidth(kTitleButtonWidth);
+    title_button->TextTrimming(true);
+    QSizePolicy keep_place = title_button->sizePolicy();
+    keep_place.setRetainSizeWhenHidden(true);
+    title_button->setSizePolicy(keep_place);
+    title_layout->addWidget(title_button);
+    title_place->setFixedWidth(kTitleButtonWidth);
+    tabs->setCornerWidget(title_place, Qt::TopLeftCorner);
     auto* home = new ui::TabViewItem;
     home->setObjectName("homeTabItem");
     home->IsClosable(false);
@@ -185,6 +201,8 @@ void MainWindow::InitializeComponent() {
     list_area->Append(list_bar);
     auto* summary = new ui::TextBlock;
     summary->setObjectName("listSummaryText");
+    // A long totals line wraps rather than push the paging buttons out of the window.
+    summary->setWordWrap(true);
     list_bar->Append(summary, 1);
     auto* back = button("listPageBackButton", QString::fromUtf8("◀"));
     back->Tag(QString("-1"));

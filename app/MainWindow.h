@@ -36,6 +36,8 @@ public:
     ui::Action SetupWebView();
     void OnCloudSettings(json11::Json reply);
     void OnSignInMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
+    // Whether a window message of `origin` may carry the sign-in token.
+    bool IsCloudOrigin(const QString& origin) const;
     ui::Action OnNavigationChanged(ui::NavigationView* sender, ui::NavigationViewSelectionChangedEventArgs args);
     // Shows `html` in the list view, or builds the current list on page 0 when it is empty.
     void RefreshList(std::string html);
@@ -110,6 +112,8 @@ private:
     // One cloud set-up at a time: a request made while one runs is run once after it.
     bool setup_running_ = false;
     bool setup_again_ = false;
+    // The origin of the sign-in address the cloud gave last.
+    QString sign_in_origin_;
 };
 
 // The script that replaces the list view's document with `html`.

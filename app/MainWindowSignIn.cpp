@@ -4,11 +4,25 @@
 
 #include "core/Core.h"
 
+#include <QUrl>
+
 using json11::Json;
 
 namespace Tavrin {
 
 namespace {
+
+// The origin of an address as a browser writes it: "scheme://host", with ":port" when the port is
+// not the scheme's own.
+QString origin_of(const QUrl& url) {
+    if (!url.isValid() || url.host().isEmpty()) return QString();
+    const QString scheme = url.scheme().toLower();
+    QString origin = scheme + "://" + url.host().toLower();
+    const int port = url.port();
+    if (port != -1 && !(scheme == "http" && port == 80) && !(scheme == "https" && port == 443))
+        origin += ":" + QString::number(port);
+    return origin;
+}
 
 // The cloud settings fetch, on a pool thread. It opens the current account's database first.
 void cloud_settings_work_item(ui::DispatcherQueue queue, QPointer<MainWindow> window) {
@@ -72,7 +86,9 @@ void MainWindow::OnCloudSettings(Json reply) {
     if (!g_core) return;
     busyIndicator->IsActive(false);
     if (reply["serverErrorCode"].string_value() == "AUTHENTICATION_REQUIRED") {
-        startWebView->NavigateToString(ui::qs(g_core->cloudkit_signin_page(reply["redirectURL"].string_value())));
+        const std::string signin_url = reply["redirectURL"].string_value();
+        sign_in_origin_ = origin_of(QUrl(ui::qs(signin_url)));
+        startWebView->NavigateToString(ui::qs(g_core->cloudkit_signin_page(signin_url)));
     } else {
         popupWebView->NavigateToString(QString());
         FillAccountsMenu();
@@ -85,8 +101,16 @@ void MainWindow::OnCloudSettings(Json reply) {
     }
 }
 
+bool MainWindow::IsCloudOrigin(const QString& origin) const {
+    if (origin.isEmpty()) return false;
+    return origin == origin_of(QUrl(ui::qs(endpoint_config().cloud_url))) || origin == sign_in_origin_;
+}
+
+// The sign-in page hands on every window message that reaches it, whoever sent it: only one sent by
+// the cloud's own pages (the configured cloud address or the sign-in address it gave) is a token.
 void MainWindow::OnSignInMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
     if (!g_core) return;
+    if (!IsCloudOrigin(args.RelayedOrigin())) return;
     g_core->save_web_auth_token(ui::utf8(args.WebMessageAsJson()));
     SetupWebView();
 }

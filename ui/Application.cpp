@@ -3,6 +3,7 @@
 #include "ui/WebView2.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -26,9 +27,22 @@ void on_signal(int) {
     errno = saved;
 }
 
+// The browser engine reports its start-up (GL surface, init parameters, the sandbox) and logs its own
+// errors on the terminal. That is for those who ask for it: QT_LOGGING_RULES overrides the filter set
+// here, and a log level in QTWEBENGINE_CHROMIUM_FLAGS is left as the user gave it.
+void quiet_browser_engine() {
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\ndefault.info=false"));
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (flags.contains("--log-level") || flags.contains("--enable-logging")) return;
+    if (!flags.isEmpty()) flags += ' ';
+    flags += "--log-level=3";
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
+
 }  // namespace
 
 Application::Application(int& argc, char** argv) {
+    quiet_browser_engine();
     RegisterWebSchemes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // The browser engine's sandbox refuses to start for root (containers, CI).

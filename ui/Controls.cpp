@@ -6,6 +6,8 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -107,6 +109,41 @@ void ProgressRing::IsActive(bool value) {
 
 Button::Button(QWidget* parent) : QPushButton(parent) {
     connect(this, &QPushButton::clicked, this, [this] { Click.Invoke(this); });
+}
+
+void Button::Content(const QString& value) {
+    content_ = value;
+    show_content();
+}
+
+void Button::TextTrimming(bool value) {
+    trimming_ = value;
+    show_content();
+}
+
+void Button::resizeEvent(QResizeEvent* event) {
+    QPushButton::resizeEvent(event);
+    if (trimming_) show_content();
+}
+
+void Button::changeEvent(QEvent* event) {
+    QPushButton::changeEvent(event);
+    if (trimming_ && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)) show_content();
+}
+
+void Button::show_content() {
+    if (!trimming_) {
+        setText(content_);
+        return;
+    }
+    // The room for text is the width less what the style draws around an empty text.
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    const int frame = style()->sizeFromContents(QStyle::CT_PushButton, &option, QSize(0, 0), this).width();
+    const QString shown = fontMetrics().elidedText(content_, Qt::ElideRight, std::max(0, width() - frame));
+    setText(shown);
+    setToolTip(shown == content_ ? QString() : content_);
 }
 
 MenuFlyoutItem::MenuFlyoutItem(QObject* parent) : QAction(parent) {
@@ -239,6 +276,12 @@ NavigationView::NavigationView(QWidget* parent)
 }
 
 NavigationView::~NavigationView() = default;
+
+void NavigationView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int pane_width = width() >= 1008 ? 230 : 160;
+    if (pane_->minimumWidth() != pane_width) pane_->setFixedWidth(pane_width);
+}
 
 void NavigationView::SelectedItem(NavigationViewItem* item) {
     select(item, true);

@@ -108,16 +108,27 @@ class Button : public QPushButton {
     Q_OBJECT
 public:
     explicit Button(QWidget* parent = nullptr);
-    QString Content() const { return text(); }
-    void Content(const QString& value) { setText(value); }
+    QString Content() const { return content_; }
+    void Content(const QString& value);
     bool IsEnabled() const { return isEnabled(); }
     void IsEnabled(bool value) { setEnabled(value); }
     QVariant Tag() const { return tag_; }
     void Tag(const QVariant& value) { tag_ = value; }
+    // True: the button keeps the width it is given and shows a content too long for it shortened
+    // with "…" (the whole content in its tool tip), instead of growing with it.
+    void TextTrimming(bool value);
 
     Event<QObject*> Click;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
+    void show_content();
+
+    QString content_;
+    bool trimming_ = false;
     QVariant tag_;
 };
 
@@ -252,6 +263,10 @@ public:
     QTreeWidget* Pane() const { return pane_; }
 
     Event<NavigationView*, NavigationViewSelectionChangedEventArgs> SelectionChanged;
+
+protected:
+    // The pane is narrower in a narrow window, so that the content keeps its room.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     friend class NavigationItemList;

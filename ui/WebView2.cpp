@@ -36,12 +36,20 @@ const char* const kBridgeScript = R"JS(
 (function () {
     if (window.chrome && window.chrome.webview) return;
     var bridge = null, waiting = [], listeners = [];
-    function send(text) { if (bridge) bridge.postMessage(text); else waiting.push(text); }
+    function send(message) {
+        if (bridge) bridge.postMessage(message[0], message[1], message[2]); else waiting.push(message);
+    }
+    // The browser sets the origin of a window message it delivers (a trusted event); no other window
+    // can forge it. The host reads it to know who stands behind a message that the page only hands on.
+    function relayed_origin() {
+        var e = window.event;
+        return e instanceof MessageEvent && e.isTrusted && e.type === 'message' ? String(e.origin) : '';
+    }
     window.chrome = window.chrome || {};
     window.chrome.webview = {
         postMessage: function (value) {
             var text = JSON.stringify(value);
-            send(text === undefined ? 'null' : text);
+            send([text === undefined ? 'null' : text, String(location.href), relayed_origin()]);
         },
         addEventListener: function (type, listener) {
             if (type === 'message' && typeof listener === 'function') listeners.push(listener);
@@ -123,11 +131,13 @@ class WebBridge : public QObject {
     Q_OBJECT
 public:
     explicit WebBridge(WebView2* view) : QObject(view), view_(view) {}
-    Q_INVOKABLE void postMessage(const QString& json) {
+    Q_INVOKABLE void postMessage(const QString& json, const QString& source, const QString& relayed_origin) {
         // Handlers run after the channel has finished with the message.
         QPointer<WebView2> view(view_);
+        const QUrl source_url(source);
         QMetaObject::invokeMethod(
-            this, [view, json] { if (view) view->on_message(json); }, Qt::QueuedConnection);
+            this, [view, json, source_url, relayed_origin] { if (view) view->on_message(json, source_url, relayed_origin); },
+            Qt::QueuedConnection);
     }
 signals:
     void message(const QString& json);
@@ -276,8 +286,8 @@ void WebView2::on_new_window(QWebEngineNewWindowRequest& request) {
     target->document_ready_ = true;
 }
 
-void WebView2::on_message(const QString& json) {
-    WebMessageReceived.Invoke(this, WebMessageReceivedEventArgs(json));
+void WebView2::on_message(const QString& json, const QUrl& source, const QString& relayed_origin) {
+    WebMessageReceived.Invoke(this, WebMessageReceivedEventArgs(json, source, relayed_origin));
 }
 
 AsyncOperation<QString> WebView2::ExecuteScriptAsync(const QString& script) {

@@ -37,12 +37,20 @@ private:
 
 class WebMessageReceivedEventArgs {
 public:
-    explicit WebMessageReceivedEventArgs(QString json) : json_(std::move(json)) {}
+    explicit WebMessageReceivedEventArgs(QString json, QUrl source = QUrl(), QString relayed_origin = QString())
+        : json_(std::move(json)), source_(std::move(source)), relayed_origin_(std::move(relayed_origin)) {}
     // The posted value as JSON text (a posted string arrives in double quotes).
     QString WebMessageAsJson() const { return json_; }
+    // The address of the document that posted the message.
+    QUrl Source() const { return source_; }
+    // When the page posted while handling a window message (one sent to it by another window or
+    // frame), that message's origin as the browser gave it ("scheme://host[:port]"); else empty.
+    QString RelayedOrigin() const { return relayed_origin_; }
 
 private:
     QString json_;
+    QUrl source_;
+    QString relayed_origin_;
 };
 
 // Where a window that a page opens goes: into NewWindow's view when it is set, else nowhere.
@@ -114,7 +122,7 @@ private:
     void load_page(const QString& html, bool preparation);
     void on_loading_changed(const QWebEngineLoadingInfo& info);
     void on_new_window(QWebEngineNewWindowRequest& request);
-    void on_message(const QString& json);
+    void on_message(const QString& json, const QUrl& source, const QString& relayed_origin);
     void run_script(const QString& script, AsyncOperation<QString> op);
 
     int id_;

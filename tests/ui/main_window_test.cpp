@@ -113,18 +113,30 @@ TEST(StartUp, SignInRoadStoresTheTokenAndOpensTheAccountsList) {
     CloudFake cloud;
     MakerFake maker;
     Program program(dir);
-    // The cloud's sign-in window sends the session to its opener, as the real one does.
-    cloud.route("GET", "/signin", [](const httplib::Request&, httplib::Response& response) {
+    // A page of another site, framed in the sign-in window, sends a session of its own to the window's
+    // opener first and then tells its parent; only then does the cloud's sign-in window send the real
+    // session to its opener, as the real one does.
+    FakeServer foreign;
+    foreign.route("GET", "/frame", [](const httplib::Request&, httplib::Response& response) {
         response.set_header("Connection", "close");
-        response.set_content("<html><body><script>window.opener.postMessage({ckSession: 'tok+ab/=='}, '*');"
-                             "</script></body></html>",
+        response.set_content("<html><body><script>window.top.opener.postMessage({ckSession: 'forged'}, '*');"
+                             "window.parent.postMessage('sent', '*');</script></body></html>",
+                             "text/html");
+    });
+    const std::string frame = foreign.url() + "/frame";
+    cloud.route("GET", "/signin", [frame](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Connection", "close");
+        response.set_content("<html><body><script>window.addEventListener('message', function (e) {"
+                             "if (e.data === 'sent') window.opener.postMessage({ckSession: 'tok+ab/=='}, '*'); });"
+                             "</script><iframe src='" + frame + "'></iframe></body></html>",
                              "text/html");
     });
     // The browser keeps connections open; the fake's end should not wait for them.
-    cloud.route("GET", "/favicon.ico", [](const httplib::Request&, httplib::Response& response) {
-        response.status = 404;
-        response.set_header("Connection", "close");
-    });
+    for (FakeServer* server : {static_cast<FakeServer*>(&cloud), &foreign})
+        server->route("GET", "/favicon.ico", [](const httplib::Request&, httplib::Response& response) {
+            response.status = 404;
+            response.set_header("Connection", "close");
+        });
     cloud.require_web_auth_token("tok%2Bab%2F%3D%3D");
     const std::string accounts = Json(Json::array{Json::object{{"id", "A1"}, {"name", "Alfa Kft."}},
                                                   Json::object{{"id", "B2"}, {"name", "Béta Bt."}}})
@@ -139,6 +151,18 @@ TEST(StartUp, SignInRoadStoresTheTokenAndOpensTheAccountsList) {
 
     program.launch();
     Tavrin::MainWindow* window = program.window();
+    // What the start view hands on, with the origin of the window message behind it and the token file
+    // as the window's own handler (which runs first) left it.
+    struct Relayed {
+        std::string json, origin, token_file, source;
+    };
+    std::vector<Relayed> relayed;
+    window->startWebView->WebMessageReceived.Add(window, [&](ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
+        std::ifstream token(program.data() + "tvrat");
+        relayed.push_back({args.WebMessageAsJson().toStdString(), args.RelayedOrigin().toStdString(),
+                           std::string(std::istreambuf_iterator<char>(token), std::istreambuf_iterator<char>()),
+                           args.Source().scheme().toStdString()});
+    });
 
     // Sign-in required: the sign-in page is in the start view and the navigation stays hidden.
     ASSERT_EQ(wait_for_script(window->startWebView, "!!document.documentElement && document.documentElement.innerHTML.indexOf('ckSession') >= 0",
@@ -146,11 +170,37 @@ TEST(StartUp, SignInRoadStoresTheTokenAndOpensTheAccountsList) {
               "true");
     EXPECT_FALSE(window->navigationView->isVisible());
     EXPECT_FALSE(window->busyIndicator->IsActive());
+    // A message event made up by a script, whatever origin it claims, is handed on but signs nobody in.
+    script(window->startWebView, QString::fromStdString("window.dispatchEvent(new MessageEvent('message', {data: "
+                                                        "{ckSession: 'made-up'}, origin: '" + cloud.url() + "'})); 1"));
 
     // The sign-in window opens in the popup view, reaches the cloud page, and its session comes back:
     // stored without the JSON quotes and escaped for the address, then the set-up runs again.
     ASSERT_TRUE(program.wait_ready());
     EXPECT_EQ(read_file(program.data() + "tvrat"), "tok%2Bab%2F%3D%3D");
+    // The other site's session and the made-up one reached the page and were handed on, each posted by
+    // the program's own sign-in page, but neither was stored nor sent anywhere.
+    ASSERT_TRUE(wait_until([&] { return relayed.size() == 3; }));
+    auto relayed_of = [&](const std::string& json) {
+        for (const Relayed& r : relayed)
+            if (r.json == json) return r;
+        ADD_FAILURE() << "not handed on: " << json;
+        return Relayed{};
+    };
+    const Relayed made_up = relayed_of("\"made-up\"");
+    EXPECT_EQ(made_up.origin, "");
+    EXPECT_NE(made_up.token_file, "made-up");
+    const Relayed forged = relayed_of("\"forged\"");
+    EXPECT_EQ(forged.origin, foreign.url());
+    EXPECT_NE(forged.token_file, "forged");
+    const Relayed signed_in = relayed_of("\"tok+ab/==\"");
+    EXPECT_EQ(signed_in.origin, cloud.url());
+    EXPECT_EQ(signed_in.token_file, "tok%2Bab%2F%3D%3D");
+    for (const Relayed& r : relayed) EXPECT_EQ(r.source, "tavrin");
+    for (const CloudCall& call : cloud.calls()) {
+        EXPECT_EQ(call.web_auth_token.find("forged"), std::string::npos);
+        EXPECT_EQ(call.web_auth_token.find("made-up"), std::string::npos);
+    }
     EXPECT_EQ(program.section(), "INVOICE");
     EXPECT_EQ(window->homeTabItem->Header(), window->navigationView->SelectedItem()->Content());
     EXPECT_EQ(window->tabTitleButton->Content(), window->homeTabItem->Header());
