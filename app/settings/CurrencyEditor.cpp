@@ -28,6 +28,18 @@ ui::ComboBox* digits_combo(const char* header_key, const Json& stored) {
     return box;
 }
 
+// One-character choices, quoted so that the blank can be seen; the Tag holds the character. A stored
+// value that is not among them selects nothing.
+ui::ComboBox* separator_combo(const char* header_key, const Json& choices, const Json& stored) {
+    ui::ComboBox* box = combo(header_key);
+    for (const Json& choice : choices.array_items()) {
+        const QString text = ui::qs(choice.string_value());
+        box->Append("\"" + text + "\"", text);
+        if (stored.is_string() && choice == stored) box->SelectedIndex(box->Size() - 1);
+    }
+    return box;
+}
+
 }  // namespace
 
 void SettingsPage::BuildCurrencyEditor(ui::ContentDialog* dialog, Json::object entry) {
@@ -35,17 +47,8 @@ void SettingsPage::BuildCurrencyEditor(ui::ContentDialog* dialog, Json::object e
     const Json& constants = g_core->constants;
     ui::Panel* stack = settings::new_stack();
 
-    ui::ComboBox* point = combo("decimal_point");
-    for (const Json& choice : constants["decimal_points"].array_items()) point->Append(ui::qs(choice.string_value()));
-    point->SelectedItem(ui::qs(stored["decimal_point"].string_value()));
-    stack->Append(point);
-
-    ui::ComboBox* separator = combo("thousands_separator");
-    for (const Json& choice : constants["thousands_separators"].array_items())
-        separator->Append(ui::qs(choice.string_value()));
-    separator->SelectedItem(ui::qs(stored["thousands_sep"].string_value()));
-    stack->Append(separator);
-
+    stack->Append(separator_combo("decimal_point", constants["decimal_points"], stored["decimal_point"]));
+    stack->Append(separator_combo("thousands_separator", constants["thousands_separators"], stored["thousands_sep"]));
     stack->Append(digits_combo("line_rounding", stored["digits_line"]));
     stack->Append(digits_combo("total_rounding", stored["digits_total"]));
 
@@ -75,8 +78,8 @@ void SettingsPage::SaveCurrency(const std::string& tag, ui::ContentDialog* dialo
     Json::object entry = items[static_cast<std::size_t>(index)].object_items();
 
     // A box with nothing selected (a stored value that is not among its choices) keeps that value.
-    if (boxes[0]->SelectedIndex() >= 0) entry["decimal_point"] = ui::utf8(boxes[0]->SelectedText());
-    if (boxes[1]->SelectedIndex() >= 0) entry["thousands_sep"] = ui::utf8(boxes[1]->SelectedText());
+    if (boxes[0]->SelectedIndex() >= 0) entry["decimal_point"] = ui::TagText(boxes[0]->SelectedTag());
+    if (boxes[1]->SelectedIndex() >= 0) entry["thousands_sep"] = ui::TagText(boxes[1]->SelectedTag());
     if (boxes[2]->SelectedIndex() >= 0) entry["digits_line"] = boxes[2]->SelectedIndex();
     if (boxes[3]->SelectedIndex() >= 0) entry["digits_total"] = boxes[3]->SelectedIndex();
     const Json::array& patterns = g_core->constants["curr_patterns"].array_items();

@@ -32,7 +32,8 @@ ui::AppBarButton* command(const char* name, const QString& label, const QString&
 ui::ListView* list_view(const char* name) {
     auto* list = new ui::ListView;
     list->setObjectName(name);
-    list->setMinimumHeight(130);
+    list->setMinimumHeight(110);
+    list->setMaximumHeight(190);
     return list;
 }
 
