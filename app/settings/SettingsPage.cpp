@@ -9,6 +9,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <initializer_list>
@@ -54,6 +56,45 @@ QFrame* card(const QString& title, std::initializer_list<QWidget*> commands, QWi
     if (body) layout->addWidget(body, 1);
     return frame;
 }
+
+// Draws a row's tab-separated columns at fixed places, the amounts right-aligned, so that the
+// currencies' samples line up under one another.
+class ColumnsDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem row(option);
+        initStyleOption(&row, index);
+        const QStringList columns = row.text.split('\t');
+        row.text.clear();
+        QStyle* style = row.widget ? row.widget->style() : nullptr;
+        if (!style) return QStyledItemDelegate::paint(painter, option, index);
+        style->drawControl(QStyle::CE_ItemViewItem, &row, painter, row.widget);
+        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &row, row.widget);
+        painter->save();
+        painter->setPen(row.palette.color(row.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
+        int x = text.left();
+        for (int i = 0; i < columns.size(); ++i) {
+            const int width = i == 0 ? kCodeWidth : kAmountWidth;
+            const Qt::Alignment align = Qt::AlignVCenter | (i == 0 ? Qt::AlignLeft : Qt::AlignRight);
+            painter->drawText(QRect(x, text.top(), width, text.height()), align, columns[i].trimmed());
+            x += width + (i == 0 ? 0 : kGap);
+        }
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(kCodeWidth + 2 * (kAmountWidth + kGap));
+        return size;
+    }
+
+private:
+    static constexpr int kCodeWidth = 44;
+    static constexpr int kAmountWidth = 110;
+    static constexpr int kGap = 12;
+};
 
 const QString kAdd = QStringLiteral("+");
 const QString kEdit = QString::fromUtf8("\xE2\x9C\x8E");    // U+270E pencil
@@ -117,6 +158,7 @@ void SettingsPage::InitializeComponent() {
     auto* numbering = command("numberingButton", caption("number_format"));
     auto* date_format = command("dateFormatButton", QString());
     date_format->setToolTip(caption("date"));
+    date_format->setMinimumWidth(130);
     date_format->Flyout(new ui::MenuFlyout(date_format));
     auto* date_info = command("dateFormatInfoButton", QStringLiteral("?"), caption("date"));
     auto* formats_body = new QWidget;
@@ -142,6 +184,7 @@ void SettingsPage::InitializeComponent() {
     grid->addWidget(card(caption("languages"), {add_language, labels, delete_language}, languages), 1, 1);
 
     auto* currencies = list_view("currencies_list");
+    currencies->setItemDelegate(new ColumnsDelegate(currencies));
     auto* add_currency = command("addCurrencyButton", kAdd, add);
     auto* edit_currency = command("editCurrencyButton", kEdit, edit);
     auto* delete_currency = command("currencies_delete", kDelete, del);
