@@ -45,7 +45,8 @@ void SettingsPage::BuildSupplierEditor(ui::ContentDialog* dialog, Json::object v
     const std::string layout = g_core->formatted_address(
         true, {{"country_code", country}, {"state", "state"}, {"city", "city"}, {"street", "street"}, {"postcode", "postcode"}});
     for (const std::string& piece : split(' ', layout)) {
-        if (piece == country) continue;
+        // A country without a layout gives no pieces to edit.
+        if (piece.empty() || piece == country) continue;
         ui::TextBox* box = settings::text_box(caption(piece), Json(values)[piece].string_value());
         box->setObjectName(ui::qs(piece));
         address->Append(box);
