@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 #include "app/App.h"
-#include "app/SettingsPage.h"
+#include "app/settings/SettingsPage.h"
 
 #include "core/Core.h"
 

@@ -1,6 +1,7 @@
 // The list: its refresh into the list view, the page label, the navigation's sections and the
 // accounts menu.
 #include "app/MainWindow.h"
+#include "app/settings/SettingsPage.h"
 
 #include "core/Core.h"
 
@@ -35,7 +36,16 @@ std::string page_label(bool master, int count, int page) {
 ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
     ui::NavigationViewItem* item = args.SelectedItem();
     if (!item || !ui::TagText(item->Tag()).empty()) co_return;
-    if (!args.IsSettingsSelected()) RefreshList(std::string());
+    if (args.IsSettingsSelected()) {
+        homeTabItem->Header(ui::qs(g_core ? g_core->translated("settings", "") : std::string()));
+        ui::SetVisibility(settingsView, ui::Visibility::Visible);
+        ui::SetVisibility(listArea, ui::Visibility::Collapsed);
+        settingsView->BuildSettingsList();
+    } else {
+        ui::SetVisibility(settingsView, ui::Visibility::Collapsed);
+        ui::SetVisibility(listArea, ui::Visibility::Visible);
+        RefreshList(std::string());
+    }
     // The list tab comes to the front and the command menu follows the section.
     for (int i = 0; i < tabView->Size(); ++i) {
         const QVariant tag = tabView->GetAt(i)->Tag();

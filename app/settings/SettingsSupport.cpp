@@ -1,0 +1,96 @@
+#include "app/settings/SettingsSupport.h"
+
+#include "core/Core.h"
+
+#include <QBoxLayout>
+#include <QLocale>
+
+using json11::Json;
+
+namespace Tavrin::settings {
+
+QString caption(const std::string& key) {
+    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
+}
+
+ui::Panel* new_stack() {
+    auto* stack = new ui::Panel(ui::Panel::Orientation::Vertical);
+    auto* layout = static_cast<QBoxLayout*>(stack->layout());
+    layout->setContentsMargins(0, 24, 0, 0);
+    layout->setSpacing(24);
+    return stack;
+}
+
+int child_count(QWidget* panel) {
+    QLayout* layout = panel ? panel->layout() : nullptr;
+    if (!layout) return 0;
+    int count = 0;
+    for (int i = 0; i < layout->count(); ++i)
+        if (layout->itemAt(i)->widget()) ++count;
+    return count;
+}
+
+QWidget* child_at(QWidget* panel, int index) {
+    QLayout* layout = panel ? panel->layout() : nullptr;
+    if (!layout || index < 0) return nullptr;
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget* child = layout->itemAt(i)->widget();
+        if (!child) continue;
+        if (index-- == 0) return child;
+    }
+    return nullptr;
+}
+
+ui::TextBox* text_box(const QString& header, const std::string& text) {
+    auto* box = new ui::TextBox;
+    box->Header(header);
+    box->Text(ui::qs(text));
+    return box;
+}
+
+std::string text_of(const ui::TextBox* box) {
+    return box ? ui::utf8(box->Text()) : std::string();
+}
+
+bool write_setting(const std::string& key, const Json& value) {
+    if (!g_core) return false;
+    return g_core->save_record(Json::object{{"recordName", key}, {"value", value.dump()}, {"synced", 0}}, "settings");
+}
+
+namespace {
+
+// Names from the locale data; an unknown code gives no name, and the row keeps its "code - " form.
+std::string region_name(const std::string& code) {
+    const QLocale::Territory territory = QLocale::codeToTerritory(ui::qs(code));
+    if (territory == QLocale::AnyTerritory) return std::string();
+    return ui::utf8(QLocale::territoryToString(territory));
+}
+
+std::string language_name(const std::string& code) {
+    const QLocale::Language language = QLocale::codeToLanguage(ui::qs(code));
+    if (language == QLocale::AnyLanguage) return std::string();
+    return ui::utf8(QLocale::languageToString(language));
+}
+
+}  // namespace
+
+std::string country_row(const std::string& code) {
+    return code + " - " + region_name(code);
+}
+
+std::string language_row(const std::string& code) {
+    return code + " - " + language_name(code);
+}
+
+std::string currency_row(const std::string& code) {
+    if (!g_core) return code;
+    const double sample = -12345.6789;
+    return code + "\t" + g_core->formatted_curr(sample, code, false, {}) + "    \t" +
+           g_core->formatted_curr(sample, code, true, {});
+}
+
+std::string first_word(const std::string& text) {
+    return text.substr(0, text.find(' '));
+}
+
+}  // namespace Tavrin::settings
