@@ -11,6 +11,11 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
+
+class QGridLayout;
+class QHBoxLayout;
+class QResizeEvent;
 
 namespace Tavrin {
 
@@ -142,7 +147,18 @@ private:
     void OpenHelp();
     void SignOut();
 
+    // --- layout -------------------------------------------------------------------------------------
+    // Lays the cards out in as many columns as `width` holds (three, two or one), so that every
+    // command stays inside a narrow window; the page scrolls only vertically.
+    void Reflow(int width);
+    void resizeEvent(QResizeEvent* event) override;
+
     bool content_loaded_ = false;
+    QGridLayout* grid_ = nullptr;
+    QHBoxLayout* foot_ = nullptr;
+    std::vector<QWidget*> cards_;
+    QWidget* wide_card_ = nullptr;  // spans two columns where there are more than one
+    int columns_ = 0;
 };
 
 }  // namespace Tavrin

@@ -10,6 +10,8 @@
 #include "core/Core.h"
 
 #include <QAbstractButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QApplication>
 #include <QGlyphRun>
 #include <QLineEdit>
@@ -105,6 +107,13 @@ void expect_commands_inside(Tavrin::MainWindow* w, const std::string& where) {
     const std::vector<QWidget*> commands = shown_commands(w);
     EXPECT_GE(commands.size(), 6u) << where;
     for (QWidget* c : commands) {
+        // A command on a page that scrolls is reached by scrolling down to it, never sideways.
+        for (QWidget* up = c->parentWidget(); up; up = up->parentWidget())
+            if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
+                scroller->ensureWidgetVisible(c, 0, 0);
+                EXPECT_EQ(scroller->horizontalScrollBar()->value(), 0) << where << ": " << ui::Name(c);
+                break;
+            }
         const QRect place(c->mapTo(w, QPoint(0, 0)), c->size());
         const std::string name = ui::Name(c).empty() ? ui::utf8(c->property("text").toString()) : ui::Name(c);
         EXPECT_TRUE(w->rect().contains(place)) << where << ": " << name << " at " << place.x() << "," << place.y()
