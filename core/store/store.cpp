@@ -642,6 +642,7 @@ void Core::open_account_file(bool may_rebuild) {
     }
     // Another instance of the program may hold the file for a moment.
     sqlite3_busy_timeout(handle, 5000);
+    store::register_functions(handle);
     db = handle;
 
     if (query("SELECT * FROM sqlite_master WHERE type = 'table' AND name = 'settings'").empty()) {
