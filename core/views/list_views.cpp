@@ -340,7 +340,8 @@ bool walked_page(Core& core, const Condition& c, sqlite3_value* newest, std::int
 Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
     Figures f;
     Condition scan = condition(q.terms, false, false);
-    const bool searching = std::any_of(q.terms.begin(), q.terms.end(), [](const Term& t) { return t.search && !t.match_all; });
+    const bool searching =
+        std::any_of(q.terms.begin(), q.terms.end(), [](const Term& t) { return t.search && !t.match_all; });
     if (q.summarised && store::ensure_document_totals(core)) {
         const Condition all = condition(q.terms, false, true);
         const Condition relaxed = condition(q.terms, true, true);
@@ -381,7 +382,8 @@ Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
                     f.page_sql = page_by_rowids(q);
                     f.page_values = {Json(ids)};
                 } else {
-                    // A date range sorted from the index, without reading the documents.
+                    // The date range sorted by creation time from the index; the documents are read
+                    // only for conditions that the index does not hold.
                     f.page_sql = "SELECT " + q.columns +
                                  " FROM documents WHERE rowid IN (SELECT rowid FROM documents INDEXED BY "
                                  "documents_type_issue_date_created WHERE " +
@@ -634,10 +636,9 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
 
     const Json::array currencies = setting("currencies").array_items();
     const int next_page = page_delta == 0 ? 0 : list_page + page_delta;
+    const std::int64_t offset = std::max<std::int64_t>(0, static_cast<std::int64_t>(next_page) * 100);
     Figures figures;
-    if (q.newest_first)
-        figures = list_figures(*this, q,
-                               page_delta == -100 ? -1 : std::max<std::int64_t>(0, static_cast<std::int64_t>(next_page) * 100));
+    if (q.newest_first) figures = list_figures(*this, q, page_delta == -100 ? -1 : offset);
     int count = 0;
     bool counted = false;
     list_summary.clear();
