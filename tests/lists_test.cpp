@@ -408,7 +408,7 @@ TEST_F(Lists, PagesHoldHundredRowsAndTheUnpagedModeHoldsAll) {
 TEST_F(Lists, CountTotalsAndPagesFollowEveryWrite) {
     const std::string cash = payments[1]["id"].string_value();
     auto invoice_at = [&](int i) {
-        char number[32], date[16];
+        char number[32], date[32];
         std::snprintf(number, sizeof number, "SZLA/2026-%04d", i);
         std::snprintf(date, sizeof date, "2026-%02d-%02d", 1 + i * 12 / 1100, 1 + i % 28);
         const bool eur = i % 7 == 0;

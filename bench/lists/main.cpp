@@ -163,21 +163,28 @@ int main(int argc, char** argv) {
         std::printf(" | %-14s %9s %9s %6s", ("\"" + search + "\"").c_str(), "page", "COUNT(*)", "ratio");
     std::printf("\n");
     double base[2] = {0, 0};
+    double worst_growth = 0, worst_ratio = 0;  // of the largest size
     for (Size& size : sizes) {
         std::size_t at = 0;
         for (int range = 0; range < 2; ++range) {
             const double page = median(size.cases[at++].times);
             if (size.documents == 1000) base[range] = page;
-            std::printf("%10d %6s %9.3f %6.2fx", size.documents, range == 0 ? "year" : "month", page, page / base[range]);
+            const double growth = page / base[range];
+            std::printf("%10d %6s %9.3f %6.2fx", size.documents, range == 0 ? "year" : "month", page, growth);
+            if (&size == &sizes.back()) worst_growth = std::max(worst_growth, growth);
             for (std::size_t s = 0; s < searches.size(); ++s) {
                 const double searched = median(size.cases[at++].times);
                 const double floor = median(size.cases[at++].times);
                 std::printf(" | %-14s %9.3f %9.3f %5.2fx", "", searched, floor, searched / floor);
+                if (&size == &sizes.back()) worst_ratio = std::max(worst_ratio, searched / floor);
             }
             std::printf("\n");
         }
     }
-    std::printf("\n");
+    std::printf("\nAt %d documents: without a search text at most %.2fx the page at 1,000 (target: at most 2x), %s; "
+                "with one at most %.2fx the COUNT(*) floor (target: at most 1.5x), %s\n\n",
+                sizes.back().documents, worst_growth, worst_growth <= 2.0 ? "on target" : "ABOVE TARGET", worst_ratio,
+                worst_ratio <= 1.5 ? "on target" : "ABOVE TARGET");
     for (Size& size : sizes) {
         Core& core = *size.core;
         page_call(core, year, "");

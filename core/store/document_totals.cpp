@@ -323,8 +323,8 @@ std::int64_t data_version(Core& core) {
     return statement.step() ? statement.column_int64(0) : -1;
 }
 
-// A savepoint of its own, also outside a transaction: the summary lives in the temp schema, so
-// writing it takes no lock on the account file.
+// A savepoint of its own, which outside a transaction begins a deferred one: the summary lives in
+// the temp schema, so writing it takes no write lock on the account file.
 class Savepoint {
 public:
     explicit Savepoint(Core& core) : db_(core.db) {
