@@ -403,6 +403,157 @@ TEST_F(Lists, PagesHoldHundredRowsAndTheUnpagedModeHoldsAll) {
     EXPECT_EQ(core->list_count, 250);
 }
 
+// The invoice list's count, totals and pages come from a summary kept beside the documents; every
+// way of writing them must keep it equal to what the documents themselves give.
+TEST_F(Lists, CountTotalsAndPagesFollowEveryWrite) {
+    const std::string cash = payments[1]["id"].string_value();
+    auto invoice_at = [&](int i) {
+        char number[32], date[32];
+        std::snprintf(number, sizeof number, "SZLA/2026-%04d", i);
+        std::snprintf(date, sizeof date, "2026-%02d-%02d", 1 + i * 12 / 1100, 1 + i % 28);
+        const bool eur = i % 7 == 0;
+        Json::object doc = invoice(std::string("INVOICE-") + number, number, date, 1000 + (i % 13) * 123.45, i % 3 == 0,
+                                   "", 1000.0 * i);
+        doc["issue_date"] = date;
+        doc["type"] = i % 11 == 0 ? "ARCHIVE_INVOICE" : "INVOICE";
+        doc["currency_code"] = eur ? "EUR" : "HUF";
+        doc["exchange_rate"] = eur ? 391.27 : 1.0;
+        if (i % 5 == 0) doc["payment_id"] = cash;
+        doc["search"] = i % 2 ? "kovacs kft." : "szabo bt.";
+        return doc;
+    };
+    {
+        store::Transaction batch(*core);
+        for (int i = 1; i <= 1000; ++i) ASSERT_TRUE(core->save_record(invoice_at(i), "documents"));
+        ASSERT_TRUE(batch.commit());
+    }
+
+    std::vector<Json::object> filters(5, year_filter());
+    filters[1]["from_date"] = "2026-03-01";
+    filters[1]["to_date"] = "2026-03-31";
+    filters[2]["paid"] = "0";
+    filters[3]["currency_code"] = "EUR";
+    filters[4]["payment_id"] = cash;
+    const Json::array currencies = core->setting("currencies").array_items();
+    auto check = [&](const std::string& when) {
+        for (const Json::object& filter : filters) {
+            for (const std::string search : {"", "Kovács"}) {
+                const std::string where =
+                    "(type = 'INVOICE' OR type = 'ARCHIVE_INVOICE') AND issue_date BETWEEN ? AND ? AND currency_code "
+                    "LIKE ? AND payment_id LIKE ? AND paid LIKE ? AND search LIKE ?";
+                const std::string pattern = search.empty() ? "%%" : "%kovacs%";
+                auto values = [&](std::initializer_list<Json> more) {
+                    std::vector<Json> all = {filter.at("from_date"), filter.at("to_date"), filter.at("currency_code"),
+                                             filter.at("payment_id"), filter.at("paid"), pattern};
+                    all.insert(all.end(), more.begin(), more.end());
+                    return all;
+                };
+                store::Statement plain(*core, "SELECT COUNT(recordName), SUM(total_net_amount * exchange_rate), "
+                                              "SUM(total_tax_amount * exchange_rate), SUM(total_gross_amount * "
+                                              "exchange_rate) FROM documents WHERE " + where);
+                int index = 1;
+                for (const Json& value : values({})) plain.bind(index++, value);
+                ASSERT_TRUE(plain.step());
+                const int count = static_cast<int>(plain.column_int64(0));
+                const std::string sums = " | " + core->formatted_curr(plain.column_double(1), "", true, currencies) +
+                                         " + " + core->formatted_curr(plain.column_double(2), "", true, currencies) +
+                                         " = " + core->formatted_curr(plain.column_double(3), "", true, currencies);
+                for (int page : {0, 1, 4, count / 100}) {
+                    core->list_html(0, "INVOICE", filter, search, "");
+                    if (page) core->list_html(page, "INVOICE", filter, search, "");
+                    const std::string at = when + ", " + filter.at("from_date").string_value() + " " +
+                                           filter.at("currency_code").string_value() + " " +
+                                           filter.at("paid").string_value() + " '" + search + "' page " +
+                                           std::to_string(page);
+                    EXPECT_EQ(core->list_count, count) << at;
+                    EXPECT_TRUE(core->list_summary.ends_with(sums)) << at << ": " << core->list_summary << sums;
+                    std::vector<std::string> shown, stored;
+                    for (const auto& row : core->list_rows) shown.push_back(Json(row)["recordName"].string_value());
+                    store::Statement rows(*core, "SELECT recordName FROM documents WHERE " + where +
+                                                     " ORDER BY created DESC, rowid LIMIT 100 OFFSET ?");
+                    index = 1;
+                    for (const Json& value : values({page * 100})) rows.bind(index++, value);
+                    while (rows.step()) stored.push_back(rows.column_text(0));
+                    EXPECT_EQ(shown, stored) << at;
+                }
+            }
+        }
+    };
+    check("as saved");
+
+    // Saved again with other values (a replace), marked paid, cancelled, deleted, rolled back.
+    Json::object moved = invoice_at(500);
+    moved["issue_date"] = "2026-03-15";
+    moved["currency_code"] = "EUR";
+    moved["exchange_rate"] = 389.5;
+    moved["total_gross_amount"] = 77.77;
+    document(moved);
+    ASSERT_TRUE(store::run(*core, "UPDATE documents SET paid = 1, nav_status = 'DONE' WHERE number_formatted = ?",
+                           {"SZLA/2026-0301"}));
+    ASSERT_TRUE(store::run(*core, "DELETE FROM documents WHERE recordName = ?", {"INVOICE-SZLA/2026-0302"}));
+    {
+        store::Transaction undone(*core);
+        Json::object gone = invoice_at(303);
+        gone["total_net_amount"] = 1e9;
+        document(gone);
+        ASSERT_TRUE(store::run(*core, "DELETE FROM documents WHERE recordName = ?", {"INVOICE-SZLA/2026-0304"}));
+        undone.rollback();
+    }
+    // Written past the program: no currency, no search text, no creation time, no record name.
+    ASSERT_TRUE(store::run(*core,
+                           "INSERT INTO documents (recordName, type, issue_date, created, search, currency_code, "
+                           "payment_id, paid, total_net_amount, total_tax_amount, total_gross_amount, exchange_rate) "
+                           "VALUES ('RAW-1', 'INVOICE', '2026-03-02', 5, 'kovacs', NULL, ?1, 0, 10, 2.7, 12.7, 1), "
+                           "('RAW-2', 'INVOICE', '2026-03-03', NULL, NULL, 'HUF', ?1, 0, 20, 5.4, 25.4, 1), "
+                           "(NULL, 'INVOICE', '2026-03-04', 7, 'kovacs', 'HUF', ?1, 1, 30, 8.1, 38.1, 1)",
+                           {Json(payments[0]["id"])}));
+    check("after writes");
+
+    // A download: a new invoice, a changed one and a deletion, applied in one transaction.
+    auto change = [](const Json::object& doc) {
+        return Json::object{{"recordName", doc.at("recordName")},
+                            {"recordType", "Documents"},
+                            {"recordChangeTag", "t2"},
+                            {"fields", Json::object{{"data", Json::object{{"value", Json(doc).dump()}}}}}};
+    };
+    // The new invoice shares the summary row of the newest one and is newer still.
+    Json::object fresh = invoice_at(1000);
+    fresh["recordName"] = "INVOICE-NEW";
+    fresh["number_formatted"] = "SZLA/2026-1001";
+    fresh["created"] = 1001000;
+    fresh["client_name"] = "Kovács Kft.";
+    fresh["modified"] = 1;
+    Json::object changed = invoice_at(10);
+    changed["issue_date"] = "2026-02-02";
+    changed["paid"] = 0;
+    changed["modified"] = 1;
+    ASSERT_TRUE(store::run(*core, "UPDATE documents SET synced = 1 WHERE recordName = ?", {changed["recordName"]}));
+    const Json page = Json::object{
+        {"zones", Json::array{Json::object{
+                      {"syncToken", "T"},
+                      {"records", Json::array{change(fresh), change(changed),
+                                              Json::object{{"recordName", "INVOICE-SZLA/2026-0020"}, {"deleted", true}}}}}}}};
+    ASSERT_TRUE(core->apply_zone_changes({page}, false));
+    check("after a download");
+
+    // Another instance of the program writes the same file.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((dir.path() + core->current_account + ".tvr").c_str(), &other, SQLITE_OPEN_READWRITE,
+                              nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(other,
+                           "DELETE FROM documents WHERE recordName = 'INVOICE-SZLA/2026-0030'; UPDATE documents SET "
+                           "total_gross_amount = 1 WHERE recordName = 'INVOICE-SZLA/2026-0031'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+    check("after another connection's writes");
+
+    core->close_database();
+    core->open_database();
+    check("after reopening");
+}
+
 TEST_F(Lists, SearchIsFoldedAndTakenLiterally) {
     client("C1", "Árvíztűrő Tükörfúrógép Kft.");
     client("C2", "O'Brien és Fia");

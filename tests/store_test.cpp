@@ -317,7 +317,7 @@ TEST(Store, NewAccountFileHasTheSchemaAndReopeningChangesNothing) {
             EXPECT_EQ(actual[i].key, columns[i].key) << table << "." << columns[i].name;
         }
     }
-    EXPECT_EQ(core->query("SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL").size(), 6u);
+    EXPECT_EQ(core->query("SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL").size(), 8u);
     EXPECT_EQ(core->setting("local").dump(), "{\"db_ver\": \"221101\", \"syncToken\": \"\"}");
 
     // Opening the same file again (closed first, or still open) writes nothing.

@@ -1,8 +1,10 @@
 // The invoice list: the first page with its count and totals line, out of 1,000, 10,000 and 100,000
-// documents, for the whole year (every document matches) and for one month of it. The growth
-// from the smallest size is printed beside each figure.
+// documents, for the whole year (every document matches) and for one month of it, without and with a
+// search text. Without one, the growth from the smallest size is printed beside each figure; with
+// one, the ratio to the floor measured in the same run: a bare COUNT(*) with the same LIKE over the
+// same rows.
 //
-//   bench_lists [largest]   (default 100000)
+//   bench_lists [largest [rounds]]   (defaults 100000 and 15)
 #include "bench/bench_common.h"
 #include "core/store/store_internal.h"
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +40,7 @@ void insert_invoices(Core& core, int count) {
                             "reference_number_formatted) VALUES (?, 'INVOICE', ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                             "?, 'P1', ?, ?, '')");
     for (int i = 0; i < count; ++i) {
-        char number[32], date[16];
+        char number[32], date[32];
         std::snprintf(number, sizeof number, "SZLA/2025-%06d", i + 1);
         std::snprintf(date, sizeof date, "2025-%02d-%02d", 1 + (i * 12 / count), 1 + i % 28);
         const bool foreign = i % 10 == 0;
@@ -68,49 +71,129 @@ void insert_invoices(Core& core, int count) {
     transaction.commit();
 }
 
-// Median milliseconds of one first-page call.
-double page_ms(Core& core, const Json::object& filter, int runs) {
-    std::vector<double> times;
-    for (int r = 0; r < runs; ++r) {
-        auto start = Clock::now();
-        const std::string html = core.list_html(0, "INVOICE", filter, "", "");
-        times.push_back(bench::ms_since(start));
-        if (html.empty() || core.list_rows.empty()) {
-            std::fprintf(stderr, "unexpected page: %zu rows\n", core.list_rows.size());
-            std::exit(1);
-        }
+Json::object filter_of(const char* from, const char* to) {
+    return {{"from_to_type", 0}, {"date_type", "issue_date"}, {"from_date", from}, {"to_date", to},
+            {"currency_code", "%%"}, {"payment_id", "%%"}, {"paid", "%%"}};
+}
+
+double page_call(Core& core, const Json::object& filter, const std::string& search) {
+    auto start = Clock::now();
+    const std::string html = core.list_html(0, "INVOICE", filter, search, "");
+    const double ms = bench::ms_since(start);
+    if (html.empty() || (search.empty() && core.list_rows.empty())) {
+        std::fprintf(stderr, "unexpected page: %zu rows\n", core.list_rows.size());
+        std::exit(1);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return ms;
+}
+
+// The floor: the rows of the same type and range that hold the search text, counted.
+double floor_call(Core& core, const Json::object& filter, const std::string& search) {
+    const std::string folded = normalize_whitespace(to_lower(remove_diacritics(search)));
+    auto start = Clock::now();
+    store::Statement count(core,
+                           "SELECT COUNT(*) FROM documents WHERE (type = 'INVOICE' OR type = 'ARCHIVE_INVOICE') "
+                           "AND issue_date BETWEEN ? AND ? AND search LIKE ? ESCAPE '\\'");
+    count.bind_all({filter.at("from_date"), filter.at("to_date"), Json("%" + store::like_escaped(folded) + "%")});
+    if (!count.step()) {
+        std::fprintf(stderr, "floor query failed\n");
+        std::exit(1);
+    }
+    return bench::ms_since(start);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const int largest = argc > 1 ? std::max(1000, std::atoi(argv[1])) : 100000;
-    const Json::object year{{"from_to_type", 0}, {"date_type", "issue_date"}, {"from_date", "2025-01-01"},
-                            {"to_date", "2025-12-31"}, {"currency_code", "%%"}, {"payment_id", "%%"}, {"paid", "%%"}};
-    Json::object month = year;
-    month["from_date"] = "2025-06-01";
-    month["to_date"] = "2025-06-30";
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
+    const Json::object year = filter_of("2025-01-01", "2025-12-31");
+    const Json::object month = filter_of("2025-06-01", "2025-06-30");
+    const std::vector<std::string> searches = {"Ügyfél 12", "000777"};
 
-    std::printf("Invoice list, first page (up to 100 rows) with count and totals line; median of several calls\n");
-    std::printf("%10s  %14s %8s  %14s %8s\n", "documents", "year ms", "growth", "one month ms", "growth");
-    double base_year = 0, base_month = 0;
-    for (int size = 1000; size <= largest; size *= 10) {
-        const std::string root = make_temp_folder();
-        {
-            auto core = open_core(root);
-            insert_invoices(*core, size);
-            const int runs = size >= 100000 ? 7 : 21;
-            page_ms(*core, year, 2);  // warm the page cache
-            const double y = page_ms(*core, year, runs);
-            const double m = page_ms(*core, month, runs);
-            if (base_year == 0) base_year = y, base_month = m;
-            std::printf("%10d  %14.3f %7.2fx  %14.3f %7.2fx\n", size, y, y / base_year, m, m / base_month);
-            std::printf("%10s  totals: %s\n", "", core->list_summary.c_str());
+    struct Case {
+        const Json::object* filter;
+        std::string search;
+        bool floor;
+        std::vector<double> times;
+    };
+    struct Size {
+        int documents;
+        std::string root;
+        std::unique_ptr<Core> core;
+        double first_page = 0;
+        std::vector<Case> cases;
+    };
+    std::vector<Size> sizes;
+    for (int documents = 1000; documents <= largest; documents *= 10) {
+        Size size{documents, make_temp_folder(), nullptr, 0, {}};
+        size.core = open_core(size.root);
+        insert_invoices(*size.core, documents);
+        // The first page after opening also builds the per-connection summary.
+        size.first_page = page_call(*size.core, year, "");
+        for (const Json::object* filter : {&year, &month}) {
+            size.cases.push_back({filter, "", false, {}});
+            for (const std::string& search : searches) {
+                size.cases.push_back({filter, search, false, {}});
+                size.cases.push_back({filter, search, true, {}});
+            }
         }
-        std::filesystem::remove_all(root);
+        sizes.push_back(std::move(size));
+    }
+
+    // Every size and case in each round, so that a busy machine weighs on all alike.
+    for (int r = -1; r < rounds; ++r)
+        for (Size& size : sizes)
+            for (Case& c : size.cases) {
+                const double ms = c.floor ? floor_call(*size.core, *c.filter, c.search)
+                                          : page_call(*size.core, *c.filter, c.search);
+                if (r >= 0) c.times.push_back(ms);  // round -1 warms the caches
+            }
+
+    std::printf("Invoice list, first page (up to 100 rows) with count and totals line; median ms of %d rounds\n", rounds);
+    std::printf("Without a search text: growth against 1,000 documents. With one: ratio to COUNT(*) with the same "
+                "LIKE over the same rows.\n\n");
+    std::printf("%10s %6s %9s %7s", "documents", "range", "page", "growth");
+    for (const std::string& search : searches)
+        std::printf(" | %-14s %9s %9s %6s", ("\"" + search + "\"").c_str(), "page", "COUNT(*)", "ratio");
+    std::printf("\n");
+    double base[2] = {0, 0};
+    double worst_growth = 0, worst_ratio = 0;  // of the largest size
+    for (Size& size : sizes) {
+        std::size_t at = 0;
+        for (int range = 0; range < 2; ++range) {
+            const double page = median(size.cases[at++].times);
+            if (size.documents == 1000) base[range] = page;
+            const double growth = page / base[range];
+            std::printf("%10d %6s %9.3f %6.2fx", size.documents, range == 0 ? "year" : "month", page, growth);
+            if (&size == &sizes.back()) worst_growth = std::max(worst_growth, growth);
+            for (std::size_t s = 0; s < searches.size(); ++s) {
+                const double searched = median(size.cases[at++].times);
+                const double floor = median(size.cases[at++].times);
+                std::printf(" | %-14s %9.3f %9.3f %5.2fx", "", searched, floor, searched / floor);
+                if (&size == &sizes.back()) worst_ratio = std::max(worst_ratio, searched / floor);
+            }
+            std::printf("\n");
+        }
+    }
+    std::printf("\nAt %d documents: without a search text at most %.2fx the page at 1,000 (target: at most 2x), %s; "
+                "with one at most %.2fx the COUNT(*) floor (target: at most 1.5x), %s\n\n",
+                sizes.back().documents, worst_growth, worst_growth <= 2.0 ? "on target" : "ABOVE TARGET", worst_ratio,
+                worst_ratio <= 1.5 ? "on target" : "ABOVE TARGET");
+    for (Size& size : sizes) {
+        Core& core = *size.core;
+        page_call(core, year, "");
+        std::printf("%10d %6s totals %s (%d documents; first page after opening %.1f ms)\n", size.documents, "year",
+                    core.list_summary.c_str(), core.list_count, size.first_page);
+        page_call(core, month, "");
+        std::printf("%10s %6s totals %s (%d documents)\n", "", "month", core.list_summary.c_str(), core.list_count);
+        size.core.reset();
+        std::filesystem::remove_all(size.root);
     }
     return 0;
 }

@@ -642,6 +642,10 @@ void Core::open_account_file(bool may_rebuild) {
     }
     // Another instance of the program may hold the file for a moment.
     sqlite3_busy_timeout(handle, 5000);
+    // The summaries that the store keeps per connection are temp tables written by triggers with
+    // every document or stock movement; held in a file, each of those writes reached the disk.
+    sqlite3_exec(handle, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
+    store::register_functions(handle);
     db = handle;
 
     if (query("SELECT * FROM sqlite_master WHERE type = 'table' AND name = 'settings'").empty()) {

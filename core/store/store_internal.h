@@ -29,6 +29,12 @@ const std::vector<std::string>& index_texts();
 // The settings rows of a new database, in the order they are inserted: section key and JSON text.
 std::vector<std::pair<std::string, std::string>> default_settings(Core& core);
 
+// The store's own SQL functions, registered on every connection it opens.
+void register_functions(sqlite3* db);
+// Makes the per-connection summary of the documents (temp table tavrin_document_totals, kept by
+// triggers) ready and current; false when it cannot be used.
+bool ensure_document_totals(Core& core);
+
 // UTF-16 form of a UTF-8 text; a malformed sequence becomes U+FFFD.
 std::u16string utf16_from_utf8(std::string_view text);
 

@@ -9,6 +9,7 @@
 #include "core/store/store_internal.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -104,6 +105,46 @@ std::string page_frame(const std::string& accent_color) {
            "\"type\":type}); }</script>";
 }
 
+// One condition of a document list with its bound values.
+struct Term {
+    std::string sql;
+    std::vector<Json> values;
+    bool match_all = false;  // a LIKE pattern of '%' signs only: lets every row with a value through
+    bool search = false;     // the search text, which the summary knows only as being there or not
+};
+
+Term like_term(const std::string& sql, const std::string& pattern, bool search = false) {
+    return Term{sql, {Json(pattern)}, !pattern.empty() && pattern.find_first_not_of('%') == std::string::npos, search};
+}
+
+// A WHERE condition and its values.
+struct Condition {
+    std::string sql;
+    std::vector<Json> values;
+};
+
+// The terms joined with AND, on the documents or on the summary's columns. `relaxed` leaves out the
+// match-all terms. The summary has a match-all search text as `searchable` and no other search text.
+Condition condition(const std::vector<Term>& terms, bool relaxed, bool summary) {
+    Condition c;
+    for (const Term& term : terms) {
+        if (relaxed && term.match_all) continue;
+        if (summary && term.search && !term.match_all) continue;
+        if (!c.sql.empty()) c.sql += " AND ";
+        if (summary && term.search) {
+            c.sql += "searchable";
+            continue;
+        }
+        c.sql += term.sql;
+        c.values.insert(c.values.end(), term.values.begin(), term.values.end());
+    }
+    if (c.sql.empty()) c.sql = "1";
+    return c;
+}
+
+// Newest first; rows of the same creation time in the order they were written.
+const char* const kNewestFirst = " ORDER BY created DESC, rowid";
+
 // The list query of a kind, in pieces: the aggregate queries reuse its source and conditions.
 struct ListQuery {
     std::string columns;
@@ -113,6 +154,12 @@ struct ListQuery {
     std::vector<Json> values; // bound to the placeholders of `where`, in order
     bool whole_table_count = false;  // clients and items count the whole table
     bool grouped = false;            // one row per document over the joined lines
+    // Documents newest first without a restriction: `terms` make up `where`, and one pass can count,
+    // sum and pick the page.
+    bool newest_first = false;
+    // Also a type and an issue-date range: the summary of the documents stands for the rows.
+    bool summarised = false;
+    std::vector<Term> terms;
     bool empty() const { return source.empty(); }
 };
 
@@ -120,6 +167,8 @@ struct ListQuery {
 struct RowContext {
     std::string kind;
     std::string date_template;
+    // Shown dates by stored date: the rows of a page repeat few dates, and each costs a calendar call.
+    mutable std::map<std::string, std::string> shown_dates;
     std::string today;
     std::string profit_key;
     Json::array taxes;
@@ -189,40 +238,41 @@ ListQuery list_query(const std::string& kind, const Json::object& filter, const 
         q.grouped = false;
         return q;  // no restriction
     } else if (is_document_kind(kind)) {
-        std::string range;
-        if (member(filter, "from_to_type").int_value() == 0) {
-            const std::string date_type = text(filter, "date_type");
-            if (is_one_of(date_type, {"issue_date", "delivery_date", "due_date"})) {
-                range = date_type + " BETWEEN ? AND ?";
-                q.values = {filter_text(filter, "from_date"), filter_text(filter, "to_date")};
-            } else {
-                range = "0";  // a column the lists do not know: no rows
-            }
-        } else {
-            range = "number BETWEEN ? AND ?";
-            q.values = {std::to_string(member(filter, "from_number").int_value()),
-                        std::to_string(member(filter, "to_number").int_value())};
-        }
-        std::string type_condition = "type = ?";
         if (kind == "INVOICE")
-            type_condition = "(type = 'INVOICE' OR type = 'ARCHIVE_INVOICE')";
+            q.terms.push_back({"(type = 'INVOICE' OR type = 'ARCHIVE_INVOICE')", {}});
         else
-            q.values.insert(q.values.begin(), Json(kind));
+            q.terms.push_back({"type = ?", {Json(kind)}});
+        const std::string date_type = text(filter, "date_type");
+        if (member(filter, "from_to_type").int_value() != 0)
+            q.terms.push_back({"number BETWEEN ? AND ?",
+                               {Json(std::to_string(member(filter, "from_number").int_value())),
+                                Json(std::to_string(member(filter, "to_number").int_value()))}});
+        else if (is_one_of(date_type, {"issue_date", "delivery_date", "due_date"}))
+            q.terms.push_back({date_type + " BETWEEN ? AND ?",
+                               {Json(filter_text(filter, "from_date")), Json(filter_text(filter, "to_date"))}});
+        else
+            q.terms.push_back({"0", {}});  // a column the lists do not know: no rows
+        for (const char* name : {"currency_code", "payment_id", "paid"})
+            q.terms.push_back(like_term(std::string(name) + " LIKE ?", filter_text(filter, name)));
+        q.terms.push_back(like_term("documents.search LIKE ? ESCAPE '\\'", search_pattern, true));
         q.columns = document_columns;
-        q.where = " WHERE " + type_condition + " AND " + range +
-                  " AND currency_code LIKE ? AND payment_id LIKE ? AND paid LIKE ? AND documents.search LIKE ? "
-                  "ESCAPE '\\' " +
-                  restriction;
-        for (const char* name : {"currency_code", "payment_id", "paid"}) q.values.emplace_back(filter_text(filter, name));
-        q.values.emplace_back(search_pattern);
-        q.tail = group + " ORDER BY created DESC";
+        const Condition all = condition(q.terms, false, false);
+        q.where = " WHERE " + all.sql + " " + restriction;
+        q.values = all.values;
+        q.newest_first = !restricted;
+        q.summarised = !restricted && member(filter, "from_to_type").int_value() == 0 && date_type == "issue_date";
+        q.tail = restricted ? group + " ORDER BY created DESC" : kNewestFirst;
     } else if (kind == "overdue") {
         q.columns = document_columns;
         q.source = "documents";
         q.grouped = false;
-        q.where = " WHERE type = 'INVOICE' AND paid = 0 AND due_date < ? AND search LIKE ? ESCAPE '\\'";
-        q.values = {today, search_pattern};
-        q.tail = " ORDER BY created DESC";
+        q.terms = {{"type = 'INVOICE'", {}}, {"paid = 0", {}}, {"due_date < ?", {Json(today)}},
+                   like_term("search LIKE ? ESCAPE '\\'", search_pattern, true)};
+        const Condition all = condition(q.terms, false, false);
+        q.where = " WHERE " + all.sql;
+        q.values = all.values;
+        q.newest_first = true;
+        q.tail = kNewestFirst;
         return q;  // no restriction
     } else if (kind == "TASK") {
         q.columns = "recordName, number_formatted, task_progress, task_repeat, total_gross_amount, due_date, client_name";
@@ -248,10 +298,126 @@ ListQuery list_query(const std::string& kind, const Json::object& filter, const 
     return q;
 }
 
+// What a newest-first list knows before its rows are read.
+struct Figures {
+    bool counted = false;  // `totals` holds count, sum_net, sum_tax and sum_gross of the list
+    Json::object totals;
+    std::string page_sql;  // the page's rows in list order; empty: the list query with its LIMIT
+    std::vector<Json> page_values;
+};
+
+std::string page_by_rowids(const ListQuery& q) {
+    return "SELECT " + q.columns + " FROM documents WHERE rowid IN (SELECT value FROM json_each(?))" + kNewestFirst;
+}
+
+// The page of a summarised list by walking the creation order down from the newest matching document:
+// cheap when most documents match. Gives the page's rowids as a JSON array, or false when the walk
+// grows too long or does not find the whole page (documents without a creation time come last).
+bool walked_page(Core& core, const Condition& c, sqlite3_value* newest, std::int64_t offset, std::int64_t expected,
+                 std::string& ids) {
+    store::Statement walk(core, "SELECT rowid, (" + c.sql +
+                                    ") FROM documents INDEXED BY documents_created WHERE created <= ?" + kNewestFirst);
+    if (!walk.ok()) return false;
+    int index = 1;
+    for (const Json& value : c.values) walk.bind(index++, value);
+    sqlite3_bind_value(walk.handle(), index, newest);
+    const std::int64_t limit = 16 * (offset + expected) + 100;
+    std::int64_t read = 0, matched = 0, taken = 0;
+    ids = "[";
+    while (taken < expected && read < limit && walk.step()) {
+        ++read;
+        if (walk.column_int64(1) == 0 || matched++ < offset) continue;
+        if (taken++) ids += ',';
+        ids += std::to_string(walk.column_int64(0));
+    }
+    ids += ']';
+    return taken == expected;
+}
+
+// Count, totals and the page of a newest-first list (offset < 0: no page). The summary gives the
+// figures of a list without a search text and tells which match-all terms can be left out; the
+// others are counted, summed and paged in one pass over their rows.
+Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
+    Figures f;
+    Condition scan = condition(q.terms, false, false);
+    const bool searching =
+        std::any_of(q.terms.begin(), q.terms.end(), [](const Term& t) { return t.search && !t.match_all; });
+    if (q.summarised && store::ensure_document_totals(core)) {
+        const Condition all = condition(q.terms, false, true);
+        const Condition relaxed = condition(q.terms, true, true);
+        store::Statement sums(core,
+                              "SELECT coalesce(SUM(named), 0) AS count, SUM(net) + SUM(net_error) AS sum_net, "
+                              "SUM(tax) + SUM(tax_error) AS sum_tax, SUM(gross) + SUM(gross_error) AS sum_gross, "
+                              "coalesce(SUM(documents), 0) AS documents, MAX(newest) AS newest FROM "
+                              "temp.tavrin_document_totals WHERE " +
+                                  all.sql);
+        int index = 1;
+        for (const Json& value : all.values) sums.bind(index++, value);
+        std::int64_t unfiltered = -1;
+        if (sums.step()) {
+            store::Statement count(core, "SELECT coalesce(SUM(documents), 0) FROM temp.tavrin_document_totals WHERE " +
+                                             relaxed.sql);
+            index = 1;
+            for (const Json& value : relaxed.values) count.bind(index++, value);
+            if (count.step()) unfiltered = count.column_int64(0);
+        }
+        if (unfiltered >= 0) {
+            const std::int64_t matching = sums.column_int64(4);
+            // As many documents with the match-all terms as without: they let every document of the
+            // list through and can be left out.
+            const Condition c = condition(q.terms, matching == unfiltered, false);
+            if (searching) {
+                scan = c;
+            } else {
+                f.counted = true;
+                f.totals = sums.row();
+                if (offset < 0) return f;
+                const std::int64_t expected = std::clamp<std::int64_t>(matching - offset, 0, 100);
+                std::string ids;
+                if (expected == 0) {
+                    f.page_sql = page_by_rowids(q);
+                    f.page_values = {Json("[]")};
+                } else if (matching > 8 * (offset + 100) &&
+                           walked_page(core, c, sqlite3_column_value(sums.handle(), 5), offset, expected, ids)) {
+                    f.page_sql = page_by_rowids(q);
+                    f.page_values = {Json(ids)};
+                } else {
+                    // The date range sorted by creation time from the index; the documents are read
+                    // only for conditions that the index does not hold.
+                    f.page_sql = "SELECT " + q.columns +
+                                 " FROM documents WHERE rowid IN (SELECT rowid FROM documents INDEXED BY "
+                                 "documents_type_issue_date_created WHERE " +
+                                 c.sql + kNewestFirst + " LIMIT 100 OFFSET ?)" + kNewestFirst;
+                    f.page_values = c.values;
+                    f.page_values.emplace_back(static_cast<double>(offset));
+                }
+                return f;
+            }
+        }
+    }
+    store::Statement pass(core,
+                          "SELECT COUNT(recordName) AS count, SUM(total_net_amount * exchange_rate) AS sum_net, "
+                          "SUM(total_tax_amount * exchange_rate) AS sum_tax, SUM(total_gross_amount * exchange_rate) "
+                          "AS sum_gross, tavrin_newest(?, ?, created, rowid) AS page FROM documents WHERE " +
+                              scan.sql);
+    pass.bind(1, std::max<std::int64_t>(offset, 0));
+    pass.bind(2, static_cast<std::int64_t>(offset < 0 ? 0 : 100));
+    int index = 3;
+    for (const Json& value : scan.values) pass.bind(index++, value);
+    if (!pass.step()) return f;
+    f.counted = true;
+    f.totals = pass.row();
+    if (offset >= 0) {
+        f.page_sql = page_by_rowids(q);
+        f.page_values = {Json(pass.column_text(4))};
+    }
+    return f;
+}
+
 // The totals line of the list; `count` receives the row count when the same pass could count them.
 std::string summary_line(Core& core, const std::string& kind, const Json::object& filter, const ListQuery& q,
-                         bool master_view, const std::string& profit_key, const Json::array& currencies,
-                         int* count, bool* counted) {
+                         const Figures& figures, bool master_view, const std::string& profit_key,
+                         const Json::array& currencies, int* count, bool* counted) {
     auto t = [&core](const std::string& key) { return core.translated(key, ""); };
     const std::string range = core.formatted_date(filter_text(filter, "from_date"), "") + " \xEF\xBC\x8D " +
                               core.formatted_date(filter_text(filter, "to_date"), "");
@@ -268,12 +434,16 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
     if (!is_one_of(kind, {"INVOICE", "ARCHIVE_INVOICE", "PURCHASE_ORDER", "PURCHASE_RECEIVE", "overdue"})) return "";
 
     // The count of the list comes from the same pass over the rows.
-    auto rows = bound_rows(core,
-                           "SELECT COUNT(recordName) AS count, SUM(total_net_amount * exchange_rate) AS sum_net, "
-                           "SUM(total_tax_amount * exchange_rate) AS sum_tax, SUM(total_gross_amount * exchange_rate) "
-                           "AS sum_gross FROM " +
-                               q.source + q.where,
-                           q.values);
+    std::vector<Json::object> rows;
+    if (figures.counted)
+        rows = {figures.totals};
+    else
+        rows = bound_rows(core,
+                          "SELECT COUNT(recordName) AS count, SUM(total_net_amount * exchange_rate) AS sum_net, "
+                          "SUM(total_tax_amount * exchange_rate) AS sum_tax, SUM(total_gross_amount * exchange_rate) "
+                          "AS sum_gross FROM " +
+                              q.source + q.where,
+                          q.values);
     if (rows.size() != 1) return "";
     *count = saturated_int(number(rows.front(), "count"));
     *counted = true;
@@ -342,7 +512,13 @@ const char* task_colour(const Json::object& row, const std::string& today) {
 void append_row(Core& core, std::string& out, const Json::object& row, const RowContext& c) {
     const std::string& kind = c.kind;
     auto h = [](const std::string& value) { return html_escaped(value); };
-    auto date = [&](const std::string& name) { return h(core.formatted_date(text(row, name), c.date_template)); };
+    auto date = [&](const std::string& name) -> const std::string& {
+        const std::string& stored = text(row, name);
+        auto found = c.shown_dates.find(stored);
+        if (found == c.shown_dates.end())
+            found = c.shown_dates.emplace(stored, h(core.formatted_date(stored, c.date_template))).first;
+        return found->second;
+    };
 
     std::string row_type = kind;
     if (kind == "overdue") row_type = "INVOICE";
@@ -459,11 +635,16 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
     const ListQuery q = list_query(kind, filter, search_pattern, restriction_column, master_record_name, today);
 
     const Json::array currencies = setting("currencies").array_items();
+    const int next_page = page_delta == 0 ? 0 : list_page + page_delta;
+    const std::int64_t offset = std::max<std::int64_t>(0, static_cast<std::int64_t>(next_page) * 100);
+    Figures figures;
+    if (q.newest_first) figures = list_figures(*this, q, page_delta == -100 ? -1 : offset);
     int count = 0;
     bool counted = false;
     list_summary.clear();
     if (!q.empty())
-        list_summary = summary_line(*this, kind, filter, q, master_view, profit_key, currencies, &count, &counted);
+        list_summary =
+            summary_line(*this, kind, filter, q, figures, master_view, profit_key, currencies, &count, &counted);
 
     const std::string list_sql = q.empty() ? "" : "SELECT " + q.columns + " FROM " + q.source + q.where + q.tail;
     const bool name_order = kind == "clients" || kind == "items";
@@ -487,6 +668,10 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
     context.today = today;
     context.profit_key = profit_key;
 
+    if (!counted && figures.counted) {
+        count = saturated_int(number(figures.totals, "count"));
+        counted = true;
+    }
     if (!counted) {
         // Clients and items count the whole table whatever the search; a kind without a list counts
         // the documents, as its empty condition selects them all.
@@ -505,11 +690,24 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
     }
     list_count = count;
 
-    list_page = page_delta == 0 ? 0 : list_page + page_delta;
+    list_page = next_page;
 
-    std::string sql = list_sql;
-    if (!sql.empty() && !name_order) sql += " LIMIT 100 OFFSET " + std::to_string(static_cast<long long>(list_page) * 100);
-    list_rows = list_rows_of(sql);
+    bool paged = false;
+    if (!figures.page_sql.empty()) {
+        store::Statement page(*this, figures.page_sql);
+        int index = 1;
+        for (const Json& value : figures.page_values) page.bind(index++, value);
+        if (page.ok()) {
+            list_rows = page.rows();
+            paged = page.result() == SQLITE_DONE;
+        }
+    }
+    if (!paged) {
+        std::string sql = list_sql;
+        if (!sql.empty() && !name_order)
+            sql += " LIMIT 100 OFFSET " + std::to_string(static_cast<long long>(list_page) * 100);
+        list_rows = list_rows_of(sql);
+    }
 
     if (kind == "items") {
         context.taxes = setting("taxes").array_items();
