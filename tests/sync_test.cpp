@@ -701,6 +701,57 @@ TEST_F(Sync, TheCloudsCopyOfOwnUploadNeverUndoesALaterLocalChange) {
     EXPECT_EQ(row_of(*b, "clients", client)["city"].string_value(), "Vác 4");
 }
 
+TEST_F(Sync, AnUploadOfUnknownFateIsNotSentAgainOverTheOtherInstallationsEdit) {
+    auto a = installation("a");
+    auto b = installation("b");
+    const std::string client = add_client(*b, "Kétes Kft.", "Eger");
+    pass(*b);
+    pass(*a);
+
+    // B's upload reaches the cloud, its reply is lost, and the closing download fails.
+    set_city(*b, client, "Eger B");
+    cloud.fail("records/modify", CloudStore::Fault::drop, 0, true);
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 1);
+    pass(*b);
+    EXPECT_EQ(row_of(*b, "clients", client)["synced"].number_value(), 0);
+
+    // A takes B's change and edits it.
+    pass(*a);
+    ASSERT_EQ(row_of(*a, "clients", client)["city"].string_value(), "Eger B");
+    set_city(*a, client, "Eger A");
+
+    // B's next download fails: B cannot tell whether the cloud has its row, and does not send it again.
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 0);
+    std::size_t before = cloud.calls().size();
+    EXPECT_TRUE(pass(*b).is_null());
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+    // A completed download shows the cloud has it.
+    before = cloud.calls().size();
+    EXPECT_TRUE(pass(*b).is_null());
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+    EXPECT_TRUE(pending(*b).empty());
+
+    // A's edit, made on B's change, stands everywhere.
+    pass(*a);
+    pass(*b);
+    for (Core* core : {a.get(), b.get()}) EXPECT_EQ(row_of(*core, "clients", client)["city"].string_value(), "Eger A");
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Eger A");
+
+    // Nor is a deletion of unknown fate sent again.
+    delete_row(*b, "clients", client);
+    cloud.fail("records/modify", CloudStore::Fault::drop, 0, true);
+    cloud.fail("changes/zone", CloudStore::Fault::drop, 1);
+    pass(*b);
+    ASSERT_EQ(count(*b, "SELECT * FROM deleted"), 1u);
+    cloud.fail("changes/zone", CloudStore::Fault::drop, 0);
+    before = cloud.calls().size();
+    pass(*b);
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+    pass(*b);
+    EXPECT_EQ(count(*b, "SELECT * FROM deleted"), 0u);
+    EXPECT_TRUE(cloud.record(kAccount, client)->deleted);
+}
+
 TEST_F(Sync, ARecordDownloadedBeforeABrokenPageIsNotDownloadedOverALaterEdit) {
     for (int i = 0; i < 250; ++i)
         cloud.put_row(kAccount, "Clients", "CLIENT-" + std::to_string(1000 + i),

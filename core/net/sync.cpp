@@ -474,24 +474,32 @@ void Core::upload_unsynced(const JsonCallback& done) {
     SentRecords sent;
     if (current_account != "DEMO") {
         store::Transaction transaction(*this);
+        // What went up since the last completed download and is unchanged here waits for a download
+        // to tell whether the cloud has it: sent again, it would reach the other installations as a
+        // new change and win over their edits made on it.
+        const Uploaded uploaded = read_uploaded(*this);
+        auto add = [&](const std::string& type, const std::string& name, std::string payload) {
+            if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
+            if (type.empty())
+                operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
+            else
+                operations.push_back(replace_operation(type, name, payload));
+            sent[{type, name}] = std::move(payload);
+        };
         // Newest documents first; past the limit rows stay unsynced for a later pass.
-        for (const Json::object& row : store::rows(*this, "SELECT * FROM documents WHERE synced = 0 "
-                                                          "ORDER BY created DESC LIMIT 200")) {
+        for (const Json::object& row :
+             store::rows(*this, "SELECT * FROM documents WHERE synced = 0 ORDER BY created DESC LIMIT ?",
+                         {static_cast<double>(kOperationLimit + uploaded.size())})) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
-            std::string payload = upload_payload(*this, "documents", row);
-            operations.push_back(replace_operation("Documents", name, payload));
-            sent[{"Documents", name}] = std::move(payload);
+            add("Documents", name, upload_payload(*this, "documents", row));
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
             const std::string table = to_lower(type);
             for (const Json::object& row : store::rows(*this, "SELECT * FROM " + table + " WHERE synced = 0")) {
                 if (operations.size() >= kOperationLimit) break;
-                const std::string name = member(row, "recordName").string_value();
-                std::string payload = upload_payload(*this, table, row);
-                operations.push_back(replace_operation(type, name, payload));
-                sent[{type, name}] = std::move(payload);
+                add(type, member(row, "recordName").string_value(), upload_payload(*this, table, row));
             }
         }
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
@@ -502,8 +510,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
                 store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
                 continue;
             }
-            operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
-            sent[{"", name}] = "";
+            add("", name, "");
         }
         // Known before the request goes: its reply may be lost while the cloud keeps what it got.
         if (!operations.empty() && !remember_uploads(*this, sent)) operations.clear();
