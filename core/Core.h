@@ -390,8 +390,9 @@ public:
     // last page; with `last` (the download is complete), also the client repairs. False when a write
     // failed (nothing of these pages is kept).
     bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
-    // Sends up to 200 unsynced rows and tombstones in one request; `done` gets null at once when there
-    // is nothing to send.
+    // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
+    // last completed download waits for the next one); `done` gets null at once when there is nothing
+    // to send.
     void upload_unsynced(const JsonCallback& done);
     // Marks what the upload reply confirms (a row only while it still holds what was sent), removes
     // the confirmed deletions, then runs the closing download, which ends with `done`.
