@@ -384,13 +384,15 @@ public:
     void sync_start(JsonCallback done);
     // Downloads a zone's changes page by page from the entry {zoneID[, syncToken]}, applies them and
     // stores the newest change token; `done` gets the last reply (an error reply or null when the
-    // download failed, the stored token being kept then).
+    // download failed, the stored token then being that of the pages applied before the failure).
     void fetch_zone_changes(json11::Json::object zone, JsonCallback done);
-    // Applies the records of downloaded change pages in one transaction; with `last`, also the client
-    // repairs and the newest change token. False when a write failed (nothing of these pages is kept).
+    // Applies the records of downloaded change pages in one transaction and stores the token of the
+    // last page; with `last` (the download is complete), also the client repairs. False when a write
+    // failed (nothing of these pages is kept).
     bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
-    // Sends up to 200 unsynced rows and tombstones in one request; `done` gets null at once when there
-    // is nothing to send.
+    // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
+    // last completed download waits for the next one); `done` gets null at once when there is nothing
+    // to send.
     void upload_unsynced(const JsonCallback& done);
     // Marks what the upload reply confirms (a row only while it still holds what was sent), removes
     // the confirmed deletions, then runs the closing download, which ends with `done`.
@@ -437,9 +439,6 @@ private:
     // token only moves forward. Taken before the store mutex: never start a pass inside a store
     // transaction.
     std::recursive_mutex sync_mutex;
-    // What the running pass has just uploaded: the closing download must not let these echoes replace
-    // a row that was saved again meanwhile.
-    SentRecords sync_echoes;
     // The zone entry of the current account's download: zoneID and, when one is stored, syncToken.
     json11::Json::object sync_zone_entry();
     // Sets one member of the settings row "local" (never uploaded), keeping its other members.

@@ -320,19 +320,22 @@ TEST_F(Sync, FaultsInTheMiddleOfAPassLoseNoLocalChange) {
             cloud.fail("records/modify", fault, 0, after_apply);
             const std::size_t before = cloud.calls().size();
             pass(*a);
-            // The closing download still ran, and nothing was marked.
+            // The closing download still ran. Nothing was confirmed; rows the cloud did take come back
+            // with it as they are here, which settles them.
             auto calls = cloud.calls();
             ASSERT_GE(calls.size(), before + 3);
             EXPECT_EQ(calls[before + 1].endpoint, "records/modify");
             EXPECT_EQ(calls.back().endpoint, "changes/zone");
-            EXPECT_EQ(pending(*a), waiting);
+            EXPECT_EQ(pending(*a), after_apply ? std::set<std::string>{} : waiting);
 
-            // The next pass sends them all again.
+            // Otherwise the next pass sends them all again.
             const std::size_t again = cloud.calls().size();
-            EXPECT_FALSE(pass(*a).is_null());
+            EXPECT_EQ(pass(*a).is_null(), after_apply);
             auto modify = calls_to(cloud, "records/modify", again);
-            ASSERT_EQ(modify.size(), 1u);
-            EXPECT_EQ(modify[0].body["operations"].array_items().size(), waiting.size());
+            ASSERT_EQ(modify.size(), after_apply ? 0u : 1u);
+            if (!after_apply) {
+                EXPECT_EQ(modify[0].body["operations"].array_items().size(), waiting.size());
+            }
             EXPECT_TRUE(pending(*a).empty());
             EXPECT_EQ(cloud.records(account).size(), waiting.size());
             EXPECT_EQ(a->setting("local")["syncToken"].string_value(), cloud.token(account));
@@ -346,12 +349,12 @@ TEST_F(Sync, BrokenDownloadsKeepTheTokenAndTheUploadStillRuns) {
     auto b = installation("b");
     add_client(*b, "Helyi Kft.");
 
-    // The second page breaks off: the first page stays applied, the token stays empty.
+    // The second page breaks off: the first page stays applied with the token that follows it.
     cloud.fail("changes/zone", CloudStore::Fault::close_connection, 1);
     cloud.fail("changes/zone", CloudStore::Fault::status_500, 0);  // the closing download too
     pass(*b);
     EXPECT_EQ(count(*b, "SELECT * FROM items"), 200u);
-    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), "");
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kAccount + ":200");
     EXPECT_TRUE(pending(*b).empty());  // the upload went ahead
     EXPECT_EQ(calls_to(cloud, "records/modify").size(), 1u);
 
@@ -614,6 +617,184 @@ TEST_F(Sync, TheSampleCompanyIsNeverSynced) {
     demo->upload_unsynced([](Json) {});
     EXPECT_TRUE(cloud.calls().empty());
     EXPECT_EQ(pending(*demo).size(), count(*demo, "SELECT * FROM settings WHERE synced = 0") + 1);
+}
+
+// A deletion as the program's commands make it: the tombstone first, then the row (and its lines).
+void delete_row(Core& core, const std::string& table, const std::string& name) {
+    ASSERT_TRUE(store::run(core, "INSERT INTO deleted(recordName) VALUES (?)", {name}));
+    ASSERT_TRUE(store::run(core, "DELETE FROM " + table + " WHERE recordName = ?", {name}));
+    if (table == "documents") {
+        ASSERT_TRUE(store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}));
+    }
+}
+
+void set_city(Core& core, const std::string& client, const std::string& city) {
+    Json::object row = row_of(core, "clients", client).object_items();
+    ASSERT_FALSE(row.empty());
+    row["city"] = city;
+    row["synced"] = 0;
+    ASSERT_TRUE(core.save_record(row, "clients"));
+}
+
+TEST_F(Sync, TheCloudsCopyOfOwnUploadNeverUndoesALaterLocalChange) {
+    auto a = installation("a");
+    auto b = installation("b");
+    const std::string client = add_client(*a, "Visszhang Kft.", "Vác");
+    const std::string item = new_record_name();
+    ASSERT_TRUE(a->save_record({{"recordName", item}, {"name", "Tipli"}, {"price_type", "GROSS"}}, "items"));
+    pass(*a);
+    pass(*b);
+
+    // The upload reaches the cloud but the closing download fails: the stored token stays before it.
+    set_city(*a, client, "Vác 1");
+    const std::string estimate = a->save_document({line(*a, "Terv", 1, 100)}, false, {{"type", "ESTIMATE"}});
+    ASSERT_FALSE(estimate.empty());
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 1);
+    pass(*a);
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Vác 1");
+    ASSERT_FALSE(cloud.row(kAccount, estimate).is_null());
+
+    // Meanwhile the user edits the client again and deletes the document and the item.
+    set_city(*a, client, "Vác 2");
+    delete_row(*a, "documents", estimate);
+    delete_row(*a, "items", item);
+    const std::size_t before = cloud.calls().size();
+    pass(*a);
+    EXPECT_EQ(row_of(*a, "clients", client)["city"].string_value(), "Vác 2");
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Vác 2");
+    EXPECT_TRUE(row_of(*a, "documents", estimate).is_null());
+    EXPECT_EQ(count(*a, "SELECT * FROM document_lines WHERE documentRecordName = '" + estimate + "'"), 0u);
+    EXPECT_TRUE(row_of(*a, "items", item).is_null());
+    EXPECT_TRUE(cloud.record(kAccount, estimate)->deleted);
+    EXPECT_TRUE(cloud.record(kAccount, item)->deleted);
+    EXPECT_TRUE(pending(*a).empty());
+    // Each record went up once: the client's new city and the two deletions.
+    auto modify = calls_to(cloud, "records/modify", before);
+    ASSERT_EQ(modify.size(), 1u);
+    std::multiset<std::string> sent;
+    for (const Json& op : modify[0].body["operations"].array_items())
+        sent.insert(op["operationType"].string_value() + " " + op["record"]["recordName"].string_value());
+    EXPECT_EQ(sent, (std::multiset<std::string>{"forceReplace " + client, "forceDelete " + estimate,
+                                                "forceDelete " + item}));
+
+    // The reply of an upload is lost and the closing download fails too; the client is edited again
+    // and the program restarts before the next pass.
+    set_city(*a, client, "Vác 3");
+    cloud.fail("records/modify", CloudStore::Fault::close_connection, 0, true);
+    cloud.fail("changes/zone", CloudStore::Fault::close_connection, 1);
+    pass(*a);
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Vác 3");
+    EXPECT_EQ(row_of(*a, "clients", client)["synced"].number_value(), 0);
+    set_city(*a, client, "Vác 4");
+    a.reset();
+    a = installation("a");
+    pass(*a);
+    EXPECT_EQ(row_of(*a, "clients", client)["city"].string_value(), "Vác 4");
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Vác 4");
+    EXPECT_TRUE(pending(*a).empty());
+
+    // The other installation ends with the same rows.
+    pass(*b);
+    for (const std::string table : {"clients", "items", "documents", "document_lines"})
+        EXPECT_EQ(dump(*a, "SELECT * FROM " + table + " ORDER BY 1"), dump(*b, "SELECT * FROM " + table + " ORDER BY 1"))
+            << table;
+    EXPECT_EQ(row_of(*b, "clients", client)["city"].string_value(), "Vác 4");
+}
+
+TEST_F(Sync, AnUploadOfUnknownFateIsNotSentAgainOverTheOtherInstallationsEdit) {
+    auto a = installation("a");
+    auto b = installation("b");
+    const std::string client = add_client(*b, "Kétes Kft.", "Eger");
+    pass(*b);
+    pass(*a);
+
+    // B's upload reaches the cloud, its reply is lost, and the closing download fails.
+    set_city(*b, client, "Eger B");
+    cloud.fail("records/modify", CloudStore::Fault::drop, 0, true);
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 1);
+    pass(*b);
+    EXPECT_EQ(row_of(*b, "clients", client)["synced"].number_value(), 0);
+
+    // A takes B's change and edits it.
+    pass(*a);
+    ASSERT_EQ(row_of(*a, "clients", client)["city"].string_value(), "Eger B");
+    set_city(*a, client, "Eger A");
+
+    // B's next download fails: B cannot tell whether the cloud has its row, and does not send it again.
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 0);
+    std::size_t before = cloud.calls().size();
+    EXPECT_TRUE(pass(*b).is_null());
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+    // A completed download shows the cloud has it.
+    before = cloud.calls().size();
+    EXPECT_TRUE(pass(*b).is_null());
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+    EXPECT_TRUE(pending(*b).empty());
+
+    // A's edit, made on B's change, stands everywhere.
+    pass(*a);
+    pass(*b);
+    for (Core* core : {a.get(), b.get()}) EXPECT_EQ(row_of(*core, "clients", client)["city"].string_value(), "Eger A");
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Eger A");
+
+    // Nor is a deletion of unknown fate sent again.
+    delete_row(*b, "clients", client);
+    cloud.fail("records/modify", CloudStore::Fault::drop, 0, true);
+    cloud.fail("changes/zone", CloudStore::Fault::drop, 1);
+    pass(*b);
+    ASSERT_EQ(count(*b, "SELECT * FROM deleted"), 1u);
+    cloud.fail("changes/zone", CloudStore::Fault::drop, 0);
+    before = cloud.calls().size();
+    pass(*b);
+    EXPECT_TRUE(calls_to(cloud, "records/modify", before).empty());
+    pass(*b);
+    EXPECT_EQ(count(*b, "SELECT * FROM deleted"), 0u);
+    EXPECT_TRUE(cloud.record(kAccount, client)->deleted);
+}
+
+TEST_F(Sync, ARecordDownloadedBeforeABrokenPageIsNotDownloadedOverALaterEdit) {
+    for (int i = 0; i < 250; ++i)
+        cloud.put_row(kAccount, "Clients", "CLIENT-" + std::to_string(1000 + i),
+                      Json::object{{"name", "Ügyfél " + std::to_string(i)}, {"currency_code", "HUF"}, {"city", "Pécs"}});
+    auto b = installation("b");
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 1);
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 0);  // the closing download too
+    pass(*b);
+    ASSERT_EQ(count(*b, "SELECT * FROM clients"), 200u);
+
+    // The first page's client is edited before the download is finished.
+    set_city(*b, "CLIENT-1000", "Szeged");
+    pass(*b);
+    EXPECT_EQ(count(*b, "SELECT * FROM clients"), 250u);
+    EXPECT_EQ(row_of(*b, "clients", "CLIENT-1000")["city"].string_value(), "Szeged");
+    EXPECT_EQ(cloud.row(kAccount, "CLIENT-1000")["city"].string_value(), "Szeged");
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+}
+
+TEST_F(Sync, APageThatRepeatsTheTokenSentEndsTheDownloadAsFailed) {
+    cloud.put_row(kAccount, "Items", "ITEM-1", Json::object{{"name", "Cikk"}});
+    auto b = installation("b");
+    pass(*b);
+    const std::string kept = b->setting("local")["syncToken"].string_value();
+    ASSERT_FALSE(kept.empty());
+
+    // A full page that claims more and names the same token again, answered again and again.
+    Json::array records;
+    for (int i = 0; i < 200; ++i)
+        records.push_back(Json::object{{"recordName", "LOOP-" + std::to_string(i)},
+                                       {"recordType", "Items"},
+                                       {"recordChangeTag", "x"},
+                                       {"fields", Json::object{{"data", Json::object{{"value", "{\"name\": \"Hurok\"}"}}}}}});
+    const Json endless(Json::object{{"zones", Json::array{Json::object{{"zoneID", Json::object{{"zoneName", kAccount}}},
+                                                                       {"syncToken", kept},
+                                                                       {"moreComing", true},
+                                                                       {"records", records}}}}});
+    for (int i = 0; i < 30; ++i) cloud.reply("changes/zone", endless);
+    const std::size_t before = cloud.calls().size();
+    EXPECT_TRUE(pass(*b).is_null());  // nothing to upload
+    EXPECT_EQ(calls_to(cloud, "changes/zone", before).size(), 1u);
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kept);
+    EXPECT_EQ(count(*b, "SELECT * FROM items WHERE recordName LIKE 'LOOP-%'"), 0u);
 }
 
 class AccountsRecord : public Sync {

@@ -3,7 +3,12 @@
 // tombstones uploaded, the confirmations marked, and the closing download.
 #include "core/store/store_internal.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -134,87 +139,6 @@ bool repair_clients(Core& core) {
     return ok;
 }
 
-// --- applying a change record -------------------------------------------------------------------
-
-bool delete_everywhere(Core& core, const std::string& name) {
-    bool ok = true;
-    for (const char* table : {"deleted", "clients", "items", "documents", "inventory"})
-        ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
-    return store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}) && ok;
-}
-
-// The local row's synced value; -1 when there is no such row.
-double local_synced(Core& core, const std::string& table, const std::string& name) {
-    auto rows = store::rows(core, "SELECT synced FROM " + table + " WHERE recordName = ?", {name});
-    return rows.empty() ? -1 : member(rows.front(), "synced").number_value();
-}
-
-// Writes one downloaded change record. Logo addresses are collected for after the page's
-// transaction, so no transfer runs while the store is locked. False when a write failed.
-bool apply_change_record(Core& core, const Json& record, const Core::SentRecords& echoes, std::time_t now,
-                         std::vector<std::string>& logos) {
-    const std::string& name = record["recordName"].string_value();
-    const std::string& type = record["recordType"].string_value();
-    if (name.empty()) return true;
-    if (record["deleted"].bool_value()) return delete_everywhere(core, name);
-    if (type == "Assets") {
-        logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
-        return true;
-    }
-    // Only the account's own tables; the row "local" holds this machine's token and accounts.
-    if (!is_row_type(type) || (type == "Settings" && name == "local")) return true;
-
-    const std::string& text = record["fields"]["data"]["value"].string_value();
-    const Json parsed = Json::parse(text);
-    Json::object row = parsed.is_object() ? parsed.object_items() : Json::object{};
-    row["recordName"] = name;
-    row["synced"] = static_cast<double>(now);
-    const std::string table = to_lower(type);
-
-    // The cloud's copy of what this pass has just uploaded: a row saved again since then is newer.
-    auto echo = echoes.find({type, name});
-    const bool is_echo = echo != echoes.end() && echo->second == text;
-
-    if (type == "Documents") {
-        const std::string tag = record["recordChangeTag"].string_value();
-        row["recordChangeTag"] = tag;
-        const Json::array& lines = member(row, "lines").array_items();
-        std::string search = search_text(row);
-        for (const Json& line : lines) {
-            search += ' ';
-            search += search_text(line.object_items());
-        }
-        row["search"] = normalize_whitespace(search);
-        bool legacy = false;
-        if (row.count("currency_id")) {
-            row.erase("currency_id");
-            row.erase("language_id");
-            legacy = true;
-        }
-        if (row.count("referenceRecordName")) {
-            row["reference_recordName"] = member(row, "referenceRecordName").string_value();
-            row.erase("referenceRecordName");
-            legacy = true;
-        }
-        if (legacy) row["synced"] = 0;
-
-        // A local document that is not uploaded yet and was changed later than the cloud's copy stays;
-        // it takes the cloud's change tag, and its upload then replaces the cloud's copy.
-        auto local = store::rows(core, "SELECT synced, modified FROM documents WHERE recordName = ?", {name});
-        if (!local.empty() && member(local.front(), "synced").number_value() == 0 &&
-            (is_echo || member(local.front(), "modified").number_value() > member(row, "modified").number_value()))
-            return store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?", {tag, name});
-
-        std::vector<Json> document_lines(lines.begin(), lines.end());
-        if (core.save_document(std::move(document_lines), true, row).empty()) return false;
-        return core.save_record(std::move(row), table);
-    }
-
-    if (is_echo && local_synced(core, table, name) == 0) return true;
-    if (type == "Settings") repair_settings(row, core.is_hungarian);
-    return core.save_record(std::move(row), table);
-}
-
 // --- upload -------------------------------------------------------------------------------------
 
 // The text a row travels as: the row without its empty texts, recordName, synced and search; a
@@ -239,6 +163,181 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
     return Json(std::move(row)).dump();
 }
 
+// --- own uploads ---------------------------------------------------------------------------------
+
+// What this installation has sent since its last completed download, kept in the settings row
+// "local" (never uploaded) as {recordName: [digest, ...]}. Until a download completes, the stored
+// change token may lie before these uploads, so a download can bring them back; a record whose
+// content is one of them is this installation's own echo, not a change made elsewhere.
+constexpr const char* kUploadedMember = "uploaded";
+// Digests kept per record: more uploads of one record without a completed download in between are
+// not worth remembering.
+constexpr std::size_t kDigestsPerRecord = 16;
+
+using Uploaded = std::map<std::string, std::set<std::string>>;
+
+// 128 bits of FNV-1a (two 64-bit runs with different bases) over the record type and its payload;
+// a deletion is the empty type with the empty payload.
+std::string upload_digest(const std::string& type, const std::string& payload) {
+    std::uint64_t first = 0xcbf29ce484222325ULL;
+    std::uint64_t second = 0x84222325cbf29ce4ULL;
+    auto add = [&](unsigned char c) {
+        first = (first ^ c) * 0x100000001b3ULL;
+        second = (second ^ c) * 0x100000001b3ULL;
+    };
+    for (char c : type) add(static_cast<unsigned char>(c));
+    add(0);
+    for (char c : payload) add(static_cast<unsigned char>(c));
+    char text[33];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(first),
+                  static_cast<unsigned long long>(second));
+    return text;
+}
+
+Uploaded read_uploaded(Core& core) {
+    Uploaded uploaded;
+    const Json local = core.setting("local");
+    for (const auto& [name, digests] : local[kUploadedMember].object_items()) {
+        for (const Json& digest : digests.array_items()) uploaded[name].insert(digest.string_value());
+    }
+    return uploaded;
+}
+
+bool is_own_upload(const Uploaded& uploaded, const std::string& name, const std::string& digest) {
+    auto found = uploaded.find(name);
+    return found != uploaded.end() && found->second.count(digest) != 0;
+}
+
+// Changes members of the settings row "local", keeping the others; it stays out of uploads (-1).
+template <typename Change>
+bool update_local(Core& core, Change change) {
+    Json::object local = core.setting("local").object_items();
+    change(local);
+    return core.save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
+}
+
+// Adds the digests of an upload about to be sent to those kept in "local".
+bool remember_uploads(Core& core, const Core::SentRecords& sent) {
+    return update_local(core, [&sent](Json::object& local) {
+        Json::object uploaded = local[kUploadedMember].object_items();
+        for (const auto& [key, payload] : sent) {
+            const auto& [type, name] = key;
+            Json::array digests = uploaded[name].array_items();
+            const std::string digest = upload_digest(type, payload);
+            if (std::find(digests.begin(), digests.end(), Json(digest)) != digests.end()) continue;
+            digests.emplace_back(digest);
+            if (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
+            uploaded[name] = std::move(digests);
+        }
+        local[kUploadedMember] = std::move(uploaded);
+    });
+}
+
+// --- applying a change record -------------------------------------------------------------------
+
+bool delete_everywhere(Core& core, const std::string& name) {
+    bool ok = true;
+    for (const char* table : {"deleted", "clients", "items", "documents", "inventory"})
+        ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+    return store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}) && ok;
+}
+
+// This installation's own deletion has reached the cloud: the tombstone goes, and so does any row of
+// the name, except one made here again since (not yet uploaded), which is a new record.
+bool settle_own_deletion(Core& core, const std::string& name) {
+    bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
+    for (const char* table : {"clients", "items", "inventory"})
+        ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ? AND synced <> 0", {name}) && ok;
+    ok = store::run(core, "DELETE FROM documents WHERE recordName = ? AND synced <> 0", {name}) && ok;
+    if (store::rows(core, "SELECT 1 FROM documents WHERE recordName = ?", {name}).empty())
+        ok = store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}) && ok;
+    return ok;
+}
+
+// Writes one downloaded change record. Logo addresses are collected for after the page's
+// transaction, so no transfer runs while the store is locked. False when a write failed.
+//
+// A downloaded record never replaces a local row that holds changes not yet uploaded (synced = 0)
+// unless it is a change made elsewhere: a record with the local row's own content, or with the
+// content of one of this installation's uploads since its last completed download (its own echo,
+// which comes back when a download failed after the upload), or, for a document, with the change
+// tag the local edit started from, is no change made elsewhere. A real change made elsewhere follows
+// the conflict rule: the cloud's row wins, except over a local document modified later. Nor does a
+// download bring back a row whose local deletion is still to be uploaded.
+bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
+                         std::vector<std::string>& logos) {
+    const std::string& name = record["recordName"].string_value();
+    const std::string& type = record["recordType"].string_value();
+    if (name.empty()) return true;
+    if (record["deleted"].bool_value()) {
+        if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
+        return delete_everywhere(core, name);
+    }
+    if (type == "Assets") {
+        logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
+        return true;
+    }
+    // Only the account's own tables; the row "local" holds this machine's token and accounts.
+    if (!is_row_type(type) || (type == "Settings" && name == "local")) return true;
+
+    const std::string& text = record["fields"]["data"]["value"].string_value();
+    const Json parsed = Json::parse(text);
+    Json::object row = parsed.is_object() ? parsed.object_items() : Json::object{};
+    row["recordName"] = name;
+    row["synced"] = static_cast<double>(now);
+    const std::string table = to_lower(type);
+
+    auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
+    if (local_rows.empty() && !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty())
+        return true;  // deleted here: the tombstone goes up and deletes the cloud's copy
+    const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
+    const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
+                               upload_payload(core, table, *local) != text;
+    const bool own_echo = local_pending && is_own_upload(uploaded, name, upload_digest(type, text));
+
+    if (type == "Documents") {
+        const std::string tag = record["recordChangeTag"].string_value();
+        row["recordChangeTag"] = tag;
+        const Json::array& lines = member(row, "lines").array_items();
+        std::string search = search_text(row);
+        for (const Json& line : lines) {
+            search += ' ';
+            search += search_text(line.object_items());
+        }
+        row["search"] = normalize_whitespace(search);
+        bool legacy = false;
+        if (row.count("currency_id")) {
+            row.erase("currency_id");
+            row.erase("language_id");
+            legacy = true;
+        }
+        if (row.count("referenceRecordName")) {
+            row["reference_recordName"] = member(row, "referenceRecordName").string_value();
+            row.erase("referenceRecordName");
+            legacy = true;
+        }
+        if (legacy) row["synced"] = 0;
+
+        // A local document not uploaded yet stays when the download is its own echo, carries the tag its
+        // edit started from, or is older than it; it takes the cloud's change tag as the base of its
+        // edit, and its upload then replaces the cloud's copy.
+        if (local_pending) {
+            const std::string& base = member(*local, "recordChangeTag").string_value();
+            if (!base.empty() && base == tag) return true;
+            if (own_echo || member(*local, "modified").number_value() > member(row, "modified").number_value())
+                return store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?", {tag, name});
+        }
+
+        std::vector<Json> document_lines(lines.begin(), lines.end());
+        if (core.save_document(std::move(document_lines), true, row).empty()) return false;
+        return core.save_record(std::move(row), table);
+    }
+
+    if (own_echo) return true;
+    if (type == "Settings") repair_settings(row, core.is_hungarian);
+    return core.save_record(std::move(row), table);
+}
+
 Json replace_operation(const std::string& type, const std::string& name, const std::string& payload) {
     return Json::object{
         {"operationType", "forceReplace"},
@@ -252,16 +351,15 @@ Json replace_operation(const std::string& type, const std::string& name, const s
 enum class PageKind { failed, more, last };
 
 // What a change reply is: a failure (no reply, a server error, no zone with a token, or a page that
-// claims more changes but brings neither records nor a new token), a page with more to come, or the
-// last page.
+// claims more changes but names the token it was asked with), a page with more to come, or the last
+// page.
 PageKind page_kind(const Json& reply, const Json::object& zone) {
     if (reply.is_null() || !reply["serverErrorCode"].string_value().empty()) return PageKind::failed;
     const Json& page = reply["zones"][0];
     if (!page.is_object() || !page["syncToken"].is_string()) return PageKind::failed;
     if (!page["moreComing"].bool_value()) return PageKind::last;
-    if (page["records"].array_items().empty() &&
-        page["syncToken"].string_value() == member(zone, "syncToken").string_value())
-        return PageKind::failed;
+    // More to come from the very point asked for: the same page would be asked for again and again.
+    if (page["syncToken"].string_value() == member(zone, "syncToken").string_value()) return PageKind::failed;
     return PageKind::more;
 }
 
@@ -308,8 +406,9 @@ void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
     std::vector<Json> batch;
     std::size_t batched = 0;
     Json reply;
-    // Pages are asked for in a loop, at most kMaxPages of them; a download cut short by a failure or by
-    // the cap keeps what it applied but not the token, so the next download repeats those pages.
+    // Pages are asked for in a loop, at most kMaxPages of them. Applied pages are stored with the token
+    // that follows them, also when a later page fails: downloading them again after the user changed
+    // one of their rows would bring back the older row.
     for (int page = 0; page < kMaxPages; ++page) {
         reply = Json();
         const Json body(Json::object{{"resultsLimit", kResultsLimit}, {"zones", zone}});
@@ -338,22 +437,30 @@ void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
 bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     std::vector<std::string> logos;
+    if (pages.empty()) return true;
     {
         store::Transaction transaction(*this);
         if (!transaction.active()) return false;
         const std::time_t now = clock_now();
+        const Uploaded uploaded = read_uploaded(*this);
         bool ok = true;
         for (const Json& page : pages) {
             for (const Json& record : page["zones"][0]["records"].array_items()) {
-                if (!apply_change_record(*this, record, sync_echoes, now, logos)) {
+                if (!apply_change_record(*this, record, uploaded, now, logos)) {
                     ok = false;
                     break;
                 }
             }
             if (!ok) break;
         }
-        if (ok && last && !pages.empty())
-            ok = repair_clients(*this) && save_local_member("syncToken", pages.back()["zones"][0]["syncToken"]);
+        if (ok && last) ok = repair_clients(*this);
+        // A completed download has brought back everything uploaded before it: from its token on, no
+        // echo of those uploads can come again.
+        if (ok)
+            ok = update_local(*this, [&pages, last](Json::object& local) {
+                local["syncToken"] = pages.back()["zones"][0]["syncToken"];
+                if (last) local.erase(kUploadedMember);
+            });
         // Pages are applied whole or not at all; the next download asks for them again.
         if (!ok || !transaction.commit()) return false;
     }
@@ -367,24 +474,32 @@ void Core::upload_unsynced(const JsonCallback& done) {
     SentRecords sent;
     if (current_account != "DEMO") {
         store::Transaction transaction(*this);
+        // What went up since the last completed download and is unchanged here waits for a download
+        // to tell whether the cloud has it: sent again, it would reach the other installations as a
+        // new change and win over their edits made on it.
+        const Uploaded uploaded = read_uploaded(*this);
+        auto add = [&](const std::string& type, const std::string& name, std::string payload) {
+            if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
+            if (type.empty())
+                operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
+            else
+                operations.push_back(replace_operation(type, name, payload));
+            sent[{type, name}] = std::move(payload);
+        };
         // Newest documents first; past the limit rows stay unsynced for a later pass.
-        for (const Json::object& row : store::rows(*this, "SELECT * FROM documents WHERE synced = 0 "
-                                                          "ORDER BY created DESC LIMIT 200")) {
+        for (const Json::object& row :
+             store::rows(*this, "SELECT * FROM documents WHERE synced = 0 ORDER BY created DESC LIMIT ?",
+                         {static_cast<double>(kOperationLimit + uploaded.size())})) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
-            std::string payload = upload_payload(*this, "documents", row);
-            operations.push_back(replace_operation("Documents", name, payload));
-            sent[{"Documents", name}] = std::move(payload);
+            add("Documents", name, upload_payload(*this, "documents", row));
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
             const std::string table = to_lower(type);
             for (const Json::object& row : store::rows(*this, "SELECT * FROM " + table + " WHERE synced = 0")) {
                 if (operations.size() >= kOperationLimit) break;
-                const std::string name = member(row, "recordName").string_value();
-                std::string payload = upload_payload(*this, table, row);
-                operations.push_back(replace_operation(type, name, payload));
-                sent[{type, name}] = std::move(payload);
+                add(type, member(row, "recordName").string_value(), upload_payload(*this, table, row));
             }
         }
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
@@ -395,10 +510,11 @@ void Core::upload_unsynced(const JsonCallback& done) {
                 store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
                 continue;
             }
-            operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
-            sent[{"", name}] = "";
+            add("", name, "");
         }
-        transaction.commit();
+        // Known before the request goes: its reply may be lost while the cloud keeps what it got.
+        if (!operations.empty() && !remember_uploads(*this, sent)) operations.clear();
+        if (!transaction.commit()) operations.clear();
     }
     if (operations.empty()) {
         call_completion(done, Json());
@@ -418,7 +534,7 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
             const std::string& name = entry["recordName"].string_value();
             if (entry["deleted"].bool_value()) {
                 // Only deletions this upload asked for.
-                if (sent.count({"", name})) delete_everywhere(*this, name);
+                if (sent.count({"", name})) settle_own_deletion(*this, name);
                 continue;
             }
             const std::string& type = entry["recordType"].string_value();
@@ -435,11 +551,6 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
         transaction.commit();
     }
 
-    // The closing download brings the uploaded records back; they must not overwrite a newer local row.
-    sync_echoes = sent;
-    struct ClearEchoes {
-        SentRecords& echoes;
-        ~ClearEchoes() { echoes.clear(); }
-    } clear{sync_echoes};
+    // The closing download brings the uploaded records back, recognised as this installation's own.
     fetch_zone_changes(sync_zone_entry(), [&done](Json result) { call_completion(done, std::move(result)); });
 }

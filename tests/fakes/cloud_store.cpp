@@ -113,6 +113,16 @@ void CloudStore::refuse_record(const std::string& name) {
     refused_.insert(name);
 }
 
+void CloudStore::set_fault_policy(FaultPolicy policy) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    fault_policy_ = std::move(policy);
+}
+
+void CloudStore::set_page_limit(int records) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    page_limit_ = records;
+}
+
 void CloudStore::hold(const std::string& endpoint) {
     std::lock_guard<std::mutex> lock(store_mutex_);
     hold_endpoint_ = endpoint;
@@ -201,6 +211,7 @@ Json CloudStore::changes_zone(const Json& body) {
     }
     int limit = body["resultsLimit"].int_value();
     if (limit <= 0) limit = 200;
+    if (page_limit_ > 0 && page_limit_ < limit) limit = page_limit_;
 
     Json::array records;
     std::uint64_t reached = since;
@@ -416,6 +427,10 @@ void CloudStore::respond(const CloudCall& call, httplib::Response& response) {
             }
             break;
         }
+        if (!fault && fault_policy_) {
+            if (auto chosen = fault_policy_(call.endpoint))
+                fault = PendingFault{call.endpoint, chosen->fault, 0, chosen->after_apply};
+        }
     }
     if (!fault) {
         CloudFake::respond(call, response);
@@ -436,6 +451,11 @@ void CloudStore::respond(const CloudCall& call, httplib::Response& response) {
                 });
             break;
         }
+        case Fault::drop:
+            // A content provider that gives nothing: the connection closes right after the headers.
+            response.set_content_provider(reply.size(), "application/json",
+                                          [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+            break;
         case Fault::status_500:
             response.status = 500;
             response.set_content("<html><body><h1>500 Internal Server Error</h1></body></html>", "text/html");

@@ -9,8 +9,8 @@
 //                  upload address on this fake (POST /upload/<n>, one multipart part "upload_file"); an
 //                  "Assets" record saved with that upload's receipt is served with a downloadURL
 //                  (GET /assets/<receipt>)
-// Further endpoints are added with add_endpoint(). Replies can be broken on purpose (fail()), and
-// queued replies of the cloud fake still come first.
+// Further endpoints are added with add_endpoint(). Replies can be broken on purpose (fail(), or a
+// policy that chooses per request), and queued replies of the cloud fake still come first.
 #pragma once
 
 #include "tests/fakes/cloud_fake.h"
@@ -37,7 +37,16 @@ public:
         close_connection,  // the headers go out, then the connection closes mid-body
         status_500,        // an HTML error page with status 500
         invalid_json,      // status 200 with a body cut off in the middle of the JSON
+        drop,              // the headers go out, then the connection closes before any of the body
     };
+    // A fault chosen for one request: `after_apply` carries the request out first.
+    struct FaultChoice {
+        Fault fault;
+        bool after_apply;
+    };
+    // Asked for every request that no fault queued with fail() matches (on the server's thread, with
+    // the store locked): a fault for it, or none. An empty function chooses none.
+    using FaultPolicy = std::function<std::optional<FaultChoice>(const std::string& endpoint)>;
 
     CloudStore();  // with the zone "_defaultZone"
     ~CloudStore() override;
@@ -68,6 +77,9 @@ public:
     void fail(const std::string& endpoint, Fault fault, int skip = 0, bool after_apply = false);
     // Operations on a record of this name are refused with serverErrorCode "CONFLICT".
     void refuse_record(const std::string& name);
+    void set_fault_policy(FaultPolicy policy);
+    // Change pages hold at most this many records, whatever the request's resultsLimit (0: no limit).
+    void set_page_limit(int records);
 
     // One multipart upload to an address handed out by assets/upload.
     struct Upload {
@@ -131,6 +143,8 @@ private:
     std::map<std::string, Endpoint> endpoints_;
     std::vector<PendingFault> faults_;
     std::set<std::string> refused_;
+    FaultPolicy fault_policy_;
+    int page_limit_ = 0;
     std::uint64_t tags_ = 0;
     std::set<std::string> upload_tokens_;
     std::map<std::string, std::string> assets_;  // receipt to bytes
