@@ -428,8 +428,8 @@ TEST(Store, OutOfDateFileIsBackedUpVerifiedAndRebuiltOnce) {
         core->query("UPDATE settings SET value = '{\"db_ver\": \"220101\", \"syncToken\": \"\"}' WHERE recordName = 'local'");
     }
     const std::string original = read_file(data + "Acme.tvr");
-    const std::time_t when = 1667313045;  // 2022-11-01 14:30:45 UTC
-    set_clock([when] { return when; });
+    static constexpr std::time_t when = 1667313045;  // 2022-11-01 14:30:45 UTC
+    set_clock([] { return when; });
     std::tm local{};
     localtime_r(&when, &local);
     const std::string backup = data + "tmp/" + format_time(local, "%y%m%d%H%M%S") + "_Acme.tvr";
