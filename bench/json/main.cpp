@@ -30,10 +30,10 @@ std::string make_document(std::size_t target_bytes) {
     static const char* const clients[] = {"Kov\xC3\xA1" "cs \xC3\xA9s T\xC3\xA1rsa Kft.", "\xC3\x81rv\xC3\xADz\xC5\xB1r\xC5\x91 Bt.",
                                           "Sz\xC5\xB1" "cs Gy\xC3\xB6rgy e.v.", "Northwind Trading Ltd.",
                                           "B\xC3\xA1lint \"Kert\" Zrt."};
-    static const char* const items[] = {"Sz\xC3\xA1ll\xC3\xADt\xC3\xA1si d\xC3\xADj", ("Tan\xC3\xA1" "csad\xC3\xA1s \xC3\xB3r\xC3\xA1" "d\xC3\xADj"),
+    static const char* const items[] = {"Sz\xC3\xA1ll\xC3\xADt\xC3\xA1si d\xC3\xADj", "Tan\xC3\xA1" "csad\xC3\xA1s \xC3\xB3r\xC3\xA1" "d\xC3\xADj",
                                         "Csavar M6\\x20", "\xC3\x96ntv\xC3\xA9nyes szelep", "Licence, 1 year",
                                         "Karbantart\xC3\xA1s\n(havi)"};
-    static const char* const cities[] = {"Budapest", "Debrecen", "Szeged", "P\xC3\xA9" "cs", "Gy\xC5\x91r"};
+    static const char* const cities[] = {"Budapest", "Debrecen", "Szeged", ("P\xC3\xA9" "cs"), "Gy\xC5\x91r"};
     std::mt19937 random(42);
     std::uniform_int_distribution<int> pick(0, 1 << 20);
     std::uniform_real_distribution<double> price(10.0, 250000.0);
