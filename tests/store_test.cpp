@@ -646,6 +646,23 @@ TEST(Store, DamagedFileIsSetAsideAndTheNextSyncFillsAFreshOne) {
     EXPECT_EQ(read_file(found->moved_to), damaged);
     EXPECT_EQ(read_file(data + "DEMO.tvr"), read_file(dir.path() + "DEMO_hu.tvr"));
     EXPECT_EQ(core->query("SELECT * FROM clients").size(), 200u);
+
+    // No backup folder can be made (a file stands in its place): the damaged file stays where it is,
+    // and the user is told so.
+    core->close_database();
+    std::filesystem::remove_all(data + "tmp");
+    dir.write("data/tmp", "not a folder");
+    overwrite_pages(dir, "data/DEMO.tvr", 4, 2);
+    const std::string kept = read_file(data + "DEMO.tvr");
+    testing::internal::CaptureStderr();
+    core->open_database();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be set aside"), std::string::npos);
+    const std::optional<Core::DamagedFile> unmoved = core->take_damaged_file();
+    ASSERT_TRUE(unmoved);
+    EXPECT_TRUE(unmoved->moved_to.empty());
+    EXPECT_NE(core->damaged_file_message(*unmoved).find("nem sikerült félretenni"), std::string::npos);
+    core->close_database();
+    EXPECT_EQ(read_file(data + "DEMO.tvr"), kept);
     set_clock({});
 }
 
