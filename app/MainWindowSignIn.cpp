@@ -3,6 +3,9 @@
 #include "app/MainWindow.h"
 
 #include "core/Core.h"
+#include "ui/ContentDialog.h"
+
+#include <optional>
 
 #include <QUrl>
 
@@ -33,6 +36,27 @@ void cloud_settings_work_item(ui::DispatcherQueue queue, QPointer<MainWindow> wi
             if (window) window->OnCloudSettings(reply);
         });
     });
+}
+
+// An account file that the open at the fetch's start found damaged and set aside: the user is told
+// once. While another dialog is open, the message waits for it to close.
+void show_damaged_file_message(QPointer<MainWindow> window) {
+    if (!g_core || !window) return;
+    if (ui::ContentDialog* open = ui::ContentDialog::Current()) {
+        open->Closed.Add(window.data(), [window](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
+            show_damaged_file_message(window);
+        });
+        return;
+    }
+    const std::optional<Core::DamagedFile> found = g_core->take_damaged_file();
+    if (!found) return;
+    auto* dialog = new ui::ContentDialog(window.data());
+    dialog->XamlRoot(window.data());
+    dialog->Content(ui::qs(g_core->damaged_file_message(*found)));
+    dialog->CloseButtonText(ui::qs(g_core->translated("ok", "")));
+    dialog->DefaultButton(ui::ContentDialogButton::Close);
+    dialog->Closed.Add([dialog](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) { dialog->deleteLater(); });
+    dialog->ShowAsync();
 }
 
 }  // namespace
@@ -95,6 +119,7 @@ void MainWindow::OnCloudSettings(Json reply) {
         ui::SetVisibility(navigationView, ui::Visibility::Visible);
         navigationView->SelectedItem(navigationView->MenuItems().GetAt(3));
     }
+    show_damaged_file_message(this);
     if (setup_again_) {
         setup_again_ = false;
         SetupWebView();

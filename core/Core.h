@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,19 @@ public:
     // The store-wide recursive mutex held by every operation of several statements.
     std::recursive_mutex store_mutex;
 
+    // An account file that failed SQLite's quick check when open_database opened it. It is moved into
+    // the backup folder as `moved_to` and a fresh file takes its place (the sync downloads the account
+    // again; the sample company is copied anew). `moved_to` is empty when the file could not be moved
+    // and stays in use.
+    struct DamagedFile {
+        std::string account;
+        std::string moved_to;
+    };
+    // The damaged file found since the last call, if any: the app tells the user once.
+    std::optional<DamagedFile> take_damaged_file();
+    // The message for the user about `file`, in the UI language.
+    std::string damaged_file_message(const DamagedFile& file) const;
+
     // --- document amounts, numbering and task repetition -------------------------------------
     // kind: 0 unit net price, 1 net, 2 tax, 10 first tax, 11 second tax, 3 (and others) gross.
     // mode: 1 discounted line, 2 the discount alone, others the undiscounted line.
@@ -446,7 +460,10 @@ private:
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;
-    void open_account_file(bool may_rebuild);
+    void open_account_file(bool may_rebuild, bool check_file = true);
+    void set_aside_damaged_file(const std::string& path);
+    std::mutex damaged_mutex;
+    std::optional<DamagedFile> damaged_file;
     bool rebuild_account_file();
     void remove_leftover_files();
     const std::vector<std::pair<std::string, std::string>>& table_columns(const std::string& table);

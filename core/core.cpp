@@ -87,18 +87,19 @@ Core::~Core() {
 }
 
 // The account whose database file changed last is the current one. Entries whose status cannot
-// be read are skipped, so they are never chosen on another entry's time.
+// be read are skipped, so they are never chosen on another entry's time. Times are compared to the
+// nanosecond: two files written within one second must not be told apart by the directory order.
 void Core::choose_current_account() {
     DIR* dir = opendir(data_folder.c_str());
     if (!dir) return;
-    std::int64_t newest = 0;
+    timespec newest{0, 0};
     while (dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
         if (name.size() < 8 || name.compare(name.size() - 4, 4, ".tvr") != 0) continue;
         struct stat st;
         if (stat((data_folder + name).c_str(), &st) != 0) continue;
-        std::int64_t modified = static_cast<std::int64_t>(st.st_mtime);
-        if (modified > newest) {
+        const timespec& modified = st.st_mtim;
+        if (modified.tv_sec > newest.tv_sec || (modified.tv_sec == newest.tv_sec && modified.tv_nsec > newest.tv_nsec)) {
             newest = modified;
             current_account = name.substr(0, name.size() - 4);
         }

@@ -219,8 +219,10 @@ void Core::build_constants() {
     c["default_colors"] = texts(kColors);
 
     Json::object address_formats;
-    for (const auto& [format, countries] : kAddressFormats)
-        for_each_word(countries, [&](std::string code) { address_formats[code] = Json(format); });
+    for (const auto& [format, countries] : kAddressFormats) {
+        const Json value(format);
+        for_each_word(countries, [&address_formats, &value](std::string code) { address_formats[code] = value; });
+    }
     c["address_formats"] = std::move(address_formats);
 
     c["date_formats"] = texts(kDateFormats);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <set>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -18,7 +19,29 @@ void touch(const std::string& path, std::time_t modified) {
     ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
 }
 
+void touch_exactly(const std::string& path, std::time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
 }  // namespace
+
+TEST(CoreStart, FilesChangedWithinOneSecondAreToldApart) {
+    // Both orders, so that the directory's own order cannot pick the right file by chance.
+    for (const bool user_newer : {true, false}) {
+        SCOPED_TRACE(user_newer ? "user's account newer" : "sample newer");
+        TempDir dir;
+        const std::string user = dir.write("0F1E2D3C-ACME.tvr", "u");
+        const std::string sample = dir.write("DEMO.tvr", "d");
+        touch_exactly(user, 1700000000, user_newer ? 700000000 : 200000000);
+        touch_exactly(sample, 1700000000, user_newer ? 200000000 : 700000000);
+        EXPECT_EQ(make_core(dir.path())->current_account, user_newer ? "0F1E2D3C-ACME" : "DEMO");
+        // One nanosecond is enough.
+        touch_exactly(user, 1700000001, 5);
+        touch_exactly(sample, 1700000001, 4);
+        EXPECT_EQ(make_core(dir.path())->current_account, "0F1E2D3C-ACME");
+    }
+}
 
 TEST(CoreStart, NewestAccountFileIsCurrent) {
     TempDir dir;

@@ -1,6 +1,7 @@
 // The account store: database files, schema, default settings, queries, settings reads, record writes,
 // transactions and the connection shared between threads.
 #include "core/store/store_internal.h"
+#include "tests/fakes/cloud_store.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -428,8 +429,8 @@ TEST(Store, OutOfDateFileIsBackedUpVerifiedAndRebuiltOnce) {
         core->query("UPDATE settings SET value = '{\"db_ver\": \"220101\", \"syncToken\": \"\"}' WHERE recordName = 'local'");
     }
     const std::string original = read_file(data + "Acme.tvr");
-    const std::time_t when = 1667313045;  // 2022-11-01 14:30:45 UTC
-    set_clock([when] { return when; });
+    static constexpr std::time_t when = 1667313045;  // 2022-11-01 14:30:45 UTC
+    set_clock([] { return when; });
     std::tm local{};
     localtime_r(&when, &local);
     const std::string backup = data + "tmp/" + format_time(local, "%y%m%d%H%M%S") + "_Acme.tvr";
@@ -530,6 +531,139 @@ TEST(Store, BackupThatCannotBeWrittenLeavesTheAccountFile) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(read_file(data + "Acme.tvr"), original);
     EXPECT_EQ(core->db, nullptr);
+}
+
+namespace {
+
+// Overwrites `count` whole pages from page `first` (1-based) with junk, as a failing disk or a stray
+// write would.
+void overwrite_pages(const TempDir& dir, const std::string& name, std::size_t first, std::size_t count) {
+    std::string bytes = read_file(dir.path() + name);
+    ASSERT_GT(bytes.size(), 100u);
+    const std::size_t page = static_cast<std::size_t>(static_cast<unsigned char>(bytes[16]) << 8 |
+                                                      static_cast<unsigned char>(bytes[17]));
+    ASSERT_GE(bytes.size(), (first - 1 + count) * page) << name;
+    for (std::size_t i = (first - 1) * page; i < (first - 1 + count) * page; ++i)
+        bytes[i] = static_cast<char>(0xA5 ^ (i * 131 % 251));
+    dir.write(name, bytes);
+}
+
+std::string quick_check(Core& core) {
+    auto rows = core.query("PRAGMA quick_check");
+    return rows.size() == 1 ? Json(rows[0])["quick_check"].string_value() : "rows: " + std::to_string(rows.size());
+}
+
+}  // namespace
+
+TEST(Store, DamagedFileIsSetAsideAndTheNextSyncFillsAFreshOne) {
+    TempDir dir;
+    const std::string account = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+    const std::string data = dir.path() + "data/";
+    CloudStore cloud;
+    cloud.create_zone(account);
+    cloud.put_record("_defaultZone", "Settings", "accounts",
+                     Json::object{{"data", Json::object{{"value", Json(Json::array{Json::object{
+                                                                  {"id", account}, {"name", "F\xC5\x91 c\xC3\xA9g"}}})
+                                                                  .dump()}}}});
+    for (int i = 0; i < 300; ++i)
+        cloud.put_row(account, "Clients", "CLIENT-" + std::to_string(i),
+                      Json::object{{"name", "Client " + std::to_string(i)}, {"note", std::string(200, 'n')}});
+    ScopedEnv::Values values = cloud.env();
+    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+    ScopedEnv env(values);
+    static constexpr std::time_t when = 1667313045;
+    set_clock([] { return when; });
+    std::tm local{};
+    localtime_r(&when, &local);
+    const std::string stem = data + "tmp/" + format_time(local, "%y%m%d%H%M%S") + "_" + account + "_damaged";
+
+    auto core = open_core(dir, "hu", account);
+    core->save_web_auth_token("session");
+    EXPECT_FALSE(core->take_damaged_file());  // a sound file
+    core->fetch_cloud_settings([](Json) {});
+    ASSERT_EQ(core->query("SELECT * FROM clients").size(), 300u);
+    ASSERT_FALSE(core->setting("local")["syncToken"].string_value().empty());
+
+    // A few pages in the middle, then the file's first page: each time the file is set aside under a
+    // name of its own, and the open that the sync starts with gives a fresh file the cloud fills.
+    std::vector<std::pair<std::string, std::string>> set_aside;  // path and bytes
+    for (const auto& [first, count] : {std::pair<std::size_t, std::size_t>{6, 3}, {1, 1}}) {
+        SCOPED_TRACE("page " + std::to_string(first));
+        core->close_database();
+        overwrite_pages(dir, "data/" + account + ".tvr", first, count);
+        const std::string damaged = read_file(data + account + ".tvr");
+        const std::size_t calls_before = cloud.calls().size();
+        testing::internal::CaptureStderr();
+        core->fetch_cloud_settings([](Json) {});
+        const std::string err = testing::internal::GetCapturedStderr();
+
+        const std::optional<Core::DamagedFile> found = core->take_damaged_file();
+        ASSERT_TRUE(found);
+        EXPECT_FALSE(core->take_damaged_file());  // told once
+        EXPECT_EQ(found->account, account);
+        EXPECT_EQ(found->moved_to, set_aside.empty() ? stem + ".tvr" : stem + "-2.tvr");
+        EXPECT_EQ(read_file(found->moved_to), damaged);
+        EXPECT_NE(err.find(found->moved_to), std::string::npos);
+        EXPECT_NE(core->damaged_file_message(*found).find(found->moved_to), std::string::npos);
+        set_aside.emplace_back(found->moved_to, damaged);
+
+        EXPECT_EQ(quick_check(*core), "ok");
+        EXPECT_EQ(core->query("SELECT * FROM clients").size(), 300u);
+        EXPECT_EQ(core->setting("local")["syncToken"].string_value(), cloud.token(account));
+        EXPECT_EQ(core->setting("accounts")[0]["id"].string_value(), account);
+        // The fresh file held no change token: the download started from the zone's beginning.
+        std::vector<CloudCall> calls = cloud.calls();
+        ASSERT_GT(calls.size(), calls_before + 1);
+        EXPECT_EQ(calls[calls_before + 1].endpoint, "changes/zone");
+        EXPECT_TRUE(calls[calls_before + 1].body["zones"]["syncToken"].is_null());
+    }
+    // The second damage did not replace the first one's file.
+    for (const auto& [path, bytes] : set_aside) EXPECT_EQ(read_file(path), bytes);
+    core.reset();
+
+    // The sample company's damaged file: the shipped sample is copied again.
+    {
+        TempDir maker;
+        auto sample = open_core(maker, "hu", "Sample");
+        for (int i = 0; i < 200; ++i)
+            sample->save_record({{"recordName", "C" + std::to_string(i)}, {"name", "Minta"}, {"note", std::string(200, 'n')}},
+                                "clients");
+        sample->close_database();
+        dir.write("DEMO_hu.tvr", read_file(maker.path() + "data/Sample.tvr"));
+    }
+    unlink((data + "DEMO.tvr").c_str());
+    core = open_core(dir, "hu", "DEMO");
+    ASSERT_EQ(core->query("SELECT * FROM clients").size(), 200u);
+    core->close_database();
+    overwrite_pages(dir, "data/DEMO.tvr", 4, 2);
+    const std::string damaged = read_file(data + "DEMO.tvr");
+    testing::internal::CaptureStderr();
+    core->open_database();
+    testing::internal::GetCapturedStderr();
+    const std::optional<Core::DamagedFile> found = core->take_damaged_file();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->account, "DEMO");
+    EXPECT_EQ(read_file(found->moved_to), damaged);
+    EXPECT_EQ(read_file(data + "DEMO.tvr"), read_file(dir.path() + "DEMO_hu.tvr"));
+    EXPECT_EQ(core->query("SELECT * FROM clients").size(), 200u);
+
+    // No backup folder can be made (a file stands in its place): the damaged file stays where it is,
+    // and the user is told so.
+    core->close_database();
+    std::filesystem::remove_all(data + "tmp");
+    dir.write("data/tmp", "not a folder");
+    overwrite_pages(dir, "data/DEMO.tvr", 4, 2);
+    const std::string kept = read_file(data + "DEMO.tvr");
+    testing::internal::CaptureStderr();
+    core->open_database();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be set aside"), std::string::npos);
+    const std::optional<Core::DamagedFile> unmoved = core->take_damaged_file();
+    ASSERT_TRUE(unmoved);
+    EXPECT_TRUE(unmoved->moved_to.empty());
+    EXPECT_NE(core->damaged_file_message(*unmoved).find("nem sikerült félretenni"), std::string::npos);
+    core->close_database();
+    EXPECT_EQ(read_file(data + "DEMO.tvr"), kept);
+    set_clock({});
 }
 
 TEST(Store, BadAccountNamesFallBackToDemo) {

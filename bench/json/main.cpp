@@ -33,7 +33,7 @@ std::string make_document(std::size_t target_bytes) {
     static const char* const items[] = {"Sz\xC3\xA1ll\xC3\xADt\xC3\xA1si d\xC3\xADj", "Tan\xC3\xA1" "csad\xC3\xA1s \xC3\xB3r\xC3\xA1" "d\xC3\xADj",
                                         "Csavar M6\\x20", "\xC3\x96ntv\xC3\xA9nyes szelep", "Licence, 1 year",
                                         "Karbantart\xC3\xA1s\n(havi)"};
-    static const char* const cities[] = {"Budapest", "Debrecen", "Szeged", "P\xC3\xA9" "cs", "Gy\xC5\x91r"};
+    static const char* const cities[] = {"Budapest", "Debrecen", "Szeged", ("P\xC3\xA9" "cs"), "Gy\xC5\x91r"};
     std::mt19937 random(42);
     std::uniform_int_distribution<int> pick(0, 1 << 20);
     std::uniform_real_distribution<double> price(10.0, 250000.0);

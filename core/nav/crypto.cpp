@@ -137,16 +137,20 @@ struct AesTables {
 };
 
 // The S-box is the affine map of the multiplicative inverse in GF(2^8); the tables are built at compile time.
+// Inverses come from the powers of the generator 3: the inverse of 3^k is 3^(255-k). This keeps the
+// evaluation far inside the compilers' constant-evaluation limits.
 constexpr AesTables make_aes_tables() {
     AesTables t;
+    std::uint8_t power[255] = {};
+    int logarithm[256] = {};
+    std::uint8_t p = 1;
+    for (int k = 0; k < 255; ++k) {
+        power[k] = p;
+        logarithm[p] = k;
+        p = gf_mul(p, 3);
+    }
     for (int x = 0; x < 256; ++x) {
-        std::uint8_t inverse = 0;
-        for (int y = 1; y < 256 && x; ++y) {
-            if (gf_mul(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)) == 1) {
-                inverse = static_cast<std::uint8_t>(y);
-                break;
-            }
-        }
+        const std::uint8_t inverse = x ? power[(255 - logarithm[x]) % 255] : 0;
         std::uint8_t s = inverse;
         for (int shift = 1; shift <= 4; ++shift)
             s ^= static_cast<std::uint8_t>((inverse << shift) | (inverse >> (8 - shift)));

@@ -591,6 +591,44 @@ bool copy_file_checked(const std::string& from, const std::string& to) {
     return ok;
 }
 
+// The backup folder inside the data folder ("tmp" and the folder's own separator), created when
+// missing; empty when it cannot be made.
+std::string backup_folder(const std::string& data_folder) {
+    const char separator = data_folder.empty() ? '/' : data_folder.back();
+    const std::string folder = data_folder + "tmp" + separator;
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0 && mkdir(folder.c_str(), 0777) != 0) return {};
+    return folder;
+}
+
+std::string backup_stamp() {
+    const std::time_t now = clock_now();
+    std::tm local{};
+    localtime_r(&now, &local);
+    return format_time(local, "%y%m%d%H%M%S");
+}
+
+enum class FileState { sound, damaged, unknown };
+
+// SQLite's quick check of an open file. Damaged when it reports any problem or when the file is no
+// database at all; other failures (a lock held too long, no memory) say nothing about the file.
+FileState file_state(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &stmt, nullptr);
+    int rows = 0;
+    bool ok = false;
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            ok = ++rows == 1 && text && std::strcmp(text, "ok") == 0;
+        }
+    }
+    sqlite3_finalize(stmt);
+    if (rc == SQLITE_DONE) return ok && rows == 1 ? FileState::sound : FileState::damaged;
+    rc &= 0xff;
+    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB ? FileState::damaged : FileState::unknown;
+}
+
 // The shipped sample files: a missing source gives an empty target, which opens as a new database.
 void copy_sample(const std::string& from, const std::string& to) {
     if (copy_file_checked(from, to)) return;
@@ -618,8 +656,9 @@ void Core::close_database() {
 }
 
 // Opens (or creates) the current account's file. An out-of-date file is rebuilt at most once per
-// open: may_rebuild is false on the open that follows a rebuild.
-void Core::open_account_file(bool may_rebuild) {
+// open: may_rebuild is false on the open that follows a rebuild. A damaged file is set aside at most
+// once per open: check_file is false on the open that follows.
+void Core::open_account_file(bool may_rebuild, bool check_file) {
     close_database();
     if (!usable_account_name(current_account)) current_account = "DEMO";
 
@@ -642,6 +681,13 @@ void Core::open_account_file(bool may_rebuild) {
     }
     // Another instance of the program may hold the file for a moment.
     sqlite3_busy_timeout(handle, 5000);
+    if (check_file && file_state(handle) == FileState::damaged) {
+        // Writing on into a damaged file would spread the damage and sync it to the cloud.
+        sqlite3_close(handle);
+        set_aside_damaged_file(path);
+        open_account_file(may_rebuild, false);
+        return;
+    }
     // The summaries that the store keeps per connection are temp tables written by triggers with
     // every document or stock movement; held in a file, each of those writes reached the disk.
     sqlite3_exec(handle, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
@@ -686,15 +732,9 @@ bool Core::rebuild_account_file() {
     std::fflush(stdout);
     close_database();
     if (current_account != "DEMO") {
-        const char separator = data_folder.empty() ? '/' : data_folder.back();
-        const std::string folder = data_folder + "tmp" + separator;
-        struct stat st;
-        if (stat(folder.c_str(), &st) != 0 && mkdir(folder.c_str(), 0777) != 0) return false;
-        std::time_t now = clock_now();
-        std::tm local{};
-        localtime_r(&now, &local);
-        const std::string backup =
-            folder + format_time(local, "%y%m%d%H%M%S") + "_" + current_account + ".tvr";
+        const std::string folder = backup_folder(data_folder);
+        if (folder.empty()) return false;
+        const std::string backup = folder + backup_stamp() + "_" + current_account + ".tvr";
         const std::string path = data_folder + current_account + ".tvr";
         if (!copy_file_checked(path, backup)) {
             std::fprintf(stderr, "Tavrin: the account database %s could not be backed up; it is kept as it is\n",
@@ -706,6 +746,58 @@ bool Core::rebuild_account_file() {
     unlink((data_folder + "DEMO.tvr").c_str());
     open_account_file(false);
     return true;
+}
+
+// Moves the damaged file, with its journal, into the backup folder under a name no other file has;
+// it is never deleted. The next open of `path` makes a fresh file.
+void Core::set_aside_damaged_file(const std::string& path) {
+    DamagedFile found{current_account, {}};
+    const std::string folder = backup_folder(data_folder);
+    if (!folder.empty()) {
+        const std::string stem = folder + backup_stamp() + "_" + current_account + "_damaged";
+        std::string target = stem + ".tvr";
+        struct stat st;
+        for (int n = 2; stat(target.c_str(), &st) == 0; ++n) target = stem + "-" + std::to_string(n) + ".tvr";
+        if (rename(path.c_str(), target.c_str()) == 0) {
+            found.moved_to = target;
+            for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+                const std::string from = path + suffix;
+                if (stat(from.c_str(), &st) == 0) rename(from.c_str(), (target + suffix).c_str());
+            }
+        }
+    }
+    if (found.moved_to.empty())
+        std::fprintf(stderr, "Tavrin: the account database %s is damaged and could not be set aside\n", path.c_str());
+    else
+        std::fprintf(stderr, "Tavrin: the account database %s is damaged; it was moved to %s\n", path.c_str(),
+                     found.moved_to.c_str());
+    std::lock_guard<std::mutex> lock(damaged_mutex);
+    damaged_file = std::move(found);
+}
+
+std::optional<Core::DamagedFile> Core::take_damaged_file() {
+    std::lock_guard<std::mutex> lock(damaged_mutex);
+    std::optional<DamagedFile> taken = std::move(damaged_file);
+    damaged_file.reset();
+    return taken;
+}
+
+std::string Core::damaged_file_message(const DamagedFile& file) const {
+    if (file.moved_to.empty())
+        return is_hungarian ? "A fiók adatbázisfájlja megsérült, és nem sikerült félretenni. A program tovább "
+                              "használja, de az adatai hibásak lehetnek."
+                            : "The account's database file is damaged and could not be set aside. The program "
+                              "goes on using it, but its data may be wrong.";
+    if (file.account == "DEMO")
+        return (is_hungarian ? "A mintacég adatbázisfájlja megsérült. Félretettük ezen a néven:\n"
+                             : "The sample company's database file was damaged. It was set aside as:\n") +
+               file.moved_to +
+               (is_hungarian ? "\nA mintaadatok újra a helyükre kerültek." : "\nThe sample data was put back.");
+    return (is_hungarian ? "A fiók adatbázisfájlja megsérült. Félretettük ezen a néven:\n"
+                         : "The account's database file was damaged. It was set aside as:\n") +
+           file.moved_to +
+           (is_hungarian ? "\nÚj fájl készült, a következő szinkronizálás újra letölti a fiók adatait az iCloudból."
+                         : "\nA new file was started; the next sync downloads the account's data from iCloud again.");
 }
 
 // Temporary PDF files of earlier runs. unlink, not remove: remove would also take an empty folder.
