@@ -103,7 +103,10 @@ private:
     bool active_ = false;
 };
 
-// A push button. Click fires for user clicks (and click()), never for programmatic changes.
+class MenuFlyout;
+
+// A push button. Click fires for user clicks (and click()), never for programmatic changes. A button
+// with a flyout opens it after its Click handlers have run, so they may fill it first.
 class Button : public QPushButton {
     Q_OBJECT
 public:
@@ -114,11 +117,14 @@ public:
     void IsEnabled(bool value) { setEnabled(value); }
     QVariant Tag() const { return tag_; }
     void Tag(const QVariant& value) { tag_ = value; }
+    MenuFlyout* Flyout() const;
+    void Flyout(MenuFlyout* flyout);
 
     Event<QObject*> Click;
 
 private:
     QVariant tag_;
+    QPointer<MenuFlyout> flyout_;
 };
 
 // One command of a menu flyout.

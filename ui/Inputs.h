@@ -327,6 +327,8 @@ public:
     void InsertAt(int index, const QString& content, const QVariant& tag = QVariant());
     // Replaces row `index` (out of range: nothing).
     void SetAt(int index, const QString& content, const QVariant& tag = QVariant());
+    // A colour swatch of `size` pixels with a thin frame of `border`; its Tag is the fill colour.
+    void AppendSwatch(const QColor& fill, const QColor& border, int size);
     void RemoveAt(int index);
     void Clear();
     QString ContentAt(int index) const;
