@@ -441,6 +441,18 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
     EXPECT_EQ(line->itemTypesCombBox->Size(), 3) << "a line from an item offers stock tracking too";
     press(dialog, tr_key("cancel"));
     program.close_document();
+
+    // Empty language and currency lists leave nothing to choose, and the preview still renders.
+    for (const char* key : {"languages", "currencies"})
+        ASSERT_TRUE(g_core->save_record({{"recordName", key}, {"value", "[]"}, {"synced", 0}}, "settings"));
+    page = program.open(std::string(), "", false);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->languagesCombBox->SelectedIndex(), -1);
+    EXPECT_EQ(Json(page->document)["language_code"].string_value(), "");
+    EXPECT_EQ(Json(page->document)["currency_code"].string_value(), "");
+    add_line(page, "Munkadij", "1", "1000");
+    EXPECT_EQ(script(page->previewWebView, "document.querySelectorAll('.row_line').length"), "1");
+    program.close_document();
 }
 
 TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
@@ -461,6 +473,8 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     EXPECT_EQ(ui::GetVisibility(page->exchangeRateNumberBox), ui::Visibility::Collapsed);
     ASSERT_TRUE(wait_until([&] { return Json(page->document)["exchange_rate"].number_value() == 1.0; }));
 
+    ui::ContentDialog* dialog = nullptr;
+
     // The layout template steps round the five and is kept per type.
     ASSERT_EQ(g_core->setting("templates")["INVOICE"].string_value(), "001");
     QTest::mouseClick(page->templatePreviousButton, Qt::LeftButton);
@@ -470,11 +484,31 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     ASSERT_TRUE(wait_until([&] { return Json(page->document)["template"].string_value() == "001"; }));
     EXPECT_EQ(g_core->setting("templates")["ESTIMATE"].string_value(), "001");
 
+    // The line dialog's notes menu offers the notes of the document's type; one replaces the description.
+    const Json::array notes{Json::object{{"id", "1"}, {"name", "Garancia"}, {"note", "Két év garancia"}, {"type", "INVOICE"}},
+                            Json::object{{"id", "2"}, {"name", "Szállítás"}, {"note", "Házhoz"}, {"type", "ESTIMATE"}}};
+    ASSERT_TRUE(g_core->save_record({{"recordName", "line_notes"}, {"value", Json(notes).dump()}, {"synced", 0}}, "settings"));
+    QTest::mouseClick(page->newLineButton, Qt::LeftButton);
+    dialog = wait_for_dialog();
+    Tavrin::LineDlg* line = line_dialog(dialog);
+    ASSERT_NE(line, nullptr);
+    type_text(line->descriptionTextBox, "mas");
+    QTest::mouseClick(line->notesButton, Qt::LeftButton);
+    ASSERT_EQ(line->notesMenuFlyout->actions().size(), 1);
+    EXPECT_EQ(line->notesMenuFlyout->actions()[0]->text().toStdString(), "Garancia");
+    line->notesMenuFlyout->actions()[0]->trigger();
+    EXPECT_EQ(ui::utf8(line->descriptionTextBox->Text()), "Két év garancia");
+    line->notesMenuFlyout->hide();
+    type_text(line->nameTextBox, "Munkadij");
+    shown = page->previews_shown;
+    press(dialog, tr_key("save"));
+    ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown; }));
+    EXPECT_EQ(Json(page->lines.at(0))["description"].string_value(), "Két év garancia");
+
     // The header note editor: white space runs become one blank; the preview shows the note.
-    add_line(page, "Munkadij", "1", "1000");
     shown = page->previews_shown;
     QTest::mouseClick(page->headerNoteButton, Qt::LeftButton);
-    ui::ContentDialog* dialog = wait_for_dialog();
+    dialog = wait_for_dialog();
     auto* note_box = dialog ? qobject_cast<ui::TextBox*>(dialog->ContentWidget()) : nullptr;
     ASSERT_NE(note_box, nullptr);
     EXPECT_EQ(dialog->Title(), tr_key("header_note"));
