@@ -201,6 +201,8 @@ void LineDlg::FillFromItem(Json::object document_in, Json::object line_in) {
 
     ui::SetVisibility(taskCompletedCheckBox, type == "TASK" ? ui::Visibility::Visible : ui::Visibility::Collapsed);
     taskCompletedCheckBox->IsChecked(item["task_completed"].is_number() && item["task_completed"].int_value() == 1);
+    // Typing starts in the name.
+    nameTextBox->setFocus();
 }
 
 Json::object LineDlg::ReadLine() {
