@@ -99,7 +99,6 @@ void DocumentPage::InitializeComponent() {
     auto* rate = new ui::NumberBox;
     rate->setObjectName("exchangeRateNumberBox");
     rate->Header(tr_key("exchange_rate"));
-    rate->Minimum(0);
     auto* rate_button = button("exchangeRateButton", QString::fromUtf8("\u21BB"));
     rate_button->setToolTip(tr_key("exchange_rate"));
     auto* payments = combo("paymentsCombBox", tr_key("payment"));
