@@ -13,6 +13,7 @@
 #include "core/store/store_internal.h"
 #include "ui/ContentDialog.h"
 
+#include <QApplication>
 #include <QDateEdit>
 #include <QDateTime>
 #include <QImage>
@@ -118,11 +119,14 @@ void press(ui::ContentDialog* dialog, const QString& text) {
     ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
 }
 
-// Types into a number box and leaves it, as Tab does: the typed text becomes the value then.
+// Types into a number box and leaves it with Tab: the typed text becomes the value then.
 void type_number(ui::NumberBox* box, const QString& text) {
+    // The headless platform activates no window by itself; a window must be active for focus to move.
+    QApplication::setActiveWindow(box->window());
+    box->Editor()->setFocus();
     box->Editor()->selectAll();
     QTest::keyClicks(box->Editor(), text);
-    emit box->Editor()->editingFinished();
+    QTest::keyClick(box->Editor(), Qt::Key_Tab);
 }
 
 void type_text(ui::TextBox* box, const QString& text) {
