@@ -448,6 +448,11 @@ ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
     window->Close();
 }
 
+void MainWindow::CloseDroppingDocument() {
+    if (DocumentPage* page = page_of(document_window)) page->lines.clear();
+    Close();
+}
+
 // --- closing ------------------------------------------------------------------------------------------
 
 void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {

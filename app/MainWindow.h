@@ -57,6 +57,9 @@ public:
     // Asks whether to drop the open document; on yes closes the document window, or, with
     // `then_close_main`, this window.
     ui::Action AskDiscardDocument(bool then_close_main);
+    // Closes the program's windows without asking about the open document: for a process that is
+    // being ended (a termination signal), where nobody may be there to answer.
+    void CloseDroppingDocument();
 
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page

@@ -456,7 +456,12 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
     EXPECT_EQ(Json(page->document)["currency_code"].string_value(), "");
     add_line(page, "Munkadij", "1", "1000");
     EXPECT_EQ(script(page->previewWebView, "document.querySelectorAll('.row_line').length"), "1");
-    program.close_document();
+
+    // Ending the process closes both windows without a question; the open document is dropped.
+    program.window->CloseDroppingDocument();
+    EXPECT_EQ(ui::ContentDialog::Current(), nullptr);
+    EXPECT_EQ(program.window->document_window, nullptr);
+    EXPECT_EQ(g_core, nullptr);
 }
 
 TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
