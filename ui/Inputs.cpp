@@ -129,10 +129,18 @@ void PasswordBox::PlaceholderText(const QString& value) {
 
 ComboBoxList::ComboBoxList(ComboBox* owner, QWidget* parent) : QComboBox(parent), owner_(owner) {}
 
+// Qt closes the list before it applies the entry the user took: the event comes once that is done.
 void ComboBoxList::hidePopup() {
     const bool was_open = view() && view()->isVisible();
     QComboBox::hidePopup();
-    if (was_open) owner_->DropDownClosed.Invoke(owner_);
+    if (!was_open) return;
+    QPointer<ComboBox> owner(owner_);
+    QMetaObject::invokeMethod(
+        this,
+        [owner] {
+            if (owner) owner->DropDownClosed.Invoke(owner.data());
+        },
+        Qt::QueuedConnection);
 }
 
 ComboBox::ComboBox(QWidget* parent) : HeaderedControl(parent), list_(new ComboBoxList(this, this)) {

@@ -136,7 +136,8 @@ public:
     ComboBoxList* List() const { return list_; }
 
     Event<ComboBox*, SelectionChangedEventArgs> SelectionChanged;
-    // The user closed the drop-down (whether or not the choice changed).
+    // The user closed the drop-down (whether or not the choice changed); it comes after the
+    // entry taken is selected, from the event loop.
     Event<ComboBox*> DropDownClosed;
 
 private:

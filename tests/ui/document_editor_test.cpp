@@ -133,11 +133,16 @@ void type_text(ui::TextBox* box, const QString& text) {
     QTest::keyClicks(box->Editor(), text);
 }
 
-// A user's choice in a combo box: the list opened, an entry taken, the list closed.
+// A user's choice in a combo box: the list opened, an entry taken, the list closed; returns once
+// the closing has been reported.
 void choose(ui::ComboBox* box, int index) {
+    bool closed = false;
+    const ui::EventToken token = box->DropDownClosed.Add([&closed](ui::ComboBox*) { closed = true; });
     box->List()->showPopup();
     box->SelectedIndex(index);
     box->List()->hidePopup();
+    EXPECT_TRUE(wait_until([&] { return closed; }));
+    box->DropDownClosed.Remove(token);
 }
 
 // The line dialog inside the open content dialog.
