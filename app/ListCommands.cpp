@@ -25,6 +25,10 @@ int parse_step(const std::string& text) {
 ui::Action MainWindow::OnCommandClick(QObject* sender) {
     if (!g_core) co_return;
     const std::string name = ui::Name(sender);
+    if (name == "newDocument") {
+        OpenDocumentWindow(QString(), QString(), false, std::string());
+        co_return;
+    }
     if (name == "listPageBackButton" || name == "listPageForwardButton") {
         auto* pager = qobject_cast<ui::Button*>(sender);
         ui::NavigationViewItem* selected = navigationView->SelectedItem();

@@ -1,8 +1,11 @@
 #include "app/MainWindow.h"
 #include "app/App.h"
+#include "app/editor/DocumentPage.h"
 #include "app/settings/SettingsPage.h"
 
 #include "core/Core.h"
+#include "core/store/store_internal.h"
+#include "ui/ContentDialog.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -383,9 +386,107 @@ void MainWindow::Connect(int connection_id, QObject* target) {
     }
 }
 
+// --- the document window ---------------------------------------------------------------------------
+
+namespace {
+
+DocumentPage* page_of(ui::Window* window) {
+    return window ? qobject_cast<DocumentPage*>(window->Content()) : nullptr;
+}
+
+}  // namespace
+
+void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit, std::string apply_record_name) {
+    if (!g_core) return;
+    if (document_window) {
+        // One document at a time: the open one stays as it is.
+        document_window->Activate();
+    } else {
+        auto* page = new DocumentPage;
+        auto* window = new ui::Window(this);
+        window->Closed.Add(this, [this](ui::Window* sender, ui::WindowEventArgs& args) { OnDocumentWindowClosed(sender, args); });
+        window->Content(page);
+        window->resize(1320, 900);
+        page->OpenDocument(recordName, kind, edit);
+        window->Activate();
+        document_window = window;
+        window->Title(QString());
+        window->SetIcon(ui::qs(get_app_folder() + "tavrin.png"));
+    }
+    if (apply_record_name.empty()) return;
+    if (DocumentPage* page = page_of(document_window)) {
+        const bool is_client =
+            !store::rows(*g_core, "SELECT name FROM clients WHERE recordName = ?", {apply_record_name}).empty();
+        page->ApplyRecordToDocument(is_client, apply_record_name);
+    }
+}
+
+void MainWindow::OnDocumentWindowClosed(ui::Window* sender, ui::WindowEventArgs& args) {
+    DocumentPage* page = page_of(sender);
+    if (!page || page->lines.empty() || discard_confirmed) {
+        args.Handled(false);
+        discard_confirmed = false;
+        if (document_window == sender) document_window = nullptr;
+        // The page, its preview and its dialogs go with the window, once the close is handled.
+        sender->deleteLater();
+        return;
+    }
+    args.Handled(true);
+    AskDiscardDocument(false);
+}
+
+ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
+    if (!g_core || !document_window || ui::ContentDialog::Current()) co_return;
+    QPointer<MainWindow> self(this);
+    QPointer<ui::Window> window = document_window;
+    QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window.data());
+    dialog->XamlRoot(window.data());
+    dialog->PrimaryButtonText(ui::qs(g_core->translated("discard", "")));
+    dialog->CloseButtonText(ui::qs(g_core->translated("cancel", "")));
+    dialog->DefaultButton(ui::ContentDialogButton::Secondary);
+    dialog->Title(ui::qs(g_core->translated("discard", "")));
+    dialog->Content(ui::qs(g_core->translated("discard_text", "")));
+    window->Activate();
+    ui::ContentDialogResult result = ui::ContentDialogResult::None;
+    try {
+        result = co_await dialog->ShowAsync();
+    } catch (...) {
+        if (dialog) dialog->deleteLater();
+        co_return;
+    }
+    if (dialog) dialog->deleteLater();
+    if (!self || !window || result != ui::ContentDialogResult::Primary) co_return;
+    if (then_close_main) {
+        // The document is dropped; closing this window now closes the document window unasked.
+        if (DocumentPage* page = page_of(window)) page->lines.clear();
+        Close();
+        co_return;
+    }
+    discard_confirmed = true;
+    window->Close();
+}
+
+void MainWindow::CloseDroppingDocument() {
+    if (DocumentPage* page = page_of(document_window)) page->lines.clear();
+    Close();
+}
+
 // --- closing ------------------------------------------------------------------------------------------
 
-void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs&) {
+void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {
+    if (document_window) {
+        // An edited document is not dropped without asking; the close waits for the answer.
+        DocumentPage* page = page_of(document_window);
+        if (page && !page->lines.empty()) {
+            args.Handled(true);
+            AskDiscardDocument(true);
+            return;
+        }
+        QPointer<ui::Window> window = document_window;
+        window->Close();
+        // The page and its preview go now, before Core does.
+        delete window.data();
+    }
     // Background work uses Core and the database: it ends before they go.
     ui::ThreadPool::WaitForIdle();
     delete g_core;

@@ -51,6 +51,17 @@ public:
     ui::Action OnListMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
     // Writes the master-data view of `record_name` with the list `type` into `view`.
     void WriteHtmlToWebView(ui::WebView2* view, std::string type, std::string record_name);
+    // Opens a document in the document window (or brings the open one to the front), then applies
+    // the client or item `apply_record_name` to it when that is not empty.
+    void OpenDocumentWindow(QString recordName, QString kind, bool edit, std::string apply_record_name);
+    // The document window's close guard: a document with lines is not dropped without asking.
+    void OnDocumentWindowClosed(ui::Window* sender, ui::WindowEventArgs& args);
+    // Asks whether to drop the open document; on yes closes the document window, or, with
+    // `then_close_main`, this window.
+    ui::Action AskDiscardDocument(bool then_close_main);
+    // Closes the program's windows without asking about the open document: for a process that is
+    // being ended (a termination signal), where nobody may be there to answer.
+    void CloseDroppingDocument();
 
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page
@@ -99,6 +110,8 @@ public:
 
     // --- state ------------------------------------------------------------------------------------
     QPointer<ui::Window> document_window;
+    // True from the user's "discard" until the document window has closed.
+    bool discard_confirmed = false;
     bool show_task_calendar = false;
     // Its year and month are the month the task calendar shows.
     QDate calendar_month;

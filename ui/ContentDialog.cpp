@@ -119,6 +119,8 @@ AsyncOperation<ContentDialogResult> ContentDialog::ShowAsync() {
     pending_ = op;
     open_dialog = this;
     open();
+    // Typing goes to the dialog at once, also where no window manager hands it the focus.
+    activateWindow();
     if (responder) {
         QPointer<ContentDialog> self(this);
         QMetaObject::invokeMethod(

@@ -108,7 +108,19 @@ void ProgressRing::IsActive(bool value) {
 }
 
 Button::Button(QWidget* parent) : QPushButton(parent) {
-    connect(this, &QPushButton::clicked, this, [this] { Click.Invoke(this); });
+    connect(this, &QPushButton::clicked, this, [this] {
+        Click.Invoke(this);
+        // popup(), not exec(): no nested event loop.
+        if (flyout_ && !flyout_->isEmpty()) flyout_->popup(mapToGlobal(rect().bottomLeft()));
+    });
+}
+
+MenuFlyout* Button::Flyout() const {
+    return flyout_.data();
+}
+
+void Button::Flyout(MenuFlyout* flyout) {
+    flyout_ = flyout;
 }
 
 void Button::Content(const QString& value) {

@@ -103,7 +103,10 @@ private:
     bool active_ = false;
 };
 
-// A push button. Click fires for user clicks (and click()), never for programmatic changes.
+class MenuFlyout;
+
+// A push button. Click fires for user clicks (and click()), never for programmatic changes. A button
+// with a flyout opens it after its Click handlers have run, so they may fill it first.
 class Button : public QPushButton {
     Q_OBJECT
 public:
@@ -117,6 +120,8 @@ public:
     // True: the button keeps the width it is given and shows a content too long for it shortened
     // with "…" (the whole content in its tool tip), instead of growing with it.
     void TextTrimming(bool value);
+    MenuFlyout* Flyout() const;
+    void Flyout(MenuFlyout* flyout);
 
     Event<QObject*> Click;
 
@@ -130,6 +135,7 @@ private:
     QString content_;
     bool trimming_ = false;
     QVariant tag_;
+    QPointer<MenuFlyout> flyout_;
 };
 
 // One command of a menu flyout.

@@ -11,7 +11,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
+#include <QIcon>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -126,10 +129,18 @@ void PasswordBox::PlaceholderText(const QString& value) {
 
 ComboBoxList::ComboBoxList(ComboBox* owner, QWidget* parent) : QComboBox(parent), owner_(owner) {}
 
+// Qt closes the list before it applies the entry the user took: the event comes once that is done.
 void ComboBoxList::hidePopup() {
     const bool was_open = view() && view()->isVisible();
     QComboBox::hidePopup();
-    if (was_open) owner_->DropDownClosed.Invoke(owner_);
+    if (!was_open) return;
+    QPointer<ComboBox> owner(owner_);
+    QMetaObject::invokeMethod(
+        this,
+        [owner] {
+            if (owner) owner->DropDownClosed.Invoke(owner.data());
+        },
+        Qt::QueuedConnection);
 }
 
 ComboBox::ComboBox(QWidget* parent) : HeaderedControl(parent), list_(new ComboBoxList(this, this)) {
@@ -487,6 +498,20 @@ void ListView::SetAt(int index, const QString& content, const QVariant& tag) {
     if (!row) return;
     row->setText(content);
     row->setData(Qt::UserRole, tag);
+}
+
+void ListView::AppendSwatch(const QColor& fill, const QColor& border, int size) {
+    QPixmap picture(size, size);
+    picture.fill(fill);
+    QPainter painter(&picture);
+    painter.setPen(border);
+    painter.drawRect(0, 0, size - 1, size - 1);
+    painter.end();
+    auto* row = make_row(QString(), fill);
+    row->setIcon(QIcon(picture));
+    row->setSizeHint(QSize(size + 6, size + 6));
+    setIconSize(QSize(size, size));
+    addItem(row);
 }
 
 void ListView::RemoveAt(int index) {

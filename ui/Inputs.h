@@ -136,7 +136,8 @@ public:
     ComboBoxList* List() const { return list_; }
 
     Event<ComboBox*, SelectionChangedEventArgs> SelectionChanged;
-    // The user closed the drop-down (whether or not the choice changed).
+    // The user closed the drop-down (whether or not the choice changed); it comes after the
+    // entry taken is selected, from the event loop.
     Event<ComboBox*> DropDownClosed;
 
 private:
@@ -327,6 +328,8 @@ public:
     void InsertAt(int index, const QString& content, const QVariant& tag = QVariant());
     // Replaces row `index` (out of range: nothing).
     void SetAt(int index, const QString& content, const QVariant& tag = QVariant());
+    // A colour swatch of `size` pixels with a thin frame of `border`; its Tag is the fill colour.
+    void AppendSwatch(const QColor& fill, const QColor& border, int size);
     void RemoveAt(int index);
     void Clear();
     QString ContentAt(int index) const;

@@ -63,6 +63,7 @@ TEST(Inputs, TextAndChoiceControlsReportEveryChange) {
     combo->SelectedIndex(0);
     combo->List()->showPopup();  // the user opens and closes the list
     combo->List()->hidePopup();
+    ASSERT_TRUE(wait_until([&] { return !seen.empty() && seen.back().rfind("closed:", 0) == 0; }));
     combo->Clear();
 
     auto* check = new ui::CheckBox(&window);

@@ -1,0 +1,96 @@
+// Editing the document's lines: a click on a line of the preview opens it in the line dialog, and
+// the add-line button starts a new line there.
+#include "app/editor/DocumentPage.h"
+#include "app/editor/LineDlg.h"
+
+#include "core/Core.h"
+#include "ui/ContentDialog.h"
+
+#include <cstdlib>
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+QString tr_key(const char* key) {
+    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
+}
+
+}  // namespace
+
+ui::Action DocumentPage::OnPreviewMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
+    if (!g_core) co_return;
+    QPointer<DocumentPage> self(this);
+    const long index = std::atol(ui::utf8(args.WebMessageAsJson()).c_str());
+    // A message that names no line (not posted by a line row, or from an older preview) is ignored.
+    if (index < 0 || index >= static_cast<long>(lines.size())) co_return;
+    const Json::object line = lines[static_cast<std::size_t>(index)].object_items();
+
+    QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window());
+    dialog->XamlRoot(window());
+    dialog->PrimaryButtonText(tr_key("save"));
+    dialog->SecondaryButtonText(tr_key("delete"));
+    dialog->CloseButtonText(tr_key("cancel"));
+    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+    dialog->Title(ui::qs(Json(line)["name"].string_value()));
+    QPointer<LineDlg> editor = new LineDlg;
+    dialog->Content(editor.data());
+    editor->FillFromItem(document, line);
+
+    ui::ContentDialogResult result = ui::ContentDialogResult::None;
+    try {
+        result = co_await dialog->ShowAsync();
+    } catch (...) {
+        if (dialog) dialog->deleteLater();
+        co_return;
+    }
+    if (!self || !dialog || !editor) co_return;
+    // The lines may have changed while the dialog was open: the position is checked again.
+    const auto position = static_cast<std::size_t>(index);
+    if (result == ui::ContentDialogResult::Primary && position < lines.size())
+        lines[position] = Json(editor->ReadLine());
+    else if (result == ui::ContentDialogResult::Secondary && position < lines.size())
+        lines.erase(lines.begin() + index);
+    RefreshDocument();
+    dialog->deleteLater();
+}
+
+ui::Action DocumentPage::OnAddClick(QObject* sender) {
+    if (!g_core) co_return;
+    QPointer<DocumentPage> self(this);
+    const std::string name = ui::Name(sender);
+    // The client and item buttons have no dialog of their own here.
+    if (name != "newLine") co_return;
+
+    QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window());
+    dialog->XamlRoot(window());
+    dialog->PrimaryButtonText(tr_key("save"));
+    dialog->CloseButtonText(tr_key("cancel"));
+    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+
+    const Json::object start{{"tax_id", g_core->setting("taxes")[0]["id"]},
+                             {"unit_id", g_core->setting("units")[0]["id"]},
+                             {"quantity", 1},
+                             {"discount", 0}};
+    QPointer<LineDlg> editor = new LineDlg;
+    dialog->Content(editor.data());
+    editor->FillFromItem(document, start);
+
+    ui::ContentDialogResult result = ui::ContentDialogResult::None;
+    try {
+        result = co_await dialog->ShowAsync();
+    } catch (...) {
+        if (dialog) dialog->deleteLater();
+        co_return;
+    }
+    if (!self || !dialog || !editor) co_return;
+    if (result == ui::ContentDialogResult::Primary) {
+        lines.emplace_back(editor->ReadLine());
+        RefreshDocument();
+    }
+    dialog->deleteLater();
+}
+
+}  // namespace Tavrin

@@ -1,0 +1,79 @@
+// The option buttons beside the preview: the header and footer note editors and the layout template.
+#include "app/editor/DocumentPage.h"
+
+#include "core/Core.h"
+#include "ui/ContentDialog.h"
+
+#include <charconv>
+#include <cstdio>
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+QString tr_key(const char* key) {
+    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
+}
+
+}  // namespace
+
+ui::Action DocumentPage::OnOptionClick(QObject* sender) {
+    if (!g_core) co_return;
+    QPointer<DocumentPage> self(this);
+
+    if (sender == taskRepeatButton) {
+        EditTaskRepeat();
+        co_return;
+    }
+    if (sender == headerNoteButton || sender == footerNoteButton) {
+        const char* key = sender == headerNoteButton ? "header_note" : "footer_note";
+        QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window());
+        dialog->XamlRoot(window());
+        dialog->PrimaryButtonText(tr_key("save"));
+        dialog->CloseButtonText(tr_key("cancel"));
+        dialog->DefaultButton(ui::ContentDialogButton::Primary);
+        dialog->Title(tr_key(key));
+        QPointer<ui::TextBox> box = new ui::TextBox;
+        box->AcceptsReturn(true);
+        box->setMinimumSize(420, 160);
+        box->Text(ui::qs(Json(document)[key].string_value()));
+        dialog->Content(box.data());
+        ui::ContentDialogResult result = ui::ContentDialogResult::None;
+        try {
+            result = co_await dialog->ShowAsync();
+        } catch (...) {
+            if (dialog) dialog->deleteLater();
+            co_return;
+        }
+        if (!self || !dialog || !box) co_return;
+        if (result == ui::ContentDialogResult::Primary) {
+            document[key] = normalize_whitespace(ui::utf8(box->Text()));
+            RefreshDocument();
+        }
+        dialog->deleteLater();
+        co_return;
+    }
+    if (sender == templatePreviousButton || sender == templateNextButton) {
+        const Json doc(document);
+        const std::string type = doc["type"].string_value();
+        if (type == "TASK") co_return;  // tasks have one look
+        const std::string current = doc["template"].string_value();
+        int t = 0;
+        std::from_chars(current.data(), current.data() + current.size(), t);
+        t += sender == templatePreviousButton ? -1 : 1;
+        if (t <= 0)
+            t = 5;
+        else if (t >= 6)
+            t = 1;
+        char code[8];
+        std::snprintf(code, sizeof code, "%03d", t);
+        Json::object templates = g_core->setting("templates").object_items();
+        templates[type] = std::string(code);
+        g_core->save_record({{"recordName", "templates"}, {"value", Json(templates).dump()}, {"synced", 0}}, "settings");
+        RefreshDocument();
+    }
+}
+
+}  // namespace Tavrin

@@ -1,0 +1,118 @@
+// The document editor: a page in a window of its own with a live preview of the edited document,
+// its selectors, date pickers and option buttons, and the client and item lists.
+#pragma once
+
+#include "json11/json11.hpp"
+#include "ui/Action.h"
+#include "ui/Controls.h"
+#include "ui/Inputs.h"
+#include "ui/WebView2.h"
+
+#include <QDate>
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Tavrin {
+
+class DocumentPage : public QWidget {
+    Q_OBJECT
+public:
+    DocumentPage();
+    ~DocumentPage() override;
+
+    // Builds the page's controls once, connecting each through Connect.
+    void InitializeComponent();
+    // Stores control `connection_id` (2 to 36) in its field and hooks its events.
+    void Connect(int connection_id, QObject* target);
+
+    // Opening: loads a stored document (editing it in place, or copying it, or deriving an invoice,
+    // a storno or a purchase receipt from it), or starts a new one; then prepares the preview.
+    ui::Action OpenDocument(QString recordName, QString kind, bool editing);
+
+    // --- handlers -------------------------------------------------------------------------------
+    // Copies the controls into the document and shows it rendered in the preview.
+    ui::Action RefreshDocument();
+    // A click on a line of the preview: the line dialog edits or deletes that line.
+    ui::Action OnPreviewMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
+    void OnSelectorChanged(QObject* sender);
+    // The header and footer note choices of the selected document type.
+    void FillDocumentNotes();
+    void OnExchangeRateChanged(ui::NumberBox* sender, ui::NumberBoxValueChangedEventArgs args);
+    ui::Action OnSaveClick(QObject* sender);
+    ui::Action OnOptionClick(QObject* sender);
+    void OnThemeColorChanged(ui::ColorPicker* sender);
+    void OnColorSelectionChanged(ui::ListView* sender);
+    void SearchRecords();
+    ui::Action OnAddClick(QObject* sender);
+    // Makes a client the document's client, or adds an item as a line.
+    void ApplyRecordToDocument(bool isClient, std::string recordName);
+    // The task repetition editor: a day choice and a month choice; each rewrites the rule at once.
+    ui::Action EditTaskRepeat();
+    void OnRepeatDayTypeChanged(ui::ComboBox* days, ui::ComboBox* months, ui::TextBlock* description);
+    void OnRepeatMonthsChanged(ui::ComboBox* months, ui::TextBlock* description);
+
+    // The window that shows this page (the main window's document window).
+    ui::Window* DocumentWindow() const;
+
+    // --- controls, by connection id --------------------------------------------------------------
+    ui::Panel* optionsPanel = nullptr;                      // 2
+    ui::Panel* recordsPanel = nullptr;                      // 3
+    ui::TextBox* numberTextBox = nullptr;                   // 4
+    ui::ComboBox* paymentsCombBox = nullptr;                // 5
+    ui::Button* templatePreviousButton = nullptr;           // 6
+    ui::Button* templateNextButton = nullptr;               // 7
+    ui::Button* logoButton = nullptr;                       // 8
+    ui::Button* colorsButton = nullptr;                     // 9
+    ui::ComboBox* footerNotesCombBox = nullptr;             // 10
+    ui::Button* footerNoteButton = nullptr;                 // 11
+    ui::ComboBox* headerNotesCombBox = nullptr;             // 12
+    ui::Button* headerNoteButton = nullptr;                 // 13
+    ui::ComboBox* currenciesCombBox = nullptr;              // 14
+    ui::NumberBox* exchangeRateNumberBox = nullptr;         // 15
+    ui::Button* exchangeRateButton = nullptr;               // 16
+    ui::Button* taskRepeatButton = nullptr;                 // 17
+    ui::CalendarDatePicker* deliveryDatePicker = nullptr;   // 18
+    ui::CalendarDatePicker* dueDatePicker = nullptr;        // 19
+    ui::ComboBox* docTypesCombBox = nullptr;                // 20
+    ui::ComboBox* languagesCombBox = nullptr;               // 21
+    ui::Button* saveButton = nullptr;                       // 22
+    ui::WebView2* previewWebView = nullptr;                 // 23
+    ui::Pivot* recordsPivot = nullptr;                      // 24
+    ui::Panel* colorsPanel = nullptr;                       // 25
+    ui::ColorPicker* themeColorPicker = nullptr;            // 26
+    ui::ListView* colorSwatchList = nullptr;                // 27
+    ui::Button* fontColorButton = nullptr;                  // 28
+    ui::Button* backgroundColorButton = nullptr;            // 29
+    ui::ListView* itemsListView = nullptr;                  // 30
+    ui::AutoSuggestBox* itemsSearchBox = nullptr;           // 31
+    ui::Button* newItemButton = nullptr;                    // 32, Name "newItem"
+    ui::Button* newLineButton = nullptr;                    // 33, Name "newLine"
+    ui::ListView* clientsListView = nullptr;                // 34
+    ui::AutoSuggestBox* clientsSearchBox = nullptr;         // 35
+    ui::Button* newClientButton = nullptr;                  // 36, Name "newClient"
+
+    // --- state ------------------------------------------------------------------------------------
+    // False until the opening has filled the controls: their change events are no edits before.
+    bool loaded = false;
+    // The stored document is edited in place.
+    bool editing = false;
+    json11::Json::object document;
+    std::vector<json11::Json> lines;
+    // Previews written so far (each finished refresh counts one).
+    std::int64_t previews_shown = 0;
+
+private:
+    bool content_loaded_ = false;
+    // The stored type of a document edited in place: an archived invoice stays one.
+    std::string stored_type_;
+};
+
+// The date a stored "%Y-%m-%d" text names; nothing when the text gives no valid date.
+std::optional<QDate> stored_date(const std::string& text);
+
+}  // namespace Tavrin

@@ -1,0 +1,90 @@
+// The live preview: the controls are copied into the document, which is rendered into the preview.
+#include "app/editor/DocumentPage.h"
+
+#include "app/MainWindow.h"
+#include "core/Core.h"
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+// The list entry at a selector's position: null when nothing is selected.
+Json entry_at(const Json& list, int index) {
+    return index < 0 ? Json() : list[static_cast<std::size_t>(index)];
+}
+
+// A text inside a single-quoted script string.
+std::string single_quoted(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\' || c == '\'') out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+std::string picker_date(const ui::CalendarDatePicker* picker) {
+    // A picker always holds a date once the page is open; an empty one stands for today.
+    const std::optional<QDate> date = picker->Date();
+    return date ? ui::utf8(date->toString(Qt::ISODate)) : iso_date(0);
+}
+
+}  // namespace
+
+ui::Action DocumentPage::RefreshDocument() {
+    if (!g_core) co_return;
+    Core& core = *g_core;
+    QPointer<DocumentPage> self(this);
+
+    const std::string type = entry_at(core.constants["doc_types"], docTypesCombBox->SelectedIndex())["id"].string_value();
+    document["type"] = type;
+    document["template"] = core.setting("templates")[type].string_value();
+    document["number"] = core.next_number(type);
+    // The type list has no archived invoices: one edited in place keeps its type and number 0.
+    const bool archived = editing && (stored_type_ == "ARCHIVE_INVOICE" ||
+                                      Json(document)["recordName"].string_value().rfind("ARCHIVE-", 0) == 0);
+    if (archived) {
+        document["type"] = "ARCHIVE_INVOICE";
+        document["number"] = 0;
+    }
+    document["number_formatted"] = ui::utf8(numberTextBox->Text());
+    document["language_code"] = ui::utf8(languagesCombBox->SelectedText());
+    document["currency_code"] = ui::utf8(currenciesCombBox->SelectedText());
+    document["exchange_rate"] = currenciesCombBox->SelectedIndex() == 0 ? 1.0 : exchangeRateNumberBox->Value();
+    const Json payment = entry_at(core.setting("payments"), paymentsCombBox->SelectedIndex());
+    document["payment_id"] = payment["id"].string_value();
+    document["payment_name"] = payment["payment_name"].string_value();
+    document["payment_bank"] = payment["bank"].string_value();
+    document["delivery_date"] = picker_date(deliveryDatePicker);
+    document["due_date"] = picker_date(dueDatePicker);
+    for (auto [key, box] : {std::pair{"header_note", headerNotesCombBox}, std::pair{"footer_note", footerNotesCombBox}}) {
+        std::string note = Json(document)[key].string_value();
+        if (note.empty() && box->SelectedIndex() >= 0) note = ui::utf8(box->SelectedTag().toString());
+        document[key] = note;
+    }
+
+    numberTextBox->IsEnabled(type != "INVOICE");
+    deliveryDatePicker->Header(ui::qs(core.translated(type == "TASK" ? "from_date" : "delivery_date", "")));
+
+    const std::string html = core.document_html(-1, Json(document), Json(lines), "0,0");
+    try {
+        co_await previewWebView->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+    } catch (...) {
+        // The preview went away or could not run the script: nothing more to show.
+        co_return;
+    }
+    if (!self || !g_core) co_return;
+    previewWebView->ExecuteScriptAsync(
+        ui::qs("setPageNumbers(-1,-1, '" + single_quoted(g_core->translated("tavrin_invoice", "")) + "')"));
+    if (ui::Window* window = DocumentWindow()) window->Title(ui::qs(Json(document)["number_formatted"].string_value()));
+    ++previews_shown;
+}
+
+}  // namespace Tavrin
