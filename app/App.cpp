@@ -136,9 +136,12 @@ void App::OnLaunched() {
     auto* window = new MainWindow();
     g_main_window = window;
     window->Activate();
-    // A desktop logout or Ctrl+C closes the main window the ordinary way.
+    // A desktop logout or Ctrl+C closes the main window the ordinary way; nobody is there to answer
+    // a question about an unsaved document, so the process does not wait for one.
     ui::Application::OnTerminationRequested([] {
-        if (g_main_window)
+        if (auto* main = qobject_cast<MainWindow*>(g_main_window.data()))
+            main->CloseDroppingDocument();
+        else if (g_main_window)
             g_main_window->Close();
         else
             QCoreApplication::quit();
