@@ -8,6 +8,7 @@
 #include "ui/ContentDialog.h"
 
 #include <QGridLayout>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -406,7 +407,10 @@ void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit,
         auto* window = new ui::Window(this);
         window->Closed.Add(this, [this](ui::Window* sender, ui::WindowEventArgs& args) { OnDocumentWindowClosed(sender, args); });
         window->Content(page);
-        window->resize(1320, 900);
+        // Its preferred size, within the screen it opens on (a small laptop screen holds less).
+        QSize size(1320, 900);
+        if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableGeometry().size());
+        window->resize(size);
         page->OpenDocument(recordName, kind, edit);
         window->Activate();
         document_window = window;
