@@ -1,7 +1,5 @@
-// The list: its refresh into the list view, the page label, the navigation's sections and the
-// accounts menu.
+// The list: its refresh into the list view, the page label and the accounts menu.
 #include "app/MainWindow.h"
-#include "app/settings/SettingsPage.h"
 
 #include "core/Core.h"
 
@@ -29,29 +27,6 @@ std::string page_label(bool master, int count, int page) {
     if (master) return std::to_string(count) + " / 0" + dash + std::to_string(count);
     const int upper = page == count / 100 ? count : (page + 1) * 100;
     return std::to_string(count) + " / " + std::to_string(page * 100) + dash + std::to_string(upper);
-}
-
-// A section shows its list; the settings item and the account entries are handled with the navigation's
-// background work.
-ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
-    ui::NavigationViewItem* item = args.SelectedItem();
-    if (!item || !ui::TagText(item->Tag()).empty()) co_return;
-    if (args.IsSettingsSelected()) {
-        homeTabItem->Header(ui::qs(g_core ? g_core->translated("settings", "") : std::string()));
-        ui::SetVisibility(settingsView, ui::Visibility::Visible);
-        ui::SetVisibility(listArea, ui::Visibility::Collapsed);
-        settingsView->BuildSettingsList();
-    } else {
-        ui::SetVisibility(settingsView, ui::Visibility::Collapsed);
-        ui::SetVisibility(listArea, ui::Visibility::Visible);
-        RefreshList(std::string());
-    }
-    // The list tab comes to the front and the command menu follows the section.
-    for (int i = 0; i < tabView->Size(); ++i) {
-        const QVariant tag = tabView->GetAt(i)->Tag();
-        if (!tag.isValid() || tag.isNull()) tabView->SelectedIndex(i);
-    }
-    OnTabSelectionChanged();
 }
 
 void MainWindow::RefreshList(std::string html) {

@@ -137,6 +137,13 @@ void ContentDialog::Answer(ContentDialogResult result) {
     finish(result);
 }
 
+void ContentDialog::Hide() {
+    if (pending_)
+        finish(ContentDialogResult::None);
+    else
+        hide();
+}
+
 void ContentDialog::reject() {
     // Escape and the window's close button.
     if (pending_)

@@ -320,23 +320,21 @@ void SettingsPage::InitializeComponent() {
     Connect(57, supplier_name);
     Connect(58, nav);
     Connect(59, supplier);
-
-    // The notes editors, the imports, the web-shop and accounting settings and the company accounts
-    // are not offered yet.
-    for (QWidget* later : {static_cast<QWidget*>(add_footer), static_cast<QWidget*>(edit_footer),
-                           static_cast<QWidget*>(add_line), static_cast<QWidget*>(edit_line),
-                           static_cast<QWidget*>(add_header), static_cast<QWidget*>(edit_header),
-                           static_cast<QWidget*>(import_clients), static_cast<QWidget*>(import_items),
-                           static_cast<QWidget*>(import_invoices), static_cast<QWidget*>(webshop),
-                           static_cast<QWidget*>(accounting), static_cast<QWidget*>(add_account),
-                           static_cast<QWidget*>(edit_account), static_cast<QWidget*>(delete_account)})
-        later->setEnabled(false);
 }
 
 void SettingsPage::Connect(int connection_id, QObject* target) {
     if (connection_id < 2 || connection_id > 59) return;
     // Every command button: one handler, told apart by the sender. The click starts the handler and
     // does not wait for it; a click after the page is gone reaches nothing.
+    // Each list of the page: the user drags its rows into a new order, which is stored.
+    auto reorderable = [this](QObject* element) {
+        auto* list = static_cast<ui::ListView*>(element);
+        list->CanReorderItems(true);
+        list->DragItemsCompleted.Add(this, [this](ui::ListView* sender, ui::DragItemsCompletedEventArgs) {
+            OnListDragItemsCompleted(sender);
+        });
+        return list;
+    };
     auto clickable = [this](QObject* element) {
         auto* b = static_cast<ui::AppBarButton*>(element);
         b->Click.Add(this, [this](QObject* sender) { OnSectionClick(sender); });
@@ -367,7 +365,7 @@ void SettingsPage::Connect(int connection_id, QObject* target) {
         docTypeSelector = static_cast<ui::ComboBox*>(target);
         break;
     case 15:
-        accountsList = static_cast<ui::ListView*>(target);
+        accountsList = reorderable(target);
         break;
     case 16:
         versionText = static_cast<ui::TextBlock*>(target);
@@ -393,7 +391,7 @@ void SettingsPage::Connect(int connection_id, QObject* target) {
         break;
     default:
         if (connection_id >= 4 && connection_id <= 13)
-            *lists[connection_id - 4] = static_cast<ui::ListView*>(target);
+            *lists[connection_id - 4] = reorderable(target);
         else if (connection_id >= 19 && connection_id <= 56)
             *commands[connection_id - 19] = clickable(target);
         break;
