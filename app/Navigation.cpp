@@ -1,9 +1,8 @@
-// The navigation: a section shows its list and starts its background work (a sync pass, the invoices'
-// status query, the web shop's order import), the settings item shows the settings page, and an
-// account entry switches the account. The work runs on the thread pool; the list is written on the UI
-// thread at once, so a remote service that does not answer never holds the window up.
+// The navigation's background work: the sync pass, the invoices' status query and the web shop's
+// order import run on the thread pool and come back to the UI thread; the list is written at once, so
+// a remote service that does not answer never holds the window up. And the account switch, which waits
+// for that work before it closes the database.
 #include "app/MainWindow.h"
-#include "app/settings/SettingsPage.h"
 
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
@@ -30,51 +29,6 @@ ui::Action watch_document_close(QPointer<ui::Window> window, ui::AsyncOperation<
 }
 
 }  // namespace
-
-ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
-    if (!g_core) co_return;
-    QPointer<MainWindow> self(this);
-    ui::NavigationViewItem* item = args.SelectedItem();
-
-    if (args.IsSettingsSelected()) {
-        last_choice_ = item;
-        homeTabItem->Header(ui::qs(g_core->translated("settings", "")));
-        ui::SetVisibility(settingsView, ui::Visibility::Visible);
-        ui::SetVisibility(listArea, ui::Visibility::Collapsed);
-        settingsView->BuildSettingsList();
-    } else if (item && !ui::TagText(item->Tag()).empty()) {
-        // An entry of the accounts menu.
-        SwitchAccount(ui::TagText(item->Tag()));
-        co_return;
-    } else if (item) {
-        last_choice_ = item;
-        StartWork(Work::sync);
-        ui::SetVisibility(settingsView, ui::Visibility::Collapsed);
-        ui::SetVisibility(listArea, ui::Visibility::Visible);
-        searchBox->Text(QString());
-        // Date range and type stay; currency, payment method and paid state match anything again.
-        for (const char* member : {"currency_code", "payment_id", "paid"}) list_filter[member] = "%%";
-        if (!listWebView->IsLoaded()) {
-            co_await listWebView->EnsureCoreWebView2Async();
-            if (!self || !g_core) co_return;
-            // The list page is the program's own: no browser menu on it.
-            listWebView->setContextMenuPolicy(Qt::NoContextMenu);
-        }
-        RefreshList(std::string());
-        const std::string section = ui::Name(navigationView->SelectedItem());
-        if (section == "INVOICE")
-            StartWork(Work::status);
-        else if (section == "WEBSHOP_ORDER")
-            StartWork(Work::orders);
-    }
-
-    // The list tab comes to the front and the command menu follows the section.
-    for (int i = 0; i < tabView->Size(); ++i) {
-        const QVariant tag = tabView->GetAt(i)->Tag();
-        if (!tag.isValid() || tag.isNull()) tabView->SelectedIndex(i);
-    }
-    OnTabSelectionChanged();
-}
 
 // --- background work ------------------------------------------------------------------------------------
 

@@ -58,6 +58,8 @@ void ContentDialog::Title(const QString& title) {
 void ContentDialog::Content(const QString& text) {
     text_label_->setText(text);
     text_label_->show();
+    // A dialog whose text changes while it is open (a progress that becomes its result) grows with it.
+    if (isVisible()) adjustSize();
 }
 
 void ContentDialog::Content(QWidget* content) {

@@ -291,6 +291,7 @@ void SettingsPage::ShowDateFormatInfo() {
 ui::ContentDialog* SettingsPage::ShowProgress(const QString& title) {
     auto* dialog = new ui::ContentDialog(window());
     dialog->XamlRoot(window());
+    dialog->setMinimumWidth(380);
     dialog->Title(title);
     dialog->Content(caption("saving"));
     dialog->DefaultButton(ui::ContentDialogButton::Primary);

@@ -13,6 +13,10 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <QResizeEvent>
+#include <QStyle>
+
+#include <algorithm>
 #include <initializer_list>
 
 using json11::Json;
@@ -149,7 +153,7 @@ void SettingsPage::InitializeComponent() {
     supplier_layout->addWidget(supplier_details, 1);
     auto* supplier = command("supplierButton", caption("my_company"));
     auto* nav = command("navButton", caption("nav"));
-    grid->addWidget(card(caption("supplier"), {supplier, nav}, supplier_body), 0, 0, 1, 2);
+    cards_.push_back(card(caption("supplier"), {supplier, nav}, supplier_body));
 
     // Numbering per document type and the date format.
     auto* doc_types = new ui::ComboBox;
@@ -170,71 +174,71 @@ void SettingsPage::InitializeComponent() {
     formats_layout->addWidget(date_format, 1, 1);
     formats_layout->addWidget(date_info, 1, 2);
     formats_layout->setRowStretch(2, 1);
-    grid->addWidget(card(caption("formats"), {}, formats_body), 0, 2);
+    cards_.push_back(card(caption("formats"), {}, formats_body));
 
     auto* countries = list_view("countries_list");
     auto* add_country = command("addCountryButton", kAdd, add);
     auto* delete_country = command("countries_delete", kDelete, del);
-    grid->addWidget(card(caption("countries"), {add_country, delete_country}, countries), 1, 0);
+    cards_.push_back(card(caption("countries"), {add_country, delete_country}, countries));
 
     auto* languages = list_view("languages_list");
     auto* add_language = command("addLanguageButton", kAdd, add);
     auto* labels = command("labelsButton", QStringLiteral("Aa"), caption("template"));
     auto* delete_language = command("languages_delete", kDelete, del);
-    grid->addWidget(card(caption("languages"), {add_language, labels, delete_language}, languages), 1, 1);
+    cards_.push_back(card(caption("languages"), {add_language, labels, delete_language}, languages));
 
     auto* currencies = list_view("currencies_list");
     currencies->setItemDelegate(new ColumnsDelegate(currencies));
     auto* add_currency = command("addCurrencyButton", kAdd, add);
     auto* edit_currency = command("editCurrencyButton", kEdit, edit);
     auto* delete_currency = command("currencies_delete", kDelete, del);
-    grid->addWidget(card(caption("currencies"), {add_currency, edit_currency, delete_currency}, currencies), 1, 2);
+    cards_.push_back(card(caption("currencies"), {add_currency, edit_currency, delete_currency}, currencies));
 
     auto* payments = list_view("payments_list");
     auto* add_payment = command("addPaymentButton", kAdd, add);
     auto* edit_payment = command("editPaymentButton", kEdit, edit);
     auto* delete_payment = command("payments_delete", kDelete, del);
-    grid->addWidget(card(caption("payments"), {add_payment, edit_payment, delete_payment}, payments), 2, 0);
+    cards_.push_back(card(caption("payments"), {add_payment, edit_payment, delete_payment}, payments));
 
     auto* terms = list_view("terms_list");
     auto* add_term = command("addTermButton", kAdd, add);
     auto* edit_term = command("editTermButton", kEdit, edit);
     auto* delete_term = command("terms_delete", kDelete, del);
-    grid->addWidget(card(caption("terms"), {add_term, edit_term, delete_term}, terms), 2, 1);
+    cards_.push_back(card(caption("terms"), {add_term, edit_term, delete_term}, terms));
 
     auto* taxes = list_view("taxes_list");
-    grid->addWidget(card(caption("taxes"), {}, taxes), 2, 2);
+    cards_.push_back(card(caption("taxes"), {}, taxes));
 
     auto* units = list_view("units_list");
     auto* add_unit = command("addUnitButton", kAdd, add);
     auto* edit_unit = command("editUnitButton", kEdit, edit);
     auto* delete_unit = command("units_delete", kDelete, del);
-    grid->addWidget(card(caption("units"), {add_unit, edit_unit, delete_unit}, units), 3, 0);
+    cards_.push_back(card(caption("units"), {add_unit, edit_unit, delete_unit}, units));
 
     auto* header_notes = list_view("headerNotes_list");
     auto* add_header = command("addHeaderNoteButton", kAdd, add);
     auto* edit_header = command("editHeaderNoteButton", kEdit, edit);
     auto* delete_header = command("headerNotes_delete", kDelete, del);
-    grid->addWidget(card(caption("header_notes"), {add_header, edit_header, delete_header}, header_notes), 3, 1);
+    cards_.push_back(card(caption("header_notes"), {add_header, edit_header, delete_header}, header_notes));
 
     auto* line_notes = list_view("lineNotes_list");
     auto* add_line = command("addLineNoteButton", kAdd, add);
     auto* edit_line = command("editLineNoteButton", kEdit, edit);
     auto* delete_line = command("lineNotes_delete", kDelete, del);
-    grid->addWidget(card(caption("line_notes"), {add_line, edit_line, delete_line}, line_notes), 3, 2);
+    cards_.push_back(card(caption("line_notes"), {add_line, edit_line, delete_line}, line_notes));
 
     auto* footer_notes = list_view("footerNotes_list");
     auto* add_footer = command("addFooterNoteButton", kAdd, add);
     auto* edit_footer = command("editFooterNoteButton", kEdit, edit);
     auto* delete_footer = command("footerNotes_delete", kDelete, del);
-    grid->addWidget(card(caption("footer_notes"), {add_footer, edit_footer, delete_footer}, footer_notes), 4, 0);
+    cards_.push_back(card(caption("footer_notes"), {add_footer, edit_footer, delete_footer}, footer_notes));
 
     auto* accounts = list_view("accounts_list");
     auto* add_account = command("addAccountButton", kAdd, add);
     auto* edit_account = command("editAccountButton", kEdit, edit);
     auto* delete_account = command("accounts_delete", kDelete, del);
     auto* sign_out = command("signOutButton", QString::fromUtf8("Kijelentkezés"));
-    grid->addWidget(card(caption("accounts"), {add_account, edit_account, delete_account, sign_out}, accounts), 4, 1);
+    cards_.push_back(card(caption("accounts"), {add_account, edit_account, delete_account, sign_out}, accounts));
 
     auto* webshop = command("webshopButton", caption("webshop_connect"));
     auto* accounting = command("accountingButton", caption("accounting"));
@@ -249,7 +253,7 @@ void SettingsPage::InitializeComponent() {
         links_layout->addWidget(b);
     }
     links_layout->addStretch(1);
-    grid->addWidget(card(caption("settings"), {}, links_body), 4, 2);
+    cards_.push_back(card(caption("settings"), {}, links_body));
 
     auto* help = command("helpButton", QString::fromUtf8("Súgó"));
     auto* version = new ui::TextBlock;
@@ -257,9 +261,9 @@ void SettingsPage::InitializeComponent() {
     auto* foot = new QHBoxLayout;
     foot->addWidget(help);
     foot->addWidget(version, 1);
-    grid->addLayout(foot, 5, 0, 1, 3);
-    for (int column = 0; column < 3; ++column) grid->setColumnStretch(column, 1);
-    grid->setRowStretch(6, 1);
+    grid_ = grid;
+    foot_ = foot;
+    LayOutCards(3);
 
     // The connection table, in id order.
     Connect(2, panel);
@@ -320,6 +324,44 @@ void SettingsPage::InitializeComponent() {
     Connect(57, supplier_name);
     Connect(58, nav);
     Connect(59, supplier);
+}
+
+// The sections in rows of `columns`: the supplier first, over two columns when there are two or more.
+void SettingsPage::LayOutCards(int columns) {
+    if (!grid_ || columns == columns_) return;
+    columns_ = columns;
+    for (QWidget* c : cards_) grid_->removeWidget(c);
+    grid_->removeItem(foot_);
+    for (int i = 0; i < grid_->columnCount(); ++i) grid_->setColumnStretch(i, 0);
+    for (int i = 0; i < grid_->rowCount(); ++i) grid_->setRowStretch(i, 0);
+    int row = 0;
+    int column = 0;
+    for (std::size_t i = 0; i < cards_.size(); ++i) {
+        const int span = i == 0 ? std::min(2, columns) : 1;
+        if (column + span > columns) {
+            ++row;
+            column = 0;
+        }
+        grid_->addWidget(cards_[i], row, column, 1, span);
+        column += span;
+    }
+    grid_->addLayout(foot_, row + 1, 0, 1, columns);
+    for (int i = 0; i < columns; ++i) grid_->setColumnStretch(i, 1);
+    grid_->setRowStretch(row + 2, 1);
+}
+
+// As many columns as the widest section allows, so that no command lies outside a narrow window.
+void SettingsPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!grid_) return;
+    int widest = 0;
+    for (std::size_t i = 1; i < cards_.size(); ++i) widest = std::max(widest, cards_[i]->minimumSizeHint().width());
+    const QMargins margins = grid_->contentsMargins();
+    // Room for a vertical scroll bar is kept.
+    const int room = width() - margins.left() - margins.right() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    int columns = 3;
+    while (columns > 1 && columns * widest + (columns - 1) * grid_->horizontalSpacing() > room) --columns;
+    LayOutCards(columns);
 }
 
 void SettingsPage::Connect(int connection_id, QObject* target) {

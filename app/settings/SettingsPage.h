@@ -13,6 +13,10 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
+
+class QGridLayout;
+class QLayout;
 
 namespace Tavrin {
 
@@ -189,6 +193,17 @@ private:
     static void RefillAccountsMenu();
 
     bool content_loaded_ = false;
+
+    // --- layout: the sections flow into as many columns as the page's width allows ----------------------
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void LayOutCards(int columns);
+    QGridLayout* grid_ = nullptr;
+    QLayout* foot_ = nullptr;
+    std::vector<QWidget*> cards_;
+    int columns_ = 0;
 };
 
 // The work item of the invoice import (mode 0 to 5, as the import dialog's choice list).

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QGlyphRun>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QTextLayout>
 #include <QTreeWidget>
@@ -100,12 +101,21 @@ std::vector<QWidget*> shown_commands(Tavrin::MainWindow* w) {
     return commands;
 }
 
-// Every shown command lies whole inside the window and has at least the room its text needs.
+// Inside a page that scrolls up and down (the settings), the rows below are reached by scrolling.
+bool in_vertical_scroller(const QWidget* widget) {
+    for (const QWidget* p = widget->parentWidget(); p; p = p->parentWidget())
+        if (qobject_cast<const QScrollArea*>(p)) return true;
+    return false;
+}
+
+// Every shown command lies whole inside the window (across it, for a page that scrolls up and down)
+// and has at least the room its text needs.
 void expect_commands_inside(Tavrin::MainWindow* w, const std::string& where) {
     const std::vector<QWidget*> commands = shown_commands(w);
     EXPECT_GE(commands.size(), 6u) << where;
     for (QWidget* c : commands) {
-        const QRect place(c->mapTo(w, QPoint(0, 0)), c->size());
+        QRect place(c->mapTo(w, QPoint(0, 0)), c->size());
+        if (in_vertical_scroller(c)) place.moveTop(0);
         const std::string name = ui::Name(c).empty() ? ui::utf8(c->property("text").toString()) : ui::Name(c);
         EXPECT_TRUE(w->rect().contains(place)) << where << ": " << name << " at " << place.x() << "," << place.y()
                                                 << " " << place.width() << "x" << place.height();
