@@ -380,6 +380,21 @@ TEST_F(SettingsSections, NotesConnectionsListOrderAndAccounts) {
     }));
     EXPECT_EQ(g_core->current_account, kAccount);
 
+    // A cloud that refuses the new account's zone: the progress ends all the same, and the list shows
+    // what is stored.
+    cloud.fail("zones/modify", CloudStore::Fault::status_500);
+    const int before_add = dialogs.gone;
+    dialogs.answers.push_back([](ui::ContentDialog& d) {
+        type(d, "name", "Felhőtlen Kft.");
+        return Result::Primary;
+    });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    p->addAccountButton->click();
+    ASSERT_TRUE(wait_until([&] { return dialogs.gone == before_add + 2; }));
+    ASSERT_EQ(p->accountsList->Size(), 3);
+    EXPECT_EQ(p->accountsList->ContentAt(2).toStdString(), "Felhőtlen Kft.");
+    EXPECT_EQ(g_core->setting("accounts").array_items().size(), 3u);
+
     // The last listed account (the open one is not among them).
     local = g_core->setting("local").object_items();
     local["accounts"] = Json::array{listed};
