@@ -63,6 +63,17 @@ public:
     // being ended (a termination signal), where nobody may be there to answer.
     void CloseDroppingDocument();
 
+    // --- navigation and its background work ---------------------------------------------------------
+    // Bodies of the status query's and the order import's work items (pool threads); each hands its
+    // result back through `queue`, and the list is shown again when it changed.
+    static void QueryNavStatus(ui::DispatcherQueue queue, QPointer<MainWindow> window);
+    static void ImportWebshopOrders(ui::DispatcherQueue queue, QPointer<MainWindow> window);
+    // Opens account `id` in place of the current one, once running work has ended.
+    ui::Action SwitchAccount(std::string id);
+    // Closes the document window before the window moves on (an account switch): true once it is gone,
+    // false when it stays open because its close guard kept an unsaved document.
+    ui::AsyncOperation<bool> CloseDocumentWindow();
+
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page
     ui::WebView2* popupWebView = nullptr;                       // 3: windows the start view opens
@@ -127,6 +138,18 @@ private:
     bool setup_again_ = false;
     // The origin of the sign-in address the cloud gave last.
     QString sign_in_origin_;
+
+    // The navigation's background work: one work item of each kind at a time; a sync pass asked for
+    // while one runs follows it. The busy indicator shows while any runs.
+    enum class Work { sync, status, orders };
+    void StartWork(Work kind);
+    void WorkEnded(Work kind, bool refresh);
+    void ShowBusy();
+    std::array<bool, 3> work_running_{};
+    bool sync_again_ = false;
+    bool switching_account_ = false;
+    // The section or settings item chosen last: an account switch that does not happen goes back to it.
+    QPointer<ui::NavigationViewItem> last_choice_;
 };
 
 // The script that replaces the list view's document with `html`.

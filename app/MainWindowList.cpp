@@ -31,21 +31,45 @@ std::string page_label(bool master, int count, int page) {
     return std::to_string(count) + " / " + std::to_string(page * 100) + dash + std::to_string(upper);
 }
 
-// A section shows its list; the settings item and the account entries are handled with the navigation's
-// background work.
+// A section shows its list and starts its background work; the settings item shows the settings page;
+// an entry of the accounts menu switches the account.
 ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
+    if (!g_core) co_return;
+    QPointer<MainWindow> self(this);
     ui::NavigationViewItem* item = args.SelectedItem();
-    if (!item || !ui::TagText(item->Tag()).empty()) co_return;
+
     if (args.IsSettingsSelected()) {
-        homeTabItem->Header(ui::qs(g_core ? g_core->translated("settings", "") : std::string()));
+        last_choice_ = item;
+        homeTabItem->Header(ui::qs(g_core->translated("settings", "")));
         ui::SetVisibility(settingsView, ui::Visibility::Visible);
         ui::SetVisibility(listArea, ui::Visibility::Collapsed);
         settingsView->BuildSettingsList();
-    } else {
+    } else if (item && !ui::TagText(item->Tag()).empty()) {
+        // An entry of the accounts menu.
+        SwitchAccount(ui::TagText(item->Tag()));
+        co_return;
+    } else if (item) {
+        last_choice_ = item;
+        StartWork(Work::sync);
         ui::SetVisibility(settingsView, ui::Visibility::Collapsed);
         ui::SetVisibility(listArea, ui::Visibility::Visible);
+        searchBox->Text(QString());
+        // Date range and type stay; currency, payment method and paid state match anything again.
+        for (const char* member : {"currency_code", "payment_id", "paid"}) list_filter[member] = "%%";
+        if (!listWebView->IsLoaded()) {
+            co_await listWebView->EnsureCoreWebView2Async();
+            if (!self || !g_core) co_return;
+            // The list page is the program's own: no browser menu on it.
+            listWebView->setContextMenuPolicy(Qt::NoContextMenu);
+        }
         RefreshList(std::string());
+        const std::string section = ui::Name(navigationView->SelectedItem());
+        if (section == "INVOICE")
+            StartWork(Work::status);
+        else if (section == "WEBSHOP_ORDER")
+            StartWork(Work::orders);
     }
+
     // The list tab comes to the front and the command menu follows the section.
     for (int i = 0; i < tabView->Size(); ++i) {
         const QVariant tag = tabView->GetAt(i)->Tag();
@@ -57,7 +81,8 @@ ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationVi
 void MainWindow::RefreshList(std::string html) {
     if (!g_core) return;
     ui::NavigationViewItem* selected = navigationView->SelectedItem();
-    if (!selected || selected == navigationView->SettingsItem()) return;
+    // The settings page, or an account entry while the switch runs: no list.
+    if (!selected || selected == navigationView->SettingsItem() || !ui::TagText(selected->Tag()).empty()) return;
     const std::string section = ui::Name(selected);
 
     if (section == "TASK" && show_task_calendar) {

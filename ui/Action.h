@@ -130,6 +130,9 @@ private:
     std::unique_ptr<DispatcherQueue> queue_;
 };
 
+// Completes after `milliseconds`, the event loop running meanwhile (UI thread only).
+AsyncAction Delay(int milliseconds);
+
 // Continues the coroutine on a thread-pool thread.
 BackgroundAwaiter resume_background();
 // Continues the coroutine on the thread of `queue` (the UI thread).

@@ -58,6 +58,8 @@ void ContentDialog::Title(const QString& title) {
 void ContentDialog::Content(const QString& text) {
     text_label_->setText(text);
     text_label_->show();
+    // A dialog whose text changes while it is open (a progress that becomes its result) grows with it.
+    if (isVisible()) adjustSize();
 }
 
 void ContentDialog::Content(QWidget* content) {
@@ -137,6 +139,13 @@ AsyncOperation<ContentDialogResult> ContentDialog::ShowAsync() {
 void ContentDialog::Answer(ContentDialogResult result) {
     if (!pending_) return;
     finish(result);
+}
+
+void ContentDialog::Hide() {
+    if (pending_)
+        finish(ContentDialogResult::None);
+    else
+        hide();
 }
 
 void ContentDialog::reject() {

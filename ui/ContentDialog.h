@@ -55,6 +55,8 @@ public:
     AsyncOperation<ContentDialogResult> ShowAsync();
     // Closes the dialog as if its button had been pressed.
     void Answer(ContentDialogResult result);
+    // Closes the dialog from code (one without buttons, say); its result is None.
+    void Hide();
     // The dialog that is open now, if any.
     static ContentDialog* Current();
 

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
@@ -56,6 +57,12 @@ void ThreadPool::WaitForIdle() {
 
 int ThreadPool::ActiveCount() {
     return pool().activeThreadCount();
+}
+
+AsyncAction Delay(int milliseconds) {
+    AsyncAction op;
+    QTimer::singleShot(milliseconds, ui_target(), [op] { op.Complete(Unit{}); });
+    return op;
 }
 
 DispatcherQueue DispatcherQueue::GetForCurrentThread() {

@@ -3,6 +3,7 @@
 
 #include <QPointer>
 
+#include <atomic>
 #include <functional>
 
 class QObject;
@@ -41,6 +42,30 @@ public:
 private:
     explicit DispatcherQueue(QObject* target) : target_(target) {}
     QPointer<QObject> target_;
+};
+
+}  // namespace ui
+
+namespace ui {
+
+// Posts `step` to `queue` exactly once: when post() is first called (from a completion), or else when
+// the object goes, as a work item ends without its completion having been called, or with an error.
+// So a step that the UI waits for (a progress dialog's end, say) always comes.
+class PostOnce {
+public:
+    PostOnce(DispatcherQueue queue, std::function<void()> step) : queue_(std::move(queue)), step_(std::move(step)) {}
+    ~PostOnce() { post(); }
+    PostOnce(const PostOnce&) = delete;
+    PostOnce& operator=(const PostOnce&) = delete;
+    void post() {
+        if (posted_.exchange(true)) return;
+        queue_.TryEnqueue(DispatcherQueuePriority::Normal, std::move(step_));
+    }
+
+private:
+    DispatcherQueue queue_;
+    std::function<void()> step_;
+    std::atomic<bool> posted_{false};
 };
 
 }  // namespace ui

@@ -6,9 +6,12 @@
 #include "app/MainWindow.h"
 #include "app/settings/SettingsSupport.h"
 #include "core/Core.h"
+#include "ui/Pickers.h"
 #include "ui/SettingsControls.h"
 
 #include <QPointer>
+
+#include <algorithm>
 
 using json11::Json;
 
@@ -88,6 +91,28 @@ ui::Action SettingsPage::OnSectionClick(QObject* sender) {
         key = source == paymentsList ? "payment" : source == termsList ? "terms" : "units";
         list = source;
         if (edit && !selected_element(source)) co_return;
+    } else if (sender == addHeaderNoteButton || sender == editHeaderNoteButton || sender == addLineNoteButton ||
+               sender == editLineNoteButton || sender == addFooterNoteButton || sender == editFooterNoteButton) {
+        edit = sender == editHeaderNoteButton || sender == editLineNoteButton || sender == editFooterNoteButton;
+        ui::ListView* source = sender == addHeaderNoteButton || sender == editHeaderNoteButton ? headerNotesList
+                               : sender == addLineNoteButton || sender == editLineNoteButton ? lineNotesList
+                                                                                             : footerNotesList;
+        key = "notes";
+        list = source;
+        if (edit && !selected_element(source)) co_return;
+    } else if (sender == importClientsButton || sender == importItemsButton || sender == importInvoicesButton) {
+        key = sender == importClientsButton ? "import_clients" : sender == importItemsButton ? "import_items" : "import_invoices";
+    } else if (sender == webshopButton) {
+        key = "webshop_connect";
+        data = g_core->setting("webshop_connect").object_items();
+    } else if (sender == accountingButton) {
+        key = "accounting";
+        data = g_core->setting("defaults").object_items();
+    } else if (sender == addAccountButton || sender == editAccountButton) {
+        edit = sender == editAccountButton;
+        key = "accounts";
+        list = accountsList;
+        if (edit && !selected_element(accountsList)) co_return;
     } else if (sender == numberingButton) {
         const int index = docTypeSelector->SelectedIndex();
         const Json::array& doc_types = g_core->constants["doc_types"].array_items();
@@ -116,13 +141,17 @@ ui::Action SettingsPage::OnSectionClick(QObject* sender) {
                                : name == "headerNotes" ? headerNotesList
                                : name == "lineNotes"   ? lineNotesList
                                : name == "footerNotes" ? footerNotesList
+                               : name == "accounts"    ? accountsList
                                                        : nullptr;
         if (!source) co_return;
         const int index = source->SelectedIndex();
         if (index < 0) co_return;
-        const bool keeps_one = source != headerNotesList && source != lineNotesList && source != footerNotesList;
+        const bool keeps_one = source != headerNotesList && source != lineNotesList && source != footerNotesList &&
+                               source != accountsList;
         if (keeps_one && source->Size() == 1) co_return;
         if (!selected_element(source)) co_return;
+        // The open account is never deleted.
+        if (source == accountsList && to_lower(tag) == to_lower(g_core->current_account)) co_return;
         // Only the user's own units can go.
         if (source == unitsList) {
             const Json& own = data["own"];
@@ -137,8 +166,26 @@ ui::Action SettingsPage::OnSectionClick(QObject* sender) {
     const ui::ContentDialogResult result = co_await holder.get()->ShowAsync();
     // The page or Core may have gone while the dialog was open (the window closed).
     if (!self || !g_core || !holder.get()) co_return;
+    if (key == "import_invoices" && result == ui::ContentDialogResult::Secondary) {
+        // The converter page makes the import file out of another program's export.
+        ui::LaunchUriAsync(ui::qs(endpoint_config().maker_url + "/convert/"));
+        co_return;
+    }
     if (result != ui::ContentDialogResult::Primary) co_return;
     ui::ContentDialog* dialog = holder.get();
+
+    if (key == "import_clients" || key == "import_items" || key == "import_invoices") {
+        const QString title = dialog->Title();
+        ui::FileOpenPicker picker;
+        picker.Owner(window());
+        picker.FileTypeFilter({key == "import_invoices" ? QStringLiteral(".tavrinimport") : QStringLiteral(".csv")});
+        const ui::StorageFile file = co_await picker.PickSingleFileAsync();
+        if (!self || !g_core || !holder.get() || !file) co_return;
+        auto* modes = settings::child_as<ui::ComboBox>(holder.get()->ContentWidget(), 1);
+        const int mode = key == "import_invoices" && modes ? std::max(modes->SelectedIndex(), 0) : 0;
+        StartImport(key, file.Path(), mode, title);
+        co_return;
+    }
 
     if (key == "supplier")
         SaveSupplier(dialog);
@@ -154,6 +201,17 @@ ui::Action SettingsPage::OnSectionClick(QObject* sender) {
         SaveListEntry(list, edit, tag, dialog);
     else if (key == "formats")
         SaveNumbering(tag, dialog);
+    else if (key == "notes")
+        SaveNote(list, edit, tag, dialog);
+    else if (key == "webshop_connect")
+        SaveWebshop(dialog);
+    else if (key == "accounting" && !SaveAccounting(dialog))
+        ShowMessage(ui::qs(settings::own_text("A kulcs nem tartalmazhat \"_\" karaktert; nem lett mentve.",
+                                              "The key cannot hold the character \"_\"; it was not saved.")));
+    else if (key == "accounts")
+        SaveAccount(edit, tag, dialog);
+    else if (key == "delete" && list == accountsList)
+        StartAccountDelete(tag);
     else if (key == "delete")
         DeleteEntry(list, tag);
 }
@@ -187,6 +245,16 @@ ui::ContentDialog* SettingsPage::OpenSectionEditor(std::string key, Json::object
         BuildNumberingEditor(dialog, std::move(data));
     else if (key == "delete")
         BuildDeleteConfirmation(dialog, std::move(data));
+    else if (key == "notes")
+        BuildNotesEditor(dialog, std::move(data));
+    else if (key == "import_clients" || key == "import_items" || key == "import_invoices")
+        BuildImportEditor(dialog, key);
+    else if (key == "webshop_connect")
+        BuildWebshopEditor(dialog);
+    else if (key == "accounting")
+        BuildAccountingEditor(dialog, std::move(data));
+    else if (key == "accounts")
+        BuildAccountsEditor(dialog, std::move(data));
     return dialog;
 }
 
@@ -217,6 +285,31 @@ void SettingsPage::ShowDateFormatInfo() {
     dialog->DefaultButton(ui::ContentDialogButton::Primary);
     dialog->Closed.Add([dialog](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) { dialog->deleteLater(); });
     // Shown and not waited for; one that cannot be shown (another dialog is open) goes at once.
+    if (dialog->ShowAsync().IsDone() && !dialog->isVisible()) dialog->deleteLater();
+}
+
+ui::ContentDialog* SettingsPage::ShowProgress(const QString& title) {
+    auto* dialog = new ui::ContentDialog(window());
+    dialog->XamlRoot(window());
+    dialog->setMinimumWidth(380);
+    dialog->Title(title);
+    dialog->Content(caption("saving"));
+    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+    // No buttons while the work runs; a result with an OK button goes with its button.
+    dialog->Closed.Add([dialog](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
+        if (!dialog->PrimaryButtonText().isEmpty()) dialog->deleteLater();
+    });
+    dialog->ShowAsync();
+    return dialog;
+}
+
+void SettingsPage::ShowMessage(const QString& text) {
+    auto* dialog = new ui::ContentDialog(window());
+    dialog->XamlRoot(window());
+    dialog->Content(text);
+    dialog->PrimaryButtonText(caption("ok"));
+    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+    dialog->Closed.Add([dialog](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) { dialog->deleteLater(); });
     if (dialog->ShowAsync().IsDone() && !dialog->isVisible()) dialog->deleteLater();
 }
 

@@ -13,6 +13,9 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <QResizeEvent>
+#include <QStyle>
+
 #include <algorithm>
 #include <initializer_list>
 
@@ -109,34 +112,6 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent) {
 
 SettingsPage::~SettingsPage() = default;
 
-void SettingsPage::Reflow(int width) {
-    if (!grid_) return;
-    const int columns = width >= 900 ? 3 : width >= 520 ? 2 : 1;
-    if (columns == columns_) return;
-    columns_ = columns;
-    for (QWidget* c : cards_) grid_->removeWidget(c);
-    grid_->removeItem(foot_);
-    int row = 0, column = 0;
-    for (QWidget* c : cards_) {
-        const int span = c == wide_card_ ? std::min(2, columns) : 1;
-        if (column + span > columns) {
-            ++row;
-            column = 0;
-        }
-        grid_->addWidget(c, row, column, 1, span);
-        column += span;
-    }
-    grid_->addLayout(foot_, row + 1, 0, 1, columns);
-    for (int i = 0; i < 3; ++i) grid_->setColumnStretch(i, i < columns ? 1 : 0);
-    for (int i = 0; i < grid_->rowCount(); ++i) grid_->setRowStretch(i, 0);
-    grid_->setRowStretch(row + 2, 1);
-}
-
-void SettingsPage::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    Reflow(width());
-}
-
 void SettingsPage::InitializeComponent() {
     if (content_loaded_) return;
     content_loaded_ = true;
@@ -147,7 +122,6 @@ void SettingsPage::InitializeComponent() {
     scroller->setObjectName("pageScroller");
     scroller->setWidgetResizable(true);
     scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     outer->addWidget(scroller);
 
     auto* panel = new QWidget;
@@ -180,7 +154,6 @@ void SettingsPage::InitializeComponent() {
     auto* supplier = command("supplierButton", caption("my_company"));
     auto* nav = command("navButton", caption("nav"));
     cards_.push_back(card(caption("supplier"), {supplier, nav}, supplier_body));
-    wide_card_ = cards_.back();
 
     // Numbering per document type and the date format.
     auto* doc_types = new ui::ComboBox;
@@ -288,9 +261,9 @@ void SettingsPage::InitializeComponent() {
     auto* foot = new QHBoxLayout;
     foot->addWidget(help);
     foot->addWidget(version, 1);
-    foot_ = foot;
     grid_ = grid;
-    Reflow(width());
+    foot_ = foot;
+    LayOutCards(3);
 
     // The connection table, in id order.
     Connect(2, panel);
@@ -351,23 +324,59 @@ void SettingsPage::InitializeComponent() {
     Connect(57, supplier_name);
     Connect(58, nav);
     Connect(59, supplier);
+}
 
-    // The notes editors, the imports, the web-shop and accounting settings and the company accounts
-    // are not offered yet.
-    for (QWidget* later : {static_cast<QWidget*>(add_footer), static_cast<QWidget*>(edit_footer),
-                           static_cast<QWidget*>(add_line), static_cast<QWidget*>(edit_line),
-                           static_cast<QWidget*>(add_header), static_cast<QWidget*>(edit_header),
-                           static_cast<QWidget*>(import_clients), static_cast<QWidget*>(import_items),
-                           static_cast<QWidget*>(import_invoices), static_cast<QWidget*>(webshop),
-                           static_cast<QWidget*>(accounting), static_cast<QWidget*>(add_account),
-                           static_cast<QWidget*>(edit_account), static_cast<QWidget*>(delete_account)})
-        later->setEnabled(false);
+// The sections in rows of `columns`: the supplier first, over two columns when there are two or more.
+void SettingsPage::LayOutCards(int columns) {
+    if (!grid_ || columns == columns_) return;
+    columns_ = columns;
+    for (QWidget* c : cards_) grid_->removeWidget(c);
+    grid_->removeItem(foot_);
+    for (int i = 0; i < grid_->columnCount(); ++i) grid_->setColumnStretch(i, 0);
+    for (int i = 0; i < grid_->rowCount(); ++i) grid_->setRowStretch(i, 0);
+    int row = 0;
+    int column = 0;
+    for (std::size_t i = 0; i < cards_.size(); ++i) {
+        const int span = i == 0 ? std::min(2, columns) : 1;
+        if (column + span > columns) {
+            ++row;
+            column = 0;
+        }
+        grid_->addWidget(cards_[i], row, column, 1, span);
+        column += span;
+    }
+    grid_->addLayout(foot_, row + 1, 0, 1, columns);
+    for (int i = 0; i < columns; ++i) grid_->setColumnStretch(i, 1);
+    grid_->setRowStretch(row + 2, 1);
+}
+
+// As many columns as the widest section allows, so that no command lies outside a narrow window.
+void SettingsPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!grid_) return;
+    int widest = 0;
+    for (std::size_t i = 1; i < cards_.size(); ++i) widest = std::max(widest, cards_[i]->minimumSizeHint().width());
+    const QMargins margins = grid_->contentsMargins();
+    // Room for a vertical scroll bar is kept.
+    const int room = width() - margins.left() - margins.right() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    int columns = 3;
+    while (columns > 1 && columns * widest + (columns - 1) * grid_->horizontalSpacing() > room) --columns;
+    LayOutCards(columns);
 }
 
 void SettingsPage::Connect(int connection_id, QObject* target) {
     if (connection_id < 2 || connection_id > 59) return;
     // Every command button: one handler, told apart by the sender. The click starts the handler and
     // does not wait for it; a click after the page is gone reaches nothing.
+    // Each list of the page: the user drags its rows into a new order, which is stored.
+    auto reorderable = [this](QObject* element) {
+        auto* list = static_cast<ui::ListView*>(element);
+        list->CanReorderItems(true);
+        list->DragItemsCompleted.Add(this, [this](ui::ListView* sender, ui::DragItemsCompletedEventArgs) {
+            OnListDragItemsCompleted(sender);
+        });
+        return list;
+    };
     auto clickable = [this](QObject* element) {
         auto* b = static_cast<ui::AppBarButton*>(element);
         b->Click.Add(this, [this](QObject* sender) { OnSectionClick(sender); });
@@ -398,7 +407,7 @@ void SettingsPage::Connect(int connection_id, QObject* target) {
         docTypeSelector = static_cast<ui::ComboBox*>(target);
         break;
     case 15:
-        accountsList = static_cast<ui::ListView*>(target);
+        accountsList = reorderable(target);
         break;
     case 16:
         versionText = static_cast<ui::TextBlock*>(target);
@@ -424,7 +433,7 @@ void SettingsPage::Connect(int connection_id, QObject* target) {
         break;
     default:
         if (connection_id >= 4 && connection_id <= 13)
-            *lists[connection_id - 4] = static_cast<ui::ListView*>(target);
+            *lists[connection_id - 4] = reorderable(target);
         else if (connection_id >= 19 && connection_id <= 56)
             *commands[connection_id - 19] = clickable(target);
         break;

@@ -7,15 +7,16 @@
 #include "ui/ContentDialog.h"
 #include "ui/Controls.h"
 #include "ui/Inputs.h"
+#include "ui/Threading.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <string>
 #include <vector>
 
 class QGridLayout;
-class QHBoxLayout;
-class QResizeEvent;
+class QLayout;
 
 namespace Tavrin {
 
@@ -44,6 +45,30 @@ public:
     ui::ContentDialog* OpenSectionEditor(std::string key, json11::Json::object data);
     // Click of a date format menu entry: stores its text as the date format.
     void SaveDateFormat(QObject* sender);
+    // A drag in one of the reorderable lists has ended: the list's new order is stored.
+    void OnListDragItemsCompleted(ui::ListView* sender);
+
+    // --- imports: a work item reads the file, the UI step turns the progress dialog into the result ----
+    // How an import ended: the rows it added, or why nothing was imported.
+    struct ImportOutcome {
+        int count = 0;
+        // -1 the import ran; 0 the file could not be read (or the import never ended); n line n of the
+        // file does not have the shape the import reads.
+        int problem_line = 0;
+    };
+    static void ImportMasterData(bool clients, std::string path, ui::DispatcherQueue queue,
+                                 QPointer<ui::ContentDialog> progress);
+    static void ShowImportResult(QPointer<ui::ContentDialog> progress, ImportOutcome outcome);
+
+    // --- company accounts: a work item runs the zone service, a UI step shows the result ---------------
+    // Add (edit false) or rename the entry at `position` (whose id is `id`).
+    static void AddAccount(bool edit, int position, std::string id, std::string name, ui::DispatcherQueue queue,
+                           QPointer<SettingsPage> page, QPointer<ui::ContentDialog> progress);
+    static void DeleteAccount(int position, std::string id, int mode, ui::DispatcherQueue queue,
+                              QPointer<SettingsPage> page, QPointer<ui::ContentDialog> progress);
+    void ApplyAccountChange(QPointer<ui::ContentDialog> progress);
+    void RenameAccount(int position, QPointer<ui::ContentDialog> progress);
+    void AfterAccountChange(int mode, std::string id, QPointer<ui::ContentDialog> progress);
 
     // --- elements, by connection id ---------------------------------------------------------------
     QWidget* listsPanel = nullptr;                  // 2
@@ -129,6 +154,11 @@ private:
     void BuildUnitsEditor(ui::ContentDialog* dialog, json11::Json::object item);
     void BuildNumberingEditor(ui::ContentDialog* dialog, json11::Json::object data);
     void BuildDeleteConfirmation(ui::ContentDialog* dialog, json11::Json::object data);
+    void BuildNotesEditor(ui::ContentDialog* dialog, json11::Json::object note);
+    void BuildImportEditor(ui::ContentDialog* dialog, const std::string& key);
+    void BuildWebshopEditor(ui::ContentDialog* dialog);
+    void BuildAccountingEditor(ui::ContentDialog* dialog, json11::Json::object defaults);
+    void BuildAccountsEditor(ui::ContentDialog* dialog, json11::Json::object account);
 
     // --- store steps, run after the editor closed with its primary button --------------------------
     void SaveSupplier(ui::ContentDialog* dialog);
@@ -141,24 +171,43 @@ private:
     void SaveListEntry(ui::ListView* list, bool edit, const std::string& tag, ui::ContentDialog* dialog);
     void SaveNumbering(const std::string& code, ui::ContentDialog* dialog);
     void DeleteEntry(ui::ListView* list, const std::string& tag);
+    void SaveNote(ui::ListView* list, bool edit, const std::string& tag, ui::ContentDialog* dialog);
+    void SaveWebshop(ui::ContentDialog* dialog);
+    // False when the key was refused (it would be cut at its "_" when sent).
+    bool SaveAccounting(ui::ContentDialog* dialog);
+    void SaveAccount(bool edit, const std::string& tag, ui::ContentDialog* dialog);
+    void StartAccountDelete(const std::string& tag);
+    // Queues the import of `path` with its progress dialog titled `title`.
+    void StartImport(const std::string& key, const QString& path, int mode, const QString& title);
+
+    // A dialog without buttons titled `title` that says the change is being saved; shown, not awaited.
+    ui::ContentDialog* ShowProgress(const QString& title);
+    // A message with an OK button; shown, not awaited.
+    void ShowMessage(const QString& text);
 
     // --- commands without an editor ---------------------------------------------------------------
     void ShowDateFormatInfo();
     void OpenHelp();
     void SignOut();
-
-    // --- layout -------------------------------------------------------------------------------------
-    // Lays the cards out in as many columns as `width` holds (three, two or one), so that every
-    // command stays inside a narrow window; the page scrolls only vertically.
-    void Reflow(int width);
-    void resizeEvent(QResizeEvent* event) override;
+    // The main window's accounts menu, filled again from the stored list.
+    static void RefillAccountsMenu();
 
     bool content_loaded_ = false;
+
+    // --- layout: the sections flow into as many columns as the page's width allows ----------------------
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void LayOutCards(int columns);
     QGridLayout* grid_ = nullptr;
-    QHBoxLayout* foot_ = nullptr;
+    QLayout* foot_ = nullptr;
     std::vector<QWidget*> cards_;
-    QWidget* wide_card_ = nullptr;  // spans two columns where there are more than one
     int columns_ = 0;
 };
+
+// The work item of the invoice import (mode 0 to 5, as the import dialog's choice list).
+void import_invoices_work_item(std::string path, int mode, ui::DispatcherQueue queue,
+                               QPointer<ui::ContentDialog> progress);
 
 }  // namespace Tavrin

@@ -7,6 +7,7 @@
 //
 // Every file is read as UTF-8 whatever it was saved in (UTF-16, Windows-1250), and every imported
 // text is valid UTF-8 before it is stored: the rows travel on into the cloud records and every view.
+#include "core/store/import_check.h"
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -331,6 +332,10 @@ double archive_created(const std::string& issue_date) {
 }
 
 }  // namespace
+
+bool read_import_text(const std::string& path, std::string& text) {
+    return read_text_file(path, text);
+}
 
 void Core::import_clients(std::string path, std::function<void(int)> on_done) {
     int count = 0;

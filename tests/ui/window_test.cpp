@@ -10,11 +10,11 @@
 #include "core/Core.h"
 
 #include <QAbstractButton>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QApplication>
 #include <QGlyphRun>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QTextLayout>
 #include <QTreeWidget>
@@ -102,7 +102,8 @@ std::vector<QWidget*> shown_commands(Tavrin::MainWindow* w) {
     return commands;
 }
 
-// Every shown command lies whole inside the window and has at least the room its text needs.
+// Every shown command lies whole inside the window (scrolled to, on a page that scrolls up and down)
+// and has at least the room its text needs.
 void expect_commands_inside(Tavrin::MainWindow* w, const std::string& where) {
     const std::vector<QWidget*> commands = shown_commands(w);
     EXPECT_GE(commands.size(), 6u) << where;

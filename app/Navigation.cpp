@@ -1,0 +1,156 @@
+// The navigation's background work: the sync pass, the invoices' status query and the web shop's
+// order import run on the thread pool and come back to the UI thread; the list is written at once, so
+// a remote service that does not answer never holds the window up. And the account switch, which waits
+// for that work before it closes the database.
+#include "app/MainWindow.h"
+
+#include "core/Core.h"
+#include "ui/ContentDialog.h"
+
+using json11::Json;
+
+namespace Tavrin {
+
+namespace {
+
+// Waits until a document window whose close was held by its guard has either gone (the user let the
+// document go) or stayed with no question open any more (the user kept it).
+ui::Action watch_document_close(QPointer<ui::Window> window, ui::AsyncOperation<bool> result) {
+    int quiet = 0;
+    while (window && window->isVisible()) {
+        // The guard's answer closes the window a few queued steps after its dialog has gone.
+        if (ui::ContentDialog::Current())
+            quiet = 0;
+        else if (++quiet > 8)
+            break;
+        co_await ui::Delay(25);
+    }
+    result.Complete(!window || !window->isVisible());
+}
+
+}  // namespace
+
+// --- background work ------------------------------------------------------------------------------------
+
+void MainWindow::StartWork(Work kind) {
+    if (!g_core || switching_account_) return;
+    bool& running = work_running_[static_cast<std::size_t>(kind)];
+    if (running) {
+        // The pass under way may have started before the latest change: one more follows it.
+        if (kind == Work::sync) sync_again_ = true;
+        return;
+    }
+    running = true;
+    ShowBusy();
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    const QPointer<MainWindow> window(this);
+    switch (kind) {
+    case Work::sync:
+        ui::ThreadPool::RunAsync([queue, window] {
+            ui::PostOnce end(queue, [window] {
+                if (window) window->WorkEnded(Work::sync, false);
+            });
+            if (Core* core = g_core) core->sync_start([](Json) {});
+        });
+        break;
+    case Work::status:
+        ui::ThreadPool::RunAsync([queue, window] { QueryNavStatus(queue, window); });
+        break;
+    case Work::orders:
+        ui::ThreadPool::RunAsync([queue, window] { ImportWebshopOrders(queue, window); });
+        break;
+    }
+}
+
+void MainWindow::QueryNavStatus(ui::DispatcherQueue queue, QPointer<MainWindow> window) {
+    auto changed = std::make_shared<bool>(false);
+    ui::PostOnce end(std::move(queue), [window, changed] {
+        if (window) window->WorkEnded(Work::status, *changed);
+    });
+    Core* core = g_core;
+    if (!core) return;
+    core->nav_query_transaction_status([&end, changed](bool ok) {
+        *changed = ok;
+        end.post();
+    });
+}
+
+void MainWindow::ImportWebshopOrders(ui::DispatcherQueue queue, QPointer<MainWindow> window) {
+    auto changed = std::make_shared<bool>(false);
+    ui::PostOnce end(std::move(queue), [window, changed] {
+        if (window) window->WorkEnded(Work::orders, *changed);
+    });
+    Core* core = g_core;
+    if (!core) return;
+    core->import_webshop_orders([&end, changed](bool ok) {
+        *changed = ok;
+        end.post();
+    });
+}
+
+void MainWindow::WorkEnded(Work kind, bool refresh) {
+    work_running_[static_cast<std::size_t>(kind)] = false;
+    if (refresh && g_core && !switching_account_) RefreshList(std::string());
+    if (kind == Work::sync && sync_again_) {
+        sync_again_ = false;
+        StartWork(Work::sync);
+    }
+    ShowBusy();
+}
+
+void MainWindow::ShowBusy() {
+    // While the navigation is hidden the cloud set-up owns the indicator.
+    if (navigationView->isHidden()) return;
+    const bool busy = work_running_[0] || work_running_[1] || work_running_[2];
+    busyIndicator->IsActive(busy);
+}
+
+// --- account switch -------------------------------------------------------------------------------------
+
+ui::AsyncOperation<bool> MainWindow::CloseDocumentWindow() {
+    ui::AsyncOperation<bool> result;
+    QPointer<ui::Window> window = document_window;
+    if (!window || !window->isVisible() || window->Close()) {
+        result.Complete(true);
+        return result;
+    }
+    // Its close guard holds the window (an unsaved document): the answer decides.
+    watch_document_close(window, result);
+    return result;
+}
+
+ui::Action MainWindow::SwitchAccount(std::string id) {
+    if (!g_core || switching_account_) co_return;
+    QPointer<MainWindow> self(this);
+    switching_account_ = true;
+    sync_again_ = false;
+
+    // An edited document is not dropped without asking; kept, it keeps its account open.
+    const bool document_gone = co_await CloseDocumentWindow();
+    if (!self) co_return;
+    if (!document_gone || !g_core) {
+        switching_account_ = false;
+        if (last_choice_) navigationView->SelectedItem(last_choice_);
+        co_return;
+    }
+
+    // The record tabs belong to the old account.
+    for (int i = tabView->Size() - 1; i >= 0 && tabView->Size() > 1; --i)
+        if (ui::Name(tabView->GetAt(i)) != "homeTabItem") tabView->RemoveAt(i);
+
+    // Work of the old account ends before its database closes; the window stays responsive meanwhile.
+    ui::SetVisibility(navigationView, ui::Visibility::Collapsed);
+    busyIndicator->IsActive(true);
+    while (ui::ThreadPool::ActiveCount() > 0) {
+        co_await ui::Delay(25);
+        if (!self) co_return;
+    }
+    switching_account_ = false;
+    if (!g_core) co_return;
+    g_core->close_database();
+    g_core->current_account = id;
+    // The cloud set-up opens the new account's database and shows its first list.
+    SetupWebView();
+}
+
+}  // namespace Tavrin

@@ -1,0 +1,304 @@
+// The settings page's notes, imports, web-shop and accounting settings, list order and the accounts
+// that are not open, driven through the page's own buttons and dialogs on a fresh account.
+#include "tests/fakes/cloud_store.h"
+#include "tests/test_support.h"
+#include "tests/ui/dialog_driver.h"
+#include "tests/ui/ui_test_support.h"
+
+#include "app/App.h"
+#include "app/settings/SettingsPage.h"
+#include "core/Core.h"
+#include "core/store/store_internal.h"
+#include "ui/Launcher.h"
+#include "ui/Pickers.h"
+#include "ui/SettingsControls.h"
+
+#include <QLineEdit>
+
+using json11::Json;
+using uitest::control;
+using uitest::Dialogs;
+using uitest::wait_until;
+using Result = ui::ContentDialogResult;
+
+namespace {
+
+const std::string kAccount = "6B1D2F3E-4C5B-4A79-8887-A6B5C4D3E2F1";
+const std::string kSamples = std::string(TAVRIN_TEST_DATA) + "/imports/";
+// The answer for a dialog without buttons: it stays until the program closes it.
+const Dialogs::Answer kLeaveOpen = [](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; };
+
+std::string caption(const std::string& key) { return g_core->translated(key, ""); }
+
+void type(ui::ContentDialog& dialog, const std::string& key, const std::string& text) {
+    if (auto* box = control<ui::TextBox>(dialog, caption(key))) box->Text(QString::fromStdString(text));
+}
+
+int rows(const std::string& sql) { return store::rows(*g_core, sql).front().begin()->second.int_value(); }
+
+void write(const std::string& key, const Json& value, int synced = 0) {
+    ASSERT_TRUE(g_core->save_record({{"recordName", key}, {"value", value.dump()}, {"synced", synced}}, "settings"));
+}
+
+std::vector<std::string> members(const Json& array, const char* member) {
+    std::vector<std::string> found;
+    for (const Json& entry : array.array_items()) found.push_back(entry[member].string_value());
+    return found;
+}
+
+class SettingsSections : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cloud.create_zone(kAccount);
+        g_core = make_core(dir.path() + "a/", "hu").release();
+        g_core->current_account = kAccount;
+        g_core->open_database();
+        g_core->save_web_auth_token("a-session");
+        page = new Tavrin::SettingsPage;
+        page->show();
+        page->BuildSettingsList();
+        ui::FilePicker::SetResponder([this](const ui::FilePicker& picker) {
+            filters.push_back(picker.Filters().join(" ").toStdString());
+            return QString::fromStdString(picked);
+        });
+    }
+
+    void TearDown() override {
+        ui::FilePicker::SetResponder(nullptr);
+        delete page;
+        ui::ThreadPool::WaitForIdle();
+        QCoreApplication::processEvents();
+        delete g_core;
+        g_core = nullptr;
+    }
+
+    // Clicks `button` and waits until each of the dialogs it opens has been answered and is gone.
+    void click(QAbstractButton* button, std::vector<Dialogs::Answer> answers) {
+        const int gone = dialogs.gone + static_cast<int>(answers.size());
+        for (auto& answer : answers) dialogs.answers.push_back(std::move(answer));
+        button->click();
+        EXPECT_TRUE(wait_until([&] { return dialogs.gone == gone; })) << ui::Name(button);
+    }
+
+    // One import of `path` through its button; the text its progress dialog ends with, then OK'd.
+    std::string import(QAbstractButton* button, const std::string& path) {
+        QPointer<ui::ContentDialog> progress;
+        picked = path;
+        dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+        dialogs.answers.push_back([&progress](ui::ContentDialog& d) -> std::optional<Result> {
+            progress = &d;
+            return std::nullopt;
+        });
+        const int gone = dialogs.gone + 2;
+        button->click();
+        if (!wait_until([&] { return progress && !progress->PrimaryButtonText().isEmpty(); })) return "did not end";
+        const std::string text = progress->ContentText().toStdString();
+        progress->Answer(Result::Primary);
+        EXPECT_TRUE(wait_until([&] { return dialogs.gone == gone; }));
+        return text;
+    }
+
+    TempDir dir;
+    CloudStore cloud;
+    ScopedEnv env{[this] {
+        ScopedEnv::Values values = cloud.env();
+        values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+        return values;
+    }()};
+    Dialogs dialogs;
+    std::string picked;
+    std::vector<std::string> filters;
+    Tavrin::SettingsPage* page = nullptr;
+};
+
+TEST_F(SettingsSections, SampleFilesAreImportedAndBrokenOnesAddNothing) {
+    Tavrin::SettingsPage* p = page;
+    const int clients = rows("SELECT COUNT(*) FROM clients");
+    const int items = rows("SELECT COUNT(*) FROM items");
+
+    // The rows added are counted (the header lines are not rows); invoices bring their client and items.
+    EXPECT_EQ(import(p->importClientsButton, kSamples + "clients.csv"), "3 sor sikeresen importálva");
+    EXPECT_EQ(import(p->importItemsButton, kSamples + "items.csv"), "2 sor sikeresen importálva");
+    EXPECT_EQ(import(p->importInvoicesButton, kSamples + "archive.tavrinimport"), "2 sor sikeresen importálva");
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM clients"), clients + 4);
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM items"), items + 4);
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM documents WHERE type = 'ARCHIVE_INVOICE'"), 2);
+    EXPECT_EQ(filters, (std::vector<std::string>{".csv (*.csv)", ".csv (*.csv)", ".tavrinimport (*.tavrinimport)"}));
+
+    // A line of the wrong shape is named and nothing is added, not even the good lines; a file that
+    // cannot be read, or an import file that is none, is a failure too.
+    const std::string broken = dir.write("broken.csv", "Új Kft.;;HU;;Győr;Fő tér 1.;9021;;;\nMásik Kft.;;HU;;Győr\n");
+    const std::string failed = import(p->importClientsButton, broken);
+    EXPECT_NE(failed.find(" 2. sora"), std::string::npos) << failed;
+    EXPECT_NE(import(p->importItemsButton, dir.path() + "nincs.csv").find("nem olvasható"), std::string::npos);
+    EXPECT_NE(import(p->importInvoicesButton, dir.write("bad.tavrinimport", "<html>\n")).find(" 1. sora"),
+              std::string::npos);
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM clients"), clients + 4);
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM items"), items + 4);
+
+    // The convert button opens the converter page and asks for no file.
+    std::vector<std::string> launched;
+    ui::SetUriLaunchRecorder([&](const QString& uri) {
+        launched.push_back(uri.toStdString());
+        return true;
+    });
+    click(p->importInvoicesButton, {[](ui::ContentDialog&) { return Result::Secondary; }});
+    ui::SetUriLaunchRecorder(nullptr);
+    EXPECT_EQ(launched, std::vector<std::string>{"http://127.0.0.1:1/convert/"});
+    EXPECT_EQ(filters.size(), 6u);
+}
+
+TEST_F(SettingsSections, NotesConnectionsListOrderAndAccounts) {
+    Tavrin::SettingsPage* p = page;
+    const int estimate = index_of(g_core->constants["doc_types"].array_items(), "id", "ESTIMATE");
+
+    // A header note for estimates, then edited: same id, same place; a blank name stores nothing.
+    const std::size_t at = g_core->setting("header_notes").array_items().size();
+    click(p->addHeaderNoteButton, {[estimate](ui::ContentDialog& d) {
+              control<ui::ComboBox>(d, caption("type"))->SelectedIndex(estimate);
+              type(d, "name", "  Köszönet   ");
+              type(d, "note", "Köszönjük  a\nbizalmat!\n\n");
+              return Result::Primary;
+          }});
+    const Json added = g_core->setting("header_notes")[at];
+    EXPECT_EQ(added, Json(Json::object{{"id", added["id"]}, {"name", "Köszönet"}, {"note", "Köszönjük a\nbizalmat!"},
+                                       {"type", "ESTIMATE"}}));
+    EXPECT_EQ(added["id"].string_value().size(), 36u);
+    EXPECT_EQ(p->headerNotesList->ContentAt(static_cast<int>(at)).toStdString(), "Köszönet - " + caption("ESTIMATE"));
+    p->headerNotesList->SelectedIndex(static_cast<int>(at));
+    click(p->editHeaderNoteButton, {[estimate](ui::ContentDialog& d) {
+              EXPECT_EQ(control<ui::ComboBox>(d, caption("type"))->SelectedIndex(), estimate);
+              type(d, "name", "Hála");
+              return Result::Primary;
+          }});
+    EXPECT_EQ(g_core->setting("header_notes")[at]["id"], added["id"]);
+    EXPECT_EQ(g_core->setting("header_notes")[at]["name"].string_value(), "Hála");
+    click(p->addLineNoteButton, {[](ui::ContentDialog& d) {
+              type(d, "name", "   ");
+              return Result::Primary;
+          }});
+    EXPECT_TRUE(g_core->setting("line_notes").array_items().empty());
+
+    // The web shop: the secret masked, texts stored as typed, other members kept.
+    write("webshop_connect", Json::object{{"id", "other"}, {"extra", "marad"}});
+    click(p->webshopButton, {[](ui::ContentDialog& d) {
+              auto* secret = control<ui::PasswordBox>(d, caption("webshop_key2"));
+              EXPECT_EQ(secret->Editor()->echoMode(), QLineEdit::Password);
+              type(d, "webshop_domain", " https://bolt.example/ ");
+              type(d, "webshop_key1", "ck_1");
+              secret->Password("cs_2");
+              return Result::Primary;
+          }});
+    EXPECT_EQ(g_core->setting("webshop_connect"), Json(Json::object{{"id", "woocommerce"}, {"domain", " https://bolt.example/ "},
+                                                                     {"key1", "ck_1"}, {"key2", "cs_2"}, {"extra", "marad"}}));
+
+    // The accounting key: a stored text without "_" shows an empty box; a key holding "_" is refused
+    // with a message; a plain one is stored after "cashbook_".
+    Json::object defaults = g_core->setting("defaults").object_items();
+    defaults["accounting"] = "cashbook";
+    write("defaults", defaults);
+    std::string refusal;
+    click(p->accountingButton, {[](ui::ContentDialog& d) {
+                                    auto* key = d.findChild<ui::PasswordBox*>();
+                                    EXPECT_EQ(key->Password().toStdString(), "");
+                                    key->Password("ab_cd");
+                                    return Result::Primary;
+                                },
+                                [&refusal](ui::ContentDialog& d) {
+                                    refusal = d.ContentText().toStdString();
+                                    return Result::Primary;
+                                }});
+    EXPECT_NE(refusal.find("\"_\""), std::string::npos) << refusal;
+    EXPECT_EQ(g_core->setting("defaults"), Json(defaults));
+    click(p->accountingButton, {[](ui::ContentDialog& d) {
+              d.findChild<ui::PasswordBox*>()->Password("titok123");
+              return Result::Primary;
+          }});
+    defaults["accounting"] = "cashbook_titok123";
+    EXPECT_EQ(g_core->setting("defaults"), Json(defaults));
+
+    // A drag stores the new order; rows that no longer stand for the stored entries (a download
+    // changed them) double and lose nothing. A code the locale does not know still gets its row.
+    write("countries", Json::array{Json::object{{"code", "HU"}}, Json::object{{"code", "AT"}}, Json::object{{"code", "DE"}}});
+    write("languages", Json::array{Json::object{{"code", "hu"}}, Json::object{{"code", "zz"}}});
+    p->BuildSettingsList();
+    EXPECT_EQ(p->languagesList->ContentAt(1).toStdString(), "zz - ");
+    p->countriesList->MoveItem(0, 2);
+    EXPECT_EQ(members(g_core->setting("countries"), "code"), (std::vector<std::string>{"AT", "DE", "HU"}));
+    write("countries", Json::array{Json::object{{"code", "at"}}, Json::object{{"code", "HU"}}, Json::object{{"code", "CH"}}},
+          1);
+    p->countriesList->MoveItem(2, 0);  // rows HU, AT, DE
+    EXPECT_EQ(members(g_core->setting("countries"), "code"), (std::vector<std::string>{"HU", "at", "CH"}));
+    EXPECT_EQ(p->countriesList->Size(), 3);
+    p->headerNotesList->MoveItem(static_cast<int>(at), 0);
+    EXPECT_EQ(g_core->setting("header_notes")[0]["id"], added["id"]);
+    EXPECT_EQ(g_core->setting("header_notes").array_items().size(), at + 1);
+
+    // Accounts: a rename beyond the zone mode's 16-bit range is refused.
+    Json::array many;
+    for (int i = 0; i < 32770; ++i) many.push_back(Json::object{{"id", "ACC" + std::to_string(i)}, {"name", "Cég"}});
+    Json::object local = g_core->setting("local").object_items();
+    local["accounts"] = many;
+    write("local", local, -1);
+    p->BuildSettingsList();
+    p->accountsList->SelectedIndex(32768);
+    click(p->editAccountButton, {[](ui::ContentDialog& d) {
+              type(d, "name", "Túl messze");
+              return Result::Primary;
+          }});
+    EXPECT_EQ(g_core->setting("accounts"), Json(many));
+
+    // A drag keeps the local row (this installation's sync state) out of the upload.
+    const std::string other = "7C2E3F4A-5D6C-4B8A-9998-B7C6D5E4F3A2";
+    cloud.create_zone(other);
+    const Json open = Json::object{{"id", kAccount}, {"name", "Nyitott Kft."}};
+    const Json listed = Json::object{{"id", other}, {"name", "Utolsó Kft."}};
+    local["accounts"] = Json::array{open, listed};
+    write("local", local, -1);
+    cloud.put_row("_defaultZone", "Settings", "accounts", Json(Json::array{open, listed}));
+    p->BuildSettingsList();
+    p->accountsList->MoveItem(0, 1);
+    EXPECT_EQ(g_core->setting("accounts"), Json(Json::array{listed, open}));
+    EXPECT_EQ(rows("SELECT synced FROM settings WHERE recordName = 'local'"), -1);
+    ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+
+    // A cloud that refuses the new account's zone: the progress ends all the same.
+    cloud.fail("zones/modify", CloudStore::Fault::status_500);
+    click(p->addAccountButton, {[](ui::ContentDialog& d) {
+                                    type(d, "name", "Felhőtlen Kft.");
+                                    return Result::Primary;
+                                },
+                                kLeaveOpen});
+    EXPECT_EQ(p->accountsList->ContentAt(2).toStdString(), "Felhőtlen Kft.");
+
+    // The last listed account deleted: it leaves the list, the user is signed out and the program ends
+    // by closing its window.
+    local = g_core->setting("local").object_items();
+    local["accounts"] = Json::array{listed};
+    write("local", local, -1);
+    p->BuildSettingsList();
+    ui::Window main_window;
+    main_window.show();
+    g_main_window = &main_window;
+    bool closed = false;
+    main_window.Closed.Add([&closed](ui::Window*, ui::WindowEventArgs&) { closed = true; });
+    std::vector<int> exits;
+    ui::SetExitRecorder([&exits](int code) { exits.push_back(code); });
+    p->accountsList->SelectedIndex(0);
+    click(p->deleteAccountButton, {[](ui::ContentDialog& d) {
+                                       EXPECT_EQ(d.ContentText().toStdString(),
+                                                 g_core->translated("confirm_delete", "Utolsó Kft."));
+                                       return Result::Primary;
+                                   },
+                                   kLeaveOpen});
+    ui::SetExitRecorder(nullptr);
+    g_main_window = nullptr;
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(exits, std::vector<int>{0});
+    EXPECT_FALSE(cloud.has_zone(other));
+    EXPECT_TRUE(g_core->setting("accounts").array_items().empty());
+    EXPECT_EQ(p->accountsList->Size(), 0);
+    EXPECT_EQ(g_core->load_web_auth_token(), "");
+}
+
+}  // namespace
