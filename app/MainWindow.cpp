@@ -491,8 +491,11 @@ void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {
         // The page and its preview go now, before Core does.
         delete window.data();
     }
-    // Background work uses Core and the database: it ends before they go.
+    // Background work uses Core and the database: it ends before they go. A request to a service
+    // that does not answer is given up at once rather than waited out.
+    set_network_cancelled(true);
     ui::ThreadPool::WaitForIdle();
+    set_network_cancelled(false);
     delete g_core;
     g_core = nullptr;
 }

@@ -141,10 +141,15 @@ ui::Action MainWindow::SwitchAccount(std::string id) {
     // Work of the old account ends before its database closes; the window stays responsive meanwhile.
     ui::SetVisibility(navigationView, ui::Visibility::Collapsed);
     busyIndicator->IsActive(true);
+    set_network_cancelled(true);
     while (ui::ThreadPool::ActiveCount() > 0) {
         co_await ui::Delay(25);
-        if (!self) co_return;
+        if (!self) {
+            set_network_cancelled(false);
+            co_return;
+        }
     }
+    set_network_cancelled(false);
     switching_account_ = false;
     if (!g_core) co_return;
     g_core->close_database();

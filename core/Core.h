@@ -100,6 +100,9 @@ using JsonCallback = std::function<void(json11::Json)>;
 // payload as its JSON dump. A body of 5 bytes or less makes a GET. The result is {"xml": reply}
 // for XML payloads and the parsed reply otherwise; a failed transfer gives {"xml": ""} or null.
 json11::Json http_request(std::string url, json11::Json payload, std::string headers);
+// While set, every transfer, running or new, fails within about a second: the program is closing
+// and must not wait out the time limits of a service that does not answer.
+void set_network_cancelled(bool cancelled);
 // Stores the reply body in `path` (only when the transfer succeeded), then calls `done` with null.
 void download_file(std::string url, std::string path, JsonCallback done);
 // The forint rate of `currency` on `date` ("%Y-%m-%d"); 0 when none could be read.

@@ -11,6 +11,7 @@
 #include <openssl/x509v3.h>
 
 #include <chrono>
+#include <thread>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -204,6 +205,27 @@ TEST(HttpTransport, ServerThatNeverAnswersEndsInTheTimeOut) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "file.part"));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
     EXPECT_EQ(server.request_count(), 3u);
+}
+
+// Closing the program gives up a request to a service that does not answer instead of waiting out
+// its time limit; requests made afterwards work again.
+TEST(HttpTransport, CancelledTransfersEndAtOnce) {
+    FakeServer server;
+    server.hang("*", "/silent");
+    server.route("GET", "/ok", [](const httplib::Request&, httplib::Response& r) { r.set_content("{}", "application/json"); });
+
+    const auto started = std::chrono::steady_clock::now();
+    Json reply = Json(Json::object{{"pending", true}});
+    std::thread worker([&] { reply = http_request(server.url() + "/silent", Json(), ""); });
+    ASSERT_TRUE(server.wait_for_requests(1, std::chrono::seconds(10)));
+    set_network_cancelled(true);
+    worker.join();
+    EXPECT_TRUE(reply.is_null());
+    EXPECT_TRUE(http_request(server.url() + "/ok", Json(), "").is_null());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+    set_network_cancelled(false);
+    EXPECT_EQ(http_request(server.url() + "/ok", Json(), ""), Json(Json::object{}));
 }
 
 TEST(HttpTransport, RepliesOverTheLimitAreRefused) {

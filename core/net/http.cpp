@@ -14,7 +14,13 @@ using json11::Json;
 namespace {
 constexpr long connect_timeout_seconds = 30;
 std::atomic<long> low_speed_seconds{60};
+std::atomic<bool> network_cancelled{false};
+
+// Called by libcurl about once a second while a transfer runs (connecting included).
+int cancel_check(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return network_cancelled.load() ? 1 : 0; }
 }  // namespace
+
+void set_network_cancelled(bool cancelled) { network_cancelled = cancelled; }
 
 // libcurl's global set-up is not thread-safe and transfers run on several threads: do it once per
 // process and never tear it down while the program runs.
@@ -41,6 +47,8 @@ void set_common_options(void* handle, const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, low_speed_seconds.load());
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(http_reply_limit));
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, cancel_check);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 }
 
 namespace {
