@@ -115,6 +115,10 @@ void install_update() {
     ui::ExitProcess(0);
 }
 
+QString tr_key(const char* key) {
+    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
+}
+
 App::App() = default;
 
 void App::OnLaunched() {

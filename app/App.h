@@ -34,6 +34,9 @@ void update_check_work_item(ui::DispatcherQueue queue);
 void show_update_dialog(std::string notes);
 void install_update();
 
+// The text of a translation key in the current language; empty while there is no Core.
+QString tr_key(const char* key);
+
 class App {
 public:
     App();

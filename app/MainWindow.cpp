@@ -39,9 +39,6 @@ const ListEntry kListEntries[12] = {
     {"inventory", "inventory"},
 };
 
-QString tr_key(const char* key) {
-    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
-}
 
 ui::MenuFlyoutItem* menu_item(ui::MenuFlyout* flyout, const char* name, const QString& text) {
     auto* item = new ui::MenuFlyoutItem(flyout);

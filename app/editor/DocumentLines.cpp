@@ -3,6 +3,7 @@
 #include "app/editor/DocumentPage.h"
 #include "app/editor/LineDlg.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
 
@@ -11,14 +12,6 @@
 using json11::Json;
 
 namespace Tavrin {
-
-namespace {
-
-QString tr_key(const char* key) {
-    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
-}
-
-}  // namespace
 
 ui::Action DocumentPage::OnPreviewMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
     if (!g_core) co_return;

@@ -1,6 +1,7 @@
 // The option buttons beside the preview: the header and footer note editors and the layout template.
 #include "app/editor/DocumentPage.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
 
@@ -10,14 +11,6 @@
 using json11::Json;
 
 namespace Tavrin {
-
-namespace {
-
-QString tr_key(const char* key) {
-    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
-}
-
-}  // namespace
 
 ui::Action DocumentPage::OnOptionClick(QObject* sender) {
     if (!g_core) co_return;

@@ -15,9 +15,6 @@ namespace Tavrin {
 
 namespace {
 
-QString tr_key(const char* key) {
-    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
-}
 
 ui::Button* button(const char* name, const QString& text) {
     auto* b = new ui::Button;

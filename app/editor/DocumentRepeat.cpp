@@ -1,6 +1,7 @@
 // The repetition rule of a task: a day choice and a month choice, described in words beneath.
 #include "app/editor/DocumentPage.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
 
@@ -16,9 +17,6 @@ namespace Tavrin {
 
 namespace {
 
-QString tr_key(const char* key) {
-    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
-}
 
 // The rule of a task: its three members, or nothing when the text is no such rule.
 Json::object read_rule(const Json::object& document) {

@@ -1,5 +1,6 @@
 #include "app/editor/LineDlg.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 
 #include <QGridLayout>
@@ -13,9 +14,6 @@ namespace Tavrin {
 
 namespace {
 
-QString tr_key(const char* key) {
-    return g_core ? ui::qs(g_core->translated(key, "")) : QString();
-}
 
 Json::array setting_list(const char* key) {
     return g_core ? g_core->setting(key).array_items() : Json::array();
