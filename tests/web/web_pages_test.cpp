@@ -267,8 +267,9 @@ TEST_F(WebPages, BreaksMatchThePerGroupCheck) {
     EXPECT_GE(std::count(widening.begin(), widening.end(), '\n'), 10);
     for (std::size_t at = widening.find('\n'); at != std::string::npos; at = widening.find('\n', at + 1)) {
         const std::string page_text = widening.substr(at + 1, widening.find('\n', at + 1) - at - 1);
-        if (page_text.find("TBODY:Tétel") != std::string::npos)
+        if (page_text.find("TBODY:Tétel") != std::string::npos) {
             EXPECT_EQ(page_text.rfind(head_text, 0), 0u) << page_text.substr(0, 80);
+        }
     }
 
     // Around a page's worth of lines the summary fits, or moves to a page of its own.
