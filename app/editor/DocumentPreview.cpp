@@ -74,15 +74,17 @@ ui::Action DocumentPage::RefreshDocument() {
     deliveryDatePicker->Header(ui::qs(core.translated(type == "TASK" ? "from_date" : "delivery_date", "")));
 
     const std::string html = core.document_html(-1, Json(document), Json(lines), "0,0");
+    // The page breaks and the page numbers go with the page in one script, so the preview never
+    // shows the rows before they are split into pages. The empty page has no page script.
+    const std::string numbers = "if(typeof setPageNumbers=='function')setPageNumbers(-1,-1, '" +
+                                single_quoted(core.translated("tavrin_invoice", "")) + "');";
     try {
-        co_await previewWebView->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+        co_await previewWebView->ExecuteScriptAsync(ui::qs(page_write_script(html) + numbers));
     } catch (...) {
         // The preview went away or could not run the script: nothing more to show.
         co_return;
     }
     if (!self || !g_core) co_return;
-    previewWebView->ExecuteScriptAsync(
-        ui::qs("setPageNumbers(-1,-1, '" + single_quoted(g_core->translated("tavrin_invoice", "")) + "')"));
     if (ui::Window* window = DocumentWindow()) window->Title(ui::qs(Json(document)["number_formatted"].string_value()));
     ++previews_shown;
 }

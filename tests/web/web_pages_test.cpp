@@ -10,6 +10,7 @@
 #include <QPageSize>
 #include <QWebEnginePage>
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -49,6 +50,21 @@ const char* const kPageCount =
 const char* const kLowestTableBottom =
     "Math.max.apply(null, Array.prototype.map.call(document.getElementsByTagName('table'), "
     "function(t){return t.offsetParent && t.offsetParent.className=='page' ? t.offsetTop+t.offsetHeight : 0;}))";
+
+// The reference the one-pass breaks are held to: the table measured after every row group, the
+// group that runs past the limit moved to a new page under the repeated head.
+const char* const kPerGroupScript =
+    "<script>function addNewPageIfNecessary(table_header){var tables=document.getElementsByTagName('table');var table=tables[tables.length-1];var bodies=table.getElementsByTagName('tbody');var body=bodies[bodies.length-1];if(table.offsetTop+table.offsetHeight>1040){document.write(\"</table></div><div class='page' align='left'><table><thead><td style='padding-top:1cm;'></td></thead><thead class='header'>\"+table_header+\"</thead>\");tables=document.getElementsByTagName('table');tables[tables.length-1].innerHTML+=body.outerHTML;body.style.display='none';}}"
+    "function addNewSummaryPageIfNecessary(){var tables=document.getElementsByTagName('table');var table=tables[tables.length-1];var heads=table.getElementsByTagName('thead');var head=heads[heads.length-1];var bodies=table.getElementsByTagName('tbody');var body=bodies[bodies.length-1];if(table.offsetTop+table.offsetHeight>1040){document.write(\"</tbody></table></div><div class='page' align='left'><table><thead><td style='padding-top:1cm;'></td></thead>\");tables=document.getElementsByTagName('table');tables[tables.length-1].innerHTML+=head.outerHTML+body.outerHTML;head.style.display='none';body.style.display='none';}}"
+    "function addNewReportPageIfNecessary(table_header){var tables=document.getElementsByTagName('table');var table=tables[tables.length-1];var bodies=table.getElementsByTagName('tbody');var body=bodies[bodies.length-1];if(table.offsetTop+table.offsetHeight>1040){document.write(\"</table></div><div class='page' align='left'><table><thead><td style='padding-top:1cm;'></td></thead><thead class='header'>\"+table_header+\"</thead>\");tables=document.getElementsByTagName('table');tables[tables.length-1].innerHTML+=body.outerHTML;body.style.display='none';}}"
+    "function setPageNumbers(scrollX,scrollY,tavrin){var divs=document.getElementsByTagName('div');var pages=[];for(var i=0;i<divs.length;i++){if(divs[i].className=='page')pages.push(divs[i]);}var pageCount=pages.length;for(var page=1;page<=pageCount;page++){pages[page-1].innerHTML+=\"<span style='position:absolute;bottom:18px;margin-left:30px;color:#bbb;font-size:15;'>\"+tavrin+\"</span><div align='center' style='width:100%;'><div style='position:absolute;width:100%;bottom:18px;font-size:15'>\"+page+\" / \"+pageCount+\"</div></div>\";}if(scrollX>=0&&scrollY>=0)window.scrollTo(scrollX,scrollY);}</script>";
+
+// Each page's visible row groups (heads and bodies) with their text, page by page.
+const char* const kPageContents =
+    "Array.prototype.filter.call(document.getElementsByTagName('div'), function(d){return d.className=='page';})"
+    ".map(function(p){return Array.prototype.filter.call(p.querySelectorAll('thead, tbody'), function(g){"
+    "return g.offsetParent!==null;}).map(function(g){return g.nodeName+':'+g.innerText.replace(/\\s+/g,' ').trim();})"
+    ".join(' | ');}).join('\\n')";
 
 class WebPages : public ::testing::Test {
 protected:
@@ -193,6 +209,92 @@ TEST_F(WebPages, ReportsPrintPageByPage) {
                                       "inventory"));
     }
     check_printed(core->inventory_report_html(), "stock", "Cikk 090");
+}
+
+// Long documents break at the same groups as when the table was measured after every group: rows
+// of varied height, amounts that widen the columns further down, a summary that needs its own
+// page, and the reports. Every page after the first starts with the column head.
+TEST_F(WebPages, BreaksMatchThePerGroupCheck) {
+    const Json::array taxes = core->setting("taxes").array_items();
+    const Json::array units = core->setting("units").array_items();
+    auto lines_of = [&](int count, bool widening) {
+        Json::array lines;
+        double price = 10;
+        for (int i = 1; i <= count; ++i) {
+            std::string name = "Tétel " + std::to_string(i);
+            if (i % 9 == 0) name += " hosszú megnevezés, amely több sorba is átfolyik a táblázat első oszlopában";
+            Json::object line{{"name", name},
+                              {"quantity", i % 7 + 1},
+                              {"price", widening ? price : 1000.0 + i},
+                              {"price_type", "NET"},
+                              {"tax_id", taxes[static_cast<std::size_t>(i % 3)]["id"]},
+                              {"unit_id", units[0]["id"]}};
+            std::string description = "Leírás";
+            for (int extra = 0; extra < i % 4; ++extra) description += "\nsor " + std::to_string(extra);
+            if (i % 3 != 0) line["description"] = description;
+            if (i % 7 == 0) {
+                line["discount"] = 10;
+                line["discount_type"] = "RATE";
+            }
+            price *= 1.12;
+            lines.push_back(line);
+        }
+        return lines;
+    };
+    const Json::object document{{"type", "INVOICE"},          {"template", "001"},
+                                {"currency_code", "HUF"},     {"exchange_rate", 1},
+                                {"number_formatted", "SZ-1"}, {"issue_date", "2026-03-01"},
+                                {"client_name", "Alma Kft."}, {"footer_note", "Köszönjük"}};
+
+    // The page contents under both scripts; the column head opens every page the rows run onto.
+    const std::string head_text = "THEAD: | THEAD:" + core->translated("quantity", "");
+    auto same_pages = [&](const std::string& html, const std::string& name) {
+        const std::size_t at = html.find(pagination_script);
+        EXPECT_NE(at, std::string::npos) << name;
+        if (at == std::string::npos) return std::string();
+        std::string reference = html;
+        reference.replace(at, pagination_script.size(), kPerGroupScript);
+        EXPECT_TRUE(page.load(reference)) << name;
+        const std::string expected = page.run(kPageContents).toString().toStdString();
+        EXPECT_TRUE(page.load(html)) << name;
+        const std::string contents = page.run(kPageContents).toString().toStdString();
+        EXPECT_EQ(contents, expected) << name;
+        EXPECT_LE(page.run(kLowestTableBottom).toInt(), 1040) << name;
+        return contents;
+    };
+
+    const std::string widening = same_pages(core->document_html(1, document, lines_of(150, true), "0,0"), "widening");
+    EXPECT_GE(std::count(widening.begin(), widening.end(), '\n'), 10);
+    for (std::size_t at = widening.find('\n'); at != std::string::npos; at = widening.find('\n', at + 1)) {
+        const std::string page_text = widening.substr(at + 1, widening.find('\n', at + 1) - at - 1);
+        if (page_text.find("TBODY:Tétel") != std::string::npos) {
+            EXPECT_EQ(page_text.rfind(head_text, 0), 0u) << page_text.substr(0, 80);
+        }
+    }
+
+    // Around a page's worth of lines the summary fits, or moves to a page of its own.
+    int summary_alone = 0;
+    for (int count = 8; count <= 20; ++count) {
+        const std::string contents =
+            same_pages(core->document_html(1, document, lines_of(count, false), "0,0"), std::to_string(count));
+        const std::string last = contents.substr(contents.rfind('\n') + 1);
+        if (last.rfind("THEAD: | THEAD:" + core->translated("net", ""), 0) == 0) ++summary_alone;
+    }
+    EXPECT_GE(summary_alone, 1);
+
+    Json::array documents;
+    for (int i = 1; i <= 70; ++i)
+        documents.push_back(Json::object{{"number_formatted", "SZ-" + std::to_string(i)},
+                                         {"client_name", "Ügyfél " + std::to_string(i)},
+                                         {"currency_code", "HUF"},
+                                         {"total_net_amount", 1000 * i * i},
+                                         {"total_tax_amount", 270 * i},
+                                         {"total_gross_amount", 1270 * i * i},
+                                         {"exchange_rate", 1},
+                                         {"issue_date", "2026-03-01"}});
+    const Json filter = Json::object{{"report_title", "Számlák"}, {"date_name", "Kiállítás"}, {"date_type", "issue_date"},
+                                     {"from_date", "2026-03-01"}, {"to_date", "2026-03-31"}};
+    same_pages(core->documents_report_html(false, documents, filter), "period");
 }
 
 }  // namespace
