@@ -13,6 +13,21 @@ using json11::Json;
 
 namespace Tavrin {
 
+namespace {
+
+// The frame of the line dialog: save and cancel, and delete for a line that is already there.
+ui::ContentDialog* line_dialog(QWidget* window, bool with_delete) {
+    auto* dialog = new ui::ContentDialog(window);
+    dialog->XamlRoot(window);
+    dialog->PrimaryButtonText(tr_key("save"));
+    if (with_delete) dialog->SecondaryButtonText(tr_key("delete"));
+    dialog->CloseButtonText(tr_key("cancel"));
+    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+    return dialog;
+}
+
+}  // namespace
+
 ui::Action DocumentPage::OnPreviewMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
     if (!g_core) co_return;
     QPointer<DocumentPage> self(this);
@@ -21,12 +36,7 @@ ui::Action DocumentPage::OnPreviewMessage(ui::WebView2*, ui::WebMessageReceivedE
     if (index < 0 || index >= static_cast<long>(lines.size())) co_return;
     const Json::object line = lines[static_cast<std::size_t>(index)].object_items();
 
-    QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window());
-    dialog->XamlRoot(window());
-    dialog->PrimaryButtonText(tr_key("save"));
-    dialog->SecondaryButtonText(tr_key("delete"));
-    dialog->CloseButtonText(tr_key("cancel"));
-    dialog->DefaultButton(ui::ContentDialogButton::Primary);
+    QPointer<ui::ContentDialog> dialog = line_dialog(window(), true);
     dialog->Title(ui::qs(Json(line)["name"].string_value()));
     QPointer<LineDlg> editor = new LineDlg;
     dialog->Content(editor.data());
@@ -57,12 +67,7 @@ ui::Action DocumentPage::OnAddClick(QObject* sender) {
     // The client and item buttons have no dialog of their own here.
     if (name != "newLine") co_return;
 
-    QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window());
-    dialog->XamlRoot(window());
-    dialog->PrimaryButtonText(tr_key("save"));
-    dialog->CloseButtonText(tr_key("cancel"));
-    dialog->DefaultButton(ui::ContentDialogButton::Primary);
-
+    QPointer<ui::ContentDialog> dialog = line_dialog(window(), false);
     const Json::object start{{"tax_id", g_core->setting("taxes")[0]["id"]},
                              {"unit_id", g_core->setting("units")[0]["id"]},
                              {"quantity", 1},
