@@ -346,18 +346,6 @@ const Text kTexts[] = {
     {"profit_clearing", "Clearing Price Profit", "Elszámoló ár haszon"},
     {"inventory_purchase_price_header", "Purchase Price (last %s)", "Beszerzési ár (utolsó %s)"},
     {"inventory_quantity_header", "Quantity (%s)", "Mennyiség (%s)"},
-    {"stock_change", "Stock Change", "Készletmozgás"},
-    {"price_type", "Price Type", "Ártípus"},
-    {"taxpayer_lookup", "Look Up", "Lekérdezés"},
-    {"taxpayer_found", "Filled in from the tax authority's taxpayer data.", "Kitöltve a NAV adózói adataiból."},
-    {"taxpayer_not_asked",
-     "The tax authority was not asked: the tax number needs at least 8 characters, and the company's tax number "
-     "and tax authority login must be set in the settings. The form is unchanged.",
-     "A NAV lekérdezés nem indult: az adószámnak legalább 8 karakteresnek kell lennie, és a beállításokban meg kell "
-     "adni a cég adószámát és NAV belépési adatait. Az űrlap nem változott."},
-    {"taxpayer_not_found",
-     "The tax authority gave no taxpayer for this tax number, or it could not be reached. The form is unchanged.",
-     "A NAV nem adott adózót erre az adószámra, vagy nem volt elérhető. Az űrlap nem változott."},
 
     // List filters and pickers
     {"%%", "All", "Összes"},

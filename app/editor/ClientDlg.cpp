@@ -16,6 +16,11 @@ namespace Tavrin {
 
 namespace {
 
+// The page's own texts (its markup's), in the language of the program.
+QString own_text(const char* hu, const char* en) {
+    return QString::fromUtf8(g_core && g_core->language == "en" ? en : hu);
+}
+
 Json::array setting_list(const char* key) {
     return g_core ? g_core->setting(key).array_items() : Json::array();
 }
@@ -23,6 +28,12 @@ Json::array setting_list(const char* key) {
 // The text of member `key` of the entry at a combo box's position: empty without one.
 std::string id_at(const Json::array& list, int index, const char* key) {
     return index < 0 ? std::string() : Json(list)[static_cast<std::size_t>(index)][key].string_value();
+}
+
+// The selected code; the stored one while the list does not hold it (nothing is selected then), so
+// that a save does not drop it.
+std::string code_of(const ui::ComboBox* box, const Json::object& client, const char* member) {
+    return box->SelectedIndex() >= 0 ? ui::utf8(box->SelectedText()) : Json(client)[member].string_value();
 }
 
 std::string typed(const ui::TextBox* box) {
@@ -137,7 +148,7 @@ void ClientDlg::InitializeComponent() {
     auto* identifier = text_box("identifierNumberTextBox", tr_key("identifier_number"));
     auto* lookup = new ui::Button;
     lookup->setObjectName("taxpayerButton");
-    lookup->Content(tr_key("taxpayer_lookup"));
+    lookup->Content(own_text("Lekérdezés", "Look Up"));
     auto* other = text_box("otherTextBox", tr_key("other"));
 
     auto* identifier_row = new QWidget;
@@ -226,7 +237,7 @@ void ClientDlg::OnCountryChanged(QObject* sender) {
 void ClientDlg::LayoutAddressFields() {
     // The constructor's lists fire this before the boxes exist.
     if (!g_core || !address4TextBox) return;
-    const std::vector<std::string> keys = address_keys(ui::utf8(countriesCombBox->SelectedText()));
+    const std::vector<std::string> keys = address_keys(code_of(countriesCombBox, client, "country_code"));
     const Json record(client);
     const auto boxes = address_slots();
     for (std::size_t i = 0; i < boxes.size(); ++i) {
@@ -250,9 +261,9 @@ std::string ClientDlg::SaveClient() {
     record["recordName"] = stored.size() == 36 ? stored : new_record_name();
     record["payment_id"] = id_at(setting_list("payments"), paymentsCombBox->SelectedIndex(), "id");
     record["term_id"] = id_at(setting_list("terms"), termsCombBox->SelectedIndex(), "id");
-    const std::string country = ui::utf8(countriesCombBox->SelectedText());
+    const std::string country = code_of(countriesCombBox, client, "country_code");
     record["country_code"] = country;
-    record["currency_code"] = ui::utf8(currenciesCombBox->SelectedText());
+    record["currency_code"] = code_of(currenciesCombBox, client, "currency_code");
     record["status"] = id_at(g_core->constants["client_statuses"].array_items(), statusesCombBox->SelectedIndex(), "id");
     record["name"] = name;
     record["identifier_number"] = typed(identifierNumberTextBox);
@@ -287,20 +298,29 @@ void ClientDlg::ApplyTaxpayerResult(json11::Json reply) {
     const std::string name = reply["name"].string_value();
     if (name.empty()) {
         taxpayerInfoBar->Severity(ui::InfoBar::InfoBarSeverity::Warning);
-        taxpayerInfoBar->Message(tr_key(reply.is_null() ? "taxpayer_not_asked" : "taxpayer_not_found"));
+        taxpayerInfoBar->Message(
+            reply.is_null()
+                ? own_text("A NAV lekérdezés nem indult: az adószámnak legalább 8 karakteresnek kell lennie, és a "
+                           "beállításokban meg kell adni a cég adószámát és NAV belépési adatait. Az űrlap nem változott.",
+                           "The tax authority was not asked: the tax number needs at least 8 characters, and the "
+                           "company's tax number and tax authority login must be set in the settings. The form is "
+                           "unchanged.")
+                : own_text("A NAV nem adott adózót erre az adószámra, vagy nem volt elérhető. Az űrlap nem változott.",
+                           "The tax authority gave no taxpayer for this tax number, or it could not be reached. The "
+                           "form is unchanged."));
         taxpayerInfoBar->IsOpen(true);
         return;
     }
     nameTextBox->Text(ui::qs(name));
     identifierNumberTextBox->Text(ui::qs(reply["identifierNumber"].string_value()));
     // The address parts go into the boxes of their keys in the selected country's layout.
-    const std::vector<std::string> keys = address_keys(ui::utf8(countriesCombBox->SelectedText()));
+    const std::vector<std::string> keys = address_keys(code_of(countriesCombBox, client, "country_code"));
     const auto boxes = address_slots();
     for (std::size_t i = 0; i < keys.size() && i < boxes.size(); ++i)
         if (keys[i] != "state") boxes[i]->Text(ui::qs(reply[keys[i]].string_value()));
     if (name.size() > 1) {
         taxpayerInfoBar->Severity(ui::InfoBar::InfoBarSeverity::Success);
-        taxpayerInfoBar->Message(tr_key("taxpayer_found"));
+        taxpayerInfoBar->Message(own_text("Kitöltve a NAV adózói adataiból.", "Filled in from the tax authority's taxpayer data."));
         taxpayerInfoBar->IsOpen(true);
     }
 }

@@ -377,24 +377,26 @@ TEST_F(MainWindowRecords, ClientsAndItemsAreSavedLookedUpPostedAndReachTheCloud)
     ASSERT_NE(client, nullptr);
     type_text(client->nameTextBox, "Saját név");
     type_text(client->address2TextBox, "Szeged");
+    // It says why: the look-up that did not ask differs from the one that got no taxpayer.
     const auto unchanged = [&](const char* tax_number) {
         EXPECT_EQ(ui::utf8(client->nameTextBox->Text()), "Saját név") << tax_number;
         EXPECT_EQ(ui::utf8(client->identifierNumberTextBox->Text()), tax_number);
         EXPECT_EQ(ui::utf8(client->address2TextBox->Text()), "Szeged");
         EXPECT_TRUE(client->taxpayerInfoBar->IsOpen());
+        EXPECT_EQ(client->taxpayerInfoBar->Severity(), ui::InfoBar::InfoBarSeverity::Warning);
+        return client->taxpayerInfoBar->Message();
     };
     look_up(client, "8765432");
-    unchanged("8765432");
-    EXPECT_EQ(ui::utf8(client->taxpayerInfoBar->Message()), g_core->translated("taxpayer_not_asked", ""));
+    const QString not_asked = unchanged("8765432");
     look_up(client, "11112222");
-    unchanged("11112222");
-    EXPECT_EQ(ui::utf8(client->taxpayerInfoBar->Message()), g_core->translated("taxpayer_not_found", ""));
+    const QString not_found = unchanged("11112222");
+    EXPECT_NE(not_asked, not_found);
+    EXPECT_FALSE(not_found.isEmpty());
     {
         ScopedEnv gone({{"TAVRIN_NAV_URL", unreachable_url()}});
         client->taxpayerInfoBar->IsOpen(false);
         look_up(client, "87654321");
-        unchanged("87654321");
-        EXPECT_EQ(ui::utf8(client->taxpayerInfoBar->Message()), g_core->translated("taxpayer_not_found", ""));
+        EXPECT_EQ(unchanged("87654321"), not_found);
     }
     look_up(client, "87654321");
     EXPECT_EQ(ui::utf8(client->nameTextBox->Text()), "Fenyves Pékség Kft.");
@@ -402,7 +404,7 @@ TEST_F(MainWindowRecords, ClientsAndItemsAreSavedLookedUpPostedAndReachTheCloud)
     EXPECT_EQ(ui::utf8(client->address1TextBox->Text()), "1036");
     EXPECT_EQ(ui::utf8(client->address2TextBox->Text()), "Budapest");
     EXPECT_EQ(ui::utf8(client->address3TextBox->Text()), "Fenyő utca 5");
-    EXPECT_EQ(ui::utf8(client->taxpayerInfoBar->Message()), g_core->translated("taxpayer_found", ""));
+    EXPECT_EQ(client->taxpayerInfoBar->Severity(), ui::InfoBar::InfoBarSeverity::Success);
     press(dialog, tr_key("save"));
 
     // Saved, shown in its own tab and in the clients list.
@@ -439,6 +441,24 @@ TEST_F(MainWindowRecords, ClientsAndItemsAreSavedLookedUpPostedAndReachTheCloud)
     EXPECT_EQ(Json(far[0])["postcode"].string_value(), "9999");
     EXPECT_EQ(Json(far[0])["city"].string_value(), "Messzeváros");
     EXPECT_EQ(Json(far[0])["state"].string_value(), "Tartomány");
+
+    // A client whose country and currency are no longer in the lists keeps them, and its address.
+    const std::string old = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+    g_core->save_record({{"recordName", old}, {"name", "Régi Kft."}, {"country_code", "XX"}, {"currency_code", "GBP"},
+                         {"street", "Régi út 1"}, {"city", "Régiváros"}},
+                        "clients");
+    window->ShowClientDialog(old);
+    dialog = wait_for_dialog();
+    client = content<Tavrin::ClientDlg>(dialog);
+    EXPECT_EQ(client->countriesCombBox->SelectedIndex(), -1);
+    EXPECT_EQ(ui::utf8(client->address1TextBox->Text()), "Régi út 1");
+    press(dialog, tr_key("save"));
+    ASSERT_TRUE(wait_until([&] { return ui::TagText(window->tabView->SelectedItem()->Tag()) == old; }));
+    const Json kept(rows("SELECT * FROM clients WHERE recordName = ?", old).at(0));
+    EXPECT_EQ(kept["country_code"].string_value(), "XX");
+    EXPECT_EQ(kept["currency_code"].string_value(), "GBP");
+    EXPECT_EQ(kept["street"].string_value(), "Régi út 1");
+    EXPECT_EQ(kept["city"].string_value(), "Régiváros");
 
     // An item with an opening stock posts one movement at its purchase price.
     QTest::mouseClick(window->newItem, Qt::LeftButton);
