@@ -190,6 +190,13 @@ void ClientDlg::InitializeComponent() {
     Connect(19, other);
 }
 
+void ClientDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (focused_) return;
+    focused_ = true;
+    nameTextBox->Editor()->setFocus();
+}
+
 // The handlers hold the dialog as their context: they do nothing once it is gone.
 void ClientDlg::Connect(int connection_id, QObject* target) {
     auto changed = [this](ui::ComboBox* sender, ui::SelectionChangedEventArgs) { OnCountryChanged(sender); };

@@ -58,9 +58,14 @@ public:
     // The client as stored, or the starting values of a new one; the address slots are filled from it.
     json11::Json::object client;
 
+protected:
+    // The name takes the keyboard when the dialog opens.
+    void showEvent(QShowEvent* event) override;
+
 private:
     std::array<ui::TextBox*, 4> address_slots() const;
     bool content_loaded_ = false;
+    bool focused_ = false;
 };
 
 // The address keys (street, postcode, city, state) of a country's address format, in its order. A

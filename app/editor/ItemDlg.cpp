@@ -172,6 +172,13 @@ void ItemDlg::InitializeComponent() {
     Connect(16, taxes);
 }
 
+void ItemDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (focused_) return;
+    focused_ = true;
+    nameTextBox->Editor()->setFocus();
+}
+
 // Nothing reacts while the user edits: the save reads the controls.
 void ItemDlg::Connect(int connection_id, QObject* target) {
     switch (connection_id) {

@@ -48,8 +48,13 @@ public:
     // The item as stored, or the starting values of a new one.
     json11::Json item;
 
+protected:
+    // The name takes the keyboard when the dialog opens.
+    void showEvent(QShowEvent* event) override;
+
 private:
     bool content_loaded_ = false;
+    bool focused_ = false;
 };
 
 }  // namespace Tavrin
