@@ -29,6 +29,14 @@ ui::Action MainWindow::OnCommandClick(QObject* sender) {
         OpenDocumentWindow(QString(), QString(), false, std::string());
         co_return;
     }
+    if (name == "newClient") {
+        ShowClientDialog(std::string());
+        co_return;
+    }
+    if (name == "newItem") {
+        ShowItemDialog(std::string());
+        co_return;
+    }
     if (name == "listPageBackButton" || name == "listPageForwardButton") {
         auto* pager = qobject_cast<ui::Button*>(sender);
         ui::NavigationViewItem* selected = navigationView->SelectedItem();

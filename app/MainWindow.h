@@ -74,6 +74,14 @@ public:
     // false when it stays open because its close guard kept an unsaved document.
     ui::AsyncOperation<bool> CloseDocumentWindow();
 
+    // --- client and item dialogs --------------------------------------------------------------------
+    // Shows the client or item dialog (an empty recordName makes a new record); once saved, the
+    // lists are refreshed and the record's tab shows it.
+    ui::Action ShowClientDialog(std::string recordName);
+    ui::Action ShowItemDialog(std::string recordName);
+    // Shows a saved client or item in its tab, opening one when none is open.
+    ui::Action ShowRecordTab(std::string recordName, bool isClient);
+
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page
     ui::WebView2* popupWebView = nullptr;                       // 3: windows the start view opens

@@ -6,11 +6,13 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDateEdit>
+#include <QDrag>
 #include <QDropEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -573,6 +575,38 @@ void ListView::dropEvent(QDropEvent* event) {
     if (!reorder_ || !event->isAccepted()) return;
     const int to = currentRow();
     DragItemsCompleted.Invoke(this, DragItemsCompletedEventArgs(from, to));
+}
+
+void ListView::CanDragItems(bool value) {
+    drag_out_ = value;
+    if (reorder_) return;
+    setDragEnabled(value);
+    setDragDropMode(value ? QAbstractItemView::DragOnly : QAbstractItemView::NoDragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+}
+
+QMimeData* ListView::StartDragItems(const std::vector<int>& rows) {
+    std::vector<DragItem> items;
+    for (int row : rows)
+        if (row >= 0 && row < count()) items.push_back(DragItem{ContentAt(row), TagAt(row)});
+    auto* data = new QMimeData;
+    DragItemsStartingEventArgs args(std::move(items), data);
+    DragItemsStarting.Invoke(this, args);
+    return data;
+}
+
+void ListView::startDrag(Qt::DropActions supportedActions) {
+    if (reorder_ || !drag_out_) {
+        QListWidget::startDrag(supportedActions);
+        return;
+    }
+    std::vector<int> rows;
+    for (const QModelIndex& index : selectedIndexes()) rows.push_back(index.row());
+    if (rows.empty() && currentRow() >= 0) rows.push_back(currentRow());
+    if (rows.empty()) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(StartDragItems(rows));
+    drag->exec(Qt::CopyAction);
 }
 
 // --- info bar --------------------------------------------------------------------------------------

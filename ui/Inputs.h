@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ui/Controls.h"
+#include "ui/DragDrop.h"
 #include "ui/Event.h"
 
 #include <QColor>
@@ -340,15 +341,25 @@ public:
     void CanReorderItems(bool value);
     // Moves a row as a user's drag does, with the same event; for programmatic moves and tests.
     void MoveItem(int from, int to);
+    // With CanDragItems the user drags rows out of the list: DragItemsStarting puts the text into
+    // the drag's data.
+    bool CanDragItems() const { return drag_out_; }
+    void CanDragItems(bool value);
+    // Starts a drag of `rows` as the user's does: DragItemsStarting fills the data, which the caller
+    // then owns. Used by the drag itself and by tests.
+    QMimeData* StartDragItems(const std::vector<int>& rows);
 
     Event<ListView*, SelectionChangedEventArgs> SelectionChanged;
     Event<ListView*, DragItemsCompletedEventArgs> DragItemsCompleted;
+    Event<ListView*, DragItemsStartingEventArgs&> DragItemsStarting;
 
 protected:
     void dropEvent(QDropEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
 
 private:
     bool reorder_ = false;
+    bool drag_out_ = false;
     int last_index_ = -1;
 };
 

@@ -1,6 +1,8 @@
 #include "ui/WebView2.h"
 
 #include <QBuffer>
+#include <QChildEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
@@ -174,6 +176,52 @@ void WebView2::showEvent(QShowEvent* event) {
     post_to_ui([self] {
         if (self) self->Loaded.Invoke(self.data());
     });
+}
+
+// --- drops -----------------------------------------------------------------------------------------
+
+bool WebView2::handle_drag(QEvent* event) {
+    if (DragEnter.Empty() && DragOver.Empty() && Drop.Empty()) return false;
+    auto* drop = static_cast<QDropEvent*>(event);
+    DragEventArgs args(drop->mimeData());
+    if (event->type() == QEvent::Drop) {
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        Drop.Invoke(this, args);
+        return true;
+    }
+    (event->type() == QEvent::DragEnter ? DragEnter : DragOver).Invoke(this, args);
+    if (args.AcceptedOperation() == DataPackageOperation::Copy) {
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+    } else {
+        drop->ignore();
+    }
+    return true;
+}
+
+// The browser's own widget inside the view receives the drags first: they are taken there.
+void WebView2::childEvent(QChildEvent* event) {
+    QWebEngineView::childEvent(event);
+    if (event->added() && event->child()->isWidgetType()) event->child()->installEventFilter(this);
+}
+
+bool WebView2::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) && handle_drag(event)) return true;
+    return QWebEngineView::eventFilter(watched, event);
+}
+
+void WebView2::dragEnterEvent(QDragEnterEvent* event) {
+    if (!handle_drag(event)) QWebEngineView::dragEnterEvent(event);
+}
+
+void WebView2::dragMoveEvent(QDragMoveEvent* event) {
+    if (!handle_drag(event)) QWebEngineView::dragMoveEvent(event);
+}
+
+void WebView2::dropEvent(QDropEvent* event) {
+    if (!handle_drag(event)) QWebEngineView::dropEvent(event);
 }
 
 void WebView2::set_up() {

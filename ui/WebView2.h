@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ui/Action.h"
+#include "ui/DragDrop.h"
 #include "ui/Event.h"
 
 #include <QUrl>
@@ -112,9 +113,19 @@ public:
     Event<WebView2*, NavigationCompletedEventArgs> NavigationCompleted;
     Event<WebView2*, WebMessageReceivedEventArgs> WebMessageReceived;
     Event<WebView2*, NewWindowRequestedEventArgs&> NewWindowRequested;
+    // Drags over the view and drops on it. While any handler is added the view takes drops itself
+    // (the page never sees them): a drop is possible where a DragEnter/DragOver handler accepts one.
+    Event<QObject*, DragEventArgs&> DragEnter;
+    Event<QObject*, DragEventArgs&> DragOver;
+    Event<QObject*, DragEventArgs&> Drop;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void childEvent(QChildEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     friend class WebBridge;
@@ -124,6 +135,8 @@ private:
     void on_new_window(QWebEngineNewWindowRequest& request);
     void on_message(const QString& json, const QUrl& source, const QString& relayed_origin);
     void run_script(const QString& script, AsyncOperation<QString> op);
+    // Handles a drag event for the drop handlers: false when there are none (the page takes it).
+    bool handle_drag(QEvent* event);
 
     int id_;
     int page_number_ = 0;

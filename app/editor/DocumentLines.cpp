@@ -64,8 +64,11 @@ ui::Action DocumentPage::OnAddClick(QObject* sender) {
     if (!g_core) co_return;
     QPointer<DocumentPage> self(this);
     const std::string name = ui::Name(sender);
-    // The client and item buttons have no dialog of their own here.
-    if (name != "newLine") co_return;
+    // Any other add button makes a client ("newClient") or an item.
+    if (name != "newLine") {
+        AddRecord(name == "newClient");
+        co_return;
+    }
 
     QPointer<ui::ContentDialog> dialog = line_dialog(window(), false);
     const Json::object start{{"tax_id", g_core->setting("taxes")[0]["id"]},

@@ -319,6 +319,7 @@ void DocumentPage::Connect(int connection_id, QObject* target) {
         previewWebView = static_cast<ui::WebView2*>(target);
         previewWebView->WebMessageReceived.Add(
             this, [this](ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) { OnPreviewMessage(sender, args); });
+        ConnectDrag(previewWebView);
         break;
     case 24: recordsPivot = static_cast<ui::Pivot*>(target); break;
     case 25: colorsPanel = static_cast<ui::Panel*>(target); break;
@@ -331,8 +332,14 @@ void DocumentPage::Connect(int connection_id, QObject* target) {
         colorSwatchList->SelectionChanged.Add(
             this, [this](ui::ListView* sender, ui::SelectionChangedEventArgs) { OnColorSelectionChanged(sender); });
         break;
-    case 30: itemsListView = static_cast<ui::ListView*>(target); break;
-    case 34: clientsListView = static_cast<ui::ListView*>(target); break;
+    case 30:
+        itemsListView = static_cast<ui::ListView*>(target);
+        ConnectDrag(itemsListView);
+        break;
+    case 34:
+        clientsListView = static_cast<ui::ListView*>(target);
+        ConnectDrag(clientsListView);
+        break;
     case 31:
     case 35: {
         auto* box = static_cast<ui::AutoSuggestBox*>(target);
@@ -368,9 +375,5 @@ ui::Action DocumentPage::OnSaveClick(QObject*) {
 void DocumentPage::OnThemeColorChanged(ui::ColorPicker*) {}
 
 void DocumentPage::OnColorSelectionChanged(ui::ListView*) {}
-
-void DocumentPage::SearchRecords() {}
-
-void DocumentPage::ApplyRecordToDocument(bool, std::string) {}
 
 }  // namespace Tavrin

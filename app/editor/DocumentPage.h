@@ -49,8 +49,16 @@ public:
     void OnColorSelectionChanged(ui::ListView* sender);
     void SearchRecords();
     ui::Action OnAddClick(QObject* sender);
+    // A new client or item in its dialog; once saved, it is applied to the document.
+    ui::Action AddRecord(bool isClient);
     // Makes a client the document's client, or adds an item as a line.
     void ApplyRecordToDocument(bool isClient, std::string recordName);
+    // Dragging records from the lists onto the preview.
+    void ConnectDrag(ui::ListView* list);
+    void ConnectDrag(ui::WebView2* preview);
+    void OnDragItemsStarting(QObject* sender, ui::DragItemsStartingEventArgs& args);
+    void OnDragOver(QObject* sender, ui::DragEventArgs& args);
+    ui::Action OnDocumentDrop(QObject* sender, ui::DragEventArgs args);
     // The task repetition editor: a day choice and a month choice; each rewrites the rule at once.
     ui::Action EditTaskRepeat();
     void OnRepeatDayTypeChanged(ui::ComboBox* days, ui::ComboBox* months, ui::TextBlock* description);
