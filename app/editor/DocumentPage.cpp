@@ -360,15 +360,6 @@ ui::Window* DocumentPage::DocumentWindow() const {
 
 // --- handlers of the record lists, the theme colours and saving -----------------------------------------
 
-ui::Action DocumentPage::OnSaveClick(QObject*) {
-    // A page that has not finished opening holds no document to save.
-    if (!loaded) co_return;
-}
-
-void DocumentPage::OnThemeColorChanged(ui::ColorPicker*) {}
-
-void DocumentPage::OnColorSelectionChanged(ui::ListView*) {}
-
 void DocumentPage::SearchRecords() {}
 
 void DocumentPage::ApplyRecordToDocument(bool, std::string) {}
