@@ -14,9 +14,12 @@
 #include "app/editor/DocumentPage.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
+#include "ui/Pickers.h"
 
+#include <QPushButton>
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <cstdio>
 #include <set>
@@ -397,6 +400,87 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     const std::vector<std::string> ids = reported_ids();
     EXPECT_EQ(ids.size(), 2u);
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
+    g_core->close_database();
+    g_core->current_account = "DEMO";
+    g_core->open_database();
+    start();
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    Core& core = *g_core;
+
+    // The colour panel takes the record lists' place; the font colour is the first target.
+    QTest::mouseClick(p->colorsButton, Qt::LeftButton);
+    EXPECT_TRUE(p->recordsPivot->isHidden());
+    EXPECT_FALSE(p->colorsPanel->isHidden());
+    EXPECT_EQ(p->colorsButton->Content().toStdString(), text("colors_close"));
+    EXPECT_TRUE(Tavrin::has_target_style(p->fontColorButton));
+    EXPECT_FALSE(Tavrin::has_target_style(p->backgroundColorButton));
+    EXPECT_EQ(p->themeColorPicker->Color(), QColor(0, 0, 0));
+    QTest::mouseClick(p->backgroundColorButton, Qt::LeftButton);
+    EXPECT_TRUE(Tavrin::has_target_style(p->backgroundColorButton));
+    EXPECT_EQ(p->themeColorPicker->Color(), QColor(255, 255, 255));
+    p->themeColorPicker->Color(QColor(255, 8, 0));
+    EXPECT_EQ(core.setting("theme_colors")["accent_background_color"].string_value(), "ff0800");
+    EXPECT_EQ(core.setting("theme_colors")["accent_font_color"].string_value(), "000000");
+    // A swatch is stored under the target even when the picker shows its colour already.
+    QTest::mouseClick(p->fontColorButton, Qt::LeftButton);
+    const QColor swatch = p->colorSwatchList->TagAt(2).value<QColor>();
+    p->themeColorPicker->Color(swatch);
+    write("theme_colors", Json::object{{"accent_font_color", "123456"}, {"accent_background_color", "ff0800"}});
+    p->colorSwatchList->SelectedIndex(2);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%02x%02x%02x", swatch.red(), swatch.green(), swatch.blue());
+    EXPECT_EQ(core.setting("theme_colors")["accent_font_color"].string_value(), hex);
+    EXPECT_EQ(uitest::wait_for_script(p->previewWebView,
+                                      "getComputedStyle(document.documentElement).getPropertyValue('--accent-font-color').trim()",
+                                      "\"#" + std::string(hex) + "\""),
+              "\"#" + std::string(hex) + "\"");
+    QTest::mouseClick(p->colorsButton, Qt::LeftButton);
+    EXPECT_FALSE(p->recordsPivot->isHidden());
+    EXPECT_TRUE(p->colorsPanel->isHidden());
+    EXPECT_EQ(p->colorsButton->Content().toStdString(), text("colors"));
+
+    // A logo: the dialog stays until the copy is made, then the preview shows it.
+    const std::string picture = dir.write("logo.png", read_file(std::string(TAVRIN_TEST_DATA) + "/../../resources/icons/tavrin.png"));
+    ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
+        EXPECT_EQ(picker.Filters().size(), 1);
+        return ui::qs(picture);
+    });
+    bool logo_dialog = false;
+    dialogs.answers.push_back([&](ui::ContentDialog& d) -> std::optional<Result> {
+        logo_dialog = d.Title().toStdString() == text("logo") && d.ContentText().toStdString() == text("saving");
+        return std::nullopt;
+    });
+    QTest::mouseClick(p->logoButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return logo_dialog && ui::ContentDialog::Current() == nullptr; }));
+    ui::FilePicker::SetResponder(nullptr);
+    EXPECT_EQ(read_file(data + "DEMOlogo"), read_file(picture));
+
+    // A task without a number is saved as "Task"; the sample account reports and uploads nothing.
+    const auto task = std::find_if(core.constants["doc_types"].array_items().begin(),
+                                   core.constants["doc_types"].array_items().end(),
+                                   [](const Json& t) { return t["id"].string_value() == "TASK"; }) -
+                      core.constants["doc_types"].array_items().begin();
+    p->docTypesCombBox->SelectedIndex(static_cast<int>(task));
+    p->OnSelectorChanged(p->docTypesCombBox);
+    p->numberTextBox->Text(QString());
+    ASSERT_TRUE(wait_until([&] { return Json(p->document)["number_formatted"].string_value().empty(); }));
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(saving_title, text("TASK"));
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful_demo"));
+    EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), 1u) << "a task is not marked paid";
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'TASK' AND number_formatted = '" + text("TASK") + "'"), 1);
+    EXPECT_EQ(nav.request_count(), 0u);
+    EXPECT_EQ(cashbook.request_count(), 0u);
 }
 
 }  // namespace
