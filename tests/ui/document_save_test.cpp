@@ -16,6 +16,7 @@
 #include "core/store/store_internal.h"
 #include "ui/Pickers.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QtTest/QTest>
 
@@ -367,6 +368,22 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     EXPECT_EQ(eur["exchange_rate"].number_value(), 393.51);
     EXPECT_EQ(eur["paid"].int_value(), 0);
     EXPECT_EQ(cashbook.request_count(), 1u);
+
+    // The program is ended while a save waits for the cloud: the save's work ends before the core goes.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    cloud.hold("changes/zone");
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return cloud.wait_held(std::chrono::milliseconds(0)); }));
+    window->CloseDroppingDocument();
+    EXPECT_EQ(g_core, nullptr);
+    EXPECT_EQ(ui::ThreadPool::ActiveCount(), 0);
+    cloud.release();
+    // What the worker posted finds no page and no core.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
 }
 
 TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {
