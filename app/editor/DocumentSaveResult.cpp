@@ -11,6 +11,17 @@ namespace Tavrin {
 
 namespace {
 
+// The result waits this long at most for the PDF and its upload: the dialog always gets its buttons.
+constexpr int kUploadLimitMs = 180000;
+
+ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to) {
+    try {
+        co_await from;
+    } catch (...) {
+    }
+    to.Complete(ui::Unit{});
+}
+
 // The stored row went up with the pass: only then is the document in the cloud.
 bool uploaded(Core& core, const std::string& record_name) {
     const auto rows = store::rows(core, "SELECT synced FROM documents WHERE recordName = ?", {Json(record_name)});
@@ -21,7 +32,12 @@ bool uploaded(Core& core, const std::string& record_name) {
 
 ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
     // The PDF is printed from the page's preview: the window stays until the upload has ended.
-    if (context->upload) co_await *context->upload;
+    if (context->upload && !context->upload->IsDone()) {
+        ui::AsyncAction ready;
+        complete_when(*context->upload, ready);
+        complete_when(ui::Delay(kUploadLimitMs), ready);
+        co_await ready;
+    }
     Core* core = g_core;
     if (!core) co_return;
     if (DocumentPage* page = context->page) page->document = context->document;

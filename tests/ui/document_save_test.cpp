@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
-#include <algorithm>
 #include <filesystem>
 #include <cstdio>
 #include <set>
@@ -72,19 +71,14 @@ protected:
         prepare(*g_core);
         nav.add_user(user);
         Json::object supplier = g_core->setting("supplier").object_items();
-        supplier["name"] = "Mentő Kft.";
-        supplier["identifier_number"] = "12345678-2-42";
-        supplier["postcode"] = "1234";
-        supplier["city"] = "Budapest";
-        supplier["street"] = "Fő utca 1";
-        supplier["nav_user_id"] = user.login;
-        supplier["nav_user_pwd"] = user.password;
-        supplier["nav_xml_alairokulcs"] = user.signing_key;
-        supplier["nav_xml_cserekulcs"] = user.exchange_key;
+        for (const auto& [key, value] :
+             {std::pair{"name", "Mentő Kft."}, {"identifier_number", "12345678-2-42"}, {"postcode", "1234"},
+              {"city", "Budapest"}, {"street", "Fő utca 1"}, {"nav_user_id", user.login.c_str()},
+              {"nav_user_pwd", user.password.c_str()}, {"nav_xml_alairokulcs", user.signing_key.c_str()},
+              {"nav_xml_cserekulcs", user.exchange_key.c_str()}})
+            supplier[key] = value;
         write("supplier", supplier);
-        Json::object defaults = g_core->setting("defaults").object_items();
-        defaults["accounting"] = "cashbook_tok-123_0001";
-        write("defaults", defaults);
+        write("defaults", Json::object{{"inventory_profit", "profit_fifo"}, {"accounting", "cashbook_tok-123_0001"}});
         Json::array currencies = g_core->setting("currencies").array_items();
         Json::object eur = currencies.at(0).object_items();
         eur["code"] = "EUR";
@@ -137,25 +131,17 @@ protected:
         window->OpenDocumentWindow(QString(), QString(), false, std::string());
         Tavrin::DocumentPage* p = page();
         if (!p || !wait_until([&] { return p->previews_shown > 0; })) return nullptr;
-        p->document["clientRecordName"] = "C1A2B3C4-D5E6-4F70-8192-A3B4C5D6E7F8";
-        p->document["client_name"] = "Vevő Anna";
-        p->document["client_status"] = "PRIVATE_PERSON";
-        p->document["client_country_code"] = "HU";
-        p->document["client_postcode"] = "1111";
-        p->document["client_city"] = "Budapest";
-        p->document["client_street"] = "Kő utca 2";
+        for (const auto& [key, value] :
+             {std::pair{"clientRecordName", "C1A2B3C4-D5E6-4F70-8192-A3B4C5D6E7F8"}, {"client_name", "Vevő Anna"},
+              {"client_status", "PRIVATE_PERSON"}, {"client_country_code", "HU"}, {"client_postcode", "1111"},
+              {"client_city", "Budapest"}, {"client_street", "Kő utca 2"}})
+            p->document[key] = value;
         const Json taxes = g_core->setting("taxes");
         const Json units = g_core->setting("units");
         for (int i = 0; i < count; ++i)
-            p->lines.push_back(Json::object{{"name", "Tétel " + std::to_string(i + 1)},
-                                            {"quantity", i + 1},
-                                            {"price", 1000 * (i + 1)},
-                                            {"price_type", "NET"},
-                                            {"discount", 0},
-                                            {"discount_type", "PERCENT"},
-                                            {"type", "SERVICE"},
-                                            {"tax_id", taxes[0]["id"]},
-                                            {"unit_id", units[0]["id"]}});
+            p->lines.push_back(Json::object{{"name", "Tétel " + std::to_string(i + 1)}, {"quantity", i + 1},
+                                            {"price", 1000 * (i + 1)}, {"price_type", "NET"}, {"type", "SERVICE"},
+                                            {"tax_id", taxes[0]["id"]}, {"unit_id", units[0]["id"]}});
         const std::int64_t shown = p->previews_shown;
         p->RefreshDocument();
         if (!wait_until([&] { return p->previews_shown > shown; })) return nullptr;
@@ -419,10 +405,6 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
     g_core->close_database();
     g_core->current_account = "DEMO";
@@ -481,11 +463,7 @@ TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
     EXPECT_EQ(read_file(data + "DEMOlogo"), read_file(picture));
 
     // A task without a number is saved as "Task"; the sample account reports and uploads nothing.
-    const auto task = std::find_if(core.constants["doc_types"].array_items().begin(),
-                                   core.constants["doc_types"].array_items().end(),
-                                   [](const Json& t) { return t["id"].string_value() == "TASK"; }) -
-                      core.constants["doc_types"].array_items().begin();
-    p->docTypesCombBox->SelectedIndex(static_cast<int>(task));
+    p->docTypesCombBox->SelectedIndex(index_of(core.constants["doc_types"].array_items(), "id", "TASK"));
     p->OnSelectorChanged(p->docTypesCombBox);
     p->numberTextBox->Text(QString());
     ASSERT_TRUE(wait_until([&] { return Json(p->document)["number_formatted"].string_value().empty(); }));
