@@ -189,8 +189,10 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     }
     document["recordName"] = context->recordName;
 
+    // The accounting service books invoices; other documents are not sent to it.
     const Json accounting = core->setting("defaults")["accounting"];
-    if (context->account != "DEMO" && accounting.is_string() && accounting.string_value().size() > 16) {
+    if (context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE" && accounting.is_string() &&
+        accounting.string_value().size() > 16) {
         context->upload = ui::AsyncAction();
         const ui::AsyncAction upload = *context->upload;
         if (!context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context] { UploadDocumentPdf(context); }))

@@ -403,6 +403,21 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     const std::vector<std::string> ids = reported_ids();
     EXPECT_EQ(ids.size(), 2u);
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
+    EXPECT_EQ(cashbook.request_count(), 1u);
+
+    // An estimate is neither reported nor booked, and is not marked paid.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    p->docTypesCombBox->SelectedIndex(index_of(g_core->constants["doc_types"].array_items(), "id", "ESTIMATE"));
+    p->OnSelectorChanged(p->docTypesCombBox);
+    ASSERT_TRUE(wait_until([&] { return Json(p->document)["type"].string_value() == "ESTIMATE"; }));
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), 1u);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
+    EXPECT_EQ(reported_ids().size(), 2u);
+    EXPECT_EQ(cashbook.request_count(), 1u);
 }
 
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
