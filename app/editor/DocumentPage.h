@@ -73,7 +73,8 @@ public:
     static ui::Action ShowSaveResult(SaveContextPtr context, json11::Json reply);
     static void MarkDocumentPaid(SaveContextPtr context, bool paid);
     static ui::Action UploadDocumentPdf(SaveContextPtr context);
-    // True from the Save click until the save has ended: the window stays and edits wait.
+    // True from the Save click until the save has ended: another click does nothing and the window
+    // stays open.
     bool save_in_flight = false;
 
     // --- exchange rate, logo and theme colours -----------------------------------------------------
