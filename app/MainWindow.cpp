@@ -424,6 +424,11 @@ void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit,
 
 void MainWindow::OnDocumentWindowClosed(ui::Window* sender, ui::WindowEventArgs& args) {
     DocumentPage* page = page_of(sender);
+    // A save under way ends with the window's close of its own.
+    if (page && page->save_in_flight) {
+        args.Handled(true);
+        return;
+    }
     if (!page || page->lines.empty() || discard_confirmed) {
         args.Handled(false);
         discard_confirmed = false;

@@ -20,6 +20,22 @@ ui::Action DocumentPage::OnOptionClick(QObject* sender) {
         EditTaskRepeat();
         co_return;
     }
+    if (sender == exchangeRateButton) {
+        FetchExchangeRate();
+        co_return;
+    }
+    if (sender == logoButton) {
+        ChooseLogo();
+        co_return;
+    }
+    if (sender == colorsButton) {
+        ToggleColorsPanel();
+        co_return;
+    }
+    if (sender == fontColorButton || sender == backgroundColorButton) {
+        ChooseColorTarget(sender);
+        co_return;
+    }
     if (sender == headerNoteButton || sender == footerNoteButton) {
         const char* key = sender == headerNoteButton ? "header_note" : "footer_note";
         QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window());

@@ -188,7 +188,14 @@ void DocumentPage::InitializeComponent() {
     colors_panel->Append(targets);
     auto* picker = new ui::ColorPicker;
     picker->setObjectName("themeColorPicker");
-    colors_panel->Append(picker);
+    // The colour editor is wider than the column: it scrolls across inside it.
+    auto* picker_scroll = new QScrollArea;
+    picker_scroll->setFrameShape(QFrame::NoFrame);
+    picker_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    picker_scroll->setWidget(picker);
+    picker_scroll->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    picker_scroll->setFixedHeight(picker->sizeHint().height() + 16);
+    colors_panel->Append(picker_scroll);
     auto* swatches = new ui::ListView;
     swatches->setObjectName("colorSwatchList");
     swatches->setViewMode(QListView::IconMode);
@@ -364,16 +371,5 @@ ui::Window* DocumentPage::DocumentWindow() const {
         if (main->document_window && main->document_window->Content() == this) return main->document_window.data();
     return qobject_cast<ui::Window*>(window());
 }
-
-// --- handlers of the record lists, the theme colours and saving -----------------------------------------
-
-ui::Action DocumentPage::OnSaveClick(QObject*) {
-    // A page that has not finished opening holds no document to save.
-    if (!loaded) co_return;
-}
-
-void DocumentPage::OnThemeColorChanged(ui::ColorPicker*) {}
-
-void DocumentPage::OnColorSelectionChanged(ui::ListView*) {}
 
 }  // namespace Tavrin

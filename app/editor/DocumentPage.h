@@ -6,6 +6,7 @@
 #include "ui/Action.h"
 #include "ui/Controls.h"
 #include "ui/Inputs.h"
+#include "ui/Threading.h"
 #include "ui/WebView2.h"
 
 #include <QDate>
@@ -13,6 +14,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +69,30 @@ public:
     // The window that shows this page (the main window's document window).
     ui::Window* DocumentWindow() const;
 
+    // --- saving, its result, the PDF and the accounting upload --------------------------------------
+    // What the save's steps hand on: the worker works on its own copy of the document and lines.
+    struct SaveContext;
+    using SaveContextPtr = std::shared_ptr<SaveContext>;
+    // The worker's steps (a pool thread): the first sync pass, then numbering, the tax-authority
+    // report, the store write and the second pass; exactly one result goes back to the UI thread.
+    static void RunSave(SaveContextPtr context);
+    static void SaveDocumentAfterSync(SaveContextPtr context, json11::Json reply);
+    static void ShowSaveError(SaveContextPtr context, std::string message);
+    static ui::Action ShowSaveResult(SaveContextPtr context, json11::Json reply);
+    static void MarkDocumentPaid(SaveContextPtr context, bool paid);
+    static ui::Action UploadDocumentPdf(SaveContextPtr context);
+    // True from the Save click until the save has ended: another click does nothing and the window
+    // stays open.
+    bool save_in_flight = false;
+
+    // --- exchange rate, logo and theme colours -----------------------------------------------------
+    void FetchExchangeRate();
+    ui::Action ChooseLogo();
+    static void UploadLogo(QString path, ui::DispatcherQueue queue, QPointer<DocumentPage> page,
+                           QPointer<QWidget> dialog);
+    void ToggleColorsPanel();
+    void ChooseColorTarget(QObject* sender);
+
     // --- controls, by connection id --------------------------------------------------------------
     ui::Panel* optionsPanel = nullptr;                      // 2
     ui::Panel* recordsPanel = nullptr;                      // 3
@@ -119,6 +145,9 @@ private:
     // The stored type of a document edited in place: an archived invoice stays one.
     std::string stored_type_;
 };
+
+// Whether a colour target button is the one being edited.
+bool has_target_style(const QWidget* button);
 
 // The date a stored "%Y-%m-%d" text names; nothing when the text gives no valid date.
 std::optional<QDate> stored_date(const std::string& text);

@@ -1,0 +1,46 @@
+// What the steps of a document's save hand on to each other, and the small helpers they share.
+#pragma once
+
+#include "app/MainWindow.h"
+#include "app/editor/DocumentPage.h"
+#include "ui/ContentDialog.h"
+
+#include <atomic>
+#include <optional>
+
+namespace Tavrin {
+
+struct DocumentPage::SaveContext {
+    // UI thread only: the page, its own window, the main window and the saving dialog may go at any
+    // time (the pointers then read null).
+    QPointer<DocumentPage> page;
+    QPointer<ui::Window> window;
+    QPointer<MainWindow> main;
+    QPointer<ui::ContentDialog> dialog;
+    ui::DispatcherQueue queue;
+
+    // Set on the UI thread before the worker starts; then the worker's alone until it posts a result.
+    std::string account;
+    bool is_new = false;
+    json11::Json::object document;
+    std::vector<json11::Json> lines;
+    // The next number and its text before the first sync pass (new documents).
+    int number_before = 0;
+    std::string formatted_before;
+    // The stored document's record name.
+    std::string recordName;
+    // Completed once the accounting upload has ended (set only when one was posted).
+    std::optional<ui::AsyncAction> upload;
+    // One result (error or success) goes to the UI per save.
+    std::atomic<bool> answered{false};
+};
+
+// A text of the editor's own in the program's language.
+std::string own_text(const char* english, const char* hungarian);
+
+// A dialog without buttons cannot be closed by the user (Escape, the window's close button) until
+// release_dialog gives it back its buttons.
+void hold_dialog_open(ui::ContentDialog* dialog);
+void release_dialog(ui::ContentDialog* dialog);
+
+}  // namespace Tavrin

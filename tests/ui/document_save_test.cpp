@@ -1,0 +1,496 @@
+// Saving from the document editor against the loopback cloud, tax authority, accounting service and
+// exchange-rate service: a new invoice goes through the page's Save button and its dialogs, and is
+// checked at the end in the database, in the fakes, in its PDF and on a second installation.
+#include "tests/fakes/cashbook_fake.h"
+#include "tests/fakes/cloud_store.h"
+#include "tests/fakes/nav_fake.h"
+#include "tests/fakes/rates_fake.h"
+#include "tests/test_support.h"
+#include "tests/ui/dialog_driver.h"
+#include "tests/ui/ui_test_support.h"
+
+#include "app/App.h"
+#include "app/MainWindow.h"
+#include "app/editor/DocumentPage.h"
+#include "core/Core.h"
+#include "core/store/store_internal.h"
+#include "ui/Pickers.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include <filesystem>
+#include <cstdio>
+#include <set>
+
+using json11::Json;
+using uitest::Dialogs;
+using uitest::wait_until;
+using Result = ui::ContentDialogResult;
+
+namespace {
+
+const std::string kAccount = "5B6C7D8E-9F0A-4B1C-8D2E-3F4A5B6C7D8E";
+constexpr std::time_t kNow = 1772362800;  // 2026-03-01 12:00 in Budapest
+const std::string kSchemaDir = std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/";
+
+std::string text(const char* key) {
+    return g_core->translated(key, "");
+}
+
+int count(Core& core, const std::string& sql) {
+    return store::rows(core, sql).front().begin()->second.int_value();
+}
+
+std::string nowhere() {
+    FakeServer gone;
+    return gone.url();
+}
+
+// Pages of a PDF file, as the PDF tools count them.
+int pdf_pages(const std::string& path) {
+    FILE* pipe = popen(("pdfinfo '" + path + "' 2>/dev/null").c_str(), "r");
+    if (!pipe) return -1;
+    char line[512];
+    int pages = -1;
+    while (fgets(line, sizeof line, pipe))
+        if (std::sscanf(line, "Pages: %d", &pages) == 1) break;
+    pclose(pipe);
+    return pages;
+}
+
+class DocumentSave : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_clock([] { return kNow; });
+        cloud.create_zone(kAccount);
+        cloud.put_row("_defaultZone", "Settings", "accounts",
+                      Json(Json::array{Json::object{{"id", kAccount}, {"name", "Mentő Kft."}}}));
+        g_core = make_core(data, "hu").release();
+        prepare(*g_core);
+        nav.add_user(user);
+        Json::object supplier = g_core->setting("supplier").object_items();
+        for (const auto& [key, value] :
+             {std::pair{"name", "Mentő Kft."}, {"identifier_number", "12345678-2-42"}, {"postcode", "1234"},
+              {"city", "Budapest"}, {"street", "Fő utca 1"}, {"nav_user_id", user.login.c_str()},
+              {"nav_user_pwd", user.password.c_str()}, {"nav_xml_alairokulcs", user.signing_key.c_str()},
+              {"nav_xml_cserekulcs", user.exchange_key.c_str()}})
+            supplier[key] = value;
+        write("supplier", supplier);
+        write("defaults", Json::object{{"inventory_profit", "profit_fifo"}, {"accounting", "cashbook_tok-123_0001"}});
+        Json::array currencies = g_core->setting("currencies").array_items();
+        Json::object eur = currencies.at(0).object_items();
+        eur["code"] = "EUR";
+        currencies.push_back(eur);
+        write("currencies", currencies);
+        // Everything set up so far is in the cloud before the window starts.
+        g_core->sync_start(empty_completion());
+    }
+
+    void TearDown() override {
+        if (window) {
+            if (Tavrin::DocumentPage* p = page()) p->lines.clear();
+            window->Close();
+            delete window;
+        }
+        g_main_window = nullptr;
+        ui::ThreadPool::WaitForIdle();
+        delete g_core;
+        g_core = nullptr;
+        set_clock({});
+    }
+
+    static void prepare(Core& core) {
+        core.current_account = kAccount;
+        core.open_database();
+        core.save_web_auth_token("session");
+    }
+
+    static void write(const std::string& key, const Json& value) {
+        ASSERT_TRUE(g_core->save_record({{"recordName", key}, {"value", value.dump()}, {"synced", 0}}, "settings"));
+    }
+
+    void start() {
+        window = new Tavrin::MainWindow;
+        g_main_window = window;
+        window->Activate();
+        ASSERT_TRUE(wait_until([&] {
+            const ui::NavigationViewItem* item = window->navigationView->SelectedItem();
+            return item && ui::Name(item) == "INVOICE" && !window->navigationView->isHidden();
+        }));
+        ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+    }
+
+    Tavrin::DocumentPage* page() const {
+        return window->document_window ? qobject_cast<Tavrin::DocumentPage*>(window->document_window->Content()) : nullptr;
+    }
+
+    // A new invoice with a client and `count` lines, rendered.
+    Tavrin::DocumentPage* new_invoice(int count = 2) {
+        window->OpenDocumentWindow(QString(), QString(), false, std::string());
+        Tavrin::DocumentPage* p = page();
+        if (!p || !wait_until([&] { return p->previews_shown > 0; })) return nullptr;
+        for (const auto& [key, value] :
+             {std::pair{"clientRecordName", "C1A2B3C4-D5E6-4F70-8192-A3B4C5D6E7F8"}, {"client_name", "Vevő Anna"},
+              {"client_status", "PRIVATE_PERSON"}, {"client_country_code", "HU"}, {"client_postcode", "1111"},
+              {"client_city", "Budapest"}, {"client_street", "Kő utca 2"}})
+            p->document[key] = value;
+        const Json taxes = g_core->setting("taxes");
+        const Json units = g_core->setting("units");
+        for (int i = 0; i < count; ++i)
+            p->lines.push_back(Json::object{{"name", "Tétel " + std::to_string(i + 1)}, {"quantity", i + 1},
+                                            {"price", 1000 * (i + 1)}, {"price_type", "NET"}, {"type", "SERVICE"},
+                                            {"tax_id", taxes[0]["id"]}, {"unit_id", units[0]["id"]}});
+        const std::int64_t shown = p->previews_shown;
+        p->RefreshDocument();
+        if (!wait_until([&] { return p->previews_shown > shown; })) return nullptr;
+        return p;
+    }
+
+    // Clicks Save and confirms; returns the saving dialog once it shows its result (or its error).
+    ui::ContentDialog* save(Tavrin::DocumentPage* p) {
+        dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+        dialogs.answers.push_back([this](ui::ContentDialog& d) -> std::optional<Result> {
+            saving_title = d.Title().toStdString();
+            return std::nullopt;
+        });
+        QTest::mouseClick(p->saveButton, Qt::LeftButton);
+        const QString ok = ui::qs(text("ok"));
+        if (!wait_until([&] {
+                ui::ContentDialog* d = ui::ContentDialog::Current();
+                return d && d->PrimaryButtonText() == ok && dialogs.answers.empty();
+            }))
+            return nullptr;
+        return ui::ContentDialog::Current();
+    }
+
+    // Closes the result with a button; the document window goes.
+    void close_result(ui::ContentDialog* dialog, Result button) {
+        QPointer<ui::Window> editor = window->document_window;
+        dialog->Answer(button);
+        ASSERT_TRUE(wait_until([&] { return editor.isNull() && ui::ContentDialog::Current() == nullptr; }));
+    }
+
+    std::vector<std::string> reported_ids() const {
+        std::vector<std::string> ids;
+        for (const NavCall& call : nav.calls())
+            if (call.operation == "manageInvoice" && call.error_code.empty()) ids.push_back(call.request_id);
+        return ids;
+    }
+
+    TempDir dir;
+    const std::string data = dir.path() + "data/";
+    CloudStore cloud;
+    NavFake nav{std::string(TAVRIN_TEST_DATA) + "/nav"};
+    CashbookFake cashbook{"tok-123"};
+    RatesFake rates;
+    const NavUser user{"mentouser01", "Titok-Jelszo1", "ce-8f5e-215119fa7dd621DLMRHRLH2S", "CE8F5E215119FA7D", "12345678"};
+    ScopedEnv env{[this] {
+        ScopedEnv::Values values = cloud.env();
+        for (const auto& v : nav.env()) values.push_back(v);
+        for (const auto& v : cashbook.env()) values.push_back(v);
+        for (const auto& v : rates.env()) values.push_back(v);
+        values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+        values.emplace_back("TAVRIN_SCHEMA_DIR", kSchemaDir);
+        return values;
+    }()};
+    Dialogs dialogs;
+    Tavrin::MainWindow* window = nullptr;
+    std::string saving_title;
+};
+
+TEST_F(DocumentSave, NewInvoiceIsStoredReportedPrintedUploadedMarkedPaidAndSeenByASecondInstallation) {
+    start();
+    Tavrin::DocumentPage* p = new_invoice(2);
+    ASSERT_NE(p, nullptr);
+    const std::string number = Json(p->document)["number_formatted"].string_value();
+    ASSERT_FALSE(number.empty());
+
+    // The first pass is held in the cloud: a second click and a close of the window meanwhile do nothing.
+    cloud.hold("changes/zone");
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return cloud.wait_held(std::chrono::milliseconds(0)); }));
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ui::ContentDialog* saving = ui::ContentDialog::Current();
+    ASSERT_NE(saving, nullptr);
+    EXPECT_EQ(saving->Title().toStdString(), number);
+    EXPECT_EQ(saving->ContentText().toStdString(), text("saving"));
+    EXPECT_TRUE(saving->PrimaryButtonText().isEmpty());
+    QTest::keyClick(saving, Qt::Key_Escape);
+    window->document_window->Close();
+    EXPECT_EQ(ui::ContentDialog::Current(), saving) << "the saving dialog cannot be closed";
+    EXPECT_TRUE(window->document_window && window->document_window->isVisible());
+    // The page renders on; the worker has its own copy.
+    p->RefreshDocument();
+    cloud.release();
+
+    ASSERT_TRUE(wait_until([&] { return saving->PrimaryButtonText() == ui::qs(text("ok")); }));
+    EXPECT_EQ(dialogs.shown, 2) << "one confirmation and one saving dialog";
+    EXPECT_EQ(saving->ContentText().toStdString(), text("saving_successful"));
+    // The preview's pages, as the page-break script made them, are the pages of the PDF.
+    const std::string preview_pages =
+        uitest::script(p->previewWebView, "document.querySelectorAll('div.page').length");
+    close_result(saving, Result::Secondary);
+
+    Core& core = *g_core;
+    const auto stored = store::rows(core, "SELECT * FROM documents WHERE type = 'INVOICE'");
+    ASSERT_EQ(stored.size(), 1u);
+    const Json doc(stored.front());
+    const std::string name = doc["recordName"].string_value();
+    EXPECT_EQ(doc["number_formatted"].string_value(), number);
+    EXPECT_EQ(doc["number"].int_value(), 1);
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM document_lines WHERE documentRecordName = '" + name + "'"), 2);
+
+    // Reported once, with data that the shipped schemas accept; its transaction id is kept.
+    ASSERT_EQ(reported_ids().size(), 1u);
+    const std::string transaction = doc["nav_transaction_id"].string_value();
+    const NavTransaction reported = nav.transaction(transaction);
+    ASSERT_EQ(reported.invoices.size(), 1u);
+    std::string invoice_data = reported.invoices[0].second;
+    invoice_data.push_back('\0');
+    invoice_data.resize(base64_decode(invoice_data.size() - 1, invoice_data.data()));
+    std::string problem;
+    EXPECT_TRUE(core.validate_invoice_xml(invoice_data, &problem)) << problem;
+    EXPECT_NE(invoice_data.find("<invoiceNumber>" + number + "</invoiceNumber>"), std::string::npos);
+
+    // The PDF of the saved document went to the accounting service with its data.
+    const std::string pdf = data + "tmp/" + Tavrin::pdf_file_name(number) + ".pdf";
+    ASSERT_TRUE(std::filesystem::exists(pdf));
+    EXPECT_EQ(std::to_string(pdf_pages(pdf)), preview_pages);
+    ASSERT_EQ(cashbook.request_count(), 1u);
+    EXPECT_EQ(cashbook.requests()[0].header("Authorization"), "Bearer tok-123");
+    EXPECT_NE(cashbook.requests()[0].body.find(base64_encode(read_file(pdf))), std::string::npos);
+
+    // Paid once, and the mark goes up; the main window shows the document in a new selected tab.
+    EXPECT_EQ(window->tabView->SelectedItem()->Header().toStdString(), number);
+    EXPECT_EQ(ui::TagText(window->tabView->SelectedItem()->Tag()), name);
+    ASSERT_TRUE(wait_until([&] {
+        return count(core, "SELECT COUNT(*) FROM documents WHERE paid = 1 AND synced > 0") == 1 &&
+               ui::ThreadPool::ActiveCount() == 0;
+    }));
+    EXPECT_EQ(cloud.row(kAccount, name)["paid"].int_value(), 1);
+
+    // A second installation of the account sees the invoice with its lines.
+    TempDir other;
+    auto second = make_core(other.path() + "data/", "hu");
+    prepare(*second);
+    second->sync_start(empty_completion());
+    EXPECT_EQ(count(*second, "SELECT COUNT(*) FROM documents WHERE recordName = '" + name + "' AND paid = 1"), 1);
+    EXPECT_EQ(count(*second, "SELECT COUNT(*) FROM document_lines WHERE documentRecordName = '" + name + "'"), 2);
+}
+
+TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
+    start();
+    Core& core = *g_core;
+
+    // The tax authority refuses: the user reads why, nothing is stored, and the page may save again.
+    Json::object supplier = core.setting("supplier").object_items();
+    supplier["nav_user_pwd"] = "wrong";
+    write("supplier", supplier);
+    Tavrin::DocumentPage* p = new_invoice(2);
+    ASSERT_NE(p, nullptr);
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind("NAV adatszolgáltatás hiba!\n", 0), 0u) << dialog->ContentText().toStdString();
+    EXPECT_NE(dialog->ContentText().toStdString().find("Helytelen authentikációs adatok!"), std::string::npos);
+    dialog->Answer(Result::Primary);
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"), 0);
+    ASSERT_EQ(page(), p) << "the editor stays with its document";
+    EXPECT_EQ(p->lines.size(), 2u);
+    EXPECT_FALSE(p->save_in_flight);
+
+    // The cloud cannot be reached and the accounting service is down: saved here, synced later.
+    supplier["nav_user_pwd"] = user.password;
+    write("supplier", supplier);
+    {
+        ScopedEnv offline({{"TAVRIN_CLOUD_URL", nowhere()}, {"TAVRIN_CASHBOOK_URL", nowhere()}});
+        dialog = save(p);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful_offline"));
+        close_result(dialog, Result::Primary);
+    }
+    EXPECT_EQ(cashbook.request_count(), 0u);
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE' AND synced = 0 AND paid = 0"), 1);
+    const std::string name =
+        Json(store::rows(core, "SELECT recordName FROM documents WHERE type = 'INVOICE'").front())["recordName"].string_value();
+    EXPECT_TRUE(cloud.row(kAccount, name).is_null());
+    core.sync_start(empty_completion());
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE' AND synced > 0"), 1);
+    EXPECT_FALSE(cloud.row(kAccount, name).is_null());
+
+    // A euro invoice while the rate service is down: the user is told and types the rate in.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    p->currenciesCombBox->SelectedIndex(1);
+    p->OnSelectorChanged(p->currenciesCombBox);
+    ASSERT_EQ(ui::GetVisibility(p->exchangeRateButton), ui::Visibility::Visible);
+    const double before = p->exchangeRateNumberBox->Value();
+    std::string told;
+    {
+        ScopedEnv down("TAVRIN_RATES_URL", nowhere());
+        dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+            told = d.ContentText().toStdString();
+            return Result::Primary;
+        });
+        QTest::mouseClick(p->exchangeRateButton, Qt::LeftButton);
+        ASSERT_TRUE(wait_until([&] { return !told.empty() && ui::ContentDialog::Current() == nullptr; }));
+    }
+    EXPECT_NE(told.find("árfolyam"), std::string::npos) << told;
+    EXPECT_TRUE(p->exchangeRateNumberBox->Value() == before || (std::isnan(before) && std::isnan(p->exchangeRateNumberBox->Value())));
+    p->exchangeRateNumberBox->Value(401.5);
+    EXPECT_EQ(Json(p->document)["exchange_rate"].number_value(), 401.5);
+    // Up again, the service gives the day's rate.
+    rates.add_rate(iso_date(0), "EUR", "393,51");
+    QTest::mouseClick(p->exchangeRateButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return p->exchangeRateNumberBox->Value() == 393.51; }));
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    close_result(dialog, Result::Primary);
+    const Json eur(store::rows(core, "SELECT * FROM documents WHERE currency_code = 'EUR'").at(0));
+    EXPECT_EQ(eur["exchange_rate"].number_value(), 393.51);
+    EXPECT_EQ(eur["paid"].int_value(), 0);
+    EXPECT_EQ(cashbook.request_count(), 1u);
+
+    // The program is ended while a save waits for the cloud: the save's work ends before the core goes.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    cloud.hold("changes/zone");
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return cloud.wait_held(std::chrono::milliseconds(0)); }));
+    window->CloseDroppingDocument();
+    EXPECT_EQ(g_core, nullptr);
+    EXPECT_EQ(ui::ThreadPool::ActiveCount(), 0);
+    cloud.release();
+    // What the worker posted finds no page and no core.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {
+    start();
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string first_number = Json(p->document)["number_formatted"].string_value();
+
+    // The other installation saves, reports and uploads an invoice with the same number first.
+    TempDir other;
+    auto second = make_core(other.path() + "data/", "hu");
+    prepare(*second);
+    second->sync_start(empty_completion());
+    ASSERT_EQ(second->next_number_formatted("INVOICE"), first_number);
+    Json::object theirs = Json(p->document).object_items();
+    theirs["number"] = second->next_number("INVOICE");
+    const std::string reply = second->nav_send_invoice(p->lines, theirs);
+    ASSERT_EQ(reply.rfind("ok^", 0), 0u) << reply;
+    theirs["nav_transaction_id"] = reply.substr(3);
+    ASSERT_FALSE(second->save_document(p->lines, false, theirs).empty());
+    second->sync_start(empty_completion());
+
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    const std::string mine = Json(store::rows(*g_core, "SELECT number_formatted FROM documents WHERE number = 2")
+                                      .at(0))["number_formatted"].string_value();
+    EXPECT_NE(mine, first_number);
+    EXPECT_EQ(dialog->Title().toStdString(), mine) << "the saving dialog names the number taken";
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"), 2);
+    const std::vector<std::string> ids = reported_ids();
+    EXPECT_EQ(ids.size(), 2u);
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
+    EXPECT_EQ(cashbook.request_count(), 1u);
+
+    // An estimate is neither reported nor booked, and is not marked paid.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    p->docTypesCombBox->SelectedIndex(index_of(g_core->constants["doc_types"].array_items(), "id", "ESTIMATE"));
+    p->OnSelectorChanged(p->docTypesCombBox);
+    ASSERT_TRUE(wait_until([&] { return Json(p->document)["type"].string_value() == "ESTIMATE"; }));
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), 1u);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
+    EXPECT_EQ(reported_ids().size(), 2u);
+    EXPECT_EQ(cashbook.request_count(), 1u);
+}
+
+TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
+    g_core->close_database();
+    g_core->current_account = "DEMO";
+    g_core->open_database();
+    start();
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    Core& core = *g_core;
+
+    // The colour panel takes the record lists' place; the font colour is the first target.
+    QTest::mouseClick(p->colorsButton, Qt::LeftButton);
+    EXPECT_TRUE(p->recordsPivot->isHidden());
+    EXPECT_FALSE(p->colorsPanel->isHidden());
+    EXPECT_EQ(p->colorsButton->Content().toStdString(), text("colors_close"));
+    EXPECT_TRUE(Tavrin::has_target_style(p->fontColorButton));
+    EXPECT_FALSE(Tavrin::has_target_style(p->backgroundColorButton));
+    EXPECT_EQ(p->themeColorPicker->Color(), QColor(0, 0, 0));
+    QTest::mouseClick(p->backgroundColorButton, Qt::LeftButton);
+    EXPECT_TRUE(Tavrin::has_target_style(p->backgroundColorButton));
+    EXPECT_EQ(p->themeColorPicker->Color(), QColor(255, 255, 255));
+    p->themeColorPicker->Color(QColor(255, 8, 0));
+    EXPECT_EQ(core.setting("theme_colors")["accent_background_color"].string_value(), "ff0800");
+    EXPECT_EQ(core.setting("theme_colors")["accent_font_color"].string_value(), "000000");
+    // A swatch is stored under the target even when the picker shows its colour already.
+    QTest::mouseClick(p->fontColorButton, Qt::LeftButton);
+    const QColor swatch = p->colorSwatchList->TagAt(2).value<QColor>();
+    p->themeColorPicker->Color(swatch);
+    write("theme_colors", Json::object{{"accent_font_color", "123456"}, {"accent_background_color", "ff0800"}});
+    p->colorSwatchList->SelectedIndex(2);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%02x%02x%02x", swatch.red(), swatch.green(), swatch.blue());
+    EXPECT_EQ(core.setting("theme_colors")["accent_font_color"].string_value(), hex);
+    EXPECT_EQ(uitest::wait_for_script(p->previewWebView,
+                                      "getComputedStyle(document.documentElement).getPropertyValue('--accent-font-color').trim()",
+                                      "\"#" + std::string(hex) + "\""),
+              "\"#" + std::string(hex) + "\"");
+    QTest::mouseClick(p->colorsButton, Qt::LeftButton);
+    EXPECT_FALSE(p->recordsPivot->isHidden());
+    EXPECT_TRUE(p->colorsPanel->isHidden());
+    EXPECT_EQ(p->colorsButton->Content().toStdString(), text("colors"));
+
+    // A logo: the dialog stays until the copy is made, then the preview shows it.
+    const std::string picture = dir.write("logo.png", read_file(std::string(TAVRIN_TEST_DATA) + "/../../resources/icons/tavrin.png"));
+    ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
+        EXPECT_EQ(picker.Filters().size(), 1);
+        return ui::qs(picture);
+    });
+    bool logo_dialog = false;
+    dialogs.answers.push_back([&](ui::ContentDialog& d) -> std::optional<Result> {
+        logo_dialog = d.Title().toStdString() == text("logo") && d.ContentText().toStdString() == text("saving");
+        return std::nullopt;
+    });
+    QTest::mouseClick(p->logoButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return logo_dialog && ui::ContentDialog::Current() == nullptr; }));
+    ui::FilePicker::SetResponder(nullptr);
+    EXPECT_EQ(read_file(data + "DEMOlogo"), read_file(picture));
+
+    // A task without a number is saved as "Task"; the sample account reports and uploads nothing.
+    p->docTypesCombBox->SelectedIndex(index_of(core.constants["doc_types"].array_items(), "id", "TASK"));
+    p->OnSelectorChanged(p->docTypesCombBox);
+    p->numberTextBox->Text(QString());
+    ASSERT_TRUE(wait_until([&] { return Json(p->document)["number_formatted"].string_value().empty(); }));
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(saving_title, text("TASK"));
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful_demo"));
+    EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), 1u) << "a task is not marked paid";
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'TASK' AND number_formatted = '" + text("TASK") + "'"), 1);
+    EXPECT_EQ(nav.request_count(), 0u);
+    EXPECT_EQ(cashbook.request_count(), 0u);
+}
+
+}  // namespace
