@@ -244,7 +244,12 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     EXPECT_EQ(g_core->list_count, unpaid_in_month);
     EXPECT_TRUE(list_shows_count());
 
-    // The period report of that list: its PDF holds the totals of those invoices in the home currency.
+    // The period report of that list: its PDF holds the totals of those invoices in the home currency,
+    // and a client name with markup in it as plain text.
+    store::run(*g_core,
+               "UPDATE documents SET client_name = '<i>K&B</i>' WHERE recordName = (SELECT recordName FROM documents "
+               "WHERE type = 'INVOICE' AND paid = 0 AND issue_date BETWEEN ? AND ? LIMIT 1)",
+               {from, to});
     const int tabs = w->tabView->Size();
     w->actionReport->trigger();
     ASSERT_EQ(w->tabView->Size(), tabs + 1);
@@ -269,6 +274,7 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
                                            "AND issue_date BETWEEN ? AND ?",
                                            {from, to}))
         EXPECT_NE(report.find(squeezed(Json(invoice)["number_formatted"].string_value())), std::string::npos);
+    EXPECT_NE(report.find("<i>K&B</i>"), std::string::npos);
     // The engine's PDF viewer has drawn the report's white page, with its text, in its tab.
     auto page_drawn = [&] {
         const QImage picture = report_view->grab().toImage();
