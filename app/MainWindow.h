@@ -4,6 +4,7 @@
 
 #include "json11/json11.hpp"
 #include "ui/Action.h"
+#include "ui/ContentDialog.h"
 #include "ui/Controls.h"
 #include "ui/Threading.h"
 #include "ui/WebView2.h"
@@ -81,6 +82,33 @@ public:
     ui::Action ShowItemDialog(std::string recordName);
     // Shows a saved client or item in its tab, opening one when none is open.
     ui::Action ShowRecordTab(std::string recordName, bool isClient);
+
+    // --- list commands -------------------------------------------------------------------------------
+    // Quick filters, the overdue list and the filter dialog; each rewrites list_filter.
+    void ApplyQuickFilter(QObject* sender);
+    void ShowOverdueInvoices();
+    ui::Action ShowFilterDialog();
+    // The list type RefreshList and paging build for `section`: the overdue list while that filter holds.
+    std::string ListTypeFor(const std::string& section) const;
+    // A report tab with the period report of the current list, or the stock report, printed to PDF.
+    void OpenReport(bool inventory);
+    // The invoice export file, written where the user chooses.
+    ui::Action ExportInvoices();
+    // The closing message of the export for the count nav_export_xml gave (-1: the file was not written).
+    static std::string ExportMessage(int written);
+    // Commands on the selected record (its recordName is `sel`).
+    ui::Action EditRecord(std::string sel);
+    void TogglePaid(std::string sel);
+    void ResaveDocument(std::string sel);
+    void DeriveDocument(QObject* sender, std::string sel);
+    ui::Action DeleteRecord(std::string sel);
+    ui::Action ConvertWebshopOrder(std::string sel);
+    ui::Action ReturnStock(std::string inventory_record);
+    void ChooseProfitMethod(QObject* sender);
+    // A new content dialog over this window with the "save" and "cancel" buttons.
+    ui::ContentDialog* NewCommandDialog();
+    // The order's invoice for a client that is not stored yet.
+    void ConvertOrderForNewClient(std::string sel, json11::Json order);
 
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page

@@ -101,8 +101,11 @@ void MainWindow::RefreshList(std::string html) {
         return;
     }
 
-    if (html.empty())
-        html = g_core->list_html(0, section, list_filter, ui::utf8(searchBox->Text()), std::string());
+    if (html.empty()) {
+        const std::string type = ListTypeFor(section);
+        html = g_core->list_html(0, type, type == section ? list_filter : Json::object{}, ui::utf8(searchBox->Text()),
+                                 std::string());
+    }
     listWebView->ExecuteScriptAsync(ui::qs(page_write_script(html)));
     const int page = g_core->list_page;
     const int count = g_core->list_count;

@@ -1,0 +1,88 @@
+// The list's reports, printed to PDF in tabs of their own, and the invoice export file.
+#include "app/MainWindow.h"
+
+#include "app/App.h"
+#include "core/Core.h"
+#include "ui/Pickers.h"
+
+using json11::Json;
+
+namespace Tavrin {
+
+void MainWindow::OpenReport(bool inventory) {
+    ui::NavigationViewItem* selected = navigationView->SelectedItem();
+    if (!inventory && !selected) return;
+
+    // Every click adds a tab; the printed PDF is shown in the newest report tab.
+    auto* tab = new ui::TabViewItem;
+    tab->Tag(QString("report"));
+    tab->Header(tr_key(inventory ? "report_inventory" : "report"));
+    auto* view = new ui::WebView2(tab);
+    ui::SetVisibility(view, ui::Visibility::Collapsed);
+    tab->Content(view);
+    tabView->Append(tab);
+    tabView->SelectedItem(tab);
+
+    std::string html;
+    if (inventory) {
+        html = g_core->inventory_report_html(false);
+    } else {
+        const std::string section = ui::Name(selected);
+        const std::string type = ListTypeFor(section);
+        // -100: every row of the list, unpaged, into list_rows.
+        g_core->list_html(-100, type, type == section ? list_filter : Json::object{}, ui::utf8(searchBox->Text()),
+                          std::string());
+        const Json filter(list_filter);
+        const std::string date_type = filter["date_type"].string_value();
+        const Json::object settings{{"list_type", 1},
+                                    {"include_lines", false},
+                                    {"report_title", ui::utf8(selected->Content())},
+                                    {"date_name", g_core->translated(date_type, "")},
+                                    {"date_type", date_type},
+                                    {"from_date", filter["from_date"].string_value()},
+                                    {"to_date", filter["to_date"].string_value()}};
+        const Json rows(Json::array(g_core->list_rows.begin(), g_core->list_rows.end()));
+        html = g_core->documents_report_html(false, rows, settings);
+    }
+    print_view->Tag(QString("report"));
+    print_view->NavigateToString(ui::qs(html));
+}
+
+std::string MainWindow::ExportMessage(int written) {
+    // Success is told only when the file holds invoices; otherwise the user learns why there is none.
+    if (written > 0) return g_core->translated("saving_successful", "");
+    const bool hungarian = g_core->is_hungarian;
+    if (written == 0)
+        return hungarian ? "A választott tartományban nincs számla, fájl nem készült."
+                         : "No invoice falls in the chosen range; no file was written.";
+    return hungarian ? "A fájl nem írható." : "The file could not be written.";
+}
+
+ui::Action MainWindow::ExportInvoices() {
+    QPointer<MainWindow> self(this);
+    ui::FileSavePicker picker;
+    picker.Owner(this);
+    picker.FileTypeChoice("XML", {".xml"});
+    picker.SuggestedFileName("NAV-Export.xml");
+    const ui::StorageFile file = co_await picker.PickSaveFileAsync();
+    if (!self || !g_core || !file) co_return;
+
+    const int written = g_core->nav_export_xml(Json(list_filter), ui::utf8(file.Path()));
+    auto* message = new ui::ContentDialog(this);
+    message->XamlRoot(this);
+    message->Title(QString::fromUtf8("Adóhatósági adatszolgáltatás"));
+    message->PrimaryButtonText(tr_key("ok"));
+    message->DefaultButton(ui::ContentDialogButton::Primary);
+    message->Content(ui::qs(ExportMessage(written)));
+    QPointer<ui::ContentDialog> held(message);
+    message->Closed.Add(message, [held](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
+        if (held) held->deleteLater();
+    });
+    try {
+        message->ShowAsync();
+    } catch (...) {
+        message->deleteLater();
+    }
+}
+
+}  // namespace Tavrin
