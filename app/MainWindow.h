@@ -108,7 +108,7 @@ public:
     // A new content dialog over this window with the "save" and "cancel" buttons.
     ui::ContentDialog* NewCommandDialog();
     // The order's invoice for a client that is not stored yet.
-    void ConvertOrderForNewClient(std::string sel, json11::Json order);
+    ui::Action ConvertOrderForNewClient(std::string sel, json11::Json order);
 
     // --- elements, by connection id ---------------------------------------------------------------
     ui::WebView2* startWebView = nullptr;                       // 2: the cloud sign-in page

@@ -33,9 +33,13 @@ bool has_row(const char* sql, const std::string& record_name) {
 
 ui::Action MainWindow::EditRecord(std::string sel) {
     if (sel.empty()) co_return;
-    if (has_row("SELECT recordName FROM clients WHERE recordName = ?", sel) ||
-        has_row("SELECT recordName FROM items WHERE recordName = ?", sel)) {
-        // A client or an item is edited in its own dialog, then its tab is written anew.
+    // A client or an item is edited in its own dialog, then its tab is written anew.
+    if (has_row("SELECT recordName FROM clients WHERE recordName = ?", sel)) {
+        ShowClientDialog(sel);
+        co_return;
+    }
+    if (has_row("SELECT recordName FROM items WHERE recordName = ?", sel)) {
+        ShowItemDialog(sel);
         co_return;
     }
     const auto rows = store::rows(*g_core, "SELECT type FROM documents WHERE recordName = ?", {Json(sel)});

@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 
 #include "app/App.h"
+#include "app/editor/ClientDlg.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 #include "ui/Inputs.h"
@@ -69,10 +70,35 @@ ui::Action MainWindow::ConvertWebshopOrder(std::string sel) {
     OpenDocumentWindow(ui::qs(sel), "INVOICE", false, client);
 }
 
-void MainWindow::ConvertOrderForNewClient(std::string sel, Json) {
-    // The client dialog takes the order's client here; until then the invoice opens with the
-    // order's own client details.
-    OpenDocumentWindow(ui::qs(sel), "INVOICE", false, std::string());
+ui::Action MainWindow::ConvertOrderForNewClient(std::string sel, Json order) {
+    // The client dialog starts from the order's client: its name, contacts, currency and address.
+    QPointer<MainWindow> self(this);
+    QPointer<ui::ContentDialog> dialog = NewCommandDialog();
+    dialog->Title(ui::qs(order["client_name"].string_value() + "\n" + one_line(order["client_address"].string_value())));
+    QPointer<ClientDlg> page = new ClientDlg(QString());
+    dialog->Content(page.data());
+    page->nameTextBox->Text(ui::qs(order["client_name"].string_value()));
+    page->emailTextBox->Text(ui::qs(order["client_email"].string_value()));
+    page->phoneTextBox->Text(ui::qs(order["client_phone"].string_value()));
+    page->currenciesCombBox->SelectedItem(ui::qs(order["currency_code"].string_value()));
+    page->client = Json::object{{"country_code", order["client_country_code"]},
+                                {"state", order["client_state"]},
+                                {"street", order["client_street"]},
+                                {"city", order["client_city"]},
+                                {"postcode", order["client_postcode"]}};
+    page->countriesCombBox->SelectedItem(ui::qs(order["client_country_code"].string_value()));
+    page->LayoutAddressFields();
+    ui::ContentDialogResult result = ui::ContentDialogResult::None;
+    try {
+        result = co_await dialog->ShowAsync();
+    } catch (...) {
+        result = ui::ContentDialogResult::None;
+    }
+    if (dialog) dialog->deleteLater();
+    // Closed without saving: no client and no invoice.
+    if (!self || !page || !g_core || result != ui::ContentDialogResult::Primary) co_return;
+    const std::string client = page->SaveClient();
+    OpenDocumentWindow(ui::qs(sel), "INVOICE", false, client);
 }
 
 }  // namespace Tavrin

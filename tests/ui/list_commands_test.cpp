@@ -10,6 +10,7 @@
 
 #include "app/App.h"
 #include "app/MainWindow.h"
+#include "app/editor/ClientDlg.h"
 #include "app/editor/DocumentPage.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
@@ -492,6 +493,7 @@ TEST_F(DemoWindow, CommandsOnTheSelectedRecord) {
                                     "clients"));
     Json::object order{{"recordName", "WEBSHOP-77"}, {"type", "WEBSHOP_ORDER"}, {"number_formatted", "WEBSHOP-77"},
                        {"client_name", "O'Brien Kert"}, {"client_address", "6720 Szeged\nFő utca 1."},
+                       {"client_country_code", "HU"}, {"client_city", "Szeged"}, {"client_postcode", "6720"},
                        {"issue_date", iso_date(0)}, {"currency_code", "HUF"}, {"exchange_rate", 1}};
     ASSERT_FALSE(g_core->save_document({Json::object{{"name", "Bögre"}, {"quantity", 2}, {"price", 1000}}}, true, order).empty());
     open_tab("WEBSHOP-77", "WEBSHOP_ORDER");
@@ -513,6 +515,28 @@ TEST_F(DemoWindow, CommandsOnTheSelectedRecord) {
     EXPECT_NE(entries[1].find("Szeged"), std::string::npos);
     EXPECT_EQ(Json(page->document)["type"].string_value(), "INVOICE");
     EXPECT_EQ(Json(page->document)["reference_recordName"].string_value(), "WEBSHOP-77");
+    EXPECT_EQ(Json(page->document)["clientRecordName"].string_value(), client);
+    close_document_window();
+
+    // The same order for a new client: the client dialog starts from the order, and the saved client
+    // is the invoice's.
+    dialogs.answers.push_back([&](ui::ContentDialog&) -> std::optional<Result> { return Result::Primary; });
+    std::string typed_name;
+    dialogs.answers.push_back([&](ui::ContentDialog& dialog) -> std::optional<Result> {
+        auto* form = qobject_cast<Tavrin::ClientDlg*>(dialog.ContentWidget());
+        if (!form) return Result::None;
+        typed_name = form->nameTextBox->Text().toStdString();
+        return Result::Primary;
+    });
+    w->actionInvoice->trigger();
+    page = document_page();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(typed_name, "O'Brien Kert");
+    const Json made = row("SELECT * FROM clients WHERE name = 'O''Brien Kert'");
+    ASSERT_TRUE(made.is_object());
+    EXPECT_EQ(made["city"].string_value(), "Szeged");
+    EXPECT_EQ(made["postcode"].string_value(), "6720");
+    EXPECT_EQ(Json(page->document)["clientRecordName"].string_value(), made["recordName"].string_value());
     close_document_window();
     EXPECT_EQ(row("SELECT type FROM documents WHERE recordName = 'WEBSHOP-77'")["type"].string_value(), "WEBSHOP_ORDER");
 
