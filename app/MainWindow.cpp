@@ -87,7 +87,10 @@ MainWindow::MainWindow() {
                                {"paid", "%%"}};
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // A view being printed to PDF when the window goes would take its page from under the engine.
+    if (print_view) print_view->WaitForPrints(10000);
+}
 
 // The window's layout: the sign-in views under the navigation view, which is hidden until the
 // cloud set-up is done; inside the navigation, the tool bar, the tabs and the list.

@@ -3,6 +3,8 @@
 #include "ui/WebView2.h"
 
 #include <QApplication>
+#include <QPointer>
+#include <QWidget>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
@@ -89,6 +91,14 @@ Application::~Application() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     termination_handler = nullptr;
+
+    // Windows still open, or left to a deletion the ended event loop never ran, go while the browser
+    // engine is still up: a web page outliving the engine crashes the process on its way out.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets()) windows.append(window);
+    for (const QPointer<QWidget>& window : windows) delete window.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 int Application::Exec() {

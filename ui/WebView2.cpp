@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QChildEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
@@ -12,6 +13,7 @@
 #include <QPageSize>
 #include <QPointer>
 #include <QShowEvent>
+#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
@@ -367,6 +369,18 @@ AsyncOperation<bool> WebView2::PrintToPdfAsync(const QString& path, const PrintS
                              QPageLayout::Inch);
     page()->printToPdf(path, layout);
     return op;
+}
+
+bool WebView2::WaitForPrints(int timeout_ms) {
+    if (printing_.empty()) return true;
+    QEventLoop loop;
+    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
+    // Connected after the view's own handler, so it sees the finished print already taken off.
+    connect(page(), &QWebEnginePage::pdfPrintingFinished, &loop, [this, &loop] {
+        if (printing_.empty()) loop.quit();
+    });
+    loop.exec();
+    return printing_.empty();
 }
 
 void WebView2::PostWebMessageAsJson(const QString& json) {

@@ -101,6 +101,11 @@ public:
     AsyncOperation<QString> ExecuteScriptAsync(const QString& script);
     // Writes the current document to `path` as PDF; the result tells whether the file was written.
     AsyncOperation<bool> PrintToPdfAsync(const QString& path, const PrintSettings& settings);
+    // Runs the event loop until every print this view started has ended, for at most timeout_ms.
+    // The browser engine must not lose a page while it prints it: owners call this before the view
+    // goes. True when nothing is printing any more.
+    bool WaitForPrints(int timeout_ms);
+    bool Printing() const { return !printing_.empty(); }
     // Delivers `json` to the page's window.chrome.webview 'message' listeners.
     void PostWebMessageAsJson(const QString& json);
 

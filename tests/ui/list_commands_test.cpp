@@ -577,6 +577,29 @@ TEST_F(DemoWindow, CommandsOnTheSelectedRecord) {
                   std::string::npos)
             << method << ": " << g_core->list_summary;
     }
+
+    // The window closed while a document prints to PDF waits for the print: the engine never loses a
+    // page it is printing, and the file is whole.
+    const Json last = row("SELECT recordName, number_formatted FROM documents WHERE type = 'INVOICE' ORDER BY created DESC");
+    const std::string pdf = g_core->data_folder + Tavrin::pdf_file_name(last["number_formatted"].string_value()) + ".pdf";
+    std::filesystem::remove(pdf);
+    while (w->tabView->Size() > 1) w->tabView->RemoveAt(1);
+    for (std::size_t i = 0; i < w->listItems.size(); ++i)
+        if (w->listItems[i] && ui::Name(w->listItems[i]) == "INVOICE") select_section(static_cast<int>(i));
+    w->OnListMessage(w->listWebView, ui::WebMessageReceivedEventArgs(QString::fromStdString(
+                                         "{\"action\":\"onListRowSelected\",\"recordName\":\"" +
+                                         last["recordName"].string_value() + "\",\"type\":\"INVOICE\"}")));
+    ASSERT_TRUE(wait_until([&] { return w->print_view->Printing(); }));
+    w->Close();
+    delete w;
+    w = nullptr;
+    ASSERT_TRUE(std::filesystem::exists(pdf));
+    std::FILE* file = std::fopen(pdf.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    char head[5] = {};
+    EXPECT_EQ(std::fread(head, 1, 4, file), 4u);
+    std::fclose(file);
+    EXPECT_STREQ(head, "%PDF");
 }
 
 // A company account with its cloud: what the list commands change reaches a second installation.
