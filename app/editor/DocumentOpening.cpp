@@ -69,7 +69,10 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
         if (!rows.empty()) {
             stored = true;
             document = rows.front();
-            if (editing) stored_type_ = Json(document)["type"].string_value();
+            if (editing) {
+                stored_type_ = Json(document)["type"].string_value();
+                stored_number_ = Json(document)["number"].int_value();
+            }
             if (kind == "INVOICE" || kind == "STORNO") document["type"] = "INVOICE";
             if (kind == "PURCHASE_RECEIVE") document["type"] = "PURCHASE_RECEIVE";
             document["reference_recordName"] = derive ? record_name : std::string();

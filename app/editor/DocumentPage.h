@@ -144,6 +144,9 @@ private:
     bool content_loaded_ = false;
     // The stored type of a document edited in place: an archived invoice stays one.
     std::string stored_type_;
+    // Its stored number: a document edited in place keeps it while its type stays the same, so that
+    // editing never moves the numbering on.
+    int stored_number_ = 0;
 };
 
 // Whether a colour target button is the one being edited.

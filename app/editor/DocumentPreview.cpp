@@ -46,7 +46,7 @@ ui::Action DocumentPage::RefreshDocument() {
     const std::string type = entry_at(core.constants["doc_types"], docTypesCombBox->SelectedIndex())["id"].string_value();
     document["type"] = type;
     document["template"] = core.setting("templates")[type].string_value();
-    document["number"] = core.next_number(type);
+    document["number"] = editing && type == stored_type_ && stored_number_ > 0 ? stored_number_ : core.next_number(type);
     // The type list has no archived invoices: one edited in place keeps its type and number 0.
     const bool archived = editing && (stored_type_ == "ARCHIVE_INVOICE" ||
                                       Json(document)["recordName"].string_value().rfind("ARCHIVE-", 0) == 0);

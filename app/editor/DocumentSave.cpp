@@ -130,10 +130,7 @@ void DocumentPage::RunSave(SaveContextPtr context) {
         Core* core = g_core;
         if (!core) return;
         const std::string type = Json(context->document)["type"].string_value();
-        if (context->is_new) {
-            context->number_before = core->next_number(type);
-            context->formatted_before = core->next_number_formatted(type);
-        }
+        if (context->is_new) context->formatted_before = core->next_number_formatted(type);
         // First pass: what the other installations saved comes in before anything is written.
         Json first;
         core->sync_start([&first](Json reply) { first = std::move(reply); });
@@ -150,11 +147,14 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     Json::object& document = context->document;
     std::string error;
 
-    // A new document's number was taken before the pass; another installation may have used it since.
+    // A new document's number was fixed at the page's last refresh; what has come in since (this pass, or
+    // an earlier one while the page was open) may hold that number already. An invoice's number cannot be
+    // typed, so it always follows the store; another type's number text is kept when the user typed it.
     const std::string type = Json(document)["type"].string_value();
     if (context->is_new) {
         const int now = core->next_number(type);
-        if (now != context->number_before && Json(document)["number_formatted"].string_value() == context->formatted_before) {
+        const bool typed = type != "INVOICE" && Json(document)["number_formatted"].string_value() != context->formatted_before;
+        if (now != Json(document)["number"].int_value() && !typed) {
             document["number"] = now;
             document["number_formatted"] = core->next_number_formatted(type);
             const QString title = ui::qs(Json(document)["number_formatted"].string_value());

@@ -24,8 +24,8 @@ struct DocumentPage::SaveContext {
     bool is_new = false;
     json11::Json::object document;
     std::vector<json11::Json> lines;
-    // The next number and its text before the first sync pass (new documents).
-    int number_before = 0;
+    // The next number's text before the first sync pass (new documents): a number text other than
+    // this one was typed by the user.
     std::string formatted_before;
     // The stored document's record name.
     std::string recordName;

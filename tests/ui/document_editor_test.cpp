@@ -400,6 +400,13 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
     EXPECT_TRUE(page->docTypesCombBox->IsEnabled());
     program.close_document();
 
+    // An invoice edited in place keeps its number: editing never moves the numbering on.
+    page = program.open("INVOICE-2026-000004", "INVOICE", true);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(Json(page->document)["number"].number_value(), invoice["number"].number_value());
+    EXPECT_EQ(Json(page->document)["number_formatted"], invoice["number_formatted"]);
+    program.close_document();
+
     // An archived invoice edited in place stays archived, with its own number text and dates.
     const Json archive(store::rows(*g_core, "SELECT * FROM documents WHERE type = 'ARCHIVE_INVOICE' ORDER BY recordName").at(0));
     page = program.open(archive["recordName"].string_value(), "ARCHIVE_INVOICE", true);

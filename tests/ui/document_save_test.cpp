@@ -179,6 +179,24 @@ protected:
         return ids;
     }
 
+    // Each stored invoice's number beside the number the tax authority received in its transaction.
+    std::vector<std::pair<std::string, std::string>> stored_and_reported_numbers() const {
+        std::vector<std::pair<std::string, std::string>> numbers;
+        for (const auto& row : store::rows(*g_core, "SELECT number_formatted, nav_transaction_id FROM documents "
+                                                    "WHERE type = 'INVOICE' AND nav_transaction_id <> ''")) {
+            const Json invoice(row);
+            const NavTransaction sent = nav.transaction(invoice["nav_transaction_id"].string_value());
+            std::string xml = sent.invoices.empty() ? std::string() : sent.invoices.front().second;
+            xml.resize(base64_decode(xml.size(), xml.data()));
+            const std::size_t from = xml.find("<invoiceNumber>");
+            const std::size_t to = xml.find("</invoiceNumber>");
+            numbers.emplace_back(invoice["number_formatted"].string_value(),
+                                 from == std::string::npos || to == std::string::npos ? std::string()
+                                                                                      : xml.substr(from + 15, to - from - 15));
+        }
+        return numbers;
+    }
+
     TempDir dir;
     const std::string data = dir.path() + "data/";
     CloudStore cloud;
@@ -405,6 +423,36 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
     EXPECT_EQ(cashbook.request_count(), 1u);
 
+    // Again, with this installation's own background pass taking the other's invoice in while the page
+    // is open: the number the page shows is taken already, and the next one is reported and stored.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string shown = Json(p->document)["number_formatted"].string_value();
+    second->sync_start(empty_completion());
+    ASSERT_EQ(second->next_number_formatted("INVOICE"), shown);
+    Json::object again = Json(p->document).object_items();
+    again["number"] = second->next_number("INVOICE");
+    const std::string reply_again = second->nav_send_invoice(p->lines, again);
+    ASSERT_EQ(reply_again.rfind("ok^", 0), 0u) << reply_again;
+    again["nav_transaction_id"] = reply_again.substr(3);
+    ASSERT_FALSE(second->save_document(p->lines, false, again).empty());
+    second->sync_start(empty_completion());
+    g_core->sync_start(empty_completion());
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(dialog->Title().toStdString(), shown);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(reported_ids().size(), 4u);
+    g_core->sync_start(empty_completion());
+    const auto numbers = stored_and_reported_numbers();
+    ASSERT_EQ(numbers.size(), 4u);
+    std::set<std::string> reported;
+    for (const auto& [stored, sent] : numbers) {
+        EXPECT_EQ(stored, sent) << "the stored number is the reported one";
+        reported.insert(sent);
+    }
+    EXPECT_EQ(reported.size(), 4u) << "each number reported once";
+
     // An estimate is neither reported nor booked, and is not marked paid.
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
@@ -416,8 +464,8 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), 1u);
     close_result(dialog, Result::Primary);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
-    EXPECT_EQ(reported_ids().size(), 2u);
-    EXPECT_EQ(cashbook.request_count(), 1u);
+    EXPECT_EQ(reported_ids().size(), 4u);
+    EXPECT_EQ(cashbook.request_count(), 2u);
 }
 
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
