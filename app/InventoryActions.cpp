@@ -22,12 +22,7 @@ ui::Action MainWindow::ReturnStock(std::string inventory_record) {
     dialog->Title(tr_key("inventory"));
     dialog->PrimaryButtonText(tr_key("RETURN"));
     dialog->Content(ui::qs(g_core->translated("confirm_return", row["item_name"].string_value())));
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        result = ui::ContentDialogResult::None;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (dialog) dialog->deleteLater();
     if (!self || !g_core || result != ui::ContentDialogResult::Primary) co_return;
 

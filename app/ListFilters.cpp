@@ -157,12 +157,7 @@ ui::Action MainWindow::ShowFilterDialog() {
     dialog->Title(tr_key("filter"));
     dialog->PrimaryButtonText(tr_key("filter"));
     dialog->Content(root);
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        result = ui::ContentDialogResult::None;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (!self || !g_core || !dialog || result != ui::ContentDialogResult::Primary) {
         if (dialog) dialog->deleteLater();
         co_return;

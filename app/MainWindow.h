@@ -197,5 +197,7 @@ std::string record_tab_header(const std::string& name);
 // The PDF file name (without ".pdf") for a document number: accents folded, then every character
 // other than A-Z, a-z, 0-9 and "_" made a "-", so the name is safe in any folder.
 std::string pdf_file_name(const std::string& number_formatted);
+// A4 paper without margins, headers or footers, backgrounds printed: the pages lay themselves out.
+ui::PrintSettings a4_print_settings();
 
 }  // namespace Tavrin

@@ -44,6 +44,19 @@ std::string pdf_file_name(const std::string& number_formatted) {
     return name;
 }
 
+ui::PrintSettings a4_print_settings() {
+    ui::PrintSettings settings;
+    settings.MarginTop = 0;
+    settings.MarginLeft = 0;
+    settings.MarginRight = 0;
+    settings.MarginBottom = 0;
+    settings.ShouldPrintHeaderAndFooter = false;
+    settings.ShouldPrintBackgrounds = true;
+    settings.PageWidth = 8.3;
+    settings.PageHeight = 11.7;
+    return settings;
+}
+
 // A document or report written into the print view is printed to a PDF in the data folder and shown
 // in its own tab: the tab whose Tag is the print view's (the newest report tab for a report), else
 // the selected one, so that switching tabs meanwhile does not put the PDF in the wrong tab.
@@ -69,15 +82,7 @@ ui::Action MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationC
         if (!tag.empty() && ui::TagText(tabView->GetAt(i)->Tag()) == tag) target = tabView->GetAt(i);
     if (!target) target = tabView->SelectedItem();
 
-    ui::PrintSettings settings;
-    settings.MarginTop = 0;
-    settings.MarginLeft = 0;
-    settings.MarginRight = 0;
-    settings.MarginBottom = 0;
-    settings.ShouldPrintHeaderAndFooter = false;
-    settings.ShouldPrintBackgrounds = true;
-    settings.PageWidth = 8.3;
-    settings.PageHeight = 11.7;
+    const ui::PrintSettings settings = a4_print_settings();
     bool printed = false;
     try {
         printed = co_await print_view->PrintToPdfAsync(ui::qs(path), settings);

@@ -110,12 +110,7 @@ ui::Action MainWindow::DeleteRecord(std::string sel) {
     dialog->Title(tr_key("delete"));
     dialog->PrimaryButtonText(tr_key("delete"));
     dialog->Content(ui::qs(g_core->translated("confirm_delete", name)));
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        result = ui::ContentDialogResult::None;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (dialog) dialog->deleteLater();
     if (!self || !g_core || result != ui::ContentDialogResult::Primary) co_return;
 

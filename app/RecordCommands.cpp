@@ -14,55 +14,28 @@ namespace Tavrin {
 
 namespace {
 
-ui::ContentDialog* record_dialog(QWidget* root) {
-    auto* dialog = new ui::ContentDialog(root->window());
-    dialog->XamlRoot(root);
-    dialog->PrimaryButtonText(tr_key("save"));
-    dialog->CloseButtonText(tr_key("cancel"));
-    dialog->DefaultButton(ui::ContentDialogButton::Primary);
-    return dialog;
+// Shows the form of one client or item; once the user saves, `save` stores it and its tab shows it.
+template <class Form>
+ui::Action show_record_dialog(QPointer<MainWindow> self, std::string recordName, bool isClient, std::string (Form::*save)()) {
+    if (!g_core || ui::ContentDialog::Current()) co_return;
+    QPointer<ui::ContentDialog> dialog = self->NewCommandDialog();
+    QPointer<Form> form = new Form(ui::qs(recordName));
+    dialog->Content(form.data());
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
+    if (dialog) dialog->deleteLater();
+    if (!self || !form || !g_core || result != ui::ContentDialogResult::Primary) co_return;
+    const std::string saved = (form.data()->*save)();
+    if (!saved.empty()) self->ShowRecordTab(saved, isClient);
 }
 
 }  // namespace
 
 ui::Action MainWindow::ShowClientDialog(std::string recordName) {
-    if (!g_core || ui::ContentDialog::Current()) co_return;
-    QPointer<MainWindow> self(this);
-    QPointer<ui::ContentDialog> dialog = record_dialog(navigationView);
-    QPointer<ClientDlg> page = new ClientDlg(ui::qs(recordName));
-    dialog->Content(page.data());
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
-    if (!self || !dialog || !page || !g_core) co_return;
-    dialog->deleteLater();
-    if (result != ui::ContentDialogResult::Primary) co_return;
-    const std::string saved = page->SaveClient();
-    if (!saved.empty()) ShowRecordTab(saved, true);
+    return show_record_dialog<ClientDlg>(this, std::move(recordName), true, &ClientDlg::SaveClient);
 }
 
 ui::Action MainWindow::ShowItemDialog(std::string recordName) {
-    if (!g_core || ui::ContentDialog::Current()) co_return;
-    QPointer<MainWindow> self(this);
-    QPointer<ui::ContentDialog> dialog = record_dialog(navigationView);
-    QPointer<ItemDlg> page = new ItemDlg(ui::qs(recordName));
-    dialog->Content(page.data());
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
-    if (!self || !dialog || !page || !g_core) co_return;
-    dialog->deleteLater();
-    if (result != ui::ContentDialogResult::Primary) co_return;
-    const std::string saved = page->SaveItem();
-    if (!saved.empty()) ShowRecordTab(saved, false);
+    return show_record_dialog<ItemDlg>(this, std::move(recordName), false, &ItemDlg::SaveItem);
 }
 
 ui::Action MainWindow::ShowRecordTab(std::string recordName, bool isClient) {

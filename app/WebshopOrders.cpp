@@ -51,12 +51,7 @@ ui::Action MainWindow::ConvertWebshopOrder(std::string sel) {
     QPointer<ui::ContentDialog> dialog = NewCommandDialog();
     dialog->Title(ui::qs(order["client_name"].string_value() + "\n" + one_line(order["client_address"].string_value())));
     dialog->Content(chooser);
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        result = ui::ContentDialogResult::None;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     const int index = dialog ? chooser->SelectedIndex() : -1;
     if (dialog) dialog->deleteLater();
     if (!self || !g_core || result != ui::ContentDialogResult::Primary || index < 0) co_return;
@@ -88,12 +83,7 @@ ui::Action MainWindow::ConvertOrderForNewClient(std::string sel, Json order) {
                                 {"postcode", order["client_postcode"]}};
     page->countriesCombBox->SelectedItem(ui::qs(order["client_country_code"].string_value()));
     page->LayoutAddressFields();
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        result = ui::ContentDialogResult::None;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (dialog) dialog->deleteLater();
     // Closed without saving: no client and no invoice.
     if (!self || !page || !g_core || result != ui::ContentDialogResult::Primary) co_return;

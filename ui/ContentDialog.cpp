@@ -111,6 +111,20 @@ void ContentDialog::rebuild_buttons() {
     add(close_text_, QDialogButtonBox::RejectRole, ContentDialogResult::None, ContentDialogButton::Close);
 }
 
+AsyncOperation<ContentDialogResult> ContentDialog::ShowAsyncOrNone() {
+    AsyncOperation<ContentDialogResult> answered;
+    [](AsyncOperation<ContentDialogResult> shown, AsyncOperation<ContentDialogResult> answer) -> Action {
+        ContentDialogResult result = ContentDialogResult::None;
+        try {
+            result = co_await shown;
+        } catch (...) {
+            result = ContentDialogResult::None;
+        }
+        answer.Complete(result);
+    }(ShowAsync(), answered);
+    return answered;
+}
+
 AsyncOperation<ContentDialogResult> ContentDialog::ShowAsync() {
     AsyncOperation<ContentDialogResult> op;
     if (open_dialog && open_dialog != this) {

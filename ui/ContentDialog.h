@@ -53,6 +53,9 @@ public:
     // Shows the dialog; the result comes when it is closed (Escape gives None). Fails when another
     // content dialog is open.
     AsyncOperation<ContentDialogResult> ShowAsync();
+    // The same, with None where ShowAsync fails: for callers to whom a dialog that could not open
+    // means no answer.
+    AsyncOperation<ContentDialogResult> ShowAsyncOrNone();
     // Closes the dialog as if its button had been pressed.
     void Answer(ContentDialogResult result);
     // Closes the dialog from code (one without buttons, say); its result is None.

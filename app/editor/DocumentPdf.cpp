@@ -45,15 +45,7 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
 
     QPointer<DocumentPage> page = context->page;
     if (!page || !page->previewWebView) co_return;
-    ui::PrintSettings settings;
-    settings.MarginTop = 0;
-    settings.MarginLeft = 0;
-    settings.MarginRight = 0;
-    settings.MarginBottom = 0;
-    settings.ShouldPrintHeaderAndFooter = false;
-    settings.ShouldPrintBackgrounds = true;
-    settings.PageWidth = 8.3;
-    settings.PageHeight = 11.7;
+    const ui::PrintSettings settings = a4_print_settings();
     bool printed = false;
     try {
         // The preview's frame around its pages is for the screen: on paper each page fills one sheet.

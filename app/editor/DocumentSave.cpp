@@ -80,12 +80,7 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     confirm->CloseButtonText(tr_key("cancel"));
     confirm->DefaultButton(ui::ContentDialogButton::Primary);
     confirm->Content(tr_key("save_confirm"));
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await confirm->ShowAsync();
-    } catch (...) {
-        result = ui::ContentDialogResult::None;
-    }
+    const ui::ContentDialogResult result = co_await confirm->ShowAsyncOrNone();
     if (confirm) confirm->deleteLater();
     if (!self) co_return;
     if (result != ui::ContentDialogResult::Primary || !g_core) {
