@@ -119,6 +119,10 @@ QString tr_key(const char* key) {
     return g_core ? ui::qs(g_core->translated(key, "")) : QString();
 }
 
+std::string own_text(const char* hu, const char* en) {
+    return g_core && g_core->language == "en" ? en : hu;
+}
+
 App::App() = default;
 
 void App::OnLaunched() {

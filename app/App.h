@@ -36,6 +36,8 @@ void install_update();
 
 // The text of a translation key in the current language; empty while there is no Core.
 QString tr_key(const char* key);
+// A text of the program's own that the translation tables do not hold, in the program's language.
+std::string own_text(const char* hu, const char* en);
 
 class App {
 public:

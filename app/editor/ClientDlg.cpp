@@ -17,8 +17,8 @@ namespace Tavrin {
 namespace {
 
 // The page's own texts (its markup's), in the language of the program.
-QString own_text(const char* hu, const char* en) {
-    return QString::fromUtf8(g_core && g_core->language == "en" ? en : hu);
+QString own_caption(const char* hu, const char* en) {
+    return ui::qs(own_text(hu, en));
 }
 
 Json::array setting_list(const char* key) {
@@ -148,7 +148,7 @@ void ClientDlg::InitializeComponent() {
     auto* identifier = text_box("identifierNumberTextBox", tr_key("identifier_number"));
     auto* lookup = new ui::Button;
     lookup->setObjectName("taxpayerButton");
-    lookup->Content(own_text("Lekérdezés", "Look Up"));
+    lookup->Content(own_caption("Lekérdezés", "Look Up"));
     auto* other = text_box("otherTextBox", tr_key("other"));
 
     auto* identifier_row = new QWidget;
@@ -307,12 +307,12 @@ void ClientDlg::ApplyTaxpayerResult(json11::Json reply) {
         taxpayerInfoBar->Severity(ui::InfoBar::InfoBarSeverity::Warning);
         taxpayerInfoBar->Message(
             reply.is_null()
-                ? own_text("A NAV lekérdezés nem indult: az adószámnak legalább 8 karakteresnek kell lennie, és a "
+                ? own_caption("A NAV lekérdezés nem indult: az adószámnak legalább 8 karakteresnek kell lennie, és a "
                            "beállításokban meg kell adni a cég adószámát és NAV belépési adatait. Az űrlap nem változott.",
                            "The tax authority was not asked: the tax number needs at least 8 characters, and the "
                            "company's tax number and tax authority login must be set in the settings. The form is "
                            "unchanged.")
-                : own_text("A NAV nem adott adózót erre az adószámra, vagy nem volt elérhető. Az űrlap nem változott.",
+                : own_caption("A NAV nem adott adózót erre az adószámra, vagy nem volt elérhető. Az űrlap nem változott.",
                            "The tax authority gave no taxpayer for this tax number, or it could not be reached. The "
                            "form is unchanged."));
         taxpayerInfoBar->IsOpen(true);
@@ -327,7 +327,7 @@ void ClientDlg::ApplyTaxpayerResult(json11::Json reply) {
         if (keys[i] != "state") boxes[i]->Text(ui::qs(reply[keys[i]].string_value()));
     if (name.size() > 1) {
         taxpayerInfoBar->Severity(ui::InfoBar::InfoBarSeverity::Success);
-        taxpayerInfoBar->Message(own_text("Kitöltve a NAV adózói adataiból.", "Filled in from the tax authority's taxpayer data."));
+        taxpayerInfoBar->Message(own_caption("Kitöltve a NAV adózói adataiból.", "Filled in from the tax authority's taxpayer data."));
         taxpayerInfoBar->IsOpen(true);
     }
 }

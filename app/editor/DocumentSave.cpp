@@ -48,10 +48,6 @@ void post_error(const DocumentPage::SaveContextPtr& context, std::string message
 
 }  // namespace
 
-std::string own_text(const char* english, const char* hungarian) {
-    return g_core && g_core->language == "hu" ? hungarian : english;
-}
-
 void hold_dialog_open(ui::ContentDialog* dialog) {
     auto* keeper = new KeepOpen(dialog);
     keeper->setObjectName("keepOpen");
@@ -119,7 +115,7 @@ void DocumentPage::RunSave(SaveContextPtr context) {
     // Whatever ends the worker early (an exception, the core gone), the dialog gets a way to close.
     struct Fallback {
         SaveContextPtr context;
-        ~Fallback() { post_error(context, own_text("The document could not be saved.", "A dokumentum mentése nem sikerült.")); }
+        ~Fallback() { post_error(context, own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.")); }
     } fallback{context};
     try {
         Core* core = g_core;
@@ -131,7 +127,7 @@ void DocumentPage::RunSave(SaveContextPtr context) {
         core->sync_start([&first](Json reply) { first = std::move(reply); });
         SaveDocumentAfterSync(context, first);
     } catch (const std::exception& error) {
-        post_error(context, own_text("The document could not be saved.", "A dokumentum mentése nem sikerült.") +
+        post_error(context, own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.") +
                                 std::string("\n") + error.what());
     }
 }
@@ -179,7 +175,7 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
 
     context->recordName = core->save_document(context->lines, false, document);
     if (context->recordName.empty()) {
-        post_error(context, own_text("The document could not be saved.", "A dokumentum mentése nem sikerült."));
+        post_error(context, own_text("A dokumentum mentése nem sikerült.", "The document could not be saved."));
         return;
     }
     document["recordName"] = context->recordName;

@@ -35,9 +35,6 @@ struct DocumentPage::SaveContext {
     std::atomic<bool> answered{false};
 };
 
-// A text of the editor's own in the program's language.
-std::string own_text(const char* english, const char* hungarian);
-
 // A dialog without buttons cannot be closed by the user (Escape, the window's close button) until
 // release_dialog gives it back its buttons.
 void hold_dialog_open(ui::ContentDialog* dialog);

@@ -70,8 +70,8 @@ void DocumentPage::FetchExchangeRate() {
             if (!(rate > 0) || !std::isfinite(rate)) {
                 // No rate is no rate of 0: the box keeps its value and the user types one in.
                 show_message(self->window(), tr_key("exchange_rate"),
-                             own_text("The exchange rate could not be fetched. Please type it in.",
-                                      "Az árfolyamot nem sikerült lekérni. Kérjük, írja be."));
+                             own_text("Az árfolyamot nem sikerült lekérni. Kérjük, írja be.",
+                                      "The exchange rate could not be fetched. Please type it in."));
                 return;
             }
             self->exchangeRateNumberBox->Value(rate);

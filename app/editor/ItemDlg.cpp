@@ -17,8 +17,8 @@ namespace Tavrin {
 namespace {
 
 // The page's own texts (its markup's), in the language of the program.
-QString own_text(const char* hu, const char* en) {
-    return QString::fromUtf8(g_core && g_core->language == "en" ? en : hu);
+QString own_caption(const char* hu, const char* en) {
+    return ui::qs(own_text(hu, en));
 }
 
 Json::array setting_list(const char* key) {
@@ -129,10 +129,10 @@ void ItemDlg::InitializeComponent() {
     description->setMinimumHeight(70);
     auto* note = text_box("noteTextBox", tr_key("note"));
     auto* selling = number_box("sellingPriceNumberBox", tr_key("selling_price"));
-    auto* price_types = combo("priceTypesCombBox", own_text("Ártípus", "Price Type"));
+    auto* price_types = combo("priceTypesCombBox", own_caption("Ártípus", "Price Type"));
     auto* units = combo("unitsCombBox", tr_key("unit"));
     auto* taxes = combo("taxesCombBox", tr_key("tax"));
-    auto* stock = new QLabel(own_text("Készletmozgás", "Stock Change"));
+    auto* stock = new QLabel(own_caption("Készletmozgás", "Stock Change"));
     stock->setStyleSheet("font-weight: bold");
 
     grid->addWidget(types, 0, 0);

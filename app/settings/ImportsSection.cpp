@@ -1,5 +1,6 @@
 // Imports of clients, items and earlier invoices from a file: the explanatory dialogs, the work item
 // that reads the file, and the progress dialog that ends as the result message.
+#include "app/App.h"
 #include "app/settings/SettingsPage.h"
 
 #include "app/settings/SettingsSupport.h"
@@ -104,14 +105,14 @@ void SettingsPage::ShowImportResult(QPointer<ui::ContentDialog> progress, Import
     if (outcome.problem_line < 0) {
         message = g_core->translated("import_successful", std::to_string(outcome.count));
     } else if (outcome.problem_line == 0) {
-        message = settings::own_text("Az importálás nem sikerült: a fájl nem olvasható.",
+        message = own_text("Az importálás nem sikerült: a fájl nem olvasható.",
                                      "The import failed: the file cannot be read.");
     } else {
         const std::string line = std::to_string(outcome.problem_line);
-        message = settings::own_text("Az importálás nem sikerült, semmi sem lett mentve: a fájl ",
+        message = own_text("Az importálás nem sikerült, semmi sem lett mentve: a fájl ",
                                      "The import failed and nothing was saved: line ") +
                   line +
-                  settings::own_text(". sora nem a várt formájú.", " of the file is not in the expected form.");
+                  own_text(". sora nem a várt formájú.", " of the file is not in the expected form.");
     }
     progress->PrimaryButtonText(caption("ok"));
     progress->Content(ui::qs(message));

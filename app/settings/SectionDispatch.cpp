@@ -206,7 +206,7 @@ ui::Action SettingsPage::OnSectionClick(QObject* sender) {
     else if (key == "webshop_connect")
         SaveWebshop(dialog);
     else if (key == "accounting" && !SaveAccounting(dialog))
-        ShowMessage(ui::qs(settings::own_text("A kulcs nem tartalmazhat \"_\" karaktert; nem lett mentve.",
+        ShowMessage(ui::qs(own_text("A kulcs nem tartalmazhat \"_\" karaktert; nem lett mentve.",
                                               "The key cannot hold the character \"_\"; it was not saved.")));
     else if (key == "accounts")
         SaveAccount(edit, tag, dialog);

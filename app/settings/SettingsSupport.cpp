@@ -57,10 +57,6 @@ bool write_setting(const std::string& key, const Json& value) {
     return g_core->save_record(Json::object{{"recordName", key}, {"value", value.dump()}, {"synced", 0}}, "settings");
 }
 
-std::string own_text(const char* hu, const char* en) {
-    return g_core && g_core->language == "en" ? en : hu;
-}
-
 void finish_progress(ui::ContentDialog* progress) {
     if (!progress) return;
     if (ui::ContentDialog::Current() == progress) progress->Hide();

@@ -33,9 +33,6 @@ std::string text_of(const ui::TextBox* box);
 // Writes the settings row `key` with `value`, marked for the next upload.
 bool write_setting(const std::string& key, const json11::Json& value);
 
-// A text of the page's own, not a translation key: the Hungarian or the English one.
-std::string own_text(const char* hu, const char* en);
-
 // Closes a progress dialog, or drops it when it was never shown.
 void finish_progress(ui::ContentDialog* progress);
 
