@@ -456,13 +456,7 @@ ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
     dialog->Title(ui::qs(g_core->translated("discard", "")));
     dialog->Content(ui::qs(g_core->translated("discard_text", "")));
     window->Activate();
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (dialog) dialog->deleteLater();
     if (!self || !window || result != ui::ContentDialogResult::Primary) co_return;
     if (then_close_main) {

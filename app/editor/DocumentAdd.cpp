@@ -29,13 +29,7 @@ ui::Action DocumentPage::AddRecord(bool isClient) {
         dialog->Content(item.data());
     }
 
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (!self || !dialog || !g_core || (isClient ? !client : !item)) co_return;
     dialog->deleteLater();
     if (result != ui::ContentDialogResult::Primary) co_return;

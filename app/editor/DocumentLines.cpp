@@ -42,13 +42,7 @@ ui::Action DocumentPage::OnPreviewMessage(ui::WebView2*, ui::WebMessageReceivedE
     dialog->Content(editor.data());
     editor->FillFromItem(document, line);
 
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (!self || !dialog || !editor) co_return;
     // The lines may have changed while the dialog was open: the position is checked again.
     const auto position = static_cast<std::size_t>(index);
@@ -79,13 +73,7 @@ ui::Action DocumentPage::OnAddClick(QObject* sender) {
     dialog->Content(editor.data());
     editor->FillFromItem(document, start);
 
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (!self || !dialog || !editor) co_return;
     if (result == ui::ContentDialogResult::Primary) {
         lines.emplace_back(editor->ReadLine());

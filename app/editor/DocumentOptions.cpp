@@ -49,13 +49,7 @@ ui::Action DocumentPage::OnOptionClick(QObject* sender) {
         box->setMinimumSize(420, 160);
         box->Text(ui::qs(Json(document)[key].string_value()));
         dialog->Content(box.data());
-        ui::ContentDialogResult result = ui::ContentDialogResult::None;
-        try {
-            result = co_await dialog->ShowAsync();
-        } catch (...) {
-            if (dialog) dialog->deleteLater();
-            co_return;
-        }
+        const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
         if (!self || !dialog || !box) co_return;
         if (result == ui::ContentDialogResult::Primary) {
             document[key] = normalize_whitespace(ui::utf8(box->Text()));

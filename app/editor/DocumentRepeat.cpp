@@ -103,13 +103,7 @@ ui::Action DocumentPage::EditTaskRepeat() {
     });
     months->DropDownClosed.Add(this, [this, months, description](ui::ComboBox*) { OnRepeatMonthsChanged(months, description); });
 
-    ui::ContentDialogResult result = ui::ContentDialogResult::None;
-    try {
-        result = co_await dialog->ShowAsync();
-    } catch (...) {
-        if (dialog) dialog->deleteLater();
-        co_return;
-    }
+    const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (!self || !dialog || !g_core) co_return;
     if (result == ui::ContentDialogResult::Primary) {
         const std::string text = Json(document)["task_repeat"].string_value();
