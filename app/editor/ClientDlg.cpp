@@ -1,6 +1,7 @@
 #include "app/editor/ClientDlg.h"
 
 #include "app/App.h"
+#include "app/editor/RecordForm.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 #include "ui/Threading.h"
@@ -14,44 +15,14 @@ using json11::Json;
 
 namespace Tavrin {
 
+using namespace record_form;
+
 namespace {
-
-// The page's own texts (its markup's), in the language of the program.
-QString own_caption(const char* hu, const char* en) {
-    return ui::qs(own_text(hu, en));
-}
-
-Json::array setting_list(const char* key) {
-    return g_core ? g_core->setting(key).array_items() : Json::array();
-}
-
-// The text of member `key` of the entry at a combo box's position: empty without one.
-std::string id_at(const Json::array& list, int index, const char* key) {
-    return index < 0 ? std::string() : Json(list)[static_cast<std::size_t>(index)][key].string_value();
-}
 
 // The selected code; the stored one while the list does not hold it (nothing is selected then), so
 // that a save does not drop it.
 std::string code_of(const ui::ComboBox* box, const Json::object& client, const char* member) {
     return box->SelectedIndex() >= 0 ? ui::utf8(box->SelectedText()) : Json(client)[member].string_value();
-}
-
-std::string typed(const ui::TextBox* box) {
-    return normalize_whitespace(ui::utf8(box->Text()));
-}
-
-ui::TextBox* text_box(const char* name, const QString& header) {
-    auto* box = new ui::TextBox;
-    box->setObjectName(name);
-    box->Header(header);
-    return box;
-}
-
-ui::ComboBox* combo(const char* name, const QString& header) {
-    auto* box = new ui::ComboBox;
-    box->setObjectName(name);
-    box->Header(header);
-    return box;
 }
 
 }  // namespace
@@ -85,18 +56,9 @@ ClientDlg::ClientDlg(QString recordName) {
     }
     const Json record(client);
 
-    struct Named {
-        ui::ComboBox* box;
-        Json::array list;
-        const char* member;
-    };
-    for (const Named& named : {Named{statusesCombBox, g_core->constants["client_statuses"].array_items(), "status"},
-                               Named{paymentsCombBox, setting_list("payments"), "payment_id"},
-                               Named{termsCombBox, setting_list("terms"), "term_id"}}) {
-        for (const Json& entry : named.list) named.box->Append(ui::qs(entry["name"].string_value()));
-        const Json found(find_object(named.list, true, "id", record[named.member].string_value()));
-        if (!named.list.empty()) named.box->SelectedItem(ui::qs(found["name"].string_value()));
-    }
+    fill(statusesCombBox, g_core->constants["client_statuses"].array_items(), record["status"].string_value());
+    fill(paymentsCombBox, setting_list("payments"), record["payment_id"].string_value());
+    fill(termsCombBox, setting_list("terms"), record["term_id"].string_value());
     for (auto [box, key, member] : {std::tuple{countriesCombBox, "countries", "country_code"},
                                     std::tuple{currenciesCombBox, "currencies", "currency_code"}}) {
         for (const Json& entry : setting_list(key)) box->Append(ui::qs(entry["code"].string_value()));
@@ -123,33 +85,33 @@ void ClientDlg::InitializeComponent() {
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(8);
 
-    auto* currencies = combo("currenciesCombBox", tr_key("currency"));
-    auto* payments = combo("paymentsCombBox", tr_key("payment"));
-    auto* terms = combo("termsCombBox", tr_key("term"));
+    auto* currencies = captioned<ui::ComboBox>("currenciesCombBox", tr_key("currency"));
+    auto* payments = captioned<ui::ComboBox>("paymentsCombBox", tr_key("payment"));
+    auto* terms = captioned<ui::ComboBox>("termsCombBox", tr_key("term"));
     auto* address = new ui::Panel;
     address->setObjectName("addressPanel");
-    auto* countries = combo("countriesCombBox", tr_key("country"));
+    auto* countries = captioned<ui::ComboBox>("countriesCombBox", tr_key("country"));
     std::array<ui::TextBox*, 4> boxes{};
     const char* const box_names[] = {"address1TextBox", "address2TextBox", "address3TextBox", "address4TextBox"};
     address->Append(countries);
     for (std::size_t i = 0; i < boxes.size(); ++i) {
-        boxes[i] = text_box(box_names[i], QString());
+        boxes[i] = captioned<ui::TextBox>(box_names[i], QString());
         address->Append(boxes[i]);
     }
     auto* info = new ui::InfoBar;
     info->setObjectName("taxpayerInfoBar");
-    auto* statuses = combo("statusesCombBox", tr_key("status"));
-    auto* name = text_box("nameTextBox", tr_key("name"));
-    auto* note = text_box("noteTextBox", tr_key("note"));
+    auto* statuses = captioned<ui::ComboBox>("statusesCombBox", tr_key("status"));
+    auto* name = captioned<ui::TextBox>("nameTextBox", tr_key("name"));
+    auto* note = captioned<ui::TextBox>("noteTextBox", tr_key("note"));
     note->AcceptsReturn(true);
     note->setMinimumHeight(70);
-    auto* email = text_box("emailTextBox", tr_key("email"));
-    auto* phone = text_box("phoneTextBox", tr_key("phone"));
-    auto* identifier = text_box("identifierNumberTextBox", tr_key("identifier_number"));
+    auto* email = captioned<ui::TextBox>("emailTextBox", tr_key("email"));
+    auto* phone = captioned<ui::TextBox>("phoneTextBox", tr_key("phone"));
+    auto* identifier = captioned<ui::TextBox>("identifierNumberTextBox", tr_key("identifier_number"));
     auto* lookup = new ui::Button;
     lookup->setObjectName("taxpayerButton");
     lookup->Content(own_caption("Lekérdezés", "Look Up"));
-    auto* other = text_box("otherTextBox", tr_key("other"));
+    auto* other = captioned<ui::TextBox>("otherTextBox", tr_key("other"));
 
     auto* identifier_row = new QWidget;
     auto* identifier_layout = new QHBoxLayout(identifier_row);
@@ -266,12 +228,12 @@ std::string ClientDlg::SaveClient() {
     Json::object record;
     const std::string stored = Json(client)["recordName"].string_value();
     record["recordName"] = stored.size() == 36 ? stored : new_record_name();
-    record["payment_id"] = id_at(setting_list("payments"), paymentsCombBox->SelectedIndex(), "id");
-    record["term_id"] = id_at(setting_list("terms"), termsCombBox->SelectedIndex(), "id");
+    record["payment_id"] = id_at(setting_list("payments"), paymentsCombBox->SelectedIndex());
+    record["term_id"] = id_at(setting_list("terms"), termsCombBox->SelectedIndex());
     const std::string country = code_of(countriesCombBox, client, "country_code");
     record["country_code"] = country;
     record["currency_code"] = code_of(currenciesCombBox, client, "currency_code");
-    record["status"] = id_at(g_core->constants["client_statuses"].array_items(), statusesCombBox->SelectedIndex(), "id");
+    record["status"] = id_at(g_core->constants["client_statuses"].array_items(), statusesCombBox->SelectedIndex());
     record["name"] = name;
     record["identifier_number"] = typed(identifierNumberTextBox);
     record["other"] = typed(otherTextBox);

@@ -1,6 +1,7 @@
 #include "app/editor/ItemDlg.h"
 
 #include "app/App.h"
+#include "app/editor/RecordForm.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 #include "ui/Threading.h"
@@ -14,60 +15,17 @@ using json11::Json;
 
 namespace Tavrin {
 
+using namespace record_form;
+
 namespace {
-
-// The page's own texts (its markup's), in the language of the program.
-QString own_caption(const char* hu, const char* en) {
-    return ui::qs(own_text(hu, en));
-}
-
-Json::array setting_list(const char* key) {
-    return g_core ? g_core->setting(key).array_items() : Json::array();
-}
 
 Json::array constant_list(const char* key) {
     return g_core ? g_core->constants[key].array_items() : Json::array();
 }
 
-// Fills a combo box with the names of `list` and selects the entry with `id` (the first when none has it).
-void fill(ui::ComboBox* box, const Json::array& list, const std::string& id) {
-    for (const Json& entry : list) box->Append(ui::qs(entry["name"].string_value()));
-    if (list.empty()) return;
-    box->SelectedItem(ui::qs(Json(find_object(list, true, "id", id))["name"].string_value()));
-}
-
-std::string id_at(const Json::array& list, int index) {
-    return index < 0 ? std::string() : Json(list)[static_cast<std::size_t>(index)]["id"].string_value();
-}
-
-std::string typed(const ui::TextBox* box) {
-    return normalize_whitespace(ui::utf8(box->Text()));
-}
-
 // An empty box counts as 0.
 double number_of(const ui::NumberBox* box) {
     return box->Text().isEmpty() || std::isnan(box->Value()) ? 0.0 : box->Value();
-}
-
-ui::TextBox* text_box(const char* name, const QString& header) {
-    auto* box = new ui::TextBox;
-    box->setObjectName(name);
-    box->Header(header);
-    return box;
-}
-
-ui::ComboBox* combo(const char* name, const QString& header) {
-    auto* box = new ui::ComboBox;
-    box->setObjectName(name);
-    box->Header(header);
-    return box;
-}
-
-ui::NumberBox* number_box(const char* name, const QString& header) {
-    auto* box = new ui::NumberBox;
-    box->setObjectName(name);
-    box->Header(header);
-    return box;
 }
 
 }  // namespace
@@ -115,23 +73,23 @@ void ItemDlg::InitializeComponent() {
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(8);
 
-    auto* reasons = combo("reasonsCombBox", tr_key("reason"));
-    auto* quantity = number_box("quantityNumberBox", QString());
-    auto* stock_note = text_box("stockNoteTextBox", tr_key("note"));
-    auto* purchase = number_box("purchasePriceNumberBox", tr_key("purchase_price"));
-    auto* clearing = number_box("clearingPriceNumberBox", tr_key("clearing_price"));
-    auto* sku = text_box("skuTextBox", tr_key("sku"));
-    auto* upc = text_box("upcTextBox", tr_key("upc"));
-    auto* types = combo("itemTypesCombBox", tr_key("type"));
-    auto* name = text_box("nameTextBox", tr_key("name"));
-    auto* description = text_box("descriptionTextBox", tr_key("description"));
+    auto* reasons = captioned<ui::ComboBox>("reasonsCombBox", tr_key("reason"));
+    auto* quantity = captioned<ui::NumberBox>("quantityNumberBox", QString());
+    auto* stock_note = captioned<ui::TextBox>("stockNoteTextBox", tr_key("note"));
+    auto* purchase = captioned<ui::NumberBox>("purchasePriceNumberBox", tr_key("purchase_price"));
+    auto* clearing = captioned<ui::NumberBox>("clearingPriceNumberBox", tr_key("clearing_price"));
+    auto* sku = captioned<ui::TextBox>("skuTextBox", tr_key("sku"));
+    auto* upc = captioned<ui::TextBox>("upcTextBox", tr_key("upc"));
+    auto* types = captioned<ui::ComboBox>("itemTypesCombBox", tr_key("type"));
+    auto* name = captioned<ui::TextBox>("nameTextBox", tr_key("name"));
+    auto* description = captioned<ui::TextBox>("descriptionTextBox", tr_key("description"));
     description->AcceptsReturn(true);
     description->setMinimumHeight(70);
-    auto* note = text_box("noteTextBox", tr_key("note"));
-    auto* selling = number_box("sellingPriceNumberBox", tr_key("selling_price"));
-    auto* price_types = combo("priceTypesCombBox", own_caption("Ártípus", "Price Type"));
-    auto* units = combo("unitsCombBox", tr_key("unit"));
-    auto* taxes = combo("taxesCombBox", tr_key("tax"));
+    auto* note = captioned<ui::TextBox>("noteTextBox", tr_key("note"));
+    auto* selling = captioned<ui::NumberBox>("sellingPriceNumberBox", tr_key("selling_price"));
+    auto* price_types = captioned<ui::ComboBox>("priceTypesCombBox", own_caption("Ártípus", "Price Type"));
+    auto* units = captioned<ui::ComboBox>("unitsCombBox", tr_key("unit"));
+    auto* taxes = captioned<ui::ComboBox>("taxesCombBox", tr_key("tax"));
     auto* stock = new QLabel(own_caption("Készletmozgás", "Stock Change"));
     stock->setStyleSheet("font-weight: bold");
 

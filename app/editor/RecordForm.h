@@ -1,0 +1,48 @@
+// What the client and item dialogs share to build and read their forms.
+#pragma once
+
+#include "app/App.h"
+#include "core/Core.h"
+#include "json11/json11.hpp"
+#include "ui/Inputs.h"
+
+#include <string>
+
+namespace Tavrin::record_form {
+
+// The form's own captions (not translation keys), in the program's language.
+inline QString own_caption(const char* hu, const char* en) {
+    return ui::qs(own_text(hu, en));
+}
+
+inline json11::Json::array setting_list(const char* key) {
+    return g_core ? g_core->setting(key).array_items() : json11::Json::array();
+}
+
+// The `id` of the entry at a combo box's position: empty without one.
+inline std::string id_at(const json11::Json::array& list, int index) {
+    return index < 0 ? std::string() : json11::Json(list)[static_cast<std::size_t>(index)]["id"].string_value();
+}
+
+// Fills a combo box with the names of `list` and selects the entry with `id` (the first when none has it).
+inline void fill(ui::ComboBox* box, const json11::Json::array& list, const std::string& id) {
+    for (const json11::Json& entry : list) box->Append(ui::qs(entry["name"].string_value()));
+    if (list.empty()) return;
+    box->SelectedItem(ui::qs(json11::Json(find_object(list, true, "id", id))["name"].string_value()));
+}
+
+// A text box's text with its blanks tidied.
+inline std::string typed(const ui::TextBox* box) {
+    return normalize_whitespace(ui::utf8(box->Text()));
+}
+
+// An input control named for the tests and captioned for the user.
+template <class Control>
+Control* captioned(const char* name, const QString& header) {
+    auto* control = new Control;
+    control->setObjectName(name);
+    control->Header(header);
+    return control;
+}
+
+}  // namespace Tavrin::record_form
