@@ -3,6 +3,7 @@
 // place, the task repetition editor, the close guard, and pictures of the window and the dialog.
 #include "tests/fakes/maker_fake.h"
 #include "tests/test_support.h"
+#include "tests/ui/demo_program.h"
 #include "tests/ui/ui_test_support.h"
 
 #include "app/App.h"
@@ -25,83 +26,16 @@
 #include <set>
 
 using json11::Json;
+using uitest::DemoProgram;
 using uitest::script;
 using uitest::wait_for_script;
 using uitest::wait_until;
 
 namespace {
 
-std::string unreachable_url() {
-    FakeServer gone;
-    return gone.url();
-}
-
 QString tr_key(const char* key) {
     return ui::qs(g_core->translated(key, ""));
 }
-
-std::string made(const std::string& folder) {
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-// The program started on the DEMO account, offline, in a data folder of its own.
-class Program {
-public:
-    Program()
-        : data_(dir_.path() + "data/"),
-          env_({{"TAVRIN_CLOUD_URL", unreachable_url()}, {"TAVRIN_DATA_DIR", made(data_)}}),
-          maker_env_(maker_.env()) {
-        Tavrin::App app;
-        app.OnLaunched();
-        window = qobject_cast<Tavrin::MainWindow*>(g_main_window.data());
-    }
-    ~Program() {
-        ui::ContentDialog::SetResponder(nullptr);
-        if (window && window->document_window) {
-            if (auto* page = this->page()) page->lines.clear();
-        }
-        if (window) window->Close();
-        delete window;
-        ui::ThreadPool::WaitForIdle();
-    }
-
-    bool ready() {
-        return wait_until([&] {
-            return window && window->navigationView->isVisible() && window->navigationView->SelectedItem() &&
-                   window->listWebView->IsLoaded();
-        });
-    }
-
-    Tavrin::DocumentPage* page() const {
-        return window->document_window ? qobject_cast<Tavrin::DocumentPage*>(window->document_window->Content()) : nullptr;
-    }
-
-    // Opens a document window and waits for its first preview.
-    Tavrin::DocumentPage* open(const std::string& record, const char* kind, bool edit) {
-        window->OpenDocumentWindow(ui::qs(record), kind, edit, std::string());
-        Tavrin::DocumentPage* p = page();
-        if (!p || !wait_until([&] { return p->previews_shown > 0; })) return nullptr;
-        return p;
-    }
-
-    // Closes the document window, answering the discard question with "discard" when it comes.
-    void close_document() {
-        ui::ContentDialog::SetResponder([](ui::ContentDialog&) { return ui::ContentDialogResult::Primary; });
-        if (window->document_window) window->document_window->Close();
-        wait_until([&] { return !window->document_window; });
-        ui::ContentDialog::SetResponder(nullptr);
-    }
-
-    Tavrin::MainWindow* window = nullptr;
-
-private:
-    TempDir dir_;
-    std::string data_;
-    MakerFake maker_;
-    ScopedEnv env_;
-    ScopedEnv maker_env_;
-};
 
 ui::ContentDialog* wait_for_dialog() {
     wait_until([] { return ui::ContentDialog::Current() != nullptr && ui::ContentDialog::Current()->isVisible(); });
@@ -183,7 +117,7 @@ int count_rows(const char* sql) {
 }  // namespace
 
 TEST(DocumentEditor, NewInvoiceLinesPreviewEditingAndTheCloseGuard) {
-    Program program;
+    DemoProgram program;
     ASSERT_TRUE(program.ready());
     Tavrin::MainWindow* w = program.window;
     const int documents_before = count_rows("SELECT COUNT(*) AS n FROM documents");
@@ -327,7 +261,7 @@ TEST(DocumentEditor, NewInvoiceLinesPreviewEditingAndTheCloseGuard) {
 }
 
 TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
-    Program program;
+    DemoProgram program;
     ASSERT_TRUE(program.ready());
 
     // An invoice made from an estimate carries its client and lines and refers to it.
@@ -477,7 +411,7 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
 }
 
 TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
-    Program program;
+    DemoProgram program;
     ASSERT_TRUE(program.ready());
     Tavrin::DocumentPage* page = program.open(std::string(), "", false);
     ASSERT_NE(page, nullptr);

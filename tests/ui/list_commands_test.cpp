@@ -6,6 +6,7 @@
 #include "tests/fakes/maker_fake.h"
 #include "tests/test_support.h"
 #include "tests/ui/dialog_driver.h"
+#include "tests/ui/demo_program.h"
 #include "tests/ui/ui_test_support.h"
 
 #include "app/App.h"
@@ -35,10 +36,7 @@ namespace {
 
 const QString kRowCount = "document.querySelectorAll('#list tbody tr').length";
 
-std::string unreachable_url() {
-    FakeServer gone;
-    return gone.url();
-}
+using uitest::unreachable_url;
 
 int count(const std::string& sql, std::initializer_list<Json> values = {}) {
     const auto rows = store::rows(*g_core, sql, values);

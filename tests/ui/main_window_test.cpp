@@ -3,6 +3,7 @@
 #include "tests/fakes/cloud_fake.h"
 #include "tests/fakes/maker_fake.h"
 #include "tests/test_support.h"
+#include "tests/ui/demo_program.h"
 #include "tests/ui/ui_test_support.h"
 
 #include "app/App.h"
@@ -33,10 +34,7 @@ namespace {
 const QString kRowCount = "document.querySelectorAll('#list tbody tr').length";
 
 // A port on which nothing listens: a fake that was started and stopped.
-std::string unreachable_url() {
-    FakeServer gone;
-    return gone.url();
-}
+using uitest::unreachable_url;
 
 // One run of the program's start-up against loopback services, in its own data folder; the window is
 // closed and Core deleted at the end, as the program does.

@@ -5,6 +5,7 @@
 #include "tests/fakes/maker_fake.h"
 #include "tests/fakes/nav_fake.h"
 #include "tests/test_support.h"
+#include "tests/ui/demo_program.h"
 #include "tests/ui/ui_test_support.h"
 
 #include "app/App.h"
@@ -29,17 +30,14 @@
 
 using json11::Json;
 using uitest::wait_for_script;
+using uitest::DemoProgram;
+using uitest::unreachable_url;
 using uitest::wait_until;
 
 namespace {
 
 QString tr_key(const char* key) {
     return ui::qs(g_core->translated(key, ""));
-}
-
-std::string unreachable_url() {
-    FakeServer gone;
-    return gone.url();
 }
 
 ui::ContentDialog* wait_for_dialog() {
@@ -123,41 +121,6 @@ void picture(ui::ContentDialog* dialog, const char* file) {
 std::vector<Json::object> rows(const char* sql, const std::string& value) {
     return store::rows(*g_core, sql, {Json(value)});
 }
-
-std::string made(const std::string& folder) {
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-// The program on the DEMO account, offline, in a data folder of its own.
-class DemoProgram {
-public:
-    DemoProgram()
-        : data_(dir_.path() + "data/"),
-          env_({{"TAVRIN_CLOUD_URL", unreachable_url()}, {"TAVRIN_DATA_DIR", made(data_)}}),
-          maker_env_(maker_.env()) {
-        Tavrin::App app;
-        app.OnLaunched();
-        window = qobject_cast<Tavrin::MainWindow*>(g_main_window.data());
-    }
-    ~DemoProgram() {
-        ui::ContentDialog::SetResponder(nullptr);
-        if (window && window->document_window)
-            if (auto* page = qobject_cast<Tavrin::DocumentPage*>(window->document_window->Content())) page->lines.clear();
-        if (window) window->Close();
-        delete window;
-        ui::ThreadPool::WaitForIdle();
-    }
-
-    Tavrin::MainWindow* window = nullptr;
-
-private:
-    TempDir dir_;
-    std::string data_;
-    MakerFake maker_;
-    ScopedEnv env_;
-    ScopedEnv maker_env_;
-};
 
 }  // namespace
 

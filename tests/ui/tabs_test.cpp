@@ -3,6 +3,7 @@
 // follows the selected tab and section, and tabs close in any order.
 #include "tests/fakes/maker_fake.h"
 #include "tests/test_support.h"
+#include "tests/ui/demo_program.h"
 #include "tests/ui/ui_test_support.h"
 
 #include "app/App.h"
@@ -25,10 +26,7 @@ using uitest::wait_until;
 
 namespace {
 
-std::string unreachable_url() {
-    FakeServer gone;
-    return gone.url();
-}
+using uitest::unreachable_url;
 
 bool shown(QWidget* element) { return ui::GetVisibility(element) == ui::Visibility::Visible; }
 bool shown(ui::MenuFlyoutItem* item) { return item->GetVisibility() == ui::Visibility::Visible; }
