@@ -11,6 +11,11 @@
 #include "app/editor/DocumentPage.h"
 #include "ui/ContentDialog.h"
 
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 
@@ -20,6 +25,27 @@ namespace uitest {
 inline std::string unreachable_url() {
     FakeServer gone;
     return gone.url();
+}
+
+inline QString tr_key(const char* key) {
+    return ui::qs(g_core->translated(key, ""));
+}
+
+// The content dialog once it is open and shown.
+inline ui::ContentDialog* wait_for_dialog() {
+    wait_until([] { return ui::ContentDialog::Current() != nullptr && ui::ContentDialog::Current()->isVisible(); });
+    return ui::ContentDialog::Current();
+}
+
+// Presses the dialog's button of that text, as the user does, and waits for the dialog to go.
+inline void press(ui::ContentDialog* dialog, const QString& text) {
+    ASSERT_NE(dialog, nullptr);
+    QPushButton* target = nullptr;
+    for (QPushButton* b : dialog->findChildren<QPushButton*>())
+        if (b->text() == text && b->isVisible()) target = b;
+    ASSERT_NE(target, nullptr) << text.toStdString();
+    QTest::mouseClick(target, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
 }
 
 class DemoProgram {

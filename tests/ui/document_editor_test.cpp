@@ -27,31 +27,14 @@
 
 using json11::Json;
 using uitest::DemoProgram;
+using uitest::press;
+using uitest::tr_key;
+using uitest::wait_for_dialog;
 using uitest::script;
 using uitest::wait_for_script;
 using uitest::wait_until;
 
 namespace {
-
-QString tr_key(const char* key) {
-    return ui::qs(g_core->translated(key, ""));
-}
-
-ui::ContentDialog* wait_for_dialog() {
-    wait_until([] { return ui::ContentDialog::Current() != nullptr && ui::ContentDialog::Current()->isVisible(); });
-    return ui::ContentDialog::Current();
-}
-
-// Presses the dialog's button of that text, as the user does, and waits for the dialog to go.
-void press(ui::ContentDialog* dialog, const QString& text) {
-    ASSERT_NE(dialog, nullptr);
-    QPushButton* target = nullptr;
-    for (QPushButton* b : dialog->findChildren<QPushButton*>())
-        if (b->text() == text && b->isVisible()) target = b;
-    ASSERT_NE(target, nullptr) << text.toStdString();
-    QTest::mouseClick(target, Qt::LeftButton);
-    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
-}
 
 // Types into a number box and leaves it with Tab: the typed text becomes the value then.
 void type_number(ui::NumberBox* box, const QString& text) {
