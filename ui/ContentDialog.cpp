@@ -112,17 +112,9 @@ void ContentDialog::rebuild_buttons() {
 }
 
 AsyncOperation<ContentDialogResult> ContentDialog::ShowAsyncOrNone() {
-    AsyncOperation<ContentDialogResult> answered;
-    [](AsyncOperation<ContentDialogResult> shown, AsyncOperation<ContentDialogResult> answer) -> Action {
-        ContentDialogResult result = ContentDialogResult::None;
-        try {
-            result = co_await shown;
-        } catch (...) {
-            result = ContentDialogResult::None;
-        }
-        answer.Complete(result);
-    }(ShowAsync(), answered);
-    return answered;
+    // Another open dialog is the one way ShowAsync fails.
+    if (open_dialog && open_dialog != this) return AsyncOperation<ContentDialogResult>::Completed(ContentDialogResult::None);
+    return ShowAsync();
 }
 
 AsyncOperation<ContentDialogResult> ContentDialog::ShowAsync() {

@@ -453,8 +453,11 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     note_box->Text("  Fizetés   30 napon belül \t `${x}` ");
     press(dialog, tr_key("save"));
     ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown; }));
+    // An earlier refresh may still land first: the note's own one is waited for.
+    wait_until([&] { return !Json(page->document)["header_note"].string_value().empty(); });
     EXPECT_EQ(Json(page->document)["header_note"].string_value(), "Fizetés 30 napon belül `${x}`");
-    EXPECT_EQ(script(page->previewWebView, "document.body.innerText.indexOf('30 napon belül `${x}`') >= 0"), "true")
+    EXPECT_EQ(wait_for_script(page->previewWebView, "document.body.innerText.indexOf('30 napon belül `${x}`') >= 0", "true"),
+              "true")
         << "a backquote and ${ in the document reach the preview as text";
 
     // A task: the repetition button replaces the delivery date, the number is a dated name.
