@@ -74,7 +74,12 @@ std::string missing_for_save(Core& core, const Json& document, bool has_lines, c
     const bool reported = account != "DEMO" && document["type"].string_value() == "INVOICE" &&
                           document["recordName"].string_value().rfind("ARCHIVE-", 0) != 0;
     if (reported) {
-        const Json supplier = core.setting("supplier");
+        // The company's data as the document took it when it was opened: that is what is reported.
+        const Json supplier = Json::object{{"identifier_number", document["supplier_identifier_number"]},
+                                           {"postcode", document["supplier_postcode"]},
+                                           {"city", document["supplier_city"]},
+                                           {"street", document["supplier_street"]}};
+        const Json credentials = core.setting("supplier");
         if (supplier["identifier_number"].string_value().size() < 8)
             missing.push_back(own_text("a cég adószáma (Beállítások, cégadatok)",
                                        "the company's tax number (settings, company data)"));
@@ -83,7 +88,7 @@ std::string missing_for_save(Core& core, const Json& document, bool has_lines, c
             missing.push_back(own_text("a cég címe: irányítószám, város, utca (Beállítások, cégadatok)",
                                        "the company's address: postcode, city, street (settings, company data)"));
         for (const char* key : {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs", "nav_xml_cserekulcs"}) {
-            if (supplier[key].string_value().empty()) {
+            if (credentials[key].string_value().empty()) {
                 missing.push_back(own_text("a NAV technikai felhasználó adatai: felhasználónév, jelszó, XML aláírókulcs "
                                            "és XML cserekulcs (Beállítások, NAV)",
                                            "the tax authority's credentials: user name, password, XML signing key "
@@ -95,6 +100,11 @@ std::string missing_for_save(Core& core, const Json& document, bool has_lines, c
     if (missing.empty()) return "";
     std::string text = own_text("A dokumentum nem menthető, mert hiányzik:", "The document cannot be saved; missing:");
     for (const std::string& item : missing) text += "\n\u2022 " + item;
+    if (reported && Json(document)["supplier_street"].string_value() != core.setting("supplier")["street"].string_value())
+        text += own_text("\nA dokumentum a megnyitásakor érvényes cégadatokat használja: a beállítások módosítása után "
+                         "nyissa meg újra.",
+                         "\nThe document uses the company data in force when it was opened: after changing the "
+                         "settings, open it again.");
     return text;
 }
 

@@ -193,7 +193,8 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
 
 std::vector<std::string> Core::cashbook_pending() {
     std::vector<std::string> names;
-    for (const Json& name : setting(kCashbookRow).array_items())
+    const Json owed = setting(kCashbookRow);
+    for (const Json& name : owed.array_items())
         if (!name.string_value().empty()) names.push_back(name.string_value());
     return names;
 }
