@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <cstdio>
 #include <set>
@@ -461,6 +462,111 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     // What the worker posted finds no page and no core.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+}
+
+TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverBlocking) {
+    start();
+    auto invoices = [] { return count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"); };
+    auto number_of = [](Tavrin::DocumentPage* p) { return Json(p->document)["number_formatted"].string_value(); };
+
+    // The service takes the invoice and its reply is lost: the service is asked, and the invoice is
+    // stored once, with the service's transaction id.
+    nav.set_processing_delay(std::chrono::milliseconds(300));
+    nav.fault_next_replies(NavReplyFault::drop);
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string first = number_of(p);
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(invoices(), 1);
+
+    // No answer, and the service does not know the invoice yet: it waits, and no other invoice is
+    // reported meanwhile; the user reads which one waits and why.
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    std::string waiting;
+    {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "1");
+        p = new_invoice(1);
+        ASSERT_NE(p, nullptr);
+        waiting = number_of(p);
+        EXPECT_NE(waiting, first);
+        dialog = save(p);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_NE(dialog->ContentText().toStdString().find(waiting + " számú számlát elküldtük"), std::string::npos)
+            << dialog->ContentText().toStdString();
+        dialog->Answer(Result::Primary);
+        ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+        EXPECT_EQ(invoices(), 1);
+        EXPECT_FALSE(g_core->nav_pending_report().is_null());
+        p->lines.clear();
+        window->document_window->Close();
+        ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+
+        p = new_invoice(1);
+        ASSERT_NE(p, nullptr);
+        const std::size_t reported = reported_ids().size();
+        dialog = save(p);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_NE(dialog->ContentText().toStdString().find(waiting + " számú számla még a NAV visszaigazolására vár"),
+                  std::string::npos)
+            << dialog->ContentText().toStdString();
+        dialog->Answer(Result::Primary);
+        ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+        EXPECT_EQ(reported_ids().size(), reported);
+    }
+    // Now the service knows it: the next save stores it first, and takes the next number itself.
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(dialog->Title().toStdString(), waiting);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(invoices(), 3);
+    EXPECT_TRUE(g_core->nav_pending_report().is_null());
+    // The invoice stored by settling had no upload of its own: it goes after this save's, once.
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 3u && g_core->cashbook_pending().empty(); }));
+
+    // The program ends while the service holds the reply; the next start settles it.
+    nav.fault_next_replies(NavReplyFault::hang);
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return nav.wait_hung(std::chrono::milliseconds(0)); }));
+    dialogs.answers.clear();
+    restart();
+    nav.release_hung();
+    EXPECT_EQ(invoices(), 4);
+    EXPECT_TRUE(g_core->nav_pending_report().is_null());
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 4u && g_core->cashbook_pending().empty(); }));
+
+    // Every number the service took is stored once, with the data it took.
+    const auto numbers = stored_and_reported_numbers();
+    ASSERT_EQ(numbers.size(), 4u);
+    for (const auto& [stored, sent] : numbers) EXPECT_EQ(stored, sent);
+    std::vector<std::string> accepted = nav.accepted_numbers();
+    std::sort(accepted.begin(), accepted.end());
+    EXPECT_EQ(std::adjacent_find(accepted.begin(), accepted.end()), accepted.end()) << "a number reported twice";
+    EXPECT_EQ(accepted.size(), 4u);
+
+    // Stored, and the program killed before its accounting upload: the next start uploads it, once.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::size_t uploads = cashbook.request_count();
+    const NavReport report = g_core->nav_report_invoice(p->lines, p->document);
+    ASSERT_EQ(report.result, NavReport::Result::stored);
+    EXPECT_EQ(g_core->cashbook_pending(), std::vector<std::string>{report.record_name});
+    p->lines.clear();
+    restart();
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == uploads + 1 && g_core->cashbook_pending().empty(); }));
+    restart();
+    EXPECT_EQ(cashbook.request_count(), uploads + 1);
+
+    // Quick restarts with the clock standing still: no request was refused as a repeated one.
+    for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
 }
 
 TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {
