@@ -113,7 +113,8 @@ NavSettled Core::nav_settle_report() {
     if (exists != "false") return settled;
     // A submission is processed after its answer: until then the number is not known there yet.
     const std::time_t sent = static_cast<std::time_t>(pending["sent"].number_value());
-    if (clock_now() - sent < nav_settle_seconds()) return settled;
+    // Whole seconds: the wait has passed only once a full second more has begun.
+    if (clock_now() - sent <= nav_settle_seconds()) return settled;
     // Only the record of this very report goes; a newer one written meanwhile stays.
     store::Transaction transaction(*this);
     if (nav_pending_report()["request_id"].string_value() == settled.request_id && remove_row(*this, kPendingRow) &&
