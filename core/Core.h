@@ -428,6 +428,9 @@ public:
     // invoice is stored with that id. It does not, and the submission cannot still be processing
     // (nav_settle_seconds after it was sent): the record is dropped. Otherwise it stays.
     NavSettled nav_settle_report();
+    // The record name a settled report with this request id was stored under (one of the latest 20
+    // settled here), or empty.
+    std::string nav_settled_record(const std::string& request_id);
     // The report under way ({"request_id", "number_formatted", "sent", "document", "lines"}) or null.
     json11::Json nav_pending_report();
     // How long a submission may still be processed by the service: TAVRIN_NAV_SETTLE_SECONDS, else 45.

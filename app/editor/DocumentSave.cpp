@@ -236,12 +236,13 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
 
     // A report left without an answer is settled first: the invoice it stores takes its number.
     if (context->account != "DEMO") {
-        const NavSettled settled = core->nav_settle_report();
-        if (settled.result == NavSettled::Result::stored && !context->own_request_id.empty() &&
-            settled.request_id == context->own_request_id) {
-            // This page's own invoice, reported by an earlier try: it is stored now, not reported again.
-            context->recordName = settled.record_name;
-            const auto rows = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(settled.record_name)});
+        core->nav_settle_report();
+        // This page's own invoice, reported by an earlier try: once settled (here, or by the background
+        // query) it is stored, and not reported again.
+        const std::string own = core->nav_settled_record(context->own_request_id);
+        if (!own.empty()) {
+            context->recordName = own;
+            const auto rows = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(own)});
             if (!rows.empty()) document = rows.front();
             StoredDocument(context);
             return;

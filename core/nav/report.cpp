@@ -53,17 +53,34 @@ bool accounting_on(Core& core) {
     return core.current_account != "DEMO" && accounting.is_string() && accounting.string_value().size() > 16;
 }
 
+constexpr const char* kSettledRow = "nav_settled";
+
+// The record name stored for a settled report, from the short list of the latest ones.
+std::string settled_record(Core& core, const std::string& request_id) {
+    const Json settled = core.setting(kSettledRow);
+    for (const Json& entry : settled.array_items())
+        if (entry["request_id"].string_value() == request_id) return entry["recordName"].string_value();
+    return "";
+}
+
 // Stores the reported invoice with its transaction id and removes the record of its report, in one
-// transaction: either both happen or neither.
-std::string store_reported(Core& core, std::vector<Json> lines, Json::object document, const std::string& transaction_id) {
+// transaction: either both happen or neither. Two threads may settle the same report at once (a
+// save and the background status query): only the one that still finds the record stores it.
+std::string store_reported(Core& core, std::vector<Json> lines, Json::object document, const std::string& transaction_id,
+                           const std::string& request_id) {
     document["nav_transaction_id"] = transaction_id;
     document.erase("nav_number_formatted");
     store::Transaction transaction(core);
     if (!transaction.active()) return "";
+    if (core.nav_pending_report()["request_id"].string_value() != request_id) return settled_record(core, request_id);
     const std::string record_name = core.save_document(std::move(lines), false, std::move(document));
     if (record_name.empty()) return "";
     if (accounting_on(core) && !owe_cashbook_upload(core, record_name)) return "";
-    if (!remove_row(core, kPendingRow)) return "";
+    // The page that sent it learns at its next save that its invoice is stored.
+    Json::array settled = core.setting(kSettledRow).array_items();
+    settled.push_back(Json::object{{"request_id", request_id}, {"recordName", record_name}});
+    if (settled.size() > 20) settled.erase(settled.begin(), settled.end() - 20);
+    if (!save_local_row(core, kSettledRow, settled) || !remove_row(core, kPendingRow)) return "";
     return transaction.commit() ? record_name : std::string();
 }
 
@@ -106,7 +123,8 @@ NavSettled Core::nav_settle_report() {
         const std::string transaction_id = xml_tag_value(data, "transactionId");
         if (transaction_id.empty()) return settled;
         std::vector<Json> lines = pending["lines"].array_items();
-        settled.record_name = store_reported(*this, std::move(lines), pending["document"].object_items(), transaction_id);
+        settled.record_name =
+            store_reported(*this, std::move(lines), pending["document"].object_items(), transaction_id, settled.request_id);
         if (!settled.record_name.empty()) settled.result = NavSettled::Result::stored;
         return settled;
     }
@@ -150,7 +168,7 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     const NavSubmission sent = nav_submit_invoice(lines, document, request_id);
     switch (sent.outcome) {
     case NavSubmission::Outcome::accepted:
-        report.record_name = store_reported(*this, std::move(lines), std::move(document), sent.text);
+        report.record_name = store_reported(*this, std::move(lines), std::move(document), sent.text, request_id);
         // The record stays when the write failed: the next settling stores the invoice.
         report.result = report.record_name.empty() ? NavReport::Result::failed : NavReport::Result::stored;
         return report;
@@ -190,6 +208,10 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     report.pending_request_id = request_id;
     report.sent_now = true;
     return report;
+}
+
+std::string Core::nav_settled_record(const std::string& request_id) {
+    return request_id.empty() ? std::string() : settled_record(*this, request_id);
 }
 
 std::vector<std::string> Core::cashbook_pending() {
