@@ -355,6 +355,12 @@ TEST(NavReplies, FakeRepliesFollowTheSchema) {
         nav_request("<transactionId></transactionId>", "QueryTransactionStatusRequest", "queryTransactionStatus",
                     credentials_of(user)),
         nav_request("", "TokenExchangeRequest", "tokenExchange", wrong),
+        nav_request("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection>"
+                    "</invoiceNumberQuery>",
+                    "QueryInvoiceCheckRequest", "queryInvoiceCheck", credentials_of(user)),
+        nav_request("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection>"
+                    "</invoiceNumberQuery>",
+                    "QueryInvoiceDataRequest", "queryInvoiceData", credentials_of(user)),
     };
     const auto calls = nav.calls();
     ASSERT_EQ(calls.size(), replies.size());
@@ -371,6 +377,8 @@ TEST(NavReplies, FakeRepliesFollowTheSchema) {
     }
     EXPECT_EQ(xml_tag_value(replies[1]["xml"].string_value(), "taxpayerName"), "Példa & Fia Kft.");
     EXPECT_EQ(xml_tag_value(replies[3]["xml"].string_value(), "validationResultCode"), "ERROR");
+    EXPECT_EQ(xml_tag_value(replies[6]["xml"].string_value(), "invoiceCheckResult"), "false");
+    EXPECT_EQ(xml_tag_value(replies[7]["xml"].string_value(), "funcCode"), "OK");
     // The token decrypts with the program's own cipher.
     const std::string encoded = xml_tag_value(replies[0]["xml"].string_value(), "encodedExchangeToken");
     EXPECT_EQ(decrypt_exchange_token(encoded, user.exchange_key), nav.issued_tokens().at(0));

@@ -373,6 +373,7 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     supplier = complete;
     supplier["nav_user_pwd"] = "wrong";
     write("supplier", supplier);
+    const std::string refused_number = Json(p->document)["number_formatted"].string_value();
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString().rfind("NAV adatszolgáltatás hiba!\n", 0), 0u) << dialog->ContentText().toStdString();
@@ -399,8 +400,9 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     EXPECT_EQ(cashbook.request_count(), 0u);
     EXPECT_EQ(core.cashbook_pending().size(), 1u) << "the upload is owed";
     EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE' AND synced = 0 AND paid = 0"), 1);
-    const std::string name =
-        Json(store::rows(core, "SELECT recordName FROM documents WHERE type = 'INVOICE'").front())["recordName"].string_value();
+    const Json stored_invoice(store::rows(core, "SELECT recordName, number_formatted FROM documents WHERE type = 'INVOICE'").front());
+    const std::string name = stored_invoice["recordName"].string_value();
+    EXPECT_EQ(stored_invoice["number_formatted"].string_value(), refused_number) << "the refused number is free";
     EXPECT_TRUE(cloud.row(kAccount, name).is_null());
     core.sync_start(empty_completion());
     EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE' AND synced > 0"), 1);
