@@ -121,10 +121,16 @@ NavSettled Core::nav_settle_report() {
         const std::string data =
             nav_request(body, "QueryInvoiceDataRequest", "queryInvoiceData", asking)["xml"].string_value();
         const std::string transaction_id = xml_tag_value(data, "transactionId");
-        if (transaction_id.empty()) return settled;
+        Json::object document = pending["document"].object_items();
+        if (transaction_id.empty()) {
+            // Held as a valid invoice, yet with no transaction to follow: stored as processed, so that
+            // the number is never left blocking the next one.
+            if (data.find("invoiceDataResult>") == std::string::npos) return settled;
+            document["nav_status"] = "DONE";
+        }
         std::vector<Json> lines = pending["lines"].array_items();
         settled.record_name =
-            store_reported(*this, std::move(lines), pending["document"].object_items(), transaction_id, settled.request_id);
+            store_reported(*this, std::move(lines), std::move(document), transaction_id, settled.request_id);
         if (!settled.record_name.empty()) settled.result = NavSettled::Result::stored;
         return settled;
     }
@@ -191,6 +197,13 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
         if (now.result == NavSettled::Result::stored) {
             report.result = NavReport::Result::stored;
             report.record_name = now.record_name;
+            return report;
+        }
+        if (now.result == NavSettled::Result::none) {
+            // Settled meanwhile by another thread (the background status query).
+            report.record_name = nav_settled_record(request_id);
+            report.result = report.record_name.empty() ? NavReport::Result::not_sent : NavReport::Result::stored;
+            report.message = sent.text;
             return report;
         }
         if (now.result == NavSettled::Result::dropped) {
