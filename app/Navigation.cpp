@@ -3,6 +3,7 @@
 // a remote service that does not answer never holds the window up. And the account switch, which waits
 // for that work before it closes the database.
 #include "app/MainWindow.h"
+#include "app/editor/DocumentPage.h"
 
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
@@ -69,8 +70,10 @@ void MainWindow::QueryNavStatus(ui::DispatcherQueue queue, QPointer<MainWindow> 
     });
     Core* core = g_core;
     if (!core) return;
-    core->nav_query_transaction_status([&end, changed](bool ok) {
-        *changed = ok;
+    // A report left without an answer (the program ended, the reply lost) is settled first.
+    const NavSettled settled = core->nav_settle_report();
+    core->nav_query_transaction_status([&end, changed, &settled](bool ok) {
+        *changed = ok || settled.result == NavSettled::Result::stored;
         end.post();
     });
 }
@@ -90,6 +93,9 @@ void MainWindow::ImportWebshopOrders(ui::DispatcherQueue queue, QPointer<MainWin
 
 void MainWindow::WorkEnded(Work kind, bool refresh) {
     work_running_[static_cast<std::size_t>(kind)] = false;
+    // Accounting uploads that an earlier run could not finish go now (at start and at each visit).
+    if (kind == Work::status && g_core && !switching_account_ && g_core->current_account != "DEMO")
+        DocumentPage::RetryAccountingUploads(QPointer<QWidget>(this));
     if (refresh && g_core && !switching_account_) RefreshList(std::string());
     if (kind == Work::sync && sync_again_) {
         sync_again_ = false;

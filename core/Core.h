@@ -168,6 +168,9 @@ std::string decrypt_exchange_token(std::string token, std::string key, std::stri
 // (or null) when nothing came back.
 json11::Json nav_request(std::string body, std::string request_element, std::string operation,
                          json11::Json::object credentials);
+// A request id the service has never seen: unique across runs, restarts and installations, within
+// the service's pattern ([+a-zA-Z0-9_], at most 30 characters).
+std::string nav_new_request_id();
 // The text of the first element whose name ends in `tag` and whose content is text (no child
 // element, not empty), entities decoded; empty text when there is none.
 std::string xml_tag_value(std::string xml, std::string tag);
@@ -208,6 +211,47 @@ struct TaxSummary {
 
 // The page-break and page-number script of the printable pages, inserted verbatim into each.
 extern const std::string pagination_script;
+
+// How one invoice submission ended.
+struct NavSubmission {
+    enum class Outcome {
+        accepted,  // text: the transaction id
+        refused,   // text: the service's message or the validation text; nothing is kept there
+        not_sent,  // text: "NO_INTERNET"; the service was not reached before the invoice went out
+        unknown,   // text: "NO_INTERNET"; the invoice went out and no answer came back
+    };
+    Outcome outcome = Outcome::not_sent;
+    std::string text;
+};
+
+// The outcome of reporting and storing an invoice (Core::nav_report_invoice).
+struct NavReport {
+    enum class Result {
+        stored,   // reported and stored: record_name
+        refused,  // message: the service's answer; nothing stored
+        not_sent, // the service could not be reached; nothing sent, nothing stored
+        waiting,  // an earlier report's outcome is still unknown (pending): nothing new is sent
+        failed,   // the store could not be written
+    };
+    Result result = Result::failed;
+    std::string record_name;
+    std::string message;
+    // waiting: the unsettled report's invoice number and request id.
+    std::string pending_number;
+    std::string pending_request_id;
+    // waiting: it is the report this very call sent.
+    bool sent_now = false;
+};
+
+// What settling the report under way did.
+struct NavSettled {
+    enum class Result { none, stored, dropped, waiting };
+    Result result = Result::none;
+    std::string number;       // the invoice number of the report (not none)
+    std::string request_id;   // its request id
+    std::string record_name;  // stored: the stored document
+    bool answered = false;    // the service answered whether the invoice exists
+};
 
 // ---------------------------------------------------------------------------------------------
 // The application object
@@ -369,6 +413,34 @@ public:
     // data is not valid (nothing sent), the server's message when it refused, else "NO_INTERNET".
     // Neither the document nor the settings change; the caller stores the transaction id.
     std::string nav_send_invoice(std::vector<json11::Json> lines, json11::Json::object document);
+    // One submission with the given request id, telling apart a refusal, a service that was never
+    // reached and an answer that never came.
+    NavSubmission nav_submit_invoice(std::vector<json11::Json> lines, json11::Json::object document,
+                                     std::string request_id);
+    // Reports a new or changed invoice and stores it. The report under way is recorded locally first
+    // (settings row "nav_pending", never uploaded), so that an invoice the service may hold is never
+    // unknown here; once the service accepts, the document, its lines, stock and transaction id are
+    // stored and the record removed in one transaction. An earlier report still unsettled is settled
+    // first; while it stays so, nothing new is sent (result waiting).
+    NavReport nav_report_invoice(std::vector<json11::Json> lines, json11::Json::object document);
+    // Settles the report under way, if any: asks the service whether its invoice number exists
+    // (queryInvoiceCheck) and for its transaction id (queryInvoiceData). It exists: the recorded
+    // invoice is stored with that id. It does not, and the submission cannot still be processing
+    // (nav_settle_seconds after it was sent): the record is dropped. Otherwise it stays.
+    NavSettled nav_settle_report();
+    // The record name a settled report with this request id was stored under (one of the latest 20
+    // settled here), or empty.
+    std::string nav_settled_record(const std::string& request_id);
+    // The report under way ({"request_id", "number_formatted", "sent", "document", "lines"}) or null.
+    json11::Json nav_pending_report();
+    // How long a submission may still be processed by the service: TAVRIN_NAV_SETTLE_SECONDS, else 45.
+    static int nav_settle_seconds();
+    // Stored invoices whose accounting upload has not yet succeeded (settings row "cashbook_pending",
+    // never uploaded), and the clearing of one once it has.
+    std::vector<std::string> cashbook_pending();
+    void cashbook_uploaded(const std::string& record_name);
+    // True when the accounting service's reply is its receipt of the document.
+    static bool cashbook_accepted(const std::string& reply);
     // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
     // 2013 invoice export schema. Returns the number of invoices written; 0 when the range holds none
     // (no file is created or changed); -1 when the file could not be written (it is left as it was).

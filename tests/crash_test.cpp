@@ -2,14 +2,22 @@
 // with lines and stock movements, imports archived invoices and syncs with the loopback cloud, and is
 // killed with SIGKILL while it works, fifty times over the same data folder. After each kill the
 // database opens, passes SQLite's integrity check, and every document in it has all its lines and
-// stock movements.
+// stock movements. A second child reports invoices to the loopback tax authority, which loses or holds
+// some replies, and is killed at spread-out moments, also while the authority holds its answer: after
+// each kill the installation that starts again settles what is open, every number the authority took
+// is stored once, none was taken twice, and the account can go on reporting.
 #include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
+#include "tests/fakes/nav_fake.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
+#include <map>
+#include <thread>
 #include <filesystem>
 #include <poll.h>
 #include <random>
@@ -35,11 +43,11 @@ int number_after(const std::string& text, const std::string& prefix) {
 }
 
 // Starts the child with its output on a pipe; gives its pid and the pipe's reading end.
-std::pair<pid_t, int> start_child(const std::string& folder, unsigned seed) {
+std::pair<pid_t, int> start_child(const std::string& folder, unsigned seed, const char* mode = nullptr) {
     int fds[2];
     if (pipe(fds) != 0) return {-1, -1};
     const std::string seed_text = std::to_string(seed);
-    const char* argv[] = {TAVRIN_KILL_CHILD, folder.c_str(), kAccount.c_str(), seed_text.c_str(), nullptr};
+    const char* argv[] = {TAVRIN_KILL_CHILD, folder.c_str(), kAccount.c_str(), seed_text.c_str(), mode, nullptr};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
@@ -52,15 +60,19 @@ std::pair<pid_t, int> start_child(const std::string& folder, unsigned seed) {
     return {pid, fds[0]};
 }
 
-// Reads the child's progress until `operations` have started; false when it stopped or `limit` passed.
-bool wait_for_operations(int fd, int operations, std::chrono::milliseconds limit) {
+// Reads the child's progress until `operations` have started, or `stop_early` holds; false when it
+// stopped or `limit` passed.
+bool wait_for_operations(int fd, int operations, std::chrono::milliseconds limit,
+                         const std::function<bool()>& stop_early = {}) {
     const auto until = std::chrono::steady_clock::now() + limit;
     int started = 0;
     while (started < operations) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
+        if (stop_early && stop_early()) return true;
         pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), stop_early ? 20 : left.count()))) <= 0)
+            continue;
         char bytes[64];
         const ssize_t n = read(fd, bytes, sizeof bytes);
         if (n <= 0) return false;
@@ -141,6 +153,92 @@ TEST(Crash, AKilledProgramLeavesEveryDocumentWhole) {
     EXPECT_GT(documents, static_cast<std::size_t>(kKills) / 2);
     EXPECT_GT(movements, static_cast<std::size_t>(kKills) / 2);
     EXPECT_FALSE(cloud.records(kAccount).empty());
+}
+
+TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
+    TempDir dir;
+    NavFake nav(std::string(TAVRIN_TEST_DATA) + "/nav");
+    const NavUser user{"killuser01", "Titok-Jelszo1", "ce-8f5e-215119fa7dd621DLMRHRLH2S", "CE8F5E215119FA7D", "12345678"};
+    nav.add_user(user);
+    nav.set_processing_delay(std::chrono::milliseconds(200));
+    std::mt19937 faults(11);
+    nav.set_reply_policy([&faults] {
+        const unsigned roll = faults() % 10;
+        return roll < 2 ? NavReplyFault::drop : roll < 4 ? NavReplyFault::hang : NavReplyFault::none;
+    });
+    ScopedEnv::Values values = nav.env();
+    values.emplace_back("TAVRIN_CLOUD_URL", "http://127.0.0.1:1");
+    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+    values.emplace_back("TAVRIN_SCHEMA_DIR", std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/");
+    values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "1");
+    ScopedEnv env(values);
+    const std::string folder = dir.path() + "data/";
+    std::filesystem::create_directories(folder);
+    {
+        auto core = make_core(folder, "hu");
+        core->current_account = kAccount;
+        core->open_database();
+        Json::object supplier = core->setting("supplier").object_items();
+        supplier["identifier_number"] = "12345678-2-42";
+        supplier["nav_user_id"] = user.login;
+        supplier["nav_user_pwd"] = user.password;
+        supplier["nav_xml_alairokulcs"] = user.signing_key;
+        supplier["nav_xml_cserekulcs"] = user.exchange_key;
+        ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
+    }
+
+    std::mt19937 random(20260302);
+    int held = 0;
+    for (int kill_number = 0; kill_number < std::max(kKills / 2, 5); ++kill_number) {
+        SCOPED_TRACE("kill " + std::to_string(kill_number + 1));
+        const auto [pid, output] = start_child(folder, random(), "report");
+        ASSERT_GT(pid, 0);
+        // Killed after some reports, or at once while the authority holds the reply.
+        const bool working = wait_for_operations(output, 1 + static_cast<int>(random() % 6), std::chrono::seconds(60),
+                                                 [&nav] { return nav.wait_hung(std::chrono::milliseconds(0)); });
+        held += nav.wait_hung(std::chrono::milliseconds(0));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(output);
+        nav.release_hung();
+        ASSERT_TRUE(working) << "the child stopped on its own";
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+        // The installation starts again: what was open is settled within the processing wait.
+        auto core = make_core(folder, "hu");
+        core->current_account = kAccount;
+        core->open_database();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        NavSettled settled = core->nav_settle_report();
+        while (settled.result == NavSettled::Result::waiting && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            settled = core->nav_settle_report();
+        }
+        ASSERT_NE(settled.result, NavSettled::Result::waiting) << "the account is left unable to report";
+
+        std::vector<std::string> accepted = nav.accepted_numbers();
+        std::map<std::string, int> stored;
+        for (const auto& row : store::rows(*core, "SELECT number_formatted, nav_transaction_id FROM documents "
+                                                  "WHERE type = 'INVOICE'")) {
+            const Json invoice(row);
+            ++stored[invoice["number_formatted"].string_value()];
+            EXPECT_FALSE(invoice["nav_transaction_id"].string_value().empty());
+        }
+        std::sort(accepted.begin(), accepted.end());
+        EXPECT_EQ(std::adjacent_find(accepted.begin(), accepted.end()), accepted.end()) << "a number taken twice";
+        for (const std::string& number : accepted)
+            EXPECT_EQ(stored.count(number) ? stored.at(number) : 0, 1) << number;
+        EXPECT_EQ(stored.size(), accepted.size()) << "an invoice stored that the authority did not take";
+
+        // It goes on: the next number is free, here and at the authority.
+        EXPECT_EQ(stored.count(core->next_number_formatted("INVOICE")), 0u);
+        EXPECT_EQ(std::count(accepted.begin(), accepted.end(), core->next_number_formatted("INVOICE")), 0);
+        if (HasFailure()) return;
+    }
+    for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
+    EXPECT_GT(nav.accepted_numbers().size(), static_cast<std::size_t>(kKills / 4));
+    EXPECT_GT(held, 0) << "no kill while the authority held a reply";
 }
 
 }  // namespace

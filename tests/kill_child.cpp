@@ -6,7 +6,9 @@
 // Each document says how many lines and stock movements it must have: a saved document in its
 // header note ("L<lines> S<movements>"), an imported one at the end of its number ("-L<lines>").
 //
-// Arguments: the data folder, the account and a seed.
+// Arguments: the data folder, the account and a seed; with a fourth argument "report" it reports and
+// stores invoices to the tax authority the environment names instead, one after the other, each with
+// the next number, as the save does.
 #include "core/Core.h"
 #include "tests/test_support.h"
 
@@ -27,13 +29,37 @@ void progress() {
 
 }  // namespace
 
+// Invoices reported and stored until the process is killed.
+[[noreturn]] void report_invoices(Core& core, std::mt19937& random) {
+    for (;;) {
+        progress();
+        // As the save: an unsettled report first, then the number the store gives.
+        core.nav_settle_report();
+        const unsigned count = 1 + random() % 3;
+        std::vector<Json> lines;
+        for (unsigned i = 0; i < count; ++i)
+            lines.push_back(Json::object{{"name", "Tétel " + std::to_string(i)}, {"quantity", 1 + static_cast<int>(i)},
+                                         {"price", 1000}, {"price_type", "NET"}});
+        core.nav_report_invoice(
+            lines, {{"type", "INVOICE"}, {"number", core.next_number("INVOICE")},
+                    {"number_formatted", core.next_number_formatted("INVOICE")}, {"issue_date", "2026-03-01"},
+                    {"delivery_date", "2026-03-01"}, {"due_date", "2026-03-09"}, {"currency_code", "HUF"},
+                    {"exchange_rate", 1}, {"supplier_identifier_number", "12345678-2-42"}, {"supplier_name", "Kill Kft"},
+                    {"supplier_country_code", "HU"}, {"supplier_postcode", "1234"}, {"supplier_city", "Budapest"},
+                    {"supplier_street", "Fő utca 1"}, {"client_name", "Vevő Anna"}, {"client_status", "PRIVATE_PERSON"},
+                    {"client_country_code", "HU"}, {"client_postcode", "1111"}, {"client_city", "Budapest"},
+                    {"client_street", "Kő utca 2"}});
+    }
+}
+
 int main(int argc, char** argv) {
-    if (argc != 4) return 2;
+    if (argc != 4 && argc != 5) return 2;
     const std::string folder = argv[1];
     std::mt19937 random(static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
     auto core = make_core(folder, "hu");
     core->current_account = argv[2];
     core->open_database();
+    if (argc == 5 && std::string(argv[4]) == "report") report_invoices(*core, random);
 
     std::vector<std::string> items;
     for (const char* name : {"Csavar", "Anya", "Alátét"}) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -259,14 +260,14 @@ TEST_F(NavEnvelope, RequestIdentifiers) {
     nav_request("", "TokenExchangeRequest", "tokenExchange", plain);
     nav_request("", "TokenExchangeRequest", "tokenExchange", numbered);
     nav_request("", "TokenExchangeRequest", "tokenExchange", plain);
-    const std::string first = sent_id(0);
-    ASSERT_EQ(first.rfind("RID_", 0), 0u);
-    const long long n = std::stoll(first.substr(4));
-    EXPECT_GT(n, static_cast<long long>(march_first));
-    // Same second: the counter makes the difference; a numbered request does not move it.
-    EXPECT_EQ(sent_id(1), "RID_" + std::to_string(n + 1));
+    // Within the service's pattern, and never the same twice, however fast the runs follow each other
+    // (the clock stands still here); a numbered request keeps its own.
+    const std::regex pattern("[+a-zA-Z0-9_]{1,30}");
     EXPECT_EQ(sent_id(2), "TAVRIN_7");
-    EXPECT_EQ(sent_id(3), "RID_" + std::to_string(n + 2));
+    std::set<std::string> ids = {sent_id(0), sent_id(1), sent_id(3)};
+    for (int i = 0; i < 2000; ++i) ids.insert(nav_new_request_id());
+    EXPECT_EQ(ids.size(), 2003u);
+    for (const std::string& id : ids) EXPECT_TRUE(std::regex_match(id, pattern)) << id;
 }
 
 TEST_F(NavEnvelope, RequestIdentifiersAreUniqueAcrossThreads) {
@@ -354,6 +355,12 @@ TEST(NavReplies, FakeRepliesFollowTheSchema) {
         nav_request("<transactionId></transactionId>", "QueryTransactionStatusRequest", "queryTransactionStatus",
                     credentials_of(user)),
         nav_request("", "TokenExchangeRequest", "tokenExchange", wrong),
+        nav_request("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection>"
+                    "</invoiceNumberQuery>",
+                    "QueryInvoiceCheckRequest", "queryInvoiceCheck", credentials_of(user)),
+        nav_request("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection>"
+                    "</invoiceNumberQuery>",
+                    "QueryInvoiceDataRequest", "queryInvoiceData", credentials_of(user)),
     };
     const auto calls = nav.calls();
     ASSERT_EQ(calls.size(), replies.size());
@@ -370,6 +377,8 @@ TEST(NavReplies, FakeRepliesFollowTheSchema) {
     }
     EXPECT_EQ(xml_tag_value(replies[1]["xml"].string_value(), "taxpayerName"), "Példa & Fia Kft.");
     EXPECT_EQ(xml_tag_value(replies[3]["xml"].string_value(), "validationResultCode"), "ERROR");
+    EXPECT_EQ(xml_tag_value(replies[6]["xml"].string_value(), "invoiceCheckResult"), "false");
+    EXPECT_EQ(xml_tag_value(replies[7]["xml"].string_value(), "funcCode"), "OK");
     // The token decrypts with the program's own cipher.
     const std::string encoded = xml_tag_value(replies[0]["xml"].string_value(), "encodedExchangeToken");
     EXPECT_EQ(decrypt_exchange_token(encoded, user.exchange_key), nav.issued_tokens().at(0));
@@ -578,7 +587,7 @@ TEST_F(NavQueries, StatusQueryStoresTheResultOnEachInvoice) {
         if (call.error_code.empty()) {
             EXPECT_EQ(call.tax_number, "12345678");
         }
-        EXPECT_EQ(call.request_id.rfind("RID_", 0), 0u);
+        EXPECT_TRUE(std::regex_match(call.request_id, std::regex("[+a-zA-Z0-9_]{1,30}"))) << call.request_id;
     }
     EXPECT_EQ(asked, (std::vector<std::string>{"", "TXNULL", "TXRECV", "TXPROC", "TXABORT", "TXWARN", "TXDONE"}));
     EXPECT_EQ(nav.calls().front().error_code, "INVALID_REQUEST");

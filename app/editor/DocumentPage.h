@@ -77,6 +77,12 @@ public:
     // report, the store write and the second pass; exactly one result goes back to the UI thread.
     static void RunSave(SaveContextPtr context);
     static void SaveDocumentAfterSync(SaveContextPtr context, json11::Json reply);
+    // After the store write: the accounting upload and the second sync pass, then the result.
+    static void StoredDocument(SaveContextPtr context);
+    // Uploads again, one after the other, the stored invoices whose accounting upload has not yet
+    // succeeded (after a failed upload, or a program ended before it); each is printed in a hidden
+    // view of `owner`. One run at a time.
+    static ui::Action RetryAccountingUploads(QPointer<QWidget> owner);
     static void ShowSaveError(SaveContextPtr context, std::string message);
     static ui::Action ShowSaveResult(SaveContextPtr context, json11::Json reply);
     static void MarkDocumentPaid(SaveContextPtr context, bool paid);
@@ -84,6 +90,9 @@ public:
     // True from the Save click until the save has ended: another click does nothing and the window
     // stays open.
     bool save_in_flight = false;
+    // The request id of this page's invoice report whose answer never came: when a later save finds
+    // it stored, the page's invoice is that one and is not reported again.
+    std::string pending_request_id;
 
     // --- exchange rate, logo and theme colours -----------------------------------------------------
     void FetchExchangeRate();

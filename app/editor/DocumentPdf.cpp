@@ -1,11 +1,13 @@
 // The PDF of the saved document, printed from the page's preview, and its upload with the invoice
-// data to the accounting service.
+// data to the accounting service. An upload that did not succeed stays owed (Core::cashbook_pending)
+// and is made again later from a hidden view of its own.
 #include "app/editor/DocumentSave.h"
 
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include <unistd.h>
@@ -14,21 +16,42 @@ using json11::Json;
 
 namespace Tavrin {
 
-ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
-    // The result dialog waits for this on every road.
+namespace {
+
+// Invoices whose upload is under way (UI thread only): one document is never sent twice at once.
+std::set<std::string>& uploading() {
+    static std::set<std::string> names;
+    return names;
+}
+
+// Prints what `view` shows to the document's PDF and sends it with the stored invoice's data; `done`
+// tells whether the service took it (the owed upload is then cleared).
+ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name, ui::AsyncOperation<bool> done) {
     struct Ended {
-        ui::AsyncAction upload;
-        ~Ended() { upload.Complete(ui::Unit{}); }
-    } ended{context->upload ? *context->upload : ui::AsyncAction()};
+        ui::AsyncOperation<bool> done;
+        std::string name;
+        bool accepted = false;
+        ~Ended() {
+            uploading().erase(name);
+            done.Complete(accepted);
+        }
+    } ended{done, record_name};
+    if (!uploading().insert(record_name).second) {
+        ended.name.clear();  // another run has it
+        co_return;
+    }
 
     Core* core = g_core;
     if (!core) co_return;
-    const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(context->recordName)});
-    if (documents.empty()) co_return;
+    const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(record_name)});
+    if (documents.empty()) {
+        core->cashbook_uploaded(record_name);  // deleted meanwhile: nothing is owed
+        co_return;
+    }
     const Json::object document = documents.front();
     std::vector<Json> lines;
     for (Json::object& row : store::rows(*core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
-                                         {Json(context->recordName)}))
+                                         {Json(record_name)}))
         lines.emplace_back(std::move(row));
 
     // Without a token there is nothing to send: no empty credentials go out.
@@ -43,33 +66,114 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
     // An older file of the same name is never sent in this one's place.
     ::unlink(path.c_str());
 
-    QPointer<DocumentPage> page = context->page;
-    if (!page || !page->previewWebView) co_return;
+    if (!view) co_return;
     const ui::PrintSettings settings = a4_print_settings();
     bool printed = false;
     try {
         // The preview's frame around its pages is for the screen: on paper each page fills one sheet.
-        co_await page->previewWebView->ExecuteScriptAsync(
+        co_await view->ExecuteScriptAsync(
             "if(!document.getElementById('printFrame')){var s=document.createElement('style');s.id='printFrame';"
             "s.textContent='@media print{body{margin:0 !important}.page{box-shadow:none !important}}';"
             "document.head.appendChild(s);}1");
-        if (!page) co_return;
-        printed = co_await page->previewWebView->PrintToPdfAsync(ui::qs(path), settings);
+        if (!view) co_return;
+        printed = co_await view->PrintToPdfAsync(ui::qs(path), settings);
     } catch (...) {
         printed = false;
     }
     if (!printed || !std::filesystem::exists(path, ignored)) co_return;
 
     // The request blocks until the service answers: it runs on a pool thread, not on the UI's.
-    ui::AsyncAction sent;
-    ui::ThreadPool::RunAsync([sent, lines, document, token, path] {
+    ui::AsyncOperation<bool> sent;
+    ui::ThreadPool::RunAsync([sent, lines, document, token, path, record_name] {
+        bool accepted = false;
         struct Done {
-            ui::AsyncAction sent;
-            ~Done() { sent.Complete(ui::Unit{}); }
-        } done{sent};
-        if (Core* c = g_core) c->cashbook_upload(lines, document, token, path);
+            ui::AsyncOperation<bool> sent;
+            bool& accepted;
+            ~Done() { sent.Complete(accepted); }
+        } finish{sent, accepted};
+        if (Core* c = g_core) {
+            accepted = Core::cashbook_accepted(c->cashbook_upload(lines, document, token, path));
+            if (accepted) c->cashbook_uploaded(record_name);
+        }
     });
-    co_await sent;
+    ended.accepted = co_await sent;
+}
+
+}  // namespace
+
+ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
+    // The result dialog waits for this on every road.
+    struct Ended {
+        ui::AsyncAction upload;
+        ~Ended() { upload.Complete(ui::Unit{}); }
+    } ended{context->upload ? *context->upload : ui::AsyncAction()};
+
+    QPointer<DocumentPage> page = context->page;
+    if (!page || !page->previewWebView) co_return;
+    ui::AsyncOperation<bool> done;
+    print_and_upload(page->previewWebView, context->recordName, done);
+    co_await done;
+}
+
+ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
+    static bool running = false;
+    if (running || !g_core || !owner) co_return;
+    running = true;
+    struct Reset {
+        ~Reset() { running = false; }
+    } reset;
+
+    std::set<std::string> tried;
+    while (true) {
+        Core* core = g_core;
+        if (!core || !owner) co_return;
+        std::string name;
+        for (const std::string& owed : core->cashbook_pending()) {
+            if (!tried.count(owed) && !uploading().count(owed)) {
+                name = owed;
+                break;
+            }
+        }
+        if (name.empty()) co_return;
+        tried.insert(name);
+
+        const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(name)});
+        Json::array lines;
+        for (Json::object& row : store::rows(*core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
+                                             {Json(name)}))
+            lines.emplace_back(std::move(row));
+        const std::string html =
+            documents.empty() ? std::string("<html></html>")
+                              : core->document_html(1, Json(documents.front()), Json(lines), "0,0");
+
+        // A view of its own, never shown: the main window's views stay as the user left them.
+        QPointer<ui::WebView2> view = new ui::WebView2(owner);
+        view->hide();
+        ui::AsyncAction loaded;
+        view->NavigationCompleted.Add(view, [loaded](ui::WebView2*, ui::NavigationCompletedEventArgs) {
+            loaded.Complete(ui::Unit{});
+        });
+        try {
+            co_await view->EnsureCoreWebView2Async();
+        } catch (...) {
+        }
+        if (!view) co_return;
+        view->NavigateToString(ui::qs(html));
+        ui::AsyncAction ready;
+        complete_when(loaded, ready);
+        complete_when(ui::Delay(30000), ready);
+        co_await ready;
+        if (!view) co_return;
+        ui::AsyncOperation<bool> done;
+        print_and_upload(view, name, done);
+        const bool accepted = co_await done;
+        if (view) {
+            view->WaitForPrints(10000);
+            view->deleteLater();
+        }
+        // The service is down or refuses: the rest wait for the next start or save.
+        if (!accepted) co_return;
+    }
 }
 
 }  // namespace Tavrin

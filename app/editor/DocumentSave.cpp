@@ -5,6 +5,9 @@
 
 #include "app/App.h"
 #include "core/Core.h"
+#include "core/store/store_internal.h"
+
+#include <cmath>
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -46,6 +49,88 @@ void post_error(const DocumentPage::SaveContextPtr& context, std::string message
     answer(context, [context, message] { DocumentPage::ShowSaveError(context, message); });
 }
 
+const char* const kNavError = "NAV adatszolgáltatás hiba!\n";
+
+// Why the document cannot be saved (or reported) as it stands, checked before anything is sent;
+// empty when nothing is missing.
+std::string missing_for_save(Core& core, const Json& document, bool has_lines, const std::string& account) {
+    std::vector<std::string> missing;
+    const Json client = document["clientRecordName"];
+    if (client.is_null()) missing.push_back(own_text("a vevő", "a client"));
+    if (!has_lines) missing.push_back(own_text("legalább egy tétel", "at least one line"));
+
+    const std::string currency = document["currency_code"].string_value();
+    const std::string home = core.setting("currencies")[0]["code"].string_value();
+    if (!currency.empty() && !home.empty() && currency != home) {
+        const Json rate = document["exchange_rate"];
+        const double value = rate.number_value();
+        if (!rate.is_number() || !std::isfinite(value) || value <= 0)
+            missing.push_back(own_text("a(z) ", "the ") + currency +
+                              own_text(" árfolyama (írja be, vagy kérje le az árfolyam gombbal)",
+                                       " exchange rate (enter it, or fetch it with the rate button)"));
+    }
+
+    // Only an invoice that goes to the tax authority needs the company's data and credentials.
+    const bool reported = account != "DEMO" && document["type"].string_value() == "INVOICE" &&
+                          document["recordName"].string_value().rfind("ARCHIVE-", 0) != 0;
+    if (reported) {
+        // The company's data as the document took it when it was opened: that is what is reported.
+        const Json supplier = Json::object{{"identifier_number", document["supplier_identifier_number"]},
+                                           {"postcode", document["supplier_postcode"]},
+                                           {"city", document["supplier_city"]},
+                                           {"street", document["supplier_street"]}};
+        const Json credentials = core.setting("supplier");
+        if (supplier["identifier_number"].string_value().size() < 8)
+            missing.push_back(own_text("a cég adószáma (Beállítások, cégadatok)",
+                                       "the company's tax number (settings, company data)"));
+        if (supplier["postcode"].string_value().empty() || supplier["city"].string_value().empty() ||
+            supplier["street"].string_value().empty())
+            missing.push_back(own_text("a cég címe: irányítószám, város, utca (Beállítások, cégadatok)",
+                                       "the company's address: postcode, city, street (settings, company data)"));
+        for (const char* key : {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs", "nav_xml_cserekulcs"}) {
+            if (credentials[key].string_value().empty()) {
+                missing.push_back(own_text("a NAV technikai felhasználó adatai: felhasználónév, jelszó, XML aláírókulcs "
+                                           "és XML cserekulcs (Beállítások, NAV)",
+                                           "the tax authority's credentials: user name, password, XML signing key "
+                                           "and XML exchange key (settings, NAV)"));
+                break;
+            }
+        }
+    }
+    if (missing.empty()) return "";
+    std::string text = own_text("A dokumentum nem menthető, mert hiányzik:", "The document cannot be saved; missing:");
+    for (const std::string& item : missing) text += "\n\u2022 " + item;
+    if (reported && Json(document)["supplier_street"].string_value() != core.setting("supplier")["street"].string_value())
+        text += own_text("\nA dokumentum a megnyitásakor érvényes cégadatokat használja: a beállítások módosítása után "
+                         "nyissa meg újra.",
+                         "\nThe document uses the company data in force when it was opened: after changing the "
+                         "settings, open it again.");
+    return text;
+}
+
+// An invoice whose report got no answer: which one waits, and why nothing new is reported meanwhile.
+std::string waiting_text(const std::string& number, bool this_one) {
+    std::string text =
+        this_one ? own_text("A(z) ", "Invoice ") + number +
+                       own_text(" számú számlát elküldtük a NAV-nak, de nem érkezett válasz, így nem tudni, befogadta-e.",
+                                " was sent to the tax authority (NAV), but no answer came back, so it is not known "
+                                "whether it was accepted.")
+                 : own_text("A(z) ", "Invoice ") + number +
+                       own_text(" számú számla még a NAV visszaigazolására vár: a beküldése után nem érkezett válasz.",
+                                " is still waiting for the tax authority's (NAV) confirmation: no answer came after it "
+                                "was sent.");
+    text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz. "
+                     "A program a következő indításkor, mentéskor és a számlák listájának megnyitásakor újra "
+                     "megkérdezi a NAV-ot; ha befogadta, a számla el lesz mentve.",
+                     " Until this is known no new invoice can be reported, so that no number reaches the authority "
+                     "twice. The program asks the authority again at the next start, at the next save and when the "
+                     "invoice list is opened; if it was accepted, the invoice is stored then.");
+    if (!this_one)
+        text += own_text(" Ez a dokumentum nincs elmentve; később újra mentheti.",
+                         " This document has not been saved; you can save it again later.");
+    return text;
+}
+
 }  // namespace
 
 void hold_dialog_open(ui::ContentDialog* dialog) {
@@ -64,10 +149,20 @@ void release_dialog(ui::ContentDialog* dialog) {
 ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     // A page that has not finished opening holds no document to save; a save under way is not started twice.
     if (!loaded || !g_core || sender != saveButton || save_in_flight) co_return;
-    const Json client = Json(document)["clientRecordName"];
-    if (client.is_null() || lines.empty()) co_return;
     save_in_flight = true;
     QPointer<DocumentPage> self(this);
+    const std::string missing = missing_for_save(*g_core, Json(document), !lines.empty(), g_core->current_account);
+    if (!missing.empty()) {
+        QPointer<ui::ContentDialog> told = new ui::ContentDialog(window());
+        told->XamlRoot(window());
+        told->Title(ui::qs(Json(document)["number_formatted"].string_value()));
+        told->Content(ui::qs(missing));
+        told->CloseButtonText(tr_key("ok"));
+        co_await told->ShowAsyncOrNone();
+        if (told) told->deleteLater();
+        if (self) save_in_flight = false;
+        co_return;
+    }
 
     QPointer<ui::ContentDialog> confirm = new ui::ContentDialog(window());
     confirm->XamlRoot(window());
@@ -98,6 +193,7 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     // The worker has a copy of its own: the page may go on rendering meanwhile.
     context->document = document;
     context->lines = lines;
+    context->own_request_id = pending_request_id;
 
     ui::ContentDialog* saving = new ui::ContentDialog(window());
     saving->XamlRoot(window());
@@ -138,6 +234,21 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     Json::object& document = context->document;
     std::string error;
 
+    // A report left without an answer is settled first: the invoice it stores takes its number.
+    if (context->account != "DEMO") {
+        core->nav_settle_report();
+        // This page's own invoice, reported by an earlier try: once settled (here, or by the background
+        // query) it is stored, and not reported again.
+        const std::string own = core->nav_settled_record(context->own_request_id);
+        if (!own.empty()) {
+            context->recordName = own;
+            const auto rows = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(own)});
+            if (!rows.empty()) document = rows.front();
+            StoredDocument(context);
+            return;
+        }
+    }
+
     // A new document's number was fixed at the page's last refresh; what has come in since (this pass, or
     // an earlier one while the page was open) may hold that number already. An invoice's number cannot be
     // typed, so it always follows the store; another type's number text is kept when the user typed it.
@@ -161,11 +272,31 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             document["number"] = 0;
         }
         if (Json(document)["type"].string_value() == "INVOICE") {
-            const std::string reply = core->nav_send_invoice(context->lines, document);
-            if (reply.size() >= 3 && reply.compare(0, 3, "ok^") == 0)
-                document["nav_transaction_id"] = reply.substr(3);
-            else
-                error = "NAV adatszolgáltatás hiba!\n" + nav_error_text(reply);
+            const NavReport report = core->nav_report_invoice(context->lines, document);
+            switch (report.result) {
+            case NavReport::Result::stored:
+                context->recordName = report.record_name;
+                break;
+            case NavReport::Result::refused:
+                error = kNavError + nav_error_text(report.message);
+                break;
+            case NavReport::Result::not_sent:
+                error = kNavError + own_text("A NAV nem érhető el, ezért a számla nem lett sem elmentve, sem beküldve. "
+                                             "A beírt adatok megmaradtak: ha helyreáll a kapcsolat, mentse újra.",
+                                             "The tax authority (NAV) cannot be reached, so the invoice was neither "
+                                             "saved nor reported. What you entered is kept: save it again when the "
+                                             "connection is back.");
+                break;
+            case NavReport::Result::waiting: {
+                const bool this_one = report.sent_now || report.pending_request_id == context->own_request_id;
+                if (this_one) context->own_request_id = report.pending_request_id;
+                error = waiting_text(report.pending_number, this_one);
+                break;
+            }
+            case NavReport::Result::failed:
+                error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
+                break;
+            }
         }
     }
     if (!error.empty()) {
@@ -173,11 +304,18 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
         return;
     }
 
-    context->recordName = core->save_document(context->lines, false, document);
+    if (context->recordName.empty()) context->recordName = core->save_document(context->lines, false, document);
     if (context->recordName.empty()) {
         post_error(context, own_text("A dokumentum mentése nem sikerült.", "The document could not be saved."));
         return;
     }
+    StoredDocument(context);
+}
+
+void DocumentPage::StoredDocument(SaveContextPtr context) {
+    Core* core = g_core;
+    if (!core) return;
+    Json::object& document = context->document;
     document["recordName"] = context->recordName;
 
     // The accounting service books invoices; other documents are not sent to it.
@@ -201,6 +339,10 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         // The page keeps what the flow did to the document; the user may save it again.
         page->document = context->document;
         page->save_in_flight = false;
+        page->pending_request_id = context->own_request_id;
+        // The preview shows again the very document the page holds, with the number the flow gave it.
+        if (page->numberTextBox) page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
+        page->RefreshDocument();
     }
     ui::ContentDialog* dialog = context->dialog;
     if (!dialog) return;

@@ -27,6 +27,8 @@ struct DocumentPage::SaveContext {
     // The next number's text before the first sync pass (new documents): a number text other than
     // this one was typed by the user.
     std::string formatted_before;
+    // The request id of the page's earlier report whose answer never came (or of this save's own).
+    std::string own_request_id;
     // The stored document's record name.
     std::string recordName;
     // Completed once the accounting upload has ended (set only when one was posted).
@@ -39,5 +41,7 @@ struct DocumentPage::SaveContext {
 // release_dialog gives it back its buttons.
 void hold_dialog_open(ui::ContentDialog* dialog);
 void release_dialog(ui::ContentDialog* dialog);
+// Completes `to` once `from` has ended, however it ended.
+ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to);
 
 }  // namespace Tavrin

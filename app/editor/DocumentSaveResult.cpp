@@ -4,6 +4,7 @@
 
 #include "core/Core.h"
 #include "core/store/store_internal.h"
+#include "app/App.h"
 
 using json11::Json;
 
@@ -14,14 +15,6 @@ namespace {
 // The result waits this long at most for the PDF and its upload: the dialog always gets its buttons.
 constexpr int kUploadLimitMs = 180000;
 
-ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to) {
-    try {
-        co_await from;
-    } catch (...) {
-    }
-    to.Complete(ui::Unit{});
-}
-
 // The stored row went up with the pass: only then is the document in the cloud.
 bool uploaded(Core& core, const std::string& record_name) {
     const auto rows = store::rows(core, "SELECT synced FROM documents WHERE recordName = ?", {Json(record_name)});
@@ -29,6 +22,14 @@ bool uploaded(Core& core, const std::string& record_name) {
 }
 
 }  // namespace
+
+ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to) {
+    try {
+        co_await from;
+    } catch (...) {
+    }
+    to.Complete(ui::Unit{});
+}
 
 ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
     // The PDF is printed from the page's preview: the window stays until the upload has ended.
@@ -46,8 +47,13 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
     std::string text;
     if (context->account == "DEMO")
         text = core->translated("saving_successful_demo", "");
-    else if (!reply["zones"].array_items().empty() && uploaded(*core, context->recordName))
+    else if (uploaded(*core, context->recordName))
         text = core->translated("saving_successful", "");
+    else if (!reply.is_object())
+        // No answer at all: the cloud could not be reached; nothing is wrong with the sign-in.
+        text = own_text("A dokumentum el van mentve ezen a számítógépen; a felhőbe akkor kerül fel, amikor a felhő "
+                        "elérhető lesz.",
+                        "The document is saved on this computer; it will be synced when the cloud can be reached.");
     else
         text = core->translated("saving_successful_offline", "");
 
@@ -101,6 +107,8 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
         main->tabView->SelectedItem(tab);
         main->RefreshList(std::string());
     }
+    // Uploads owed from earlier saves go now, after this one's own.
+    if (main && context->account != "DEMO") RetryAccountingUploads(QPointer<QWidget>(main));
 }
 
 }  // namespace Tavrin

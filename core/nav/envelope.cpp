@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <random>
 #include <string>
 
 using json11::Json;
@@ -23,12 +24,6 @@ constexpr const char* software_block =
     "<softwareDevContact>info@tavrin.hu</softwareDevContact>"
     "</software>";
 
-// The counter of generated request ids and the last id number handed out. The service refuses a
-// repeated id, so two threads must never get the same number, even when one of them reads the clock
-// a second later than the other: an id is never lower than the previous one plus one.
-std::atomic<std::int64_t> request_counter{0};
-std::atomic<std::int64_t> last_request_number{0};
-
 std::string text_member(const Json::object& credentials, const char* name) {
     auto found = credentials.find(name);
     return found == credentials.end() ? std::string() : found->second.string_value();
@@ -37,14 +32,7 @@ std::string text_member(const Json::object& credentials, const char* name) {
 std::string request_id(const Json::object& credentials) {
     auto given = credentials.find("nav_number_formatted");
     if (given != credentials.end() && given->second.is_string()) return given->second.string_value();
-    const std::int64_t count = request_counter.fetch_add(1) + 1;
-    const std::int64_t wanted = static_cast<std::int64_t>(clock_now()) + count;
-    std::int64_t previous = last_request_number.load();
-    std::int64_t number;
-    do {
-        number = wanted > previous ? wanted : previous + 1;
-    } while (!last_request_number.compare_exchange_weak(previous, number));
-    return "RID_" + std::to_string(number);
+    return nav_new_request_id();
 }
 
 std::string utc_text(std::time_t t, const char* format) {
@@ -60,6 +48,29 @@ std::string element(const char* name, const std::string& value) {
 }
 
 }  // namespace
+
+std::string nav_new_request_id() {
+    // The service refuses an id it has seen from the taxpayer before, whichever installation sent it
+    // and however long ago: the time, this run's counter and random letters make one that no restart,
+    // clock change or other installation repeats. At most 2 + 7 + 1 + 14 + 4 characters.
+    static std::atomic<std::uint32_t> counter{0};
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    auto base36 = [](std::uint64_t value, std::size_t most) {
+        std::string out;
+        do {
+            out.insert(out.begin(), digits[value % 36]);
+            value /= 36;
+        } while (value && out.size() < most);
+        return out;
+    };
+    const std::time_t now = clock_now();
+    std::string id = "TV" + base36(static_cast<std::uint64_t>(now < 0 ? 0 : now), 7) + "_";
+    std::random_device device;
+    std::uniform_int_distribution<int> pick(0, 61);
+    for (int i = 0; i < 14; ++i) id += digits[pick(device)];
+    id += base36(counter.fetch_add(1) % (36u * 36u * 36u * 36u), 4);
+    return id;
+}
 
 std::string nav_request_signature(const std::string& request_id, std::time_t request_time,
                                   const std::string& signing_key, const std::string& extra) {

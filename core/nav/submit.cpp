@@ -19,6 +19,13 @@ std::string refusal(const std::string& reply) {
 
 std::string Core::nav_send_invoice(std::vector<Json> lines, Json::object document) {
     if (current_account == "DEMO") return "ok^1234567890";
+    const NavSubmission sent = nav_submit_invoice(std::move(lines), std::move(document), nav_new_request_id());
+    return sent.outcome == NavSubmission::Outcome::accepted ? "ok^" + sent.text : sent.text;
+}
+
+NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object document, std::string request_id) {
+    using Outcome = NavSubmission::Outcome;
+    if (current_account == "DEMO") return {Outcome::accepted, "1234567890"};
 
     // The working copy is the credentials object of both requests.
     const Json supplier = setting("supplier");
@@ -33,22 +40,23 @@ std::string Core::nav_send_invoice(std::vector<Json> lines, Json::object documen
         std::fwrite(xml.data(), 1, xml.size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
-        return error;
+        return {Outcome::refused, error};
     }
 
     const std::string token_reply =
         nav_request("", "TokenExchangeRequest", "tokenExchange", document)["xml"].string_value();
-    if (xml_tag_value(token_reply, "funcCode") != "OK") return refusal(token_reply);
+    // Until the invoice itself has gone out, a failure leaves nothing at the service.
+    if (xml_tag_value(token_reply, "funcCode") != "OK") {
+        const std::string text = refusal(token_reply);
+        return {text == "NO_INTERNET" ? Outcome::not_sent : Outcome::refused, text};
+    }
 
     const double net_total = tax_summary(Json(lines)).total_net;
     const std::string operation = is_cancelling_invoice(net_total, document) ? "STORNO" : "CREATE";
     const std::string data = base64_encode(xml);
     document["request_signature_extra"] = sha3_512_hex(operation + data);
 
-    std::string request_id = "TAVRIN_";
-    for (char c : Json(document)["number_formatted"].string_value()) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_') request_id += c;
-    }
+    // Never derived from the invoice number: a retried or repeated number must not repeat the id.
     document["nav_number_formatted"] = request_id;
 
     const std::string token = decrypt_exchange_token(xml_tag_value(token_reply, "encodedExchangeToken"),
@@ -61,6 +69,8 @@ std::string Core::nav_send_invoice(std::vector<Json> lines, Json::object documen
 
     const std::string reply = nav_request(body, "ManageInvoiceRequest", "manageInvoice", document)["xml"].string_value();
     const std::string transaction_id = xml_tag_value(reply, "transactionId");
-    if (!transaction_id.empty()) return "ok^" + transaction_id;
-    return refusal(reply);
+    if (!transaction_id.empty()) return {Outcome::accepted, transaction_id};
+    // No readable answer: the service may have taken the invoice all the same.
+    const std::string text = refusal(reply);
+    return {text == "NO_INTERNET" ? Outcome::unknown : Outcome::refused, text};
 }

@@ -182,7 +182,9 @@ std::string operation_root(const std::string& operation) {
     static const std::map<std::string, std::string> roots = {{"tokenExchange", "TokenExchangeRequest"},
                                                              {"manageInvoice", "ManageInvoiceRequest"},
                                                              {"queryTaxpayer", "QueryTaxpayerRequest"},
-                                                             {"queryTransactionStatus", "QueryTransactionStatusRequest"}};
+                                                             {"queryTransactionStatus", "QueryTransactionStatusRequest"},
+                                                             {"queryInvoiceCheck", "QueryInvoiceCheckRequest"},
+                                                             {"queryInvoiceData", "QueryInvoiceDataRequest"}};
     auto found = roots.find(operation);
     return found == roots.end() ? "" : found->second;
 }
@@ -231,7 +233,47 @@ NavFake::NavFake(const std::string& schema_folder) : schema_folder_(schema_folde
 }
 
 NavFake::~NavFake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    hung_changed_.notify_all();
     stop();
+}
+
+void NavFake::fault_next_replies(NavReplyFault fault, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 0; i < count; ++i) next_faults_.push_back(fault);
+}
+
+void NavFake::set_reply_policy(std::function<NavReplyFault()> policy) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reply_policy_ = std::move(policy);
+}
+
+void NavFake::release_hung() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++releases_;
+    }
+    hung_changed_.notify_all();
+}
+
+bool NavFake::wait_hung(std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return hung_changed_.wait_for(lock, limit, [this] { return hung_ > 0; });
+}
+
+void NavFake::set_processing_delay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    processing_delay_ = delay;
+}
+
+std::vector<std::string> NavFake::accepted_numbers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> numbers;
+    for (const Accepted& a : accepted_) numbers.push_back(a.number);
+    return numbers;
 }
 
 ScopedEnv::Values NavFake::env() const {
@@ -315,10 +357,34 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
         return;
     }
     Reply reply = answer(call, request.body);
+    std::unique_lock<std::mutex> lock(mutex_);
+    NavReplyFault fault = NavReplyFault::none;
+    if (call.operation == "manageInvoice" && call.error_code.empty()) {
+        if (!next_faults_.empty()) {
+            fault = next_faults_.front();
+            next_faults_.erase(next_faults_.begin());
+        } else if (reply_policy_) {
+            fault = reply_policy_();
+        }
+    }
+    calls_.push_back(call);
+    if (fault == NavReplyFault::hang) {
+        ++hung_;
+        hung_changed_.notify_all();
+        const std::uint64_t releases = releases_;
+        // Bounded, so that a forgotten hold never keeps a server thread for good.
+        hung_changed_.wait_for(lock, std::chrono::minutes(2), [&] { return stopping_ || releases_ != releases; });
+        --hung_;
+    }
+    lock.unlock();
+    if (fault != NavReplyFault::none) {
+        // A content provider that gives nothing: the connection closes right after the headers.
+        response.set_content_provider(reply.xml.size(), "application/xml",
+                                      [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+        return;
+    }
     response.status = reply.status;
     response.set_content(reply.xml, "application/xml;charset=UTF-8");
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(std::move(call));
 }
 
 NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
@@ -444,6 +510,26 @@ NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
             }
             xml += "<originalRequestVersion>3.0</originalRequestVersion></processingResults>";
         }
+    } else if (call.operation == "queryInvoiceCheck" || call.operation == "queryInvoiceData") {
+        const std::string number = child_text(root, api_ns, "invoiceNumber");
+        const Accepted* found = nullptr;
+        const auto steady = std::chrono::steady_clock::now();
+        for (const Accepted& a : accepted_) {
+            if (a.number == number && user->second.tax_number == users_[a.login].tax_number &&
+                steady >= a.at + processing_delay_) {
+                found = &a;
+                break;
+            }
+        }
+        if (call.operation == "queryInvoiceCheck") {
+            xml += element("invoiceCheckResult", found ? "true" : "false");
+        } else if (found) {
+            xml += "<invoiceDataResult>" + element("invoiceData", found->data) + "<auditData>" +
+                   element("insdate", utc(now)) + element("insCusUser", found->login) + element("source", "XML") +
+                   element("transactionId", found->transaction_id) + element("index", "1") +
+                   element("originalRequestVersion", "3.0") +
+                   "</auditData><compressedContentIndicator>false</compressedContentIndicator></invoiceDataResult>";
+        }
     } else {  // manageInvoice
         const std::string token = child_text(root, api_ns, "exchangeToken");
         auto open = open_tokens_.find(token);
@@ -452,6 +538,19 @@ NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
         open_tokens_.erase(open);  // a token serves one submission
         char id[32];
         std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+        for (const auto& [operation, data] : invoices) {
+            std::string decoded(data.size(), '\0');
+            const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                                               reinterpret_cast<const unsigned char*>(data.data()),
+                                               static_cast<int>(data.size()));
+            decoded.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+            const std::size_t from = decoded.find("<invoiceNumber>");
+            const std::size_t to = decoded.find("</invoiceNumber>");
+            const std::string number = from == std::string::npos || to == std::string::npos
+                                           ? std::string()
+                                           : decoded.substr(from + 15, to - from - 15);
+            accepted_.push_back({number, id, data, call.login, std::chrono::steady_clock::now()});
+        }
         NavTransaction received;
         received.invoices = std::move(invoices);
         transactions_[id] = std::move(received);

@@ -5,7 +5,10 @@
 // user and its password hash, the tax number, and the request signature recomputed from the sent
 // header and its own copy of the user's signing key. The hashes and the token cipher are OpenSSL's,
 // not the program's. It answers tokenExchange, queryTaxpayer, queryTransactionStatus and
-// manageInvoice; every refusal is a GeneralErrorResponse with funcCode ERROR.
+// manageInvoice, queryInvoiceCheck and queryInvoiceData; every refusal is a GeneralErrorResponse with
+// funcCode ERROR. Request ids are remembered for the fake's life, so a program started again meets
+// the ids of its earlier runs. An accepted invoice becomes known to the two invoice queries only
+// after the processing delay, as at the service, and its reply can be lost on the way back.
 #pragma once
 
 #include "tests/fakes/fake_server.h"
@@ -73,6 +76,13 @@ struct NavCall {
     RecordedRequest request;
 };
 
+// What becomes of the reply to an accepted submission.
+enum class NavReplyFault {
+    none,
+    drop,  // the connection closes after the headers: accepted, and the program hears nothing
+    hang,  // held until release_hung (or the fake goes), then dropped
+};
+
 class NavFake : public FakeServer {
 public:
     // `schema_folder` holds the published invoiceApi.xsd, invoiceBase.xsd and common.xsd.
@@ -86,6 +96,18 @@ public:
     void add_taxpayer(NavTaxpayer taxpayer);
     void set_transaction(const std::string& transaction_id, NavTransaction transaction);
     NavTransaction transaction(const std::string& transaction_id) const;
+
+    // The next `count` accepted submissions get `fault`; a policy, when set, chooses for the rest.
+    void fault_next_replies(NavReplyFault fault, int count = 1);
+    void set_reply_policy(std::function<NavReplyFault()> policy);
+    // Lets every held reply go (dropped).
+    void release_hung();
+    // True once a reply is held, within `limit`.
+    bool wait_hung(std::chrono::milliseconds limit) const;
+    // How long an accepted invoice stays unknown to queryInvoiceCheck and queryInvoiceData.
+    void set_processing_delay(std::chrono::milliseconds delay);
+    // The invoice numbers of the accepted submissions, in order (a number accepted twice is there twice).
+    std::vector<std::string> accepted_numbers() const;
 
     std::vector<NavCall> calls() const;
     // The plain exchange tokens handed out, in order.
@@ -116,4 +138,20 @@ private:
     std::vector<std::string> issued_tokens_;
     std::vector<NavCall> calls_;
     int next_number_ = 1;
+
+    struct Accepted {
+        std::string number;
+        std::string transaction_id;
+        std::string data;  // Base64 invoice data
+        std::string login;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<Accepted> accepted_;
+    std::chrono::milliseconds processing_delay_{0};
+    std::vector<NavReplyFault> next_faults_;
+    std::function<NavReplyFault()> reply_policy_;
+    mutable std::condition_variable hung_changed_;
+    int hung_ = 0;
+    std::uint64_t releases_ = 0;
+    bool stopping_ = false;
 };
