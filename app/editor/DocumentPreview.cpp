@@ -80,7 +80,8 @@ ui::Action DocumentPage::RefreshDocument() {
     numberTextBox->IsEnabled(type != "INVOICE");
     deliveryDatePicker->Header(ui::qs(core.translated(type == "TASK" ? "from_date" : "delivery_date", "")));
 
-    DocumentPageParts parts = document_page_parts(core, -1, Json(document), Json(lines), "0,0");
+    DocumentPageParts parts = document_page_parts(core, -1, Json(document), Json(lines), "0,0",
+                                                  shown_preview_ ? &shown_preview_->parts : nullptr);
     const std::string stamp = core.translated("tavrin_invoice", "");
     // Only what changed is replaced in the shown page, and its pages are filled again from the first
     // one that can have changed. The page marks what it shows: a page that is not the one this page

@@ -126,11 +126,6 @@ int main(int argc, char** argv) {
             render_ms.push_back(bench::ms_since(render_start));
             if (html.empty()) return 1;
         }
-        {
-            ui::AsyncOperation<QString> op = page->previewWebView->ExecuteScriptAsync("JSON.stringify(window.__t.map(function(x){return x-window.__t[0];}))");
-            wait_for([&] { return op.IsDone(); });
-            std::printf("phases %s\n", op.GetResults().toUtf8().constData());
-        }
         // A script that does nothing: the floor of any change shown.
         std::vector<double> trip_ms;
         for (int run = 0; run < runs; ++run) {

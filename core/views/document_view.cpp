@@ -112,7 +112,7 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
 }
 
 DocumentPageParts document_page_parts(Core& core, int mode, const Json& document, const Json& lines,
-                                      const std::string& extra) {
+                                      const std::string& extra, const DocumentPageParts* earlier) {
     DocumentPageParts parts;
     parts.mode = mode;
     auto setting = [&](const char* key) { return core.setting(key); };
@@ -191,9 +191,34 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
     const std::string discount_word = html_escaped(translated("discount"));
     auto line_money = [&](double value) { return html_escaped(core.formatted_curr(value, currency, false, currencies)); };
 
+    // A row is made from its line and these alone (apart from a stock hint, which the store gives).
+    parts.row_context = std::to_string(mode) + '\n' + type + '\n' + currency + '\n' + discount_word + '\n' +
+                        (core.is_hungarian ? "hu\n" : "\n") + Json(units).dump() + Json(taxes).dump() +
+                        Json(currencies).dump();
+    const bool reuse = earlier && earlier->paged && earlier->row_context == parts.row_context &&
+                       earlier->rows.size() == earlier->source_lines.size();
     const Json::array& items = lines.array_items();
+    parts.source_lines = items;
     parts.rows.reserve(items.size());
-    for (const Json& line : items) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Json& line = items[i];
+        if (reuse && !(stock_hints && line["type"].string_value() == "INVENTORY_TRACKING")) {
+            // The earlier row of the same line: in place, shifted by lines added or removed before
+            // it, or one place away (a moved line).
+            const std::size_t count = earlier->source_lines.size();
+            const std::size_t shifted = i + count - items.size();
+            const std::size_t candidates[] = {i, shifted, i + 1, i - 1};
+            const std::string* found = nullptr;
+            for (std::size_t at : candidates)
+                if (at < count && earlier->source_lines[at] == line) {
+                    found = &earlier->rows[at];
+                    break;
+                }
+            if (found) {
+                parts.rows.push_back(*found);
+                continue;
+            }
+        }
         html.clear();
 
         std::string name = "<b>" +

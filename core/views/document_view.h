@@ -23,13 +23,17 @@ struct DocumentPageParts {
     // The summary's head and body.
     std::string summary;
     std::string end;
+    // The lines the rows were made from, and everything else a row depends on.
+    json11::Json::array source_lines;
+    std::string row_context;
 
     // The whole page, as the renderer gives it.
     std::string whole() const;
 };
 
+// `earlier`, when given, lends its rows of lines that have not changed (the same line and context).
 DocumentPageParts document_page_parts(Core& core, int mode, const json11::Json& document, const json11::Json& lines,
-                                      const std::string& extra);
+                                      const std::string& extra, const DocumentPageParts* earlier = nullptr);
 
 // The script that turns a preview showing `shown` (marked `from`) into one showing `next` (marked
 // `to`), with `stamp` at the foot of every page; empty when only writing the whole page can.

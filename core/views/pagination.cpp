@@ -155,8 +155,9 @@ window.setPageNumbers=function(scrollX,scrollY,tavrin){
 window.updatePreviewPages=function(u){
   if(document.previewShown!==u.from)return false;
   flush();
-  var page0=pageList()[0],lines0=page0?linesTable(page0):null;
+  var page0=document.getElementsByClassName('page')[0],lines0=page0?linesTable(page0):null;
   if(!lines0||!summary)return false;
+  var holder=page0.parentNode;
   var old=groups,made=u.rows?Array.prototype.slice.call(parsed(u.rows).tBodies):[];
   made.forEach(function(body){body.tavrinHead=u.head;});
   var middle=u.keep.map(function(x){return x>=0?old[x]:made[-1-x];});
@@ -165,6 +166,12 @@ window.updatePreviewPages=function(u){
   var redo=u.header!==null||u.first==0?lines0:old[u.first-1].parentNode,k=0;
   if(redo!==lines0){k=u.first-1;while(k>0&&old[k-1].parentNode===redo)k--;}
   // Where each later group stood, and which groups opened a page.
+  // The page's unchanged groups before the first change stay; the filling starts below them, where
+  // the page as still shown says.
+  var stay=k,base=null;
+  if(u.header===null&&u.first>k){stay=u.first;base=groupBottom(redo,old[stay-1]);}
+  else if(u.header===null&&k<old.length&&old[k].parentNode===redo)
+    base=redo.offsetTop+old[k].getBoundingClientRect().top-redo.getBoundingClientRect().top;
   var restartPage=redo.parentNode,later=[],starts=new Set();
   for(var pg=restartPage.nextSibling;pg;pg=pg.nextSibling)if(pg.className=='page')later.push(pg);
   for(var i=k;i<old.length;i++){old[i].tavrinTable=old[i].parentNode;if(i>0&&old[i-1].parentNode!==old[i].parentNode)starts.add(old[i]);}
@@ -182,8 +189,8 @@ window.updatePreviewPages=function(u){
     page0.insertBefore(range.createContextualFragment(u.header),lines0);
   }
   if((changed||u.header!==null)&&n>0){
-    for(i=k;i<n;i++)if(lines[i].parentNode===redo)redo.removeChild(lines[i]);
-    var j=estimated(redo,lines,k,bottom(redo)),first=redo===lines0;
+    for(i=stay;i<n;i++)if(lines[i].parentNode===redo)redo.removeChild(lines[i]);
+    var j=stay<n?estimated(redo,lines,stay,base===null?bottom(redo):base):n-1,first=redo===lines0;
     // A page that starts with the same unchanged group as before stays as it was, with all after it.
     // The groups the filling took out of those pages go back to the front of their tables.
     flow(redo,lines,k,j,first?0:k+1,first?-1:k,function(next){
@@ -197,7 +204,7 @@ window.updatePreviewPages=function(u){
   placeSummary(n?lines[n-1].parentNode:lines0,summary.head,summary.body);
   later.forEach(function(page){if(!page.getElementsByTagName('tbody').length)page.parentNode.removeChild(page);});
   groups=lines;
-  var pages=pageList();
+  var pages=Array.prototype.filter.call(holder.children,function(c){return c.className=='page';});
   for(i=0;i<pages.length;i++){var text=stampText(u.stamp,i+1,pages.length);
     if(pages[i].tavrinStamp===text&&pages[i].tavrinStamps.length==2)continue;
     (pages[i].tavrinStamps||[]).forEach(function(node){if(node.parentNode)node.parentNode.removeChild(node);});
