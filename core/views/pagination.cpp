@@ -23,6 +23,7 @@ var groups=[];
 var summary=null;
 var headsBottom=null;
 var usualHeight=40;
+var measured=null;
 function tableOf(node){while(node&&node.nodeName!='TABLE')node=node.parentNode;return node;}
 function current(table){while(table&&table.tavrinNext)table=table.tavrinNext;return table;}
 function scriptTable(){
@@ -59,7 +60,9 @@ function estimated(table,bodies,k,base){
 function fill(table,bodies,k,j,from,fits){
   var n=bodies.length,step=1;
   for(;;){
-    if(bottom(table)>LIMIT&&j>=from){
+    var b=bottom(table);
+    if(measured){var m=measured;measured=null;m();}
+    if(b>LIMIT&&j>=from){
       var i=Math.max(from,fits+1);
       while(i<j&&groupBottom(table,bodies[i])<=LIMIT-2)i++;
       if(i<j){for(var m=j;m>i;m--)table.removeChild(bodies[m]);j=i;step=1;continue;}
@@ -180,15 +183,28 @@ window.updatePreviewPages=function(u){
   for(i=u.first;i<n;i++){if(lines[i]===old[i])continue;
     var row=lines[i].rows[0],click=row&&row.getAttribute('onclick');
     if(click)row.setAttribute('onclick',click.replace(/\(\d+\)/,'('+i+')'));}
-  if(summary.head.parentNode)summary.head.parentNode.removeChild(summary.head);
-  if(summary.body.parentNode)summary.body.parentNode.removeChild(summary.body);
-  var parts=parsed(u.summary);summary={head:parts.tHead,body:parts.tBodies[0]};
+  // A summary that stays with the last, unchanged line is replaced where it is and measured while
+  // the filling lays the page out anyway.
+  var table=summary.head.parentNode,last=old[old.length-1],early=null,converged=false;
+  var inPlace=table&&table!==redo&&u.suffix>0&&last.parentNode===table;
+  var parts=parsed(u.summary),fresh={head:parts.tHead,body:parts.tBodies[0]};
+  if(inPlace){
+    var f=old.length-1;while(f>0&&old[f-1].parentNode===table)f--;
+    var lastFirst=old[f],lastTable=table;
+    table.replaceChild(fresh.head,summary.head);table.replaceChild(fresh.body,summary.body);
+    measured=function(){if(lastFirst.parentNode===lastTable)early=bottom(lastTable);};
+  }else{
+    if(summary.head.parentNode)summary.head.parentNode.removeChild(summary.head);
+    if(summary.body.parentNode)summary.body.parentNode.removeChild(summary.body);
+  }
+  summary=fresh;
   if(u.header!==null){
     while(page0.firstChild!==lines0)page0.removeChild(page0.firstChild);
     var range=document.createRange();range.selectNodeContents(page0);
     page0.insertBefore(range.createContextualFragment(u.header),lines0);
   }
-  if((changed||u.header!==null)&&n>0){
+  var flowed=(changed||u.header!==null)&&n>0;
+  if(flowed){
     for(i=stay;i<n;i++)if(lines[i].parentNode===redo)redo.removeChild(lines[i]);
     var j=stay<n?estimated(redo,lines,stay,base===null?bottom(redo):base):n-1,first=redo===lines0;
     // A page that starts with the same unchanged group as before stays as it was, with all after it.
@@ -197,11 +213,20 @@ window.updatePreviewPages=function(u){
       if(next<n-u.suffix||!starts.has(lines[next]))return false;
       var end=next;while(end<n&&!lines[end].parentNode)end++;
       for(var x=end-1;x>=next;x--){var table=lines[x].tavrinTable,after=lines[x+1];
-        table.insertBefore(lines[x],x+1<n&&after.parentNode===table?after:null);}
+        table.insertBefore(lines[x],x+1<n&&after.parentNode===table?after:summary.head.parentNode===table?summary.head:null);}
+      converged=true;
       return true;
     });
   }
-  placeSummary(n?lines[n-1].parentNode:lines0,summary.head,summary.body);
+  measured=null;
+  if(inPlace&&!flowed)early=bottom(lastTable);
+  if(inPlace&&early!==null&&(!flowed||converged)){
+    if(early>LIMIT){var next=newPage(lastTable,null);next.appendChild(summary.head);next.appendChild(summary.body);}
+  }else{
+    if(summary.head.parentNode)summary.head.parentNode.removeChild(summary.head);
+    if(summary.body.parentNode)summary.body.parentNode.removeChild(summary.body);
+    placeSummary(n?lines[n-1].parentNode:lines0,summary.head,summary.body);
+  }
   later.forEach(function(page){if(!page.getElementsByTagName('tbody').length)page.parentNode.removeChild(page);});
   groups=lines;
   var pages=Array.prototype.filter.call(holder.children,function(c){return c.className=='page';});
