@@ -168,13 +168,13 @@ window.updatePreviewPages=function(u){
   var n=lines.length,changed=u.keep.length>0||old.length!=n;
   var redo=u.header!==null||u.first==0?lines0:old[u.first-1].parentNode,k=0;
   if(redo!==lines0){k=u.first-1;while(k>0&&old[k-1].parentNode===redo)k--;}
-  // Where each later group stood, and which groups opened a page.
   // The page's unchanged groups before the first change stay; the filling starts below them, where
   // the page as still shown says.
   var stay=k,base=null;
   if(u.header===null&&u.first>k){stay=u.first;base=groupBottom(redo,old[stay-1]);}
   else if(u.header===null&&k<old.length&&old[k].parentNode===redo)
     base=redo.offsetTop+old[k].getBoundingClientRect().top-redo.getBoundingClientRect().top;
+  // Where each later group stood, and which groups opened a page.
   var restartPage=redo.parentNode,later=[],starts=new Set();
   for(var pg=restartPage.nextSibling;pg;pg=pg.nextSibling)if(pg.className=='page')later.push(pg);
   for(var i=k;i<old.length;i++){old[i].tavrinTable=old[i].parentNode;if(i>0&&old[i-1].parentNode!==old[i].parentNode)starts.add(old[i]);}
@@ -212,8 +212,8 @@ window.updatePreviewPages=function(u){
     flow(redo,lines,k,j,first?0:k+1,first?-1:k,function(next){
       if(next<n-u.suffix||!starts.has(lines[next]))return false;
       var end=next;while(end<n&&!lines[end].parentNode)end++;
-      for(var x=end-1;x>=next;x--){var table=lines[x].tavrinTable,after=lines[x+1];
-        table.insertBefore(lines[x],x+1<n&&after.parentNode===table?after:summary.head.parentNode===table?summary.head:null);}
+      for(var x=end-1;x>=next;x--){var home=lines[x].tavrinTable,after=lines[x+1];
+        home.insertBefore(lines[x],x+1<n&&after.parentNode===home?after:summary.head.parentNode===home?summary.head:null);}
       converged=true;
       return true;
     });
