@@ -21,6 +21,8 @@
 
 namespace Tavrin {
 
+struct ShownPreview;
+
 class DocumentPage : public QWidget {
     Q_OBJECT
 public:
@@ -156,6 +158,9 @@ private:
     // Its stored number: a document edited in place keeps it while its type stays the same, so that
     // editing never moves the numbering on.
     int stored_number_ = 0;
+    // What the preview shows, so that a refresh replaces only what changed; none: write it whole.
+    std::shared_ptr<ShownPreview> shown_preview_;
+    long preview_generation_ = 0;
 };
 
 // Whether a colour target button is the one being edited.

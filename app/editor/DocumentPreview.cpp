@@ -3,10 +3,17 @@
 
 #include "app/MainWindow.h"
 #include "core/Core.h"
+#include "core/views/document_view.h"
 
 using json11::Json;
 
 namespace Tavrin {
+
+// What the preview shows once the last script sent to it has run, and that script's mark.
+struct ShownPreview {
+    DocumentPageParts parts;
+    long generation = 0;
+};
 
 namespace {
 
@@ -73,18 +80,41 @@ ui::Action DocumentPage::RefreshDocument() {
     numberTextBox->IsEnabled(type != "INVOICE");
     deliveryDatePicker->Header(ui::qs(core.translated(type == "TASK" ? "from_date" : "delivery_date", "")));
 
-    const std::string html = core.document_html(-1, Json(document), Json(lines), "0,0");
-    // The page breaks and the page numbers go with the page in one script, so the preview never
-    // shows the rows before they are split into pages. The empty page has no page script.
-    const std::string numbers = "if(typeof setPageNumbers=='function')setPageNumbers(-1,-1, '" +
-                                single_quoted(core.translated("tavrin_invoice", "")) + "');";
+    DocumentPageParts parts = document_page_parts(core, -1, Json(document), Json(lines), "0,0",
+                                                  shown_preview_ ? &shown_preview_->parts : nullptr);
+    const std::string stamp = core.translated("tavrin_invoice", "");
+    // Only what changed is replaced in the shown page, and its pages are filled again from the first
+    // one that can have changed. The page marks what it shows: a page that is not the one this page
+    // last sent a script for (a new navigation, a script that failed) refuses the change.
+    const long generation = ++preview_generation_;
+    std::string script;
+    if (shown_preview_ && previewWebView->IsLoaded())
+        script = page_update_script(shown_preview_->parts, parts, stamp, shown_preview_->generation, generation);
+    const bool partial = !script.empty();
+    if (!partial) {
+        // The page breaks and the page numbers go with the page in one script, so the preview never
+        // shows the rows before they are split into pages. The empty page has no page script.
+        script = page_write_script(parts.whole()) + "if(typeof setPageNumbers=='function')setPageNumbers(-1,-1, '" +
+                 single_quoted(stamp) + "');document.previewShown=" + std::to_string(generation) + ";true";
+    }
+    shown_preview_ = std::make_shared<ShownPreview>(ShownPreview{std::move(parts), generation});
+    QString result;
     try {
-        co_await previewWebView->ExecuteScriptAsync(ui::qs(page_write_script(html) + numbers));
+        result = co_await previewWebView->ExecuteScriptAsync(ui::qs(script));
     } catch (...) {
         // The preview went away or could not run the script: nothing more to show.
+        if (self && shown_preview_ && shown_preview_->generation == generation) shown_preview_.reset();
         co_return;
     }
     if (!self || !g_core) co_return;
+    if (partial && result != QStringLiteral("true")) {
+        // The page was not the one the change was worked out for: the last refresh writes it whole.
+        if (shown_preview_ && shown_preview_->generation == generation) {
+            shown_preview_.reset();
+            RefreshDocument();
+        }
+        co_return;
+    }
     if (ui::Window* window = DocumentWindow()) window->Title(ui::qs(Json(document)["number_formatted"].string_value()));
     ++previews_shown;
 }

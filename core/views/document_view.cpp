@@ -4,13 +4,17 @@
 //
 // Every value from the document, its lines, the settings and the translations is escaped where it is
 // inserted; the labels of the repeated column head are escaped too, so they cannot end the script
-// string they ride in.
+// string they ride in. The column head is given to the page once, as a script value that every
+// line's page-break call names, so each call costs the page no more than its line.
 #include "core/Core.h"
+#include "core/views/document_view.h"
 #include "core/views/html.h"
 #include "core/store/store_internal.h"
 
 #include <charconv>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 using json11::Json;
 
@@ -74,15 +78,53 @@ std::string rate_text(double rate) {
     return std::string(buffer, result.ptr);
 }
 
+// The opening of line i's row group; in the preview a click on the row names the line.
+std::string row_start(int mode, std::size_t i) {
+    return mode == -1 ? "<tbody><tr class='row_line' onclick='window.chrome.webview.postMessage(" + std::to_string(i) + ")'>"
+                      : std::string("<tbody><tr>");
+}
+
+const char* const kPageBreakCall = "<script>addNewPageIfNecessary(tableHeader)</script>";
+
 }  // namespace
 
+std::string DocumentPageParts::whole() const {
+    if (!paged) return frame;
+    std::size_t size = frame.size() + header.size() + summary.size() + end.size() + 64;
+    for (const std::string& row : rows) size += row.size() + 128;
+    std::string html;
+    html.reserve(size);
+    html += frame;
+    html += header;
+    html += "<table><thead class='header'>" + table_head + "</thead>";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        html += row_start(mode, i);
+        html += rows[i];
+        html += kPageBreakCall;
+    }
+    html += summary;
+    html += end;
+    return html;
+}
+
 std::string Core::document_html(int mode, Json document, Json lines, std::string extra) {
+    return document_page_parts(*this, mode, document, lines, extra).whole();
+}
+
+DocumentPageParts document_page_parts(Core& core, int mode, const Json& document, const Json& lines,
+                                      const std::string& extra, const DocumentPageParts* earlier) {
+    DocumentPageParts parts;
+    parts.mode = mode;
+    auto setting = [&](const char* key) { return core.setting(key); };
+    auto translated = [&](const char* key) { return core.translated(key, ""); };
     if (document["client_name"].is_null() && lines.array_items().empty()) {
-        return "<html oncontextmenu='return false;'><table width='100%' height='100%' style='font-family:\"Segoe "
+        parts.frame = "<html oncontextmenu='return false;'><table width='100%' height='100%' style='font-family:\"Segoe "
                "UI\";'><tr><td style='vertical-align:middle;'><h4 "
                "style='width:100%;color:lightgray;text-align:center;'>" +
-               html_escaped(translated("drag_here", "")) + "</h4></td></tr></table></html>";
+               html_escaped(translated("drag_here")) + "</h4></td></tr></table></html>";
+        return parts;
     }
+    parts.paged = true;
     const std::string scroll = scroll_position(extra);
 
     std::string language = document["language_code"].string_value();
@@ -104,7 +146,6 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
     const std::string shadow = mode <= 0 ? "box-shadow:1px 1px 8px #999; background-size:100%% 100%%" : "";
 
     std::string html;
-    html.reserve(8192 + lines.array_items().size() * 1500);
     html += "<meta name='color-scheme' content='dark light'><meta name='supported-color-schemes' content='dark light'>";
     html += "<style>:root{--accent-font-color:#" + hex_colour(theme["accent_font_color"].string_value()) +
             "; --accent-bg-color:#" + hex_colour(theme["accent_background_color"].string_value()) +
@@ -117,15 +158,24 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
             ".border_top{border-top:1px solid black;}.page{position:relative;width:210mm;height:295mm;margin:0;"
             "page-break-before:always;color:black;background:white;" +
             shadow + ";} .page:first-child{page-break-before:avoid;}.row_line:hover {background-color:rgb(" +
-            html_escaped(accent_color) + "); color:white;}</style>";
+            html_escaped(core.accent_color) + "); color:white;}</style>";
     html += "<html oncontextmenu='return false;'>";
     html += pagination_script;
     html += "<style>" + layout_accent_css(layout) + "</style>";
     html += "<head><meta charset='UTF-8'></head><body><div align='center'><div class='page' align='left'>";
 
+    // The column head, written once into the table and repeated by every page break.
+    const std::string table_head = "<td></td><td>" + head_label("quantity") + "</td><td>" + head_label("price") +
+                                   "</td><td>" + head_label("net") + "</td><td>" + head_label("tax") + "</td><td>" +
+                                   head_label("gross") + "</td>";
+    html += "<script>var tableHeader='" + table_head + "';</script>";
+    parts.frame = std::move(html);
+    parts.table_head = table_head;
+    html.clear();
+
     int header_height = 0;
-    html += document_header_html(*this, document, labels, layout, header_height);
-    if (current_account == "DEMO" && mode == 1)
+    html += document_header_html(core, document, labels, layout, header_height);
+    if (core.current_account == "DEMO" && mode == 1)
         html += "<span style='position:absolute;left:100;top:75;writing-mode:vertical-rl;color:red;font-size:90px;"
                 "white-space:nowrap;'>TAVRIN DEMO</span>";
     html += "</div><script>document.getElementById('documentHeader').style.height = " + std::to_string(header_height) +
@@ -135,24 +185,41 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
     if (!header_note.empty())
         html += "<table><tr><td style='padding:12px 0px 12px 0px;text-align:left;white-space:normal;'>" +
                 escaped_lines(header_note) + "</td></tr></table>";
-
-    // The column head, written once into the table and repeated by every page break.
-    const std::string table_head = "<td></td><td>" + head_label("quantity") + "</td><td>" + head_label("price") +
-                                   "</td><td>" + head_label("net") + "</td><td>" + head_label("tax") + "</td><td>" +
-                                   head_label("gross") + "</td>";
-    const std::string page_break_call = "<script>addNewPageIfNecessary('" + table_head + "')</script>";
-    html += "<table><thead class='header'>" + table_head + "</thead>";
+    parts.header = std::move(html);
 
     const bool stock_hints = mode == -1 && (type == "INVOICE" || type == "PURCHASE_RECEIVE");
-    const std::string discount_word = html_escaped(translated("discount", ""));
-    auto line_money = [&](double value) { return html_escaped(formatted_curr(value, currency, false, currencies)); };
+    const std::string discount_word = html_escaped(translated("discount"));
+    auto line_money = [&](double value) { return html_escaped(core.formatted_curr(value, currency, false, currencies)); };
 
+    // A row is made from its line and these alone (apart from a stock hint, which the store gives).
+    parts.row_context = std::to_string(mode) + '\n' + type + '\n' + currency + '\n' + discount_word + '\n' +
+                        (core.is_hungarian ? "hu\n" : "\n") + Json(units).dump() + Json(taxes).dump() +
+                        Json(currencies).dump();
+    const bool reuse = earlier && earlier->paged && earlier->row_context == parts.row_context &&
+                       earlier->rows.size() == earlier->source_lines.size();
     const Json::array& items = lines.array_items();
+    parts.source_lines = items;
+    parts.rows.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Json& line = items[i];
-        html += mode == -1 ? "<tbody><tr class='row_line' onclick='window.chrome.webview.postMessage(" +
-                                 std::to_string(i) + ")'>"
-                           : std::string("<tbody><tr>");
+        if (reuse && !(stock_hints && line["type"].string_value() == "INVENTORY_TRACKING")) {
+            // The earlier row of the same line: in place, shifted by lines added or removed before
+            // it, or one place away (a moved line).
+            const std::size_t count = earlier->source_lines.size();
+            const std::size_t shifted = i + count - items.size();
+            const std::size_t candidates[] = {i, shifted, i + 1, i - 1};
+            const std::string* found = nullptr;
+            for (std::size_t at : candidates)
+                if (at < count && earlier->source_lines[at] == line) {
+                    found = &earlier->rows[at];
+                    break;
+                }
+            if (found) {
+                parts.rows.push_back(*found);
+                continue;
+            }
+        }
+        html.clear();
 
         std::string name = "<b>" +
                            html_escaped(line["item_name"].is_null() ? line["name"].string_value()
@@ -169,44 +236,46 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
         const std::string unit_name = html_escaped(unit["name"].string_value());
         const double quantity = line["quantity"].number_value();
 
-        html += "<td>" + html_escaped(formatted_num(quantity, unit["digits"].int_value())) + "<br>" + unit_name;
+        html += "<td>" + html_escaped(core.formatted_num(quantity, unit["digits"].int_value())) + "<br>" + unit_name;
         if (stock_hints && line["type"].string_value() == "INVENTORY_TRACKING") {
-            auto rows = store::rows(*this, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?",
+            auto rows = store::rows(core, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?",
                                     {line["recordName"].string_value()});
             const double stock = rows.empty() ? 0.0 : static_cast<double>(saturated_int64(Json(rows[0])["stock"].number_value()));
             const bool invoice = type == "INVOICE";
-            html += "<br><b><i>" + html_escaped(formatted_num(stock, 0)) + (invoice ? " - " : " + ") +
-                    html_escaped(formatted_num(quantity, 0)) + " = " +
-                    html_escaped(formatted_num(invoice ? stock - quantity : stock + quantity, 0)) + "</i></b>";
+            html += "<br><b><i>" + html_escaped(core.formatted_num(stock, 0)) + (invoice ? " - " : " + ") +
+                    html_escaped(core.formatted_num(quantity, 0)) + " = " +
+                    html_escaped(core.formatted_num(invoice ? stock - quantity : stock + quantity, 0)) + "</i></b>";
         }
         html += "</td>";
 
-        html += "<td>" + line_money(line_amount(0, 0, line, taxes)) + "</td>";
-        html += "<td>" + line_money(line_amount(1, 0, line, taxes)) + "</td>";
-        html += "<td>" + line_money(line_amount(2, 0, line, taxes)) + "<br>" + html_escaped(tax["name"].string_value()) +
+        html += "<td>" + line_money(core.line_amount(0, 0, line, taxes)) + "</td>";
+        html += "<td>" + line_money(core.line_amount(1, 0, line, taxes)) + "</td>";
+        html += "<td>" + line_money(core.line_amount(2, 0, line, taxes)) + "<br>" + html_escaped(tax["name"].string_value()) +
                 "</td>";
-        html += "<td>" + line_money(line_amount(3, 0, line, taxes)) + "</td></tr>";
+        html += "<td>" + line_money(core.line_amount(3, 0, line, taxes)) + "</td></tr>";
 
         const double discount = line["discount"].number_value();
         if (discount != 0) {
             const bool rate = line["discount_type"].string_value() == "RATE";
             html += "<tr class='line'><td style='text-align:left;'><b><i>" +
-                    (rate ? html_escaped(formatted_num(discount, 2)) + "% " : line_money(discount) + " / " + unit_name + " ") +
+                    (rate ? html_escaped(core.formatted_num(discount, 2)) + "% " : line_money(discount) + " / " + unit_name + " ") +
                     discount_word + "</i></b></td><td colspan='2'></td>";
-            for (short kind : {1, 2, 3}) html += "<td>" + line_money(line_amount(kind, 2, line, taxes)) + "</td>";
+            for (short kind : {1, 2, 3}) html += "<td>" + line_money(core.line_amount(kind, 2, line, taxes)) + "</td>";
             html += "</tr>";
         }
-        html += "<tr><td colspan='6' style='border-bottom:1px solid lightgray;'></td></tr></tbody>" + page_break_call;
+        html += "<tr><td colspan='6' style='border-bottom:1px solid lightgray;'></td></tr></tbody>";
+        parts.rows.push_back(html);
     }
+    html.clear();
 
     html += "<thead class='header'><td colspan='3'></td><td>" + label("net") + "</td><td>" + label("tax") + "</td><td>" +
             label("gross") + "</td></thead><tbody>";
 
-    const TaxSummary summary = tax_summary(lines, taxes);
+    const TaxSummary summary = core.tax_summary(lines, taxes);
     const std::string home = currencies.empty() ? "" : currencies[0]["code"].string_value();
     const bool foreign = currency != home;
     auto total_money = [&](double value, const std::string& code) {
-        return html_escaped(formatted_curr(value, code, true, currencies));
+        return html_escaped(core.formatted_curr(value, code, true, currencies));
     };
     // One summary cell: the amount, and in a foreign currency its home-currency value below it.
     auto both = [&](double value) {
@@ -232,7 +301,7 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
     }
 
     const std::string rate_line =
-        foreign ? "<br><br><div>" + html_escaped(translated("exchange_rate", "")) + ": " + rate_text(exchange_rate) + "</div>"
+        foreign ? "<br><br><div>" + html_escaped(translated("exchange_rate")) + ": " + rate_text(exchange_rate) + "</div>"
                 : "";
     html += "<tr><td colspan='2'><td><td colspan='4' class='footer-total' style='vertical-align:middle;height:50px;'>"
             "<div style='display:flex;justify-content:flex-end;'><b style='font-size:21px;border-bottom:5px double;'>" +
@@ -243,8 +312,53 @@ std::string Core::document_html(int mode, Json document, Json lines, std::string
             "padding-top:20px'><div style='display:flex;justify-content:center;'>" +
             escaped_lines(normalize_whitespace(document["footer_note"].string_value())) + "</div></td></tr>";
 
-    html += "</tbody><script>addNewSummaryPageIfNecessary()</script></table></div><script>window.onload = "
-            "function(){setPageNumbers(" +
-            scroll + ", '" + script_markup(translated("tavrin_invoice", "")) + "');};</script></div></body></html>";
-    return html;
+    html += "</tbody>";
+    parts.summary = std::move(html);
+    parts.end = "<script>addNewSummaryPageIfNecessary()</script></table></div><script>window.onload = "
+                "function(){setPageNumbers(" +
+                scroll + ", '" + script_markup(translated("tavrin_invoice")) + "');};</script></div></body></html>";
+    return parts;
+}
+
+std::string page_update_script(const DocumentPageParts& shown, const DocumentPageParts& next, const std::string& stamp,
+                               long from, long to) {
+    if (!shown.paged || !next.paged || shown.mode != next.mode || shown.frame != next.frame || shown.end != next.end ||
+        shown.table_head != next.table_head)
+        return "";
+    const std::vector<std::string>& before = shown.rows;
+    const std::vector<std::string>& after = next.rows;
+    // The unchanged lines at the start and at the end; the ones between are taken from the shown
+    // page where it has the same row group (a moved line), else given.
+    std::size_t first = 0;
+    while (first < before.size() && first < after.size() && before[first] == after[first]) ++first;
+    std::size_t suffix = 0;
+    while (suffix < before.size() - first && suffix < after.size() - first &&
+           before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+    std::unordered_map<std::string_view, std::vector<std::size_t>> spare;
+    for (std::size_t i = before.size() - suffix; i-- > first;) spare[before[i]].push_back(i);
+    Json::array keep;
+    std::string rows;
+    int made = 0;
+    for (std::size_t i = first; i < after.size() - suffix; ++i) {
+        auto found = spare.find(after[i]);
+        if (found != spare.end() && !found->second.empty()) {
+            keep.emplace_back(static_cast<int>(found->second.back()));
+            found->second.pop_back();
+            continue;
+        }
+        keep.emplace_back(-1 - made++);
+        rows += row_start(next.mode, i) + after[i];
+    }
+    const Json update = Json::object{{"from", static_cast<double>(from)},
+                                     {"to", static_cast<double>(to)},
+                                     {"first", static_cast<int>(first)},
+                                     {"keep", keep},
+                                     {"rows", rows},
+                                     {"suffix", static_cast<int>(suffix)},
+                                     {"header", shown.header == next.header ? Json() : Json(next.header)},
+                                     {"summary", next.summary},
+                                     {"head", next.table_head},
+                                     {"stamp", stamp}};
+    return "typeof updatePreviewPages=='function'&&updatePreviewPages(" + update.dump() + ")";
 }

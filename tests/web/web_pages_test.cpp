@@ -1,6 +1,7 @@
 // The printable pages in a real browser engine: the page-break script splits a long invoice and the
 // reports into pages while they load, stamps the page numbers, and printing to PDF gives one sheet
 // per page with its number, the totals on the last one.
+#include "core/views/document_view.h"
 #include "tests/test_support.h"
 #include "tests/web/web_harness.h"
 
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <regex>
+#include <set>
 #include <string>
 
 using json11::Json;
@@ -295,6 +298,121 @@ TEST_F(WebPages, BreaksMatchThePerGroupCheck) {
     const Json filter = Json::object{{"report_title", "Számlák"}, {"date_name", "Kiállítás"}, {"date_type", "issue_date"},
                                      {"from_date", "2026-03-01"}, {"to_date", "2026-03-31"}};
     same_pages(core->documents_report_html(false, documents, filter), "period");
+}
+
+// The editor's preview, changed in place after every edit, shows what a fresh rendering of the same
+// document shows: the same pages with the same rows, breaks, stamps and line numbers.
+TEST_F(WebPages, PreviewChangedInPlaceMatchesAFreshPage) {
+    const Json::array taxes = core->setting("taxes").array_items();
+    const Json::array units = core->setting("units").array_items();
+    std::mt19937 random(20260310);
+    auto pick = [&](int count) { return static_cast<int>(random() % static_cast<unsigned>(count)); };
+    int made = 0;
+    auto new_line = [&] {
+        ++made;
+        Json::object line{{"name", "Tétel " + std::to_string(made) + (made % 4 ? "" : " hosszabb megnevezés, amely két sorba fut át")},
+                          {"quantity", pick(9) + 1},
+                          {"price", 500.0 + pick(100000)},
+                          {"price_type", "NET"},
+                          {"tax_id", taxes[static_cast<std::size_t>(pick(3))]["id"]},
+                          {"unit_id", units[0]["id"]}};
+        std::string description = "Leírás";
+        for (int extra = pick(4); extra > 0; --extra) description += "\nsor";
+        if (pick(3)) line["description"] = description;
+        if (!pick(5)) line["discount"] = 10, line["discount_type"] = "RATE";
+        return Json(line);
+    };
+    std::vector<Json> lines;
+    for (int i = 0; i < 45; ++i) lines.push_back(new_line());
+    Json::object document{{"type", "INVOICE"},          {"template", "001"},      {"currency_code", "HUF"},
+                          {"exchange_rate", 1},         {"number_formatted", "SZ-1"}, {"issue_date", "2026-03-01"},
+                          {"client_name", "Alma Kft."}, {"footer_note", "Köszönjük"}};
+    const std::string stamp = core->translated("tavrin_invoice", "");
+    DocumentPageParts shown;
+    // As the editor renders: the rows of unchanged lines are taken over from the page shown.
+    auto parts_of = [&] { return document_page_parts(*core, -1, Json(document), Json(lines), "0,0", &shown); };
+    // Everything a reader sees and clicks, page by page.
+    const QString seen = QString(kPageContents) +
+                         "+'\\n'+Array.prototype.filter.call(document.getElementsByTagName('div'), function(d){return "
+                         "d.className=='page';}).map(function(p){return p.innerText;}).join('\\f')+'\\n'+"
+                         "Array.prototype.filter.call(document.querySelectorAll('tr.row_line'), function(r){return "
+                         "r.offsetParent!==null;}).map(function(r){return r.getAttribute('onclick');}).join()";
+
+    shown = parts_of();
+    ASSERT_TRUE(page.load(shown.whole()));
+    ASSERT_TRUE(web::wait_until([&] { return page.run("document.body.innerText.indexOf(' / ') >= 0").toBool(); }));
+    page.run("document.previewShown=1");
+    web::WebHarness fresh;
+    std::set<std::string> kinds;
+    for (int step = 1; step <= 30; ++step) {
+        std::string kind;
+        switch (step <= 8 ? step - 1 : pick(8)) {
+            case 0: {
+                kind = "edit";
+                Json& edited = lines[static_cast<std::size_t>(pick(static_cast<int>(lines.size())))];
+                Json::object line = edited.object_items();
+                line["quantity"] = line["quantity"].number_value() * 13;
+                line["description"] = line["description"].is_string() ? Json() : Json("Új leírás\nmásodik\nharmadik");
+                edited = Json(line);
+                break;
+            }
+            case 1:
+                kind = "add";
+                for (int n = pick(3) + 1; n > 0; --n)
+                    lines.insert(lines.begin() + pick(static_cast<int>(lines.size()) + 1), new_line());
+                break;
+            case 2:
+                kind = "remove";
+                for (int n = pick(3) + 1; n > 0 && lines.size() > 1; --n) lines.erase(lines.begin() + pick(static_cast<int>(lines.size())));
+                break;
+            case 3: {
+                kind = "move";
+                const auto from = lines.begin() + pick(static_cast<int>(lines.size()));
+                const Json line = *from;
+                lines.erase(from);
+                lines.insert(lines.begin() + pick(static_cast<int>(lines.size()) + 1), line);
+                break;
+            }
+            case 4:
+                kind = "header";
+                document["client_name"] = "Ügyfél " + std::to_string(step);
+                document["number_formatted"] = "SZ-" + std::to_string(step);
+                break;
+            case 5:
+                kind = "header note";
+                document["header_note"] = Json(document)["header_note"].string_value().empty()
+                                              ? "Fejléc megjegyzés\nkét sorban\nés egy harmadikban"
+                                              : "";
+                break;
+            case 6:
+                kind = "footer note";
+                document["footer_note"] = "Köszönjük a vásárlást (" + std::to_string(step) + ")";
+                break;
+            default:
+                kind = "currency";
+                document["currency_code"] = Json(document)["currency_code"].string_value() == "HUF" ? "EUR" : "HUF";
+                document["exchange_rate"] = Json(document)["currency_code"].string_value() == "HUF" ? 1.0 : 391.5;
+                break;
+        }
+        kinds.insert(kind);
+        const DocumentPageParts next = parts_of();
+        const std::string script = page_update_script(shown, next, stamp, step, step + 1);
+        ASSERT_FALSE(script.empty()) << kind;
+        ASSERT_TRUE(page.run(QString::fromStdString(script)).toBool()) << "step " << step << ": " << kind;
+        ASSERT_TRUE(fresh.load(core->document_html(-1, document, Json(lines), "0,0")));
+        ASSERT_TRUE(web::wait_until([&] { return fresh.run("document.body.innerText.indexOf(' / ') >= 0").toBool(); }));
+        const QString expected = fresh.run(seen).toString();
+        ASSERT_EQ(page.run(seen).toString(), expected) << "step " << step << ": " << kind;
+        ASSERT_EQ(page.run(kPageCount).toInt(), fresh.run(kPageCount).toInt());
+        shown = next;
+    }
+    EXPECT_EQ(kinds.size(), 8u);
+    EXPECT_GE(page.run(kPageCount).toInt(), 3);
+    // A page that is not the one the change was worked out for refuses it.
+    EXPECT_FALSE(page.run(QString::fromStdString(page_update_script(shown, parts_of(), stamp, 1, 2))).toBool());
+    // A change of colours or language needs the whole page.
+    document["language_code"] = "en";
+    EXPECT_TRUE(page_update_script(shown, parts_of(), stamp, 31, 32).empty());
 }
 
 }  // namespace
