@@ -257,6 +257,18 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     EXPECT_EQ(Json(page->lines[1])["price"].number_value(), 1500);
     EXPECT_TRUE(shows(page->previewWebView, "Mázas csésze"));
 
+    // While a save runs, a new document for a client from the main window waits for it: the
+    // document being saved keeps its client, and the command runs once the save has ended.
+    const std::string other_client =
+        Json(store::rows(*g_core, "SELECT recordName FROM clients WHERE name = 'Tiszavirág Kávézó Kft.'").at(0))["recordName"]
+            .string_value();
+    page->save_in_flight = true;
+    w->DeriveDocument(w->actionNewForRecord, other_client);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Json(page->document)["clientRecordName"].string_value(), made_client);
+    page->save_in_flight = false;
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["clientRecordName"].string_value() == other_client; }));
+
     // A cancelled dialog stores nothing.
     const auto clients_before = store::rows(*g_core, "SELECT recordName FROM clients").size();
     QTest::mouseClick(page->newClientButton, Qt::LeftButton);
