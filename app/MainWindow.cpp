@@ -9,8 +9,11 @@
 
 #include <QGridLayout>
 #include <QScreen>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using json11::Json;
 
@@ -395,10 +398,38 @@ DocumentPage* page_of(ui::Window* window) {
     return window ? qobject_cast<DocumentPage*>(window->Content()) : nullptr;
 }
 
+// How often a command that waits for a save looks again, in milliseconds.
+constexpr int kSaveWaitStep = 200;
+
+// Its preferred size, or what the screen's free area holds with the window's frame (a small laptop
+// screen holds less), centred in that area so that no part of it is off the screen.
+void place_document_window(ui::Window* window, const QScreen* screen) {
+    QSize size(1320, 900);
+    if (!screen) {
+        window->resize(size);
+        return;
+    }
+    const QRect room = screen->availableGeometry();
+    // The frame is not known before the window is shown; a title bar and borders are allowed for.
+    const QSize frame(16, 48);
+    size = size.boundedTo(room.size() - frame);
+    window->resize(size);
+    window->move(room.left() + std::max(0, (room.width() - size.width() - frame.width()) / 2),
+                 room.top() + std::max(0, (room.height() - size.height() - frame.height()) / 2));
+}
+
 }  // namespace
 
 void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit, std::string apply_record_name) {
     if (!g_core) return;
+    if (DocumentPage* saving = page_of(document_window); saving && saving->save_in_flight) {
+        // The open document is being saved: the command waits until the save has ended (the
+        // window then closes, or shows the document again after an error) and runs then.
+        QTimer::singleShot(kSaveWaitStep, this, [this, recordName, kind, edit, apply_record_name] {
+            OpenDocumentWindow(recordName, kind, edit, apply_record_name);
+        });
+        return;
+    }
     if (document_window) {
         // One document at a time: the open one stays as it is.
         document_window->Activate();
@@ -407,10 +438,7 @@ void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit,
         auto* window = new ui::Window(this);
         window->Closed.Add(this, [this](ui::Window* sender, ui::WindowEventArgs& args) { OnDocumentWindowClosed(sender, args); });
         window->Content(page);
-        // Its preferred size, within the screen it opens on (a small laptop screen holds less).
-        QSize size(1320, 900);
-        if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableGeometry().size());
-        window->resize(size);
+        place_document_window(window, this->screen());
         page->OpenDocument(recordName, kind, edit);
         window->Activate();
         document_window = window;

@@ -289,7 +289,10 @@ public:
 
     // --- formatting -------------------------------------------------------------------------
     std::string formatted_num(double value, int decimals);
+    // A value that is no number (an emptied exchange rate times an amount) is shown as missing.
     std::string formatted_curr(double value, std::string currency_code, bool total, json11::Json::array currencies);
+    // An exchange rate with six decimals; a missing, zero or negative one as missing.
+    static std::string formatted_rate(double rate);
     std::string formatted_address(bool single_line, std::map<std::string, std::string> fields);
     std::string formatted_date(std::string date, std::string tmpl);
 
@@ -347,6 +350,10 @@ public:
     // The same over an already read `taxes` setting, so one save reads and parses it once.
     double line_amount(short kind, short mode, const json11::Json& line, const json11::Json::array& taxes);
     TaxSummary tax_summary(const json11::Json& lines, const json11::Json::array& taxes);
+    // What of a line the invoice data cannot carry: quantities and unit prices have at most 12
+    // digits before the point, money amounts (also in the home currency at `exchange_rate`) 16.
+    enum class LineLimit { Fits, Quantity, Price, Amount };
+    static LineLimit line_limit(const json11::Json& line, const json11::Json::array& taxes, double exchange_rate);
 
     int next_number(std::string type);
     std::string next_number_formatted(std::string type);

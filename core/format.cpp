@@ -40,6 +40,9 @@ std::string decimal_point_of(const Json& entry) {
     return point.empty() ? "." : point;
 }
 
+// What stands where a number is missing.
+const char* const kMissing = "\u2014";
+
 // Fixed notation of |value| with `decimals` digits after the point, in the C locale.
 std::string fixed_digits(double value, int decimals) {
     char buf[400];
@@ -106,6 +109,11 @@ bool parse_stored_date(const std::string& text, std::tm& tm) {
 
 }  // namespace
 
+std::string Core::formatted_rate(double rate) {
+    if (!std::isfinite(rate) || !(rate > 0)) return kMissing;
+    return fixed_digits(rate, 6);
+}
+
 std::string Core::formatted_num(double value, int decimals) {
     Json list = setting("currencies");
     if (!usable_currency_list(list)) list = Json(default_currencies(is_hungarian));
@@ -152,8 +160,9 @@ std::string Core::formatted_curr(double value, std::string currency_code, bool t
     if (decimals < 0) decimals = 0;
     if (decimals > 30) decimals = 30;
 
-    // The amount in minor units; the sign follows the unrounded amount.
-    double minor = std::isfinite(value) ? value * std::pow(10.0, decimals) : 0.0;
+    // The amount in minor units; the sign follows the unrounded amount. No number is no amount.
+    const bool missing = !std::isfinite(value);
+    double minor = missing ? 0.0 : value * std::pow(10.0, decimals);
     if (!std::isfinite(minor)) minor = 0.0;
     const bool negative = minor < 0;
     std::string digits = fixed_digits(minor, 0);
@@ -173,8 +182,8 @@ std::string Core::formatted_curr(double value, std::string currency_code, bool t
         switch (pattern[i]) {
             case '1': out += ' '; break;
             case '2': out += entry["symbol"].string_value(); break;
-            case '3': if (negative) out += '-'; break;
-            case '4': out += number; break;
+            case '3': if (negative && !missing) out += '-'; break;
+            case '4': out += missing ? kMissing : number; break;
             default: break;  // '0' and any other character write nothing
         }
     }

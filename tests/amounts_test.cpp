@@ -164,6 +164,22 @@ TEST(LineAmount, TaxLookupFallbacksAndUnsoundRates) {
         EXPECT_EQ(core.line_amount(2, 1, bad), 0) << id;
         EXPECT_DOUBLE_EQ(core.line_amount(3, 1, bad), 90) << id;
     }
+
+    // The invoice data carries 12 digits of quantity and unit price and 16 of money: a line beyond
+    // is named, and an overflowing product is never an infinite or not-a-number amount.
+    account.set_taxes(kTaxes);
+    const Json::array taxes = kTaxes;
+    using Limit = Core::LineLimit;
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 999999999999, 1), taxes, 1), Limit::Fits);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1, 1e12), taxes, 1), Limit::Quantity);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1, std::nan("")), taxes, 1), Limit::Quantity);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", -1e12, 1), taxes, 1), Limit::Price);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1e11, 1e6), taxes, 1), Limit::Amount);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1e9, 1e5), taxes, 1), Limit::Fits);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1e9, 1e5), taxes, 400), Limit::Amount);
+    const Json huge = line("T27", "NET", 1e300, 1e300);
+    for (short kind : {0, 1, 2, 3}) EXPECT_TRUE(std::isfinite(core.line_amount(kind, 1, huge)));
+    EXPECT_TRUE(std::isfinite(core.tax_summary(Json(Json::array{huge})).total_gross));
 }
 
 TEST(TaxSummary, MultiRateInvoiceWithDiscounts) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <map>
 
 using json11::Json;
@@ -145,6 +146,11 @@ TEST(FormatCurrency, PatternsAndDefaults) {
     EXPECT_EQ(c.formatted_curr(999, "huf", true, {}), "999 Ft");
     EXPECT_EQ(c.formatted_curr(1000000, "XYZ", true, {}), "1 000 000 Ft");
     EXPECT_EQ(c.formatted_curr(1234567890123.0, "HUF", true, {}), "1 234 567 890 123 Ft");
+    // An amount times an emptied exchange rate is missing, not 0 Ft; so is an emptied rate.
+    EXPECT_EQ(c.formatted_curr(std::nan(""), "HUF", true, {}), "\u2014 Ft");
+    EXPECT_EQ(Core::formatted_rate(std::nan("")), "\u2014");
+    EXPECT_EQ(Core::formatted_rate(0), "\u2014");
+    EXPECT_EQ(Core::formatted_rate(392.5), "392.500000");
 
     // Every offered pattern, in HUF and with two decimals.
     const std::map<std::string, std::vector<std::string>> patterns = {

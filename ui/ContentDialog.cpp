@@ -1,11 +1,16 @@
 #include "ui/ContentDialog.h"
 
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace ui {
@@ -31,12 +36,99 @@ ContentDialog::ContentDialog(QWidget* parent)
     text_label_->setWordWrap(true);
     text_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(title_label_);
+    // The text scrolls only when it is taller than the screen leaves room for.
+    text_area_ = new QScrollArea(this);
+    text_area_->setFrameShape(QFrame::NoFrame);
+    text_area_->setWidgetResizable(true);
+    text_area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    text_area_->setWidget(text_label_);
+    text_label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    content_area_ = new QScrollArea(this);
+    content_area_->setFrameShape(QFrame::NoFrame);
+    content_area_->setWidgetResizable(true);
+    content_area_->hide();
     content_layout_ = new QVBoxLayout;
-    content_layout_->addWidget(text_label_);
+    content_layout_->addWidget(text_area_);
+    content_layout_->addWidget(content_area_);
     layout->addLayout(content_layout_, 1);
+    error_label_ = new QLabel(this);
+    error_label_->setObjectName("contentDialogError");
+    error_label_->setTextFormat(Qt::PlainText);
+    error_label_->setWordWrap(true);
+    error_label_->setStyleSheet("color: #c42b1c; font-weight: bold;");
+    error_label_->hide();
+    layout->addWidget(error_label_);
     layout->addWidget(buttons_);
     title_label_->hide();
     text_label_->hide();
+    text_area_->hide();
+}
+
+QRect ContentDialog::room() const {
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+}
+
+// A word-wrapped label inside a window gets no height for its width from the layout: the dialog
+// gives the title and the text a width of their own and the height that width needs, so the text
+// is never cut off nor hidden behind the buttons. A text or a form taller than the screen scrolls
+// inside the dialog, which stays within the screen's free area.
+void ContentDialog::fit() {
+    const QRect screen = room();
+    const int widest = std::max(240, std::min(560, screen.width() - 80));
+    auto width_for = [widest](const QLabel* label) {
+        int natural = 0;
+        const QFontMetrics metrics(label->font());
+        for (const QString& line : label->text().split('\n')) natural = std::max(natural, metrics.horizontalAdvance(line));
+        return std::clamp(natural + 8, std::min(320, widest), widest);
+    };
+    const bool title = !title_label_->isHidden();
+    const bool text = !text_label_->isHidden();
+    int width = 0;
+    const QSize form = content_ ? content_->sizeHint().expandedTo(content_->minimumSizeHint()).expandedTo(content_->minimumSize())
+                                : QSize();
+    if (content_) width = std::min(form.width(), screen.width() - 60);
+    if (title) width = std::max(width, std::min(width_for(title_label_), content_ ? std::max(width, 320) : widest));
+    if (text) width = std::max(width, width_for(text_label_));
+    if (title) {
+        title_label_->setMinimumWidth(std::min(width, width_for(title_label_)));
+        title_label_->setMinimumHeight(title_label_->heightForWidth(width));
+    }
+    const int chrome = buttons_->sizeHint().height() + (title ? title_label_->minimumHeight() : 0) +
+                       (error_label_->isHidden() ? 0 : error_label_->minimumHeight()) + 100;
+    const int most = std::max(80, screen.height() - chrome);
+    if (text) {
+        const int needed = text_label_->heightForWidth(width);
+        text_label_->setMinimumSize(width, needed);
+        text_area_->setMinimumSize(width, std::min(needed, most));
+    }
+    if (content_) {
+        const int bar = form.height() > most ? content_area_->verticalScrollBar()->sizeHint().width() : 0;
+        content_area_->setMinimumSize(std::min(form.width() + bar, screen.width() - 40), std::min(form.height(), most));
+    }
+    if (layout()) layout()->activate();
+    const QSize wanted = sizeHint().expandedTo(minimumSizeHint());
+    resize(std::min(wanted.width(), screen.width()), std::min(wanted.height(), screen.height()));
+    place();
+}
+
+// Over the middle of its window, inside the screen's free area.
+void ContentDialog::place() {
+    const QRect screen = room();
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    QPoint centre = owner ? owner->frameGeometry().center() : screen.center();
+    QRect frame = frameGeometry();
+    // The frame is not known before the first show: a title bar is allowed for.
+    const QSize outer = frame.size().expandedTo(size() + QSize(0, 32));
+    const int x = std::clamp(centre.x() - outer.width() / 2, screen.left(), std::max(screen.left(), screen.right() + 1 - outer.width()));
+    const int y = std::clamp(centre.y() - outer.height() / 2, screen.top(), std::max(screen.top(), screen.bottom() + 1 - outer.height()));
+    move(x, y);
+}
+
+void ContentDialog::showEvent(QShowEvent* event) {
+    fit();
+    QDialog::showEvent(event);
 }
 
 ContentDialog::~ContentDialog() {
@@ -53,23 +145,24 @@ void ContentDialog::Title(const QString& title) {
     title_label_->setText(title);
     title_label_->setVisible(!title.isEmpty());
     setWindowTitle(QString(title).replace('\n', ' '));
+    if (isVisible()) fit();
 }
 
 void ContentDialog::Content(const QString& text) {
     text_label_->setText(text);
     text_label_->show();
+    text_area_->show();
     // A dialog whose text changes while it is open (a progress that becomes its result) grows with it.
-    if (isVisible()) adjustSize();
+    if (isVisible()) fit();
 }
 
 void ContentDialog::Content(QWidget* content) {
-    if (content_) {
-        content_layout_->removeWidget(content_);
-        content_->deleteLater();
-    }
+    if (content_) content_area_->takeWidget()->deleteLater();
     content_ = content;
     text_label_->hide();
-    if (content_) content_layout_->addWidget(content_);
+    text_area_->hide();
+    content_area_->setVisible(content_ != nullptr);
+    if (content_) content_area_->setWidget(content_);
 }
 
 QString ContentDialog::ContentText() const {
@@ -111,6 +204,14 @@ void ContentDialog::rebuild_buttons() {
     add(close_text_, QDialogButtonBox::RejectRole, ContentDialogResult::None, ContentDialogButton::Close);
 }
 
+void ContentDialog::PrimaryCheck(std::function<QString()> check) {
+    primary_check_ = std::move(check);
+}
+
+QString ContentDialog::ErrorText() const {
+    return error_label_->isHidden() ? QString() : error_label_->text();
+}
+
 AsyncOperation<ContentDialogResult> ContentDialog::ShowAsyncOrNone() {
     // Another open dialog is the one way ShowAsync fails.
     if (open_dialog && open_dialog != this) return AsyncOperation<ContentDialogResult>::Completed(ContentDialogResult::None);
@@ -144,6 +245,18 @@ AsyncOperation<ContentDialogResult> ContentDialog::ShowAsync() {
 
 void ContentDialog::Answer(ContentDialogResult result) {
     if (!pending_) return;
+    if (result == ContentDialogResult::Primary && primary_check_) {
+        const QString problem = primary_check_();
+        error_label_->setText(problem);
+        error_label_->setVisible(!problem.isEmpty());
+        if (!problem.isEmpty()) {
+            // Wrapped at the dialog's width, with the height that needs.
+            const int width = std::max(240, layout()->contentsRect().width());
+            error_label_->setMinimumHeight(error_label_->heightForWidth(width));
+            fit();
+            return;
+        }
+    }
     finish(result);
 }
 

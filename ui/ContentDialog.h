@@ -13,6 +13,7 @@
 class QDialogButtonBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace ui {
@@ -49,6 +50,10 @@ public:
     void SecondaryButtonText(const QString& text);
     void CloseButtonText(const QString& text);
     void DefaultButton(ContentDialogButton button);
+    // Asked when the primary button is pressed: a text keeps the dialog open and is shown in it.
+    void PrimaryCheck(std::function<QString()> check);
+    // The text the last refused primary press showed; empty when none.
+    QString ErrorText() const;
 
     // Shows the dialog; the result comes when it is closed (Escape gives None). Fails when another
     // content dialog is open.
@@ -71,14 +76,23 @@ public:
 
 protected:
     void reject() override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    // The screen area the dialog may take.
+    QRect room() const;
+    void fit();
+    void place();
     void rebuild_buttons();
     void finish(ContentDialogResult result);
 
     QString title_;
     QLabel* title_label_;
     QLabel* text_label_;
+    QScrollArea* text_area_ = nullptr;
+    QScrollArea* content_area_ = nullptr;
+    QLabel* error_label_ = nullptr;
+    std::function<QString()> primary_check_;
     QWidget* content_ = nullptr;
     QVBoxLayout* content_layout_;
     QDialogButtonBox* buttons_;

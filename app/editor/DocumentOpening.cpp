@@ -154,6 +154,9 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
 
     FillDocumentNotes();
     SearchRecords();
+    // A foreign-currency document without a stored rate (a new or derived one) gets the rate of
+    // its delivery date.
+    OnCurrencyChanged(doc_now["currency_code"].string_value());
     loaded = true;
 
     // The first document is rendered when the preview's empty page has loaded, and again after

@@ -59,10 +59,13 @@ ui::Action DocumentPage::OnOptionClick(QObject* sender) {
         co_return;
     }
     if (sender == templatePreviousButton || sender == templateNextButton) {
-        const Json doc(document);
-        const std::string type = doc["type"].string_value();
-        if (type == "TASK") co_return;  // tasks have one look
-        const std::string current = doc["template"].string_value();
+        // The type the document is shown and printed as: an archived invoice edited in place is
+        // shown as an invoice, with the invoices' template.
+        const int index = docTypesCombBox->SelectedIndex();
+        const std::string type =
+            index < 0 ? std::string() : g_core->constants["doc_types"][static_cast<std::size_t>(index)]["id"].string_value();
+        if (type.empty() || type == "TASK") co_return;  // tasks have one look
+        const std::string current = g_core->setting("templates")[type].string_value();
         int t = 0;
         std::from_chars(current.data(), current.data() + current.size(), t);
         t += sender == templatePreviousButton ? -1 : 1;

@@ -9,12 +9,18 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace Tavrin {
 
 namespace {
 
+// Widths of the preview and the column beside it, in pixels.
+constexpr int kPreviewMinimumWidth = 320;
+constexpr int kColumnWidth = 400;
 
 ui::Button* button(const char* name, const QString& text) {
     auto* b = new ui::Button;
@@ -61,14 +67,17 @@ void DocumentPage::InitializeComponent() {
 
     auto* preview = new ui::WebView2;
     preview->setObjectName("previewWebView");
-    preview->setMinimumWidth(560);
+    // Small enough that the page fits an 800x600 screen beside the column.
+    preview->setMinimumWidth(kPreviewMinimumWidth);
     root->addWidget(preview, 1);
 
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setFixedWidth(400);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The column narrows with the window down to what its controls need; below that it scrolls
+    // across, so that every control stays reachable.
+    scroll->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     root->addWidget(scroll);
     auto* column = new QWidget;
     auto* column_layout = new QVBoxLayout(column);
@@ -204,6 +213,12 @@ void DocumentPage::InitializeComponent() {
     swatches->setMinimumHeight(150);
     colors_panel->Append(swatches, 1);
     records->Append(colors_panel, 1);
+    // What the column's controls need, with room for its vertical scroll bar, so that a column
+    // taller than the window does not also scroll across.
+    const int bar = scroll->verticalScrollBar()->sizeHint().width();
+    const int needed = column->minimumSizeHint().width() + bar;
+    scroll->setMinimumWidth(needed);
+    scroll->setMaximumWidth(std::max(needed, kColumnWidth + bar));
 
     // The connection table, in id order.
     Connect(2, options);

@@ -98,6 +98,9 @@ public:
 
     // --- exchange rate, logo and theme colours -----------------------------------------------------
     void FetchExchangeRate();
+    // The document's currency may have changed from `previous`: a foreign currency gets the rate of
+    // the delivery date as the rate button fetches it, unless it stayed the same and has a rate.
+    void OnCurrencyChanged(const std::string& previous);
     ui::Action ChooseLogo();
     static void UploadLogo(QString path, ui::DispatcherQueue queue, QPointer<DocumentPage> page,
                            QPointer<QWidget> dialog);

@@ -67,13 +67,11 @@ void DocumentPage::ApplyRecordToDocument(bool isClient, std::string recordName) 
         if (const std::optional<QDate> today = stored_date(iso_date(0))) dueDatePicker->Date(today->addDays(days));
 
         paymentsCombBox->SelectedIndex(index_of(core.setting("payments").array_items(), "id", doc["client_payment_id"].string_value()));
+        // A client in the document's currency keeps its rate; another currency gets its own.
+        const std::string previous = ui::utf8(currenciesCombBox->SelectedText());
         currenciesCombBox->SelectedIndex(
             index_of(core.setting("currencies").array_items(), "code", doc["client_currency_code"].string_value()));
-        exchangeRateNumberBox->Value(1.0);
-        // Position 0 is the home currency, which needs no rate.
-        const ui::Visibility rate = currenciesCombBox->SelectedIndex() != 0 ? ui::Visibility::Visible : ui::Visibility::Collapsed;
-        ui::SetVisibility(exchangeRateNumberBox, rate);
-        ui::SetVisibility(exchangeRateButton, rate);
+        OnCurrencyChanged(previous);
         // Once the client is chosen, the items come forward.
         recordsPivot->SelectedIndex(1);
     } else {

@@ -19,10 +19,8 @@ void DocumentPage::OnSelectorChanged(QObject* sender) {
         numberTextBox->Text(ui::qs(g_core->next_number_formatted(type)));
         FillDocumentNotes();
     } else if (sender == currenciesCombBox) {
-        const ui::Visibility shown =
-            currenciesCombBox->SelectedIndex() != 0 ? ui::Visibility::Visible : ui::Visibility::Collapsed;
-        ui::SetVisibility(exchangeRateNumberBox, shown);
-        ui::SetVisibility(exchangeRateButton, shown);
+        // The last refresh wrote the currency shown until now.
+        OnCurrencyChanged(Json(document)["currency_code"].string_value());
     }
     if (sender == headerNotesCombBox || sender == footerNotesCombBox) {
         auto* box = static_cast<ui::ComboBox*>(sender);

@@ -80,6 +80,21 @@ void DocumentPage::FetchExchangeRate() {
     });
 }
 
+void DocumentPage::OnCurrencyChanged(const std::string& previous) {
+    // Position 0 is the home currency, which needs no rate.
+    const bool foreign = currenciesCombBox->SelectedIndex() > 0;
+    const ui::Visibility shown = foreign ? ui::Visibility::Visible : ui::Visibility::Collapsed;
+    ui::SetVisibility(exchangeRateNumberBox, shown);
+    ui::SetVisibility(exchangeRateButton, shown);
+    if (!foreign) return;
+    const double rate = exchangeRateNumberBox->Value();
+    if (ui::utf8(currenciesCombBox->SelectedText()) == previous && std::isfinite(rate) && rate > 0) return;
+    // The rate of another currency is no rate of this one: until the fetched one comes, or where
+    // none comes, the box is empty and the user is asked to type it.
+    exchangeRateNumberBox->Value(std::nan(""));
+    FetchExchangeRate();
+}
+
 ui::Action DocumentPage::ChooseLogo() {
     if (!g_core) co_return;
     QPointer<DocumentPage> self(this);

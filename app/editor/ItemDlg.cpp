@@ -4,6 +4,7 @@
 #include "app/editor/RecordForm.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
+#include "ui/ContentDialog.h"
 #include "ui/Threading.h"
 
 #include <QGridLayout>
@@ -60,6 +61,7 @@ ItemDlg::ItemDlg(QString recordName) {
     purchasePriceNumberBox->Value(item["purchase_price"].number_value());
     purchasePriceNumberBox->Header(ui::qs(g_core->last_purchase_price_text(record_name)));
     quantityNumberBox->Header(ui::qs(g_core->stock_quantity_text(record_name)));
+    quantityNumberBox->PlaceholderText(own_caption("egész egységek", "whole units"));
 }
 
 // The item on the left, its prices on the right, the stock change underneath.
@@ -130,8 +132,32 @@ void ItemDlg::InitializeComponent() {
     Connect(16, taxes);
 }
 
+QString ItemDlg::Problem() const {
+    const Json::array taxes = setting_list("taxes");
+    for (const ui::NumberBox* box : {sellingPriceNumberBox, purchasePriceNumberBox, clearingPriceNumberBox}) {
+        const Json line = Json::object{{"price", number_of(box)},
+                                       {"quantity", 1},
+                                       {"tax_id", id_at(taxes, taxesCombBox->SelectedIndex())},
+                                       {"price_type", id_at(constant_list("price_types"), priceTypesCombBox->SelectedIndex())}};
+        if (const Core::LineLimit limit = Core::line_limit(line, taxes, 1.0); limit != Core::LineLimit::Fits)
+            return limit_message(limit == Core::LineLimit::Quantity ? Core::LineLimit::Price : limit);
+    }
+    // Stock is kept in whole units, as the invoice data counts them.
+    const double quantity = number_of(quantityNumberBox);
+    if (!(std::fabs(quantity) < 1e12))
+        return limit_message(Core::LineLimit::Quantity);
+    if (quantity != std::trunc(quantity))
+        return own_caption("A készlet egész egységekben változik: kérjük, egész számot írjon be.",
+                           "Stock changes in whole units: please type a whole number.");
+    return QString();
+}
+
 void ItemDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (auto* dialog = qobject_cast<ui::ContentDialog*>(window())) {
+        QPointer<const ItemDlg> self(this);
+        dialog->PrimaryCheck([self] { return self ? self->Problem() : QString(); });
+    }
     if (focused_) return;
     focused_ = true;
     nameTextBox->Editor()->setFocus();
@@ -163,6 +189,9 @@ std::string ItemDlg::SaveItem() {
     if (!g_core) return std::string();
     const std::string name = typed(nameTextBox);
     if (name.empty()) return std::string();
+    // The dialog refuses these; a host that saves without asking stores nothing rather than a
+    // changed number.
+    if (!Problem().isEmpty()) return std::string();
 
     Json::object record;
     const std::string stored = item["recordName"].string_value();
@@ -182,7 +211,7 @@ std::string ItemDlg::SaveItem() {
     g_core->save_record(record, "items");
 
     // The stock change: the reason alone gives its direction, whatever sign was typed.
-    const double q = std::fabs(quantityNumberBox->Value());
+    const double q = std::fabs(number_of(quantityNumberBox));
     if (q > 0) {
         const int reason = reasonsCombBox->SelectedIndex();
         const double price = record["purchase_price"].number_value();

@@ -27,6 +27,9 @@ public:
     // Stores the form as an item and posts the stock change typed in: the item's record name, or an
     // empty text when there is no name.
     std::string SaveItem();
+    // Why the item cannot be saved: a price the invoice cannot carry, or a stock change that is not a
+    // whole number of units. Empty when it can; the dialog it is shown in refuses it with this text.
+    QString Problem() const;
 
     // --- controls, by connection id --------------------------------------------------------------
     ui::ComboBox* reasonsCombBox = nullptr;          // 2

@@ -1,7 +1,9 @@
 #include "app/editor/LineDlg.h"
 
 #include "app/App.h"
+#include "app/editor/RecordForm.h"
 #include "core/Core.h"
+#include "ui/ContentDialog.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -220,6 +222,20 @@ Json::object LineDlg::ReadLine() {
     return result;
 }
 
+QString LineDlg::Problem() {
+    const Json rate = Json(document)["exchange_rate"];
+    return record_form::limit_message(
+        Core::line_limit(Json(ReadLine()), setting_list("taxes"), rate.is_number() ? rate.number_value() : 1.0));
+}
+
+void LineDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (auto* dialog = qobject_cast<ui::ContentDialog*>(window())) {
+        QPointer<LineDlg> self(this);
+        dialog->PrimaryCheck([self] { return self ? self->Problem() : QString(); });
+    }
+}
+
 void LineDlg::OnNotesClick(QObject* sender) {
     if (auto* entry = qobject_cast<ui::MenuFlyoutItem*>(sender)) {
         const Json note(find_object(setting_list("line_notes"), true, "name", ui::utf8(entry->Text())));
@@ -227,7 +243,9 @@ void LineDlg::OnNotesClick(QObject* sender) {
         return;
     }
     notesMenuFlyout->clear();
-    const std::string type = Json(document)["type"].string_value();
+    std::string type = Json(document)["type"].string_value();
+    // An archived invoice is shown and printed as an invoice, and has the invoices' notes.
+    if (type == "ARCHIVE_INVOICE") type = "INVOICE";
     for (const Json& note : setting_list("line_notes")) {
         if (note["type"].string_value() != type) continue;
         auto* entry = new ui::MenuFlyoutItem(notesMenuFlyout);

@@ -25,6 +25,8 @@ public:
     json11::Json::object ReadLine();
     // The notes button refills the notes menu; a menu entry puts its note into the description.
     void OnNotesClick(QObject* sender);
+    // Why the line cannot be saved (a number the invoice cannot carry); empty when it can.
+    QString Problem();
 
     // --- controls, by connection id --------------------------------------------------------------
     ui::CheckBox* taskCompletedCheckBox = nullptr;  // 2
@@ -43,6 +45,10 @@ public:
 
     json11::Json::object document;
     json11::Json::object line;
+
+protected:
+    // The dialog it is shown in refuses a line that the invoice cannot carry.
+    void showEvent(QShowEvent* event) override;
 
 private:
     bool content_loaded_ = false;

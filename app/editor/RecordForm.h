@@ -31,6 +31,23 @@ inline void fill(ui::ComboBox* box, const json11::Json::array& list, const std::
     box->SelectedItem(ui::qs(json11::Json(find_object(list, true, "id", id))["name"].string_value()));
 }
 
+// Why a line, a price or a quantity cannot go onto an invoice; empty when it can.
+inline QString limit_message(Core::LineLimit limit) {
+    switch (limit) {
+    case Core::LineLimit::Quantity:
+        return own_caption("A mennyiség túl nagy: legfeljebb 12 számjegy állhat a tizedesjel előtt.",
+                           "The quantity is too large: at most 12 digits may stand before the decimal point.");
+    case Core::LineLimit::Price:
+        return own_caption("Az ár túl nagy: legfeljebb 12 számjegy állhat a tizedesjel előtt.",
+                           "The price is too large: at most 12 digits may stand before the decimal point.");
+    case Core::LineLimit::Amount:
+        return own_caption("A tétel összege túl nagy: egy számla összegei legfeljebb 16 számjegyűek lehetnek.",
+                           "The line's amount is too large: the amounts of an invoice have at most 16 digits.");
+    case Core::LineLimit::Fits: break;
+    }
+    return QString();
+}
+
 // A text box's text with its blanks tidied.
 inline std::string typed(const ui::TextBox* box) {
     return normalize_whitespace(ui::utf8(box->Text()));

@@ -2,6 +2,8 @@
 // doubles in the document's own currency; rounding belongs to display formatting.
 #include "core/Core.h"
 
+#include <cmath>
+
 namespace {
 
 struct Rates {
@@ -65,12 +67,43 @@ double amount_with(short kind, short mode, const json11::Json& line, const Rates
 
 }  // namespace
 
+namespace {
+
+// 22 digits with 10 after the point, and 18 with 2 after it.
+constexpr double kLargestQuantity = 1e12;
+constexpr double kLargestAmount = 1e16;
+
+bool within(double value, double limit) {
+    return std::isfinite(value) && std::fabs(value) < limit;
+}
+
+// An amount that is no number (an overflowing product) is stored as none rather than as NaN.
+double finite_or_zero(double value) {
+    return std::isfinite(value) ? value : 0.0;
+}
+
+}  // namespace
+
+Core::LineLimit Core::line_limit(const json11::Json& line, const json11::Json::array& taxes, double exchange_rate) {
+    if (!within(line["quantity"].number_value(), kLargestQuantity)) return LineLimit::Quantity;
+    if (!within(line["price"].number_value(), kLargestQuantity) || !within(line["discount"].number_value(), kLargestQuantity))
+        return LineLimit::Price;
+    const Rates rates = rates_of(line_tax(line, taxes));
+    const double rate = std::isfinite(exchange_rate) && exchange_rate > 0 ? exchange_rate : 1.0;
+    for (short mode : {0, 1, 2})
+        for (short kind : {0, 1, 2, 3}) {
+            const double amount = amount_with(kind, mode, line, rates);
+            if (!within(amount, kLargestAmount) || !within(amount * rate, kLargestAmount)) return LineLimit::Amount;
+        }
+    return LineLimit::Fits;
+}
+
 double Core::line_amount(short kind, short mode, json11::Json line) {
     return line_amount(kind, mode, line, setting("taxes").array_items());
 }
 
 double Core::line_amount(short kind, short mode, const json11::Json& line, const json11::Json::array& taxes) {
-    return amount_with(kind, mode, line, rates_of(line_tax(line, taxes)));
+    return finite_or_zero(amount_with(kind, mode, line, rates_of(line_tax(line, taxes))));
 }
 
 TaxSummary Core::tax_summary(json11::Json lines) {
@@ -82,7 +115,7 @@ TaxSummary Core::tax_summary(const json11::Json& lines, const json11::Json::arra
     for (const json11::Json& line : lines.array_items()) {
         const json11::Json tax(line_tax(line, taxes));
         const Rates rates = rates_of(tax.object_items());
-        auto amount = [&](short kind) { return amount_with(kind, 1, line, rates); };
+        auto amount = [&](short kind) { return finite_or_zero(amount_with(kind, 1, line, rates)); };
 
         const double net = amount(1);
         const double gross = amount(3);

@@ -3,6 +3,7 @@
 
 #include "tests/fakes/fake_server.h"
 #include "tests/fakes/maker_fake.h"
+#include "tests/fakes/rates_fake.h"
 #include "tests/test_support.h"
 #include "tests/ui/ui_test_support.h"
 
@@ -53,7 +54,8 @@ public:
     DemoProgram()
         : data_(dir_.path() + "data/"),
           env_({{"TAVRIN_CLOUD_URL", unreachable_url()}, {"TAVRIN_DATA_DIR", made(data_)}}),
-          maker_env_(maker_.env()) {
+          maker_env_(maker_.env()),
+          rates_env_(rates_.env()) {
         Tavrin::App app;
         app.OnLaunched();
         window = qobject_cast<Tavrin::MainWindow*>(g_main_window.data());
@@ -96,6 +98,8 @@ public:
     }
 
     const std::string& data() const { return data_; }
+    // The exchange-rate service the program asks.
+    RatesFake& rates() { return rates_; }
 
     Tavrin::MainWindow* window = nullptr;
 
@@ -110,6 +114,8 @@ private:
     MakerFake maker_;
     ScopedEnv env_;
     ScopedEnv maker_env_;
+    RatesFake rates_;
+    ScopedEnv rates_env_;
 };
 
 }  // namespace uitest

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -42,6 +43,8 @@ void type_number(ui::NumberBox* box, const QString& text) {
     QApplication::setActiveWindow(box->window());
     box->Editor()->setFocus();
     box->Editor()->selectAll();
+    // Nothing typed empties the box.
+    if (text.isEmpty()) QTest::keyClick(box->Editor(), Qt::Key_Delete);
     QTest::keyClicks(box->Editor(), text);
     QTest::keyClick(box->Editor(), Qt::Key_Tab);
 }
@@ -336,6 +339,31 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
     EXPECT_EQ(doc["issue_date"], archive["issue_date"]);
     EXPECT_EQ(doc["due_date"], archive["due_date"]);
     EXPECT_FALSE(page->docTypesCombBox->IsEnabled());
+    // It is shown and printed as an invoice: its template buttons and line notes are the invoices'.
+    const Json::array invoice_note{Json::object{{"id", "1"}, {"name", "Garancia"}, {"note", "Két év"}, {"type", "INVOICE"}}};
+    ASSERT_TRUE(g_core->save_record({{"recordName", "line_notes"}, {"value", Json(invoice_note).dump()}, {"synced", 0}}, "settings"));
+    QTest::mouseClick(page->templateNextButton, Qt::LeftButton);
+    EXPECT_EQ(g_core->setting("templates")["INVOICE"].string_value(), "002");
+    EXPECT_TRUE(g_core->setting("templates")["ARCHIVE_INVOICE"].is_null());
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["template"].string_value() == "002"; }));
+    ASSERT_FALSE(page->lines.empty());
+    script(page->previewWebView, "document.querySelectorAll('.row_line')[0].click(); 1");
+    ui::ContentDialog* notes_dialog = wait_for_dialog();
+    ASSERT_NE(line_dialog(notes_dialog), nullptr);
+    QTest::mouseClick(line_dialog(notes_dialog)->notesButton, Qt::LeftButton);
+    EXPECT_EQ(line_dialog(notes_dialog)->notesMenuFlyout->actions().size(), 1);
+    line_dialog(notes_dialog)->notesMenuFlyout->hide();
+    press(notes_dialog, tr_key("cancel"));
+    program.close_document();
+
+    // A foreign-currency document copied without a stored rate gets the rate of its delivery date.
+    const Json euro(store::rows(*g_core, "SELECT * FROM documents WHERE currency_code = 'EUR' ORDER BY recordName").at(0));
+    ASSERT_TRUE(store::run(*g_core, "UPDATE documents SET exchange_rate = 0 WHERE recordName = ?", {euro["recordName"]}));
+    program.rates().add_rate(iso_date(0), "EUR", "392,75");
+    page = program.open(euro["recordName"].string_value(), "", false);
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["exchange_rate"].number_value() == 392.75; }));
+    EXPECT_EQ(Json(page->document)["currency_code"].string_value(), "EUR");
     program.close_document();
 
     // A record name that names nothing (an apostrophe in it included) opens a new document.
@@ -399,9 +427,17 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     Tavrin::DocumentPage* page = program.open(std::string(), "", false);
     ASSERT_NE(page, nullptr);
 
-    // A foreign currency shows the rate box, and its value reaches the document.
-    choose(page->currenciesCombBox, 1);
-    EXPECT_EQ(ui::GetVisibility(page->exchangeRateNumberBox), ui::Visibility::Visible);
+    // A foreign currency shows the rate box with the rate of the delivery date; a typed one
+    // reaches the document. Chosen again after the home currency, it is fetched again.
+    program.rates().add_rate(iso_date(0), "EUR", "391,25");
+    for (int round = 0; round < 2; ++round) {
+        choose(page->currenciesCombBox, 0);
+        choose(page->currenciesCombBox, 1);
+        EXPECT_EQ(ui::GetVisibility(page->exchangeRateNumberBox), ui::Visibility::Visible);
+        ASSERT_TRUE(wait_until([&] { return Json(page->document)["exchange_rate"].number_value() == 391.25; })) << round;
+        page->exchangeRateNumberBox->Value(1.0);
+    }
+    EXPECT_EQ(program.rates().queries().size(), 2u);
     std::int64_t shown = page->previews_shown;
     type_number(page->exchangeRateNumberBox, "391,5");
     ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown; }));
@@ -442,6 +478,15 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     press(dialog, tr_key("save"));
     ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown; }));
     EXPECT_EQ(Json(page->lines.at(0))["description"].string_value(), "Két év garancia");
+
+    // An emptied rate box shows the home-currency amounts as missing, not as 0 Ft.
+    choose(page->currenciesCombBox, 1);
+    ASSERT_TRUE(wait_until([&] { return page->exchangeRateNumberBox->Value() == 391.25; }));
+    shown = page->previews_shown;
+    type_number(page->exchangeRateNumberBox, "");
+    ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown && std::isnan(Json(page->document)["exchange_rate"].number_value()); }));
+    EXPECT_EQ(wait_for_script(page->previewWebView, "document.body.innerText.indexOf('\u2014 Ft') >= 0", "true"), "true");
+    choose(page->currenciesCombBox, 0);
 
     // The header note editor: white space runs become one blank; the preview shows the note.
     shown = page->previews_shown;

@@ -60,8 +60,20 @@ void type_number(ui::NumberBox* box, const QString& text) {
     QApplication::setActiveWindow(box->window());
     box->Editor()->setFocus();
     box->Editor()->selectAll();
+    // Nothing typed empties the box.
+    if (text.isEmpty()) QTest::keyClick(box->Editor(), Qt::Key_Delete);
     QTest::keyClicks(box->Editor(), text);
     QTest::keyClick(box->Editor(), Qt::Key_Tab);
+}
+
+// Presses the dialog's primary button and sees it refused: the dialog stays, with a reason.
+void refuse(ui::ContentDialog* dialog) {
+    ASSERT_NE(dialog, nullptr);
+    for (QPushButton* b : dialog->findChildren<QPushButton*>())
+        if (b->isDefault()) QTest::mouseClick(b, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ui::ContentDialog::Current(), dialog);
+    EXPECT_FALSE(dialog->ErrorText().isEmpty());
 }
 
 std::vector<std::string> names_in(const ui::ListView* list) {
@@ -111,6 +123,7 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     DemoProgram program;
     Tavrin::MainWindow* w = program.window;
     ASSERT_TRUE(wait_until([&] { return w && w->navigationView->SelectedItem() && w->listWebView->IsLoaded(); }));
+    program.rates().add_rate(iso_date(0), "USD", "356,25");
     QTest::mouseClick(w->newDocument, Qt::LeftButton);
     Tavrin::DocumentPage* page = nullptr;
     ASSERT_TRUE(wait_until([&] {
@@ -200,8 +213,17 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     EXPECT_EQ(c["postcode"].string_value(), "10001");
     EXPECT_EQ(c["currency_code"].string_value(), "USD");
     EXPECT_EQ(Json(page->document)["client_name"].string_value(), "O'Brien 50% Fazekas");
+    // A client in another currency brings the rate of the delivery date, as the rate button does.
     EXPECT_EQ(ui::GetVisibility(page->exchangeRateNumberBox), ui::Visibility::Visible) << "not the home currency";
-    EXPECT_EQ(page->exchangeRateNumberBox->Value(), 1.0);
+    ASSERT_TRUE(wait_until([&] { return page->exchangeRateNumberBox->Value() == 356.25; }));
+    ASSERT_FALSE(program.rates().queries().empty());
+    EXPECT_EQ(program.rates().queries().back().currencies, "USD");
+    // A client in the document's currency keeps the rate the user typed.
+    type_number(page->exchangeRateNumberBox, "360");
+    const std::size_t asked = program.rates().queries().size();
+    page->ApplyRecordToDocument(true, made_client);
+    EXPECT_EQ(page->exchangeRateNumberBox->Value(), 360.0);
+    EXPECT_EQ(program.rates().queries().size(), asked);
     for (const char* typed : {"%", "o'brien", "50% f"}) {
         page->clientsSearchBox->Text(typed);
         EXPECT_EQ(names_in(page->clientsListView), std::vector<std::string>{"O'Brien 50% Fazekas"}) << typed;
@@ -217,6 +239,16 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     EXPECT_EQ(item->reasonsCombBox->SelectedIndex(), 0);
     EXPECT_TRUE(item->quantityNumberBox->Text().isEmpty());
     type_text(item->nameTextBox, "Mázas   csésze");
+    // Stock is kept in whole units, prices within what an invoice carries: the dialog says why it
+    // stays open, and nothing is stored.
+    const auto items_before = store::rows(*g_core, "SELECT recordName FROM items").size();
+    for (const auto& [box, typed] : {std::pair{item->quantityNumberBox, "2,5"}, std::pair{item->quantityNumberBox, "1e300"},
+                                     std::pair{item->sellingPriceNumberBox, "1e13"}}) {
+        type_number(box, typed);
+        refuse(dialog);
+        type_number(box, box == item->quantityNumberBox ? "" : "0");
+    }
+    EXPECT_EQ(store::rows(*g_core, "SELECT recordName FROM items").size(), items_before);
     type_number(item->sellingPriceNumberBox, "1500");
     picture(dialog, "item_dialog.png");
     press(dialog, tr_key("save"));
@@ -224,6 +256,18 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     EXPECT_EQ(Json(page->lines[1])["name"].string_value(), "Mázas csésze");
     EXPECT_EQ(Json(page->lines[1])["price"].number_value(), 1500);
     EXPECT_TRUE(shows(page->previewWebView, "Mázas csésze"));
+
+    // While a save runs, a new document for a client from the main window waits for it: the
+    // document being saved keeps its client, and the command runs once the save has ended.
+    const std::string other_client =
+        Json(store::rows(*g_core, "SELECT recordName FROM clients WHERE name = 'Tiszavirág Kávézó Kft.'").at(0))["recordName"]
+            .string_value();
+    page->save_in_flight = true;
+    w->DeriveDocument(w->actionNewForRecord, other_client);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Json(page->document)["clientRecordName"].string_value(), made_client);
+    page->save_in_flight = false;
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["clientRecordName"].string_value() == other_client; }));
 
     // A cancelled dialog stores nothing.
     const auto clients_before = store::rows(*g_core, "SELECT recordName FROM clients").size();

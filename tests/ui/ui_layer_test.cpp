@@ -13,6 +13,9 @@
 #include "ui/WebView2.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -250,6 +253,28 @@ TEST(ContentDialog, AnswersOneDialogAtATime) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(shown.IsDone());
     EXPECT_EQ(ui::ContentDialog::Current(), &escaped);
+    // A result that replaces the progress text while the dialog is open is shown whole, wrapped
+    // inside the screen and above the buttons; a refused primary press keeps the dialog open.
+    QString reason;
+    escaped.PrimaryCheck([&reason] { return reason; });
+    escaped.Content(QString("Sikeres mentés és szinkronizálás! ").repeated(12) + "Vége.");
+    QCoreApplication::processEvents();
+    const QRect room = escaped.screen()->availableGeometry();
+    EXPECT_TRUE(room.contains(escaped.geometry())) << escaped.width() << "x" << escaped.height();
+    QLabel* text = nullptr;
+    for (QLabel* label : escaped.findChildren<QLabel*>())
+        if (label->text().endsWith("Vége.")) text = label;
+    ASSERT_NE(text, nullptr);
+    auto* buttons = escaped.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    EXPECT_GE(text->height(), text->heightForWidth(text->width()));
+    EXPECT_LE(text->mapTo(&escaped, QPoint(0, text->height())).y(), buttons->mapTo(&escaped, QPoint(0, 0)).y());
+    EXPECT_LE(text->mapTo(&escaped, QPoint(text->width(), 0)).x(), escaped.width());
+    reason = "Nem menthető.";
+    escaped.Answer(ui::ContentDialogResult::Primary);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shown.IsDone());
+    EXPECT_EQ(escaped.ErrorText(), reason);
     QTest::keyClick(&escaped, Qt::Key_Escape);
     EXPECT_EQ(result_of(shown), ui::ContentDialogResult::None);
     ui::ContentDialog::SetResponder(nullptr);

@@ -15,6 +15,7 @@
 #include <QGlyphRun>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QScreen>
 #include <QTabBar>
 #include <QTextLayout>
 #include <QTreeWidget>
@@ -266,6 +267,32 @@ TEST(WindowFit, EveryCommandStaysInsideTheWindowFrom800x600Up) {
     settle();
     EXPECT_EQ(pane->width(), 230);
     expect_commands_inside(w, "1280x800");
+
+    // The document window opens inside the screen's free area, and at 800x600 every control of
+    // its page is reached, the side column scrolling down to it, never sideways.
+    w->OpenDocumentWindow(QString(), QString(), false, std::string());
+    ui::Window* document = w->document_window;
+    ASSERT_NE(document, nullptr);
+    settle();
+    EXPECT_TRUE(document->screen()->availableGeometry().contains(document->geometry()));
+    EXPECT_LE(document->minimumSizeHint().width(), 800);
+    document->resize(800, 600);
+    settle();
+    int reached = 0;
+    for (QWidget* c : document->findChildren<QWidget*>()) {
+        if (!c->isVisible() || !(qobject_cast<QAbstractButton*>(c) || qobject_cast<QLineEdit*>(c))) continue;
+        for (QWidget* up = c->parentWidget(); up; up = up->parentWidget())
+            if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
+                scroller->ensureWidgetVisible(c, 0, 0);
+                EXPECT_EQ(scroller->horizontalScrollBar()->value(), 0) << ui::Name(c);
+                break;
+            }
+        const QRect place(c->mapTo(document, QPoint(0, 0)), c->size());
+        EXPECT_TRUE(document->rect().contains(place)) << ui::Name(c) << " at " << place.x() << "," << place.y();
+        EXPECT_GE(c->width(), c->minimumSizeHint().width()) << ui::Name(c) << " is squeezed";
+        ++reached;
+    }
+    EXPECT_GE(reached, 12);
 }
 
 TEST(WindowFit, TheTitleButtonNeverMovesTheTabs) {
