@@ -148,6 +148,11 @@ TEST_F(SettingsSections, SampleFilesAreImportedAndBrokenOnesAddNothing) {
     EXPECT_EQ(rows("SELECT COUNT(*) FROM items"), items + 4);
     EXPECT_EQ(rows("SELECT COUNT(*) FROM documents WHERE type = 'ARCHIVE_INVOICE'"), 2);
     EXPECT_EQ(filters, (std::vector<std::string>{".csv (*.csv)", ".csv (*.csv)", ".tavrinimport (*.tavrinimport)"}));
+    // The file dialogs are Qt's own: they speak the program's language.
+    Tavrin::install_qt_translations("hu");
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
+    Tavrin::install_qt_translations("en");
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
 
     // Lines of the wrong shape (too few fields, a quoted ";", a stray ";") are passed over and named;
     // the good lines around them are imported, a blank line is no line. The same file again: all
