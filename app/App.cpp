@@ -160,7 +160,10 @@ QLocale start_locale() {
 }  // namespace
 
 void App::OnLaunched() {
-    const ui::LocaleData locale(start_locale());
+    const QLocale start = start_locale();
+    // Qt's own widgets (the file dialogs' dates, the date pickers) follow the same locale.
+    if (start != QLocale::system()) QLocale::setDefault(start);
+    const ui::LocaleData locale(start);
     std::vector<std::string> months;
     for (int month = 1; month <= 12; ++month) months.push_back(locale.MonthName(month));
     const std::vector<std::map<int, std::string>> weekdays =
