@@ -152,7 +152,7 @@ QLocale start_locale() {
     // A locale that names no country (C.UTF-8 on servers and minimal desktops) gives no country, no
     // currency and English month names: the program is made for Hungary, so Hungary's are taken.
     const QLocale system = QLocale::system();
-    if (system.territory() == QLocale::AnyTerritory || ui::LocaleData(system).CountryCode().empty())
+    if (ui::LocaleData(system).CountryCode().empty())
         return QLocale(QLocale::Hungarian, QLocale::Hungary);
     return system;
 }
@@ -161,7 +161,7 @@ QLocale start_locale() {
 
 void App::OnLaunched() {
     const QLocale start = start_locale();
-    // Qt's own widgets (the file dialogs' dates, the date pickers) follow the same locale.
+    // Qt's own widgets (the file dialogs, the date pickers) follow the same locale.
     if (start != QLocale::system()) QLocale::setDefault(start);
     const ui::LocaleData locale(start);
     std::vector<std::string> months;
