@@ -8,6 +8,9 @@
 #include "ui/Locale.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -125,8 +128,42 @@ std::string own_text(const char* hu, const char* en) {
 
 App::App() = default;
 
+void install_qt_translations(const std::string& language) {
+    // Qt's own texts (the file dialogs, the standard buttons and menus) in the program's language.
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    if (language != "hu") return;
+    auto* translator = new QTranslator;
+    if (!translator->load("qtbase_hu", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+}
+
+namespace {
+
+QLocale start_locale() {
+    // A locale that names no country (C.UTF-8 on servers and minimal desktops) gives no country, no
+    // currency and English month names: the program is made for Hungary, so Hungary's are taken.
+    const QLocale system = QLocale::system();
+    if (ui::LocaleData(system).CountryCode().empty())
+        return QLocale(QLocale::Hungarian, QLocale::Hungary);
+    return system;
+}
+
+}  // namespace
+
 void App::OnLaunched() {
-    const ui::LocaleData locale;
+    const QLocale start = start_locale();
+    // Qt's own widgets (the file dialogs, the date pickers) follow the same locale.
+    if (start != QLocale::system()) QLocale::setDefault(start);
+    const ui::LocaleData locale(start);
     std::vector<std::string> months;
     for (int month = 1; month <= 12; ++month) months.push_back(locale.MonthName(month));
     const std::vector<std::map<int, std::string>> weekdays =
@@ -140,6 +177,7 @@ void App::OnLaunched() {
     const std::string accent = ui::LocaleData::AccentColor(QApplication::palette());
 
     g_core = new Core(get_data_folder(), get_app_folder(), info, months, weekdays, "hu", accent);
+    install_qt_translations(g_core->language);
 
     auto* window = new MainWindow();
     g_main_window = window;

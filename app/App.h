@@ -39,6 +39,10 @@ QString tr_key(const char* key);
 // A text of the program's own that the translation tables do not hold, in the program's language.
 std::string own_text(const char* hu, const char* en);
 
+// Installs Qt's own translations (file dialogs, standard buttons) for the program's language; another
+// language takes them away again.
+void install_qt_translations(const std::string& language);
+
 class App {
 public:
     App();

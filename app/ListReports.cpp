@@ -50,7 +50,8 @@ void MainWindow::OpenReport(bool inventory) {
 
 std::string MainWindow::ExportMessage(int written) {
     // Success is told only when the file holds invoices; otherwise the user learns why there is none.
-    if (written > 0) return g_core->translated("saving_successful", "");
+    // Writing the file syncs nothing: it says "saved", not "saved and synced".
+    if (written > 0) return g_core->translated("saving_successful_demo", "");
     const bool hungarian = g_core->is_hungarian;
     if (written == 0)
         return hungarian ? "A választott tartományban nincs számla, fájl nem készült."

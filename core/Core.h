@@ -58,6 +58,11 @@ std::string format_time(const std::tm& tm, std::string format);
 int saturated_int(double value);
 std::int64_t saturated_int64(double value);
 
+// The name of a country (two-letter code) or of a language (two-letter code) in `language`, the
+// program's language ("hu" or "en"); empty when the code names none.
+std::string country_name(const std::string& code, const std::string& language);
+std::string language_name(const std::string& code, const std::string& language);
+
 // ---------------------------------------------------------------------------------------------
 // Record names and Base64
 // ---------------------------------------------------------------------------------------------
@@ -507,7 +512,10 @@ public:
     // Changes the accounts list (row "local" first) and then the cloud: mode -1 appends `account` and
     // creates its zone; 0 or more replaces the entry at that index; -2 removes the first entry with
     // that id and deletes its zone; -3 deletes the zone and the accounts record and signs out; any
-    // other negative uploads the list as it stands. `done` gets null once the chain has ended.
+    // other negative uploads the list as it stands. `done` is called once: with null when every step
+    // succeeded; when one failed, the list is put back as it was and `done` gets why (the cloud's
+    // error reply or the record's error, the answer it gave otherwise, an empty object when nothing
+    // readable came back).
     void setup_account_zone(json11::Json account, std::int16_t mode, JsonCallback done);
     void on_account_zone_created(json11::Json answer, const json11::Json& account, const json11::Json::array& accounts,
                                  const JsonCallback& done);

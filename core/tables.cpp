@@ -7,6 +7,9 @@
 #include <string_view>
 #include <utility>
 
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
 namespace {
 
 using json11::Json;
@@ -312,4 +315,45 @@ void Core::build_constants() {
     c["onboarding"] = std::move(onboarding);
 
     constants = Json(std::move(c));
+}
+
+namespace {
+
+// Codes of two or three ASCII letters only: anything else would be read as a whole locale name.
+bool plain_code(const std::string& code) {
+    if (code.size() < 2 || code.size() > 3) return false;
+    for (char c : code)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+    return true;
+}
+
+std::string utf8_of(const icu::UnicodeString& text) {
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+}  // namespace
+
+// The names come from ICU's locale data, which names every country and language in both languages.
+// ICU answers a code it does not know with the code itself: that is no name.
+std::string country_name(const std::string& code, const std::string& language) {
+    if (code.size() != 2 || !plain_code(code)) return std::string();
+    const std::string region = to_upper(code);
+    // User-assigned codes name no country (ICU calls ZZ "Unknown Region"); Kosovo's XK is the one in use.
+    if (region == "AA" || region == "ZZ" || (region[0] == 'Q' && region[1] >= 'M') || (region[0] == 'X' && region != "XK"))
+        return std::string();
+    icu::UnicodeString name;
+    icu::Locale("", region.c_str()).getDisplayCountry(icu::Locale(language.c_str()), name);
+    std::string text = utf8_of(name);
+    return text == region ? std::string() : text;
+}
+
+std::string language_name(const std::string& code, const std::string& language) {
+    if (!plain_code(code)) return std::string();
+    const std::string lower = to_lower(code);
+    icu::UnicodeString name;
+    icu::Locale(lower.c_str()).getDisplayLanguage(icu::Locale(language.c_str()), name);
+    std::string text = utf8_of(name);
+    return text == lower ? std::string() : text;
 }

@@ -96,6 +96,15 @@ TEST(CoreStart, LanguageSelectsHungarian) {
     EXPECT_EQ(core->weekday_names.size(), 7u);
     EXPECT_EQ(core->system_info.at("currency_code"), "HUF");
     EXPECT_EQ(core->accent_color, "0,120,215");
+
+    // A locale that names no country (C.UTF-8): a new account lists Hungary, never an empty code.
+    for (const char* language : {"hu", "en"}) {
+        Core bare(dir.path() + language + "/", dir.path(), {{"platform", "win"}, {"country_code", ""}},
+                  test_month_names(), test_weekday_names(), language, "0,0,0");
+        bare.current_account = "5E6F7A8B-0000-4000-8000-00000000000C";
+        bare.open_database();
+        EXPECT_EQ(bare.setting("countries"), Json(Json::array{Json::object{{"code", "HU"}}})) << language;
+    }
 }
 
 TEST(Utilities, FindObjectAndIndexOf) {

@@ -1,4 +1,5 @@
 // Imports of clients, items and archived invoices, and the shipped sample account.
+#include "core/store/import_check.h"
 #include "core/store/store_internal.h"
 #include "tests/test_support.h"
 
@@ -137,6 +138,17 @@ TEST_F(Imports, ClientLinesAreCheckedNormalisedAndCounted) {
     EXPECT_EQ(client("Utolsó Zrt.")["note"].string_value(), "sor vége");
     // Stored records are never changed.
     EXPECT_EQ(client("Más Név Bt.")["recordName"].string_value(), "STORED-2");
+
+    // The same file again: each line passed over is named with its reason, blank lines are not.
+    const ImportReport again = import_clients_reported(*core, dir.path() + "clients.csv");
+    EXPECT_TRUE(again.readable);
+    EXPECT_EQ(again.count, 0);
+    EXPECT_EQ(again.skipped, (std::map<ImportSkip, std::vector<int>>{
+                                 {ImportSkip::wrong_fields, {5, 6, 7}},
+                                 {ImportSkip::no_name, {8}},
+                                 {ImportSkip::unknown_country, {2, 9}},
+                                 {ImportSkip::already_stored, {1, 4, 10, 11, 12, 13, 14, 15}}}));
+    EXPECT_FALSE(import_clients_reported(*core, dir.path() + "no such file.csv").readable);
 
     // The same file again finds every client: nothing is written.
     report = import_clients(file);

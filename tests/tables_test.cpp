@@ -215,6 +215,19 @@ TEST(ConstantTables, CountriesLanguagesAndCurrencies) {
     for (const char* code : {"HU", "XK", "US"}) EXPECT_EQ(std::count(countries.begin(), countries.end(), code), 1);
     for (const char* code : {"AQ", "BV", "EH", "GS", "HM", "TF"})
         EXPECT_EQ(std::count(countries.begin(), countries.end(), code), 0) << code;
+    // Every listed country has a name in both languages; a code that names none gives none.
+    for (const std::string& code : countries) {
+        EXPECT_FALSE(country_name(code, "hu").empty()) << code;
+        EXPECT_FALSE(country_name(code, "en").empty()) << code;
+    }
+    EXPECT_EQ(country_name("AT", "hu"), "Ausztria");
+    EXPECT_EQ(country_name("at", "en"), "Austria");
+    EXPECT_EQ(language_name("de", "hu"), "német");
+    EXPECT_EQ(language_name("DE", "en"), "German");
+    for (const char* odd : {"ZZ", "", "H", "hu_HU", "@x", "1A"}) {
+        EXPECT_EQ(country_name(odd, "hu"), "") << odd;
+        EXPECT_EQ(language_name(odd, "hu"), "") << odd;
+    }
 
     const Json& languages = c["languages"];
     EXPECT_EQ(languages[0].string_value(), "af");

@@ -40,8 +40,9 @@ protected:
         return core;
     }
 
-    // Runs one account change; its completion must run exactly once, with null.
-    void change(Core& core, Json account, std::int16_t mode) {
+    // Runs one account change; its completion must run exactly once, with null when the cloud took
+    // the change. Returns what it received.
+    Json change(Core& core, Json account, std::int16_t mode, bool taken = true) {
         int calls = 0;
         Json received = "not called";
         core.setup_account_zone(account, mode, [&](Json result) {
@@ -49,7 +50,8 @@ protected:
             received = result;
         });
         EXPECT_EQ(calls, 1) << "mode " << mode;
-        EXPECT_TRUE(received.is_null()) << "mode " << mode;
+        EXPECT_EQ(received.is_null(), taken) << "mode " << mode << ": " << received.dump();
+        return received;
     }
 
     Json cloud_accounts() {
@@ -168,29 +170,35 @@ TEST_F(AccountZones, FailedStepsEndTheChainAndStillComplete) {
     EXPECT_EQ(cloud.calls().size(), before);
     expect_in_line(*a, {open});
 
-    // A zone creation refused, or answered for another zone: the entry stays local, nothing more goes out.
+    // A zone creation refused, or answered for another zone: nothing more goes out, the list is as it
+    // was, and the completion learns why.
     const Json added = entry("5A1B2C3D-0000-4000-8000-000000000002", "Új");
     cloud.reply("zones/modify", Json::object{{"serverErrorCode", "QUOTA_EXCEEDED"}, {"reason", "full"}});
     before = cloud.calls().size();
-    change(*a, added, -1);
+    EXPECT_EQ(change(*a, added, -1, false)["serverErrorCode"].string_value(), "QUOTA_EXCEEDED");
     EXPECT_EQ(calls_from(before).size(), 1u);
-    EXPECT_EQ(a->setting("local")["accounts"], Json(Json::array{open, added}));
+    EXPECT_EQ(a->setting("local")["accounts"], Json(Json::array{open}));
     EXPECT_EQ(cloud_accounts(), Json(Json::array{open}));
 
     cloud.reply("zones/modify",
                 Json::object{{"zones", Json::array{Json::object{{"zoneID", Json::object{{"zoneName", "OTHER"}}}}}}});
     before = cloud.calls().size();
-    change(*a, added, -3);
+    change(*a, added, -3, false);
     EXPECT_EQ(calls_from(before).size(), 1u);
     EXPECT_EQ(a->load_web_auth_token(), "a-session");
     EXPECT_EQ(cloud_accounts(), Json(Json::array{open}));
 
     // Deleting a zone the cloud does not have: signed in, record kept.
     before = cloud.calls().size();
-    change(*a, entry("NO-SUCH-ZONE", "x"), -3);
+    change(*a, entry("NO-SUCH-ZONE", "x"), -3, false);
     EXPECT_EQ(calls_from(before).size(), 1u);
     EXPECT_EQ(a->load_web_auth_token(), "a-session");
     EXPECT_FALSE(cloud_accounts().is_null());
+
+    // The cloud out of reach: a delete leaves the list as it was, and nothing came back.
+    cloud.fail("zones/modify", CloudStore::Fault::drop);
+    EXPECT_EQ(change(*a, open, -2, false), Json(Json::object{}));
+    EXPECT_EQ(a->setting("local")["accounts"], Json(Json::array{open}));
 
     // -2 removes only the first entry of a repeated id; an unknown id removes nothing but its zone goes.
     const Json twin = entry(added["id"].string_value(), "Iker");
@@ -212,6 +220,11 @@ TEST_F(AccountZones, FailedStepsEndTheChainAndStillComplete) {
     before = cloud.calls().size();
     change(*a, Json(), -1);
     EXPECT_EQ(cloud.calls().size(), before);
+    EXPECT_EQ(a->setting("local")["accounts"], Json(Json::array{open, twin}));
+
+    // The accounts record refused: a rename leaves the list as it was, with the record's error.
+    cloud.refuse_record("accounts");
+    EXPECT_EQ(change(*a, entry(id, "Új név"), 0, false)["serverErrorCode"].string_value(), "CONFLICT");
     EXPECT_EQ(a->setting("local")["accounts"], Json(Json::array{open, twin}));
 }
 

@@ -9,7 +9,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 
-#include <tuple>
 
 using json11::Json;
 
@@ -22,7 +21,10 @@ namespace {
 // The selected code; the stored one while the list does not hold it (nothing is selected then), so
 // that a save does not drop it.
 std::string code_of(const ui::ComboBox* box, const Json::object& client, const char* member) {
-    return box->SelectedIndex() >= 0 ? ui::utf8(box->SelectedText()) : Json(client)[member].string_value();
+    if (box->SelectedIndex() < 0) return Json(client)[member].string_value();
+    // An entry that shows more than its code keeps the code as its Tag.
+    const QVariant tag = box->SelectedTag();
+    return ui::utf8(tag.isValid() ? tag.toString() : box->SelectedText());
 }
 
 }  // namespace
@@ -59,11 +61,17 @@ ClientDlg::ClientDlg(QString recordName) {
     fill(statusesCombBox, g_core->constants["client_statuses"].array_items(), record["status"].string_value());
     fill(paymentsCombBox, setting_list("payments"), record["payment_id"].string_value());
     fill(termsCombBox, setting_list("terms"), record["term_id"].string_value());
-    for (auto [box, key, member] : {std::tuple{countriesCombBox, "countries", "country_code"},
-                                    std::tuple{currenciesCombBox, "currencies", "currency_code"}}) {
-        for (const Json& entry : setting_list(key)) box->Append(ui::qs(entry["code"].string_value()));
-        box->SelectedItem(ui::qs(record[member].string_value()));
+    // Countries show their names in the program's language beside the code.
+    const std::string country = record["country_code"].string_value();
+    for (const Json& entry : setting_list("countries")) {
+        const std::string code = entry["code"].string_value();
+        const std::string name = country_name(code, g_core->language);
+        countriesCombBox->Append(ui::qs(name.empty() ? code : code + " - " + name), ui::qs(code));
+        if (code == country && countriesCombBox->SelectedIndex() < 0)
+            countriesCombBox->SelectedIndex(countriesCombBox->Size() - 1);
     }
+    for (const Json& entry : setting_list("currencies")) currenciesCombBox->Append(ui::qs(entry["code"].string_value()));
+    currenciesCombBox->SelectedItem(ui::qs(record["currency_code"].string_value()));
 
     nameTextBox->Text(ui::qs(record["name"].string_value()));
     identifierNumberTextBox->Text(ui::qs(record["identifier_number"].string_value()));

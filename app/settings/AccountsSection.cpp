@@ -8,6 +8,8 @@
 #include "core/Core.h"
 #include "ui/Launcher.h"
 
+#include <memory>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -64,12 +66,13 @@ void SettingsPage::SaveAccount(bool edit, const std::string& tag, ui::ContentDia
 
 void SettingsPage::AddAccount(bool edit, int position, std::string id, std::string name, ui::DispatcherQueue queue,
                               QPointer<SettingsPage> page, QPointer<ui::ContentDialog> progress) {
-    ui::PostOnce step(std::move(queue), [edit, position, page, progress] {
+    auto failure = std::make_shared<Json>();
+    ui::PostOnce step(std::move(queue), [edit, position, page, progress, failure] {
         if (!page) return settings::finish_progress(progress);
         if (edit)
-            page->RenameAccount(position, progress);
+            page->RenameAccount(position, progress, *failure);
         else
-            page->ApplyAccountChange(progress);
+            page->ApplyAccountChange(progress, *failure);
     });
     Core* core = g_core;
     if (!core) return;
@@ -86,21 +89,30 @@ void SettingsPage::AddAccount(bool edit, int position, std::string id, std::stri
     } else {
         entry = Json::object{{"id", id}, {"name", name}};
     }
-    core->setup_account_zone(entry, mode, [&step](Json) { step.post(); });
+    core->setup_account_zone(entry, mode, [&step, failure](Json result) {
+        *failure = std::move(result);
+        step.post();
+    });
 }
 
-void SettingsPage::ApplyAccountChange(QPointer<ui::ContentDialog> progress) {
+void SettingsPage::ApplyAccountChange(QPointer<ui::ContentDialog> progress, const Json& failure) {
     // The rows follow the stored list, which the cloud's answer may have replaced.
     FillList(accountsList);
     RefillAccountsMenu();
-    settings::finish_progress(progress);
+    if (failure.is_null()) return settings::finish_progress(progress);
+    settings::progress_result(progress, own_text("Az új fiók nem jött létre, a fiókok a régiek maradtak. ",
+                                                 "The account was not added; the accounts are as they were. ") +
+                                            settings::cloud_failure_text(failure));
 }
 
-void SettingsPage::RenameAccount(int position, QPointer<ui::ContentDialog> progress) {
+void SettingsPage::RenameAccount(int position, QPointer<ui::ContentDialog> progress, const Json& failure) {
     FillList(accountsList);
     if (position < accountsList->Size()) accountsList->SelectedIndex(position);
     RefillAccountsMenu();
-    settings::finish_progress(progress);
+    if (failure.is_null()) return settings::finish_progress(progress);
+    settings::progress_result(progress, own_text("A fiók nem lett átnevezve, a fiókok a régiek maradtak. ",
+                                                 "The account was not renamed; the accounts are as they were. ") +
+                                            settings::cloud_failure_text(failure));
 }
 
 void SettingsPage::StartAccountDelete(const std::string& tag) {
@@ -124,9 +136,10 @@ void SettingsPage::StartAccountDelete(const std::string& tag) {
 void SettingsPage::DeleteAccount(int position, std::string id, int mode, ui::DispatcherQueue queue,
                                  QPointer<SettingsPage> page, QPointer<ui::ContentDialog> progress) {
     auto deleted = std::make_shared<bool>(false);
-    ui::PostOnce step(std::move(queue), [mode, id, page, progress, deleted] {
+    auto failure = std::make_shared<Json>();
+    ui::PostOnce step(std::move(queue), [mode, id, page, progress, deleted, failure] {
         if (!page) return settings::finish_progress(progress);
-        page->AfterAccountChange(*deleted ? mode : 0, id, progress);
+        page->AfterAccountChange(*deleted ? mode : 0, id, progress, *failure);
     });
     Core* core = g_core;
     if (!core) return;
@@ -134,11 +147,24 @@ void SettingsPage::DeleteAccount(int position, std::string id, int mode, ui::Dis
     const Json entry = core->setting("accounts")[static_cast<std::size_t>(position)];
     if (!same_id(entry["id"].string_value(), id) || same_id(id, core->current_account)) return;
     *deleted = true;
-    core->setup_account_zone(entry, static_cast<std::int16_t>(mode), [&step](Json) { step.post(); });
+    core->setup_account_zone(entry, static_cast<std::int16_t>(mode), [&step, failure](Json result) {
+        *failure = std::move(result);
+        step.post();
+    });
 }
 
-void SettingsPage::AfterAccountChange(int mode, std::string id, QPointer<ui::ContentDialog> progress) {
+void SettingsPage::AfterAccountChange(int mode, std::string id, QPointer<ui::ContentDialog> progress,
+                                      const Json& failure) {
     if (!g_core) return settings::finish_progress(progress);
+    if (!failure.is_null()) {
+        // The cloud still lists the account: it stays here too, and the user learns why.
+        RefillAccountsMenu();
+        FillList(accountsList);
+        settings::progress_result(progress, own_text("A fiók nem lett törölve, a fiókok a régiek maradtak. ",
+                                                     "The account was not deleted; the accounts are as they were. ") +
+                                                settings::cloud_failure_text(failure));
+        return;
+    }
     if (mode == -3) {
         // The zone service leaves the list as it was when it removes the last account; the entry goes
         // here, so that neither the page nor the menu offers an account whose zone is gone.

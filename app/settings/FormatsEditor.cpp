@@ -4,6 +4,7 @@
 #include "app/settings/SettingsSupport.h"
 #include "core/Core.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -58,9 +59,13 @@ void SettingsPage::SaveNumbering(const std::string& code, ui::ContentDialog* dia
 
     obj[stem + "_number_prefix"] = normalize_whitespace(settings::text_of(prefix));
     if (pattern->SelectedIndex() >= 0) obj[stem + "_number"] = ui::utf8(pattern->SelectedText());
-    // A cleared box keeps the stored number; every reader takes it as a whole number.
+    // A cleared box keeps the stored number; every reader takes it as a whole number. The box cannot
+    // show a stored number below its minimum: while it still shows what it was given, the stored
+    // number stays as it is.
     const double value = initial->Value();
-    if (initial->IsEnabled() && std::isfinite(value)) obj[stem + "_number_initial"] = saturated_int(std::trunc(value));
+    const int shown = std::max(1, Json(obj)[stem + "_number_initial"].int_value());
+    if (initial->IsEnabled() && std::isfinite(value) && saturated_int(std::trunc(value)) != shown)
+        obj[stem + "_number_initial"] = saturated_int(std::trunc(value));
     settings::write_setting("formats", obj);
 }
 

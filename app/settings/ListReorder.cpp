@@ -1,9 +1,11 @@
 // A drag in one of the page's lists stores the list's new order in the settings row it shows.
 #include "app/settings/SettingsPage.h"
 
+#include "app/App.h"
 #include "app/settings/SettingsSupport.h"
 #include "core/Core.h"
 
+#include <memory>
 #include <vector>
 
 using json11::Json;
@@ -38,7 +40,36 @@ Json::array reordered(const Json::array& stored, const std::string& match, const
     return result;
 }
 
+// Stores the accounts list in the local row, keeping its other members. The local row holds this
+// installation's sync state: it is never uploaded itself.
+bool write_accounts(const Json::array& accounts) {
+    Json::object local = g_core->setting("local").object_items();
+    local["accounts"] = accounts;
+    return g_core->save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
+}
+
 }  // namespace
+
+void SettingsPage::AfterAccountsReorder(const Json& failure, const Json::array& previous, const Json::array& order) {
+    if (!g_core) return;
+    const Json::array stored = g_core->setting("local")["accounts"].array_items();
+    if (failure.is_null()) {
+        // The cloud's answer may have brought another list: the page shows the one stored.
+        if (stored != order) {
+            FillList(accountsList);
+            RefillAccountsMenu();
+        }
+        return;
+    }
+    // The cloud keeps the old order, and the next start would bring it back: so does this installation,
+    // unless the list changed meanwhile.
+    if (stored == order) write_accounts(previous);
+    FillList(accountsList);
+    RefillAccountsMenu();
+    ShowMessage(ui::qs(own_text("A fiókok új sorrendje nem menthető, a tárolt sorrend látható. ",
+                                "The new order of the accounts could not be saved; the stored order is shown. ") +
+                       settings::cloud_failure_text(failure)));
+}
 
 void SettingsPage::OnListDragItemsCompleted(ui::ListView* sender) {
     if (!g_core || !sender) return;
@@ -61,15 +92,21 @@ void SettingsPage::OnListDragItemsCompleted(ui::ListView* sender) {
     bool whole = true;
 
     if (key == "accounts") {
-        Json::object local = g_core->setting("local").object_items();
-        local["accounts"] = reordered(local["accounts"].array_items(), match, tags, whole);
-        // The local row holds this installation's sync state: it is never uploaded itself.
-        g_core->save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
+        const Json::array previous = g_core->setting("local")["accounts"].array_items();
+        const Json::array order = reordered(previous, match, tags, whole);
+        if (!write_accounts(order)) return;
         if (!whole) FillList(sender);
         RefillAccountsMenu();
-        // The cloud's copy of the list follows in the background, so the window never waits for it.
-        ui::ThreadPool::RunAsync([] {
-            if (Core* core = g_core) core->setup_account_zone(Json(), -100, [](Json) {});
+        // The cloud's copy of the list follows in the background, so the window never waits for it; the
+        // UI step after it shows what is stored then.
+        ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+        QPointer<SettingsPage> page(this);
+        ui::ThreadPool::RunAsync([queue, page, previous, order] {
+            auto failure = std::make_shared<Json>();
+            ui::PostOnce step(queue, [page, failure, previous, order] {
+                if (page) page->AfterAccountsReorder(*failure, previous, order);
+            });
+            if (Core* core = g_core) core->setup_account_zone(Json(), -100, [failure](Json result) { *failure = result; });
         });
         return;
     }

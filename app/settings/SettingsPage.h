@@ -2,6 +2,7 @@
 // in a content dialog built in code, and the commands around them.
 #pragma once
 
+#include "core/store/import_check.h"
 #include "json11/json11.hpp"
 #include "ui/Action.h"
 #include "ui/ContentDialog.h"
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,8 +55,10 @@ public:
     struct ImportOutcome {
         int count = 0;
         // -1 the import ran; 0 the file could not be read (or the import never ended); n line n of the
-        // file does not have the shape the import reads.
+        // invoice import file does not have the shape the import reads.
         int problem_line = 0;
+        // The client or item lines passed over, by reason.
+        std::map<ImportSkip, std::vector<int>> skipped;
     };
     static void ImportMasterData(bool clients, std::string path, ui::DispatcherQueue queue,
                                  QPointer<ui::ContentDialog> progress);
@@ -66,9 +70,16 @@ public:
                            QPointer<SettingsPage> page, QPointer<ui::ContentDialog> progress);
     static void DeleteAccount(int position, std::string id, int mode, ui::DispatcherQueue queue,
                               QPointer<SettingsPage> page, QPointer<ui::ContentDialog> progress);
-    void ApplyAccountChange(QPointer<ui::ContentDialog> progress);
-    void RenameAccount(int position, QPointer<ui::ContentDialog> progress);
-    void AfterAccountChange(int mode, std::string id, QPointer<ui::ContentDialog> progress);
+    // The UI steps: the rows and the menu show the stored list; `failure` is what the zone service
+    // reported (null when the cloud took the change), told in the progress dialog.
+    void ApplyAccountChange(QPointer<ui::ContentDialog> progress, const json11::Json& failure);
+    void RenameAccount(int position, QPointer<ui::ContentDialog> progress, const json11::Json& failure);
+    void AfterAccountChange(int mode, std::string id, QPointer<ui::ContentDialog> progress,
+                            const json11::Json& failure);
+    // After the accounts' new order went to the cloud: when it did not, the order before the drag
+    // is stored again, shown, and the user told.
+    void AfterAccountsReorder(const json11::Json& failure, const json11::Json::array& previous,
+                              const json11::Json::array& order);
 
     // --- elements, by connection id ---------------------------------------------------------------
     QWidget* listsPanel = nullptr;                  // 2

@@ -1,9 +1,9 @@
 #include "app/settings/SettingsSupport.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 
 #include <QBoxLayout>
-#include <QLocale>
 
 using json11::Json;
 
@@ -63,19 +63,37 @@ void finish_progress(ui::ContentDialog* progress) {
     progress->deleteLater();
 }
 
-namespace {
-
-// Names from the locale data; an unknown code gives no name, and the row keeps its "code - " form.
-std::string region_name(const std::string& code) {
-    const QLocale::Territory territory = QLocale::codeToTerritory(ui::qs(code));
-    if (territory == QLocale::AnyTerritory) return std::string();
-    return ui::utf8(QLocale::territoryToString(territory));
+void progress_result(ui::ContentDialog* progress, const std::string& message) {
+    if (!progress) return;
+    progress->PrimaryButtonText(caption("ok"));
+    progress->Content(ui::qs(message));
+    if (ui::ContentDialog::Current() != progress) progress->ShowAsync();
 }
 
-std::string language_name(const std::string& code) {
-    const QLocale::Language language = QLocale::codeToLanguage(ui::qs(code));
-    if (language == QLocale::AnyLanguage) return std::string();
-    return ui::utf8(QLocale::languageToString(language));
+std::string cloud_failure_text(const Json& failure) {
+    const std::string& code = failure["serverErrorCode"].string_value();
+    if (code == "AUTHENTICATION_REQUIRED")
+        return own_text("Nincs bejelentkezve a felhőbe.", "You are not signed in to the cloud.");
+    if (!code.empty()) {
+        const std::string& reason = failure["reason"].string_value();
+        return own_text("A felhő elutasította a változtatást: ", "The cloud refused the change: ") + code +
+               (reason.empty() ? "" : " (" + reason + ")") + ".";
+    }
+    if (failure.object_items().empty())
+        return own_text("A felhő nem érhető el. Próbálja újra, amikor van internetkapcsolat.",
+                        "The cloud cannot be reached. Try again when the computer is online.");
+    return own_text("A felhő váratlan választ adott.", "The cloud gave an unexpected answer.");
+}
+
+namespace {
+
+// Names in the program's language; an unknown code gives no name, and the row keeps its "code - " form.
+std::string region_name(const std::string& code) {
+    return g_core ? country_name(code, g_core->language) : std::string();
+}
+
+std::string language_display_name(const std::string& code) {
+    return g_core ? language_name(code, g_core->language) : std::string();
 }
 
 }  // namespace
@@ -85,7 +103,7 @@ std::string country_row(const std::string& code) {
 }
 
 std::string language_row(const std::string& code) {
-    return code + " - " + language_name(code);
+    return code + " - " + language_display_name(code);
 }
 
 std::string currency_row(const std::string& code) {

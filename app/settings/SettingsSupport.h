@@ -35,6 +35,12 @@ bool write_setting(const std::string& key, const json11::Json& value);
 
 // Closes a progress dialog, or drops it when it was never shown.
 void finish_progress(ui::ContentDialog* progress);
+// Turns a progress dialog into a message with an OK button (shown again when it was closed meanwhile).
+void progress_result(ui::ContentDialog* progress, const std::string& message);
+
+// Why an account change did not reach the cloud, from what the zone service reported: not signed in,
+// refused (with the cloud's code), an unexpected answer, or no answer at all.
+std::string cloud_failure_text(const json11::Json& failure);
 
 // Row texts of the page's lists: "code - name" for countries and languages, and for currencies the
 // code with the sample amount in line and in total rounding.

@@ -150,15 +150,20 @@ Json::object valid_record(Json::object record) {
     return record;
 }
 
-// Calls f for every line; a line ends at a line feed, which is not part of it.
+// Calls f with every line and its number (from 1); a line ends at a line feed, which is not part of it.
 template <class F>
 void for_each_line(std::string_view text, F&& f) {
-    while (!text.empty()) {
+    for (int number = 1; !text.empty(); ++number) {
         const std::size_t end = text.find('\n');
-        f(std::string(text.substr(0, end)));
+        f(std::string(text.substr(0, end)), number);
         if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);
     }
+}
+
+// A line with nothing in it but blanks and quotes: no record was meant, and none is missed.
+bool blank_line(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '"'; });
 }
 
 // Columns of a line: double quotes are dropped (there is no quoting), every semicolon separates.
@@ -337,110 +342,125 @@ bool read_import_text(const std::string& path, std::string& text) {
     return read_text_file(path, text);
 }
 
-void Core::import_clients(std::string path, std::function<void(int)> on_done) {
-    int count = 0;
+ImportReport import_clients_reported(Core& core, const std::string& path) {
+    ImportReport report;
     std::string text;
-    if (read_text_file(path, text)) {
-        const Json::array countries = setting("countries").array_items();
-        const Json currencies = setting("currencies");
-        const Json payments = setting("payments");
-        const Json terms = setting("terms");
-        ClientFinder finder(*this);
-        Batches batches(*this, &finder);
-        for_each_line(text, [&](std::string line) {
-            std::vector<std::string> columns = columns_of(std::move(line));
-            if (columns.size() != 10) return;
-            std::string name = normalize_whitespace(columns[0]);
-            if (name.empty()) return;
-            std::string country = to_upper(columns[2]);
-            if (find_object(countries, false, "code", country).empty()) return;
-            std::string postcode = normalize_whitespace(columns[6]);
+    if (!read_text_file(path, text)) return report;
+    report.readable = true;
+    const Json::array countries = core.setting("countries").array_items();
+    const Json currencies = core.setting("currencies");
+    const Json payments = core.setting("payments");
+    const Json terms = core.setting("terms");
+    ClientFinder finder(core);
+    Batches batches(core, &finder);
+    for_each_line(text, [&](std::string line, int number) {
+        if (blank_line(line)) return;
+        auto skip = [&](ImportSkip reason) { report.skipped[reason].push_back(number); };
+        std::vector<std::string> columns = columns_of(std::move(line));
+        if (columns.size() != 10) return skip(ImportSkip::wrong_fields);
+        std::string name = normalize_whitespace(columns[0]);
+        if (name.empty()) return skip(ImportSkip::no_name);
+        std::string country = to_upper(columns[2]);
+        if (find_object(countries, false, "code", country).empty()) return skip(ImportSkip::unknown_country);
+        std::string postcode = normalize_whitespace(columns[6]);
 
-            batches.begin();
-            if (!finder.find(name, postcode, normalize_whitespace(columns[1])).empty()) {
-                batches.end_of_record();
-                return;
-            }
-
-            const std::string& identifier = columns[1];
-            const char* status = is_hungarian ? (identifier.size() == 13 ? "DOMESTIC" : "PRIVATE_PERSON") : "CUSTOMER";
-            Json::object client{
-                {"recordName", new_record_name()},
-                {"status", status},
-                {"currency_code", first_text(currencies, "code")},
-                {"payment_id", first_text(payments, "id")},
-                {"term_id", first_text(terms, "id")},
-                {"name", std::move(name)},
-                {"identifier_number", identifier},
-                {"other", ""},
-                {"country_code", std::move(country)},
-                // The State column is kept, like every other address column.
-                {"state", normalize_whitespace(columns[3])},
-                {"city", normalize_whitespace(columns[4])},
-                {"street", normalize_whitespace(columns[5])},
-                {"postcode", std::move(postcode)},
-                {"email", normalize_whitespace(columns[7])},
-                {"phone", normalize_whitespace(columns[8])},
-                {"note", note_text(columns[9])},
-                {"synced", 0},
-            };
-            const std::string record_name = client["recordName"].string_value();
-            if (save_record(valid_record(std::move(client)), "clients")) {
-                finder.added(identifier, record_name);
-                batches.written();
-            }
+        batches.begin();
+        if (!finder.find(name, postcode, normalize_whitespace(columns[1])).empty()) {
+            skip(ImportSkip::already_stored);
             batches.end_of_record();
-        });
-        batches.commit();
-        count = batches.committed();
-    }
+            return;
+        }
+
+        const std::string& identifier = columns[1];
+        const char* status = core.is_hungarian ? (identifier.size() == 13 ? "DOMESTIC" : "PRIVATE_PERSON") : "CUSTOMER";
+        Json::object client{
+            {"recordName", new_record_name()},
+            {"status", status},
+            {"currency_code", first_text(currencies, "code")},
+            {"payment_id", first_text(payments, "id")},
+            {"term_id", first_text(terms, "id")},
+            {"name", std::move(name)},
+            {"identifier_number", identifier},
+            {"other", ""},
+            {"country_code", std::move(country)},
+            // The State column is kept, like every other address column.
+            {"state", normalize_whitespace(columns[3])},
+            {"city", normalize_whitespace(columns[4])},
+            {"street", normalize_whitespace(columns[5])},
+            {"postcode", std::move(postcode)},
+            {"email", normalize_whitespace(columns[7])},
+            {"phone", normalize_whitespace(columns[8])},
+            {"note", note_text(columns[9])},
+            {"synced", 0},
+        };
+        const std::string record_name = client["recordName"].string_value();
+        if (core.save_record(valid_record(std::move(client)), "clients")) {
+            finder.added(identifier, record_name);
+            batches.written();
+        }
+        batches.end_of_record();
+    });
+    batches.commit();
+    report.count = batches.committed();
+    return report;
+}
+
+ImportReport import_items_reported(Core& core, const std::string& path) {
+    ImportReport report;
+    std::string text;
+    if (!read_text_file(path, text)) return report;
+    report.readable = true;
+    const Json::array taxes = core.setting("taxes").array_items();
+    const Json::array units = core.setting("units").array_items();
+    Batches batches(core);
+    for_each_line(text, [&](std::string line, int number) {
+        if (blank_line(line)) return;
+        auto skip = [&](ImportSkip reason) { report.skipped[reason].push_back(number); };
+        std::vector<std::string> columns = columns_of(std::move(line));
+        if (columns.size() != 8) return skip(ImportSkip::wrong_fields);
+        std::string name = normalize_whitespace(columns[0]);
+        if (name.empty()) return skip(ImportSkip::no_name);
+        // Tax and unit names are compared as written, without trimming.
+        const Json::object tax = find_object(taxes, false, "name", columns[5]);
+        const Json::object unit = find_object(units, false, "name", columns[6]);
+        if (tax.empty() || unit.empty()) return skip(ImportSkip::unknown_tax);
+
+        batches.begin();
+        if (!stored_item(core, name).empty()) {
+            skip(ImportSkip::already_stored);
+            batches.end_of_record();
+            return;
+        }
+
+        Json::object item{
+            {"recordName", new_record_name()},
+            {"type", "PRODUCT"},
+            {"name", std::move(name)},
+            {"description", normalize_whitespace(columns[1])},
+            {"sku", normalize_whitespace(columns[2])},
+            {"upc", normalize_whitespace(columns[3])},
+            {"selling_price", leading_number(columns[4])},
+            {"tax_id", text_member(tax, "id")},
+            {"unit_id", text_member(unit, "id")},
+            {"price_type", "NET"},
+            {"note", note_text(columns[7])},
+            {"synced", 0},
+        };
+        if (core.save_record(valid_record(std::move(item)), "items")) batches.written();
+        batches.end_of_record();
+    });
+    batches.commit();
+    report.count = batches.committed();
+    return report;
+}
+
+void Core::import_clients(std::string path, std::function<void(int)> on_done) {
+    const int count = import_clients_reported(*this, path).count;
     if (on_done) on_done(count);
 }
 
 void Core::import_items(std::string path, std::function<void(int)> on_done) {
-    int count = 0;
-    std::string text;
-    if (read_text_file(path, text)) {
-        const Json::array taxes = setting("taxes").array_items();
-        const Json::array units = setting("units").array_items();
-        Batches batches(*this);
-        for_each_line(text, [&](std::string line) {
-            std::vector<std::string> columns = columns_of(std::move(line));
-            if (columns.size() != 8) return;
-            std::string name = normalize_whitespace(columns[0]);
-            if (name.empty()) return;
-            // Tax and unit names are compared as written, without trimming.
-            const Json::object tax = find_object(taxes, false, "name", columns[5]);
-            if (tax.empty()) return;
-            const Json::object unit = find_object(units, false, "name", columns[6]);
-            if (unit.empty()) return;
-
-            batches.begin();
-            if (!stored_item(*this, name).empty()) {
-                batches.end_of_record();
-                return;
-            }
-
-            Json::object item{
-                {"recordName", new_record_name()},
-                {"type", "PRODUCT"},
-                {"name", std::move(name)},
-                {"description", normalize_whitespace(columns[1])},
-                {"sku", normalize_whitespace(columns[2])},
-                {"upc", normalize_whitespace(columns[3])},
-                {"selling_price", leading_number(columns[4])},
-                {"tax_id", text_member(tax, "id")},
-                {"unit_id", text_member(unit, "id")},
-                {"price_type", "NET"},
-                {"note", note_text(columns[7])},
-                {"synced", 0},
-            };
-            if (save_record(valid_record(std::move(item)), "items")) batches.written();
-            batches.end_of_record();
-        });
-        batches.commit();
-        count = batches.committed();
-    }
+    const int count = import_items_reported(*this, path).count;
     if (on_done) on_done(count);
 }
 

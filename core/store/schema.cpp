@@ -162,6 +162,9 @@ std::vector<std::pair<std::string, std::string>> default_settings(Core& core) {
     std::string country_code;
     auto found = core.system_info.find("country_code");
     if (found != core.system_info.end()) country_code = found->second;
+    // A locale that names no country (C.UTF-8, say) must not leave the account without one: the
+    // addresses and new clients take their fields from it. The program is made for Hungary.
+    if (country_code.empty()) country_code = "HU";
 
     Json::array currencies;
     Json::array taxes;

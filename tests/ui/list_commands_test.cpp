@@ -308,7 +308,8 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     dialogs.answers.push_back(tell);
     w->actionNavExport->trigger();
     ASSERT_TRUE(wait_until([&] { return !told.empty(); }));
-    EXPECT_EQ(told, g_core->translated("saving_successful", ""));
+    // Writing the file syncs nothing: the message says saved, and no more.
+    EXPECT_EQ(told, "Sikeres mentés!");
     EXPECT_TRUE(valid_export(path));
     const std::string xml = read_file(path);
     EXPECT_EQ(static_cast<int>(occurrences(xml, "<szamla>")), invoices_issued(from, to));
@@ -325,7 +326,7 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     w->actionNavExport->trigger();
     ASSERT_TRUE(wait_until([&] { return !told.empty(); }));
     EXPECT_EQ(told, Tavrin::MainWindow::ExportMessage(-1));
-    EXPECT_NE(told, g_core->translated("saving_successful", ""));
+    EXPECT_NE(told, "Sikeres mentés!");
     // A range without invoices: no file, and the user is told so.
     told.clear();
     const std::string none_path = dir.path() + "none.xml";

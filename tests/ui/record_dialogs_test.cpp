@@ -188,11 +188,12 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     ui::ContentDialog* dialog = wait_for_dialog();
     auto* client = content<Tavrin::ClientDlg>(dialog);
     ASSERT_NE(client, nullptr);
-    EXPECT_EQ(ui::utf8(client->countriesCombBox->SelectedText()), "HU");
+    // The countries are named in the program's language.
+    EXPECT_EQ(ui::utf8(client->countriesCombBox->SelectedText()), "HU - Magyarország");
     EXPECT_EQ(client->address1TextBox->Header(), tr_key("postcode"));
     EXPECT_EQ(ui::GetVisibility(client->address4TextBox), ui::Visibility::Collapsed);
     type_text(client->nameTextBox, "  O'Brien   50%  Fazekas ");
-    client->countriesCombBox->SelectedItem("US");
+    client->countriesCombBox->SelectedItem("US - Egyesült Államok");
     EXPECT_EQ(client->address3TextBox->Header(), tr_key("state"));
     EXPECT_EQ(ui::GetVisibility(client->address4TextBox), ui::Visibility::Visible);
     type_text(client->address1TextBox, "5th Avenue 1");

@@ -80,20 +80,41 @@ protected:
         EXPECT_TRUE(wait_until([&] { return dialogs.gone == gone; })) << ui::Name(button);
     }
 
-    // One import of `path` through its button; the text its progress dialog ends with, then OK'd.
-    std::string import(QAbstractButton* button, const std::string& path) {
+    // Clicks `button`, answers the dialogs before its progress dialog with `answers`, and returns the
+    // message the progress dialog ends with (then OK'd), or "" when it closed without one.
+    std::string outcome(QAbstractButton* button, std::vector<Dialogs::Answer> answers) {
         QPointer<ui::ContentDialog> progress;
-        picked = path;
-        dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+        const int gone = dialogs.gone + static_cast<int>(answers.size()) + 1;
+        for (auto& answer : answers) dialogs.answers.push_back(std::move(answer));
         dialogs.answers.push_back([&progress](ui::ContentDialog& d) -> std::optional<Result> {
             progress = &d;
             return std::nullopt;
         });
-        const int gone = dialogs.gone + 2;
         button->click();
-        if (!wait_until([&] { return progress && !progress->PrimaryButtonText().isEmpty(); })) return "did not end";
+        auto message = [&] { return progress && !progress->PrimaryButtonText().isEmpty(); };
+        if (!wait_until([&] { return dialogs.gone == gone || message(); })) return "did not end";
+        if (!message()) return "";
         const std::string text = progress->ContentText().toStdString();
         progress->Answer(Result::Primary);
+        EXPECT_TRUE(wait_until([&] { return dialogs.gone == gone; }));
+        return text;
+    }
+
+    // One import of `path` through its button; the text its progress dialog ends with.
+    std::string import(QAbstractButton* button, const std::string& path) {
+        picked = path;
+        return outcome(button, {[](ui::ContentDialog&) { return Result::Primary; }});
+    }
+
+    // A message dialog the program shows by itself (after a background step); its text.
+    std::string told(const std::function<void()>& act) {
+        std::string text;
+        const int gone = dialogs.gone + 1;
+        dialogs.answers.push_back([&text](ui::ContentDialog& d) -> std::optional<Result> {
+            text = d.ContentText().toStdString();
+            return Result::Primary;
+        });
+        act();
         EXPECT_TRUE(wait_until([&] { return dialogs.gone == gone; }));
         return text;
     }
@@ -116,24 +137,40 @@ TEST_F(SettingsSections, SampleFilesAreImportedAndBrokenOnesAddNothing) {
     const int clients = rows("SELECT COUNT(*) FROM clients");
     const int items = rows("SELECT COUNT(*) FROM items");
 
-    // The rows added are counted (the header lines are not rows); invoices bring their client and items.
-    EXPECT_EQ(import(p->importClientsButton, kSamples + "clients.csv"), "3 sor sikeresen importálva");
-    EXPECT_EQ(import(p->importItemsButton, kSamples + "items.csv"), "2 sor sikeresen importálva");
+    // The rows added are counted, and the lines passed over named with the reason (the header lines
+    // name no listed country, tax or unit); invoices bring their client and items.
+    EXPECT_EQ(import(p->importClientsButton, kSamples + "clients.csv"),
+              "3 sor sikeresen importálva\nKihagyott sor (az ország nincs a beállítások országai között): 1.");
+    EXPECT_EQ(import(p->importItemsButton, kSamples + "items.csv"),
+              "2 sor sikeresen importálva\nKihagyott sor (az adó vagy a mértékegység nincs a beállítások között): 1.");
     EXPECT_EQ(import(p->importInvoicesButton, kSamples + "archive.tavrinimport"), "2 sor sikeresen importálva");
     EXPECT_EQ(rows("SELECT COUNT(*) FROM clients"), clients + 4);
     EXPECT_EQ(rows("SELECT COUNT(*) FROM items"), items + 4);
     EXPECT_EQ(rows("SELECT COUNT(*) FROM documents WHERE type = 'ARCHIVE_INVOICE'"), 2);
     EXPECT_EQ(filters, (std::vector<std::string>{".csv (*.csv)", ".csv (*.csv)", ".tavrinimport (*.tavrinimport)"}));
+    // The file dialogs are Qt's own: they speak the program's language.
+    Tavrin::install_qt_translations("hu");
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
+    Tavrin::install_qt_translations("en");
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
 
-    // A line of the wrong shape is named and nothing is added, not even the good lines; a file that
-    // cannot be read, or an import file that is none, is a failure too.
-    const std::string broken = dir.write("broken.csv", "Új Kft.;;HU;;Győr;Fő tér 1.;9021;;;\nMásik Kft.;;HU;;Győr\n");
-    const std::string failed = import(p->importClientsButton, broken);
-    EXPECT_NE(failed.find(" 2. sora"), std::string::npos) << failed;
+    // Lines of the wrong shape (too few fields, a quoted ";", a stray ";") are passed over and named;
+    // the good lines around them are imported, a blank line is no line. The same file again: all
+    // stored. A file that cannot be read, or an import file that is none, adds nothing.
+    const std::string mixed = dir.write("mixed.csv",
+                                        "Új Kft.;;HU;;Győr;Fő tér 1.;9021;;;\nMásik Kft.;;HU;;Győr\n"
+                                        "\"Harmadik; és Társa Kft.\";;HU;;Pécs;Kossuth u. 2.;7621;;;\n"
+                                        "Negyedik Kft.;;HU;;Eger;;3300;;;;\n\nÖtödik Kft.;;HU;;Sopron;;9400;;;\n");
+    EXPECT_EQ(import(p->importClientsButton, mixed),
+              "2 sor sikeresen importálva\nKihagyott sorok (hibás a mezők száma): 2., 3., 4.");
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM clients WHERE name IN ('Új Kft.', 'Ötödik Kft.')"), 2);
+    EXPECT_EQ(import(p->importClientsButton, mixed),
+              "0 sor sikeresen importálva\nKihagyott sorok (hibás a mezők száma): 2., 3., 4.\n"
+              "Kihagyott sorok (már szerepel a nyilvántartásban): 1., 6.");
     EXPECT_NE(import(p->importItemsButton, dir.path() + "nincs.csv").find("nem olvasható"), std::string::npos);
     EXPECT_NE(import(p->importInvoicesButton, dir.write("bad.tavrinimport", "<html>\n")).find(" 1. sora"),
               std::string::npos);
-    EXPECT_EQ(rows("SELECT COUNT(*) FROM clients"), clients + 4);
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM clients"), clients + 6);
     EXPECT_EQ(rows("SELECT COUNT(*) FROM items"), items + 4);
 
     // The convert button opens the converter page and asks for no file.
@@ -145,7 +182,7 @@ TEST_F(SettingsSections, SampleFilesAreImportedAndBrokenOnesAddNothing) {
     click(p->importInvoicesButton, {[](ui::ContentDialog&) { return Result::Secondary; }});
     ui::SetUriLaunchRecorder(nullptr);
     EXPECT_EQ(launched, std::vector<std::string>{"http://127.0.0.1:1/convert/"});
-    EXPECT_EQ(filters.size(), 6u);
+    EXPECT_EQ(filters.size(), 7u);
 }
 
 TEST_F(SettingsSections, NotesConnectionsListOrderAndAccounts) {
@@ -252,7 +289,7 @@ TEST_F(SettingsSections, NotesConnectionsListOrderAndAccounts) {
     const std::string other = "7C2E3F4A-5D6C-4B8A-9998-B7C6D5E4F3A2";
     cloud.create_zone(other);
     const Json open = Json::object{{"id", kAccount}, {"name", "Nyitott Kft."}};
-    const Json listed = Json::object{{"id", other}, {"name", "Utolsó Kft."}};
+    Json listed = Json::object{{"id", other}, {"name", "Utolsó Kft."}};
     local["accounts"] = Json::array{open, listed};
     write("local", local, -1);
     cloud.put_row("_defaultZone", "Settings", "accounts", Json(Json::array{open, listed}));
@@ -261,15 +298,35 @@ TEST_F(SettingsSections, NotesConnectionsListOrderAndAccounts) {
     EXPECT_EQ(g_core->setting("accounts"), Json(Json::array{listed, open}));
     EXPECT_EQ(rows("SELECT synced FROM settings WHERE recordName = 'local'"), -1);
     ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+    EXPECT_EQ(cloud.row("_defaultZone", "accounts"), Json(Json::array{listed, open}));
 
-    // A cloud that refuses the new account's zone: the progress ends all the same.
+    // A new order the cloud does not get: the order before the drag is stored and shown again, and
+    // the user is told; a rename afterwards finds its row.
+    cloud.fail("records/modify", CloudStore::Fault::drop);
+    const std::string unsaved = told([p] { p->accountsList->MoveItem(0, 1); });
+    EXPECT_NE(unsaved.find("sorrendje nem menthető"), std::string::npos) << unsaved;
+    EXPECT_NE(unsaved.find("nem érhető el"), std::string::npos) << unsaved;
+    EXPECT_EQ(g_core->setting("accounts"), Json(Json::array{listed, open}));
+    EXPECT_EQ(p->accountsList->ContentAt(0).toStdString(), "Utolsó Kft.");
+    p->accountsList->SelectedIndex(0);
+    EXPECT_EQ(outcome(p->editAccountButton, {[](ui::ContentDialog& d) {
+                  type(d, "name", "Utolsó Zrt.");
+                  return Result::Primary;
+              }}),
+              "");
+    EXPECT_EQ(g_core->setting("accounts")[0]["name"].string_value(), "Utolsó Zrt.");
+    EXPECT_EQ(cloud.row("_defaultZone", "accounts")[0]["name"].string_value(), "Utolsó Zrt.");
+
+    // A cloud that cannot create the new account's zone: no account is added, and the user learns why.
     cloud.fail("zones/modify", CloudStore::Fault::status_500);
-    click(p->addAccountButton, {[](ui::ContentDialog& d) {
-                                    type(d, "name", "Felhőtlen Kft.");
-                                    return Result::Primary;
-                                },
-                                kLeaveOpen});
-    EXPECT_EQ(p->accountsList->ContentAt(2).toStdString(), "Felhőtlen Kft.");
+    const std::string not_added = outcome(p->addAccountButton, {[](ui::ContentDialog& d) {
+                                              type(d, "name", "Felhőtlen Kft.");
+                                              return Result::Primary;
+                                          }});
+    EXPECT_NE(not_added.find("nem jött létre"), std::string::npos) << not_added;
+    EXPECT_EQ(p->accountsList->Size(), 2);
+    EXPECT_EQ(g_core->setting("accounts").array_items().size(), 2u);
+    listed = g_core->setting("accounts")[0];
 
     // The last listed account deleted: it leaves the list, the user is signed out and the program ends
     // by closing its window.
@@ -284,13 +341,23 @@ TEST_F(SettingsSections, NotesConnectionsListOrderAndAccounts) {
     main_window.Closed.Add([&closed](ui::Window*, ui::WindowEventArgs&) { closed = true; });
     std::vector<int> exits;
     ui::SetExitRecorder([&exits](int code) { exits.push_back(code); });
+    auto confirm = [](ui::ContentDialog& d) {
+        EXPECT_EQ(d.ContentText().toStdString(), g_core->translated("confirm_delete", "Utolsó Zrt."));
+        return Result::Primary;
+    };
+    // The cloud down: the account stays, here and in the cloud, the program goes on and says why.
+    cloud.fail("zones/modify", CloudStore::Fault::drop);
     p->accountsList->SelectedIndex(0);
-    click(p->deleteAccountButton, {[](ui::ContentDialog& d) {
-                                       EXPECT_EQ(d.ContentText().toStdString(),
-                                                 g_core->translated("confirm_delete", "Utolsó Kft."));
-                                       return Result::Primary;
-                                   },
-                                   kLeaveOpen});
+    const std::string kept = outcome(p->deleteAccountButton, {confirm});
+    EXPECT_NE(kept.find("nem lett törölve"), std::string::npos) << kept;
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(exits.empty());
+    EXPECT_EQ(g_core->setting("accounts"), Json(Json::array{listed}));
+    EXPECT_EQ(p->accountsList->Size(), 1);
+    EXPECT_TRUE(cloud.has_zone(other));
+    EXPECT_EQ(g_core->load_web_auth_token(), "a-session");
+    p->accountsList->SelectedIndex(0);
+    click(p->deleteAccountButton, {confirm, kLeaveOpen});
     ui::SetExitRecorder(nullptr);
     g_main_window = nullptr;
     EXPECT_TRUE(closed);

@@ -299,7 +299,8 @@ TEST_F(SettingsPageTest, EachEditorChangesItsOwnSettingWhichReachesTheCloudAndAN
     });
     EXPECT_EQ(changed(before, *g_core), std::set<std::string>{"countries"});
     EXPECT_EQ(g_core->setting("countries"), Json(Json::array{Json::object{{"code", "HU"}}, Json::object{{"code", "AT"}}}));
-    EXPECT_EQ(p->countriesList->ContentAt(1).toStdString(), "AT - Austria");
+    // Names in the program's language.
+    EXPECT_EQ(p->countriesList->ContentAt(1).toStdString(), "AT - Ausztria");
 
     before = stored_rows(*g_core);
     run(p->addLanguageButton, [](ui::ContentDialog& d) {
@@ -317,7 +318,7 @@ TEST_F(SettingsPageTest, EachEditorChangesItsOwnSettingWhichReachesTheCloudAndAN
     before = stored_rows(*g_core);
     p->languagesList->SelectedIndex(3);
     run(p->labelsButton, [](ui::ContentDialog& d) {
-        EXPECT_EQ(d.Title().toStdString(), "fr - French");
+        EXPECT_EQ(d.Title().toStdString(), "fr - francia");
         auto* scroller = qobject_cast<QScrollArea*>(d.ContentWidget());
         EXPECT_NE(scroller, nullptr);
         QList<ui::TextBox*> boxes = d.findChildren<ui::TextBox*>();
@@ -566,6 +567,21 @@ TEST_F(SettingsPageTest, BadEntriesWriteNoWrongValueAndNeverCrash) {
     });
     EXPECT_EQ(g_core->setting("formats"), parsed(untouched.at("formats")));
     EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(1));
+    // A stored starting number below what the box can show stays unless the user changes it.
+    Json::object zero = g_core->setting("formats").object_items();
+    zero["estimate_number_initial"] = 0;
+    ASSERT_TRUE(g_core->save_record({{"recordName", "formats"}, {"value", Json(zero).dump()}, {"synced", 0}}, "settings"));
+    run(p->numberingButton, [](ui::ContentDialog& d) {
+        type(d, "prefix", "AJ");
+        return Result::Primary;
+    });
+    EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(0));
+    EXPECT_EQ(g_core->setting("formats")["estimate_number_prefix"].string_value(), "AJ");
+    run(p->numberingButton, [](ui::ContentDialog& d) {
+        d.findChild<ui::NumberBox*>()->Value(3);
+        return Result::Primary;
+    });
+    EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(3));
 
     // Stored values no choice matches: nothing is selected and the stored value stays.
     Json::array units = g_core->setting("units").array_items();
@@ -691,7 +707,7 @@ TEST_F(SettingsPageTest, ShownFromTheMainWindowAndPictured) {
     EXPECT_EQ(p->taxesList->ContentAt(0).toStdString(), "27%");
     EXPECT_EQ(p->footerNotesList->ContentAt(0).toStdString(), caption("thank_you") + " - " + caption("INVOICE"));
     EXPECT_EQ(ui::TagText(p->languagesList->TagAt(0)), "hu");
-    EXPECT_EQ(p->languagesList->ContentAt(0).toStdString(), "hu - Hungarian");
+    EXPECT_EQ(p->languagesList->ContentAt(0).toStdString(), "hu - magyar");
     EXPECT_EQ(p->currenciesList->ContentAt(0).toStdString(), "HUF\t-12 346 Ft    \t-12 346 Ft");
     EXPECT_TRUE(p->addAccountButton->isVisibleTo(&window));
     EXPECT_TRUE(p->accountsList->isEnabled());
