@@ -178,12 +178,7 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
         auto core = make_core(folder, "hu");
         core->current_account = kAccount;
         core->open_database();
-        Json::object supplier = core->setting("supplier").object_items();
-        supplier["identifier_number"] = "12345678-2-42";
-        supplier["nav_user_id"] = user.login;
-        supplier["nav_user_pwd"] = user.password;
-        supplier["nav_xml_alairokulcs"] = user.signing_key;
-        supplier["nav_xml_cserekulcs"] = user.exchange_key;
+        Json::object supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-42");
         ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
     }
 

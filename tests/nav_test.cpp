@@ -396,12 +396,7 @@ protected:
         core->open_database();
         ASSERT_NE(core->db, nullptr);
         nav.add_user(user);
-        supplier = core->setting("supplier").object_items();
-        supplier["identifier_number"] = "12345678-2-41";
-        supplier["nav_user_id"] = user.login;
-        supplier["nav_user_pwd"] = user.password;
-        supplier["nav_xml_alairokulcs"] = user.signing_key;
-        supplier["nav_xml_cserekulcs"] = user.exchange_key;
+        supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-41");
         write_supplier();
     }
     void TearDown() override {

@@ -11,7 +11,6 @@
 #include "core/views/html.h"
 #include "core/store/store_internal.h"
 
-#include <charconv>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -70,13 +69,8 @@ std::string scroll_position(const std::string& extra) {
     return out;
 }
 
-// The rate with six decimals and a full stop, whatever the locale.
-std::string rate_text(double rate) {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, rate, std::chars_format::fixed, 6);
-    if (result.ec != std::errc()) return "0.000000";
-    return std::string(buffer, result.ptr);
-}
+// The rate with six decimals and a full stop, whatever the locale; a missing rate is shown as missing.
+std::string rate_text(double rate) { return Core::formatted_rate(rate); }
 
 // The opening of line i's row group; in the preview a click on the row names the line.
 std::string row_start(int mode, std::size_t i) {

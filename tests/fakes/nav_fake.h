@@ -11,6 +11,7 @@
 // after the processing delay, as at the service, and its reply can be lost on the way back.
 #pragma once
 
+#include "json11/json11.hpp"
 #include "tests/fakes/fake_server.h"
 
 #include <map>
@@ -23,6 +24,16 @@ struct NavUser {
     std::string signing_key;   // XML aláírókulcs
     std::string exchange_key;  // XML cserekulcs (its first 16 characters are the AES key)
     std::string tax_number;    // the 8-digit taxpayer id the user acts for
+
+    // The supplier settings `supplier` with this user's credentials and the given tax number.
+    json11::Json::object signed_in(json11::Json::object supplier, const std::string& identifier_number) const {
+        supplier["identifier_number"] = identifier_number;
+        supplier["nav_user_id"] = login;
+        supplier["nav_user_pwd"] = password;
+        supplier["nav_xml_alairokulcs"] = signing_key;
+        supplier["nav_xml_cserekulcs"] = exchange_key;
+        return supplier;
+    }
 };
 
 struct NavAddress {

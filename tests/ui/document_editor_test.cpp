@@ -486,6 +486,9 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     type_number(page->exchangeRateNumberBox, "");
     ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown && std::isnan(Json(page->document)["exchange_rate"].number_value()); }));
     EXPECT_EQ(wait_for_script(page->previewWebView, "document.body.innerText.indexOf('\u2014 Ft') >= 0", "true"), "true");
+    // The rate itself is shown as missing too.
+    EXPECT_EQ(script(page->previewWebView, "/\\bnan\\b/i.test(document.body.innerText)"), "false");
+    EXPECT_EQ(script(page->previewWebView, "document.body.innerText.indexOf(': \u2014') >= 0"), "true");
     choose(page->currenciesCombBox, 0);
 
     // The header note editor: white space runs become one blank; the preview shows the note.

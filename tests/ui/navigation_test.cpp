@@ -126,12 +126,7 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
                                     {"billing", Json::object{{"first_name", "Anna"}, {"last_name", "Bolt"}}},
                                     {"line_items", Json::array{}}});
 
-    Json::object supplier = g_core->setting("supplier").object_items();
-    supplier["identifier_number"] = "12345678-2-41";
-    supplier["nav_user_id"] = user.login;
-    supplier["nav_user_pwd"] = user.password;
-    supplier["nav_xml_alairokulcs"] = user.signing_key;
-    supplier["nav_xml_cserekulcs"] = user.exchange_key;
+    Json::object supplier = user.signed_in(g_core->setting("supplier").object_items(), "12345678-2-41");
     const auto write = [](const std::string& key, const Json& value) {
         ASSERT_TRUE(g_core->save_record({{"recordName", key}, {"value", value.dump()}, {"synced", 0}}, "settings"));
     };

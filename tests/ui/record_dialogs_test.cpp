@@ -314,12 +314,7 @@ protected:
             if (ui::Name(item) == "clients") window->navigationView->SelectedItem(item);
         ASSERT_TRUE(wait_until([&] { return ui::Name(window->navigationView->SelectedItem()) == "clients"; }));
         // The first start has written the account's defaults; the test's settings go over them.
-        Json::object supplier = g_core->setting("supplier").object_items();
-        supplier["identifier_number"] = "12345678-2-41";
-        supplier["nav_user_id"] = user.login;
-        supplier["nav_user_pwd"] = user.password;
-        supplier["nav_xml_alairokulcs"] = user.signing_key;
-        supplier["nav_xml_cserekulcs"] = user.exchange_key;
+        Json::object supplier = user.signed_in(g_core->setting("supplier").object_items(), "12345678-2-41");
         g_core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings");
         // A country without an address format of its own.
         Json::array countries = g_core->setting("countries").array_items();
