@@ -68,6 +68,25 @@ std::string one_year_back() {
     return format_time(today, "%Y-%m-%d");
 }
 
+// The window at its preferred size, or at what the screen's free area holds with the window's
+// frame (a small laptop screen holds less), centred in that area so that no part of it is off the
+// screen. Its smallest size is bounded the same way.
+void place_window(QWidget* window, QSize size, const QScreen* screen) {
+    if (!screen) {
+        window->resize(size);
+        return;
+    }
+    const QRect room = screen->availableGeometry();
+    // The frame is not known before the window is shown; a title bar and borders are allowed for.
+    const QSize frame(16, 48);
+    const QSize fits = room.size() - frame;
+    window->setMinimumSize(window->minimumSize().boundedTo(fits));
+    size = size.boundedTo(fits);
+    window->resize(size);
+    window->move(room.left() + std::max(0, (room.width() - size.width() - frame.width()) / 2),
+                 room.top() + std::max(0, (room.height() - size.height() - frame.height()) / 2));
+}
+
 }  // namespace
 
 MainWindow::MainWindow() {
@@ -80,7 +99,7 @@ MainWindow::MainWindow() {
     Title(tr_key("tavrin_invoice"));
     // Every command stays within reach down to this size.
     setMinimumSize(800, 600);
-    resize(1280, 800);
+    place_window(this, QSize(1280, 800), screen());
 
     const std::tm today = local_time(0);
     calendar_month = QDate(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday);
@@ -110,7 +129,7 @@ void MainWindow::InitializeComponent() {
     grid->addWidget(start, 0, 0);
     auto* popup = new ui::WebView2;
     popup->setObjectName("popupWebView");
-    popup->setMinimumSize(480, 600);
+    popup->setMinimumSize(480, 480);
     popup->setMaximumSize(560, 720);
     grid->addWidget(popup, 0, 0, Qt::AlignCenter);
 
@@ -401,23 +420,6 @@ DocumentPage* page_of(ui::Window* window) {
 // How often a command that waits for a save looks again, in milliseconds.
 constexpr int kSaveWaitStep = 200;
 
-// Its preferred size, or what the screen's free area holds with the window's frame (a small laptop
-// screen holds less), centred in that area so that no part of it is off the screen.
-void place_document_window(ui::Window* window, const QScreen* screen) {
-    QSize size(1320, 900);
-    if (!screen) {
-        window->resize(size);
-        return;
-    }
-    const QRect room = screen->availableGeometry();
-    // The frame is not known before the window is shown; a title bar and borders are allowed for.
-    const QSize frame(16, 48);
-    size = size.boundedTo(room.size() - frame);
-    window->resize(size);
-    window->move(room.left() + std::max(0, (room.width() - size.width() - frame.width()) / 2),
-                 room.top() + std::max(0, (room.height() - size.height() - frame.height()) / 2));
-}
-
 }  // namespace
 
 void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit, std::string apply_record_name) {
@@ -438,7 +440,7 @@ void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit,
         auto* window = new ui::Window(this);
         window->Closed.Add(this, [this](ui::Window* sender, ui::WindowEventArgs& args) { OnDocumentWindowClosed(sender, args); });
         window->Content(page);
-        place_document_window(window, this->screen());
+        place_window(window, QSize(1320, 900), this->screen());
         page->OpenDocument(recordName, kind, edit);
         window->Activate();
         document_window = window;
