@@ -81,6 +81,23 @@ bool wait_for_operations(int fd, int operations, std::chrono::milliseconds limit
     return true;
 }
 
+// Kills the child and reaps it; true when that kill is what ended it.
+bool killed(pid_t pid, int output) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(output);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+// The test account's store, opened as a start of the program opens it.
+std::unique_ptr<Core> open_account(const std::string& folder) {
+    auto core = make_core(folder, "hu");
+    core->current_account = kAccount;
+    core->open_database();
+    return core;
+}
+
 TEST(Crash, AKilledProgramLeavesEveryDocumentWhole) {
     TempDir dir;
     CloudStore cloud;
@@ -104,16 +121,11 @@ TEST(Crash, AKilledProgramLeavesEveryDocumentWhole) {
         const auto [pid, output] = start_child(folder, random());
         ASSERT_GT(pid, 0);
         const bool working = wait_for_operations(output, 1 + static_cast<int>(random() % 12), std::chrono::seconds(60));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(output);
+        const bool ended = killed(pid, output);
         ASSERT_TRUE(working) << "the child stopped on its own";
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        ASSERT_TRUE(ended);
 
-        auto core = make_core(folder, "hu");
-        core->current_account = kAccount;
-        core->open_database();
+        auto core = open_account(folder);
         // Opened as it was, not rebuilt from a backup.
         ASSERT_FALSE(std::filesystem::exists(folder + "tmp"));
         EXPECT_EQ(core->setting("local")["db_ver"].string_value(), "221101");
@@ -175,9 +187,7 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
     const std::string folder = dir.path() + "data/";
     std::filesystem::create_directories(folder);
     {
-        auto core = make_core(folder, "hu");
-        core->current_account = kAccount;
-        core->open_database();
+        auto core = open_account(folder);
         Json::object supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-42");
         ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
     }
@@ -192,18 +202,13 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
         const bool working = wait_for_operations(output, 1 + static_cast<int>(random() % 6), std::chrono::seconds(60),
                                                  [&nav] { return nav.wait_hung(std::chrono::milliseconds(0)); });
         held += nav.wait_hung(std::chrono::milliseconds(0));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(output);
+        const bool ended = killed(pid, output);
         nav.release_hung();
         ASSERT_TRUE(working) << "the child stopped on its own";
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        ASSERT_TRUE(ended);
 
         // The installation starts again: what was open is settled within the processing wait.
-        auto core = make_core(folder, "hu");
-        core->current_account = kAccount;
-        core->open_database();
+        auto core = open_account(folder);
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         NavSettled settled = core->nav_settle_report();
         while (settled.result == NavSettled::Result::waiting && std::chrono::steady_clock::now() < until) {
