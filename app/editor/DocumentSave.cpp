@@ -4,6 +4,7 @@
 #include "app/editor/DocumentSave.h"
 
 #include "app/App.h"
+#include "app/editor/RecordForm.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 
@@ -53,14 +54,15 @@ const char* const kNavError = "NAV adatszolgáltatás hiba!\n";
 
 // Why the document cannot be saved (or reported) as it stands, checked before anything is sent;
 // empty when nothing is missing.
-std::string missing_for_save(Core& core, const Json& document, bool has_lines, const std::string& account) {
+std::string missing_for_save(Core& core, const Json& document, const std::vector<Json>& lines, const std::string& account) {
     std::vector<std::string> missing;
     const Json client = document["clientRecordName"];
     if (client.is_null()) missing.push_back(own_text("a vevő", "a client"));
-    if (!has_lines) missing.push_back(own_text("legalább egy tétel", "at least one line"));
+    if (lines.empty()) missing.push_back(own_text("legalább egy tétel", "at least one line"));
 
     const std::string currency = document["currency_code"].string_value();
     const std::string home = core.setting("currencies")[0]["code"].string_value();
+    double rate_value = 1.0;
     if (!currency.empty() && !home.empty() && currency != home) {
         const Json rate = document["exchange_rate"];
         const double value = rate.number_value();
@@ -68,6 +70,19 @@ std::string missing_for_save(Core& core, const Json& document, bool has_lines, c
             missing.push_back(own_text("a(z) ", "the ") + currency +
                               own_text(" árfolyama (írja be, vagy kérje le az árfolyam gombbal)",
                                        " exchange rate (enter it, or fetch it with the rate button)"));
+        else
+            rate_value = value;
+    }
+
+    // Lines that came in other than through the line dialog (a drag, an order, a rate typed later) are
+    // held to the same limits: no amount the invoice data cannot carry is stored.
+    std::vector<std::string> too_large;
+    const Json::array taxes = core.setting("taxes").array_items();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Core::LineLimit limit = Core::line_limit(lines[i], taxes, rate_value);
+        if (limit != Core::LineLimit::Fits)
+            too_large.push_back(std::to_string(i + 1) + own_text(". tétel: ", ". line: ") +
+                                ui::utf8(record_form::limit_message(limit)));
     }
 
     // Only an invoice that goes to the tax authority needs the company's data and credentials.
@@ -97,9 +112,17 @@ std::string missing_for_save(Core& core, const Json& document, bool has_lines, c
             }
         }
     }
-    if (missing.empty()) return "";
-    std::string text = own_text("A dokumentum nem menthető, mert hiányzik:", "The document cannot be saved; missing:");
-    for (const std::string& item : missing) text += "\n\u2022 " + item;
+    if (missing.empty() && too_large.empty()) return "";
+    std::string text;
+    if (!missing.empty()) {
+        text = own_text("A dokumentum nem menthető, mert hiányzik:", "The document cannot be saved; missing:");
+        for (const std::string& item : missing) text += "\n\u2022 " + item;
+    }
+    if (!too_large.empty()) {
+        text += (text.empty() ? "" : "\n") + own_text("A dokumentum nem menthető, mert túl nagy:",
+                                                     "The document cannot be saved; too large:");
+        for (const std::string& item : too_large) text += "\n\u2022 " + item;
+    }
     if (reported && Json(document)["supplier_street"].string_value() != core.setting("supplier")["street"].string_value())
         text += own_text("\nA dokumentum a megnyitásakor érvényes cégadatokat használja: a beállítások módosítása után "
                          "nyissa meg újra.",
@@ -151,7 +174,7 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     if (!loaded || !g_core || sender != saveButton || save_in_flight) co_return;
     save_in_flight = true;
     QPointer<DocumentPage> self(this);
-    const std::string missing = missing_for_save(*g_core, Json(document), !lines.empty(), g_core->current_account);
+    const std::string missing = missing_for_save(*g_core, Json(document), lines, g_core->current_account);
     if (!missing.empty()) {
         QPointer<ui::ContentDialog> told = new ui::ContentDialog(window());
         told->XamlRoot(window());

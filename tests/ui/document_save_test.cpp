@@ -434,6 +434,11 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
         const std::string why = refused_save(p);
         EXPECT_NE(why.find("EUR árfolyama"), std::string::npos) << rate << ": " << why;
     }
+    // A rate typed with many digits too many gives amounts no invoice carries: the line is named.
+    p->exchangeRateNumberBox->Value(4.015e20);
+    p->document["exchange_rate"] = 4.015e20;
+    const std::string huge = refused_save(p);
+    EXPECT_NE(huge.find("\u2022 1. tétel: A tétel összege túl nagy"), std::string::npos) << huge;
     p->exchangeRateNumberBox->Value(401.5);
     EXPECT_EQ(Json(p->document)["exchange_rate"].number_value(), 401.5);
     // Up again, the service gives the day's rate.
