@@ -159,6 +159,7 @@ TEST_F(SettingsSections, SampleFilesAreImportedAndBrokenOnesAddNothing) {
     // The file dialogs are Qt's own: they speak the program's language.
     Tavrin::install_qt_translations("hu");
     EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
+    EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Folder").toStdString(), "Mappa");
     Tavrin::install_qt_translations("en");
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
 
