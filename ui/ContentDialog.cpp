@@ -86,8 +86,8 @@ void ContentDialog::fit() {
     const bool title = !title_label_->isHidden();
     const bool text = !text_label_->isHidden();
     int width = 0;
-    const QSize form = content_ ? content_->sizeHint().expandedTo(content_->minimumSizeHint()).expandedTo(content_->minimumSize())
-                                : QSize();
+    const QSize form = content_ ? form_size(screen.width() - 60) : QSize();
+    fitted_form_ = form;
     if (content_) width = std::min(form.width(), screen.width() - 60);
     if (title) width = std::max(width, std::min(width_for(title_label_), content_ ? std::max(width, 320) : widest));
     if (text) width = std::max(width, width_for(text_label_));
@@ -95,8 +95,13 @@ void ContentDialog::fit() {
         title_label_->setMinimumWidth(std::min(width, width_for(title_label_)));
         title_label_->setMinimumHeight(title_label_->heightForWidth(width));
     }
-    const int chrome = buttons_->sizeHint().height() + (title ? title_label_->minimumHeight() : 0) +
-                       (error_label_->isHidden() ? 0 : error_label_->minimumHeight()) + 100;
+    // Around the text: the layout's margins and spacing, the buttons, the title and the window's
+    // title bar (as place() allows for it), so that a text that fits is not made to scroll.
+    const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
+    const int spacing = layout() ? std::max(0, layout()->spacing()) : 0;
+    const int chrome = margins.top() + margins.bottom() + 32 + 8 + buttons_->sizeHint().height() + spacing +
+                       (title ? title_label_->minimumHeight() + spacing : 0) +
+                       (error_label_->isHidden() ? 0 : error_label_->minimumHeight() + spacing);
     const int most = std::max(80, screen.height() - chrome);
     if (text) {
         const int needed = text_label_->heightForWidth(width);
@@ -105,12 +110,40 @@ void ContentDialog::fit() {
     }
     if (content_) {
         const int bar = form.height() > most ? content_area_->verticalScrollBar()->sizeHint().width() : 0;
+        // A form that fits gets no scroll bar: one shown while the dialog was still being laid out
+        // would narrow a wrapped text, which then needs the bar for good.
+        content_area_->setVerticalScrollBarPolicy(bar > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
         content_area_->setMinimumSize(std::min(form.width() + bar, screen.width() - 40), std::min(form.height(), most));
     }
     if (layout()) layout()->activate();
     const QSize wanted = sizeHint().expandedTo(minimumSizeHint());
     resize(std::min(wanted.width(), screen.width()), std::min(wanted.height(), screen.height()));
     place();
+}
+
+QSize ContentDialog::form_size(int most_width) const {
+    QSize form = content_->sizeHint().expandedTo(content_->minimumSizeHint()).expandedTo(content_->minimumSize());
+    if (content_->hasHeightForWidth())
+        form.setHeight(std::max(form.height(), content_->heightForWidth(std::min(form.width(), most_width))));
+    return form;
+}
+
+// A form that grows while the dialog is open (a message shown in it) makes the dialog grow with it,
+// instead of scrolling inside a dialog that has room to spare.
+bool ContentDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == content_ && event->type() == QEvent::LayoutRequest && isVisible() && !refit_posted_) {
+        refit_posted_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                refit_posted_ = false;
+                if (!content_ || !isVisible()) return;
+                const QSize form = form_size(room().width() - 60);
+                if (form.height() > fitted_form_.height() || form.width() > fitted_form_.width()) fit();
+            },
+            Qt::QueuedConnection);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // Over the middle of its window, inside the screen's free area.
@@ -162,7 +195,10 @@ void ContentDialog::Content(QWidget* content) {
     text_label_->hide();
     text_area_->hide();
     content_area_->setVisible(content_ != nullptr);
-    if (content_) content_area_->setWidget(content_);
+    if (content_) {
+        content_area_->setWidget(content_);
+        content_->installEventFilter(this);
+    }
 }
 
 QString ContentDialog::ContentText() const {

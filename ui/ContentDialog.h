@@ -77,12 +77,15 @@ public:
 protected:
     void reject() override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The screen area the dialog may take.
     QRect room() const;
     void fit();
     void place();
+    // The form's size at the width it is shown: a wrapped text needs the height that width gives it.
+    QSize form_size(int most_width) const;
     void rebuild_buttons();
     void finish(ContentDialogResult result);
 
@@ -94,6 +97,8 @@ private:
     QLabel* error_label_ = nullptr;
     std::function<QString()> primary_check_;
     QWidget* content_ = nullptr;
+    bool refit_posted_ = false;
+    QSize fitted_form_;
     QVBoxLayout* content_layout_;
     QDialogButtonBox* buttons_;
     QString primary_text_;

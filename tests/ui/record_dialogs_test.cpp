@@ -23,6 +23,8 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <filesystem>
 #include <memory>
@@ -391,6 +393,12 @@ TEST_F(MainWindowRecords, ClientsAndItemsAreSavedLookedUpPostedAndReachTheCloud)
     EXPECT_EQ(ui::utf8(client->address2TextBox->Text()), "Budapest");
     EXPECT_EQ(ui::utf8(client->address3TextBox->Text()), "Fenyő utca 5");
     EXPECT_EQ(client->taxpayerInfoBar->Severity(), ui::InfoBar::InfoBarSeverity::Success);
+    // The dialog grows for the message: the form may scroll down, never across out of sight.
+    auto* area = qobject_cast<QScrollArea*>(client->parentWidget()->parentWidget());
+    ASSERT_NE(area, nullptr);
+    EXPECT_TRUE(wait_until([&] {
+        return area->viewport()->width() >= client->minimumSizeHint().width() && !area->horizontalScrollBar()->isVisible();
+    }));
     press(dialog, tr_key("save"));
 
     // Saved, shown in its own tab and in the clients list.

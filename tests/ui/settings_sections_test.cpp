@@ -13,6 +13,7 @@
 #include "ui/Pickers.h"
 #include "ui/SettingsControls.h"
 
+#include <QLabel>
 #include <QLineEdit>
 
 using json11::Json;
@@ -103,7 +104,14 @@ protected:
     // One import of `path` through its button; the text its progress dialog ends with.
     std::string import(QAbstractButton* button, const std::string& path) {
         picked = path;
-        return outcome(button, {[](ui::ContentDialog&) { return Result::Primary; }});
+        return outcome(button, {[](ui::ContentDialog& d) {
+                           // The explanation is read whole, its last line too, without scrolling.
+                           auto* text = qobject_cast<QLabel*>(d.ContentWidget());
+                           if (!text && d.ContentWidget()) text = d.ContentWidget()->findChild<QLabel*>();
+                           EXPECT_TRUE(text && text->height() >= text->heightForWidth(text->width()) &&
+                                       text->visibleRegion().boundingRect().height() == text->height());
+                           return Result::Primary;
+                       }});
     }
 
     // A message dialog the program shows by itself (after a background step); its text.
@@ -151,6 +159,7 @@ TEST_F(SettingsSections, SampleFilesAreImportedAndBrokenOnesAddNothing) {
     // The file dialogs are Qt's own: they speak the program's language.
     Tavrin::install_qt_translations("hu");
     EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
+    EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Folder").toStdString(), "Mappa");
     Tavrin::install_qt_translations("en");
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", "&Open").toStdString(), "&Open");
 
