@@ -258,8 +258,9 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     std::string error;
 
     // A report left without an answer is settled first: the invoice it stores takes its number.
+    NavSettled earlier;
     if (context->account != "DEMO") {
-        core->nav_settle_report();
+        earlier = core->nav_settle_report();
         // This page's own invoice, reported by an earlier try: once settled (here, or by the background
         // query) it is stored, and not reported again.
         const std::string own = core->nav_settled_record(context->own_request_id);
@@ -295,7 +296,15 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             document["number"] = 0;
         }
         if (Json(document)["type"].string_value() == "INVOICE") {
-            const NavReport report = core->nav_report_invoice(context->lines, document);
+            // Still unsettled just now: the service is not asked a second time before the user is told.
+            NavReport report;
+            if (earlier.result == NavSettled::Result::waiting) {
+                report.result = NavReport::Result::waiting;
+                report.pending_number = earlier.number;
+                report.pending_request_id = earlier.request_id;
+            } else {
+                report = core->nav_report_invoice(context->lines, document);
+            }
             switch (report.result) {
             case NavReport::Result::stored:
                 context->recordName = report.record_name;
