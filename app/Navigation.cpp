@@ -70,8 +70,9 @@ void MainWindow::QueryNavStatus(ui::DispatcherQueue queue, QPointer<MainWindow> 
     });
     Core* core = g_core;
     if (!core) return;
-    // A report left without an answer (the program ended, the reply lost) is settled first.
-    const NavSettled settled = core->nav_settle_report();
+    // A report left without an answer (the program ended, the reply lost) is settled first, also
+    // one another installation of the company left in the cloud.
+    const NavSettled settled = core->nav_settle_report(true);
     core->nav_query_transaction_status([&end, changed, &settled](bool ok) {
         *changed = ok || settled.result == NavSettled::Result::stored;
         end.post();

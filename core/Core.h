@@ -104,7 +104,8 @@ using JsonCallback = std::function<void(json11::Json)>;
 // One request; a payload whose member "xml" is a string is sent as that XML text, any other
 // payload as its JSON dump. A body of 5 bytes or less makes a GET. The result is {"xml": reply}
 // for XML payloads and the parsed reply otherwise; a failed transfer gives {"xml": ""} or null.
-json11::Json http_request(std::string url, json11::Json payload, std::string headers);
+// `total_seconds` (when above 0) bounds the whole transfer.
+json11::Json http_request(std::string url, json11::Json payload, std::string headers, long total_seconds = 0);
 // While set, every transfer, running or new, fails within about a second: the program is closing
 // and must not wait out the time limits of a service that does not answer.
 void set_network_cancelled(bool cancelled);
@@ -229,34 +230,77 @@ struct NavSubmission {
     std::string text;
 };
 
+// What settling the report under way did.
+struct NavSettled {
+    enum class Result {
+        none,     // no report under way
+        stored,   // the authority holds it: stored (record_name)
+        dropped,  // it never reached the authority: the record is gone and the number free
+        refused,  // the authority refused it on processing (message): nothing stored, the number free
+        waiting,  // still unknown (reason, message)
+    };
+    // Why a report is still unknown.
+    enum class Reason {
+        sending,           // its request may still be on the way
+        processing,        // the authority has it and is still processing it
+        unreachable,       // the authority did not answer
+        question_refused,  // the authority refused the question (message)
+        cloud,             // the company's shared record could not be read or removed
+    };
+    Result result = Result::none;
+    Reason reason = Reason::sending;
+    std::string number;       // the invoice number of the report (not none)
+    std::string request_id;   // its request id
+    std::string record_name;  // stored: the stored document
+    std::string message;
+    bool elsewhere = false;   // reported by another installation of the company
+};
+
 // The outcome of reporting and storing an invoice (Core::nav_report_invoice).
 struct NavReport {
     enum class Result {
         stored,   // reported and stored: record_name
         refused,  // message: the service's answer; nothing stored
         not_sent, // the service could not be reached; nothing sent, nothing stored
-        waiting,  // an earlier report's outcome is still unknown (pending): nothing new is sent
+        waiting,  // a report's outcome is still unknown (pending): nothing new is sent
         failed,   // the store could not be written
+        cloud,    // the company's shared record of the report could not be written (message): nothing sent
+        renumber, // the number was taken meanwhile (another installation's invoice came in): nothing sent
     };
     Result result = Result::failed;
     std::string record_name;
     std::string message;
-    // waiting: the unsettled report's invoice number and request id.
-    std::string pending_number;
-    std::string pending_request_id;
+    // waiting: the unsettled report (number, request id, why it waits).
+    NavSettled pending;
     // waiting: it is the report this very call sent.
     bool sent_now = false;
 };
 
-// What settling the report under way did.
-struct NavSettled {
-    enum class Result { none, stored, dropped, waiting };
-    Result result = Result::none;
-    std::string number;       // the invoice number of the report (not none)
-    std::string request_id;   // its request id
-    std::string record_name;  // stored: the stored document
-    bool answered = false;    // the service answered whether the invoice exists
+// What the tax authority's own records say of one invoice data sent by the technical user.
+struct NavFound {
+    enum class State {
+        done,        // processed and kept (with or without warnings): transaction_id
+        processing,  // received, still being processed
+        aborted,     // refused on processing: message
+        absent,      // not among the user's transactions of the interval
+        no_answer,   // not reached (message empty) or refused the question (message)
+    };
+    State state = State::no_answer;
+    std::string transaction_id;
+    std::string message;
 };
+
+// The supplier settings members that make the tax authority's technical user: name, password, XML
+// signing key and XML exchange key. Every request needs all four.
+inline constexpr const char* nav_credential_names[] = {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs",
+                                                       "nav_xml_cserekulcs"};
+
+// True when `text` is a transaction id of the form the authority gives ([+a-zA-Z0-9_], 1 to 30).
+bool is_nav_transaction_id(const std::string& text);
+
+// How long one request to the tax authority may take in all, in seconds: once it has passed, no
+// copy of it is still on its way.
+constexpr long nav_request_seconds = 60;
 
 // ---------------------------------------------------------------------------------------------
 // The application object
@@ -420,33 +464,63 @@ public:
     // "invoiceData" of the schema folder). On failure `error`, when given, gets libxml2's last message
     // of this validation (never empty); last_xml_error() holds it too.
     bool validate_invoice_xml(std::string xml, std::string* error = nullptr);
-    // Reports an invoice to the tax authority as a new (CREATE) or cancelling (STORNO) invoice:
-    // "ok^" + the transaction id, "ok^1234567890" in the DEMO account, the validation message when the
-    // data is not valid (nothing sent), the server's message when it refused, else "NO_INTERNET".
-    // Neither the document nor the settings change; the caller stores the transaction id.
-    std::string nav_send_invoice(std::vector<json11::Json> lines, json11::Json::object document);
     // One submission with the given request id, telling apart a refusal, a service that was never
-    // reached and an answer that never came.
+    // reached and an answer that never came. `before_send` runs after the token exchange, just before
+    // the invoice goes out; when it returns false nothing is sent (not_sent).
     NavSubmission nav_submit_invoice(std::vector<json11::Json> lines, json11::Json::object document,
-                                     std::string request_id);
-    // Reports a new or changed invoice and stores it. The report under way is recorded locally first
-    // (settings row "nav_pending", never uploaded), so that an invoice the service may hold is never
-    // unknown here; once the service accepts, the document, its lines, stock and transaction id are
-    // stored and the record removed in one transaction. An earlier report still unsettled is settled
-    // first; while it stays so, nothing new is sent (result waiting).
+                                     std::string request_id, std::function<bool()> before_send = {});
+    // The operation (CREATE or STORNO) and the Base64 invoice data a submission sends; `error` holds
+    // the validation message when the data is not valid (nothing may be sent).
+    struct NavPayload {
+        std::string operation;
+        std::string data;
+        std::string error;
+    };
+    NavPayload nav_invoice_payload(const std::vector<json11::Json>& lines, json11::Json::object document);
+    // Reports a new or changed invoice and stores it. The report under way is recorded first: in the
+    // settings row "nav_pending" (never uploaded), and, where the account uses the cloud, in the
+    // company's one shared record, written only when no installation holds one; so an invoice the
+    // service may hold is never unknown, and no two installations report at once. Once the service
+    // accepts, the document, its lines, stock and transaction id are stored and the record removed in
+    // one transaction. An earlier report still unsettled is settled first; while it stays so, nothing
+    // new is sent (result waiting).
     NavReport nav_report_invoice(std::vector<json11::Json> lines, json11::Json::object document);
-    // Settles the report under way, if any: asks the service whether its invoice number exists
-    // (queryInvoiceCheck) and for its transaction id (queryInvoiceData). It exists: the recorded
-    // invoice is stored with that id. It does not, and the submission cannot still be processing
-    // (nav_settle_seconds after it was sent): the record is dropped. Otherwise it stays.
-    NavSettled nav_settle_report();
+    // Settles the report under way, if any, from the authority's own records: the user's transactions
+    // since it was recorded are listed and the one whose invoice data is the recorded one is asked
+    // for. Processed: the invoice is stored with its transaction id. Aborted: the record goes (refused).
+    // Not there once no copy of it can still be on its way: it never arrived, the record goes. With
+    // `shared`, the company's shared record is read too and settled the same way, whichever
+    // installation made it.
+    NavSettled nav_settle_report(bool shared = false);
+    // Removes the company's shared record of a report this installation has stored, once the stored
+    // invoice has reached the cloud; true when no shared record of it is left.
+    bool nav_release_report(const std::string& record_name);
     // The record name a settled report with this request id was stored under (one of the latest 20
     // settled here), or empty.
     std::string nav_settled_record(const std::string& request_id);
-    // The report under way ({"request_id", "number_formatted", "sent", "document", "lines"}) or null.
+    // The report under way ({"request_id", "number_formatted", "written", "sent", "document", "lines",
+    // ...}) or null.
     json11::Json nav_pending_report();
-    // How long a submission may still be processed by the service: TAVRIN_NAV_SETTLE_SECONDS, else 45.
+    // How long a save waits for the authority to process an invoice whose answer did not come, before
+    // telling the user: TAVRIN_NAV_SETTLE_SECONDS, else 45. It never frees a number.
     static int nav_settle_seconds();
+    // The technical user's submissions whose invoice data has this SHA3-512 digest, among those
+    // received from `from` to `to` (UTC seconds): the listing, every page, and the status of each
+    // transaction not yet known not to be it, with its original request.
+    NavFound nav_find_submission(const std::string& data_digest, std::time_t from, std::time_t to);
+    // The technical user's credentials with the supplier's tax number, as a request's credentials
+    // object; empty when one of them is missing.
+    json11::Json::object nav_credentials();
+    // The company's shared record of a report under way, in the cloud (record type "InvoiceReport").
+    // nav_shares_reports: the account uses the cloud (not DEMO, signed in). nav_share_report writes the
+    // record only when none exists; `change_tag` gets its tag. nav_shared_report reads it ({"report",
+    // "tag"}; null when none), `reachable` false when the cloud gave no answer. nav_unshare_report
+    // removes it, only while it still has that tag.
+    enum class SharedWrite { written, held, unreachable };
+    bool nav_shares_reports();
+    SharedWrite nav_share_report(const json11::Json& report, std::string& change_tag, std::string& reason);
+    json11::Json nav_shared_report(bool& reachable);
+    bool nav_unshare_report(const std::string& change_tag);
     // Stored invoices whose accounting upload has not yet succeeded (settings row "cashbook_pending",
     // never uploaded), and the clearing of one once it has.
     std::vector<std::string> cashbook_pending();
@@ -537,6 +611,9 @@ public:
     void on_logo_uploaded(json11::Json reply, const std::string& source_path, const std::string& logo_name,
                           const JsonCallback& done);
 
+    // Sets one member of the settings row "local" (never uploaded), keeping its other members.
+    bool save_local_member(const std::string& name, json11::Json value);
+
 private:
     // --- sync internals -----------------------------------------------------------------------
     // Held for a whole pass (and for the accounts record), so passes never overlap and the change
@@ -545,8 +622,6 @@ private:
     std::recursive_mutex sync_mutex;
     // The zone entry of the current account's download: zoneID and, when one is stored, syncToken.
     json11::Json::object sync_zone_entry();
-    // Sets one member of the settings row "local" (never uploaded), keeping its other members.
-    bool save_local_member(const std::string& name, json11::Json value);
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;

@@ -76,10 +76,16 @@ protected:
     std::unique_ptr<Core> core;
 };
 
+// One submission as a report makes it: "ok^" + the transaction id, or the refusal's text.
+std::string send_invoice(Core& core, std::vector<Json> lines, Json::object document) {
+    const NavSubmission sent = core.nav_submit_invoice(std::move(lines), std::move(document), nav_new_request_id());
+    return sent.outcome == NavSubmission::Outcome::accepted ? "ok^" + sent.text : sent.text;
+}
+
 TEST_F(NavSubmit, NewAndCancellingInvoicesAreAccepted) {
     const std::vector<Json> lines = {line(2, 1000), line(1, 500)};
     const Json::object document = invoice("00012");
-    const std::string result = core->nav_send_invoice(lines, document);
+    const std::string result = send_invoice(*core, lines, document);
     const auto [operation, data] = submitted(result);
     EXPECT_EQ(operation, "CREATE");
     EXPECT_EQ(data, core->nav_invoice_data_xml(lines, document, ""));
@@ -100,13 +106,13 @@ TEST_F(NavSubmit, NewAndCancellingInvoicesAreAccepted) {
               Json(result.substr(3)));
 
     // Negative total with a reference: STORNO; without one, or positive with one: CREATE.
-    const auto storno = submitted(core->nav_send_invoice(
+    const auto storno = submitted(send_invoice(*core, 
         {line(-2, 1000)},
         invoice("00013", {{"reference_recordName", "INVOICE-00012"}, {"reference_number_formatted", "2026/00012"}})));
     EXPECT_EQ(storno.first, "STORNO");
     EXPECT_NE(storno.second.find("<originalInvoiceNumber>2026/00012</originalInvoiceNumber>"), std::string::npos);
-    EXPECT_EQ(submitted(core->nav_send_invoice({line(-2, 1000)}, invoice("00014"))).first, "CREATE");
-    EXPECT_EQ(submitted(core->nav_send_invoice({line(2, 1000)}, invoice("00015", {{"reference_recordName", "X"}})))
+    EXPECT_EQ(submitted(send_invoice(*core, {line(-2, 1000)}, invoice("00014"))).first, "CREATE");
+    EXPECT_EQ(submitted(send_invoice(*core, {line(2, 1000)}, invoice("00015", {{"reference_recordName", "X"}})))
                   .first,
               "CREATE");
 }
@@ -115,7 +121,7 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
     // Invalid invoice data: nothing is sent, the data goes to standard output, the message comes back.
     const Json::object bad = invoice("00020", {{"supplier_identifier_number", "1234567-82-42"}});
     testing::internal::CaptureStdout();
-    const std::string invalid = core->nav_send_invoice({line(1, 10)}, bad);
+    const std::string invalid = send_invoice(*core, {line(1, 10)}, bad);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(invalid.find("taxpayerId"), std::string::npos) << invalid;
     EXPECT_EQ(printed, core->nav_invoice_data_xml({line(1, 10)}, bad, "") + "\n");
@@ -123,11 +129,11 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
 
     // A wrong password is refused at the token exchange.
     set_credentials("wrong", user.exchange_key);
-    EXPECT_EQ(core->nav_send_invoice({line(1, 10)}, invoice("00021")), "Helytelen authentikációs adatok!");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00021")), "Helytelen authentikációs adatok!");
     EXPECT_EQ(nav.calls().size(), 1u);
     // A wrong exchange key yields a meaningless token, which the service refuses.
     set_credentials(user.password, "0000000000000000");
-    const std::string meaningless = core->nav_send_invoice({line(1, 10)}, invoice("00022"));
+    const std::string meaningless = send_invoice(*core, {line(1, 10)}, invoice("00022"));
     EXPECT_EQ(nav.calls().back().operation, "manageInvoice");
     EXPECT_EQ(meaningless, nav.calls().back().error_message);
     EXPECT_NE(meaningless, "");
@@ -138,23 +144,23 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
         response.set_content("<r><ns2:funcCode>WARN</ns2:funcCode><transactionId>T-77</transactionId></r>",
                              "application/xml");
     });
-    EXPECT_EQ(core->nav_send_invoice({line(1, 10)}, invoice("00024")), "ok^T-77");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "ok^T-77");
     nav.route("POST", "/invoiceService/v3/manageInvoice", [](const httplib::Request&, httplib::Response& response) {
         response.status = 502;
         response.set_content("<html>Bad gateway</html>", "text/html");
     });
-    EXPECT_EQ(core->nav_send_invoice({line(1, 10)}, invoice("00025")), "NO_INTERNET");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00025")), "NO_INTERNET");
 
     // No server at all.
     ScopedEnv nowhere("TAVRIN_NAV_URL", "http://127.0.0.1:1");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(core->nav_send_invoice({line(1, 10)}, invoice("00026")), "NO_INTERNET");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00026")), "NO_INTERNET");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(NavSubmit, DemoAccountSendsNothing) {
     core->current_account = "DEMO";
-    EXPECT_EQ(core->nav_send_invoice({line(1, 10)}, invoice("00030")), "ok^1234567890");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00030")), "ok^1234567890");
     EXPECT_EQ(nav.request_count(), 0u);
 }
 

@@ -95,6 +95,8 @@ public:
     // The request id of this page's invoice report whose answer never came: when a later save finds
     // it stored, the page's invoice is that one and is not reported again.
     std::string pending_request_id;
+    // The document as that report sent it (see SaveContext::reported_snapshot).
+    std::string pending_snapshot;
 
     // --- exchange rate, logo and theme colours -----------------------------------------------------
     void FetchExchangeRate();

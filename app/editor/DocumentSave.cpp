@@ -102,7 +102,7 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
             supplier["street"].string_value().empty())
             missing.push_back(own_text("a cég címe: irányítószám, város, utca (Beállítások, cégadatok)",
                                        "the company's address: postcode, city, street (settings, company data)"));
-        for (const char* key : {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs", "nav_xml_cserekulcs"}) {
+        for (const char* key : nav_credential_names) {
             if (credentials[key].string_value().empty()) {
                 missing.push_back(own_text("a NAV technikai felhasználó adatai: felhasználónév, jelszó, XML aláírókulcs "
                                            "és XML cserekulcs (Beállítások, NAV)",
@@ -131,27 +131,91 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
     return text;
 }
 
-// An invoice whose report got no answer: which one waits, and why nothing new is reported meanwhile.
-std::string waiting_text(const std::string& number, bool this_one) {
-    std::string text =
-        this_one ? own_text("A(z) ", "Invoice ") + number +
-                       own_text(" számú számlát elküldtük a NAV-nak, de nem érkezett válasz, így nem tudni, befogadta-e.",
-                                " was sent to the tax authority (NAV), but no answer came back, so it is not known "
-                                "whether it was accepted.")
-                 : own_text("A(z) ", "Invoice ") + number +
-                       own_text(" számú számla még a NAV visszaigazolására vár: a beküldése után nem érkezett válasz.",
-                                " is still waiting for the tax authority's (NAV) confirmation: no answer came after it "
-                                "was sent.");
-    text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz. "
-                     "A program a következő indításkor, mentéskor és a számlák listájának megnyitásakor újra "
-                     "megkérdezi a NAV-ot; ha befogadta, a számla el lesz mentve.",
+// A report whose outcome is not known yet: which invoice waits, what the authority said last, and
+// what to do.
+std::string waiting_text(const NavSettled& pending, bool this_one) {
+    const std::string& number = pending.number;
+    std::string text;
+    if (this_one)
+        text = own_text("A(z) ", "Invoice ") + number +
+               own_text(" számú számlát elküldtük a NAV-nak, de a befogadásáról még nincs válasz.",
+                        " was sent to the tax authority (NAV), but whether it was accepted is not known yet.");
+    else if (pending.elsewhere)
+        text = own_text("A cég egy másik gépe most küld be a NAV-nak egy számlát",
+                        "Another computer of the company is reporting an invoice to the tax authority (NAV)") +
+               (number.empty() ? std::string() : " (" + number + ")") +
+               own_text(", és a befogadásáról még nincs válasz.", ", and whether it was accepted is not known yet.");
+    else
+        text = own_text("A(z) ", "Invoice ") + number +
+               own_text(" számú számla még a NAV visszaigazolására vár.",
+                        " is still waiting for the tax authority's (NAV) confirmation.");
+    switch (pending.reason) {
+    case NavSettled::Reason::sending:
+        text += own_text(" A beküldés még úton lehet.", " The report may still be on its way.");
+        break;
+    case NavSettled::Reason::processing:
+        text += own_text(" A NAV megkapta, és még feldolgozza.", " The authority has received it and is still processing it.");
+        break;
+    case NavSettled::Reason::unreachable:
+        text += own_text(" A NAV most nem érhető el.", " The authority cannot be reached now.");
+        break;
+    case NavSettled::Reason::question_refused:
+        text += pending.message == "credentials"
+                    ? own_text(" A NAV nem kérdezhető meg, mert hiányoznak a NAV technikai felhasználó adatai "
+                               "(Beállítások, NAV).",
+                               " The authority cannot be asked: the tax authority's credentials are missing "
+                               "(settings, NAV).")
+                    : own_text(" A NAV elutasította a kérdést: ", " The authority refused the question: ") +
+                          nav_error_text(pending.message);
+        break;
+    case NavSettled::Reason::cloud:
+        text += own_text(" A felhő most nem érhető el, így a cég közös nyilvántartása nem olvasható.",
+                         " The cloud cannot be reached now, so the company's shared record cannot be read.");
+        break;
+    }
+    text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
+                     "(más dokumentumok menthetők). A program a következő indításkor, mentéskor és a számlák listájának "
+                     "megnyitásakor újra megkérdezi a NAV-ot; ha befogadta, a számla el lesz mentve. Próbálja újra "
+                     "néhány perc múlva.",
                      " Until this is known no new invoice can be reported, so that no number reaches the authority "
-                     "twice. The program asks the authority again at the next start, at the next save and when the "
-                     "invoice list is opened; if it was accepted, the invoice is stored then.");
-    if (!this_one)
+                     "twice (other documents can be saved). The program asks the authority again at the next start, "
+                     "at the next save and when the invoice list is opened; if it was accepted, the invoice is stored "
+                     "then. Try again in a few minutes.");
+    if (this_one)
+        text += own_text(" Ha most módosítja a számlát, a módosítás nem kerül be: a számla úgy lesz elmentve, "
+                         "ahogy a NAV-nak elküldtük.",
+                         " Changes made to the invoice now are not kept: it is stored as it was sent to the authority.");
+    else
         text += own_text(" Ez a dokumentum nincs elmentve; később újra mentheti.",
                          " This document has not been saved; you can save it again later.");
     return text;
+}
+
+// The page's document and lines as one text, to tell whether they changed since a report.
+std::string snapshot_of(const Json::object& document, const std::vector<Json>& lines) {
+    Json::object shown = document;
+    shown.erase("nav_number_formatted");
+    return Json(shown).dump() + Json(lines).dump();
+}
+
+// A new document's number was fixed at the page's last refresh; what has come in since (this pass, or
+// an earlier one while the page was open) may hold that number already. An invoice's number cannot be
+// typed, so it always follows the store; another type's number text is kept when the user typed it.
+void number_new_document(Core& core, const DocumentPage::SaveContextPtr& context) {
+    Json::object& document = context->document;
+    const std::string type = Json(document)["type"].string_value();
+    if (context->is_new) {
+        const int now = core.next_number(type);
+        const bool typed = type != "INVOICE" && Json(document)["number_formatted"].string_value() != context->formatted_before;
+        if (now != Json(document)["number"].int_value() && !typed) {
+            document["number"] = now;
+            document["number_formatted"] = core.next_number_formatted(type);
+            const QString title = ui::qs(Json(document)["number_formatted"].string_value());
+            context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context, title] {
+                if (context->dialog) context->dialog->Title(title);
+            });
+        }
+    }
 }
 
 }  // namespace
@@ -217,6 +281,7 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     context->document = document;
     context->lines = lines;
     context->own_request_id = pending_request_id;
+    context->reported_snapshot = pending_snapshot;
 
     ui::ContentDialog* saving = new ui::ContentDialog(window());
     saving->XamlRoot(window());
@@ -257,15 +322,19 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     Json::object& document = context->document;
     std::string error;
 
-    // A report left without an answer is settled first: the invoice it stores takes its number.
+    const bool invoice = Json(document)["type"].string_value() == "INVOICE";
+    // A report left without an answer is settled first: the invoice it stores takes its number. Only
+    // invoices wait on it; other documents are saved as usual.
     NavSettled earlier;
-    if (context->account != "DEMO") {
+    if (context->account != "DEMO" && invoice) {
         earlier = core->nav_settle_report();
         // This page's own invoice, reported by an earlier try: once settled (here, or by the background
-        // query) it is stored, and not reported again.
+        // query) it is stored as it was sent, and not reported again.
         const std::string own = core->nav_settled_record(context->own_request_id);
         if (!own.empty()) {
             context->recordName = own;
+            context->edits_dropped = !context->reported_snapshot.empty() &&
+                                     context->reported_snapshot != snapshot_of(document, context->lines);
             const auto rows = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(own)});
             if (!rows.empty()) document = rows.front();
             StoredDocument(context);
@@ -273,62 +342,64 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
         }
     }
 
-    // A new document's number was fixed at the page's last refresh; what has come in since (this pass, or
-    // an earlier one while the page was open) may hold that number already. An invoice's number cannot be
-    // typed, so it always follows the store; another type's number text is kept when the user typed it.
-    const std::string type = Json(document)["type"].string_value();
-    if (context->is_new) {
-        const int now = core->next_number(type);
-        const bool typed = type != "INVOICE" && Json(document)["number_formatted"].string_value() != context->formatted_before;
-        if (now != Json(document)["number"].int_value() && !typed) {
-            document["number"] = now;
-            document["number_formatted"] = core->next_number_formatted(type);
-            const QString title = ui::qs(Json(document)["number_formatted"].string_value());
-            context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context, title] {
-                if (context->dialog) context->dialog->Title(title);
-            });
-        }
+    if (context->account != "DEMO" && Json(document)["recordName"].string_value().rfind("ARCHIVE-", 0) == 0) {
+        document["type"] = "ARCHIVE_INVOICE";
+        document["number"] = 0;
+    }
+    const bool reported = context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE";
+    // Still unsettled just now: the service is not asked a second time before the user is told.
+    NavReport report;
+    if (reported && earlier.result == NavSettled::Result::waiting) {
+        report.result = NavReport::Result::waiting;
+        report.pending = earlier;
+    }
+    // Another installation's invoice may take the number while this one is being reported: it is
+    // numbered again and reported with the next (a few times at most).
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        number_new_document(*core, context);
+        if (!reported || report.result == NavReport::Result::waiting) break;
+        report = core->nav_report_invoice(context->lines, document);
+        if (report.result != NavReport::Result::renumber || !context->is_new) break;
     }
 
-    if (context->account != "DEMO") {
-        if (Json(document)["recordName"].string_value().rfind("ARCHIVE-", 0) == 0) {
-            document["type"] = "ARCHIVE_INVOICE";
-            document["number"] = 0;
+    if (reported) {
+        switch (report.result) {
+        case NavReport::Result::stored:
+            context->recordName = report.record_name;
+            break;
+        case NavReport::Result::refused:
+            error = kNavError + nav_error_text(report.message);
+            break;
+        case NavReport::Result::not_sent:
+            error = kNavError + own_text("A NAV nem érhető el, ezért a számla nem lett sem elmentve, sem beküldve. "
+                                         "A beírt adatok megmaradtak: ha helyreáll a kapcsolat, mentse újra.",
+                                         "The tax authority (NAV) cannot be reached, so the invoice was neither "
+                                         "saved nor reported. What you entered is kept: save it again when the "
+                                         "connection is back.");
+            break;
+        case NavReport::Result::cloud:
+            error = own_text("A felhő nem érhető el, ezért a számla nem lett sem elmentve, sem beküldve: a NAV-nak csak "
+                             "úgy küldhető számla, hogy a cég többi gépe tudjon róla, különben egy sorszám kétszer "
+                             "kerülhetne a NAV-hoz. A beírt adatok megmaradtak: ha helyreáll a kapcsolat, mentse újra.",
+                             "The cloud cannot be reached, so the invoice was neither saved nor reported: an invoice "
+                             "is reported only when the company's other computers can know of it, otherwise a "
+                             "number could reach the tax authority twice. What you entered is kept: save it again "
+                             "when the connection is back.") +
+                    (report.message.empty() ? std::string() : "\n(" + report.message + ")");
+            break;
+        case NavReport::Result::waiting: {
+            const bool this_one = report.sent_now || report.pending.request_id == context->own_request_id;
+            if (this_one) {
+                context->own_request_id = report.pending.request_id;
+                context->reported_snapshot = snapshot_of(document, context->lines);
+            }
+            error = waiting_text(report.pending, this_one);
+            break;
         }
-        if (Json(document)["type"].string_value() == "INVOICE") {
-            // Still unsettled just now: the service is not asked a second time before the user is told.
-            NavReport report;
-            if (earlier.result == NavSettled::Result::waiting) {
-                report.result = NavReport::Result::waiting;
-                report.pending_number = earlier.number;
-                report.pending_request_id = earlier.request_id;
-            } else {
-                report = core->nav_report_invoice(context->lines, document);
-            }
-            switch (report.result) {
-            case NavReport::Result::stored:
-                context->recordName = report.record_name;
-                break;
-            case NavReport::Result::refused:
-                error = kNavError + nav_error_text(report.message);
-                break;
-            case NavReport::Result::not_sent:
-                error = kNavError + own_text("A NAV nem érhető el, ezért a számla nem lett sem elmentve, sem beküldve. "
-                                             "A beírt adatok megmaradtak: ha helyreáll a kapcsolat, mentse újra.",
-                                             "The tax authority (NAV) cannot be reached, so the invoice was neither "
-                                             "saved nor reported. What you entered is kept: save it again when the "
-                                             "connection is back.");
-                break;
-            case NavReport::Result::waiting: {
-                const bool this_one = report.sent_now || report.pending_request_id == context->own_request_id;
-                if (this_one) context->own_request_id = report.pending_request_id;
-                error = waiting_text(report.pending_number, this_one);
-                break;
-            }
-            case NavReport::Result::failed:
-                error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
-                break;
-            }
+        case NavReport::Result::renumber:
+        case NavReport::Result::failed:
+            error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
+            break;
         }
     }
     if (!error.empty()) {
@@ -360,9 +431,12 @@ void DocumentPage::StoredDocument(SaveContextPtr context) {
             upload.Complete(ui::Unit{});
     }
 
-    // Second pass: the new rows go up.
+    // Second pass: the new rows go up. A reported invoice's shared record goes once the invoice is in
+    // the cloud: only then may another installation number the next one.
     Json second;
     core->sync_start([&second](Json reply) { second = std::move(reply); });
+    if (context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE")
+        core->nav_release_report(context->recordName);
     answer(context, [context, second] { ShowSaveResult(context, second); });
 }
 
@@ -372,6 +446,7 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         page->document = context->document;
         page->save_in_flight = false;
         page->pending_request_id = context->own_request_id;
+        page->pending_snapshot = context->reported_snapshot;
         // The preview shows again the very document the page holds, with the number the flow gave it.
         if (page->numberTextBox) page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
         page->RefreshDocument();

@@ -29,6 +29,10 @@ struct DocumentPage::SaveContext {
     std::string formatted_before;
     // The request id of the page's earlier report whose answer never came (or of this save's own).
     std::string own_request_id;
+    // The page's document and lines when its report was left without an answer; and whether the
+    // page changed them since, when that report is then stored as it was sent.
+    std::string reported_snapshot;
+    bool edits_dropped = false;
     // The stored document's record name.
     std::string recordName;
     // Completed once the accounting upload has ended (set only when one was posted).

@@ -56,6 +56,11 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
                         "The document is saved on this computer; it will be synced when the cloud can be reached.");
     else
         text = core->translated("saving_successful_offline", "");
+    if (context->edits_dropped)
+        text += own_text("\nA számla úgy lett elmentve, ahogy a NAV-nak elküldtük; az azóta tett módosítások nem "
+                         "kerültek bele.",
+                         "\nThe invoice was stored as it was sent to the tax authority; the changes made since were "
+                         "not kept.");
 
     ui::ContentDialog* dialog = context->dialog;
     if (!dialog || !dialog->isVisible()) {

@@ -16,7 +16,7 @@ using settings::caption;
 namespace {
 
 const char* const kCompanyKeys[] = {"name", "identifier_number", "other", "email", "phone"};
-const char* const kCredentialKeys[] = {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs", "nav_xml_cserekulcs"};
+const auto& kCredentialKeys = nav_credential_names;
 
 // The supplier's country decides the address layout: the first entry of the countries list.
 std::string first_country_code() {

@@ -35,14 +35,6 @@ std::string request_id(const Json::object& credentials) {
     return nav_new_request_id();
 }
 
-std::string utc_text(std::time_t t, const char* format) {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buffer[40];
-    const std::size_t size = std::strftime(buffer, sizeof buffer, format, &tm);
-    return std::string(buffer, size);
-}
-
 std::string element(const char* name, const std::string& value) {
     return std::string("<") + name + ">" + xml_escaped(value) + "</" + name + ">";
 }
@@ -109,7 +101,8 @@ Json nav_request(std::string body, std::string request_element, std::string oper
     xml += body;
     xml += "</" + request_element + ">";
 
-    return http_request(url, Json(Json::object{{"xml", std::move(xml)}}), "");
+    // Bounded as a whole: the settling of an unanswered report relies on no copy outliving it.
+    return http_request(url, Json(Json::object{{"xml", std::move(xml)}}), "", nav_request_seconds);
 }
 
 std::string xml_tag_value(std::string xml, std::string tag) {

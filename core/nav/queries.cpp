@@ -55,9 +55,7 @@ void Core::nav_query_taxpayer(std::string tax_number, JsonCallback done) {
 
 void Core::nav_query_transaction_status(std::function<void(bool)> done) {
     const Json::object supplier = setting("supplier").object_items();
-    static const char* const credential_names[] = {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs",
-                                                   "nav_xml_cserekulcs"};
-    for (const char* name : credential_names) {
+    for (const char* name : nav_credential_names) {
         if (text_of(supplier, name).empty()) {
             if (done) done(false);
             return;
@@ -72,7 +70,7 @@ void Core::nav_query_transaction_status(std::function<void(bool)> done) {
                     "ORDER BY created DESC LIMIT 10");
     for (const Json::object& row : rows) {
         Json::object credentials = row;
-        for (const char* name : credential_names) credentials[name] = text_of(supplier, name);
+        for (const char* name : nav_credential_names) credentials[name] = text_of(supplier, name);
 
         const std::string body =
             "<transactionId>" + xml_escaped(text_of(row, "nav_transaction_id")) + "</transactionId>";

@@ -11,37 +11,57 @@ namespace {
 
 // The answer to a refused or missing reply: the server's message when it says ERROR.
 std::string refusal(const std::string& reply) {
-    if (xml_tag_value(reply, "funcCode") == "ERROR") return xml_tag_value(reply, "message");
-    return "NO_INTERNET";
+    if (xml_tag_value(reply, "funcCode") != "ERROR") return "NO_INTERNET";
+    const std::string message = xml_tag_value(reply, "message");
+    if (!message.empty()) return message;
+    const std::string code = xml_tag_value(reply, "errorCode");
+    return code.empty() ? std::string("ERROR") : code;
 }
 
 }  // namespace
 
-std::string Core::nav_send_invoice(std::vector<Json> lines, Json::object document) {
-    if (current_account == "DEMO") return "ok^1234567890";
-    const NavSubmission sent = nav_submit_invoice(std::move(lines), std::move(document), nav_new_request_id());
-    return sent.outcome == NavSubmission::Outcome::accepted ? "ok^" + sent.text : sent.text;
+bool is_nav_transaction_id(const std::string& text) {
+    if (text.empty() || text.size() > 30) return false;
+    for (char c : text) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+                             c == '_';
+        if (!allowed) return false;
+    }
+    return true;
 }
 
-NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object document, std::string request_id) {
-    using Outcome = NavSubmission::Outcome;
-    if (current_account == "DEMO") return {Outcome::accepted, "1234567890"};
-
-    // The working copy is the credentials object of both requests.
-    const Json supplier = setting("supplier");
-    for (const char* key : {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs", "nav_xml_cserekulcs"})
-        document[key] = supplier[key].string_value();
-    document.erase("nav_number_formatted");  // the token exchange gets a fresh request id
+Core::NavPayload Core::nav_invoice_payload(const std::vector<Json>& lines, Json::object document) {
+    NavPayload payload;
+    document.erase("nav_number_formatted");
     document.erase("request_signature_extra");
-
     const std::string xml = nav_invoice_data_xml(lines, document, "");
-    std::string error;
-    if (!validate_invoice_xml(xml, &error)) {
+    if (!validate_invoice_xml(xml, &payload.error)) {
         std::fwrite(xml.data(), 1, xml.size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
-        return {Outcome::refused, error};
+        if (payload.error.empty()) payload.error = last_xml_error();
+        return payload;
     }
+    const double net_total = tax_summary(Json(lines)).total_net;
+    payload.operation = is_cancelling_invoice(net_total, document) ? "STORNO" : "CREATE";
+    payload.data = base64_encode(xml);
+    return payload;
+}
+
+NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object document, std::string request_id,
+                                       std::function<bool()> before_send) {
+    using Outcome = NavSubmission::Outcome;
+    if (current_account == "DEMO") return {Outcome::accepted, "1234567890"};
+
+    const NavPayload payload = nav_invoice_payload(lines, document);
+    if (payload.data.empty()) return {Outcome::refused, payload.error};
+
+    // The working copy is the credentials object of both requests.
+    const Json supplier = setting("supplier");
+    for (const char* key : nav_credential_names)
+        document[key] = supplier[key].string_value();
+    document.erase("nav_number_formatted");  // the token exchange gets a fresh request id
+    document.erase("request_signature_extra");
 
     const std::string token_reply =
         nav_request("", "TokenExchangeRequest", "tokenExchange", document)["xml"].string_value();
@@ -51,11 +71,7 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
         return {text == "NO_INTERNET" ? Outcome::not_sent : Outcome::refused, text};
     }
 
-    const double net_total = tax_summary(Json(lines)).total_net;
-    const std::string operation = is_cancelling_invoice(net_total, document) ? "STORNO" : "CREATE";
-    const std::string data = base64_encode(xml);
-    document["request_signature_extra"] = sha3_512_hex(operation + data);
-
+    document["request_signature_extra"] = sha3_512_hex(payload.operation + payload.data);
     // Never derived from the invoice number: a retried or repeated number must not repeat the id.
     document["nav_number_formatted"] = request_id;
 
@@ -64,12 +80,15 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
     const std::string body = "<exchangeToken>" + xml_escaped(token) +
                              "</exchangeToken><invoiceOperations><compressedContent>false</compressedContent>"
                              "<invoiceOperation><index>1</index><invoiceOperation>" +
-                             operation + "</invoiceOperation><invoiceData>" + data +
+                             payload.operation + "</invoiceOperation><invoiceData>" + payload.data +
                              "</invoiceData></invoiceOperation></invoiceOperations>";
 
+    if (before_send && !before_send()) return {Outcome::not_sent, "NO_INTERNET"};
     const std::string reply = nav_request(body, "ManageInvoiceRequest", "manageInvoice", document)["xml"].string_value();
+    // Only a reply that says OK and names a transaction of the service's form is an acceptance.
     const std::string transaction_id = xml_tag_value(reply, "transactionId");
-    if (!transaction_id.empty()) return {Outcome::accepted, transaction_id};
+    if (xml_tag_value(reply, "funcCode") == "OK" && is_nav_transaction_id(transaction_id))
+        return {Outcome::accepted, transaction_id};
     // No readable answer: the service may have taken the invoice all the same.
     const std::string text = refusal(reply);
     return {text == "NO_INTERNET" ? Outcome::unknown : Outcome::refused, text};

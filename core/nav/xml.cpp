@@ -85,3 +85,35 @@ std::string xml_unescaped(std::string_view text) {
     }
     return out;
 }
+
+std::string utc_text(std::time_t t, const char* format) {
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buffer[40];
+    const std::size_t size = std::strftime(buffer, sizeof buffer, format, &tm);
+    return std::string(buffer, size);
+}
+
+std::vector<std::string> xml_elements(const std::string& xml, const std::string& name) {
+    std::vector<std::string> contents;
+    std::size_t at = 0;
+    while ((at = xml.find('<', at)) != std::string::npos) {
+        const std::size_t name_end = xml.find_first_of(" \t\r\n/>", at + 1);
+        if (name_end == std::string::npos) break;
+        const std::string qualified = xml.substr(at + 1, name_end - at - 1);
+        const std::size_t colon = qualified.find(':');
+        const std::string local = colon == std::string::npos ? qualified : qualified.substr(colon + 1);
+        const std::size_t tag_end = xml.find('>', name_end);
+        if (tag_end == std::string::npos) break;
+        if (local != name || xml[tag_end - 1] == '/') {
+            at = tag_end;
+            continue;
+        }
+        const std::string closing = "</" + qualified + ">";
+        const std::size_t end = xml.find(closing, tag_end + 1);
+        if (end == std::string::npos) break;
+        contents.push_back(xml.substr(tag_end + 1, end - tag_end - 1));
+        at = end + closing.size();
+    }
+    return contents;
+}

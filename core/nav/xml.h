@@ -2,8 +2,10 @@
 // invoice data, export files).
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // `text` made safe as XML character data: "&", "<" and ">" become entity references, and with
 // `attribute` also the double and the single quote. Control characters that XML 1.0 cannot carry
@@ -15,3 +17,10 @@ std::string xml_escaped(std::string_view text, bool attribute = false);
 // decimal or hexadecimal character references are replaced by their characters (UTF-8); anything
 // else, an unknown or unterminated reference included, is kept as it stands.
 std::string xml_unescaped(std::string_view text);
+
+// A moment as UTC text in the given strftime format.
+std::string utc_text(std::time_t t, const char* format);
+
+// The contents of every element whose local name is `name` (any namespace prefix), in document
+// order, as raw text; an element whose end is missing ends the list.
+std::vector<std::string> xml_elements(const std::string& xml, const std::string& name);

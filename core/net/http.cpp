@@ -138,13 +138,14 @@ std::string query_escape(const std::string& text) {
     return out;
 }
 
-Json http_request(std::string url, Json payload, std::string headers) {
+Json http_request(std::string url, Json payload, std::string headers, long total_seconds) {
     const bool xml = payload["xml"].is_string();
     EasyHandle handle;
     if (!handle.curl) return Json();
 
     const std::string body = xml ? payload["xml"].string_value() : payload.dump();
     set_common_options(handle.curl, url);
+    if (total_seconds > 0) curl_easy_setopt(handle.curl, CURLOPT_TIMEOUT, total_seconds);
     // Callers ask for a GET with a null, empty-object or empty-array payload.
     if (body.size() > 5) {
         curl_easy_setopt(handle.curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));

@@ -600,11 +600,10 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     ASSERT_EQ(second->next_number_formatted("INVOICE"), first_number);
     Json::object theirs = Json(p->document).object_items();
     theirs["number"] = second->next_number("INVOICE");
-    const std::string reply = second->nav_send_invoice(p->lines, theirs);
-    ASSERT_EQ(reply.rfind("ok^", 0), 0u) << reply;
-    theirs["nav_transaction_id"] = reply.substr(3);
-    ASSERT_FALSE(second->save_document(p->lines, false, theirs).empty());
+    const NavReport reply = second->nav_report_invoice(p->lines, theirs);
+    ASSERT_EQ(reply.result, NavReport::Result::stored) << reply.message;
     second->sync_start(empty_completion());
+    ASSERT_TRUE(second->nav_release_report(reply.record_name));
 
     ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
@@ -628,11 +627,10 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     ASSERT_EQ(second->next_number_formatted("INVOICE"), shown);
     Json::object again = Json(p->document).object_items();
     again["number"] = second->next_number("INVOICE");
-    const std::string reply_again = second->nav_send_invoice(p->lines, again);
-    ASSERT_EQ(reply_again.rfind("ok^", 0), 0u) << reply_again;
-    again["nav_transaction_id"] = reply_again.substr(3);
-    ASSERT_FALSE(second->save_document(p->lines, false, again).empty());
+    const NavReport reply_again = second->nav_report_invoice(p->lines, again);
+    ASSERT_EQ(reply_again.result, NavReport::Result::stored) << reply_again.message;
     second->sync_start(empty_completion());
+    ASSERT_TRUE(second->nav_release_report(reply_again.record_name));
     g_core->sync_start(empty_completion());
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
