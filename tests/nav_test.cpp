@@ -393,10 +393,13 @@ TEST(NavReplies, FakeListsAndSettlesSubmissions) {
     nav.add_user(user);
     nav.set_list_page_size(2);
     nav.set_processing_delay(std::chrono::hours(1));
-    auto ask = [&](const std::string& body, const std::string& operation, Json::object credentials = credentials_of(user)) {
+    auto ask = [&](const std::string& body, const std::string& operation, Json::object credentials) {
         std::string root = operation + "Request";
         root[0] = static_cast<char>(std::toupper(root[0]));
         return nav_request(body, root, operation, credentials)["xml"].string_value();
+    };
+    auto query = [&](const std::string& body, const std::string& operation) {
+        return ask(body, operation, credentials_of(user));
     };
     auto utc_text = [](std::chrono::system_clock::time_point instant) {
         const std::time_t seconds = std::chrono::system_clock::to_time_t(instant);
@@ -407,21 +410,22 @@ TEST(NavReplies, FakeListsAndSettlesSubmissions) {
         return std::string(text);
     };
     auto list = [&](int page, std::chrono::system_clock::time_point from, std::chrono::system_clock::time_point to) {
-        return ask("<page>" + std::to_string(page) + "</page><insDate><dateTimeFrom>" + utc_text(from) +
-                       "</dateTimeFrom><dateTimeTo>" + utc_text(to) + "</dateTimeTo></insDate>",
-                   "queryTransactionList");
+        return query("<page>" + std::to_string(page) + "</page><insDate><dateTimeFrom>" + utc_text(from) +
+                         "</dateTimeFrom><dateTimeTo>" + utc_text(to) + "</dateTimeTo></insDate>",
+                     "queryTransactionList");
     };
     auto data_of = [](const std::string& number) {
         return base64_encode("<InvoiceData><invoiceNumber>" + number + "</invoiceNumber></InvoiceData>");
     };
     auto submit = [&](const std::string& number) {
-        const std::string token = xml_tag_value(ask("", "tokenExchange"), "encodedExchangeToken");
+        const std::string token = xml_tag_value(query("", "tokenExchange"), "encodedExchangeToken");
         Json::object signed_in = credentials_of(user);
         signed_in["request_signature_extra"] = NavFake::sha3_512_upper("CREATE" + data_of(number));
         const std::string body = "<exchangeToken>" + decrypt_exchange_token(token, user.exchange_key) +
                                  "</exchangeToken><invoiceOperations><compressedContent>false</compressedContent>"
                                  "<invoiceOperation><index>1</index><invoiceOperation>CREATE</invoiceOperation>"
-                                 "<invoiceData>" + data_of(number) + "</invoiceData></invoiceOperation></invoiceOperations>";
+                                 "<invoiceData>" + data_of(number) +
+                                 "</invoiceData></invoiceOperation></invoiceOperations>";
         return xml_tag_value(ask(body, "manageInvoice", signed_in), "transactionId");
     };
     std::vector<std::string> replies;
@@ -445,9 +449,9 @@ TEST(NavReplies, FakeListsAndSettlesSubmissions) {
     // Processed: the repeat is aborted, and each status can carry the invoice data as sent.
     nav.set_processing_delay(std::chrono::milliseconds(0));
     const std::string original = "<returnOriginalRequest>true</returnOriginalRequest>";
-    replies.push_back(ask("<transactionId>" + first + "</transactionId>" + original, "queryTransactionStatus"));
-    replies.push_back(ask("<transactionId>" + third + "</transactionId>" + original, "queryTransactionStatus"));
-    replies.push_back(ask("<transactionId>" + third + "</transactionId>", "queryTransactionStatus"));
+    replies.push_back(query("<transactionId>" + first + "</transactionId>" + original, "queryTransactionStatus"));
+    replies.push_back(query("<transactionId>" + third + "</transactionId>" + original, "queryTransactionStatus"));
+    replies.push_back(query("<transactionId>" + third + "</transactionId>", "queryTransactionStatus"));
     replies.push_back(list(1, before, after));
     EXPECT_EQ(xml_tag_value(replies[4], "invoiceStatus"), "DONE");
     EXPECT_EQ(xml_tag_value(replies[4], "originalRequest"), data_of("A/1"));
@@ -472,7 +476,7 @@ TEST(NavReplies, FakeListsAndSettlesSubmissions) {
     std::atomic<bool> token_came{false};
     const std::size_t asked_before = nav.request_count();
     std::thread token([&] {
-        replies.push_back(ask("", "tokenExchange"));
+        replies.push_back(query("", "tokenExchange"));
         token_came = true;
     });
     ASSERT_TRUE(nav.wait_for_requests(asked_before + 1, std::chrono::seconds(10)));
@@ -485,14 +489,14 @@ TEST(NavReplies, FakeListsAndSettlesSubmissions) {
     nav.fail_next("queryInvoiceCheck", NavQueryFault::error);
     nav.fail_next("queryTransactionList", NavQueryFault::garbled);
     nav.fail_next("queryTransactionStatus", NavQueryFault::drop);
-    replies.push_back(ask("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND"
-                          "</invoiceDirection></invoiceNumberQuery>",
-                          "queryInvoiceCheck"));
+    replies.push_back(query("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND"
+                            "</invoiceDirection></invoiceNumberQuery>",
+                            "queryInvoiceCheck"));
     EXPECT_EQ(xml_tag_value(replies.back(), "errorCode"), "OPERATION_FAILED");
     const std::string garbled = list(1, before, after);
     EXPECT_FALSE(garbled.empty());
     EXPECT_EQ(NavFake::schema_problem(nav_data, garbled), "not well-formed");
-    EXPECT_EQ(ask("<transactionId>" + first + "</transactionId>", "queryTransactionStatus"), "");
+    EXPECT_EQ(query("<transactionId>" + first + "</transactionId>", "queryTransactionStatus"), "");
     for (const std::string& reply : replies) EXPECT_EQ(NavFake::schema_problem(nav_data, reply), "") << reply;
     EXPECT_EQ(replies.size(), 13u);
 }

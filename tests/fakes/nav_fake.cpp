@@ -28,9 +28,9 @@ constexpr const char* base_ns = "http://schemas.nav.gov.hu/OSA/3.0/base";
 std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("NavFake: cannot read " + path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 void replace_all(std::string& text, const std::string& from, const std::string& to) {
@@ -135,11 +135,11 @@ std::string child_text(xmlNodePtr node, const char* ns, const char* name) {
 
 std::string escaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out += c;
+    for (char character : text) {
+        if (character == '&') out += "&amp;";
+        else if (character == '<') out += "&lt;";
+        else if (character == '>') out += "&gt;";
+        else out += character;
     }
     return out;
 }
@@ -210,9 +210,9 @@ bool timestamp_parts(const std::string& timestamp, std::time_t& seconds, std::st
 std::string upper_hex(const unsigned char* bytes, std::size_t count) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
+    for (std::size_t index = 0; index < count; ++index) {
+        out += digits[bytes[index] >> 4];
+        out += digits[bytes[index] & 15];
     }
     return out;
 }
@@ -257,7 +257,8 @@ std::string invoice_number(const std::string& data) {
     decoded.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     const std::size_t from = decoded.find("<invoiceNumber>");
     const std::size_t to = decoded.find("</invoiceNumber>");
-    return from == std::string::npos || to == std::string::npos ? std::string() : decoded.substr(from + 15, to - from - 15);
+    if (from == std::string::npos || to == std::string::npos) return "";
+    return decoded.substr(from + 15, to - from - 15);
 }
 
 // The service's words for a CREATE of a number the supplier has reported before.
@@ -319,7 +320,7 @@ NavFake::~NavFake() {
 
 void NavFake::fault_next_replies(NavReplyFault fault, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (int i = 0; i < count; ++i) next_faults_.push_back(fault);
+    for (int added = 0; added < count; ++added) next_faults_.push_back(fault);
 }
 
 void NavFake::set_reply_policy(std::function<NavReplyFault()> policy) {
@@ -561,7 +562,8 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
 NavFake::Reply NavFake::refused(NavCall& call, int status, const std::string& code, const std::string& message) {
     call.error_code = code;
     call.error_message = message;
-    return Reply{status, reply_start("GeneralErrorResponse", call.request_id, code, message) + "</GeneralErrorResponse>"};
+    return Reply{status,
+                 reply_start("GeneralErrorResponse", call.request_id, code, message) + "</GeneralErrorResponse>"};
 }
 
 NavFake::Reply NavFake::replied(const Asked& asked, const std::string& content) {
@@ -692,15 +694,15 @@ NavFake::Reply NavFake::answer_manage_invoice(Asked& asked) {
                         false, {}};
     // The number is taken when an earlier invoice of the supplier has it and is not aborted; the
     // verdict is known at receipt, as processing goes in order, and shown once processed.
+    auto has_number = [](const Submission& earlier, const std::string& number) {
+        for (const Submission::Invoice& invoice : earlier.invoices)
+            if (!invoice.duplicate && invoice.number == number) return true;
+        return false;
+    };
     auto taken = [&](const std::string& number) {
-        auto has_it = [&number](const Submission& earlier) {
-            return std::any_of(earlier.invoices.begin(), earlier.invoices.end(), [&](const Submission::Invoice& invoice) {
-                return !invoice.duplicate && invoice.number == number;
-            });
-        };
-        return has_it(received) || std::any_of(submissions_.begin(), submissions_.end(), [&](const Submission& earlier) {
-                   return earlier.tax_number == received.tax_number && has_it(earlier);
-               });
+        for (const Submission& earlier : submissions_)
+            if (earlier.tax_number == received.tax_number && has_number(earlier, number)) return true;
+        return has_number(received, number);
     };
     for (auto& [operation, data] : asked.invoices) {
         Submission::Invoice invoice{operation, data, invoice_number(data), false};
@@ -722,7 +724,8 @@ NavFake::Reply NavFake::answer_transaction_status(Asked& asked) {
         for (std::size_t index = 0; index < std::max<std::size_t>(fixed.invoices.size(), 1); ++index)
             results.push_back({fixed.status, fixed.messages,
                                index < fixed.invoices.size() ? fixed.invoices[index].second : std::string()});
-    } else if (const Submission* submitted = submission(transaction_id)) {
+    } else if (const Submission* submitted = submission(transaction_id);
+               submitted && submitted->tax_number == asked.user.tax_number) {  // another taxpayer's is unknown
         const Stage at = stage(*submitted);
         for (const Submission::Invoice& invoice : submitted->invoices) {
             InvoiceResult result{at == Stage::received ? "RECEIVED" : "PROCESSING", {}, invoice.data};
