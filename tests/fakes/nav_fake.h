@@ -22,7 +22,6 @@
 #include "tests/fakes/fake_server.h"
 
 #include <map>
-#include <optional>
 #include <set>
 
 // A technical user as the service has it registered.
