@@ -384,6 +384,123 @@ TEST(NavReplies, FakeRepliesFollowTheSchema) {
     EXPECT_EQ(decrypt_exchange_token(encoded, user.exchange_key), nav.issued_tokens().at(0));
 }
 
+// What a program needs of the service to settle a submission whose reply it never got: the list of
+// the user's transactions by reception time, each with its invoices as sent, and a repeated number
+// refused; also a slow token and replies that fail, arrive cut short or not at all.
+TEST(NavReplies, FakeListsAndSettlesSubmissions) {
+    NavFake nav(nav_data);
+    ScopedEnv env(nav.env());
+    nav.add_user(user);
+    nav.set_list_page_size(2);
+    nav.set_processing_delay(std::chrono::hours(1));
+    auto ask = [&](const std::string& body, const std::string& operation, Json::object credentials) {
+        std::string root = operation + "Request";
+        root[0] = static_cast<char>(std::toupper(root[0]));
+        return nav_request(body, root, operation, credentials)["xml"].string_value();
+    };
+    auto query = [&](const std::string& body, const std::string& operation) {
+        return ask(body, operation, credentials_of(user));
+    };
+    auto utc_text = [](std::chrono::system_clock::time_point instant) {
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(instant);
+        std::tm tm{};
+        gmtime_r(&seconds, &tm);
+        char text[24];
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+        return std::string(text);
+    };
+    auto list = [&](int page, std::chrono::system_clock::time_point from, std::chrono::system_clock::time_point to) {
+        return query("<page>" + std::to_string(page) + "</page><insDate><dateTimeFrom>" + utc_text(from) +
+                         "</dateTimeFrom><dateTimeTo>" + utc_text(to) + "</dateTimeTo></insDate>",
+                     "queryTransactionList");
+    };
+    auto data_of = [](const std::string& number) {
+        return base64_encode("<InvoiceData><invoiceNumber>" + number + "</invoiceNumber></InvoiceData>");
+    };
+    auto submit = [&](const std::string& number) {
+        const std::string token = xml_tag_value(query("", "tokenExchange"), "encodedExchangeToken");
+        Json::object signed_in = credentials_of(user);
+        signed_in["request_signature_extra"] = NavFake::sha3_512_upper("CREATE" + data_of(number));
+        const std::string body = "<exchangeToken>" + decrypt_exchange_token(token, user.exchange_key) +
+                                 "</exchangeToken><invoiceOperations><compressedContent>false</compressedContent>"
+                                 "<invoiceOperation><index>1</index><invoiceOperation>CREATE</invoiceOperation>"
+                                 "<invoiceData>" + data_of(number) +
+                                 "</invoiceData></invoiceOperation></invoiceOperations>";
+        return xml_tag_value(ask(body, "manageInvoice", signed_in), "transactionId");
+    };
+    std::vector<std::string> replies;
+    const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
+
+    // The first reply is lost; the third repeats the first number.
+    nav.fault_next_replies(NavReplyFault::drop);
+    EXPECT_EQ(submit("A/1"), "");
+    const std::string second = submit("A/2"), third = submit("A/1");
+    const auto after = std::chrono::system_clock::now() + std::chrono::seconds(1);
+    replies = {list(1, before, after), list(2, before, after), list(3, before, after), list(1, after, after)};
+    EXPECT_EQ(all_values(replies[0], "requestStatus"), std::vector<std::string>(2, "RECEIVED"));
+    EXPECT_EQ(all_values(replies[0], "availablePage"), std::vector<std::string>{"2"});
+    EXPECT_EQ(all_values(replies[1], "transactionId"), std::vector<std::string>{third});
+    EXPECT_EQ(all_values(replies[2], "availablePage"), std::vector<std::string>{"2"});
+    EXPECT_TRUE(all_values(replies[2], "transactionId").empty());
+    EXPECT_TRUE(all_values(replies[3], "transactionId").empty());
+    const std::string first = all_values(replies[0], "transactionId").at(0);
+    EXPECT_EQ(all_values(replies[0], "transactionId"), (std::vector<std::string>{first, second}));
+
+    // Processed: the repeat is aborted, and each status can carry the invoice data as sent.
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    const std::string original = "<returnOriginalRequest>true</returnOriginalRequest>";
+    replies.push_back(query("<transactionId>" + first + "</transactionId>" + original, "queryTransactionStatus"));
+    replies.push_back(query("<transactionId>" + third + "</transactionId>" + original, "queryTransactionStatus"));
+    replies.push_back(query("<transactionId>" + third + "</transactionId>", "queryTransactionStatus"));
+    replies.push_back(list(1, before, after));
+    EXPECT_EQ(xml_tag_value(replies[4], "invoiceStatus"), "DONE");
+    EXPECT_EQ(xml_tag_value(replies[4], "originalRequest"), data_of("A/1"));
+    EXPECT_EQ(xml_tag_value(replies[5], "invoiceStatus"), "ABORTED");
+    EXPECT_EQ(xml_tag_value(replies[5], "validationErrorCode"), "INVOICE_NUMBER_NOT_UNIQUE");
+    EXPECT_EQ(xml_tag_value(replies[5], "originalRequest"), data_of("A/1"));
+    EXPECT_EQ(xml_tag_value(replies[6], "originalRequest"), "");
+    EXPECT_EQ(all_values(replies[7], "requestStatus"), std::vector<std::string>(2, "FINISHED"));
+    EXPECT_EQ(nav.accepted_numbers(), (std::vector<std::string>{"A/1", "A/2"}));
+    EXPECT_EQ(nav.received_numbers(), (std::vector<std::string>{"A/1", "A/2", "A/1"}));
+
+    // On a service clock an hour ahead, a submission is listed at its time, not the program's.
+    nav.set_clock_offset(std::chrono::hours(1));
+    const std::string later = submit("A/3");
+    replies.push_back(list(2, before, after));
+    replies.push_back(list(1, after + std::chrono::minutes(58), after + std::chrono::minutes(61)));
+    EXPECT_EQ(all_values(replies[8], "transactionId"), std::vector<std::string>{third});
+    EXPECT_EQ(all_values(replies[9], "transactionId"), std::vector<std::string>{later});
+
+    // A slow token holds nothing else up.
+    nav.set_token_delay(std::chrono::milliseconds(500));
+    std::atomic<bool> token_came{false};
+    const std::size_t asked_before = nav.request_count();
+    std::thread token([&] {
+        replies.push_back(query("", "tokenExchange"));
+        token_came = true;
+    });
+    ASSERT_TRUE(nav.wait_for_requests(asked_before + 1, std::chrono::seconds(10)));
+    const std::string meanwhile = list(1, before, after);
+    EXPECT_FALSE(token_came);
+    token.join();
+    replies.push_back(meanwhile);
+
+    // An operation failed, a reply cut short and one not given.
+    nav.fail_next("queryInvoiceCheck", NavQueryFault::error);
+    nav.fail_next("queryTransactionList", NavQueryFault::garbled);
+    nav.fail_next("queryTransactionStatus", NavQueryFault::drop);
+    replies.push_back(query("<invoiceNumberQuery><invoiceNumber>A/1</invoiceNumber><invoiceDirection>OUTBOUND"
+                            "</invoiceDirection></invoiceNumberQuery>",
+                            "queryInvoiceCheck"));
+    EXPECT_EQ(xml_tag_value(replies.back(), "errorCode"), "OPERATION_FAILED");
+    const std::string garbled = list(1, before, after);
+    EXPECT_FALSE(garbled.empty());
+    EXPECT_EQ(NavFake::schema_problem(nav_data, garbled), "not well-formed");
+    EXPECT_EQ(query("<transactionId>" + first + "</transactionId>", "queryTransactionStatus"), "");
+    for (const std::string& reply : replies) EXPECT_EQ(NavFake::schema_problem(nav_data, reply), "") << reply;
+    EXPECT_EQ(replies.size(), 13u);
+}
+
 // ---- queries against the loopback server -------------------------------------------------------------
 
 namespace {

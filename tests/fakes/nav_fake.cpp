@@ -7,11 +7,14 @@
 #include <libxml/xmlschemas.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,9 +29,9 @@ constexpr const char* base_ns = "http://schemas.nav.gov.hu/OSA/3.0/base";
 std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("NavFake: cannot read " + path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 void replace_all(std::string& text, const std::string& from, const std::string& to) {
@@ -133,11 +136,11 @@ std::string child_text(xmlNodePtr node, const char* ns, const char* name) {
 
 std::string escaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out += c;
+    for (char character : text) {
+        if (character == '&') out += "&amp;";
+        else if (character == '<') out += "&lt;";
+        else if (character == '>') out += "&gt;";
+        else out += character;
     }
     return out;
 }
@@ -183,6 +186,7 @@ std::string operation_root(const std::string& operation) {
                                                              {"manageInvoice", "ManageInvoiceRequest"},
                                                              {"queryTaxpayer", "QueryTaxpayerRequest"},
                                                              {"queryTransactionStatus", "QueryTransactionStatusRequest"},
+                                                             {"queryTransactionList", "QueryTransactionListRequest"},
                                                              {"queryInvoiceCheck", "QueryInvoiceCheckRequest"},
                                                              {"queryInvoiceData", "QueryInvoiceDataRequest"}};
     auto found = roots.find(operation);
@@ -207,9 +211,9 @@ bool timestamp_parts(const std::string& timestamp, std::time_t& seconds, std::st
 std::string upper_hex(const unsigned char* bytes, std::size_t count) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
+    for (std::size_t index = 0; index < count; ++index) {
+        out += digits[bytes[index] >> 4];
+        out += digits[bytes[index] & 15];
     }
     return out;
 }
@@ -219,6 +223,80 @@ std::string digest(const EVP_MD* md, const std::string& text) {
     unsigned int size = 0;
     if (EVP_Digest(text.data(), text.size(), out, &size, md, nullptr) != 1) throw std::runtime_error("EVP_Digest");
     return upper_hex(out, size);
+}
+
+using SystemTime = std::chrono::system_clock::time_point;
+
+// An InvoiceTimestampType ("2024-03-01T10:20:30Z", up to three decimals; schema-checked already).
+bool parse_instant(const std::string& text, SystemTime& instant) {
+    std::time_t seconds = 0;
+    std::string digits;
+    if (!timestamp_parts(text, seconds, digits)) return false;
+    int millis = 0, scale = 100;
+    for (std::size_t at = 20; text[19] == '.' && at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]));
+         ++at, scale /= 10)
+        millis += (text[at] - '0') * scale;
+    instant = std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(millis);
+    return true;
+}
+
+std::string instant_text(SystemTime instant) {
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(instant.time_since_epoch()).count();
+    std::string text = utc(static_cast<std::time_t>(millis / 1000));
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, "%03d", static_cast<int>(millis % 1000));
+    return text.replace(20, 3, fraction);
+}
+
+// The invoice number in Base64 invoice data: found as text, so that data the invoice schema would
+// refuse still gets its number (the fake checks the API, not the invoice data).
+std::string invoice_number(const std::string& data) {
+    std::string decoded(data.size(), '\0');
+    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                                       reinterpret_cast<const unsigned char*>(data.data()),
+                                       static_cast<int>(data.size()));
+    decoded.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    const std::size_t from = decoded.find("<invoiceNumber>");
+    const std::size_t to = decoded.find("</invoiceNumber>");
+    if (from == std::string::npos || to == std::string::npos) return "";
+    return decoded.substr(from + 15, to - from - 15);
+}
+
+// The service's words for a CREATE of a number the supplier has reported before.
+const NavMessage number_not_unique{false, "ERROR", "INVOICE_NUMBER_NOT_UNIQUE",
+                                   "A számlaszám már szerepel a szállító egy korábbi adatszolgáltatásában"};
+
+// One invoice's processing result, as queryTransactionStatus gives it.
+struct InvoiceResult {
+    std::string status;
+    std::vector<NavMessage> messages;
+    std::string data;  // Base64, as sent
+};
+
+std::string processing_results(const std::vector<InvoiceResult>& results, bool with_original) {
+    std::string xml = "<processingResults>";
+    for (std::size_t index = 0; index < results.size(); ++index) {
+        const InvoiceResult& result = results[index];
+        xml += "<processingResult>" + element("index", std::to_string(index + 1)) +
+               element("invoiceStatus", result.status);
+        // The schema wants every technical message before the first business one.
+        for (const NavMessage& message : result.messages) {
+            if (!message.technical) continue;
+            xml += "<technicalValidationMessages>" + element("ns2:validationResultCode", message.result_code) +
+                   element("ns2:validationErrorCode", message.error_code) + element("ns2:message", message.message) +
+                   "</technicalValidationMessages>";
+        }
+        for (const NavMessage& message : result.messages) {
+            if (message.technical) continue;
+            xml += "<businessValidationMessages>" + element("validationResultCode", message.result_code) +
+                   element("validationErrorCode", message.error_code) + element("message", message.message) +
+                   "</businessValidationMessages>";
+        }
+        xml += "<compressedContentIndicator>false</compressedContentIndicator>";
+        if (with_original && !result.data.empty()) xml += element("originalRequest", result.data);
+        xml += "</processingResult>";
+    }
+    return xml + "<originalRequestVersion>3.0</originalRequestVersion></processingResults>";
 }
 
 }  // namespace
@@ -243,7 +321,7 @@ NavFake::~NavFake() {
 
 void NavFake::fault_next_replies(NavReplyFault fault, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (int i = 0; i < count; ++i) next_faults_.push_back(fault);
+    for (int added = 0; added < count; ++added) next_faults_.push_back(fault);
 }
 
 void NavFake::set_reply_policy(std::function<NavReplyFault()> policy) {
@@ -266,14 +344,67 @@ bool NavFake::wait_hung(std::chrono::milliseconds limit) const {
 
 void NavFake::set_processing_delay(std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // What the service has processed it does not take back: a longer delay holds only what is open.
+    for (Submission& submission : submissions_) submission.processed = stage(submission) == Stage::processed;
     processing_delay_ = delay;
 }
 
 std::vector<std::string> NavFake::accepted_numbers() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> numbers;
-    for (const Accepted& a : accepted_) numbers.push_back(a.number);
+    for (const Submission& submission : submissions_) {
+        for (const Submission::Invoice& invoice : submission.invoices)
+            if (!invoice.duplicate) numbers.push_back(invoice.number);
+    }
     return numbers;
+}
+
+std::vector<std::string> NavFake::received_numbers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> numbers;
+    for (const Submission& submission : submissions_) {
+        for (const Submission::Invoice& invoice : submission.invoices)
+            if (invoice.operation == "CREATE") numbers.push_back(invoice.number);
+    }
+    return numbers;
+}
+
+void NavFake::set_list_page_size(int size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list_page_size_ = std::max(size, 1);
+}
+
+void NavFake::set_clock_offset(std::chrono::seconds offset) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clock_offset_ = offset;
+}
+
+void NavFake::set_token_delay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    token_delay_ = delay;
+}
+
+void NavFake::fail_next(const std::string& operation, NavQueryFault fault, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int added = 0; added < count; ++added) query_faults_[operation].push_back(fault);
+}
+
+NavFake::Stage NavFake::stage(const Submission& submission) const {
+    const auto elapsed = std::chrono::steady_clock::now() - submission.received;
+    if (submission.processed || elapsed >= processing_delay_) return Stage::processed;
+    return elapsed * 2 < processing_delay_ ? Stage::received : Stage::processing;
+}
+
+const NavFake::Submission* NavFake::submission(const std::string& transaction_id) const {
+    for (const Submission& candidate : submissions_) {
+        if (candidate.transaction_id == transaction_id) return &candidate;
+    }
+    return nullptr;
+}
+
+std::chrono::system_clock::time_point NavFake::service_now() const {
+    // Whole milliseconds, as insDate carries them, so that a listed time compares equal to itself.
+    return std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() + clock_offset_);
 }
 
 ScopedEnv::Values NavFake::env() const {
@@ -298,7 +429,23 @@ void NavFake::set_transaction(const std::string& transaction_id, NavTransaction 
 NavTransaction NavFake::transaction(const std::string& transaction_id) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = transactions_.find(transaction_id);
-    return found == transactions_.end() ? NavTransaction{} : found->second;
+    if (found != transactions_.end()) return found->second;
+    const Submission* submitted = submission(transaction_id);
+    if (!submitted) return NavTransaction{};
+    // A submission as it stands: aborted when every invoice in it is, with the reasons.
+    NavTransaction now;
+    const Stage at = stage(*submitted);
+    bool all_aborted = true;
+    for (const Submission::Invoice& invoice : submitted->invoices) {
+        now.invoices.emplace_back(invoice.operation, invoice.data);
+        if (invoice.duplicate && at == Stage::processed) now.messages.push_back(number_not_unique);
+        all_aborted = all_aborted && invoice.duplicate;
+    }
+    now.status = at == Stage::received     ? "RECEIVED"
+                 : at == Stage::processing ? "PROCESSING"
+                 : all_aborted             ? "ABORTED"
+                                           : "DONE";
+    return now;
 }
 
 std::vector<NavCall> NavFake::calls() const {
@@ -345,6 +492,15 @@ std::string NavFake::encrypted_token(const std::string& token, const std::string
     return encoded;
 }
 
+struct NavFake::Asked {
+    NavCall& call;
+    xmlNodePtr root;
+    const NavUser& user;
+    std::time_t now;  // the clock the request timestamps are checked against
+    std::string reply_root;
+    std::vector<std::pair<std::string, std::string>> invoices;  // of a submission: operation, Base64 data
+};
+
 void NavFake::handle(const httplib::Request& request, httplib::Response& response) {
     NavCall call;
     call.request = record(request);
@@ -356,10 +512,22 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
         calls_.push_back(std::move(call));
         return;
     }
-    Reply reply = answer(call, request.body);
     std::unique_lock<std::mutex> lock(mutex_);
+    if (call.operation == "tokenExchange" && token_delay_.count() > 0) {
+        // Waits without the lock, so the server goes on answering everything else meanwhile.
+        hung_changed_.wait_for(lock, token_delay_, [this] { return stopping_; });
+    }
+    std::optional<NavQueryFault> query_fault;
+    if (auto queued = query_faults_.find(call.operation); queued != query_faults_.end() && !queued->second.empty()) {
+        query_fault = queued->second.front();
+        queued->second.erase(queued->second.begin());
+    }
+    lock.unlock();
+
+    Reply reply = query_fault == NavQueryFault::error ? failed(call, request.body) : answer(call, request.body);
+    lock.lock();
     NavReplyFault fault = NavReplyFault::none;
-    if (call.operation == "manageInvoice" && call.error_code.empty()) {
+    if (call.operation == "manageInvoice" && call.error_code.empty() && !query_fault) {
         if (!next_faults_.empty()) {
             fault = next_faults_.front();
             next_faults_.erase(next_faults_.begin());
@@ -377,33 +545,53 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
         --hung_;
     }
     lock.unlock();
-    if (fault != NavReplyFault::none) {
+    if (fault != NavReplyFault::none || query_fault == NavQueryFault::drop) {
         // A content provider that gives nothing: the connection closes right after the headers.
         response.set_content_provider(reply.xml.size(), "application/xml",
                                       [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+        return;
+    }
+    if (query_fault == NavQueryFault::garbled) {
+        response.status = 200;
+        response.set_content(reply.xml.substr(0, reply.xml.size() / 2), "application/xml;charset=UTF-8");
         return;
     }
     response.status = reply.status;
     response.set_content(reply.xml, "application/xml;charset=UTF-8");
 }
 
-NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
-    auto refuse = [&call](int status, const std::string& code, const std::string& message) {
-        call.error_code = code;
-        call.error_message = message;
-        return Reply{status, reply_start("GeneralErrorResponse", call.request_id, code, message) +
-                                 "</GeneralErrorResponse>"};
-    };
+NavFake::Reply NavFake::refused(NavCall& call, int status, const std::string& code, const std::string& message) {
+    call.error_code = code;
+    call.error_message = message;
+    return Reply{status,
+                 reply_start("GeneralErrorResponse", call.request_id, code, message) + "</GeneralErrorResponse>"};
+}
 
+NavFake::Reply NavFake::replied(const Asked& asked, const std::string& content) {
+    return Reply{200, reply_start(asked.reply_root, asked.call.request_id, "", "") + content + "</" +
+                          asked.reply_root + ">"};
+}
+
+// The service failing on its side: the request is not carried out, and its id is not taken.
+NavFake::Reply NavFake::failed(NavCall& call, const std::string& body) {
+    if (DocPtr doc = parse_strict(body)) {
+        xmlNodePtr root = xmlDocGetRootElement(doc.get());
+        call.root = root ? reinterpret_cast<const char*>(root->name) : "";
+        call.request_id = child_text(root, common_ns, "requestId");
+    }
+    return refused(call, 500, "OPERATION_FAILED", "A művelet végrehajtása nem sikerült, próbálja újra később");
+}
+
+NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
     DocPtr doc = parse_strict(body);
-    if (!doc) return refuse(400, "INVALID_REQUEST", "The request is not well-formed XML");
+    if (!doc) return refused(call, 400, "INVALID_REQUEST", "The request is not well-formed XML");
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
     call.root = root ? reinterpret_cast<const char*>(root->name) : "";
     call.request_id = child_text(root, common_ns, "requestId");
     if (!is_element(root, api_ns, operation_root(call.operation).c_str()))
-        return refuse(400, "INVALID_REQUEST", "The request element does not fit the operation");
+        return refused(call, 400, "INVALID_REQUEST", "The request element does not fit the operation");
     const std::string problem = validate(schema_folder_, doc.get());
-    if (!problem.empty()) return refuse(400, "INVALID_REQUEST", "Schema violation: " + problem);
+    if (!problem.empty()) return refused(call, 400, "INVALID_REQUEST", "Schema violation: " + problem);
 
     call.timestamp = child_text(root, common_ns, "timestamp");
     call.login = child_text(root, common_ns, "login");
@@ -413,22 +601,22 @@ NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
 
     std::lock_guard<std::mutex> lock(mutex_);
     if (!seen_request_ids_.insert(call.request_id).second)
-        return refuse(400, "REQUEST_ID_NOT_UNIQUE", "The request id has been used before");
+        return refused(call, 400, "REQUEST_ID_NOT_UNIQUE", "The request id has been used before");
 
     std::time_t sent = 0;
     std::string time_digits;
     const std::time_t now = clock_now();
     if (!timestamp_parts(call.timestamp, sent, time_digits) || sent < now - 86400 || sent > now + 86400)
-        return refuse(400, "INVALID_REQUEST", "The timestamp is not within a day of the server time");
+        return refused(call, 400, "INVALID_REQUEST", "The timestamp is not within a day of the server time");
 
     auto user = users_.find(call.login);
     if (user == users_.end() || sha512_upper(user->second.password) != call.password_hash ||
         user->second.tax_number != call.tax_number)
-        return refuse(401, "INVALID_SECURITY_USER", "Helytelen authentikációs adatok!");
+        return refused(call, 401, "INVALID_SECURITY_USER", "Helytelen authentikációs adatok!");
 
     // A submission signs the hash of each invoice operation, in order, after the key.
+    Asked asked{call, root, user->second, now, call.root.substr(0, call.root.size() - 7) + "Response", {}};
     std::string extra;
-    std::vector<std::pair<std::string, std::string>> invoices;
     if (call.operation == "manageInvoice") {
         xmlNodePtr list = find_element(root, api_ns, "invoiceOperations");
         for (xmlNodePtr item = list ? list->children : nullptr; item; item = item->next) {
@@ -436,126 +624,180 @@ NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
             const std::string operation = child_text(item, api_ns, "invoiceOperation");
             const std::string data = child_text(item, api_ns, "invoiceData");
             extra += sha3_512_upper(operation + data);
-            invoices.emplace_back(operation, data);
+            asked.invoices.emplace_back(operation, data);
         }
     }
     if (sha3_512_upper(call.request_id + time_digits + user->second.signing_key + extra) != call.request_signature)
-        return refuse(400, "INVALID_REQUEST_SIGNATURE", "Helytelen kérés aláírás!");
+        return refused(call, 400, "INVALID_REQUEST_SIGNATURE", "Helytelen kérés aláírás!");
 
-    const std::string root_name = call.root.substr(0, call.root.size() - 7) + "Response";  // ...Request -> ...Response
-    std::string xml = reply_start(root_name, call.request_id, "", "");
+    if (call.operation == "tokenExchange") return answer_token_exchange(asked);
+    if (call.operation == "queryTaxpayer") return answer_taxpayer(asked);
+    if (call.operation == "manageInvoice") return answer_manage_invoice(asked);
+    if (call.operation == "queryTransactionStatus") return answer_transaction_status(asked);
+    if (call.operation == "queryTransactionList") return answer_transaction_list(asked);
+    if (call.operation == "queryInvoiceCheck") return answer_invoice_check(asked);
+    return answer_invoice_data(asked);
+}
 
-    if (call.operation == "tokenExchange") {
-        char token[64];
-        std::snprintf(token, sizeof token, "%08x-fa4e-4d1b-9c2e-%012d%s", 0x5eed0000 + next_number_, next_number_,
-                      "2P0ZHLXBRI2U");
-        ++next_number_;
-        issued_tokens_.push_back(token);
-        open_tokens_[token] = call.login;
-        xml += element("encodedExchangeToken", encrypted_token(token, user->second.exchange_key));
-        xml += element("tokenValidityFrom", utc(now)) + element("tokenValidityTo", utc(now + 300));
-    } else if (call.operation == "queryTaxpayer") {
-        auto taxpayer = taxpayers_.find(child_text(root, api_ns, "taxNumber"));
-        if (taxpayer == taxpayers_.end()) {
-            xml += "<taxpayerValidity>false</taxpayerValidity>";
-        } else {
-            const NavTaxpayer& t = taxpayer->second;
-            xml += "<infoDate>2019-09-11T00:00:00.000Z</infoDate><taxpayerValidity>true</taxpayerValidity>";
-            xml += "<taxpayerData>" + element("taxpayerName", t.name) + "<taxNumberDetail>" +
-                   element("ns3:taxpayerId", t.id);
-            if (!t.vat_code.empty()) xml += element("ns3:vatCode", t.vat_code);
-            if (!t.county_code.empty()) xml += element("ns3:countyCode", t.county_code);
-            xml += "</taxNumberDetail><incorporation>ORGANIZATION</incorporation>";
-            if (!t.addresses.empty()) {
-                xml += "<taxpayerAddressList>";
-                for (const NavAddress& a : t.addresses) {
-                    xml += "<taxpayerAddressItem>" + element("taxpayerAddressType", a.type) + "<taxpayerAddress>" +
-                           element("ns3:countryCode", "HU") + element("ns3:postalCode", a.postal_code) +
-                           element("ns3:city", a.city) + element("ns3:streetName", a.street_name) +
-                           element("ns3:publicPlaceCategory", a.public_place_category);
-                    const std::pair<const char*, const std::string*> optional[] = {
-                        {"ns3:number", &a.number},   {"ns3:building", &a.building}, {"ns3:staircase", &a.staircase},
-                        {"ns3:floor", &a.floor},     {"ns3:door", &a.door}};
-                    for (const auto& [name, value] : optional) {
-                        if (!value->empty()) xml += element(name, *value);
-                    }
-                    xml += "</taxpayerAddress></taxpayerAddressItem>";
-                }
-                xml += "</taxpayerAddressList>";
+NavFake::Reply NavFake::answer_token_exchange(Asked& asked) {
+    char token[64];
+    std::snprintf(token, sizeof token, "%08x-fa4e-4d1b-9c2e-%012d%s", 0x5eed0000 + next_number_, next_number_,
+                  "2P0ZHLXBRI2U");
+    ++next_number_;
+    issued_tokens_.push_back(token);
+    open_tokens_[token] = asked.call.login;
+    return replied(asked, element("encodedExchangeToken", encrypted_token(token, asked.user.exchange_key)) +
+                              element("tokenValidityFrom", utc(asked.now)) +
+                              element("tokenValidityTo", utc(asked.now + 300)));
+}
+
+NavFake::Reply NavFake::answer_taxpayer(Asked& asked) {
+    auto taxpayer = taxpayers_.find(child_text(asked.root, api_ns, "taxNumber"));
+    if (taxpayer == taxpayers_.end()) return replied(asked, "<taxpayerValidity>false</taxpayerValidity>");
+    const NavTaxpayer& found = taxpayer->second;
+    std::string xml = "<infoDate>2019-09-11T00:00:00.000Z</infoDate><taxpayerValidity>true</taxpayerValidity>";
+    xml += "<taxpayerData>" + element("taxpayerName", found.name) + "<taxNumberDetail>" +
+           element("ns3:taxpayerId", found.id);
+    if (!found.vat_code.empty()) xml += element("ns3:vatCode", found.vat_code);
+    if (!found.county_code.empty()) xml += element("ns3:countyCode", found.county_code);
+    xml += "</taxNumberDetail><incorporation>ORGANIZATION</incorporation>";
+    if (!found.addresses.empty()) {
+        xml += "<taxpayerAddressList>";
+        for (const NavAddress& address : found.addresses) {
+            xml += "<taxpayerAddressItem>" + element("taxpayerAddressType", address.type) + "<taxpayerAddress>" +
+                   element("ns3:countryCode", "HU") + element("ns3:postalCode", address.postal_code) +
+                   element("ns3:city", address.city) + element("ns3:streetName", address.street_name) +
+                   element("ns3:publicPlaceCategory", address.public_place_category);
+            const std::pair<const char*, const std::string*> optional[] = {
+                {"ns3:number", &address.number},       {"ns3:building", &address.building},
+                {"ns3:staircase", &address.staircase}, {"ns3:floor", &address.floor},
+                {"ns3:door", &address.door}};
+            for (const auto& [name, value] : optional) {
+                if (!value->empty()) xml += element(name, *value);
             }
-            xml += "</taxpayerData>";
+            xml += "</taxpayerAddress></taxpayerAddressItem>";
         }
-    } else if (call.operation == "queryTransactionStatus") {
-        auto transaction = transactions_.find(child_text(root, api_ns, "transactionId"));
-        if (transaction != transactions_.end()) {
-            const NavTransaction& t = transaction->second;
-            xml += "<processingResults>";
-            const std::size_t count = t.invoices.empty() ? 1 : t.invoices.size();
-            for (std::size_t index = 1; index <= count; ++index) {
-                xml += "<processingResult>" + element("index", std::to_string(index)) +
-                       element("invoiceStatus", t.status);
-                for (const NavMessage& m : t.messages) {
-                    if (!m.technical) continue;
-                    xml += "<technicalValidationMessages>" + element("ns2:validationResultCode", m.result_code) +
-                           element("ns2:validationErrorCode", m.error_code) + element("ns2:message", m.message) +
-                           "</technicalValidationMessages>";
-                }
-                for (const NavMessage& m : t.messages) {
-                    if (m.technical) continue;
-                    xml += "<businessValidationMessages>" + element("validationResultCode", m.result_code) +
-                           element("validationErrorCode", m.error_code) + element("message", m.message) +
-                           "</businessValidationMessages>";
-                }
-                xml += "<compressedContentIndicator>false</compressedContentIndicator></processingResult>";
-            }
-            xml += "<originalRequestVersion>3.0</originalRequestVersion></processingResults>";
-        }
-    } else if (call.operation == "queryInvoiceCheck" || call.operation == "queryInvoiceData") {
-        const std::string number = child_text(root, api_ns, "invoiceNumber");
-        const Accepted* found = nullptr;
-        const auto steady = std::chrono::steady_clock::now();
-        for (const Accepted& a : accepted_) {
-            if (a.number == number && user->second.tax_number == users_[a.login].tax_number &&
-                steady >= a.at + processing_delay_) {
-                found = &a;
-                break;
-            }
-        }
-        if (call.operation == "queryInvoiceCheck") {
-            xml += element("invoiceCheckResult", found ? "true" : "false");
-        } else if (found) {
-            xml += "<invoiceDataResult>" + element("invoiceData", found->data) + "<auditData>" +
-                   element("insdate", utc(now)) + element("insCusUser", found->login) + element("source", "XML") +
-                   element("transactionId", found->transaction_id) + element("index", "1") +
-                   element("originalRequestVersion", "3.0") +
-                   "</auditData><compressedContentIndicator>false</compressedContentIndicator></invoiceDataResult>";
-        }
-    } else {  // manageInvoice
-        const std::string token = child_text(root, api_ns, "exchangeToken");
-        auto open = open_tokens_.find(token);
-        if (open == open_tokens_.end() || open->second != call.login)
-            return refuse(400, "INVALID_EXCHANGE_TOKEN", "Érvénytelen adatszolgáltatási token!");
-        open_tokens_.erase(open);  // a token serves one submission
-        char id[32];
-        std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
-        for (const auto& [operation, data] : invoices) {
-            std::string decoded(data.size(), '\0');
-            const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
-                                               reinterpret_cast<const unsigned char*>(data.data()),
-                                               static_cast<int>(data.size()));
-            decoded.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-            const std::size_t from = decoded.find("<invoiceNumber>");
-            const std::size_t to = decoded.find("</invoiceNumber>");
-            const std::string number = from == std::string::npos || to == std::string::npos
-                                           ? std::string()
-                                           : decoded.substr(from + 15, to - from - 15);
-            accepted_.push_back({number, id, data, call.login, std::chrono::steady_clock::now()});
-        }
-        NavTransaction received;
-        received.invoices = std::move(invoices);
-        transactions_[id] = std::move(received);
-        xml += element("transactionId", id);
+        xml += "</taxpayerAddressList>";
     }
-    xml += "</" + root_name + ">";
-    return Reply{200, xml};
+    return replied(asked, xml + "</taxpayerData>");
+}
+
+NavFake::Reply NavFake::answer_manage_invoice(Asked& asked) {
+    const std::string token = child_text(asked.root, api_ns, "exchangeToken");
+    auto open = open_tokens_.find(token);
+    if (open == open_tokens_.end() || open->second != asked.call.login)
+        return refused(asked.call, 400, "INVALID_EXCHANGE_TOKEN", "Érvénytelen adatszolgáltatási token!");
+    open_tokens_.erase(open);  // a token serves one submission
+    char id[32];
+    std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+
+    Submission received{id, asked.call.login, asked.user.tax_number, service_now(), std::chrono::steady_clock::now(),
+                        false, {}};
+    // The number is taken when an earlier invoice of the supplier has it and is not aborted; the
+    // verdict is known at receipt, as processing goes in order, and shown once processed.
+    auto has_number = [](const Submission& earlier, const std::string& number) {
+        for (const Submission::Invoice& invoice : earlier.invoices)
+            if (!invoice.duplicate && invoice.number == number) return true;
+        return false;
+    };
+    auto taken = [&](const std::string& number) {
+        for (const Submission& earlier : submissions_)
+            if (earlier.tax_number == received.tax_number && has_number(earlier, number)) return true;
+        return has_number(received, number);
+    };
+    for (auto& [operation, data] : asked.invoices) {
+        Submission::Invoice invoice{operation, data, invoice_number(data), false};
+        invoice.duplicate = operation == "CREATE" && !invoice.number.empty() && taken(invoice.number);
+        received.invoices.push_back(std::move(invoice));
+    }
+    submissions_.push_back(std::move(received));
+    return replied(asked, element("transactionId", id));
+}
+
+NavFake::Reply NavFake::answer_transaction_status(Asked& asked) {
+    const std::string transaction_id = child_text(asked.root, api_ns, "transactionId");
+    const std::string original = child_text(asked.root, api_ns, "returnOriginalRequest");
+    const bool with_original = original == "true" || original == "1";
+    std::vector<InvoiceResult> results;
+    if (auto set = transactions_.find(transaction_id); set != transactions_.end()) {
+        // As the test set it: every invoice (at least one) with the transaction's status and messages.
+        const NavTransaction& fixed = set->second;
+        for (std::size_t index = 0; index < std::max<std::size_t>(fixed.invoices.size(), 1); ++index)
+            results.push_back({fixed.status, fixed.messages,
+                               index < fixed.invoices.size() ? fixed.invoices[index].second : std::string()});
+    } else if (const Submission* submitted = submission(transaction_id);
+               submitted && submitted->tax_number == asked.user.tax_number) {  // another taxpayer's is unknown
+        const Stage at = stage(*submitted);
+        for (const Submission::Invoice& invoice : submitted->invoices) {
+            InvoiceResult result{at == Stage::received ? "RECEIVED" : "PROCESSING", {}, invoice.data};
+            if (at == Stage::processed) result.status = invoice.duplicate ? "ABORTED" : "DONE";
+            if (at == Stage::processed && invoice.duplicate) result.messages.push_back(number_not_unique);
+            results.push_back(std::move(result));
+        }
+    }
+    return replied(asked, results.empty() ? std::string() : processing_results(results, with_original));
+}
+
+NavFake::Reply NavFake::answer_transaction_list(Asked& asked) {
+    SystemTime from, to;
+    xmlNodePtr interval = find_element(asked.root, api_ns, "insDate");
+    if (!parse_instant(child_text(interval, api_ns, "dateTimeFrom"), from) ||
+        !parse_instant(child_text(interval, api_ns, "dateTimeTo"), to) || to < from)
+        return refused(asked.call, 400, "INVALID_REQUEST", "Érvénytelen időintervallum");
+    const std::string wanted_status = child_text(asked.root, api_ns, "requestStatus");
+    const int page = std::atoi(child_text(asked.root, api_ns, "page").c_str());
+
+    // The user's transactions received within the interval, in order of receipt; the request status
+    // is RECEIVED until processed and FINISHED after.
+    std::vector<std::pair<const Submission*, std::string>> listed;
+    for (const Submission& submitted : submissions_) {
+        const std::string status = stage(submitted) == Stage::processed ? "FINISHED" : "RECEIVED";
+        if (submitted.login == asked.call.login && submitted.ins_date >= from && submitted.ins_date <= to &&
+            (wanted_status.empty() || wanted_status == status))
+            listed.emplace_back(&submitted, status);
+    }
+    const std::size_t size = static_cast<std::size_t>(list_page_size_);
+    const std::size_t pages = (listed.size() + size - 1) / size;  // none listed: no page at all
+    std::string xml = "<transactionListResult>" + element("currentPage", std::to_string(page)) +
+                      element("availablePage", std::to_string(pages));
+    for (std::size_t index = (static_cast<std::size_t>(page) - 1) * size;
+         index < listed.size() && index < static_cast<std::size_t>(page) * size; ++index) {
+        const Submission& submitted = *listed[index].first;
+        xml += "<transaction>" + element("insDate", instant_text(submitted.ins_date)) +
+               element("insCusUser", submitted.login) + element("source", "MGM") +
+               element("transactionId", submitted.transaction_id) + element("requestStatus", listed[index].second) +
+               "<technicalAnnulment>false</technicalAnnulment><originalRequestVersion>3.0</originalRequestVersion>" +
+               element("itemCount", std::to_string(submitted.invoices.size())) + "</transaction>";
+    }
+    return replied(asked, xml + "</transactionListResult>");
+}
+
+// Where the supplier's processed submissions hold an invoice of that number that was not aborted:
+// the submission and the invoice's place in it; null when nowhere.
+std::pair<const NavFake::Submission*, std::size_t> NavFake::known_invoice(const std::string& number,
+                                                                         const std::string& tax_number) const {
+    for (const Submission& submitted : submissions_) {
+        if (submitted.tax_number != tax_number || stage(submitted) != Stage::processed) continue;
+        for (std::size_t index = 0; index < submitted.invoices.size(); ++index) {
+            const Submission::Invoice& invoice = submitted.invoices[index];
+            if (!invoice.duplicate && invoice.number == number) return {&submitted, index};
+        }
+    }
+    return {nullptr, 0};
+}
+
+NavFake::Reply NavFake::answer_invoice_check(Asked& asked) {
+    const auto [found, index] = known_invoice(child_text(asked.root, api_ns, "invoiceNumber"), asked.user.tax_number);
+    return replied(asked, element("invoiceCheckResult", found ? "true" : "false"));
+}
+
+NavFake::Reply NavFake::answer_invoice_data(Asked& asked) {
+    const auto [found, index] = known_invoice(child_text(asked.root, api_ns, "invoiceNumber"), asked.user.tax_number);
+    if (!found) return replied(asked, "");
+    return replied(asked, "<invoiceDataResult>" + element("invoiceData", found->invoices[index].data) + "<auditData>" +
+                              element("insdate", instant_text(found->ins_date)) + element("insCusUser", found->login) +
+                              element("source", "MGM") + element("transactionId", found->transaction_id) +
+                              element("index", std::to_string(index + 1)) + element("originalRequestVersion", "3.0") +
+                              "</auditData><compressedContentIndicator>false</compressedContentIndicator>"
+                              "</invoiceDataResult>");
 }

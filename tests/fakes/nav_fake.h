@@ -4,11 +4,18 @@
 // schema, a request id not seen before, a timestamp within a day of the (test) clock, the technical
 // user and its password hash, the tax number, and the request signature recomputed from the sent
 // header and its own copy of the user's signing key. The hashes and the token cipher are OpenSSL's,
-// not the program's. It answers tokenExchange, queryTaxpayer, queryTransactionStatus and
-// manageInvoice, queryInvoiceCheck and queryInvoiceData; every refusal is a GeneralErrorResponse with
-// funcCode ERROR. Request ids are remembered for the fake's life, so a program started again meets
-// the ids of its earlier runs. An accepted invoice becomes known to the two invoice queries only
-// after the processing delay, as at the service, and its reply can be lost on the way back.
+// not the program's. It answers tokenExchange (after a delay when asked), queryTaxpayer,
+// manageInvoice, queryTransactionStatus (with the original invoice data when asked for it),
+// queryTransactionList (the user's transactions received in a time interval, paged), queryInvoiceCheck
+// and queryInvoiceData; every refusal is a GeneralErrorResponse with funcCode ERROR. Request ids are
+// remembered for the fake's life, so a program started again meets the ids of its earlier runs.
+// A submission is a transaction from the moment it arrives, whatever becomes of its reply (which can
+// be lost or held on the way back); it is RECEIVED, then PROCESSING, and DONE only after the
+// processing delay, as at the service: only then do the invoice queries know its invoices. A CREATE
+// whose number the supplier already has in a transaction that is not aborted is ABORTED with
+// INVOICE_NUMBER_NOT_UNIQUE, as at the service. Any operation's reply can be made to fail, come back
+// cut short or not at all. Reception times (insDate) are read on the fake's own clock: the system's,
+// shifted by a test's offset, since the service's clock is not the program's.
 #pragma once
 
 #include "json11/json11.hpp"
@@ -65,6 +72,7 @@ struct NavMessage {
     std::string message;
 };
 
+// A transaction as a test sets it (its status then stays put), or as a submission stands at the moment.
 struct NavTransaction {
     std::string status = "RECEIVED";  // RECEIVED, PROCESSING, SAVED, DONE, ABORTED
     std::vector<NavMessage> messages;
@@ -94,6 +102,13 @@ enum class NavReplyFault {
     hang,  // held until release_hung (or the fake goes), then dropped
 };
 
+// What becomes of the reply to one request of an operation (fail_next).
+enum class NavQueryFault {
+    error,    // GeneralErrorResponse OPERATION_FAILED (HTTP 500); the request is not carried out
+    garbled,  // carried out, and the reply arrives with status 200 but cut in the middle
+    drop,     // carried out, and the connection closes after the headers with no reply
+};
+
 class NavFake : public FakeServer {
 public:
     // `schema_folder` holds the published invoiceApi.xsd, invoiceBase.xsd and common.xsd.
@@ -115,10 +130,24 @@ public:
     void release_hung();
     // True once a reply is held, within `limit`.
     bool wait_hung(std::chrono::milliseconds limit) const;
-    // How long an accepted invoice stays unknown to queryInvoiceCheck and queryInvoiceData.
+    // How long a submission takes to process: until then its invoices are unknown to queryInvoiceCheck
+    // and queryInvoiceData, and its status is RECEIVED for the first half and PROCESSING for the
+    // second. A submission processed under the old delay stays processed when the delay grows.
     void set_processing_delay(std::chrono::milliseconds delay);
-    // The invoice numbers of the accepted submissions, in order (a number accepted twice is there twice).
+    // The invoice numbers the fake took as valid invoices, in order of receipt (an aborted duplicate
+    // is not among them; a number taken twice under different operations is there twice).
     std::vector<std::string> accepted_numbers() const;
+    // The number of every CREATE received, in order, aborted ones included: what reached the service.
+    std::vector<std::string> received_numbers() const;
+
+    // Transactions per page of queryTransactionList (100 unless a test wants paging sooner).
+    void set_list_page_size(int size);
+    // The service's clock (insDate) ahead of the system clock by `offset` (behind when negative).
+    void set_clock_offset(std::chrono::seconds offset);
+    // tokenExchange answers only after `delay`; other requests are served meanwhile.
+    void set_token_delay(std::chrono::milliseconds delay);
+    // The next `count` requests of `operation` ("queryTransactionList", "tokenExchange", ...) get `fault`.
+    void fail_next(const std::string& operation, NavQueryFault fault, int count = 1);
 
     std::vector<NavCall> calls() const;
     // The plain exchange tokens handed out, in order.
@@ -136,8 +165,20 @@ private:
         int status = 200;
         std::string xml;
     };
+    struct Asked;  // a request that passed the checks, as the operation's answer reads it
+
     void handle(const httplib::Request& request, httplib::Response& response);
     Reply answer(NavCall& call, const std::string& body);
+    Reply failed(NavCall& call, const std::string& body);
+    static Reply refused(NavCall& call, int status, const std::string& code, const std::string& message);
+    static Reply replied(const Asked& asked, const std::string& content);
+    Reply answer_token_exchange(Asked& asked);
+    Reply answer_taxpayer(Asked& asked);
+    Reply answer_manage_invoice(Asked& asked);
+    Reply answer_transaction_status(Asked& asked);
+    Reply answer_transaction_list(Asked& asked);
+    Reply answer_invoice_check(Asked& asked);
+    Reply answer_invoice_data(Asked& asked);
 
     std::string schema_folder_;
     mutable std::mutex mutex_;
@@ -150,17 +191,37 @@ private:
     std::vector<NavCall> calls_;
     int next_number_ = 1;
 
-    struct Accepted {
-        std::string number;
+    // A transaction made by manageInvoice, from the moment it arrived.
+    struct Submission {
+        struct Invoice {
+            std::string operation;  // CREATE, MODIFY, STORNO
+            std::string data;       // Base64 invoice data as sent
+            std::string number;
+            bool duplicate = false;  // a CREATE of a number taken before: aborted once processed
+        };
         std::string transaction_id;
-        std::string data;  // Base64 invoice data
         std::string login;
-        std::chrono::steady_clock::time_point at;
+        std::string tax_number;
+        std::chrono::system_clock::time_point ins_date;  // on the service's clock, whole milliseconds
+        std::chrono::steady_clock::time_point received;
+        bool processed = false;  // latched when the processing delay changes
+        std::vector<Invoice> invoices;
     };
-    std::vector<Accepted> accepted_;
+    enum class Stage { received, processing, processed };
+    Stage stage(const Submission& submission) const;  // with mutex_ held
+    const Submission* submission(const std::string& transaction_id) const;
+    std::pair<const Submission*, std::size_t> known_invoice(const std::string& number,
+                                                            const std::string& tax_number) const;
+    std::chrono::system_clock::time_point service_now() const;
+
+    std::vector<Submission> submissions_;  // in order of receipt
     std::chrono::milliseconds processing_delay_{0};
     std::vector<NavReplyFault> next_faults_;
     std::function<NavReplyFault()> reply_policy_;
+    std::map<std::string, std::vector<NavQueryFault>> query_faults_;  // by operation, next first
+    int list_page_size_ = 100;
+    std::chrono::seconds clock_offset_{0};
+    std::chrono::milliseconds token_delay_{0};
     mutable std::condition_variable hung_changed_;
     int hung_ = 0;
     std::uint64_t releases_ = 0;
