@@ -139,12 +139,21 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
     EXPECT_NE(meaningless, "");
     set_credentials(user.password, user.exchange_key);
 
-    // A transaction id wins whatever else the reply holds; a reply without one or an ERROR is no success.
+    // Only funcCode OK with a transaction id of the service's form is an acceptance; anything else
+    // is no answer (the invoice may be there all the same).
     nav.route("POST", "/invoiceService/v3/manageInvoice", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("<r><ns2:funcCode>WARN</ns2:funcCode><transactionId>T-77</transactionId></r>",
+        response.set_content("<r><ns2:funcCode>OK</ns2:funcCode><transactionId>T77_X</transactionId></r>",
                              "application/xml");
     });
-    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "ok^T-77");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "ok^T77_X");
+    for (const char* reply : {"<r><ns2:funcCode>WARN</ns2:funcCode><transactionId>T77</transactionId></r>",
+                              "<r><ns2:funcCode>OK</ns2:funcCode><transactionId>T-77</transactionId></r>",
+                              "<r><ns2:funcCode>OK</ns2:funcCode><transactionId>T7"}) {
+        nav.route("POST", "/invoiceService/v3/manageInvoice", [reply](const httplib::Request&, httplib::Response& response) {
+            response.set_content(reply, "application/xml");
+        });
+        EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "NO_INTERNET") << reply;
+    }
     nav.route("POST", "/invoiceService/v3/manageInvoice", [](const httplib::Request&, httplib::Response& response) {
         response.status = 502;
         response.set_content("<html>Bad gateway</html>", "text/html");

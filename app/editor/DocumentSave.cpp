@@ -388,7 +388,8 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                     (report.message.empty() ? std::string() : "\n(" + report.message + ")");
             break;
         case NavReport::Result::waiting: {
-            const bool this_one = report.sent_now || report.pending.request_id == context->own_request_id;
+            const bool this_one = report.sent_now || (!report.pending.request_id.empty() &&
+                                                      report.pending.request_id == context->own_request_id);
             if (this_one) {
                 context->own_request_id = report.pending.request_id;
                 context->reported_snapshot = snapshot_of(document, context->lines);

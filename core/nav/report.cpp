@@ -261,10 +261,20 @@ NavSettled settle_own(Core& core, const Json& report) {
         if (drop_report(core, report)) settled.result = NavSettled::Result::dropped;
         return settled;
     }
-    const std::time_t now = clock_now();
-    if (ended_for(report["request_id"].string_value(), now) < kEndedMargin)
+    // Sent by this very process, its request has ended: nothing of it is left on the wire.
+    const bool this_process = static_cast<long>(report["pid"].number_value()) == static_cast<long>(::getpid()) &&
+                              report["process_start"].string_value() == process_start(::getpid());
+    if (!this_process && ended_for(report["request_id"].string_value(), clock_now()) < kEndedMargin)
         return waiting_on(report, NavSettled::Reason::sending);
     return settle_from_records(core, report, true, true);
+}
+
+// Removes the shared record of a report stored here, once the stored invoice is in the cloud; it is
+// uploaded first when it is not there yet.
+bool release_stored(Core& core, const std::string& record_name) {
+    if (core.nav_release_report(record_name)) return true;
+    core.sync_start(empty_completion());
+    return core.nav_release_report(record_name);
 }
 
 // Settles the company's shared record, whichever installation made it.
@@ -288,8 +298,8 @@ NavSettled settle_shared(Core& core) {
         // Ours and settled here already (stored, refused, or never sent): only its removal was left.
         const std::string stored = settled_record(core, request_id);
         if (!stored.empty()) {
-            settled.result = core.nav_release_report(stored) ? NavSettled::Result::none : NavSettled::Result::waiting;
-            settled.reason = NavSettled::Reason::cloud;
+            settled = waiting_on(record, NavSettled::Reason::cloud);
+            if (release_stored(core, stored)) settled.result = NavSettled::Result::none;
             return settled;
         }
         if (!sender_running(record)) {
@@ -307,7 +317,7 @@ NavSettled settle_shared(Core& core) {
     if (settled.result == NavSettled::Result::stored) {
         // The other installation's invoice is here now; the record goes once it is in the cloud too.
         remember_settled(core, request_id, settled.record_name);
-        core.nav_release_report(settled.record_name);
+        release_stored(core, settled.record_name);
     }
     return settled;
 }
@@ -341,9 +351,12 @@ Json Core::nav_pending_report() {
 
 NavSettled Core::nav_settle_report(bool shared) {
     const Json pending = nav_pending_report();
-    if (!pending.is_null()) return settle_own(*this, pending);
-    if (shared && nav_shares_reports()) return settle_shared(*this);
-    return NavSettled();
+    const bool cloud = shared && nav_shares_reports();
+    if (pending.is_null()) return cloud ? settle_shared(*this) : NavSettled();
+    const NavSettled own = settle_own(*this, pending);
+    // Settled here: its shared record (or another's) is settled too, so that it blocks no one.
+    if (own.result != NavSettled::Result::waiting && cloud) settle_shared(*this);
+    return own;
 }
 
 bool Core::nav_release_report(const std::string& record_name) {
@@ -412,9 +425,10 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
                 report.message = reason;
                 return report;
             }
-            // Another installation's report stands: settled here if its outcome is known, else waited for.
+            // Another installation's report stands (or one of this one whose removal was left): settled
+            // here if its outcome is known, else waited for; settled, the number is taken again.
             const NavSettled theirs = nav_settle_report(true);
-            if (theirs.result == NavSettled::Result::waiting || theirs.result == NavSettled::Result::none) {
+            if (theirs.result == NavSettled::Result::waiting) {
                 report.result = NavReport::Result::waiting;
                 report.pending = theirs;
                 report.pending.elsewhere = true;

@@ -403,8 +403,12 @@ const NavFake::Submission* NavFake::submission(const std::string& transaction_id
 }
 
 std::chrono::system_clock::time_point NavFake::service_now() const {
-    // Whole milliseconds, as insDate carries them, so that a listed time compares equal to itself.
-    return std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() + clock_offset_);
+    // The process clock (a test may hold it still), as the request timestamps are checked against,
+    // with the real clock's milliseconds; whole milliseconds, as insDate carries them, so that a listed
+    // time compares equal to itself.
+    const auto real = std::chrono::system_clock::now().time_since_epoch();
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(real) % 1000;
+    return std::chrono::system_clock::from_time_t(clock_now()) + millis + clock_offset_;
 }
 
 ScopedEnv::Values NavFake::env() const {
