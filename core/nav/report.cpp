@@ -225,6 +225,9 @@ NavSettled settle_from_records(Core& core, const Json& report, bool own, bool ca
     settled.elsewhere = !own;
     switch (found.state) {
     case NavFound::State::done:
+        // Another installation may have stored it already (it settled this report while this one could
+        // not): what the cloud holds comes in first, so that it is not stored twice.
+        if (core.nav_shares_reports()) core.sync_start(empty_completion());
         settled.record_name = store_reported(core, report, found.transaction_id, own);
         if (!settled.record_name.empty()) settled.result = NavSettled::Result::stored;
         return settled;

@@ -683,6 +683,76 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
     EXPECT_EQ(reported_ids().size(), 4u);
     EXPECT_EQ(cashbook.request_count(), 2u);
+
+    // Reports the other installation's invoice with the next number it knows, numbering again while
+    // this installation's invoice takes the number.
+    Json::object their_invoice;
+    std::vector<Json> their_lines;
+    auto second_reports = [&] {
+        NavReport result;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            second->sync_start(empty_completion());
+            Json::object theirs_next = their_invoice;
+            theirs_next["number"] = second->next_number("INVOICE");
+            theirs_next["number_formatted"] = second->next_number_formatted("INVOICE");
+            result = second->nav_report_invoice(their_lines, theirs_next);
+            if (result.result != NavReport::Result::renumber) break;
+        }
+        if (result.result == NavReport::Result::stored) second->sync_start(empty_completion());
+        return result;
+    };
+
+    // The other installation cannot reach the cloud: it reports nothing.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    their_invoice = p->document;
+    their_lines = p->lines;
+    const std::size_t received = nav.received_numbers().size();
+    {
+        ScopedEnv offline("TAVRIN_CLOUD_URL", nowhere());
+        EXPECT_EQ(second_reports().result, NavReport::Result::cloud);
+    }
+    EXPECT_EQ(nav.received_numbers().size(), received);
+
+    // This installation's reply is held, its processing slower than any wait; the other installation
+    // saves meanwhile and waits for it, whatever its number. This one ends while the reply is held and
+    // starts again; the authority then finishes, and each installation stores each invoice once.
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::hang);
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return nav.wait_hung(std::chrono::milliseconds(0)); }));
+    const NavReport held_off = second_reports();
+    EXPECT_EQ(held_off.result, NavReport::Result::waiting);
+    EXPECT_TRUE(held_off.pending.elsewhere);
+    EXPECT_EQ(held_off.pending.reason, NavSettled::Reason::processing);
+    dialogs.answers.clear();
+    restart();
+    nav.release_hung();
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    // Settled when the user next opens the invoice list (or saves).
+    ASSERT_TRUE(wait_until([&] { return g_core->nav_settle_report(true).result == NavSettled::Result::none; }, 30000));
+    const NavReport after = second_reports();
+    ASSERT_EQ(after.result, NavReport::Result::stored) << after.message;
+    g_core->sync_start(empty_completion());
+
+    std::vector<std::string> sent = nav.received_numbers();
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    const char* const by_number = "SELECT number_formatted, nav_transaction_id FROM documents WHERE type = 'INVOICE' "
+                                  "ORDER BY number_formatted";
+    const auto mine_now = store::rows(*g_core, by_number);
+    EXPECT_EQ(mine_now.size(), 6u);
+    EXPECT_EQ(Json(mine_now).dump(), Json(store::rows(*second, by_number)).dump()) << "both stores hold the same";
+    std::set<std::string> transactions;
+    for (const auto& row : mine_now) transactions.insert(Json(row)["nav_transaction_id"].string_value());
+    EXPECT_EQ(transactions.size(), mine_now.size()) << "each invoice with its own transaction";
+    for (const auto& [stored, reported_number] : stored_and_reported_numbers()) EXPECT_EQ(stored, reported_number);
+    std::size_t in_cloud = 0;
+    for (const CloudStore::Record& record : cloud.records(kAccount))
+        in_cloud += record.type == "Documents" && cloud.row(kAccount, record.name)["type"].string_value() == "INVOICE";
+    EXPECT_EQ(in_cloud, mine_now.size());
 }
 
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
