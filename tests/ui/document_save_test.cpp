@@ -532,16 +532,23 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     std::string waiting = number_of(p);
     std::string told = told_on_save(p, true);
     EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
+    EXPECT_NE(told.find("A NAV megkapta, és még feldolgozza."), std::string::npos) << told;
     EXPECT_EQ(invoices(), 1);
     std::size_t reported = reported_ids().size();
     nav.set_processing_delay(std::chrono::milliseconds(0));
+    // The user changed a line meanwhile: the invoice is stored as it was sent, and the user is told.
+    Json::object changed_line = p->lines.at(0).object_items();
+    changed_line["name"] = "Átírt tétel";
+    p->lines.at(0) = changed_line;
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u);
+    EXPECT_NE(dialog->ContentText().toStdString().find("az azóta tett módosítások nem kerültek bele"), std::string::npos);
     EXPECT_EQ(dialog->Title().toStdString(), waiting);
     close_result(dialog, Result::Primary);
     EXPECT_EQ(reported_ids().size(), reported);
     EXPECT_EQ(invoices(), 2);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM document_lines WHERE name = 'Átírt tétel'"), 0);
 
     // Another invoice waits the same way, and its page is closed: no other invoice is reported meanwhile.
     p = new_invoice(1);
@@ -604,6 +611,46 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == uploads + 1 && g_core->cashbook_pending().empty(); }));
     restart();
     EXPECT_EQ(cashbook.request_count(), uploads + 1);
+
+    // A slow token exchange, then the reply lost: the authority's records still tell, and it is stored
+    // with the transaction the authority processed.
+    nav.set_token_delay(std::chrono::milliseconds(1500));
+    nav.fault_next_replies(NavReplyFault::drop);
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+    nav.set_token_delay(std::chrono::milliseconds(0));
+    const std::string slow_token = Json(store::rows(*g_core, "SELECT nav_transaction_id FROM documents WHERE "
+                                                             "type = 'INVOICE' ORDER BY number DESC LIMIT 1")
+                                            .at(0))["nav_transaction_id"].string_value();
+    EXPECT_EQ(nav.transaction(slow_token).status, "DONE");
+
+    // The program was killed after recording a report and before sending it: the next save goes on at
+    // once, and the number is the one that was never sent.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string never_sent = number_of(p);
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"},
+                                     {"value", Json(Json::object{{"request_id", "TVGONE_1"},
+                                                                 {"number_formatted", never_sent},
+                                                                 {"written", static_cast<double>(kNow)},
+                                                                 {"pid", 999999999.0},
+                                                                 {"process_start", "1"},
+                                                                 {"document", p->document},
+                                                                 {"lines", p->lines}})
+                                                   .dump()},
+                                     {"synced", -1}},
+                                    "settings"));
+    const auto before_kill_road = std::chrono::steady_clock::now();
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    EXPECT_EQ(dialog->Title().toStdString(), never_sent);
+    EXPECT_LT(std::chrono::steady_clock::now() - before_kill_road, std::chrono::seconds(4)) << "nothing to wait for";
+    close_result(dialog, Result::Primary);
 
     // Quick restarts with the clock standing still: no request was refused as a repeated one.
     for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
