@@ -365,9 +365,21 @@ public:
     double line_amount(short kind, short mode, const json11::Json& line, const json11::Json::array& taxes);
     TaxSummary tax_summary(const json11::Json& lines, const json11::Json::array& taxes);
     // What of a line the invoice data cannot carry: quantities and unit prices have at most 12
-    // digits before the point, money amounts (also in the home currency at `exchange_rate`) 16.
+    // digits before the point, money amounts (also in the home currency at `exchange_rate`) 13, the
+    // most a double holds to the fillér.
     enum class LineLimit { Fits, Quantity, Price, Amount };
     static LineLimit line_limit(const json11::Json& line, const json11::Json::array& taxes, double exchange_rate);
+    // A total of a document beyond the same money limit: the document's net, tax or gross total
+    // (`label` empty) or that of one tax label, in the document's currency or, when only there
+    // (`converted`), in the home currency at `exchange_rate`.
+    struct TotalLimit {
+        enum class Kind { Net, Tax, Gross };
+        Kind kind;
+        std::string label;
+        bool converted;
+    };
+    // The totals of `summary` beyond the limit, the document's own first; empty when all fit.
+    static std::vector<TotalLimit> totals_limit(const TaxSummary& summary, double exchange_rate);
 
     int next_number(std::string type);
     std::string next_number_formatted(std::string type);
