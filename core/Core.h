@@ -268,6 +268,14 @@ struct NavSettled {
 // The application object
 // ---------------------------------------------------------------------------------------------
 
+// An invoice the export schema cannot carry: its number, the element the schema refused, and
+// whether that was one of its numbers (10 digits at most before the point).
+struct NavExportLeftOut {
+    std::string number_formatted;
+    std::string element;
+    bool too_many_digits = false;
+};
+
 class Core {
 public:
     Core(std::string data_folder, std::string app_folder, std::map<std::string, std::string> system_info,
@@ -475,9 +483,12 @@ public:
     // True when the accounting service's reply is its receipt of the document.
     static bool cashbook_accepted(const std::string& reply);
     // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
-    // 2013 invoice export schema. Returns the number of invoices written; 0 when the range holds none
-    // (no file is created or changed); -1 when the file could not be written (it is left as it was).
-    int nav_export_xml(json11::Json filter, std::string path);
+    // 2013 invoice export schema, each checked against the schema (the file "23_2014_szamlasema.xsd"
+    // of the schema folder); those it refuses are left out and, when `left_out` is given, added to it.
+    // Returns the number of invoices written; 0 when the range holds none that the schema accepts (no
+    // file is created or changed); -1 when the file could not be written and -2 when the schema could
+    // not be read or refused the file as a whole (in both cases it is left as it was).
+    int nav_export_xml(json11::Json filter, std::string path, std::vector<NavExportLeftOut>* left_out = nullptr);
     // Posts the invoice data with the PDF at `pdf_path` embedded to the accounting service's document
     // pool; the reply body as received, empty when nothing came back (or nothing could be sent).
     std::string cashbook_upload(std::vector<json11::Json> lines, json11::Json::object document, std::string token,

@@ -2,6 +2,7 @@
 // invoice data, export files).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,3 +16,23 @@ std::string xml_escaped(std::string_view text, bool attribute = false);
 // decimal or hexadecimal character references are replaced by their characters (UTF-8); anything
 // else, an unknown or unterminated reference included, is kept as it stands.
 std::string xml_unescaped(std::string_view text);
+
+// A schema file compiled once with libxml2, to check one document or many against it.
+class XmlSchema {
+public:
+    explicit XmlSchema(const std::string& path);
+    ~XmlSchema();
+    XmlSchema(const XmlSchema&) = delete;
+    XmlSchema& operator=(const XmlSchema&) = delete;
+
+    // False when the file could not be read or compiled.
+    bool ok() const;
+    // True when `xml` is a well-formed document (read without recovery) valid against the schema;
+    // otherwise `error`, when given, gets libxml2's last message (never empty).
+    bool valid(const std::string& xml, std::string* error = nullptr) const;
+
+private:
+    struct Compiled;
+    std::unique_ptr<Compiled> compiled_;
+    std::string error_;  // why the schema could not be compiled
+};
