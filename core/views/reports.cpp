@@ -80,8 +80,10 @@ std::string Core::documents_report_html(bool wide_margin, Json documents, Json f
         const double doc_net = document["total_net_amount"].number_value();
         const double doc_tax = document["total_tax_amount"].number_value();
         const double doc_gross = document["total_gross_amount"].number_value();
+        // The amounts keep their whole width; the number, date and client take what is left and end in
+        // an ellipsis (max-width 0 lets the cell give way instead of widening the table past the page).
         html += "<tbody><tr><td colspan='2' style='text-align:left;padding-left:0;white-space:nowrap;overflow:hidden;"
-                "max-width:300px;text-overflow:ellipsis;'><b>" +
+                "max-width:0;width:100%;text-overflow:ellipsis;'><b>" +
                 html_escaped(document["number_formatted"].string_value()) + "</b> <i style='font-size:11px'>" +
                 html_escaped(formatted_date(document[date_type].string_value(), date_template)) +
                 "</i>&nbsp;&nbsp;&nbsp;&nbsp;" + html_escaped(document["client_name"].string_value()) + "</td><td><b>" +

@@ -289,6 +289,26 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     EXPECT_TRUE(wait_until(page_drawn));
     EXPECT_EQ(report_view->title().toStdString(), "tavrin-report.pdf");
     EXPECT_TRUE(w->grab().toImage().save(QString(TAVRIN_UI_TEST_OUTPUT) + "/report_tab.png"));
+
+    // The widest amounts a document may hold are printed whole, not cut at the page's edge.
+    const Json widest = row("SELECT recordName, currency_code FROM documents WHERE type = 'INVOICE' AND paid = 0 AND "
+                            "issue_date BETWEEN ? AND ? LIMIT 1",
+                            {from, to});
+    const double amounts[] = {-7874015748031.49, -2125984251968.5, -9999999999999.99};
+    ASSERT_TRUE(store::run(*g_core,
+                           "UPDATE documents SET total_net_amount = ?, total_tax_amount = ?, total_gross_amount = ? "
+                           "WHERE recordName = ?",
+                           {amounts[0], amounts[1], amounts[2], widest["recordName"]}));
+    w->actionReport->trigger();
+    auto* wide_view = qobject_cast<ui::WebView2*>(w->tabView->SelectedItem()->Content());
+    ASSERT_NE(wide_view, nullptr);
+    ASSERT_TRUE(wait_until([&] { return ui::GetVisibility(wide_view) == ui::Visibility::Visible; }));
+    const std::string wide = squeezed(pdf_text(data + "tavrin-report.pdf"));
+    for (const double amount : amounts)
+        EXPECT_NE(wide.find(squeezed(g_core->formatted_curr(amount, widest["currency_code"].string_value(), true,
+                                                            currencies))),
+                  std::string::npos)
+            << wide;
     w->tabView->SelectedIndex(0);
 
     // The export file of that month: chosen in the save picker, valid against the 2013 schema, with
