@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 #include <unistd.h>
 
 using json11::Json;
@@ -133,11 +134,13 @@ void write_invoice(Writer& w, Core& core, const Json::object& row, const Json::a
         w.close("modosito_szla");
     }
 
+    // Optional elements whose schema types refuse an empty value (a cash invoice has no bank
+    // account): written only with a value.
     w.open("nem_kotelezo");
-    w.element("fiz_hatarido", text("due_date"));
-    w.element("fiz_mod", text("payment_name"));
-    w.element("penznem", text("currency_code"));
-    w.element("kibocsato_bankszla", text("payment_bank"));
+    for (const auto& [element, column] : {std::pair{"fiz_hatarido", "due_date"}, std::pair{"fiz_mod", "payment_name"},
+                                          std::pair{"penznem", "currency_code"},
+                                          std::pair{"kibocsato_bankszla", "payment_bank"}})
+        if (!text(column).empty()) w.element(element, text(column));
     w.close("nem_kotelezo");
 
     w.open("osszesites");
@@ -185,6 +188,8 @@ NavExportLeftOut left_out_of(const Json::object& row, const std::string& error) 
     const std::size_t start = error.find(opening);
     const std::size_t end = start == std::string::npos ? start : error.find('\'', start + opening.size());
     if (end != std::string::npos) out.element = error.substr(start + opening.size(), end - start - opening.size());
+    // libxml2 names the element with its namespace: "{http://...}nev".
+    if (const std::size_t name = out.element.rfind('}'); name != std::string::npos) out.element.erase(0, name + 1);
     out.too_many_digits =
         error.find("'totalDigits'") != std::string::npos || error.find("'decimal_tipus'") != std::string::npos;
     return out;
