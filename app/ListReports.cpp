@@ -49,14 +49,39 @@ void MainWindow::OpenReport(bool inventory) {
 }
 
 std::string MainWindow::ExportMessage(int written) {
-    // Success is told only when the file holds invoices; otherwise the user learns why there is none.
+    return ExportMessage(written, {});
+}
+
+std::string MainWindow::ExportMessage(int written, const std::vector<NavExportLeftOut>& left_out) {
+    // Success is told only when the file holds invoices, all of the range, and was found valid against
+    // the export schema; otherwise the user learns why there is none or what is missing from it.
     // Writing the file syncs nothing: it says "saved", not "saved and synced".
-    if (written > 0) return g_core->translated("saving_successful_demo", "");
-    const bool hungarian = g_core->is_hungarian;
-    if (written == 0)
-        return hungarian ? "A választott tartományban nincs számla, fájl nem készült."
-                         : "No invoice falls in the chosen range; no file was written.";
-    return hungarian ? "A fájl nem írható." : "The file could not be written.";
+    if (written > 0 && left_out.empty()) return g_core->translated("saving_successful_demo", "");
+    if (written == -1) return own_text("A fájl nem írható.", "The file could not be written.");
+    if (written < -1)
+        return own_text("A fájl nem készült el: nem sikerült ellenőrizni az adatszolgáltatás 2013-as sémájával.",
+                        "No file was written: it could not be checked against the 2013 export schema.");
+    if (left_out.empty())
+        return own_text("A választott tartományban nincs számla, fájl nem készült.",
+                        "No invoice falls in the chosen range; no file was written.");
+
+    std::string text = written > 0
+                           ? own_text("A fájl elkészült ", "The file was written with ") + std::to_string(written) +
+                                 own_text(" számlával, de ezek kimaradtak belőle, mert a 2013-as séma nem tudja leírni "
+                                          "őket:",
+                                          " invoices, but these were left out, as the 2013 schema cannot carry them:")
+                           : own_text("Fájl nem készült: a tartomány számláit a 2013-as séma nem tudja leírni:",
+                                      "No file was written: the 2013 schema cannot carry the invoices of the range:");
+    for (const NavExportLeftOut& invoice : left_out) {
+        text += "\n\u2022 " + invoice.number_formatted + ": ";
+        text += invoice.too_many_digits
+                    ? own_text("egy összege vagy mennyisége több mint 10 számjegyű a tizedesjel előtt",
+                               "an amount or quantity has more than 10 digits before the decimal point")
+                    : own_text("hibás vagy hiányzó adat (", "a value missing or not accepted (") + invoice.element + ")";
+    }
+    if (written > 0)
+        text += own_text("\nEzeket a számlákat külön kell átadni.", "\nThese invoices have to be handed over separately.");
+    return text;
 }
 
 ui::Action MainWindow::ExportInvoices() {
@@ -68,13 +93,14 @@ ui::Action MainWindow::ExportInvoices() {
     const ui::StorageFile file = co_await picker.PickSaveFileAsync();
     if (!self || !g_core || !file) co_return;
 
-    const int written = g_core->nav_export_xml(Json(list_filter), ui::utf8(file.Path()));
+    std::vector<NavExportLeftOut> left_out;
+    const int written = g_core->nav_export_xml(Json(list_filter), ui::utf8(file.Path()), &left_out);
     auto* message = new ui::ContentDialog(this);
     message->XamlRoot(this);
     message->Title(QString::fromUtf8("Adóhatósági adatszolgáltatás"));
     message->PrimaryButtonText(tr_key("ok"));
     message->DefaultButton(ui::ContentDialogButton::Primary);
-    message->Content(ui::qs(ExportMessage(written)));
+    message->Content(ui::qs(ExportMessage(written, left_out)));
     QPointer<ui::ContentDialog> held(message);
     message->Closed.Add(message, [held](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
         if (held) held->deleteLater();

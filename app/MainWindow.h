@@ -14,6 +14,9 @@
 
 #include <array>
 #include <string>
+#include <vector>
+
+struct NavExportLeftOut;
 
 namespace Tavrin {
 
@@ -94,8 +97,10 @@ public:
     void OpenReport(bool inventory);
     // The invoice export file, written where the user chooses.
     ui::Action ExportInvoices();
-    // The closing message of the export for the count nav_export_xml gave (-1: the file was not written).
+    // The closing message of the export for the count nav_export_xml gave (-1: the file was not written,
+    // -2: the schema refused it) and the invoices it left out.
     static std::string ExportMessage(int written);
+    static std::string ExportMessage(int written, const std::vector<NavExportLeftOut>& left_out);
     // Commands on the selected record (its recordName is `sel`).
     ui::Action EditRecord(std::string sel);
     void TogglePaid(std::string sel);

@@ -57,6 +57,12 @@ std::string format_time(const std::tm& tm, std::string format);
 // Saturating conversions of JSON numbers (NaN gives 0).
 int saturated_int(double value);
 std::int64_t saturated_int64(double value);
+// A money amount in whole hundredths (fillér), rounded half away from zero; what is no number is 0.
+// Sums of amounts are made in these, so that they are exact however many are added.
+std::int64_t cents_of(double amount);
+// sum + cents, held at the ends of 64 bits rather than wrapping (only amounts far beyond what a
+// document may hold get there).
+std::int64_t added_cents(std::int64_t sum, std::int64_t cents);
 
 // The name of a country (two-letter code) or of a language (two-letter code) in `language`, the
 // program's language ("hu" or "en"); empty when the code names none.
@@ -306,6 +312,14 @@ constexpr long nav_request_seconds = 60;
 // The application object
 // ---------------------------------------------------------------------------------------------
 
+// An invoice the export schema cannot carry: its number, the element the schema refused, and
+// whether that was one of its numbers (10 digits at most before the point).
+struct NavExportLeftOut {
+    std::string number_formatted;
+    std::string element;
+    bool too_many_digits = false;
+};
+
 class Core {
 public:
     Core(std::string data_folder, std::string app_folder, std::map<std::string, std::string> system_info,
@@ -340,6 +354,9 @@ public:
     std::string formatted_num(double value, int decimals);
     // A value that is no number (an emptied exchange rate times an amount) is shown as missing.
     std::string formatted_curr(double value, std::string currency_code, bool total, json11::Json::array currencies);
+    // The same for a sum kept in hundredths (cents_of), laid out without passing through a double.
+    std::string formatted_cents(std::int64_t cents, std::string currency_code, bool total,
+                                json11::Json::array currencies);
     // An exchange rate with six decimals; a missing, zero or negative one as missing.
     static std::string formatted_rate(double rate);
     std::string formatted_address(bool single_line, std::map<std::string, std::string> fields);
@@ -400,9 +417,21 @@ public:
     double line_amount(short kind, short mode, const json11::Json& line, const json11::Json::array& taxes);
     TaxSummary tax_summary(const json11::Json& lines, const json11::Json::array& taxes);
     // What of a line the invoice data cannot carry: quantities and unit prices have at most 12
-    // digits before the point, money amounts (also in the home currency at `exchange_rate`) 16.
+    // digits before the point, money amounts (also in the home currency at `exchange_rate`) 13, the
+    // most a double holds to the fillér.
     enum class LineLimit { Fits, Quantity, Price, Amount };
     static LineLimit line_limit(const json11::Json& line, const json11::Json::array& taxes, double exchange_rate);
+    // A total of a document beyond the same money limit: the document's net, tax or gross total
+    // (`label` empty) or that of one tax label, in the document's currency or, when only there
+    // (`converted`), in the home currency at `exchange_rate`.
+    struct TotalLimit {
+        enum class Kind { Net, Tax, Gross };
+        Kind kind;
+        std::string label;
+        bool converted;
+    };
+    // The totals of `summary` beyond the limit, the document's own first; empty when all fit.
+    static std::vector<TotalLimit> totals_limit(const TaxSummary& summary, double exchange_rate);
 
     int next_number(std::string type);
     std::string next_number_formatted(std::string type);
@@ -528,9 +557,12 @@ public:
     // True when the accounting service's reply is its receipt of the document.
     static bool cashbook_accepted(const std::string& reply);
     // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
-    // 2013 invoice export schema. Returns the number of invoices written; 0 when the range holds none
-    // (no file is created or changed); -1 when the file could not be written (it is left as it was).
-    int nav_export_xml(json11::Json filter, std::string path);
+    // 2013 invoice export schema, each checked against the schema (the file "23_2014_szamlasema.xsd"
+    // of the schema folder); those it refuses are left out and, when `left_out` is given, added to it.
+    // Returns the number of invoices written; 0 when the range holds none that the schema accepts (no
+    // file is created or changed); -1 when the file could not be written and -2 when the schema could
+    // not be read or refused the file as a whole (in both cases it is left as it was).
+    int nav_export_xml(json11::Json filter, std::string path, std::vector<NavExportLeftOut>* left_out = nullptr);
     // Posts the invoice data with the PDF at `pdf_path` embedded to the accounting service's document
     // pool; the reply body as received, empty when nothing came back (or nothing could be sent).
     std::string cashbook_upload(std::vector<json11::Json> lines, json11::Json::object document, std::string token,

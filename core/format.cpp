@@ -3,6 +3,7 @@
 // has no minus sign and no leading zero in its classic data, and these run for every figure shown.
 #include "core/Core.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -107,6 +108,47 @@ bool parse_stored_date(const std::string& text, std::tm& tm) {
     return true;
 }
 
+// The currency entry an amount is shown with: that of `code` in `currencies` (the account's list
+// when empty, the defaults when it has none), else the first.
+Json currency_entry(Core& core, Json::array currencies, const std::string& code) {
+    if (currencies.empty()) {
+        Json list = core.setting("currencies");
+        currencies = usable_currency_list(list) ? list.array_items() : default_currencies(core.is_hungarian);
+    }
+    return Json(find_object(std::move(currencies), true, "code", code));
+}
+
+int shown_decimals(const Json& entry, bool total) {
+    return std::clamp(entry[total ? "digits_total" : "digits_line"].int_value(), 0, 30);
+}
+
+// An amount laid out by its currency's pattern: `digits` are its minor units, without sign.
+std::string laid_out(const Json& entry, std::string digits, int decimals, bool negative, bool missing) {
+    const std::size_t d = static_cast<std::size_t>(decimals);
+    if (d > 0 && digits.size() <= d) digits.insert(0, d + 1 - digits.size(), '0');
+
+    std::string sep = first_character(entry["thousands_sep"].string_value());
+    if (sep.empty()) sep = " ";
+    std::string number = grouped(std::string_view(digits).substr(0, digits.size() - d), sep);
+    if (d > 0) {
+        number += decimal_point_of(entry);
+        number.append(digits, digits.size() - d, d);
+    }
+
+    const std::string& pattern = entry["pattern"].string_value();
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size() && i < 4; ++i) {
+        switch (pattern[i]) {
+            case '1': out += ' '; break;
+            case '2': out += entry["symbol"].string_value(); break;
+            case '3': if (negative && !missing) out += '-'; break;
+            case '4': out += missing ? kMissing : number; break;
+            default: break;  // '0' and any other character write nothing
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string Core::formatted_rate(double rate) {
@@ -149,45 +191,32 @@ std::string Core::formatted_num(double value, int decimals) {
 }
 
 std::string Core::formatted_curr(double value, std::string currency_code, bool total, json11::Json::array currencies) {
-    if (currencies.empty()) {
-        Json list = setting("currencies");
-        currencies = usable_currency_list(list) ? list.array_items() : default_currencies(is_hungarian);
-    }
-    const Json entry(find_object(std::move(currencies), true, "code", currency_code));
-
-    const std::string& pattern = entry["pattern"].string_value();
-    int decimals = entry[total ? "digits_total" : "digits_line"].int_value();
-    if (decimals < 0) decimals = 0;
-    if (decimals > 30) decimals = 30;
+    const Json entry = currency_entry(*this, std::move(currencies), currency_code);
+    const int decimals = shown_decimals(entry, total);
 
     // The amount in minor units; the sign follows the unrounded amount. No number is no amount.
     const bool missing = !std::isfinite(value);
     double minor = missing ? 0.0 : value * std::pow(10.0, decimals);
     if (!std::isfinite(minor)) minor = 0.0;
-    const bool negative = minor < 0;
-    std::string digits = fixed_digits(minor, 0);
-    const std::size_t d = static_cast<std::size_t>(decimals);
-    if (d > 0 && digits.size() <= d) digits.insert(0, d + 1 - digits.size(), '0');
+    return laid_out(entry, fixed_digits(minor, 0), decimals, minor < 0, missing);
+}
 
-    std::string sep = first_character(entry["thousands_sep"].string_value());
-    if (sep.empty()) sep = " ";
-    std::string number = grouped(std::string_view(digits).substr(0, digits.size() - d), sep);
-    if (d > 0) {
-        number += decimal_point_of(entry);
-        number.append(digits, digits.size() - d, d);
-    }
+std::string Core::formatted_cents(std::int64_t cents, std::string currency_code, bool total,
+                                  json11::Json::array currencies) {
+    const Json entry = currency_entry(*this, std::move(currencies), currency_code);
+    const int decimals = shown_decimals(entry, total);
 
-    std::string out;
-    for (std::size_t i = 0; i < pattern.size() && i < 4; ++i) {
-        switch (pattern[i]) {
-            case '1': out += ' '; break;
-            case '2': out += entry["symbol"].string_value(); break;
-            case '3': if (negative && !missing) out += '-'; break;
-            case '4': out += missing ? kMissing : number; break;
-            default: break;  // '0' and any other character write nothing
-        }
-    }
-    return out;
+    // The magnitude as unsigned, so that the most negative sum has one too.
+    const std::uint64_t units = cents < 0 ? 0 - static_cast<std::uint64_t>(cents) : static_cast<std::uint64_t>(cents);
+    if (decimals >= 2)
+        return laid_out(entry, std::to_string(units) + std::string(static_cast<std::size_t>(decimals - 2), '0'),
+                        decimals, cents < 0, false);
+    // Fewer decimals: an exact half goes to the even neighbour, as the formatter of doubles rounds it.
+    const std::uint64_t step = decimals == 1 ? 10 : 100;
+    std::uint64_t shown = units / step;
+    const std::uint64_t rest = units % step;
+    if (rest * 2 > step || (rest * 2 == step && shown % 2 == 1)) ++shown;
+    return laid_out(entry, std::to_string(shown), decimals, cents < 0, false);
 }
 
 std::string Core::formatted_date(std::string date, std::string tmpl) {

@@ -4,6 +4,7 @@
 
 #include <uuid/uuid.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -101,6 +102,18 @@ std::int64_t saturated_int64(double value) {
     if (value >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
     if (value < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
     return static_cast<std::int64_t>(value);
+}
+
+std::int64_t cents_of(double amount) {
+    if (!std::isfinite(amount)) return 0;
+    // Held symmetric, so that the negated amount of a document taken away fits too.
+    return std::max(saturated_int64(std::round(amount * 100)), -std::numeric_limits<std::int64_t>::max());
+}
+
+std::int64_t added_cents(std::int64_t sum, std::int64_t cents) {
+    std::int64_t result = 0;
+    if (!__builtin_add_overflow(sum, cents, &result)) return result;
+    return cents > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
 std::string new_record_name() {

@@ -165,8 +165,9 @@ TEST(LineAmount, TaxLookupFallbacksAndUnsoundRates) {
         EXPECT_DOUBLE_EQ(core.line_amount(3, 1, bad), 90) << id;
     }
 
-    // The invoice data carries 12 digits of quantity and unit price and 16 of money: a line beyond
-    // is named, and an overflowing product is never an infinite or not-a-number amount.
+    // The invoice data carries 12 digits of quantity and unit price; money keeps its fillér in a
+    // double up to 13 digits: a line beyond is named, and an overflowing product is never an
+    // infinite or not-a-number amount.
     account.set_taxes(kTaxes);
     const Json::array taxes = kTaxes;
     using Limit = Core::LineLimit;
@@ -175,8 +176,30 @@ TEST(LineAmount, TaxLookupFallbacksAndUnsoundRates) {
     EXPECT_EQ(Core::line_limit(line("T27", "NET", 1, std::nan("")), taxes, 1), Limit::Quantity);
     EXPECT_EQ(Core::line_limit(line("T27", "NET", -1e12, 1), taxes, 1), Limit::Price);
     EXPECT_EQ(Core::line_limit(line("T27", "NET", 1e11, 1e6), taxes, 1), Limit::Amount);
-    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1e9, 1e5), taxes, 1), Limit::Fits);
-    EXPECT_EQ(Core::line_limit(line("T27", "NET", 1e9, 1e5), taxes, 400), Limit::Amount);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 999999999999, 7000), taxes, 1), Limit::Amount);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 7e8, 1e4), taxes, 1), Limit::Fits);
+    EXPECT_EQ(Core::line_limit(line("T27", "NET", 7e8, 1e4), taxes, 400), Limit::Amount);
+
+    // Lines that each fit can add up to totals that do not: the totals beyond are named, those of
+    // one tax only when lines of opposite signs hide them in the document's totals.
+    using Total = Core::TotalLimit::Kind;
+    auto named = [](const TaxSummary& summary, double rate) {
+        std::vector<std::string> names;
+        for (const Core::TotalLimit& total : Core::totals_limit(summary, rate))
+            names.push_back(std::to_string(static_cast<int>(total.kind)) + total.label + (total.converted ? "*" : ""));
+        return names;
+    };
+    const Json fitting = line("T27", "NET", 7e8, 1e4);
+    const TaxSummary two = core.tax_summary(Json::array{fitting, fitting});
+    EXPECT_EQ(named(two, 1), (std::vector<std::string>{std::to_string(static_cast<int>(Total::Net)),
+                                                        std::to_string(static_cast<int>(Total::Gross))}));
+    EXPECT_TRUE(named(core.tax_summary(Json::array{fitting}), 1).empty());
+    const Json returned = line("K5", "NET", -6e8, 1e4);
+    EXPECT_EQ(named(core.tax_summary(Json::array{fitting, fitting, returned, returned}), 1),
+              (std::vector<std::string>{"027%", "05%", "227%", "25%"}));
+    // In the home currency at the rate only: named as converted.
+    EXPECT_EQ(named(core.tax_summary(Json::array{line("T27", "NET", 5e8, 1e4)}), 3),
+              (std::vector<std::string>{"0*", "2*"}));
     const Json huge = line("T27", "NET", 1e300, 1e300);
     for (short kind : {0, 1, 2, 3}) EXPECT_TRUE(std::isfinite(core.line_amount(kind, 1, huge)));
     EXPECT_TRUE(std::isfinite(core.tax_summary(Json(Json::array{huge})).total_gross));

@@ -211,8 +211,9 @@ protected:
 TEST_F(NavExport, DateAndNumberRanges) {
     save(5, "2026-01-05", {line("Alma", 2, 1000, "27%"), line("Könyv", 1, 100, "5%"), line("Bor", 1, 10, "AAM")},
          {{"client_name", std::string(95, 'n') + "Árvíz & Co"}});
+    // Paid in cash: no bank account, whose element cannot be empty.
     save(6, "2026-01-20", {line("Gép", 1, 50, "KBAET")},
-         {{"client_status", "COMMUNITY"}, {"client_identifier_number", "ATU12345678"}});
+         {{"client_status", "COMMUNITY"}, {"client_identifier_number", "ATU12345678"}, {"payment_bank", ""}});
     // The storno of invoice 5; saving it gives invoice 5 a back link, which must not make it a storno.
     save(7, "2026-02-03", {line("Alma", -2, 1000, "27%")},
          {{"reference_recordName", "INVOICE-5"}, {"reference_number_formatted", "2026/5"}});

@@ -47,6 +47,11 @@ std::size_t occurrences(const std::string& text, const std::string& piece) {
     return n;
 }
 
+// The net, tax and gross sums of documents in the home currency, in whole fillér, as SQLite rounds.
+const char* const kCentsSums =
+    "SUM(CAST(ROUND(total_net_amount * exchange_rate * 100) AS INTEGER)), SUM(CAST(ROUND(total_tax_amount * "
+    "exchange_rate * 100) AS INTEGER)), SUM(CAST(ROUND(total_gross_amount * exchange_rate * 100) AS INTEGER))";
+
 Json::object year_filter() {
     return {{"from_to_type", 0}, {"date_type", "issue_date"}, {"from_date", "2026-01-01"}, {"to_date", "2026-12-31"},
             {"currency_code", "%%"}, {"payment_id", "%%"}, {"paid", "%%"}};
@@ -214,6 +219,36 @@ TEST_F(Lists, InvoiceListsHaveTheirHeadRowDotsAndTotals) {
     core->list_html(0, "INVOICE", injected, "", "");
     EXPECT_EQ(core->list_rows.size(), 0u);
     EXPECT_EQ(core->query("SELECT COUNT(*) AS n FROM documents").front().at("n").int_value(), 6);
+
+    // The widest amounts a document may hold add up to the fillér, where sums of doubles lose it: in
+    // the footer with and without a search, in the report and in the client's turnover.
+    Json::array currencies = core->setting("currencies").array_items();
+    Json::object home = currencies[0].object_items();
+    home["digits_total"] = 2;
+    currencies[0] = home;
+    ASSERT_TRUE(core->save_record({{"recordName", "currencies"}, {"value", Json(currencies).dump()}}, "settings"));
+    client("K-WIDE", "Kovács Kft.");
+    for (int i = 0; i < 10; ++i) {
+        Json::object widest = invoice("WIDE-" + std::to_string(i), "W-" + std::to_string(i), "2026-04-30",
+                                      9999999999999.99, 0, "", 7000 + i);
+        widest["issue_date"] = "2026-04-01";
+        widest["clientRecordName"] = "K-WIDE";
+        widest["total_net_amount"] = 7874015748031.49;
+        widest["total_tax_amount"] = 2125984251968.50;
+        document(widest);
+    }
+    Json::object april = year_filter();
+    april["from_date"] = "2026-04-01";
+    april["to_date"] = "2026-04-30";
+    const std::string sums = " | 78 740 157 480 314,90 Ft + 21 259 842 519 685,00 Ft = 99 999 999 999 999,90 Ft";
+    for (const char* search : {"", "Kovács"}) {
+        core->list_html(0, "INVOICE", april, search, "");
+        EXPECT_TRUE(core->list_summary.ends_with(sums)) << core->list_summary;
+    }
+    core->list_html(-100, "INVOICE", april, "", "");
+    const Json rows(Json::array(core->list_rows.begin(), core->list_rows.end()));
+    EXPECT_NE(core->documents_report_html(false, rows, april).find(">99 999 999 999 999,90 Ft<"), std::string::npos);
+    EXPECT_NE(core->list_html(0, "client", {}, "", "K-WIDE").find(">99 999 999 999 999,90 Ft<"), std::string::npos);
 }
 
 TEST_F(Lists, OtherKindsHaveTheirHeadRowsAndRows) {
@@ -448,16 +483,16 @@ TEST_F(Lists, CountTotalsAndPagesFollowEveryWrite) {
                     all.insert(all.end(), more.begin(), more.end());
                     return all;
                 };
-                store::Statement plain(*core, "SELECT COUNT(recordName), SUM(total_net_amount * exchange_rate), "
-                                              "SUM(total_tax_amount * exchange_rate), SUM(total_gross_amount * "
-                                              "exchange_rate) FROM documents WHERE " + where);
+                // Each document's converted amount to the fillér, summed exactly.
+                store::Statement plain(*core, "SELECT COUNT(recordName), " + std::string(kCentsSums) +
+                                                  " FROM documents WHERE " + where);
                 int index = 1;
                 for (const Json& value : values({})) plain.bind(index++, value);
                 ASSERT_TRUE(plain.step());
                 const int count = static_cast<int>(plain.column_int64(0));
-                const std::string sums = " | " + core->formatted_curr(plain.column_double(1), "", true, currencies) +
-                                         " + " + core->formatted_curr(plain.column_double(2), "", true, currencies) +
-                                         " = " + core->formatted_curr(plain.column_double(3), "", true, currencies);
+                const std::string sums = " | " + core->formatted_cents(plain.column_int64(1), "", true, currencies) +
+                                         " + " + core->formatted_cents(plain.column_int64(2), "", true, currencies) +
+                                         " = " + core->formatted_cents(plain.column_int64(3), "", true, currencies);
                 for (int page : {0, 1, 4, count / 100}) {
                     core->list_html(0, "INVOICE", filter, search, "");
                     if (page) core->list_html(page, "INVOICE", filter, search, "");

@@ -84,6 +84,10 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
             too_large.push_back(std::to_string(i + 1) + own_text(". tétel: ", ". line: ") +
                                 ui::utf8(record_form::limit_message(limit)));
     }
+    // Lines that each fit can still add up to totals that do not.
+    if (too_large.empty())
+        for (const Core::TotalLimit& total : Core::totals_limit(core.tax_summary(Json(lines), taxes), rate_value))
+            too_large.push_back(record_form::total_limit_text(total));
 
     // Only an invoice that goes to the tax authority needs the company's data and credentials.
     const bool reported = account != "DEMO" && document["type"].string_value() == "INVOICE" &&

@@ -31,6 +31,12 @@ inline void fill(ui::ComboBox* box, const json11::Json::array& list, const std::
     box->SelectedItem(ui::qs(json11::Json(find_object(list, true, "id", id))["name"].string_value()));
 }
 
+// The money limit of Core::line_limit and Core::totals_limit, as the messages say it.
+inline std::string amount_limit_text() {
+    return own_text("egy számla összegeiben legfeljebb 13 számjegy állhat a tizedesjel előtt.",
+                    "the amounts of an invoice have at most 13 digits before the decimal point.");
+}
+
 // Why a line, a price or a quantity cannot go onto an invoice; empty when it can.
 inline QString limit_message(Core::LineLimit limit) {
     switch (limit) {
@@ -41,11 +47,23 @@ inline QString limit_message(Core::LineLimit limit) {
         return own_caption("Az ár túl nagy: legfeljebb 12 számjegy állhat a tizedesjel előtt.",
                            "The price is too large: at most 12 digits may stand before the decimal point.");
     case Core::LineLimit::Amount:
-        return own_caption("A tétel összege túl nagy: egy számla összegei legfeljebb 16 számjegyűek lehetnek.",
-                           "The line's amount is too large: the amounts of an invoice have at most 16 digits.");
+        return ui::qs(own_text("A tétel összege túl nagy: ", "The line's amount is too large: ") + amount_limit_text());
     case Core::LineLimit::Fits: break;
     }
     return QString();
+}
+
+// A total of a document beyond the money limit, named: "Bruttó összesen", "Nettó (27%)", and so on.
+inline std::string total_limit_text(const Core::TotalLimit& total) {
+    std::string name;
+    switch (total.kind) {
+    case Core::TotalLimit::Kind::Net: name = own_text("Nettó", "Net"); break;
+    case Core::TotalLimit::Kind::Tax: name = own_text("ÁFA", "Tax"); break;
+    case Core::TotalLimit::Kind::Gross: name = own_text("Bruttó", "Gross"); break;
+    }
+    name += total.label.empty() ? own_text(" összesen", " total") : " (" + total.label + ")";
+    if (total.converted) name += own_text(" az árfolyammal átszámítva", " at the exchange rate");
+    return name + ": " + amount_limit_text();
 }
 
 // A text box's text with its blanks tidied.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 #include <unistd.h>
 
 using json11::Json;
@@ -68,9 +69,135 @@ bool write_whole_file(const std::string& path, const std::string& text) {
     return ok;
 }
 
+std::string number_of(const Json::object& row) {
+    return std::to_string(saturated_int64(Json(row)["number"].number_value()));
+}
+
+// One `szamla` element: the invoice with its lines and tax totals.
+void write_invoice(Writer& w, Core& core, const Json::object& row, const Json::array& taxes) {
+    const Json doc(row);
+    auto text = [&doc](const char* name) -> const std::string& { return doc[name].string_value(); };
+    const std::vector<Json::object> lines = store::rows(
+        core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id", {text("recordName")});
+    const Json line_values(lines);
+    const TaxSummary summary = core.tax_summary(line_values, taxes);
+    // A cancelled original carries a back link to its storno too; only the storno modifies.
+    const bool modifying = is_cancelling_invoice(summary.total_net, row);
+
+    w.open("szamla");
+    w.open("fejlec");
+    w.element("szlasorszam", text("number_formatted"));
+    w.element("szlatipus", modifying ? "4" : "1");
+    w.element("szladatum", text("issue_date"));
+    w.element("teljdatum", text("delivery_date"));
+    w.close("fejlec");
+
+    w.open("szamlakibocsato");
+    w.element("adoszam", text("supplier_identifier_number"));
+    w.element("nev", cut_utf8(text("supplier_name"), 100));
+    w.open("cim");
+    w.element("iranyitoszam", text("supplier_postcode"));
+    w.element("telepules", text("supplier_city"));
+    w.element("kozterulet_neve", text("supplier_street"));
+    w.close("cim");
+    w.close("szamlakibocsato");
+
+    w.open("vevo");
+    const std::string& status = text("client_status");
+    const std::string& client_number = text("client_identifier_number");
+    if (!client_number.empty() && (status == "DOMESTIC" || status == "VENDOR")) w.element("adoszam", client_number);
+    if (!client_number.empty() && status == "COMMUNITY") w.element("kozadoszam", client_number);
+    w.element("nev", cut_utf8(text("client_name"), 100));
+    w.open("cim");
+    w.element("iranyitoszam", text("client_postcode"));
+    w.element("telepules", text("client_city"));
+    w.element("kozterulet_neve", text("client_street"));
+    w.close("cim");
+    w.close("vevo");
+
+    for (const Json& line : line_values.array_items()) {
+        w.open("termek_szolgaltatas_tetelek");
+        w.element("termeknev", cut_utf8(line["name"].string_value(), 100));
+        w.element("menny", two_decimals(line["quantity"].number_value()));
+        w.element("mertekegys", line["unit_name"].string_value());
+        w.element("nettoar", two_decimals(core.line_amount(1, 1, line, taxes)));
+        w.element("nettoegysar", two_decimals(core.line_amount(0, 0, line, taxes)));
+        w.element("adokulcs", std::to_string(saturated_int(line["tax_rate"].number_value())));
+        w.element("adoertek", two_decimals(core.line_amount(2, 1, line, taxes)));
+        w.element("bruttoar", two_decimals(core.line_amount(3, 1, line, taxes)));
+        w.close("termek_szolgaltatas_tetelek");
+    }
+
+    if (modifying) {
+        w.open("modosito_szla");
+        w.element("eredeti_sorszam", text("reference_number_formatted"));
+        w.close("modosito_szla");
+    }
+
+    // Optional elements whose schema types refuse an empty value (a cash invoice has no bank
+    // account): written only with a value.
+    w.open("nem_kotelezo");
+    for (const auto& [element, column] : {std::pair{"fiz_hatarido", "due_date"}, std::pair{"fiz_mod", "payment_name"},
+                                          std::pair{"penznem", "currency_code"},
+                                          std::pair{"kibocsato_bankszla", "payment_bank"}})
+        if (!text(column).empty()) w.element(element, text(column));
+    w.close("nem_kotelezo");
+
+    w.open("osszesites");
+    for (const auto& [label, net] : summary.net) {
+        auto tax = summary.tax.find(label);
+        auto gross = summary.gross.find(label);
+        w.open("afarovat");
+        w.element("nettoar", two_decimals(net));
+        w.element("adokulcs", std::to_string(leading_integer(label)));
+        w.element("adoertek", two_decimals(tax == summary.tax.end() ? 0.0 : tax->second));
+        w.element("bruttoar", two_decimals(gross == summary.gross.end() ? 0.0 : gross->second));
+        w.close("afarovat");
+    }
+    w.open("vegosszeg");
+    w.element("nettoarossz", two_decimals(summary.total_net));
+    w.element("afaertekossz", two_decimals(summary.total_tax));
+    w.element("bruttoarossz", two_decimals(summary.total_gross));
+    w.close("vegosszeg");
+    w.close("osszesites");
+    w.close("szamla");
+}
+
+// The whole file: the header for the invoices from `first` to `last` (`count` of them), then the
+// `szamla` elements already written.
+std::string export_text(const Json& filter, std::size_t count, const Json::object& first, const Json::object& last,
+                        const std::string& invoices) {
+    Writer w;
+    w.line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    w.line("<szamlak xmlns=\"http://schemas.nav.gov.hu/2013/szamla\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">");
+    w.element("export_datuma", iso_date(clock_now()));
+    w.element("export_szla_db", std::to_string(count));
+    w.element("kezdo_ido", filter["from_date"].string_value());
+    w.element("zaro_ido", filter["to_date"].string_value());
+    w.element("kezdo_szla_szam", number_of(first));
+    w.element("zaro_szla_szam", number_of(last));
+    return w.text() + invoices + "</szamlak>\r\n";
+}
+
+// An invoice the schema refused, with what the schema's message names: the element, and whether
+// it was one of its numbers, which carry at most 10 digits before the point.
+NavExportLeftOut left_out_of(const Json::object& row, const std::string& error) {
+    NavExportLeftOut out;
+    out.number_formatted = Json(row)["number_formatted"].string_value();
+    const std::string opening = "Element '";
+    const std::size_t start = error.find(opening);
+    const std::size_t end = start == std::string::npos ? start : error.find('\'', start + opening.size());
+    if (end != std::string::npos) out.element = error.substr(start + opening.size(), end - start - opening.size());
+    // libxml2 names the element with its namespace: "{http://...}nev".
+    if (const std::size_t name = out.element.rfind('}'); name != std::string::npos) out.element.erase(0, name + 1);
+    out.too_many_digits =
+        error.find("'totalDigits'") != std::string::npos || error.find("'decimal_tipus'") != std::string::npos;
+    return out;
+}
+
 }  // namespace
 
-int Core::nav_export_xml(Json filter, std::string path) {
+int Core::nav_export_xml(Json filter, std::string path, std::vector<NavExportLeftOut>* left_out) {
     // Only the program's own date columns may name the compared column.
     std::string column = filter["date_type"].string_value();
     if (column != "issue_date" && column != "delivery_date" && column != "due_date") column = "issue_date";
@@ -91,110 +218,29 @@ int Core::nav_export_xml(Json filter, std::string path) {
     }
     if (documents.empty()) return 0;
 
+    // Every invoice is checked against the export schema alone, and the file as a whole before it is
+    // written: the file never holds what the schema refuses. An invoice it cannot carry (an amount
+    // of more than 10 digits, say) is left out and named; the others are still exported.
+    const XmlSchema schema(nav_schema_folder() + "23_2014_szamlasema.xsd");
+    if (!schema.ok()) return -2;
     const Json::array taxes = setting("taxes").array_items();
-    auto number_of = [](const Json::object& row) {
-        return std::to_string(saturated_int64(Json(row)["number"].number_value()));
-    };
-
-    Writer w;
-    w.line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    w.line("<szamlak xmlns=\"http://schemas.nav.gov.hu/2013/szamla\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">");
-    w.element("export_datuma", iso_date(clock_now()));
-    w.element("export_szla_db", std::to_string(documents.size()));
-    w.element("kezdo_ido", filter["from_date"].string_value());
-    w.element("zaro_ido", filter["to_date"].string_value());
-    w.element("kezdo_szla_szam", number_of(documents.front()));
-    w.element("zaro_szla_szam", number_of(documents.back()));
-
+    std::vector<const Json::object*> kept;
+    std::string invoices;
     for (const Json::object& row : documents) {
-        const Json doc(row);
-        auto text = [&doc](const char* name) -> const std::string& { return doc[name].string_value(); };
-        const std::vector<Json::object> lines =
-            store::rows(*this, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
-                        {text("recordName")});
-        const Json line_values(lines);
-        const TaxSummary summary = tax_summary(line_values, taxes);
-        // A cancelled original carries a back link to its storno too; only the storno modifies.
-        const bool modifying = is_cancelling_invoice(summary.total_net, row);
-
-        w.open("szamla");
-        w.open("fejlec");
-        w.element("szlasorszam", text("number_formatted"));
-        w.element("szlatipus", modifying ? "4" : "1");
-        w.element("szladatum", text("issue_date"));
-        w.element("teljdatum", text("delivery_date"));
-        w.close("fejlec");
-
-        w.open("szamlakibocsato");
-        w.element("adoszam", text("supplier_identifier_number"));
-        w.element("nev", cut_utf8(text("supplier_name"), 100));
-        w.open("cim");
-        w.element("iranyitoszam", text("supplier_postcode"));
-        w.element("telepules", text("supplier_city"));
-        w.element("kozterulet_neve", text("supplier_street"));
-        w.close("cim");
-        w.close("szamlakibocsato");
-
-        w.open("vevo");
-        const std::string& status = text("client_status");
-        const std::string& client_number = text("client_identifier_number");
-        if (!client_number.empty() && (status == "DOMESTIC" || status == "VENDOR")) w.element("adoszam", client_number);
-        if (!client_number.empty() && status == "COMMUNITY") w.element("kozadoszam", client_number);
-        w.element("nev", cut_utf8(text("client_name"), 100));
-        w.open("cim");
-        w.element("iranyitoszam", text("client_postcode"));
-        w.element("telepules", text("client_city"));
-        w.element("kozterulet_neve", text("client_street"));
-        w.close("cim");
-        w.close("vevo");
-
-        for (const Json& line : line_values.array_items()) {
-            w.open("termek_szolgaltatas_tetelek");
-            w.element("termeknev", cut_utf8(line["name"].string_value(), 100));
-            w.element("menny", two_decimals(line["quantity"].number_value()));
-            w.element("mertekegys", line["unit_name"].string_value());
-            w.element("nettoar", two_decimals(line_amount(1, 1, line, taxes)));
-            w.element("nettoegysar", two_decimals(line_amount(0, 0, line, taxes)));
-            w.element("adokulcs", std::to_string(saturated_int(line["tax_rate"].number_value())));
-            w.element("adoertek", two_decimals(line_amount(2, 1, line, taxes)));
-            w.element("bruttoar", two_decimals(line_amount(3, 1, line, taxes)));
-            w.close("termek_szolgaltatas_tetelek");
+        Writer one;
+        write_invoice(one, *this, row, taxes);
+        std::string error;
+        if (schema.valid(export_text(filter, 1, row, row, one.text()), &error)) {
+            kept.push_back(&row);
+            invoices += one.text();
+        } else if (left_out) {
+            left_out->push_back(left_out_of(row, error));
         }
-
-        if (modifying) {
-            w.open("modosito_szla");
-            w.element("eredeti_sorszam", text("reference_number_formatted"));
-            w.close("modosito_szla");
-        }
-
-        w.open("nem_kotelezo");
-        w.element("fiz_hatarido", text("due_date"));
-        w.element("fiz_mod", text("payment_name"));
-        w.element("penznem", text("currency_code"));
-        w.element("kibocsato_bankszla", text("payment_bank"));
-        w.close("nem_kotelezo");
-
-        w.open("osszesites");
-        for (const auto& [label, net] : summary.net) {
-            auto tax = summary.tax.find(label);
-            auto gross = summary.gross.find(label);
-            w.open("afarovat");
-            w.element("nettoar", two_decimals(net));
-            w.element("adokulcs", std::to_string(leading_integer(label)));
-            w.element("adoertek", two_decimals(tax == summary.tax.end() ? 0.0 : tax->second));
-            w.element("bruttoar", two_decimals(gross == summary.gross.end() ? 0.0 : gross->second));
-            w.close("afarovat");
-        }
-        w.open("vegosszeg");
-        w.element("nettoarossz", two_decimals(summary.total_net));
-        w.element("afaertekossz", two_decimals(summary.total_tax));
-        w.element("bruttoarossz", two_decimals(summary.total_gross));
-        w.close("vegosszeg");
-        w.close("osszesites");
-        w.close("szamla");
     }
-    w.line("</szamlak>");
+    if (kept.empty()) return 0;
+    const std::string text = export_text(filter, kept.size(), *kept.front(), *kept.back(), invoices);
+    if (!schema.valid(text)) return -2;
 
-    if (!write_whole_file(path, w.text())) return -1;
-    return static_cast<int>(documents.size());
+    if (!write_whole_file(path, text)) return -1;
+    return static_cast<int>(kept.size());
 }

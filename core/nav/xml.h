@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,3 +25,23 @@ std::string utc_text(std::time_t t, const char* format);
 // The contents of every element whose local name is `name` (any namespace prefix), in document
 // order, as raw text; an element whose end is missing ends the list.
 std::vector<std::string> xml_elements(const std::string& xml, const std::string& name);
+
+// A schema file compiled once with libxml2, to check one document or many against it.
+class XmlSchema {
+public:
+    explicit XmlSchema(const std::string& path);
+    ~XmlSchema();
+    XmlSchema(const XmlSchema&) = delete;
+    XmlSchema& operator=(const XmlSchema&) = delete;
+
+    // False when the file could not be read or compiled.
+    bool ok() const;
+    // True when `xml` is a well-formed document (read without recovery) valid against the schema;
+    // otherwise `error`, when given, gets libxml2's last message (never empty).
+    bool valid(const std::string& xml, std::string* error = nullptr) const;
+
+private:
+    struct Compiled;
+    std::unique_ptr<Compiled> compiled_;
+    std::string error_;  // why the schema could not be compiled
+};

@@ -1,6 +1,7 @@
 // Checking invoice data against the tax authority's schema with libxml2, and the Hungarian
 // explanations of the messages that name invoice elements.
 #include "core/Core.h"
+#include "core/nav/xml.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -91,40 +92,54 @@ std::string Core::nav_schema_folder() {
     return folder.empty() ? app_folder + "nav/" : folder;
 }
 
-bool Core::validate_invoice_xml(std::string xml, std::string* error) {
+struct XmlSchema::Compiled {
+    Schema schema{nullptr, xmlSchemaFree};
+};
+
+XmlSchema::XmlSchema(const std::string& path) : compiled_(std::make_unique<Compiled>()) {
     static std::once_flag init;
     std::call_once(init, [] {
         xmlInitParser();
         xmlSetGenericErrorFunc(nullptr, collect_xml_error);
     });
+    ErrorChannel channel(&error_);
+    SchemaParser parser(xmlSchemaNewParserCtxt(path.c_str()), xmlSchemaFreeParserCtxt);
+    if (parser) {
+        xmlSchemaSetParserErrors(parser.get(), collect_xml_error, collect_xml_error, &error_);
+        compiled_->schema.reset(xmlSchemaParse(parser.get()));
+    }
+    if (!compiled_->schema && error_.empty()) collect_xml_error(&error_, "The schema file %s could not be read.", path.c_str());
+}
 
-    std::string message;
+XmlSchema::~XmlSchema() = default;
+
+bool XmlSchema::ok() const {
+    return compiled_->schema != nullptr;
+}
+
+bool XmlSchema::valid(const std::string& xml, std::string* error) const {
+    std::string message = error_;
     bool valid = false;
-    {
+    if (compiled_->schema) {
+        message.clear();
         ErrorChannel channel(&message);
         Document doc = parse_clean(xml, message);
-        if (doc) {
-            // Compiled anew each time: invoices are checked one at a time, at saving.
-            const std::string schema_path = nav_schema_folder() + "invoiceData";
-            SchemaParser parser(xmlSchemaNewParserCtxt(schema_path.c_str()), xmlSchemaFreeParserCtxt);
-            Schema schema(nullptr, xmlSchemaFree);
-            if (parser) {
-                xmlSchemaSetParserErrors(parser.get(), collect_xml_error, collect_xml_error, &message);
-                schema.reset(xmlSchemaParse(parser.get()));
-            }
-            if (schema) {
-                Validator validator(xmlSchemaNewValidCtxt(schema.get()), xmlSchemaFreeValidCtxt);
-                if (validator) {
-                    xmlSchemaSetValidErrors(validator.get(), collect_xml_error, collect_xml_error, &message);
-                    valid = xmlSchemaValidateDoc(validator.get(), doc.get()) == 0;
-                }
-            } else if (message.empty()) {
-                collect_xml_error(&message, "The schema file %s could not be read.", schema_path.c_str());
-            }
+        Validator validator(doc ? xmlSchemaNewValidCtxt(compiled_->schema.get()) : nullptr, xmlSchemaFreeValidCtxt);
+        if (validator) {
+            xmlSchemaSetValidErrors(validator.get(), collect_xml_error, collect_xml_error, &message);
+            valid = xmlSchemaValidateDoc(validator.get(), doc.get()) == 0;
         }
     }
     if (valid) return true;
     if (message.empty()) message = "invalid XML";
+    if (error) *error = message;
+    return false;
+}
+
+bool Core::validate_invoice_xml(std::string xml, std::string* error) {
+    // Compiled anew each time: invoices are checked one at a time, at saving.
+    std::string message;
+    if (XmlSchema(nav_schema_folder() + "invoiceData").valid(xml, &message)) return true;
     set_last_xml_error(message);
     if (error) *error = message;
     return false;

@@ -69,9 +69,13 @@ double amount_with(short kind, short mode, const json11::Json& line, const Rates
 
 namespace {
 
-// 22 digits with 10 after the point, and 18 with 2 after it.
+// Quantities and unit prices: the invoice data's 22 digits with 10 after the point.
 constexpr double kLargestQuantity = 1e12;
-constexpr double kLargestAmount = 1e16;
+// Money amounts: the invoice data would carry 16 digits before the point (18 with 2 after it), but
+// amounts are doubles, and only below 2^44 (about 1.76e13) do neighbouring doubles lie at most 2^-9
+// apart, a fifth of a fillér: there an amount keeps its fillér however it was computed, and sums
+// made in whole fillérs are exact. 13 digits is the widest whole count below that.
+constexpr double kLargestAmount = 1e13;
 
 bool within(double value, double limit) {
     return std::isfinite(value) && std::fabs(value) < limit;
@@ -96,6 +100,27 @@ Core::LineLimit Core::line_limit(const json11::Json& line, const json11::Json::a
             if (!within(amount, kLargestAmount) || !within(amount * rate, kLargestAmount)) return LineLimit::Amount;
         }
     return LineLimit::Fits;
+}
+
+std::vector<Core::TotalLimit> Core::totals_limit(const TaxSummary& summary, double exchange_rate) {
+    const double rate = std::isfinite(exchange_rate) && exchange_rate > 0 ? exchange_rate : 1.0;
+    std::vector<TotalLimit> beyond;
+    auto check = [&](TotalLimit::Kind kind, const std::string& label, double amount) {
+        if (!within(amount, kLargestAmount))
+            beyond.push_back({kind, label, false});
+        else if (!within(amount * rate, kLargestAmount))
+            beyond.push_back({kind, label, true});
+    };
+    check(TotalLimit::Kind::Net, "", summary.total_net);
+    check(TotalLimit::Kind::Tax, "", summary.total_tax);
+    check(TotalLimit::Kind::Gross, "", summary.total_gross);
+    // Lines of opposite signs can leave a total small while the amounts of one tax are not. A single
+    // label holds the totals themselves.
+    if (summary.net.size() < 2) return beyond;
+    for (const auto& [label, amount] : summary.net) check(TotalLimit::Kind::Net, label, amount);
+    for (const auto& [label, amount] : summary.tax) check(TotalLimit::Kind::Tax, label, amount);
+    for (const auto& [label, amount] : summary.gross) check(TotalLimit::Kind::Gross, label, amount);
+    return beyond;
 }
 
 double Core::line_amount(short kind, short mode, json11::Json line) {

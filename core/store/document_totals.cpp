@@ -2,8 +2,8 @@
 // summary in the temp schema (not part of the account file) with one row per type, issue date,
 // currency, payment method, paid flag and whether the document has a search text. Each row holds
 // how many documents it stands for (and how many of them have a record name), the sums of their
-// three totals converted by each document's own exchange rate, and an upper bound of their creation
-// times. The lists filter these rows with the same conditions they put on the documents, since every
+// three totals converted by each document's own exchange rate (in whole hundredths, so that the sums
+// are exact), and an upper bound of their creation times. The lists filter these rows with the same conditions they put on the documents, since every
 // document of a row has the same values in the filtered columns.
 //
 // Triggers on the documents table note every change made on this connection, whoever makes it, and
@@ -13,7 +13,7 @@
 // with the connection.
 //
 // Also here: tavrin_newest, the aggregate that picks the newest rows of a list in the same pass that
-// counts and sums them.
+// counts and sums them, and tavrin_cents, the exact sum of money amounts.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -156,12 +156,11 @@ const std::vector<std::string>& summary_schema() {
         "DROP TABLE IF EXISTS temp.tavrin_document_changes",
         "CREATE TEMP TABLE tavrin_document_totals_state (id INTEGER PRIMARY KEY, data_version INTEGER)",
         // The key columns have the declared types of the documents' columns, so that the lists'
-        // conditions compare and match their values exactly as they do the documents'. Each sum is
-        // kept as two doubles, its value and what rounding the value left out.
+        // conditions compare and match their values exactly as they do the documents'. The sums are
+        // whole hundredths (cents_of each document's converted amount).
         "CREATE TEMP TABLE tavrin_document_totals (type VARCHAR, issue_date VARCHAR, currency_code VARCHAR, "
         "payment_id VARCHAR, paid INT, searchable INT, documents INT NOT NULL, named INT NOT NULL, newest BIGINT, "
-        "net DOUBLE NOT NULL, net_error DOUBLE NOT NULL, tax DOUBLE NOT NULL, tax_error DOUBLE NOT NULL, "
-        "gross DOUBLE NOT NULL, gross_error DOUBLE NOT NULL)",
+        "net INTEGER NOT NULL, tax INTEGER NOT NULL, gross INTEGER NOT NULL)",
         std::string("CREATE UNIQUE INDEX temp.tavrin_document_totals_key ON tavrin_document_totals (") + kKey + ")",
         "CREATE TEMP TABLE tavrin_document_changes (sign INT, type VARCHAR, issue_date VARCHAR, "
         "currency_code VARCHAR, payment_id VARCHAR, paid INT, searchable INT, named INT, created BIGINT, "
@@ -185,7 +184,7 @@ public:
         std::int64_t documents = 0;
         std::int64_t named = 0;
         Place newest;  // the greatest creation time; NULL while there is none
-        long double sums[3] = {0, 0, 0};
+        std::int64_t sums[3] = {0, 0, 0};
     };
 
     // Adds (sign 1) or takes away (sign -1) a document read from `row`: the six key columns from
@@ -212,7 +211,8 @@ public:
         // As SUM adds them up, what is NULL left out.
         for (int k = 0; k < 3; ++k)
             if (sqlite3_column_type(row, first + 8 + k) != SQLITE_NULL)
-                group.sums[k] += sign * static_cast<long double>(sqlite3_column_double(row, first + 8 + k));
+                group.sums[k] =
+                    added_cents(group.sums[k], sign * cents_of(sqlite3_column_double(row, first + 8 + k)));
     }
     std::vector<Group>& list() { return list_; }
 
@@ -223,27 +223,15 @@ private:
     Place keys_[6];
 };
 
-// A sum kept as two doubles.
-long double sum_of(sqlite3_stmt* row, int column) {
-    return static_cast<long double>(sqlite3_column_double(row, column)) +
-           static_cast<long double>(sqlite3_column_double(row, column + 1));
-}
-
-void bind_sum(sqlite3_stmt* statement, int index, long double sum) {
-    const double value = static_cast<double>(sum);
-    sqlite3_bind_double(statement, index, value);
-    sqlite3_bind_double(statement, index + 1, static_cast<double>(sum - value));
-}
-
 bool insert_group(Core& core, const Groups::Group& group) {
     store::Statement insert(core, std::string("INSERT INTO tavrin_document_totals (") + kKey +
-                                      ", documents, named, newest, net, net_error, tax, tax_error, gross, "
-                                      "gross_error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                                      ", documents, named, newest, net, tax, gross) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                      "?, ?, ?)");
     for (int column = 0; column < 6; ++column) bind_value(insert.handle(), column + 1, group.keys[column]);
     insert.bind(7, group.documents);
     insert.bind(8, group.named);
     bind_value(insert.handle(), 9, group.newest);
-    for (int k = 0; k < 3; ++k) bind_sum(insert.handle(), 10 + 2 * k, group.sums[k]);
+    for (int k = 0; k < 3; ++k) insert.bind(10 + k, group.sums[k]);
     return insert.run();
 }
 
@@ -274,10 +262,10 @@ bool take_changes(Core& core) {
         bool found = false;
         std::int64_t rowid = 0, documents = 0, named = 0;
         Place newest;
-        long double sums[3] = {0, 0, 0};
+        std::int64_t sums[3] = {0, 0, 0};
         {
-            store::Statement row(core, "SELECT rowid, documents, named, newest, net, net_error, tax, tax_error, "
-                                       "gross, gross_error FROM tavrin_document_totals WHERE type IS ? AND "
+            store::Statement row(core, "SELECT rowid, documents, named, newest, net, tax, gross FROM "
+                                       "tavrin_document_totals WHERE type IS ? AND "
                                        "issue_date IS ? AND currency_code IS ? AND payment_id IS ? AND paid IS ? AND "
                                        "searchable IS ? LIMIT 1");
             for (int column = 0; column < 6; ++column) bind_value(row.handle(), column + 1, change.keys[column]);
@@ -286,7 +274,7 @@ bool take_changes(Core& core) {
                 documents = row.column_int64(1);
                 named = row.column_int64(2);
                 newest = value_of(sqlite3_column_value(row.handle(), 3));
-                for (int k = 0; k < 3; ++k) sums[k] = sum_of(row.handle(), 4 + 2 * k);
+                for (int k = 0; k < 3; ++k) sums[k] = row.column_int64(4 + k);
             }
         }
         documents += change.documents;
@@ -303,13 +291,12 @@ bool take_changes(Core& core) {
         if (change.newest.kind != 0 && (newest.kind == 0 || compare_values(change.newest, newest) > 0))
             newest = change.newest;
         store::Statement update(core, "UPDATE tavrin_document_totals SET documents = ?, named = ?, newest = ?, "
-                                      "net = ?, net_error = ?, tax = ?, tax_error = ?, gross = ?, gross_error = ? "
-                                      "WHERE rowid = ?");
+                                      "net = ?, tax = ?, gross = ? WHERE rowid = ?");
         update.bind(1, documents);
         update.bind(2, named + change.named);
         bind_value(update.handle(), 3, newest);
-        for (int k = 0; k < 3; ++k) bind_sum(update.handle(), 4 + 2 * k, sums[k] + change.sums[k]);
-        update.bind(10, rowid);
+        for (int k = 0; k < 3; ++k) update.bind(4 + k, added_cents(sums[k], change.sums[k]));
+        update.bind(7, rowid);
         if (!update.run()) return false;
     }
     return store::run(core, "DELETE FROM tavrin_document_changes");
@@ -418,6 +405,26 @@ void newest_final(sqlite3_context* context) {
     delete n;
 }
 
+// ---------------------------------------------------------------------------------------------
+// tavrin_cents(amount)
+// ---------------------------------------------------------------------------------------------
+
+// The sum of money amounts in whole hundredths, each rounded by cents_of: exact where SUM over
+// doubles loses the last units of large amounts. NULLs are left out; no amount gives 0.
+void cents_step(sqlite3_context* context, int, sqlite3_value** argv) {
+    auto* sum = static_cast<std::int64_t*>(sqlite3_aggregate_context(context, sizeof(std::int64_t)));
+    if (!sum) {
+        sqlite3_result_error_nomem(context);
+        return;
+    }
+    if (sqlite3_value_type(argv[0]) != SQLITE_NULL) *sum = added_cents(*sum, cents_of(sqlite3_value_double(argv[0])));
+}
+
+void cents_final(sqlite3_context* context) {
+    auto* sum = static_cast<std::int64_t*>(sqlite3_aggregate_context(context, 0));
+    sqlite3_result_int64(context, sum ? *sum : 0);
+}
+
 }  // namespace
 
 namespace store {
@@ -425,6 +432,8 @@ namespace store {
 void register_functions(sqlite3* db) {
     sqlite3_create_function_v2(db, "tavrin_newest", 4, SQLITE_UTF8, nullptr, nullptr, newest_step, newest_final,
                                nullptr);
+    sqlite3_create_function_v2(db, "tavrin_cents", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, cents_step,
+                               cents_final, nullptr);
 }
 
 bool ensure_document_totals(Core& core) {

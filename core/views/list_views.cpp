@@ -298,10 +298,30 @@ ListQuery list_query(const std::string& kind, const Json::object& filter, const 
     return q;
 }
 
+// The count of a list and its net, tax and gross sums in the home currency, in whole hundredths.
+struct Totals {
+    std::int64_t count = 0;
+    std::int64_t cents[3] = {0, 0, 0};
+};
+
+// The count and the sums of the documents of a list, each converted by its own exchange rate.
+const char* const kTotalsColumns =
+    "COUNT(recordName) AS count, tavrin_cents(total_net_amount * exchange_rate) AS sum_net, "
+    "tavrin_cents(total_tax_amount * exchange_rate) AS sum_tax, tavrin_cents(total_gross_amount * exchange_rate) "
+    "AS sum_gross";
+
+// The totals of the current row of a query that begins with the columns of kTotalsColumns.
+Totals totals_of(const store::Statement& row) {
+    Totals totals;
+    totals.count = row.column_int64(0);
+    for (int k = 0; k < 3; ++k) totals.cents[k] = row.column_int64(1 + k);
+    return totals;
+}
+
 // What a newest-first list knows before its rows are read.
 struct Figures {
-    bool counted = false;  // `totals` holds count, sum_net, sum_tax and sum_gross of the list
-    Json::object totals;
+    bool counted = false;  // `totals` holds the count and the sums of the list
+    Totals totals;
     std::string page_sql;  // the page's rows in list order; empty: the list query with its LIMIT
     std::vector<Json> page_values;
 };
@@ -346,10 +366,9 @@ Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
         const Condition all = condition(q.terms, false, true);
         const Condition relaxed = condition(q.terms, true, true);
         store::Statement sums(core,
-                              "SELECT coalesce(SUM(named), 0) AS count, SUM(net) + SUM(net_error) AS sum_net, "
-                              "SUM(tax) + SUM(tax_error) AS sum_tax, SUM(gross) + SUM(gross_error) AS sum_gross, "
-                              "coalesce(SUM(documents), 0) AS documents, MAX(newest) AS newest FROM "
-                              "temp.tavrin_document_totals WHERE " +
+                              "SELECT coalesce(SUM(named), 0) AS count, SUM(net) AS sum_net, SUM(tax) AS sum_tax, "
+                              "SUM(gross) AS sum_gross, coalesce(SUM(documents), 0) AS documents, MAX(newest) AS "
+                              "newest FROM temp.tavrin_document_totals WHERE " +
                                   all.sql);
         int index = 1;
         for (const Json& value : all.values) sums.bind(index++, value);
@@ -370,7 +389,7 @@ Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
                 scan = c;
             } else {
                 f.counted = true;
-                f.totals = sums.row();
+                f.totals = totals_of(sums);
                 if (offset < 0) return f;
                 const std::int64_t expected = std::clamp<std::int64_t>(matching - offset, 0, 100);
                 std::string ids;
@@ -395,18 +414,15 @@ Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
             }
         }
     }
-    store::Statement pass(core,
-                          "SELECT COUNT(recordName) AS count, SUM(total_net_amount * exchange_rate) AS sum_net, "
-                          "SUM(total_tax_amount * exchange_rate) AS sum_tax, SUM(total_gross_amount * exchange_rate) "
-                          "AS sum_gross, tavrin_newest(?, ?, created, rowid) AS page FROM documents WHERE " +
-                              scan.sql);
+    store::Statement pass(core, std::string("SELECT ") + kTotalsColumns +
+                                    ", tavrin_newest(?, ?, created, rowid) AS page FROM documents WHERE " + scan.sql);
     pass.bind(1, std::max<std::int64_t>(offset, 0));
     pass.bind(2, static_cast<std::int64_t>(offset < 0 ? 0 : 100));
     int index = 3;
     for (const Json& value : scan.values) pass.bind(index++, value);
     if (!pass.step()) return f;
     f.counted = true;
-    f.totals = pass.row();
+    f.totals = totals_of(pass);
     if (offset >= 0) {
         f.page_sql = page_by_rowids(q);
         f.page_values = {Json(pass.column_text(4))};
@@ -434,18 +450,15 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
     if (!is_one_of(kind, {"INVOICE", "ARCHIVE_INVOICE", "PURCHASE_ORDER", "PURCHASE_RECEIVE", "overdue"})) return "";
 
     // The count of the list comes from the same pass over the rows.
-    std::vector<Json::object> rows;
-    if (figures.counted)
-        rows = {figures.totals};
-    else
-        rows = bound_rows(core,
-                          "SELECT COUNT(recordName) AS count, SUM(total_net_amount * exchange_rate) AS sum_net, "
-                          "SUM(total_tax_amount * exchange_rate) AS sum_tax, SUM(total_gross_amount * exchange_rate) "
-                          "AS sum_gross FROM " +
-                              q.source + q.where,
-                          q.values);
-    if (rows.size() != 1) return "";
-    *count = saturated_int(number(rows.front(), "count"));
+    Totals totals = figures.totals;
+    if (!figures.counted) {
+        store::Statement pass(core, std::string("SELECT ") + kTotalsColumns + " FROM " + q.source + q.where);
+        int index = 1;
+        for (const Json& value : q.values) pass.bind(index++, value);
+        if (!pass.step()) return "";
+        totals = totals_of(pass);
+    }
+    *count = saturated_int(static_cast<double>(totals.count));
     *counted = true;
 
     std::string line;
@@ -465,10 +478,9 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
         else if (paid != "%%")
             line += ", " + t("paid");
     }
-    const Json sums(rows.front());
-    line += " | " + core.formatted_curr(sums["sum_net"].number_value(), "", true, currencies) + " + " +
-            core.formatted_curr(sums["sum_tax"].number_value(), "", true, currencies) + " = " +
-            core.formatted_curr(sums["sum_gross"].number_value(), "", true, currencies);
+    line += " | " + core.formatted_cents(totals.cents[0], "", true, currencies) + " + " +
+            core.formatted_cents(totals.cents[1], "", true, currencies) + " = " +
+            core.formatted_cents(totals.cents[2], "", true, currencies);
     return line;
 }
 
@@ -669,7 +681,7 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
     context.profit_key = profit_key;
 
     if (!counted && figures.counted) {
-        count = saturated_int(number(figures.totals, "count"));
+        count = saturated_int(static_cast<double>(figures.totals.count));
         counted = true;
     }
     if (!counted) {

@@ -47,16 +47,21 @@ std::string client_card(Core& core, const Json& r, const std::string& record_nam
             html_escaped(entry_name(core, "terms", r["term_id"].string_value())) + "</h3>";
     if (!r["note"].string_value().empty()) html += "<h4>" + h("note") + "</h4>";
 
-    // Turnover in the home currency: each invoice converted by its own rate.
-    auto rows = store::rows(core,
-                            "SELECT COUNT(*) AS count, SUM(total_gross_amount * exchange_rate) AS gross FROM documents "
-                            "WHERE (type='INVOICE' OR type='ARCHIVE_INVOICE') AND clientRecordName = ?",
-                            {record_name});
-    const Json turnover = rows.empty() ? Json() : Json(rows.front());
-    html += "</td><td align='center'><h1 style='margin-bottom:-14px'>" +
-            std::to_string(saturated_int64(turnover["count"].number_value())) + "</h1><h3>" + t("purchase") +
-            "</h3><p>&nbsp;</p><h1 style='margin-bottom:-14px'>" +
-            html_escaped(core.formatted_curr(turnover["gross"].number_value(), "", true, {})) + "</h1><h3>" +
+    // Turnover in the home currency: each invoice converted by its own rate, summed exactly.
+    std::int64_t invoices = 0, gross_cents = 0;
+    {
+        store::Statement turnover(core, "SELECT COUNT(*), tavrin_cents(total_gross_amount * exchange_rate) FROM "
+                                        "documents WHERE (type='INVOICE' OR type='ARCHIVE_INVOICE') AND "
+                                        "clientRecordName = ?");
+        turnover.bind(1, record_name);
+        if (turnover.step()) {
+            invoices = turnover.column_int64(0);
+            gross_cents = turnover.column_int64(1);
+        }
+    }
+    html += "</td><td align='center'><h1 style='margin-bottom:-14px'>" + std::to_string(invoices) + "</h1><h3>" +
+            t("purchase") + "</h3><p>&nbsp;</p><h1 style='margin-bottom:-14px'>" +
+            html_escaped(core.formatted_cents(gross_cents, "", true, {})) + "</h1><h3>" +
             t("gross") + "</h3></td></tr></table><div align='center'>";
     return html;
 }

@@ -5,6 +5,7 @@
 #include "core/views/html.h"
 #include "core/store/store_internal.h"
 
+#include <cstdint>
 #include <string>
 
 using json11::Json;
@@ -68,7 +69,8 @@ std::string Core::documents_report_html(bool wide_margin, Json documents, Json f
             html_escaped(formatted_date(filter["to_date"].string_value(), "")) + "</span></h2></div>";
     html += "<table><thead class='header'>" + head + "</thead>";
 
-    double net = 0, tax = 0, gross = 0;
+    // The sums in the home currency, in whole hundredths: exact for any count of documents.
+    std::int64_t net = 0, tax = 0, gross = 0;
     auto money = [&](double value, const std::string& code) {
         return html_escaped(formatted_curr(value, code, true, currencies));
     };
@@ -78,21 +80,24 @@ std::string Core::documents_report_html(bool wide_margin, Json documents, Json f
         const double doc_net = document["total_net_amount"].number_value();
         const double doc_tax = document["total_tax_amount"].number_value();
         const double doc_gross = document["total_gross_amount"].number_value();
+        // The amounts keep their whole width; the number, date and client take what is left and end in
+        // an ellipsis (max-width 0 lets the cell give way instead of widening the table past the page).
         html += "<tbody><tr><td colspan='2' style='text-align:left;padding-left:0;white-space:nowrap;overflow:hidden;"
-                "max-width:300px;text-overflow:ellipsis;'><b>" +
+                "max-width:0;width:100%;text-overflow:ellipsis;'><b>" +
                 html_escaped(document["number_formatted"].string_value()) + "</b> <i style='font-size:11px'>" +
                 html_escaped(formatted_date(document[date_type].string_value(), date_template)) +
                 "</i>&nbsp;&nbsp;&nbsp;&nbsp;" + html_escaped(document["client_name"].string_value()) + "</td><td><b>" +
                 money(doc_net, currency) + "</b></td><td><b>" + money(doc_tax, currency) + "</b></td><td><b>" +
                 money(doc_gross, currency) + "</b></td></tr><tr><td colspan='5' style='border-bottom:1px solid "
                 "black;'></td></tr></tbody>" + page_break_call;
-        net += doc_net * rate;
-        tax += doc_tax * rate;
-        gross += doc_gross * rate;
+        net = added_cents(net, cents_of(doc_net * rate));
+        tax = added_cents(tax, cents_of(doc_tax * rate));
+        gross = added_cents(gross, cents_of(doc_gross * rate));
     }
-    html += "<tr style='font-size:16px'><td colspan='2'></td><td><b>" + money(net, "") + "</b></td><td><b>" +
-            money(tax, "") + "</b></td><td><b style='border-bottom:5px double black'>" + money(gross, "") +
-            "</b></td></tr>" + page_break_call;
+    auto sum = [&](std::int64_t cents) { return html_escaped(formatted_cents(cents, "", true, currencies)); };
+    html += "<tr style='font-size:16px'><td colspan='2'></td><td><b>" + sum(net) + "</b></td><td><b>" + sum(tax) +
+            "</b></td><td><b style='border-bottom:5px double black'>" + sum(gross) + "</b></td></tr>" +
+            page_break_call;
     html += report_close(*this);
     return html;
 }

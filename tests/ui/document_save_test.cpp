@@ -464,6 +464,22 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     EXPECT_NE(huge.find("\u2022 1. tétel: A tétel összege túl nagy"), std::string::npos) << huge;
     p->exchangeRateNumberBox->Value(401.5);
     EXPECT_EQ(Json(p->document)["exchange_rate"].number_value(), 401.5);
+    // Two lines that each fit add up, in forints at that rate, to totals beyond what a double holds to
+    // the fillér: those totals are named, and nothing is stored.
+    const std::vector<Json> one_line = p->lines;
+    Json::object wide = one_line.front().object_items();
+    wide["price"] = 1.5e10;
+    wide["quantity"] = 1;
+    p->lines = {wide, wide};
+    const std::string totals = refused_save(p);
+    EXPECT_NE(totals.find("\u2022 Nettó összesen az árfolyammal átszámítva: egy számla összegeiben legfeljebb 13 "
+                          "számjegy állhat a tizedesjel előtt."),
+              std::string::npos)
+        << totals;
+    EXPECT_NE(totals.find("\u2022 Bruttó összesen az árfolyammal átszámítva"), std::string::npos) << totals;
+    EXPECT_EQ(totals.find("tétel"), std::string::npos) << totals;
+    EXPECT_EQ(count(core, "SELECT COUNT(*) FROM documents WHERE currency_code = 'EUR'"), 0);
+    p->lines = one_line;
     // Up again, the service gives the day's rate.
     rates.add_rate(iso_date(0), "EUR", "393,51");
     QTest::mouseClick(p->exchangeRateButton, Qt::LeftButton);

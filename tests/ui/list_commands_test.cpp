@@ -34,6 +34,7 @@ using Result = ui::ContentDialogResult;
 
 namespace {
 
+const std::string kSchemaDir = std::string(TAVRIN_SOURCE_DIR) + "/resources/nav/";
 const QString kRowCount = "document.querySelectorAll('#list tbody tr').length";
 
 using uitest::unreachable_url;
@@ -88,7 +89,7 @@ std::size_t colours(const QImage& picture) {
 
 // True when the file is valid against the 2013 export schema shipped with the program.
 bool valid_export(const std::string& path) {
-    const std::string schema_file = std::string(TAVRIN_SOURCE_DIR) + "/resources/nav/23_2014_szamlasema.xsd";
+    const std::string schema_file = kSchemaDir + "23_2014_szamlasema.xsd";
     xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt(schema_file.c_str());
     xmlSchemaPtr schema = parser ? xmlSchemaParse(parser) : nullptr;
     xmlSchemaValidCtxtPtr context = schema ? xmlSchemaNewValidCtxt(schema) : nullptr;
@@ -177,7 +178,9 @@ protected:
     TempDir dir;
     const std::string data = dir.path() + "data/";
     MakerFake maker;
-    ScopedEnv env{{{"TAVRIN_CLOUD_URL", unreachable_url()}, {"TAVRIN_DATA_DIR", data}}};
+    ScopedEnv env{{{"TAVRIN_CLOUD_URL", unreachable_url()},
+                   {"TAVRIN_DATA_DIR", data},
+                   {"TAVRIN_SCHEMA_DIR", kSchemaDir}}};
     ScopedEnv maker_env{maker.env()};
     Dialogs dialogs;
     Tavrin::MainWindow* w = nullptr;
@@ -286,6 +289,26 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     EXPECT_TRUE(wait_until(page_drawn));
     EXPECT_EQ(report_view->title().toStdString(), "tavrin-report.pdf");
     EXPECT_TRUE(w->grab().toImage().save(QString(TAVRIN_UI_TEST_OUTPUT) + "/report_tab.png"));
+
+    // The widest amounts a document may hold are printed whole, not cut at the page's edge.
+    const Json widest = row("SELECT recordName, currency_code FROM documents WHERE type = 'INVOICE' AND paid = 0 AND "
+                            "issue_date BETWEEN ? AND ? LIMIT 1",
+                            {from, to});
+    const double amounts[] = {-7874015748031.49, -2125984251968.5, -9999999999999.99};
+    ASSERT_TRUE(store::run(*g_core,
+                           "UPDATE documents SET total_net_amount = ?, total_tax_amount = ?, total_gross_amount = ? "
+                           "WHERE recordName = ?",
+                           {amounts[0], amounts[1], amounts[2], widest["recordName"]}));
+    w->actionReport->trigger();
+    auto* wide_view = qobject_cast<ui::WebView2*>(w->tabView->SelectedItem()->Content());
+    ASSERT_NE(wide_view, nullptr);
+    ASSERT_TRUE(wait_until([&] { return ui::GetVisibility(wide_view) == ui::Visibility::Visible; }));
+    const std::string wide = squeezed(pdf_text(data + "tavrin-report.pdf"));
+    for (const double amount : amounts)
+        EXPECT_NE(wide.find(squeezed(g_core->formatted_curr(amount, widest["currency_code"].string_value(), true,
+                                                            currencies))),
+                  std::string::npos)
+            << wide;
     w->tabView->SelectedIndex(0);
 
     // The export file of that month: chosen in the save picker, valid against the 2013 schema, with
@@ -319,6 +342,27 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
         EXPECT_NE(xml.find("<szlasorszam>" + Json(invoice)["number_formatted"].string_value() + "</szlasorszam>"),
                   std::string::npos);
 
+    // An invoice of the month with amounts of more than the 10 digits the 2013 schema carries: it is
+    // left out of a file still valid, named, and the export is not told as a success.
+    const Json large = row("SELECT recordName, number_formatted FROM documents WHERE type = 'INVOICE' AND issue_date "
+                           "BETWEEN ? AND ? ORDER BY created LIMIT 1",
+                           {from, to});
+    ASSERT_TRUE(store::run(*g_core, "UPDATE document_lines SET price = 2e10 WHERE documentRecordName = ?",
+                           {large["recordName"]}));
+    told.clear();
+    dialogs.answers.push_back(tell);
+    w->actionNavExport->trigger();
+    ASSERT_TRUE(wait_until([&] { return !told.empty(); }));
+    EXPECT_EQ(told.find("Sikeres mentés!"), std::string::npos) << told;
+    const std::string large_number = large["number_formatted"].string_value();
+    EXPECT_NE(told.find("\u2022 " + large_number + ": egy összege vagy mennyisége több mint 10 számjegyű"),
+              std::string::npos)
+        << told;
+    EXPECT_TRUE(valid_export(path));
+    const std::string without = read_file(path);
+    EXPECT_EQ(static_cast<int>(occurrences(without, "<szamla>")), invoices_issued(from, to) - 1);
+    EXPECT_EQ(without.find("<szlasorszam>" + large_number + "</szlasorszam>"), std::string::npos);
+
     // A folder that does not exist: the failure is told, not success.
     told.clear();
     picked = QString::fromStdString(dir.path() + "no-such-folder/export.xml");
@@ -344,7 +388,7 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     picked.clear();
     const int shown = dialogs.shown;
     w->actionNavExport->trigger();
-    ASSERT_TRUE(wait_until([&] { return pickers == 4; }));
+    ASSERT_TRUE(wait_until([&] { return pickers == 5; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(dialogs.shown, shown);
 
