@@ -294,6 +294,9 @@ CalendarDatePicker::CalendarDatePicker(QWidget* parent) : HeaderedControl(parent
     edit_->setSpecialValueText(QStringLiteral(" "));
     edit_->setDisplayFormat(QStringLiteral("yyyy. MM. dd."));
     edit_->setDate(kNoDate);
+    // A layout short of room squeezes the box no narrower than a whole date with its calendar button,
+    // and a character more: at Qt's own hint the date's last dot touches the button.
+    edit_->setMinimumWidth(edit_->sizeHint().width() + edit_->fontMetrics().averageCharWidth());
     edit_->calendarWidget()->installEventFilter(this);
     SetBody(edit_);
     connect(edit_, &QDateEdit::dateChanged, this, [this] {
