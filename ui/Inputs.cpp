@@ -305,7 +305,17 @@ CalendarDatePicker::CalendarDatePicker(QWidget* parent) : HeaderedControl(parent
         const std::optional<QDate> old = last_;
         last_ = now;
         DateChanged.Invoke(this, CalendarDatePickerDateChangedEventArgs(old, now));
+        // A date typed into the box is settled when the user leaves it.
+        if (!edit_->hasFocus() || edit_->calendarWidget()->isVisible()) commit();
     });
+    connect(edit_, &QDateEdit::editingFinished, this, [this] { commit(); });
+}
+
+void CalendarDatePicker::commit() {
+    const std::optional<QDate> now = Date();
+    if (now == committed_) return;
+    committed_ = now;
+    DateCommitted.Invoke(this);
 }
 
 std::optional<QDate> CalendarDatePicker::Date() const {
@@ -317,6 +327,7 @@ std::optional<QDate> CalendarDatePicker::Date() const {
 void CalendarDatePicker::Date(std::optional<QDate> value) {
     if (value && (!value->isValid() || *value <= kNoDate)) value.reset();
     edit_->setDate(value ? *value : kNoDate);
+    commit();
 }
 
 void CalendarDatePicker::PlaceholderText(const QString& value) {
