@@ -1,16 +1,46 @@
 #include "ui/Pickers.h"
 
+#include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QMetaObject>
+#include <QTreeView>
 
 namespace ui {
 
 namespace {
 
 FilePicker::Responder responder;
+QLocale text_locale = QLocale::system();
+
+constexpr int kSizeColumn = 1;
+constexpr int kDateColumn = 3;
+
+// The dialog's size and date columns written again in the program's locale ("4 bájt", "4,88 KiB",
+// "2026. 12. 09. 18:02"): Qt's own dialog writes them in the system's.
+class FileTexts : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        const int column = index.column();
+        if (role != Qt::DisplayRole || !files || (column != kSizeColumn && column != kDateColumn))
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (column == kDateColumn) return text_locale.toString(files->lastModified(source), QLocale::ShortFormat);
+        return files->isDir(source) ? QString() : text_locale.formattedDataSize(files->size(source));
+    }
+};
 
 }  // namespace
+
+void FilePicker::TextLocale(const QLocale& locale) {
+    text_locale = locale;
+}
 
 QString StorageFile::Name() const {
     return QFileInfo(path_).fileName();
@@ -49,6 +79,12 @@ AsyncOperation<StorageFile> FilePicker::pick() {
         return op;
     }
     auto* dialog = new QFileDialog(owner_.data());
+    dialog->setProxyModel(new FileTexts(dialog));
+    // Qt sizes the date column for a short American date: a date of the program's locale gets its room.
+    if (auto* details = dialog->findChild<QTreeView*>()) {
+        const QString widest = text_locale.toString(QDateTime(QDate(2088, 12, 28), QTime(20, 58)), QLocale::ShortFormat);
+        details->header()->resizeSection(kDateColumn, details->fontMetrics().horizontalAdvance(widest + "  "));
+    }
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(owner_ ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->setAcceptMode(save_ ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
