@@ -1,6 +1,5 @@
 #include "ui/Pickers.h"
 
-#include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -16,6 +15,7 @@ namespace {
 FilePicker::Responder responder;
 QLocale text_locale = QLocale::system();
 
+constexpr int kNameColumn = 0;
 constexpr int kSizeColumn = 1;
 constexpr int kDateColumn = 3;
 
@@ -80,10 +80,12 @@ AsyncOperation<StorageFile> FilePicker::pick() {
     }
     auto* dialog = new QFileDialog(owner_.data());
     dialog->setProxyModel(new FileTexts(dialog));
-    // Qt sizes the date column for a short American date: a date of the program's locale gets its room.
+    // Qt sizes the columns for short English texts: the program's own get their room, and the names
+    // take what is left.
     if (auto* details = dialog->findChild<QTreeView*>()) {
-        const QString widest = text_locale.toString(QDateTime(QDate(2088, 12, 28), QTime(20, 58)), QLocale::ShortFormat);
-        details->header()->resizeSection(kDateColumn, details->fontMetrics().horizontalAdvance(widest + "  "));
+        details->header()->setStretchLastSection(false);
+        details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        details->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
     }
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(owner_ ? Qt::WindowModal : Qt::ApplicationModal);
