@@ -76,11 +76,13 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
 
     // The sample account of a new account's transfer method, printed on an invoice, would send the
     // client's payment nowhere. The document takes the method's account at each refresh.
-    if (document["type"].string_value() == "INVOICE" && document["recordName"].string_value().rfind("ARCHIVE-", 0) != 0 &&
+    const bool archived = document["recordName"].string_value().rfind("ARCHIVE-", 0) == 0;
+    if (document["type"].string_value() == "INVOICE" && !archived &&
         document["payment_bank"].string_value() == store::kSampleBankAccount)
         missing.push_back(own_text("a bankszámlaszám: a(z) „", "the bank account: payment method \"") +
                           document["payment_name"].string_value() +
-                          own_text("” fizetési módnál még a minta számlaszám áll (", "\" still gives the sample account (") +
+                          own_text("” fizetési módnál még a minta számlaszám áll (",
+                                   "\" still gives the sample account (") +
                           store::kSampleBankAccount +
                           own_text("). Írja be a sajátját: Beállítások, Fizetési módok; utána válassza ki újra a "
                                    "fizetési módot a dokumentumon.",

@@ -239,7 +239,8 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
             const std::string item = line["recordName"].string_value();
             auto stock = stock_after.find(item);
             if (stock == stock_after.end()) {
-                auto rows = store::rows(core, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?", {item});
+                auto rows =
+                    store::rows(core, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?", {item});
                 const double stored =
                     rows.empty() ? 0.0 : static_cast<double>(saturated_int64(Json(rows[0])["stock"].number_value()));
                 stock = stock_after.emplace(item, stored).first;
