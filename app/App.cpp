@@ -6,6 +6,7 @@
 #include "ui/ContentDialog.h"
 #include "ui/Launcher.h"
 #include "ui/Locale.h"
+#include "ui/Pickers.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -149,7 +150,10 @@ public:
 }  // namespace
 
 void install_qt_translations(const std::string& language) {
-    // Qt's own texts (the file dialogs, the standard buttons and menus) in the program's language.
+    // Qt's own texts (the file dialogs, the standard buttons and menus) in the program's language;
+    // the file dialogs' sizes and times too, in the system's own formats where it speaks that language.
+    const QLocale::Language wanted = language == "hu" ? QLocale::Hungarian : QLocale::English;
+    ui::FilePicker::TextLocale(QLocale::system().language() == wanted ? QLocale::system() : QLocale(wanted));
     static QTranslator* installed = nullptr;
     static FileTypeTexts file_types;
     QCoreApplication::removeTranslator(&file_types);

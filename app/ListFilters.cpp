@@ -51,6 +51,19 @@ double bound_of(const ui::NumberBox* box) {
 
 }  // namespace
 
+std::string one_year_back() {
+    std::tm today = local_time(0);
+    today.tm_year -= 1;
+    if (today.tm_mon == 1 && today.tm_mday == 29) today.tm_mday = 28;
+    return format_time(today, "%Y-%m-%d");
+}
+
+Json::object fresh_list_filter(const std::string& from_date) {
+    return Json::object{{"from_to_type", 0},        {"date_type", "issue_date"}, {"from_date", from_date},
+                        {"to_date", iso_date(0)},   {"currency_code", "%%"},     {"payment_id", "%%"},
+                        {"paid", "%%"}};
+}
+
 std::string MainWindow::ListTypeFor(const std::string& section) const {
     // The overdue filter shows its own list until another filter or section replaces it.
     auto paid = list_filter.find("paid");
@@ -67,9 +80,7 @@ void MainWindow::ApplyQuickFilter(QObject* sender) {
         from = QDate(now.year(), 1, 1);
     else
         from = now.addYears(-1);
-    list_filter = Json::object{{"from_to_type", 0},      {"date_type", "issue_date"}, {"from_date", iso(from)},
-                               {"to_date", iso(now)},     {"currency_code", "%%"},      {"payment_id", "%%"},
-                               {"paid", "%%"}};
+    list_filter = fresh_list_filter(iso(from));
     RefreshList(std::string());
 }
 

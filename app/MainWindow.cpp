@@ -60,14 +60,6 @@ ui::Button* button(const char* name, const QString& text) {
 
 const int kTitleButtonWidth = 160;
 
-// Today one year back; 29 February becomes 28 February, as the calendar's year step gives it.
-std::string one_year_back() {
-    std::tm today = local_time(0);
-    today.tm_year -= 1;
-    if (today.tm_mon == 1 && today.tm_mday == 29) today.tm_mday = 28;
-    return format_time(today, "%Y-%m-%d");
-}
-
 // The window at its preferred size, or at what the screen's free area holds with the window's
 // frame (a small laptop screen holds less), centred in that area so that no part of it is off the
 // screen. Its smallest size is bounded the same way.
@@ -103,10 +95,7 @@ MainWindow::MainWindow() {
 
     const std::tm today = local_time(0);
     calendar_month = QDate(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday);
-    list_filter = Json::object{{"from_to_type", 0},           {"date_type", "issue_date"},
-                               {"from_date", one_year_back()}, {"to_date", iso_date(0)},
-                               {"currency_code", "%%"},        {"payment_id", "%%"},
-                               {"paid", "%%"}};
+    list_filter = fresh_list_filter(one_year_back());
 }
 
 MainWindow::~MainWindow() {
@@ -330,6 +319,10 @@ void MainWindow::Connect(int connection_id, QObject* target) {
             this, [this](ui::NavigationView* sender, ui::NavigationViewSelectionChangedEventArgs args) {
                 OnNavigationChanged(sender, args);
             });
+        navigationView->ItemInvoked.Add(this, [this](ui::NavigationView*, ui::NavigationViewItem* item) {
+            // The entry already chosen changes nothing else: its list (or settings) comes back to the front.
+            if (item == navigationView->SelectedItem() && !switching_account_) ShowListTab();
+        });
         break;
     case 5:
         busyIndicator = static_cast<ui::ProgressRing*>(target);

@@ -43,6 +43,8 @@ public:
     // Whether a window message of `origin` may carry the sign-in token.
     bool IsCloudOrigin(const QString& origin) const;
     ui::Action OnNavigationChanged(ui::NavigationView* sender, ui::NavigationViewSelectionChangedEventArgs args);
+    // The list tab (which also holds the settings) comes to the front and the command menu follows it.
+    void ShowListTab();
     // Shows `html` in the list view, or builds the current list on page 0 when it is empty.
     void RefreshList(std::string html);
     void FillAccountsMenu();
@@ -193,6 +195,11 @@ private:
     QPointer<ui::NavigationViewItem> last_choice_;
 };
 
+// Today one year back; 29 February becomes 28 February, as the calendar's year step gives it.
+std::string one_year_back();
+// The list filter of a fresh start: issue dates from `from_date` to today, any currency, payment
+// method and paid state.
+json11::Json::object fresh_list_filter(const std::string& from_date);
 // The script that replaces the list view's document with `html`.
 std::string page_write_script(const std::string& html);
 // The row-range label under the list.

@@ -70,7 +70,10 @@ ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationVi
             StartWork(Work::orders);
     }
 
-    // The list tab comes to the front and the command menu follows the section.
+    ShowListTab();
+}
+
+void MainWindow::ShowListTab() {
     for (int i = 0; i < tabView->Size(); ++i) {
         const QVariant tag = tabView->GetAt(i)->Tag();
         if (!tag.isValid() || tag.isNull()) tabView->SelectedIndex(i);

@@ -141,9 +141,11 @@ ui::Action MainWindow::SwitchAccount(std::string id) {
         co_return;
     }
 
-    // The record tabs belong to the old account.
+    // The record tabs belong to the old account, and so does the list's filter (its payment method
+    // is one of the old account's).
     for (int i = tabView->Size() - 1; i >= 0 && tabView->Size() > 1; --i)
         if (ui::Name(tabView->GetAt(i)) != "homeTabItem") tabView->RemoveAt(i);
+    list_filter = fresh_list_filter(one_year_back());
 
     // Work of the old account ends before its database closes; the window stays responsive meanwhile.
     ui::SetVisibility(navigationView, ui::Visibility::Collapsed);

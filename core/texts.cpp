@@ -27,10 +27,9 @@ const char* const kImportClientsEn =
     "• Exactly 10 columns in the specified order\n"
     "• The country code is listed in Settings > Countries";
 
-// The street line carries the number 5 like the city line; the shipped text has always read so.
 const char* const kImportClientsHu =
     "CSV fájl oszlopai:\n1.\tNév\n2.\tAdószám (magánszemély ha nem 13 karakter hosszú)\n"
-    "3.\tOrszágkód (ISO 3166-2)\n4.\tÁllam\n5.\tVáros\n5.\tUtca\n7.\tIrányítószám\n8.\tEmail\n9.\tTelefon\n"
+    "3.\tOrszágkód (ISO 3166-2)\n4.\tÁllam\n5.\tVáros\n6.\tUtca\n7.\tIrányítószám\n8.\tEmail\n9.\tTelefon\n"
     "10.\tMegjegyzés\n\n"
     "A sikeres mentéshez a következő feltételek szükségesek:\n"
     "• CSV fájlformátum, UTF-8 karakterkódolás\n"

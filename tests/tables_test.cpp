@@ -97,7 +97,7 @@ TEST(Translations, QuotedTextsAreExact) {
               "in Settings > Taxes\n• The Unit name is listed in Settings > Units");
     const std::string clients_hu = hu["import_clients"].string_value();
     EXPECT_NE(clients_hu.find("\n2.\tAdószám (magánszemély ha nem 13 karakter hosszú)\n"), std::string::npos);
-    EXPECT_NE(clients_hu.find("\n5.\tVáros\n5.\t"), std::string::npos);
+    EXPECT_NE(clients_hu.find("\n5.\tVáros\n6.\tUtca\n7.\t"), std::string::npos);
     const std::string invoices_hu = hu["import_invoices"].string_value();
     EXPECT_EQ(invoices_hu.rfind("1. A régi számlázó programból exportálja ki a számlákat az \"Adóhatósági "
                                 "ellenőrzési adatszolgáltatás\" menüből.\n\n2. ",

@@ -278,6 +278,9 @@ NavigationView::NavigationView(QWidget* parent)
         }
         select(item, true);
     });
+    connect(pane_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) {
+        if (NavigationViewItem* item = item_of(row); item && !rebuilding_) ItemInvoked.Invoke(this, item);
+    });
     connect(pane_, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* row) {
         if (NavigationViewItem* item = item_of(row); item && !rebuilding_) item->setProperty(kExpanded, true);
     });

@@ -269,6 +269,8 @@ public:
     QTreeWidget* Pane() const { return pane_; }
 
     Event<NavigationView*, NavigationViewSelectionChangedEventArgs> SelectionChanged;
+    // A click on an entry, the selected one included (which changes no selection).
+    Event<NavigationView*, NavigationViewItem*> ItemInvoked;
 
 protected:
     // The pane is narrower in a narrow window, so that the content keeps its room.

@@ -294,6 +294,9 @@ CalendarDatePicker::CalendarDatePicker(QWidget* parent) : HeaderedControl(parent
     edit_->setSpecialValueText(QStringLiteral(" "));
     edit_->setDisplayFormat(QStringLiteral("yyyy. MM. dd."));
     edit_->setDate(kNoDate);
+    // A layout short of room squeezes the box no narrower than a whole date with its calendar button,
+    // and a character more: at Qt's own hint the date's last dot touches the button.
+    edit_->setMinimumWidth(edit_->sizeHint().width() + edit_->fontMetrics().averageCharWidth());
     edit_->calendarWidget()->installEventFilter(this);
     SetBody(edit_);
     connect(edit_, &QDateEdit::dateChanged, this, [this] {
@@ -302,7 +305,17 @@ CalendarDatePicker::CalendarDatePicker(QWidget* parent) : HeaderedControl(parent
         const std::optional<QDate> old = last_;
         last_ = now;
         DateChanged.Invoke(this, CalendarDatePickerDateChangedEventArgs(old, now));
+        // A date typed into the box is settled when the user leaves it.
+        if (!edit_->hasFocus() || edit_->calendarWidget()->isVisible()) commit();
     });
+    connect(edit_, &QDateEdit::editingFinished, this, [this] { commit(); });
+}
+
+void CalendarDatePicker::commit() {
+    const std::optional<QDate> now = Date();
+    if (now == committed_) return;
+    committed_ = now;
+    DateCommitted.Invoke(this);
 }
 
 std::optional<QDate> CalendarDatePicker::Date() const {
@@ -314,6 +327,7 @@ std::optional<QDate> CalendarDatePicker::Date() const {
 void CalendarDatePicker::Date(std::optional<QDate> value) {
     if (value && (!value->isValid() || *value <= kNoDate)) value.reset();
     edit_->setDate(value ? *value : kNoDate);
+    commit();
 }
 
 void CalendarDatePicker::PlaceholderText(const QString& value) {

@@ -206,19 +206,25 @@ class CalendarDatePicker : public HeaderedControl {
 public:
     explicit CalendarDatePicker(QWidget* parent = nullptr);
     std::optional<QDate> Date() const;
-    // An invalid date counts as none.
+    // An invalid date counts as none. The date set is settled (DateCommitted), focus or not.
     void Date(std::optional<QDate> value);
     void PlaceholderText(const QString& value);
     QDateEdit* Editor() const { return edit_; }
 
     Event<CalendarDatePicker*, CalendarDatePickerDateChangedEventArgs> DateChanged;
+    // The date has settled: picked in the calendar, set by the program, or typed and then left (Enter,
+    // or the focus gone). Typing fires DateChanged for every keystroke that makes a date, this once.
+    Event<CalendarDatePicker*> DateCommitted;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void commit();
+
     QDateEdit* edit_;
     std::optional<QDate> last_;
+    std::optional<QDate> committed_;
 };
 
 // A check box with a label. Checked and Unchecked fire for every change of the state.

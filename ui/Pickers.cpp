@@ -2,15 +2,45 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QMetaObject>
+#include <QTreeView>
 
 namespace ui {
 
 namespace {
 
 FilePicker::Responder responder;
+QLocale text_locale = QLocale::system();
+
+constexpr int kNameColumn = 0;
+constexpr int kSizeColumn = 1;
+constexpr int kDateColumn = 3;
+
+// The dialog's size and date columns written again in the program's locale ("4 bájt", "4,88 KiB",
+// "2026. 12. 09. 18:02"): Qt's own dialog writes them in the system's.
+class FileTexts : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        const int column = index.column();
+        if (role != Qt::DisplayRole || !files || (column != kSizeColumn && column != kDateColumn))
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (column == kDateColumn) return text_locale.toString(files->lastModified(source), QLocale::ShortFormat);
+        return files->isDir(source) ? QString() : text_locale.formattedDataSize(files->size(source));
+    }
+};
 
 }  // namespace
+
+void FilePicker::TextLocale(const QLocale& locale) {
+    text_locale = locale;
+}
 
 QString StorageFile::Name() const {
     return QFileInfo(path_).fileName();
@@ -49,6 +79,14 @@ AsyncOperation<StorageFile> FilePicker::pick() {
         return op;
     }
     auto* dialog = new QFileDialog(owner_.data());
+    dialog->setProxyModel(new FileTexts(dialog));
+    // Qt sizes the columns for short English texts: the program's own get their room, and the names
+    // take what is left.
+    if (auto* details = dialog->findChild<QTreeView*>()) {
+        details->header()->setStretchLastSection(false);
+        details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        details->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    }
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(owner_ ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->setAcceptMode(save_ ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

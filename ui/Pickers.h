@@ -4,6 +4,7 @@
 
 #include "ui/Action.h"
 
+#include <QLocale>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -44,6 +45,9 @@ public:
     // Test seam: answers each picker instead of the dialog; a path picks it, an empty text cancels.
     using Responder = std::function<QString(const FilePicker&)>;
     static void SetResponder(Responder responder);
+    // The locale the dialogs write file sizes and times in: the program's language, where Qt's own
+    // dialog takes the system's.
+    static void TextLocale(const QLocale& locale);
 
 protected:
     explicit FilePicker(bool save) : save_(save) {}

@@ -121,6 +121,8 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
     currenciesCombBox->SelectedIndex(index_of(currencies, "code", doc_now["currency_code"].string_value()));
 
     exchangeRateNumberBox->Value(doc_now["exchange_rate"].number_value());
+    // A stored rate is the rate of the stored delivery date.
+    rate_date_ = doc_now["delivery_date"].string_value();
     const ui::Visibility rate_shown =
         currenciesCombBox->SelectedIndex() == 0 ? ui::Visibility::Collapsed : ui::Visibility::Visible;
     ui::SetVisibility(exchangeRateNumberBox, rate_shown);
@@ -154,8 +156,8 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
 
     FillDocumentNotes();
     SearchRecords();
-    // A foreign-currency document without a stored rate (a new or derived one) gets the rate of
-    // its delivery date.
+    // A foreign-currency document without a stored rate (a new one), or delivered on another day than
+    // its stored rate's (a copy, a derived one), gets the rate of its delivery date.
     OnCurrencyChanged(doc_now["currency_code"].string_value());
     loaded = true;
 

@@ -331,6 +331,8 @@ void DocumentPage::Connect(int connection_id, QObject* target) {
         auto* picker = static_cast<ui::CalendarDatePicker*>(target);
         (connection_id == 18 ? deliveryDatePicker : dueDatePicker) = picker;
         picker->DateChanged.Add(this, refresh);
+        if (connection_id == 18)
+            picker->DateCommitted.Add(this, [this](ui::CalendarDatePicker*) { OnDeliveryDateCommitted(); });
         break;
     }
     case 22:

@@ -101,8 +101,13 @@ public:
     // --- exchange rate, logo and theme colours -----------------------------------------------------
     void FetchExchangeRate();
     // The document's currency may have changed from `previous`: a foreign currency gets the rate of
-    // the delivery date as the rate button fetches it, unless it stayed the same and has a rate.
+    // the delivery date as the rate button fetches it, unless it stayed the same and has a rate that
+    // the user typed or that belongs to the delivery date.
     void OnCurrencyChanged(const std::string& previous);
+    // The delivery date has settled: a foreign currency's rate follows it. A rate the user typed is
+    // not replaced without asking.
+    void OnDeliveryDateCommitted();
+    ui::Action AskToReplaceTypedRate(std::string date);
     ui::Action ChooseLogo();
     static void UploadLogo(QString path, ui::DispatcherQueue queue, QPointer<DocumentPage> page,
                            QPointer<QWidget> dialog);
@@ -163,6 +168,17 @@ private:
     // Its stored number: a document edited in place keeps it while its type stays the same, so that
     // editing never moves the numbering on.
     int stored_number_ = 0;
+    // The box empty until a fetched rate comes; the program's own value is no typing.
+    void ClearExchangeRate();
+    // The delivery date as "%Y-%m-%d" (today when the picker holds none).
+    std::string DeliveryDateText() const;
+    // The delivery date ("%Y-%m-%d") the rate box's rate belongs to: the date it was fetched for, the
+    // stored date of a stored document's rate, or the date shown when the user typed it or kept it.
+    std::string rate_date_;
+    // The box holds a rate the user typed (and has not had replaced by a fetched one since).
+    bool rate_typed_ = false;
+    // The program is writing the box: its change is no typing.
+    bool writing_rate_ = false;
     // What the preview shows, so that a refresh replaces only what changed; none: write it whole.
     std::shared_ptr<ShownPreview> shown_preview_;
     long preview_generation_ = 0;

@@ -74,6 +74,21 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
             rate_value = value;
     }
 
+    // The sample account of a new account's transfer method, printed on an invoice, would send the
+    // client's payment nowhere. The document takes the method's account at each refresh.
+    const bool archived = document["recordName"].string_value().rfind("ARCHIVE-", 0) == 0;
+    if (document["type"].string_value() == "INVOICE" && !archived &&
+        document["payment_bank"].string_value() == store::kSampleBankAccount)
+        missing.push_back(own_text("a bankszámlaszám: a(z) „", "the bank account: payment method \"") +
+                          document["payment_name"].string_value() +
+                          own_text("” fizetési módnál még a minta számlaszám áll (",
+                                   "\" still gives the sample account (") +
+                          store::kSampleBankAccount +
+                          own_text("). Írja be a sajátját: Beállítások, Fizetési módok; utána válassza ki újra a "
+                                   "fizetési módot a dokumentumon.",
+                                   "). Enter your own: settings, payments; then choose the payment method on the "
+                                   "document again."));
+
     // Lines that came in other than through the line dialog (a drag, an order, a rate typed later) are
     // held to the same limits: no amount the invoice data cannot carry is stored.
     std::vector<std::string> too_large;

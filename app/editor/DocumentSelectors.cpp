@@ -50,6 +50,11 @@ void DocumentPage::FillDocumentNotes() {
 
 void DocumentPage::OnExchangeRateChanged(ui::NumberBox* sender, ui::NumberBoxValueChangedEventArgs) {
     if (!loaded) return;
+    if (!writing_rate_) {
+        // Typed by the user, for the delivery date shown.
+        rate_typed_ = true;
+        rate_date_ = DeliveryDateText();
+    }
     document["exchange_rate"] = sender->Value();
     RefreshDocument();
 }

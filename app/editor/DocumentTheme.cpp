@@ -6,6 +6,7 @@
 #include "ui/Pickers.h"
 
 #include <QColor>
+#include <QDateEdit>
 #include <QVariant>
 
 #include <cmath>
@@ -56,12 +57,18 @@ bool has_target_style(const QWidget* button) {
     return button && button->property(kTargetStyle).toBool();
 }
 
+std::string DocumentPage::DeliveryDateText() const {
+    const std::optional<QDate> delivery = deliveryDatePicker->Date();
+    return delivery ? ui::utf8(delivery->toString(Qt::ISODate)) : iso_date(0);
+}
+
 void DocumentPage::FetchExchangeRate() {
     if (!g_core) return;
     const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
-    const std::optional<QDate> delivery = deliveryDatePicker->Date();
-    const std::string date = delivery ? ui::utf8(delivery->toString(Qt::ISODate)) : iso_date(0);
+    const std::string date = DeliveryDateText();
     const std::string currency = ui::utf8(currenciesCombBox->SelectedText());
+    // Asked for this date: a failure is told, and the date's own rate is not asked for again unasked.
+    rate_date_ = date;
     QPointer<DocumentPage> self(this);
     // The request blocks for its one round trip; the rate is applied by a posted task.
     mnb_exchange_rates(currency, date, [queue, self](double rate) {
@@ -74,10 +81,20 @@ void DocumentPage::FetchExchangeRate() {
                                       "The exchange rate could not be fetched. Please type it in."));
                 return;
             }
+            self->writing_rate_ = true;
             self->exchangeRateNumberBox->Value(rate);
+            self->writing_rate_ = false;
+            self->rate_typed_ = false;
             self->RefreshDocument();
         });
     });
+}
+
+void DocumentPage::ClearExchangeRate() {
+    writing_rate_ = true;
+    exchangeRateNumberBox->Value(std::nan(""));
+    writing_rate_ = false;
+    rate_typed_ = false;
 }
 
 void DocumentPage::OnCurrencyChanged(const std::string& previous) {
@@ -88,10 +105,50 @@ void DocumentPage::OnCurrencyChanged(const std::string& previous) {
     ui::SetVisibility(exchangeRateButton, shown);
     if (!foreign) return;
     const double rate = exchangeRateNumberBox->Value();
-    if (ui::utf8(currenciesCombBox->SelectedText()) == previous && std::isfinite(rate) && rate > 0) return;
-    // The rate of another currency is no rate of this one: until the fetched one comes, or where
-    // none comes, the box is empty and the user is asked to type it.
-    exchangeRateNumberBox->Value(std::nan(""));
+    if (ui::utf8(currenciesCombBox->SelectedText()) == previous && std::isfinite(rate) && rate > 0 &&
+        (rate_typed_ || rate_date_ == DeliveryDateText()))
+        return;
+    // The rate of another currency (or of another day) is no rate of this one: until the fetched one
+    // comes, or where none comes, the box is empty and the user is asked to type it.
+    ClearExchangeRate();
+    FetchExchangeRate();
+}
+
+void DocumentPage::OnDeliveryDateCommitted() {
+    if (!loaded || currenciesCombBox->SelectedIndex() <= 0) return;
+    const std::string date = DeliveryDateText();
+    if (date == rate_date_) return;
+    const double rate = exchangeRateNumberBox->Value();
+    if (rate_typed_ && std::isfinite(rate) && rate > 0) {
+        AskToReplaceTypedRate(date);
+        return;
+    }
+    ClearExchangeRate();
+    FetchExchangeRate();
+}
+
+ui::Action DocumentPage::AskToReplaceTypedRate(std::string date) {
+    // Asked once per date: leaving the box again without a change asks nothing.
+    rate_date_ = date;
+    QPointer<DocumentPage> self(this);
+    QPointer<ui::ContentDialog> ask = new ui::ContentDialog(window());
+    ask->XamlRoot(window());
+    ask->Title(tr_key("exchange_rate"));
+    ask->Content(ui::qs(own_text("A szállítás dátuma ", "The delivery date is now ") +
+                        ui::utf8(deliveryDatePicker->Editor()->text()) +
+                        own_text(", de az árfolyamot (", ", but the exchange rate (") +
+                        ui::utf8(exchangeRateNumberBox->Text()) +
+                        own_text(") kézzel írta be. Lekéri az új dátum árfolyamát, vagy megtartja a beírtat?",
+                                 ") was typed by hand. Fetch the rate of the new date, or keep the typed one?")));
+    ask->PrimaryButtonText(ui::qs(own_text("Új árfolyam lekérése", "Fetch the new rate")));
+    ask->CloseButtonText(ui::qs(own_text("Beírt árfolyam marad", "Keep the typed rate")));
+    ask->DefaultButton(ui::ContentDialogButton::Primary);
+    const ui::ContentDialogResult result = co_await ask->ShowAsyncOrNone();
+    if (ask) ask->deleteLater();
+    if (!self || !g_core) co_return;
+    // The date changed again meanwhile: its own question or fetch follows that change.
+    if (result != ui::ContentDialogResult::Primary || DeliveryDateText() != date) co_return;
+    ClearExchangeRate();
     FetchExchangeRate();
 }
 

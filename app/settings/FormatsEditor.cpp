@@ -37,7 +37,8 @@ void SettingsPage::BuildNumberingEditor(ui::ContentDialog* dialog, Json::object 
     auto* initial = new ui::NumberBox;
     // The texts have no caption of this key; the starting number's caption says the same.
     initial->Header(caption("starting_number"));
-    initial->Minimum(1);
+    // 0 is a starting number like any other: the first document of the type is number 0.
+    initial->Minimum(0);
     initial->Maximum(INT_MAX);
     initial->Value(formats[stem + "_number_initial"].int_value());
     // Invoices are numbered on from the last one once there is any: the starting number is spent.
@@ -63,7 +64,7 @@ void SettingsPage::SaveNumbering(const std::string& code, ui::ContentDialog* dia
     // show a stored number below its minimum: while it still shows what it was given, the stored
     // number stays as it is.
     const double value = initial->Value();
-    const int shown = std::max(1, Json(obj)[stem + "_number_initial"].int_value());
+    const int shown = std::max(0, Json(obj)[stem + "_number_initial"].int_value());
     if (initial->IsEnabled() && std::isfinite(value) && saturated_int(std::trunc(value)) != shown)
         obj[stem + "_number_initial"] = saturated_int(std::trunc(value));
     settings::write_setting("formats", obj);

@@ -227,7 +227,7 @@ std::vector<std::pair<std::string, std::string>> default_settings(Core& core) {
          Json::array{Json::object{{"id", new_record_name()},
                                   {"name", tr("bank_transfer")},
                                   {"payment_name", tr("bank_transfer")},
-                                  {"bank", "BANK 12345678-12345678"}},
+                                  {"bank", kSampleBankAccount}},
                      Json::object{{"id", new_record_name()},
                                   {"name", tr("cash")},
                                   {"payment_name", tr("cash")},

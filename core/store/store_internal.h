@@ -21,6 +21,9 @@
 namespace store {
 
 inline constexpr const char* kSchemaVersion = "221101";
+// The bank account of a new account's transfer payment method: a sample that names no real account,
+// there to show the user where their own goes.
+inline constexpr const char* kSampleBankAccount = "BANK 12345678-12345678";
 
 // The seven CREATE TABLE statements, as one text.
 const char* schema_text();

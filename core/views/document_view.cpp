@@ -11,6 +11,7 @@
 #include "core/views/html.h"
 #include "core/store/store_internal.h"
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -191,6 +192,9 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
                         Json(currencies).dump();
     const bool reuse = earlier && earlier->paged && earlier->row_context == parts.row_context &&
                        earlier->rows.size() == earlier->source_lines.size();
+    // Each tracked item's stock as the lines above leave it: a second line of the item starts where
+    // the first one ended.
+    std::map<std::string, double> stock_after;
     const Json::array& items = lines.array_items();
     parts.source_lines = items;
     parts.rows.reserve(items.size());
@@ -232,13 +236,21 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
 
         html += "<td>" + html_escaped(core.formatted_num(quantity, unit["digits"].int_value())) + "<br>" + unit_name;
         if (stock_hints && line["type"].string_value() == "INVENTORY_TRACKING") {
-            auto rows = store::rows(core, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?",
-                                    {line["recordName"].string_value()});
-            const double stock = rows.empty() ? 0.0 : static_cast<double>(saturated_int64(Json(rows[0])["stock"].number_value()));
+            const std::string item = line["recordName"].string_value();
+            auto stock = stock_after.find(item);
+            if (stock == stock_after.end()) {
+                auto rows =
+                    store::rows(core, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?", {item});
+                const double stored =
+                    rows.empty() ? 0.0 : static_cast<double>(saturated_int64(Json(rows[0])["stock"].number_value()));
+                stock = stock_after.emplace(item, stored).first;
+            }
             const bool invoice = type == "INVOICE";
-            html += "<br><b><i>" + html_escaped(core.formatted_num(stock, 0)) + (invoice ? " - " : " + ") +
+            const double before = stock->second;
+            stock->second = invoice ? before - quantity : before + quantity;
+            html += "<br><b><i>" + html_escaped(core.formatted_num(before, 0)) + (invoice ? " - " : " + ") +
                     html_escaped(core.formatted_num(quantity, 0)) + " = " +
-                    html_escaped(core.formatted_num(invoice ? stock - quantity : stock + quantity, 0)) + "</i></b>";
+                    html_escaped(core.formatted_num(stock->second, 0)) + "</i></b>";
         }
         html += "</td>";
 

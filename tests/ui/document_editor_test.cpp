@@ -356,9 +356,10 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
     press(notes_dialog, tr_key("cancel"));
     program.close_document();
 
-    // A foreign-currency document copied without a stored rate gets the rate of its delivery date.
+    // A foreign-currency document copied with the rate of its own earlier delivery date gets the rate
+    // of the copy's delivery date.
     const Json euro(store::rows(*g_core, "SELECT * FROM documents WHERE currency_code = 'EUR' ORDER BY recordName").at(0));
-    ASSERT_TRUE(store::run(*g_core, "UPDATE documents SET exchange_rate = 0 WHERE recordName = ?", {euro["recordName"]}));
+    ASSERT_NE(euro["delivery_date"].string_value(), iso_date(0));
     program.rates().add_rate(iso_date(0), "EUR", "392,75");
     page = program.open(euro["recordName"].string_value(), "", false);
     ASSERT_NE(page, nullptr);
@@ -443,6 +444,25 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     ASSERT_TRUE(wait_until([&] { return page->previews_shown > shown; }));
     EXPECT_EQ(Json(page->document)["exchange_rate"].number_value(), 391.5);
     EXPECT_EQ(Json(page->document)["currency_code"].string_value(), "EUR");
+    // Another delivery date: the typed rate is not replaced unasked. Kept, it stays; asked for, the
+    // date's rate comes; a fetched rate then follows the date unasked.
+    const QDate today = *Tavrin::stored_date(iso_date(0));
+    const std::string later = ui::utf8(today.addDays(3).toString(Qt::ISODate));
+    program.rates().add_rate(later, "EUR", "395,5");
+    const std::size_t queries = program.rates().queries().size();
+    for (const bool fetch : {false, true}) {
+        page->deliveryDatePicker->Date(today.addDays(fetch ? 3 : 1));
+        ui::ContentDialog* asked = wait_for_dialog();
+        ASSERT_NE(asked, nullptr);
+        EXPECT_NE(asked->ContentText().indexOf("391"), -1) << ui::utf8(asked->ContentText());
+        press(asked, ui::qs(fetch ? Tavrin::own_text("Új árfolyam lekérése", "Fetch the new rate")
+                                  : Tavrin::own_text("Beírt árfolyam marad", "Keep the typed rate")));
+    }
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["exchange_rate"].number_value() == 395.5; }));
+    EXPECT_EQ(program.rates().queries().size(), queries + 1) << "the kept rate asked for nothing";
+    EXPECT_EQ(program.rates().queries().back().end_date, later);
+    page->deliveryDatePicker->Date(today);
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["exchange_rate"].number_value() == 391.25; }));
     choose(page->currenciesCombBox, 0);
     EXPECT_EQ(ui::GetVisibility(page->exchangeRateNumberBox), ui::Visibility::Collapsed);
     ASSERT_TRUE(wait_until([&] { return Json(page->document)["exchange_rate"].number_value() == 1.0; }));

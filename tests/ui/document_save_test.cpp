@@ -85,6 +85,8 @@ protected:
         eur["code"] = "EUR";
         currencies.push_back(eur);
         write("currencies", currencies);
+        // The company's own account in place of the sample of a new account's transfer method.
+        write("payments", with_bank("Mentő Bank 11773016-11111111"));
         // Everything set up so far is in the cloud before the window starts.
         g_core->sync_start(empty_completion());
     }
@@ -106,6 +108,15 @@ protected:
         core.current_account = kAccount;
         core.open_database();
         core.save_web_auth_token("session");
+    }
+
+    // The payment methods with the transfer method's bank account.
+    static Json::array with_bank(const std::string& bank) {
+        Json::array payments = g_core->setting("payments").array_items();
+        Json::object transfer = payments.at(0).object_items();
+        transfer["bank"] = bank;
+        payments[0] = transfer;
+        return payments;
     }
 
     static void write(const std::string& key, const Json& value) {
@@ -335,20 +346,26 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     Core& core = *g_core;
 
     // What is missing is said before anything is sent: a client, the company's tax number and address,
-    // the tax authority's credentials.
+    // the tax authority's credentials, and the bank account while the transfer method has the sample.
     Json::object supplier = core.setting("supplier").object_items();
     const Json::object complete = supplier;
     for (const char* key : {"identifier_number", "street", "nav_xml_cserekulcs"}) supplier[key] = "";
     write("supplier", supplier);
+    write("payments", with_bank("BANK 12345678-12345678"));  // as a new account has it
     Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     p->document.erase("clientRecordName");
     const std::string missing = refused_save(p);
-    for (const char* word : {"vevő", "adószáma", "címe", "NAV technikai felhasználó"})
+    for (const char* word : {"vevő", "adószáma", "címe", "NAV technikai felhasználó", "bankszámlaszám", "„Átutalás”",
+                             "Beállítások, Fizetési módok"})
         EXPECT_NE(missing.find(word), std::string::npos) << word << " in " << missing;
     EXPECT_EQ(missing.find("tétel"), std::string::npos) << missing;
     EXPECT_EQ(nav.request_count(), 0u);
     write("supplier", complete);
+    // The own account entered, the payment method chosen again on the document: the bank is not named.
+    write("payments", with_bank("Mentő Bank 11773016-11111111"));
+    p->OnSelectorChanged(p->paymentsCombBox);
+    EXPECT_EQ(refused_save(p).find("bankszámlaszám"), std::string::npos);
     p->lines.clear();
     window->document_window->Close();
     ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));

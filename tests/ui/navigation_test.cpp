@@ -16,6 +16,7 @@
 #include "core/store/store_internal.h"
 
 #include <QElapsedTimer>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -204,6 +205,17 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
 TEST_F(Navigation, ASecondAccountIsAddedSwitchedToRenamedAndDeletedBesideTheFirst) {
     ASSERT_TRUE(g_core->save_record({{"recordName", "C-1"}, {"name", "Első ügyfél"}, {"synced", 0}}, "clients"));
     start();
+    // A client's tab in front: a click on the section already chosen brings its list back.
+    window->ShowRecordTab("C-1", true);
+    ASSERT_TRUE(wait_until([&] { return window->tabView->SelectedItem() != window->homeTabItem; }));
+    QTreeWidget* pane = window->navigationView->Pane();
+    ASSERT_TRUE(wait_until([&] { return pane->currentItem() != nullptr; }));
+    QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, pane->visualItemRect(pane->currentItem()).center());
+    EXPECT_EQ(section(), "INVOICE");
+    EXPECT_EQ(window->tabView->SelectedItem(), window->homeTabItem);
+    // A date range chosen here is this account's: the next account starts with the past year.
+    window->ApplyQuickFilter(window->actionMonthFilter);
+    ASSERT_EQ(Json(window->list_filter)["from_date"].string_value(), "2026-03-01");
     window->navigationView->SelectedItem(window->navigationView->SettingsItem());
     Tavrin::SettingsPage* p = window->settingsView;
     ASSERT_EQ(p->accountsList->Size(), 1);
@@ -285,6 +297,7 @@ TEST_F(Navigation, ASecondAccountIsAddedSwitchedToRenamedAndDeletedBesideTheFirs
         return g_core->current_account == second && section() == "INVOICE" && !window->navigationView->isHidden() && idle();
     }));
     EXPECT_EQ(window->accountsItem->Content().toStdString(), "Második Bt.");
+    EXPECT_EQ(Json(window->list_filter)["from_date"].string_value(), "2025-03-01");
     EXPECT_EQ(count("SELECT COUNT(*) FROM clients WHERE name = 'Első ügyfél'"), 0);
     EXPECT_TRUE(std::filesystem::exists(data + kFirst + ".tvr"));
 

@@ -172,6 +172,17 @@ TEST(RecordDialogs, SearchDragAndAddRecordsOnTheDocumentPage) {
     EXPECT_EQ(line["discount"].number_value(), 0);
     EXPECT_EQ(line["price"].number_value(), 8900);
     EXPECT_TRUE(shows(page->previewWebView, "Diófa vágódeszka"));
+    // Dragged again, a second line of the tracked item: its stock hint starts where the first one's ends.
+    const double stock = Json(store::rows(*g_core, "SELECT SUM(quantity) AS n FROM inventory WHERE itemRecordName = ?",
+                                          {line["recordName"]}).at(0))["n"].number_value();
+    const auto hint = [](double from) {
+        return g_core->formatted_num(from, 0) + " - 1 = " + g_core->formatted_num(from - 1, 0);
+    };
+    const std::string hints = Json(hint(stock) + "|" + hint(stock - 1)).dump();
+    ASSERT_TRUE(drag_onto_preview(page->itemsListView, 0, page->previewWebView));
+    const QString shown_hints = "[...document.querySelectorAll('td i')].map(i => i.innerText).join('|')";
+    EXPECT_EQ(wait_for_script(page->previewWebView, shown_hints, hints), hints);
+    page->lines.pop_back();
 
     // A drop without text, or with a text that names nothing, changes nothing.
     QMimeData file;

@@ -567,21 +567,24 @@ TEST_F(SettingsPageTest, BadEntriesWriteNoWrongValueAndNeverCrash) {
     });
     EXPECT_EQ(g_core->setting("formats"), parsed(untouched.at("formats")));
     EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(1));
-    // A stored starting number below what the box can show stays unless the user changes it.
+    // A stored starting number 0 is shown as 0 and stays; 0 given again after another is stored as 0.
     Json::object zero = g_core->setting("formats").object_items();
     zero["estimate_number_initial"] = 0;
     ASSERT_TRUE(g_core->save_record({{"recordName", "formats"}, {"value", Json(zero).dump()}, {"synced", 0}}, "settings"));
     run(p->numberingButton, [](ui::ContentDialog& d) {
+        EXPECT_EQ(d.findChild<ui::NumberBox*>()->Value(), 0);
         type(d, "prefix", "AJ");
         return Result::Primary;
     });
     EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(0));
     EXPECT_EQ(g_core->setting("formats")["estimate_number_prefix"].string_value(), "AJ");
-    run(p->numberingButton, [](ui::ContentDialog& d) {
-        d.findChild<ui::NumberBox*>()->Value(3);
-        return Result::Primary;
-    });
-    EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(3));
+    for (const int initial : {3, 0}) {
+        run(p->numberingButton, [initial](ui::ContentDialog& d) {
+            d.findChild<ui::NumberBox*>()->Value(initial);
+            return Result::Primary;
+        });
+        EXPECT_EQ(g_core->setting("formats")["estimate_number_initial"], Json(initial));
+    }
 
     // Stored values no choice matches: nothing is selected and the stored value stays.
     Json::array units = g_core->setting("units").array_items();
