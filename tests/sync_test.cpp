@@ -609,6 +609,31 @@ TEST_F(Sync, OnePassRunsAtATime) {
     EXPECT_EQ(endpoints, (std::vector<std::string>{"changes/zone", "records/modify", "changes/zone", "changes/zone"}));
 }
 
+// The loopback cloud's create and delete, as the real one answers them, and an installation cut off.
+TEST_F(Sync, TheCloudRefusesACreateOverALiveRecordAndADeleteOfAStaleTag) {
+    auto a = installation("a");
+    auto modify = [&](const std::string& type, Json::object record) {
+        Json reply;
+        a->cloudkit_request("records/modify",
+                            Json::object{{"operations", Json::object{{"operationType", type}, {"record", record}}},
+                                         {"zoneID", Json::object{{"zoneName", kAccount}}}},
+                            [&](Json result) { reply = result["records"][0]; });
+        return reply;
+    };
+    const Json::object fields{{"data", Json::object{{"value", "{}"}}}};
+    const Json made = modify("create", {{"recordName", "R"}, {"recordType", "settings"}, {"fields", fields}});
+    EXPECT_EQ(made["recordChangeTag"], cloud.record(kAccount, "R")->change_tag);
+    EXPECT_EQ(modify("create", {{"recordName", "R"}, {"recordType", "settings"}, {"fields", fields}})["serverErrorCode"], "EXISTS");
+    EXPECT_EQ(modify("delete", {{"recordName", "R"}, {"recordChangeTag", "old"}})["serverErrorCode"], "CONFLICT");
+    EXPECT_TRUE(modify("delete", {{"recordName", "R"}, {"recordChangeTag", made["recordChangeTag"]}})["deleted"].bool_value());
+    EXPECT_EQ(modify("delete", {{"recordName", "R"}, {"recordChangeTag", made["recordChangeTag"]}})["serverErrorCode"], "NOT_FOUND");
+    EXPECT_TRUE(modify("create", {{"recordName", "R"}, {"recordType", "settings"}, {"fields", fields}})["recordChangeTag"].is_string());
+
+    cloud.set_unreachable("a-session");
+    EXPECT_TRUE(modify("create", {{"recordName", "S"}, {"recordType", "settings"}, {"fields", fields}}).is_null());
+    EXPECT_FALSE(cloud.record(kAccount, "S"));
+}
+
 TEST_F(Sync, TheSampleCompanyIsNeverSynced) {
     auto demo = installation("demo", "DEMO");
     add_client(*demo, "Minta Kft.");

@@ -113,6 +113,12 @@ void CloudStore::refuse_record(const std::string& name) {
     refused_.insert(name);
 }
 
+void CloudStore::set_unreachable(const std::string& web_auth_token, bool unreachable) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    if (unreachable) unreachable_.insert(web_auth_token);
+    else unreachable_.erase(web_auth_token);
+}
+
 void CloudStore::set_fault_policy(FaultPolicy policy) {
     std::lock_guard<std::mutex> lock(store_mutex_);
     fault_policy_ = std::move(policy);
@@ -161,6 +167,11 @@ CloudStore::Record& CloudStore::write_locked(Zone& zone, const std::string& type
     record.change = ++zone.change;
     zone.by_change[record.change] = name;
     return record;
+}
+
+const CloudStore::Record* CloudStore::live_locked(const Zone& zone, const std::string& name) {
+    auto found = zone.records.find(name);
+    return found == zone.records.end() || found->second.deleted ? nullptr : &found->second;
 }
 
 bool CloudStore::delete_locked(Zone& zone, const std::string& name) {
@@ -254,10 +265,15 @@ Json CloudStore::records_modify(const Json& body) {
             refused("BAD_REQUEST", "missing recordName");
         } else if (refused_.count(record_name)) {
             refused("CONFLICT", "record refused by the test");
-        } else if (type == "forceReplace") {
+        } else if (type == "forceReplace" || type == "create") {
+            const Record* live = live_locked(zone, record_name);
+            if (type == "create" && live) {
+                refused("EXISTS", "record already exists");
+                continue;
+            }
             const Json& record_type = record["recordType"];
             if (!record_type.is_string() || record_type.string_value().empty() || !record["fields"].is_object()) {
-                refused("BAD_REQUEST", "forceReplace needs recordType and fields");
+                refused("BAD_REQUEST", type + " needs recordType and fields");
                 continue;
             }
             Json fields = record["fields"];
@@ -275,7 +291,16 @@ Json CloudStore::records_modify(const Json& body) {
                                                                           {"size", value["size"]}}}}}};
             }
             results.push_back(record_json(write_locked(zone, record_type.string_value(), record_name, fields)));
-        } else if (type == "forceDelete") {
+        } else if (type == "forceDelete" || type == "delete") {
+            const Record* live = live_locked(zone, record_name);
+            if (type == "delete" && !live) {
+                refused("NOT_FOUND", "no such record");
+                continue;
+            }
+            if (type == "delete" && record["recordChangeTag"].string_value() != live->change_tag) {
+                refused("CONFLICT", "the record has changed");
+                continue;
+            }
             delete_locked(zone, record_name);
             results.push_back(Json::object{{"recordName", record_name}, {"deleted", true}});
         } else {
@@ -427,6 +452,7 @@ void CloudStore::respond(const CloudCall& call, httplib::Response& response) {
             }
             break;
         }
+        if (unreachable_.count(call.web_auth_token)) fault = PendingFault{call.endpoint, Fault::drop, 0, false};
         if (!fault && fault_policy_) {
             if (auto chosen = fault_policy_(call.endpoint))
                 fault = PendingFault{call.endpoint, chosen->fault, 0, chosen->after_apply};

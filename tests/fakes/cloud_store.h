@@ -1,8 +1,12 @@
 // A small in-memory cloud database behind the cloud fake: zones of records, each change numbered, and
 // change tokens that name a point in a zone's changes. It serves the request shapes the program sends:
 //   changes/zone   {"resultsLimit": N, "zones": {"zoneID": {"zoneName": Z}[, "syncToken": T]}}
-//   records/modify {"operations": [op, ...] or op, "zoneID": {"zoneName": Z}} with forceReplace and
-//                  forceDelete operations
+//   records/modify {"operations": [op, ...] or op, "zoneID": {"zoneName": Z}} with the operations
+//                  forceReplace, forceDelete, create (refused per record with serverErrorCode "EXISTS"
+//                  when a live record of that name exists, otherwise written as forceReplace writes) and
+//                  delete with the record's recordChangeTag (refused with "CONFLICT" when the tag is not
+//                  the live record's, "NOT_FOUND" when there is no live record); each refusal is the
+//                  record's entry in the reply, {"recordName", "serverErrorCode", "reason"}
 //   records/query  {"query": {"recordType": T}, "zoneID": {"zoneName": Z}}
 //   zones/modify   {"operations": {"operationType": "create" or "delete", "zone": {"zoneID": {"zoneName": Z}}}}
 //   assets/upload  {"tokens": {"recordType": T, "fieldName": F}, "zoneID": {"zoneName": Z}}, answered with an
@@ -10,7 +14,8 @@
 //                  "Assets" record saved with that upload's receipt is served with a downloadURL
 //                  (GET /assets/<receipt>)
 // Further endpoints are added with add_endpoint(). Replies can be broken on purpose (fail(), or a
-// policy that chooses per request), and queued replies of the cloud fake still come first.
+// policy that chooses per request), and queued replies of the cloud fake still come first. Several
+// installations can share one fake, told apart by their web-auth tokens; set_unreachable() cuts one off.
 #pragma once
 
 #include "tests/fakes/cloud_fake.h"
@@ -78,6 +83,9 @@ public:
     // Operations on a record of this name are refused with serverErrorCode "CONFLICT".
     void refuse_record(const std::string& name);
     void set_fault_policy(FaultPolicy policy);
+    // Requests carrying this ckWebAuthToken (as sent) find the cloud unreachable: the connection closes
+    // before any reply and nothing is carried out, until set_unreachable(token, false).
+    void set_unreachable(const std::string& web_auth_token, bool unreachable = true);
     // Change pages hold at most this many records, whatever the request's resultsLimit (0: no limit).
     void set_page_limit(int records);
 
@@ -135,6 +143,7 @@ private:
     Zone& zone_locked(const std::string& zone);
     Record& write_locked(Zone& zone, const std::string& type, const std::string& name, json11::Json fields);
     bool delete_locked(Zone& zone, const std::string& name);
+    static const Record* live_locked(const Zone& zone, const std::string& name);
     std::string token_locked(const std::string& zone, std::uint64_t change) const;
     static json11::Json record_json(const Record& record);
 
@@ -143,6 +152,7 @@ private:
     std::map<std::string, Endpoint> endpoints_;
     std::vector<PendingFault> faults_;
     std::set<std::string> refused_;
+    std::set<std::string> unreachable_;  // web-auth tokens
     FaultPolicy fault_policy_;
     int page_limit_ = 0;
     std::uint64_t tags_ = 0;
