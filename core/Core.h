@@ -498,6 +498,10 @@ public:
     // Marks what the upload reply confirms (a row only while it still holds what was sent), removes
     // the confirmed deletions, then runs the closing download, which ends with `done`.
     void apply_modify_result(json11::Json reply, const SentRecords& sent, const JsonCallback& done);
+    // The documents made here that took a new number because another installation had made one of the
+    // same type and number ([{"type", "created", "old", "new"}], the numbers as formatted), each
+    // given once: the list is emptied.
+    json11::Json take_renumbered_documents();
 
     // Reads the accounts record and brings the machine in line with it: the local accounts list, a
     // first start when the cloud has no accounts, the sample company when the open account is gone,
@@ -547,6 +551,12 @@ private:
     json11::Json::object sync_zone_entry();
     // Sets one member of the settings row "local" (never uploaded), keeping its other members.
     bool save_local_member(const std::string& name, json11::Json value);
+    // Uploads repeated in the current pass after the cloud refused to create records it already held.
+    int repeated_uploads = 0;
+    // Gets the cloud's records of these names and applies them as a download does.
+    bool apply_cloud_records(const std::vector<std::string>& names);
+    // The last download of a pass, which ends it with `done`.
+    void closing_download(const JsonCallback& done);
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;
