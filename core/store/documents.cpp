@@ -187,8 +187,12 @@ Json stock_line(const Json::object& line) {
 
 // A new document never takes the name of a stored one: the numbering can repeat a name (a document
 // of this year's sequence dated in another year, two drafts in one second).
-std::string store::free_record_name(Core& core, const std::string& proposed, bool numbered) {
-    if (!document_exists(core, proposed)) return proposed;
+std::string store::free_record_name(Core& core, const std::string& proposed, bool numbered, bool deleted_too) {
+    auto taken = [&](const std::string& name) {
+        return document_exists(core, name) ||
+               (deleted_too && !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty());
+    };
+    if (!taken(proposed)) return proposed;
     const std::size_t dash = proposed.rfind('-');
     const std::string digits = dash == std::string::npos ? std::string() : proposed.substr(dash + 1);
     if (numbered && !digits.empty() && digits.size() < 18 && digits.find_first_not_of("0123456789") == std::string::npos) {
@@ -197,12 +201,12 @@ std::string store::free_record_name(Core& core, const std::string& proposed, boo
             char buffer[32];
             std::snprintf(buffer, sizeof buffer, "%06lld", number);
             std::string candidate = prefix + buffer;
-            if (!document_exists(core, candidate)) return candidate;
+            if (!taken(candidate)) return candidate;
         }
     }
     for (int suffix = 2;; ++suffix) {
         std::string candidate = proposed + "-" + std::to_string(suffix);
-        if (!document_exists(core, candidate)) return candidate;
+        if (!taken(candidate)) return candidate;
     }
 }
 

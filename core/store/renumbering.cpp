@@ -85,15 +85,16 @@ bool store::same_document(const Json::object& first, const Json::object& second)
 bool store::move_document_aside(Core& core, const Json::object& document) {
     const std::string from = member(document, "recordName").string_value();
     const std::string type = member(document, "type").string_value();
-    // A reported invoice's number is the tax authority's too: only its record name moves.
+    // A reported invoice's number is the tax authority's too: only its record name moves. A name whose
+    // deletion is still to go up is not free: this document would go up in the deleted one's place.
     const bool renumbered = numbered_here(type) && !(type == "INVOICE" && !member(document, "nav_transaction_id").string_value().empty());
     Json::object moved = document;
     if (renumbered) {
         moved["number"] = core.next_number(type);
         moved["number_formatted"] = core.next_number_formatted(type);
-        moved["recordName"] = free_record_name(core, core.new_document_record_name(type), true);
+        moved["recordName"] = free_record_name(core, core.new_document_record_name(type), true, true);
     } else {
-        moved["recordName"] = free_record_name(core, from, false);
+        moved["recordName"] = free_record_name(core, from, false, true);
     }
     moved["synced"] = 0;
     moved["recordChangeTag"] = "";

@@ -40,9 +40,10 @@ bool is_local_setting(std::string_view name);
 // either side, they count as one (as before this test existed).
 bool same_document(const json11::Json::object& first, const json11::Json::object& second);
 
-// A record name that no stored document has: `proposed` itself when free, else, `numbered`, with the
-// next free number in its last dash-separated part, otherwise with a suffix "-2", "-3"...
-std::string free_record_name(Core& core, const std::string& proposed, bool numbered);
+// A record name that no stored document has (nor, `deleted_too`, a deletion still to be uploaded):
+// `proposed` itself when free, else, `numbered`, with the next free number in its last dash-separated
+// part, otherwise with a suffix "-2", "-3"...
+std::string free_record_name(Core& core, const std::string& proposed, bool numbered, bool deleted_too = false);
 
 // Moves a stored document out of the way of a different document that holds its record name in the
 // cloud (in the caller's transaction): it takes the next free number of its type, with its lines, its
