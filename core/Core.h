@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -453,6 +454,11 @@ public:
     void cashbook_uploaded(const std::string& record_name);
     // True when the accounting service's reply is its receipt of the document.
     static bool cashbook_accepted(const std::string& reply);
+    // One upload of an invoice at a time in this process: a sender (the saving page, the retry) claims
+    // an owed invoice before it uploads it, and releases it when done. False when the invoice is not
+    // owed (uploaded meanwhile, or never) or another sender holds it.
+    bool cashbook_claim(const std::string& record_name);
+    void cashbook_release(const std::string& record_name);
     // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
     // 2013 invoice export schema. Returns the number of invoices written; 0 when the range holds none
     // (no file is created or changed); -1 when the file could not be written (it is left as it was).
@@ -557,6 +563,9 @@ private:
     bool apply_cloud_records(const std::vector<std::string>& names);
     // The last download of a pass, which ends it with `done`.
     void closing_download(const JsonCallback& done);
+
+    // The owed accounting uploads claimed by a sender (under store_mutex).
+    std::set<std::string> cashbook_claims;
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;
