@@ -371,7 +371,9 @@ public:
 
     // --- stock and document save -------------------------------------------------------------
     // Completes and writes a document with all its lines in one transaction. Returns its record
-    // name, or an empty text when nothing could be written (the store is unchanged then).
+    // name, or an empty text when nothing could be written (the store is unchanged then). A local
+    // save keeps the stored document's change tag; one whose record name now holds a different
+    // document (store::same_document) is saved where that document was moved, or under a free name.
     std::string save_document(std::vector<json11::Json> lines, bool from_cloud, json11::Json::object document);
     // One stock movement per line (sale, receipt, manual change or return), with its profits.
     void post_inventory(std::vector<json11::Json> lines, json11::Json document);
@@ -498,11 +500,14 @@ public:
     // failed (nothing of these pages is kept).
     bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
     // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
-    // last completed download waits for the next one); `done` gets null at once when there is nothing
-    // to send.
+    // last completed download waits for the next one; a document the cloud has no copy of yet goes as
+    // a create, which the cloud refuses when it holds the name); `done` gets null at once when there
+    // is nothing to send.
     void upload_unsynced(const JsonCallback& done);
-    // Marks what the upload reply confirms (a row only while it still holds what was sent), removes
-    // the confirmed deletions, then runs the closing download, which ends with `done`.
+    // Marks what the upload reply confirms (a row only while it still holds what was sent; a document
+    // takes the change tag of its cloud copy), removes the confirmed deletions, applies the cloud's
+    // records behind refused creates and sends again what is left (a few rounds at most), then runs
+    // the closing download, which ends with `done`.
     void apply_modify_result(json11::Json reply, const SentRecords& sent, const JsonCallback& done);
     // The documents made here that took a new number because another installation had made one of the
     // same type and number ([{"type", "created", "old", "new"}], the numbers as formatted), each
