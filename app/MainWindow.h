@@ -53,6 +53,8 @@ public:
     // Tells the user, once, of the documents made here that took a new number because another
     // installation had made one of the same type and number.
     void ShowRenumberedDocuments();
+    // A message over this window with an OK button.
+    void ShowMessage(const QString& title, const QString& text);
     // Writes the master-data view of `record_name` with the list `type` into `view`.
     void WriteHtmlToWebView(ui::WebView2* view, std::string type, std::string record_name);
     // Opens a document in the document window (or brings the open one to the front), then applies

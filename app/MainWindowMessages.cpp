@@ -136,12 +136,16 @@ void MainWindow::ShowRenumberedDocuments() {
     for (const Json& entry : renumbered.array_items())
         text += "\n\u2022 " + g_core->translated(entry["type"].string_value(), "") + " " + entry["old"].string_value() +
                 " \u2192 " + entry["new"].string_value();
+    ShowMessage(ui::qs(own_text("Új dokumentumszám", "New document number")), ui::qs(text));
+}
+
+void MainWindow::ShowMessage(const QString& title, const QString& text) {
     auto* message = new ui::ContentDialog(this);
     message->XamlRoot(this);
-    message->Title(ui::qs(own_text("Új dokumentumszám", "New document number")));
+    message->Title(title);
     message->PrimaryButtonText(tr_key("ok"));
     message->DefaultButton(ui::ContentDialogButton::Primary);
-    message->Content(ui::qs(text));
+    message->Content(text);
     QPointer<ui::ContentDialog> held(message);
     message->Closed.Add(message, [held](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
         if (held) held->deleteLater();
