@@ -95,21 +95,7 @@ ui::Action MainWindow::ExportInvoices() {
 
     std::vector<NavExportLeftOut> left_out;
     const int written = g_core->nav_export_xml(Json(list_filter), ui::utf8(file.Path()), &left_out);
-    auto* message = new ui::ContentDialog(this);
-    message->XamlRoot(this);
-    message->Title(QString::fromUtf8("Adóhatósági adatszolgáltatás"));
-    message->PrimaryButtonText(tr_key("ok"));
-    message->DefaultButton(ui::ContentDialogButton::Primary);
-    message->Content(ui::qs(ExportMessage(written, left_out)));
-    QPointer<ui::ContentDialog> held(message);
-    message->Closed.Add(message, [held](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
-        if (held) held->deleteLater();
-    });
-    try {
-        message->ShowAsync();
-    } catch (...) {
-        message->deleteLater();
-    }
+    ShowMessage(QString::fromUtf8("Adóhatósági adatszolgáltatás"), ui::qs(ExportMessage(written, left_out)));
 }
 
 }  // namespace Tavrin

@@ -55,6 +55,11 @@ public:
     void OnTabCloseRequested(ui::TabView* sender, ui::TabViewTabCloseRequestedEventArgs args);
     // Row clicks and document-type buttons of the list and master-data pages.
     ui::Action OnListMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
+    // Tells the user, once, of the documents made here that took a new number because another
+    // installation had made one of the same type and number.
+    void ShowRenumberedDocuments();
+    // A message over this window with an OK button.
+    void ShowMessage(const QString& title, const QString& text);
     // Writes the master-data view of `record_name` with the list `type` into `view`.
     void WriteHtmlToWebView(ui::WebView2* view, std::string type, std::string record_name);
     // Opens a document in the document window (or brings the open one to the front), then applies

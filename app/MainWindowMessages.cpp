@@ -1,4 +1,6 @@
-// The messages the list pages post: opening records, paging, sorting and the rest.
+// The messages the list pages post: opening records, paging, sorting and the rest; and the main
+// window's own message of documents that took a new number.
+#include "app/App.h"
 #include "app/MainWindow.h"
 
 #include "core/Core.h"
@@ -121,4 +123,38 @@ void MainWindow::WriteHtmlToWebView(ui::WebView2* view, std::string type, std::s
     const std::string html = g_core->list_html(0, type, Json::object{}, std::string(), record_name);
     view->ExecuteScriptAsync(ui::qs(page_write_script(html)));
 }
+
+void MainWindow::ShowRenumberedDocuments() {
+    // One dialog at a time: with another open, the list waits for the next time.
+    if (!g_core || ui::ContentDialog::Current()) return;
+    const Json renumbered = g_core->take_renumbered_documents();
+    if (renumbered.array_items().empty()) return;
+    std::string text = own_text("Egy másik gépen ugyanilyen típusú és számú dokumentum készült, ezért az ezen a gépen "
+                                "készült dokumentum a következő szabad számot kapta:",
+                                "A document of the same type and number was made on another computer, so the one made "
+                                "on this computer took the next free number:");
+    for (const Json& entry : renumbered.array_items())
+        text += "\n\u2022 " + g_core->translated(entry["type"].string_value(), "") + " " + entry["old"].string_value() +
+                " \u2192 " + entry["new"].string_value();
+    ShowMessage(ui::qs(own_text("Új dokumentumszám", "New document number")), ui::qs(text));
+}
+
+void MainWindow::ShowMessage(const QString& title, const QString& text) {
+    auto* message = new ui::ContentDialog(this);
+    message->XamlRoot(this);
+    message->Title(title);
+    message->PrimaryButtonText(tr_key("ok"));
+    message->DefaultButton(ui::ContentDialogButton::Primary);
+    message->Content(text);
+    QPointer<ui::ContentDialog> held(message);
+    message->Closed.Add(message, [held](ui::ContentDialog*, ui::ContentDialogClosedEventArgs) {
+        if (held) held->deleteLater();
+    });
+    try {
+        message->ShowAsync();
+    } catch (...) {
+        message->deleteLater();
+    }
+}
+
 }  // namespace Tavrin

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -443,7 +444,9 @@ public:
 
     // --- stock and document save -------------------------------------------------------------
     // Completes and writes a document with all its lines in one transaction. Returns its record
-    // name, or an empty text when nothing could be written (the store is unchanged then).
+    // name, or an empty text when nothing could be written (the store is unchanged then). A local
+    // save keeps the stored document's change tag; one whose record name now holds a different
+    // document (store::same_document) is saved where that document was moved, or under a free name.
     std::string save_document(std::vector<json11::Json> lines, bool from_cloud, json11::Json::object document);
     // One stock movement per line (sale, receipt, manual change or return), with its profits.
     void post_inventory(std::vector<json11::Json> lines, json11::Json document);
@@ -556,6 +559,11 @@ public:
     void cashbook_uploaded(const std::string& record_name);
     // True when the accounting service's reply is its receipt of the document.
     static bool cashbook_accepted(const std::string& reply);
+    // One upload of an invoice at a time in this process: a sender (the saving page, the retry) claims
+    // an owed invoice before it uploads it, and releases it when done. False when the invoice is not
+    // owed (uploaded meanwhile, or never) or another sender holds it.
+    bool cashbook_claim(const std::string& record_name);
+    void cashbook_release(const std::string& record_name);
     // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
     // 2013 invoice export schema, each checked against the schema (the file "23_2014_szamlasema.xsd"
     // of the schema folder); those it refuses are left out and, when `left_out` is given, added to it.
@@ -598,12 +606,19 @@ public:
     // failed (nothing of these pages is kept).
     bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
     // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
-    // last completed download waits for the next one); `done` gets null at once when there is nothing
-    // to send.
+    // last completed download waits for the next one; a document the cloud has no copy of yet goes as
+    // a create, which the cloud refuses when it holds the name); `done` gets null at once when there
+    // is nothing to send.
     void upload_unsynced(const JsonCallback& done);
-    // Marks what the upload reply confirms (a row only while it still holds what was sent), removes
-    // the confirmed deletions, then runs the closing download, which ends with `done`.
+    // Marks what the upload reply confirms (a row only while it still holds what was sent; a document
+    // takes the change tag of its cloud copy), removes the confirmed deletions, applies the cloud's
+    // records behind refused creates and sends again what is left (a few rounds at most), then runs
+    // the closing download, which ends with `done`.
     void apply_modify_result(json11::Json reply, const SentRecords& sent, const JsonCallback& done);
+    // The documents made here that took a new number because another installation had made one of the
+    // same type and number ([{"type", "created", "old", "new"}], the numbers as formatted), each
+    // given once: the list is emptied.
+    json11::Json take_renumbered_documents();
 
     // Reads the accounts record and brings the machine in line with it: the local accounts list, a
     // first start when the cloud has no accounts, the sample company when the open account is gone,
@@ -654,6 +669,15 @@ private:
     std::recursive_mutex sync_mutex;
     // The zone entry of the current account's download: zoneID and, when one is stored, syncToken.
     json11::Json::object sync_zone_entry();
+    // Uploads repeated in the current pass after the cloud refused to create records it already held.
+    int repeated_uploads = 0;
+    // Gets the cloud's records of these names and applies them as a download does.
+    bool apply_cloud_records(const std::vector<std::string>& names);
+    // The last download of a pass, which ends it with `done`.
+    void closing_download(const JsonCallback& done);
+
+    // The owed accounting uploads claimed by a sender (under store_mutex).
+    std::set<std::string> cashbook_claims;
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;

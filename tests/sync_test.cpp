@@ -555,6 +555,90 @@ TEST_F(Sync, ConflictsCloudWinsExceptForANewerUnsentDocument) {
     EXPECT_TRUE(pending(*b).empty());
 }
 
+// Two installations number documents alike while one cannot reach the cloud: both documents stay, in
+// both stores and the cloud. The one made offline takes the next number (a reported invoice keeps its
+// number under another record name), and its maker is told once.
+TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
+    auto a = installation("a");
+    auto b = installation("b");
+    auto make = [&](Core& core, const std::string& type, const std::string& text, std::time_t at, const char* nav = "") {
+        set_clock([at] { return at; });
+        return core.save_document({line(core, text, 1, 100)}, false,
+                                  {{"type", type}, {"number", core.next_number(type)}, {"issue_date", "2026-03-01"},
+                                   {"number_formatted", core.next_number_formatted(type)}, {"nav_transaction_id", nav}});
+    };
+    // "recordName number_formatted first line" of each document, here and in the cloud.
+    auto documents = [](Core& core) {
+        std::set<std::string> found;
+        for (const Json::object& row : store::rows(core, "SELECT d.recordName, d.number_formatted, l.name FROM documents d "
+                                                         "JOIN document_lines l ON l.documentRecordName = d.recordName")) {
+            const Json document(row);
+            found.insert(document["recordName"].string_value() + " " + document["number_formatted"].string_value() + " " +
+                         document["name"].string_value());
+        }
+        return found;
+    };
+    auto in_cloud = [&] {
+        std::set<std::string> found;
+        for (const CloudStore::Record& record : cloud.records(kAccount)) {
+            const Json document = cloud.row(kAccount, record.name);
+            if (record.type == "Documents")
+                found.insert(record.name + " " + document["number_formatted"].string_value() + " " +
+                             document["lines"][0]["name"].string_value());
+        }
+        return found;
+    };
+
+    const std::string estimate = make(*a, "ESTIMATE", "A terve", kNow + 10);
+    const std::string invoice = make(*a, "INVOICE", "A számlája", kNow + 10, "TX-A");
+    pass(*a);
+    ASSERT_EQ(make(*b, "ESTIMATE", "B terve", kNow + 20), estimate);
+    ASSERT_EQ(make(*b, "INVOICE", "B számlája", kNow + 20, "TX-B"), invoice);
+    const Json offline = row_of(*b, "documents", estimate);
+    const std::string invoice_number = row_of(*b, "documents", invoice)["number_formatted"].string_value();
+    // B's download fails: its uploads find the names taken in the cloud.
+    cloud.fail("changes/zone", CloudStore::Fault::status_500);
+    pass(*b);
+    EXPECT_FALSE(calls_to(cloud, "records/lookup").empty());
+    const Json moved(store::rows(*b, "SELECT * FROM documents WHERE type = 'ESTIMATE' AND recordName <> ?", {estimate}).at(0));
+    EXPECT_EQ(moved["number"].int_value(), offline["number"].int_value() + 1);
+    // A page still holding B's estimate under its old name saves it where it went.
+    EXPECT_EQ(b->save_document({line(*b, "B terve", 1, 100)}, false, offline.object_items()), moved["recordName"]);
+    pass(*b);
+    pass(*a);
+    const std::set<std::string> both = {
+        estimate + " " + offline["number_formatted"].string_value() + " A terve",
+        moved["recordName"].string_value() + " " + moved["number_formatted"].string_value() + " B terve",
+        invoice + " " + invoice_number + " A számlája", invoice + "-2 " + invoice_number + " B számlája"};
+    EXPECT_EQ(documents(*a), both);
+    EXPECT_EQ(documents(*b), both);
+    EXPECT_EQ(in_cloud(), both);
+    EXPECT_EQ(b->take_renumbered_documents(),
+              Json(Json::array{Json::object{{"type", "ESTIMATE"}, {"created", offline["created"]},
+                                            {"old", offline["number_formatted"]}, {"new", moved["number_formatted"]}}}));
+    EXPECT_EQ(b->take_renumbered_documents(), Json(Json::array{}));
+    EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+
+    // So also when B's upload was lost to an unreachable cloud and its next download works; cloud
+    // records named like this installation's own settings rows change nothing here.
+    cloud.set_unreachable("b-session");
+    make(*a, "DELIVERY_NOTE", "A szállítója", kNow + 30);
+    pass(*a);
+    make(*b, "DELIVERY_NOTE", "B szállítója", kNow + 40);
+    pass(*b);
+    cloud.set_unreachable("b-session", false);
+    for (const std::string_view name : store::kLocalSettings)
+        cloud.put_row(kAccount, "Settings", std::string(name), Json::object{{"value", "[\"FOREIGN\"]"}});
+    pass(*b);
+    pass(*a);
+    EXPECT_EQ(b->take_renumbered_documents()[0]["type"], "DELIVERY_NOTE");
+    EXPECT_EQ(count(*b, "SELECT * FROM settings WHERE value LIKE '%FOREIGN%'"), 0u);
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+    EXPECT_EQ(documents(*a), documents(*b));
+    EXPECT_EQ(documents(*b), in_cloud());
+    EXPECT_EQ(documents(*b).size(), 6u);
+}
+
 TEST_F(Sync, UploadResultMarksOnlyWhatTheCloudConfirmedUnchanged) {
     auto a = installation("a");
     const std::string kept = add_client(*a, "Elfogadott Kft.");
@@ -609,29 +693,29 @@ TEST_F(Sync, OnePassRunsAtATime) {
     EXPECT_EQ(endpoints, (std::vector<std::string>{"changes/zone", "records/modify", "changes/zone", "changes/zone"}));
 }
 
-// The loopback cloud's create and delete, as the real one answers them, and an installation cut off.
+// The loopback cloud's create and delete answer as the real one does.
 TEST_F(Sync, TheCloudRefusesACreateOverALiveRecordAndADeleteOfAStaleTag) {
     auto a = installation("a");
-    auto modify = [&](const std::string& type, Json::object record) {
+    // The reply's error code, else the record's change tag.
+    auto modify = [&](const std::string& type, const std::string& tag = "") {
         Json reply;
+        const Json::object record{{"recordName", "R"}, {"recordType", "Settings"}, {"recordChangeTag", tag},
+                                  {"fields", Json::object{{"data", Json::object{{"value", "{}"}}}}}};
         a->cloudkit_request("records/modify",
                             Json::object{{"operations", Json::object{{"operationType", type}, {"record", record}}},
                                          {"zoneID", Json::object{{"zoneName", kAccount}}}},
                             [&](Json result) { reply = result["records"][0]; });
-        return reply;
+        return reply["serverErrorCode"].is_string() ? reply["serverErrorCode"].string_value()
+                                                    : reply["recordChangeTag"].string_value();
     };
-    const Json::object fields{{"data", Json::object{{"value", "{}"}}}};
-    const Json made = modify("create", {{"recordName", "R"}, {"recordType", "settings"}, {"fields", fields}});
-    EXPECT_EQ(made["recordChangeTag"], cloud.record(kAccount, "R")->change_tag);
-    EXPECT_EQ(modify("create", {{"recordName", "R"}, {"recordType", "settings"}, {"fields", fields}})["serverErrorCode"], "EXISTS");
-    EXPECT_EQ(modify("delete", {{"recordName", "R"}, {"recordChangeTag", "old"}})["serverErrorCode"], "CONFLICT");
-    EXPECT_TRUE(modify("delete", {{"recordName", "R"}, {"recordChangeTag", made["recordChangeTag"]}})["deleted"].bool_value());
-    EXPECT_EQ(modify("delete", {{"recordName", "R"}, {"recordChangeTag", made["recordChangeTag"]}})["serverErrorCode"], "NOT_FOUND");
-    EXPECT_TRUE(modify("create", {{"recordName", "R"}, {"recordType", "settings"}, {"fields", fields}})["recordChangeTag"].is_string());
-
-    cloud.set_unreachable("a-session");
-    EXPECT_TRUE(modify("create", {{"recordName", "S"}, {"recordType", "settings"}, {"fields", fields}}).is_null());
-    EXPECT_FALSE(cloud.record(kAccount, "S"));
+    const std::string made = modify("create");
+    EXPECT_EQ(made, cloud.record(kAccount, "R")->change_tag);
+    EXPECT_EQ(modify("create"), "EXISTS");
+    EXPECT_EQ(modify("delete", "old"), "CONFLICT");
+    EXPECT_EQ(modify("delete", made), "");
+    EXPECT_TRUE(cloud.record(kAccount, "R")->deleted);
+    EXPECT_EQ(modify("delete", made), "NOT_FOUND");
+    EXPECT_NE(modify("create"), "EXISTS");
 }
 
 TEST_F(Sync, TheSampleCompanyIsNeverSynced) {

@@ -7,6 +7,7 @@
 #include "core/store/store_internal.h"
 
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <system_error>
 
@@ -18,34 +19,45 @@ namespace Tavrin {
 
 namespace {
 
-// Invoices whose upload is under way (UI thread only): one document is never sent twice at once.
-std::set<std::string>& uploading() {
-    static std::set<std::string> names;
-    return names;
-}
+// How one upload ended: the service took it, it did not, or the invoice is gone (deleted meanwhile).
+enum class Sent { accepted, failed, gone };
 
-// Prints what `view` shows to the document's PDF and sends it with the stored invoice's data; `done`
-// tells whether the service took it (the owed upload is then cleared).
-ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name, ui::AsyncOperation<bool> done) {
-    struct Ended {
-        ui::AsyncOperation<bool> done;
-        std::string name;
-        bool accepted = false;
-        ~Ended() {
-            uploading().erase(name);
-            done.Complete(accepted);
-        }
-    } ended{done, record_name};
-    if (!uploading().insert(record_name).second) {
-        ended.name.clear();  // another run has it
-        co_return;
+// An owed upload claimed for one sender (the saving page or the retry) until it is done with it, so
+// that an invoice goes up once: never twice at a time, never again once accepted.
+class OwedClaim {
+public:
+    explicit OwedClaim(const std::string& record_name) : core_(g_core) {
+        if (core_ && core_->cashbook_claim(record_name)) name_ = record_name;
     }
+    ~OwedClaim() {
+        // The program may have ended while the upload waited.
+        if (!name_.empty() && g_core == core_) core_->cashbook_release(name_);
+    }
+    OwedClaim(const OwedClaim&) = delete;
+    OwedClaim& operator=(const OwedClaim&) = delete;
+    bool held() const { return !name_.empty(); }
+
+private:
+    Core* core_;
+    std::string name_;
+};
+
+// Prints what `view` shows to the document's PDF and sends it with the stored invoice's data; the
+// caller holds the invoice's claim. The owed upload is cleared once the service took it, or when the
+// invoice is gone.
+ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name, ui::AsyncOperation<Sent> done) {
+    struct Ended {
+        ui::AsyncOperation<Sent> done;
+        Sent sent = Sent::failed;
+        ~Ended() { done.Complete(sent); }
+    } ended{done};
 
     Core* core = g_core;
     if (!core) co_return;
     const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(record_name)});
     if (documents.empty()) {
         core->cashbook_uploaded(record_name);  // deleted meanwhile: nothing is owed
+        ended.sent = Sent::gone;
         co_return;
     }
     const Json::object document = documents.front();
@@ -96,7 +108,7 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
             if (accepted) c->cashbook_uploaded(record_name);
         }
     });
-    ended.accepted = co_await sent;
+    ended.sent = co_await sent ? Sent::accepted : Sent::failed;
 }
 
 }  // namespace
@@ -110,7 +122,11 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
 
     QPointer<DocumentPage> page = context->page;
     if (!page || !page->previewWebView) co_return;
-    ui::AsyncOperation<bool> done;
+    // Only while the invoice is still owed and no other sender has it: the retry may have sent it (it
+    // was stored by settling a report, and this save only found it stored) or be sending it now.
+    const OwedClaim claim(context->recordName);
+    if (!claim.held()) co_return;
+    ui::AsyncOperation<Sent> done;
     print_and_upload(page->previewWebView, context->recordName, done);
     co_await done;
 }
@@ -127,9 +143,13 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
     while (true) {
         Core* core = g_core;
         if (!core || !owner) co_return;
+        // The next owed invoice no other sender holds (a save's own upload goes on by itself).
         std::string name;
+        std::unique_ptr<OwedClaim> claim;
         for (const std::string& owed : core->cashbook_pending()) {
-            if (!tried.count(owed) && !uploading().count(owed)) {
+            if (tried.count(owed)) continue;
+            claim = std::make_unique<OwedClaim>(owed);
+            if (claim->held()) {
                 name = owed;
                 break;
             }
@@ -164,15 +184,16 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
         complete_when(ui::Delay(30000), ready);
         co_await ready;
         if (!view) co_return;
-        ui::AsyncOperation<bool> done;
+        ui::AsyncOperation<Sent> done;
         print_and_upload(view, name, done);
-        const bool accepted = co_await done;
+        const Sent sent = co_await done;
         if (view) {
             view->WaitForPrints(10000);
             view->deleteLater();
         }
-        // The service is down or refuses: the rest wait for the next start or save.
-        if (!accepted) co_return;
+        // The service is down or refuses: the rest wait for the next start or save. A deleted invoice
+        // only leaves the list.
+        if (sent == Sent::failed) co_return;
     }
 }
 

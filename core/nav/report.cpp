@@ -23,9 +23,9 @@ using json11::Json;
 namespace {
 
 // Settings rows of this installation alone: synced -1 keeps them out of every upload.
-constexpr const char* kPendingRow = "nav_pending";
-constexpr const char* kCashbookRow = "cashbook_pending";
-constexpr const char* kSettledRow = "nav_settled";
+constexpr const char* kPendingRow = store::kPendingReportRow;
+constexpr const char* kCashbookRow = store::kCashbookRow;
+constexpr const char* kSettledRow = store::kSettledReportsRow;
 
 // The listing's interval reaches this far around the report, for a clock here that differs from
 // the service's.
@@ -523,24 +523,4 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
 
 std::string Core::nav_settled_record(const std::string& request_id) {
     return request_id.empty() ? std::string() : settled_record(*this, request_id);
-}
-
-std::vector<std::string> Core::cashbook_pending() {
-    std::vector<std::string> names;
-    const Json owed = setting(kCashbookRow);
-    for (const Json& name : owed.array_items())
-        if (!name.string_value().empty()) names.push_back(name.string_value());
-    return names;
-}
-
-void Core::cashbook_uploaded(const std::string& record_name) {
-    store::Transaction transaction(*this);
-    Json::array owed = setting(kCashbookRow).array_items();
-    std::erase_if(owed, [&record_name](const Json& name) { return name.string_value() == record_name; });
-    if (owed.empty() ? remove_row(*this, kCashbookRow) : save_local_row(*this, kCashbookRow, owed)) transaction.commit();
-}
-
-bool Core::cashbook_accepted(const std::string& reply) {
-    const Json receipt = Json::parse(reply);
-    return receipt.is_object() && !receipt["id"].is_null();
 }

@@ -1,5 +1,8 @@
-// Handing a saved invoice, its PDF embedded, to the accounting service's document pool.
-#include "core/Core.h"
+// Handing a saved invoice, its PDF embedded, to the accounting service's document pool, and the
+// invoices still owed to it (settings row "cashbook_pending", never uploaded).
+#include "core/store/store_internal.h"
+
+#include <algorithm>
 
 using json11::Json;
 
@@ -16,4 +19,42 @@ std::string Core::cashbook_upload(std::vector<Json> lines, Json::object document
     const Json reply = http_request(base + "/api/v3/document/pool/osa", Json(Json::object{{"xml", xml}}),
                                     "Authorization: Bearer " + token + "\nX-Request-ID: Tavrin");
     return reply["xml"].string_value();
+}
+
+std::vector<std::string> Core::cashbook_pending() {
+    std::vector<std::string> names;
+    const Json owed = setting(store::kCashbookRow);
+    for (const Json& name : owed.array_items())
+        if (!name.string_value().empty()) names.push_back(name.string_value());
+    return names;
+}
+
+void Core::cashbook_uploaded(const std::string& record_name) {
+    store::Transaction transaction(*this);
+    Json::array owed = setting(store::kCashbookRow).array_items();
+    std::erase_if(owed, [&record_name](const Json& name) { return name.string_value() == record_name; });
+    const bool written =
+        owed.empty() ? store::run(*this, "DELETE FROM settings WHERE recordName = ?", {store::kCashbookRow})
+                     : save_record({{"recordName", store::kCashbookRow}, {"value", Json(owed).dump()}, {"synced", -1}},
+                                   "settings");
+    if (written) transaction.commit();
+}
+
+bool Core::cashbook_accepted(const std::string& reply) {
+    const Json receipt = Json::parse(reply);
+    return receipt.is_object() && !receipt["id"].is_null();
+}
+
+bool Core::cashbook_claim(const std::string& record_name) {
+    // Under the store's lock: the owed list cannot change between the look and the claim.
+    std::lock_guard<std::recursive_mutex> lock(store_mutex);
+    const std::vector<std::string> owed = cashbook_pending();
+    if (cashbook_claims.count(record_name) || std::find(owed.begin(), owed.end(), record_name) == owed.end()) return false;
+    cashbook_claims.insert(record_name);
+    return true;
+}
+
+void Core::cashbook_release(const std::string& record_name) {
+    std::lock_guard<std::recursive_mutex> lock(store_mutex);
+    cashbook_claims.erase(record_name);
 }

@@ -1,6 +1,8 @@
 // The sync pass of the current account: the zone's changes downloaded page by page and applied (with
 // the repairs of older settings and clients), the change token stored, the unsynced rows and
-// tombstones uploaded, the confirmations marked, and the closing download.
+// tombstones uploaded (a document the cloud has no copy of yet as a create), the confirmations
+// marked, the cloud's records behind refused creates applied and the rest sent again, and the
+// closing download.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -18,6 +20,8 @@ namespace {
 
 constexpr int kResultsLimit = 200;  // change records per page
 constexpr std::size_t kOperationLimit = 200;  // operations per upload
+// Uploads a pass repeats after the cloud refused to create records it already held.
+constexpr int kRepeatedUploads = 3;
 // A server that keeps reporting more changes must not keep the pass going for ever.
 constexpr int kMaxPages = 10000;
 // Downloaded pages are applied together up to this many records: one commit (and its disk flush)
@@ -263,7 +267,8 @@ bool settle_own_deletion(Core& core, const std::string& name) {
 // which comes back when a download failed after the upload), or, for a document, with the change
 // tag the local edit started from, is no change made elsewhere. A real change made elsewhere follows
 // the conflict rule: the cloud's row wins, except over a local document modified later. Nor does a
-// download bring back a row whose local deletion is still to be uploaded.
+// download bring back a row whose local deletion is still to be uploaded, nor replace a document made
+// here and never uploaded by a different one (that one moves to a free number first).
 bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
                          std::vector<std::string>& logos) {
     const std::string& name = record["recordName"].string_value();
@@ -277,8 +282,9 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
         logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
         return true;
     }
-    // Only the account's own tables; the row "local" holds this machine's token and accounts.
-    if (!is_row_type(type) || (type == "Settings" && name == "local")) return true;
+    // Only the account's own tables, and never this installation's own settings rows (its token,
+    // accounts, reports and uploads owed), whether or not it has such a row yet.
+    if (!is_row_type(type) || (type == "Settings" && store::is_local_setting(name))) return true;
 
     const std::string& text = record["fields"]["data"]["value"].string_value();
     const Json parsed = Json::parse(text);
@@ -288,8 +294,17 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
     const std::string table = to_lower(type);
 
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    if (local_rows.empty() && !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty())
-        return true;  // deleted here: the tombstone goes up and deletes the cloud's copy
+    const bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+    if (local_rows.empty() && deleted_here) return true;  // the tombstone goes up and deletes the cloud's copy
+    // A document made here that never reached the cloud is not replaced by a different document of the
+    // same name (the other installation numbered its own alike): it moves to a free number first. One
+    // that replaces a document deleted here takes the name as before.
+    if (type == "Documents" && !local_rows.empty() && !deleted_here &&
+        member(local_rows.front(), "recordChangeTag").string_value().empty() &&
+        !is_own_upload(uploaded, name, upload_digest(type, text)) && !store::same_document(local_rows.front(), row)) {
+        if (!store::move_document_aside(core, local_rows.front())) return false;
+        local_rows.clear();
+    }
     const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
     const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
                                upload_payload(core, table, *local) != text;
@@ -338,9 +353,10 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
     return core.save_record(std::move(row), table);
 }
 
-Json replace_operation(const std::string& type, const std::string& name, const std::string& payload) {
+Json replace_operation(const std::string& operation, const std::string& type, const std::string& name,
+                       const std::string& payload) {
     return Json::object{
-        {"operationType", "forceReplace"},
+        {"operationType", operation},
         {"record", Json::object{{"recordType", type},
                                 {"recordName", name},
                                 {"fields", Json::object{{"data", Json::object{{"value", payload}}}}}}}};
@@ -394,6 +410,7 @@ bool Core::save_local_member(const std::string& name, Json value) {
 
 void Core::sync_start(JsonCallback done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    repeated_uploads = 0;
     if (current_account == "DEMO") {
         call_completion(done, Json());
         return;
@@ -478,12 +495,13 @@ void Core::upload_unsynced(const JsonCallback& done) {
         // to tell whether the cloud has it: sent again, it would reach the other installations as a
         // new change and win over their edits made on it.
         const Uploaded uploaded = read_uploaded(*this);
-        auto add = [&](const std::string& type, const std::string& name, std::string payload) {
+        auto add = [&](const std::string& type, const std::string& name, std::string payload,
+                       const char* operation = "forceReplace") {
             if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
             if (type.empty())
                 operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
             else
-                operations.push_back(replace_operation(type, name, payload));
+                operations.push_back(replace_operation(operation, type, name, payload));
             sent[{type, name}] = std::move(payload);
         };
         // Newest documents first; past the limit rows stay unsynced for a later pass.
@@ -492,14 +510,21 @@ void Core::upload_unsynced(const JsonCallback& done) {
                          {static_cast<double>(kOperationLimit + uploaded.size())})) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
-            add("Documents", name, upload_payload(*this, "documents", row));
+            // A document the cloud has no copy of yet must not replace one another installation made
+            // under the same name: it is created, and the cloud refuses when the name is taken. One
+            // that takes the name of a document deleted here replaces it, as the deletion meant.
+            const bool created_here = member(row, "recordChangeTag").string_value().empty() &&
+                                      store::rows(*this, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+            add("Documents", name, upload_payload(*this, "documents", row), created_here ? "create" : "forceReplace");
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
             const std::string table = to_lower(type);
             for (const Json::object& row : store::rows(*this, "SELECT * FROM " + table + " WHERE synced = 0")) {
                 if (operations.size() >= kOperationLimit) break;
-                add(type, member(row, "recordName").string_value(), upload_payload(*this, table, row));
+                const std::string name = member(row, "recordName").string_value();
+                if (table == "settings" && store::is_local_setting(name)) continue;
+                add(type, name, upload_payload(*this, table, row));
             }
         }
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
@@ -517,7 +542,9 @@ void Core::upload_unsynced(const JsonCallback& done) {
         if (!transaction.commit()) operations.clear();
     }
     if (operations.empty()) {
-        call_completion(done, Json());
+        // A repeated upload with nothing left to send still ends the pass with its download.
+        if (repeated_uploads > 0) closing_download(done);
+        else call_completion(done, Json());
         return;
     }
     const Json body(Json::object{{"operations", std::move(operations)},
@@ -528,6 +555,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
 
 void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    std::vector<std::string> refused_creates;
     {
         store::Transaction transaction(*this);
         for (const Json& entry : reply["records"].array_items()) {
@@ -537,6 +565,10 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
                 if (sent.count({"", name})) settle_own_deletion(*this, name);
                 continue;
             }
+            if (entry["serverErrorCode"].string_value() == "EXISTS" && sent.count({"Documents", name})) {
+                refused_creates.push_back(name);
+                continue;
+            }
             const std::string& type = entry["recordType"].string_value();
             if (type.empty()) continue;  // a refused operation: the row goes up again next time
             auto payload = sent.find({type, name});
@@ -544,13 +576,52 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
             // A row saved again while its upload was under way keeps its unsynced mark.
             const std::string table = to_lower(type);
             auto rows = store::rows(*this, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-            if (rows.empty() || upload_payload(*this, table, rows.front()) != payload->second) continue;
-            store::run(*this, "UPDATE " + table + " SET synced = ? WHERE recordName = ?",
-                       {static_cast<double>(clock_now()), name});
+            if (rows.empty()) continue;
+            const bool unchanged = upload_payload(*this, table, rows.front()) == payload->second;
+            // The cloud's copy is now this upload's: the document is known there even when the
+            // closing download fails, and a later edit here is based on this copy.
+            if (table == "documents" && entry["recordChangeTag"].is_string())
+                store::run(*this, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?",
+                           {entry["recordChangeTag"], name});
+            if (unchanged)
+                store::run(*this, "UPDATE " + table + " SET synced = ? WHERE recordName = ?",
+                           {static_cast<double>(clock_now()), name});
         }
         transaction.commit();
     }
 
+    // The cloud holds records under names of documents made here: its copies are applied as a download
+    // does (a different document moves this one to a free number), and what is left goes up again.
+    // A few rounds at most; the rest waits for the next pass.
+    if (!refused_creates.empty() && repeated_uploads < kRepeatedUploads && apply_cloud_records(refused_creates)) {
+        ++repeated_uploads;
+        upload_unsynced(done);
+        return;
+    }
+    closing_download(done);
+}
+
+bool Core::apply_cloud_records(const std::vector<std::string>& names) {
+    Json::array wanted;
+    for (const std::string& name : names) wanted.push_back(Json::object{{"recordName", name}});
+    Json reply;
+    cloudkit_request("records/lookup",
+                     Json::object{{"records", std::move(wanted)}, {"zoneID", Json::object{{"zoneName", current_account}}}},
+                     [&reply](Json answer) { reply = std::move(answer); });
+    store::Transaction transaction(*this);
+    if (!transaction.active()) return false;
+    const Uploaded uploaded = read_uploaded(*this);
+    std::vector<std::string> logos;  // only documents are asked for
+    bool applied = false;
+    for (const Json& record : reply["records"].array_items()) {
+        if (record["recordType"].string_value() != "Documents") continue;  // gone meanwhile, or an error
+        if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
+        applied = true;
+    }
+    return applied && transaction.commit();
+}
+
+void Core::closing_download(const JsonCallback& done) {
     // The closing download brings the uploaded records back, recognised as this installation's own.
     fetch_zone_changes(sync_zone_entry(), [&done](Json result) { call_completion(done, std::move(result)); });
 }

@@ -32,31 +32,6 @@ bool document_exists(Core& core, const std::string& record_name) {
     return statement.step();
 }
 
-// The record name for a new document, never one that a stored document already has: the numbering
-// can repeat a name (a document of this year's sequence dated in another year, two drafts in one
-// second). Numbered names take the next free number, drafts and tasks a suffix "-2", "-3"...
-std::string free_record_name(Core& core, const std::string& type) {
-    const std::string proposed = core.new_document_record_name(type);
-    if (!document_exists(core, proposed)) return proposed;
-    const std::size_t dash = proposed.rfind('-');
-    const std::string digits = dash == std::string::npos ? std::string() : proposed.substr(dash + 1);
-    const bool numbered = type != "DRAFT" && type != "TASK" && !digits.empty() && digits.size() < 18 &&
-                          digits.find_first_not_of("0123456789") == std::string::npos;
-    if (numbered) {
-        const std::string prefix = proposed.substr(0, dash + 1);
-        for (long long number = std::stoll(digits) + 1;; ++number) {
-            char buffer[32];
-            std::snprintf(buffer, sizeof buffer, "%06lld", number);
-            std::string candidate = prefix + buffer;
-            if (!document_exists(core, candidate)) return candidate;
-        }
-    }
-    for (int suffix = 2;; ++suffix) {
-        std::string candidate = proposed + "-" + std::to_string(suffix);
-        if (!document_exists(core, candidate)) return candidate;
-    }
-}
-
 // Writes the rows of one table through one prepared statement, each column bound by its declared
 // type exactly as Core::save_record binds it: a document of many lines is not worth one statement
 // compile per line.
@@ -210,6 +185,31 @@ Json stock_line(const Json::object& line) {
 
 }  // namespace
 
+// A new document never takes the name of a stored one: the numbering can repeat a name (a document
+// of this year's sequence dated in another year, two drafts in one second).
+std::string store::free_record_name(Core& core, const std::string& proposed, bool numbered, bool deleted_too) {
+    auto taken = [&](const std::string& name) {
+        return document_exists(core, name) ||
+               (deleted_too && !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty());
+    };
+    if (!taken(proposed)) return proposed;
+    const std::size_t dash = proposed.rfind('-');
+    const std::string digits = dash == std::string::npos ? std::string() : proposed.substr(dash + 1);
+    if (numbered && !digits.empty() && digits.size() < 18 && digits.find_first_not_of("0123456789") == std::string::npos) {
+        const std::string prefix = proposed.substr(0, dash + 1);
+        for (long long number = std::stoll(digits) + 1;; ++number) {
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%06lld", number);
+            std::string candidate = prefix + buffer;
+            if (!taken(candidate)) return candidate;
+        }
+    }
+    for (int suffix = 2;; ++suffix) {
+        std::string candidate = proposed + "-" + std::to_string(suffix);
+        if (!taken(candidate)) return candidate;
+    }
+}
+
 std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::object document) {
     std::string search = search_text(document);
 
@@ -222,15 +222,37 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
     const bool is_new = !given_name.is_string() || given_name.string_value().empty();
     std::string record_name;
     bool first_save;
+    // The change tag of the cloud's copy that this save replaces: empty for a document never uploaded.
+    std::string change_tag;
     if (is_new) {
-        record_name = free_record_name(*this, type);
+        record_name = store::free_record_name(*this, new_document_record_name(type), type != "DRAFT" && type != "TASK");
         document["recordName"] = record_name;
         document["created"] = static_cast<double>(clock_now()) * 1000.0;
         document["paid"] = 0;
         first_save = true;
     } else {
         record_name = given_name.string_value();
-        first_save = !document_exists(*this, record_name);
+        constexpr const char* kStored =
+            "SELECT recordName, recordChangeTag, type, created, number, number_formatted FROM documents ";
+        auto stored = from_cloud ? std::vector<Json::object>(document_exists(*this, record_name) ? 1 : 0)
+                                 : store::rows(*this, std::string(kStored) + "WHERE recordName = ?", {record_name});
+        if (!from_cloud && !stored.empty() && !store::same_document(stored.front(), document)) {
+            // The name holds another document now: a download moved this one aside while it was open
+            // here (it is saved where it went, with the number it got there), or it was deleted and its
+            // number taken again (it is saved anew).
+            stored = store::rows(*this, std::string(kStored) + "WHERE type = ? AND created = ? AND recordName <> ?",
+                                 {type, member(document, "created"), record_name});
+            if (stored.empty()) {
+                record_name = store::free_record_name(*this, record_name, type != "DRAFT" && type != "TASK");
+            } else {
+                record_name = member(stored.front(), "recordName").string_value();
+                document["number"] = member(stored.front(), "number");
+                document["number_formatted"] = member(stored.front(), "number_formatted");
+            }
+            document["recordName"] = record_name;
+        }
+        first_save = stored.empty();
+        if (!first_save) change_tag = member(stored.front(), "recordChangeTag").string_value();
     }
 
     if (type == "TASK" && member(document, "number_formatted").string_value().empty())
@@ -239,7 +261,9 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
     const SettingsList taxes(setting("taxes"));
     if (!from_cloud) {
         document["synced"] = 0;
-        document["recordChangeTag"] = "";
+        // Kept through local edits: an empty tag tells the upload that the cloud has no copy of this
+        // document yet, and a download that the edit was made on this version of it.
+        document["recordChangeTag"] = change_tag;
         document["modified"] = static_cast<double>(clock_now()) * 1000.0;
         const TaxSummary summary = tax_summary(Json(lines), taxes.items());
         document["total_net_amount"] = summary.total_net;

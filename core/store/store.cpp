@@ -356,6 +356,10 @@ bool run(Core& core, std::string_view sql, std::initializer_list<Json> values) {
     return statement.run();
 }
 
+bool is_local_setting(std::string_view name) {
+    return std::find(kLocalSettings.begin(), kLocalSettings.end(), name) != kLocalSettings.end();
+}
+
 namespace {
 
 int exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }

@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
@@ -24,6 +25,38 @@ inline constexpr const char* kSchemaVersion = "221101";
 // The bank account of a new account's transfer payment method: a sample that names no real account,
 // there to show the user where their own goes.
 inline constexpr const char* kSampleBankAccount = "BANK 12345678-12345678";
+
+// Settings rows of this installation alone, written with synced = -1: the change token and own
+// uploads, the report under way and the latest settled ones, the accounting uploads owed, the
+// renumberings not yet shown. No upload sends them and no download writes them.
+inline constexpr const char* kPendingReportRow = "nav_pending";
+inline constexpr const char* kSettledReportsRow = "nav_settled";
+inline constexpr const char* kCashbookRow = "cashbook_pending";
+inline constexpr const char* kRenumberedRow = "renumbered";
+inline constexpr std::array<std::string_view, 5> kLocalSettings = {"local", kPendingReportRow, kSettledReportsRow,
+                                                                   kCashbookRow, kRenumberedRow};
+bool is_local_setting(std::string_view name);
+
+// Whether two rows of the documents table are one and the same document. A record name alone does
+// not tell: two installations number their documents of a type independently. A document keeps the
+// `created` of its first save through every edit, upload and download, and two installations do not
+// make a document of one type in the same second; a web-shop order and an archived invoice are named
+// after the order and the invoice, so their name is their identity. Where `created` is unknown on
+// either side, they count as one (as before this test existed).
+bool same_document(const json11::Json::object& first, const json11::Json::object& second);
+
+// A record name that no stored document has (nor, `deleted_too`, a deletion still to be uploaded):
+// `proposed` itself when free, else, `numbered`, with the next free number in its last dash-separated
+// part, otherwise with a suffix "-2", "-3"...
+std::string free_record_name(Core& core, const std::string& proposed, bool numbered, bool deleted_too = false);
+
+// Moves a stored document out of the way of a different document that holds its record name in the
+// cloud (in the caller's transaction): it takes the next free number of its type, with its lines, its
+// stock rows and the documents and local rows referring to it, and goes up as a new record. An invoice
+// reported to the tax authority, an archived invoice and a web-shop order keep their number (known
+// outside the program) and take a free record name. The user is told of the new number
+// (Core::take_renumbered_documents). False when a write failed.
+bool move_document_aside(Core& core, const json11::Json::object& document);
 
 // The seven CREATE TABLE statements, as one text.
 const char* schema_text();

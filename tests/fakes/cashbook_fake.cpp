@@ -7,7 +7,27 @@ CashbookFake::CashbookFake(std::string accepted_token) : accepted_token_(std::mo
 }
 
 CashbookFake::~CashbookFake() {
+    release();
     stop();
+}
+
+void CashbookFake::hold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holding_ = true;
+    held_ = false;
+}
+
+bool CashbookFake::wait_held(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return hold_changed_.wait_for(lock, limit, [this] { return held_; });
+}
+
+void CashbookFake::release() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holding_ = false;
+    }
+    hold_changed_.notify_all();
 }
 
 ScopedEnv::Values CashbookFake::env() const {
@@ -25,7 +45,12 @@ void CashbookFake::handle(const httplib::Request& request, httplib::Response& re
         response.set_content("{\"error\":\"unsupported media type\"}", "application/json");
         return;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (holding_ && !held_) {
+        held_ = true;
+        hold_changed_.notify_all();
+        hold_changed_.wait(lock, [this] { return !holding_; });
+    }
     response.status = 201;
     response.set_content("{\"id\":" + std::to_string(next_id_++) + ",\"status\":\"RECEIVED\"}", "application/json");
 }

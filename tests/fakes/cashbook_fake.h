@@ -7,6 +7,9 @@
 
 #include "tests/fakes/fake_server.h"
 
+#include <chrono>
+#include <condition_variable>
+
 class CashbookFake : public FakeServer {
 public:
     explicit CashbookFake(std::string accepted_token);
@@ -15,10 +18,19 @@ public:
     // TAVRIN_CASHBOOK_URL for this fake.
     ScopedEnv::Values env() const;
 
+    // The next upload waits in the server until release(); wait_held() waits (at most `limit`) until
+    // it has arrived.
+    void hold();
+    bool wait_held(std::chrono::milliseconds limit);
+    void release();
+
 private:
     void handle(const httplib::Request& request, httplib::Response& response);
 
     std::string accepted_token_;
     std::mutex mutex_;
     int next_id_ = 1;
+    std::condition_variable hold_changed_;
+    bool holding_ = false;
+    bool held_ = false;
 };

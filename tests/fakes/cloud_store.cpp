@@ -24,6 +24,7 @@ CloudStore::CloudStore() {
     add_endpoint("changes/zone", [this](const Json& body) { return changes_zone(body); });
     add_endpoint("records/modify", [this](const Json& body) { return records_modify(body); });
     add_endpoint("records/query", [this](const Json& body) { return records_query(body); });
+    add_endpoint("records/lookup", [this](const Json& body) { return records_lookup(body); });
     add_endpoint("zones/modify", [this](const Json& body) { return zones_modify(body); });
     add_endpoint("assets/upload", [this](const Json& body) { return assets_upload(body); });
     route("POST", "/upload/*", [this](const httplib::Request& request, httplib::Response& response) {
@@ -319,6 +320,23 @@ Json CloudStore::records_query(const Json& body) {
     Json::array results;
     for (const auto& [record_name, record] : z->second.records) {
         if (!record.deleted && record.type == type) results.push_back(record_json(record));
+    }
+    return Json::object{{"records", std::move(results)}};
+}
+
+Json CloudStore::records_lookup(const Json& body) {
+    const Json& name = body["zoneID"]["zoneName"];
+    if (!name.is_string()) return error_reply("BAD_REQUEST", "missing zoneID.zoneName");
+    auto z = zones_.find(name.string_value());
+    if (z == zones_.end()) return error_reply("ZONE_NOT_FOUND", "no zone " + name.string_value());
+    if (!body["records"].is_array()) return error_reply("BAD_REQUEST", "missing records");
+    Json::array results;
+    for (const Json& wanted : body["records"].array_items()) {
+        const std::string& record_name = wanted["recordName"].string_value();
+        if (const Record* live = live_locked(z->second, record_name))
+            results.push_back(record_json(*live));
+        else
+            results.push_back(Json::object{{"recordName", record_name}, {"serverErrorCode", "NOT_FOUND"}, {"reason", "no such record"}});
     }
     return Json::object{{"records", std::move(results)}};
 }

@@ -8,6 +8,8 @@
 //                  the live record's, "NOT_FOUND" when there is no live record); each refusal is the
 //                  record's entry in the reply, {"recordName", "serverErrorCode", "reason"}
 //   records/query  {"query": {"recordType": T}, "zoneID": {"zoneName": Z}}
+//   records/lookup {"records": [{"recordName": N}, ...], "zoneID": {"zoneName": Z}}, a live record or,
+//                  in its place, {"recordName", "serverErrorCode": "NOT_FOUND", "reason"}
 //   zones/modify   {"operations": {"operationType": "create" or "delete", "zone": {"zoneID": {"zoneName": Z}}}}
 //   assets/upload  {"tokens": {"recordType": T, "fieldName": F}, "zoneID": {"zoneName": Z}}, answered with an
 //                  upload address on this fake (POST /upload/<n>, one multipart part "upload_file"); an
@@ -134,6 +136,7 @@ private:
     json11::Json changes_zone(const json11::Json& body);
     json11::Json records_modify(const json11::Json& body);
     json11::Json records_query(const json11::Json& body);
+    json11::Json records_lookup(const json11::Json& body);
     json11::Json zones_modify(const json11::Json& body);
     json11::Json assets_upload(const json11::Json& body);
     void upload_file(const httplib::Request& request, httplib::Response& response);

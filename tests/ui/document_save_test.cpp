@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <cstdio>
 #include <set>
 
@@ -687,6 +688,88 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
 
     // Quick restarts with the clock standing still: no request was refused as a repeated one.
     for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
+}
+
+// Every stored invoice goes to the accounting service once, whichever sender gets to it first: the
+// saving page or the retry of the uploads owed.
+TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
+    start();
+    // How often each invoice number was uploaded; each stored invoice's number, once.
+    auto uploads = [&] {
+        std::map<std::string, int> numbers;
+        for (const RecordedRequest& request : cashbook.requests()) {
+            const std::size_t from = request.body.find("<invoiceNumber>") + 15;
+            ++numbers[request.body.substr(from, request.body.find("</invoiceNumber>") - from)];
+        }
+        return numbers;
+    };
+    auto stored = [] {
+        std::map<std::string, int> numbers;
+        for (const auto& row : store::rows(*g_core, "SELECT number_formatted FROM documents WHERE type = 'INVOICE'"))
+            numbers[Json(row)["number_formatted"].string_value()] = 1;
+        return numbers;
+    };
+    auto show = [&](const std::string& section) {
+        for (ui::NavigationViewItem* item : window->listItems)
+            if (ui::Name(item) == section) window->navigationView->SelectedItem(item);
+    };
+
+    // The report waits; the invoice list settles and stores it, and the retry uploads it; saved again,
+    // the page finds it stored and uploads nothing more.
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "1");
+        ui::ContentDialog* dialog = save(p);
+        ASSERT_NE(dialog, nullptr);
+        dialog->Answer(Result::Primary);
+        ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    }
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    show("ESTIMATE");
+    show("INVOICE");
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(uploads(), stored());
+
+    // Owed at the next start: an invoice deleted since, then one that the start's retry is sending
+    // while a new invoice is saved and owed; the page and the retry race for the new one.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    Json::object document = p->document;
+    std::string deleted;
+    for (int i = 0; i < 2; ++i) {
+        document["number"] = g_core->next_number("INVOICE");
+        document["number_formatted"] = g_core->next_number_formatted("INVOICE");
+        const NavReport report = g_core->nav_report_invoice(p->lines, document);
+        ASSERT_EQ(report.result, NavReport::Result::stored);
+        if (deleted.empty()) deleted = report.record_name;
+    }
+    ASSERT_TRUE(store::run(*g_core, "DELETE FROM documents WHERE recordName = ?", {deleted}));
+    p->lines.clear();
+    cashbook.hold();
+    restart();
+    ASSERT_TRUE(wait_until([&] { return cashbook.wait_held(std::chrono::milliseconds(0)); }));
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().size() == 2u; }));
+    cashbook.release();
+    ASSERT_TRUE(wait_until([&] {
+        dialog = ui::ContentDialog::Current();
+        return dialog && dialog->PrimaryButtonText() == ui::qs(text("ok"));
+    }));
+    close_result(dialog, Result::Primary);
+    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty() && cashbook.request_count() == 3u; }));
+    EXPECT_EQ(uploads(), stored());
+    EXPECT_EQ(stored().size(), 3u);
 }
 
 TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {

@@ -176,6 +176,23 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
     // Every section change started a sync pass.
     EXPECT_GE(downloads(), first_downloads + 3);
 
+    // Documents made here that took a new number are told once, after a pass.
+    const Json renumbered = Json::array{Json::object{
+        {"type", "ESTIMATE"}, {"created", 1.0}, {"old", "ARAJANLAT/2026-0001"}, {"new", "ARAJANLAT/2026-0002"}}};
+    ASSERT_TRUE(g_core->save_record({{"recordName", store::kRenumberedRow}, {"value", renumbered.dump()}, {"synced", -1}},
+                                    "settings"));
+    std::string told;
+    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+        told = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    for (int index : {1, 10}) {
+        window->navigationView->SelectedItem(window->listItems[static_cast<std::size_t>(index)]);
+        ASSERT_TRUE(wait_until([&] { return idle() && !ui::ContentDialog::Current(); }));
+    }
+    EXPECT_NE(told.find("\u2022 Árajánlat ARAJANLAT/2026-0001 \u2192 ARAJANLAT/2026-0002"), std::string::npos) << told;
+    EXPECT_EQ(dialogs.shown, 1);
+
     // Now no service answers: each list is written at once, while the work waits in the background.
     invoice(2, "TX0002");
     auto silent = std::make_unique<FakeServer>();
