@@ -95,11 +95,15 @@ void write_invoice(Writer& w, Core& core, const Json::object& row, const Json::a
     w.open("szamlakibocsato");
     w.element("adoszam", text("supplier_identifier_number"));
     w.element("nev", cut_utf8(text("supplier_name"), 100));
-    w.open("cim");
-    w.element("iranyitoszam", text("supplier_postcode"));
-    w.element("telepules", text("supplier_city"));
-    w.element("kozterulet_neve", text("supplier_street"));
-    w.close("cim");
+    // One address element of the supplier's or the client's columns.
+    auto address = [&w, &text](const std::string& party) {
+        w.open("cim");
+        w.element("iranyitoszam", text((party + "_postcode").c_str()));
+        w.element("telepules", text((party + "_city").c_str()));
+        w.element("kozterulet_neve", text((party + "_street").c_str()));
+        w.close("cim");
+    };
+    address("supplier");
     w.close("szamlakibocsato");
 
     w.open("vevo");
@@ -108,11 +112,7 @@ void write_invoice(Writer& w, Core& core, const Json::object& row, const Json::a
     if (!client_number.empty() && (status == "DOMESTIC" || status == "VENDOR")) w.element("adoszam", client_number);
     if (!client_number.empty() && status == "COMMUNITY") w.element("kozadoszam", client_number);
     w.element("nev", cut_utf8(text("client_name"), 100));
-    w.open("cim");
-    w.element("iranyitoszam", text("client_postcode"));
-    w.element("telepules", text("client_city"));
-    w.element("kozterulet_neve", text("client_street"));
-    w.close("cim");
+    address("client");
     w.close("vevo");
 
     for (const Json& line : line_values.array_items()) {
