@@ -113,6 +113,12 @@ int main(int argc, char** argv) {
     supplier["nav_xml_alairokulcs"] = user.signing_key;
     supplier["nav_xml_cserekulcs"] = user.exchange_key;
     core.save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}, {"synced", 0}}, "settings");
+    // The company's own bank account for the transfer method: the sample one is not saved.
+    Json::array payments = core.setting("payments").array_items();
+    Json::object transfer = payments.at(0).object_items();
+    transfer["bank"] = "Mentő Bank 11773016-11111111";
+    payments[0] = transfer;
+    core.save_record({{"recordName", "payments"}, {"value", Json(payments).dump()}, {"synced", 0}}, "settings");
     core.sync_start(empty_completion());
 
     const QString ok = ui::qs(core.translated("ok", ""));
