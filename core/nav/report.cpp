@@ -100,8 +100,9 @@ std::string boot_id() {
 // The reports whose call runs in this process: what they record may be sent at any moment.
 std::mutex flight_mutex;
 std::set<std::string> in_flight;
-// When a report's sender was first seen ended, by request id.
-std::map<std::string, std::time_t> seen_ended;
+// When a report's sender was first seen ended, by request id (a span of real time, whatever the
+// clock of the program says).
+std::map<std::string, std::chrono::steady_clock::time_point> seen_ended;
 
 struct InFlight {
     std::string request_id;
@@ -131,10 +132,11 @@ bool sender_running(const Json& report) {
 }
 
 // Seconds since the report's sender was first seen ended.
-std::time_t ended_for(const std::string& request_id, std::time_t now) {
+std::time_t ended_for(const std::string& request_id) {
+    const auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(flight_mutex);
     const auto [entry, added] = seen_ended.emplace(request_id, now);
-    return now - entry->second;
+    return std::chrono::duration_cast<std::chrono::seconds>(now - entry->second).count();
 }
 
 // This installation's own id, kept in the local row: it tells its shared records from another's.
@@ -218,9 +220,16 @@ NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string
 // no copy can still be on its way (only then does "not there" mean "never arrived").
 NavSettled settle_from_records(Core& core, const Json& report, bool own, bool can_be_absent) {
     const std::time_t now = clock_now();
-    const std::time_t written = static_cast<std::time_t>(report["written"].number_value());
-    const NavFound found =
-        core.nav_find_submission(report["data_digest"].string_value(), written - kClockMargin, now + kClockMargin);
+    // A record of an earlier version of the program holds neither: its time is that of its sending,
+    // and the invoice data is made again from its document, as it was then.
+    const Json& written_at = report["written"].is_number() ? report["written"] : report["sent"];
+    const std::time_t written = static_cast<std::time_t>(written_at.number_value());
+    std::string digest = report["data_digest"].string_value();
+    if (digest.empty()) {
+        std::vector<Json> lines = report["lines"].array_items();
+        digest = sha3_512_hex(core.nav_invoice_payload(lines, report["document"].object_items()).data);
+    }
+    const NavFound found = core.nav_find_submission(digest, written - kClockMargin, now + kClockMargin);
     NavSettled settled = waiting_on(report, NavSettled::Reason::processing);
     settled.elsewhere = !own;
     switch (found.state) {
@@ -267,7 +276,7 @@ NavSettled settle_own(Core& core, const Json& report) {
     // Sent by this very process, its request has ended: nothing of it is left on the wire.
     const bool this_process = static_cast<long>(report["pid"].number_value()) == static_cast<long>(::getpid()) &&
                               report["process_start"].string_value() == process_start(::getpid());
-    if (!this_process && ended_for(report["request_id"].string_value(), clock_now()) < kEndedMargin)
+    if (!this_process && ended_for(report["request_id"].string_value()) < kEndedMargin)
         return waiting_on(report, NavSettled::Reason::sending);
     return settle_from_records(core, report, true, true);
 }

@@ -686,6 +686,32 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_LT(std::chrono::steady_clock::now() - before_kill_road, std::chrono::seconds(4)) << "nothing to wait for";
     close_result(dialog, Result::Primary);
 
+    // A report recorded by an earlier version of the program (no digest, no process, no time of
+    // writing) whose reply was lost is settled from the authority's records all the same.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    NavReport older;
+    {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        older = g_core->nav_report_invoice(p->lines, p->document);
+    }
+    ASSERT_EQ(older.result, NavReport::Result::waiting);
+    Json::object older_record = g_core->nav_pending_report().object_items();
+    for (const char* added : {"data_digest", "written", "pid", "process_start", "boot", "deadline", "installation"})
+        older_record.erase(added);
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(older_record).dump()}, {"synced", -1}},
+                                    "settings"));
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(wait_until([&] {
+        g_core->nav_settle_report(true);
+        return g_core->nav_pending_report().is_null();
+    }, 15000));
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" +
+                                 Json(older_record)["number_formatted"].string_value() + "'"), 1);
+    p->lines.clear();
+
     // Quick restarts with the clock standing still: no request was refused as a repeated one.
     for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
 }
