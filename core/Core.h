@@ -498,9 +498,12 @@ public:
     bool validate_invoice_xml(std::string xml, std::string* error = nullptr);
     // One submission with the given request id, telling apart a refusal, a service that was never
     // reached and an answer that never came. `before_send` runs after the token exchange, just before
-    // the invoice goes out; when it returns false nothing is sent (not_sent).
+    // the invoice goes out; when it returns false nothing is sent (not_sent). `prepared`, when given, is
+    // the document's payload made already (nav_invoice_payload).
+    struct NavPayload;
     NavSubmission nav_submit_invoice(std::vector<json11::Json> lines, json11::Json::object document,
-                                     std::string request_id, std::function<bool()> before_send = {});
+                                     std::string request_id, std::function<bool()> before_send = {},
+                                     const NavPayload* prepared = nullptr);
     // The operation (CREATE or STORNO) and the Base64 invoice data a submission sends; `error` holds
     // the validation message when the data is not valid (nothing may be sent).
     struct NavPayload {
@@ -563,6 +566,9 @@ public:
     // an owed invoice before it uploads it, and releases it when done. False when the invoice is not
     // owed (uploaded meanwhile, or never) or another sender holds it.
     bool cashbook_claim(const std::string& record_name);
+    // Whether stored invoices go to the accounting service: a connection key in the defaults, outside
+    // the sample company.
+    bool accounting_on();
     void cashbook_release(const std::string& record_name);
     // Writes the invoices of the filter's date range (from_to_type 0) or number range to `path` in the
     // 2013 invoice export schema, each checked against the schema (the file "23_2014_szamlasema.xsd"

@@ -442,9 +442,7 @@ void DocumentPage::StoredDocument(SaveContextPtr context) {
     document["recordName"] = context->recordName;
 
     // The accounting service books invoices; other documents are not sent to it.
-    const Json accounting = core->setting("defaults")["accounting"];
-    if (context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE" && accounting.is_string() &&
-        accounting.string_value().size() > 16) {
+    if (context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE" && core->accounting_on()) {
         context->upload = ui::AsyncAction();
         const ui::AsyncAction upload = *context->upload;
         if (!context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context] { UploadDocumentPdf(context); }))

@@ -55,11 +55,6 @@ bool owe_cashbook_upload(Core& core, const std::string& record_name) {
     return save_local_row(core, kCashbookRow, owed);
 }
 
-bool accounting_on(Core& core) {
-    const Json accounting = core.setting("defaults")["accounting"];
-    return core.current_account != "DEMO" && accounting.is_string() && accounting.string_value().size() > 16;
-}
-
 // The record name stored for a settled report, from the short list of the latest ones.
 std::string settled_record(Core& core, const std::string& request_id) {
     const Json settled = core.setting(kSettledRow);
@@ -182,7 +177,7 @@ std::string store_reported(Core& core, const Json& report, const std::string& tr
         std::vector<Json> lines = report["lines"].array_items();
         record_name = core.save_document(std::move(lines), false, std::move(document));
         if (record_name.empty()) return "";
-        if (accounting_on(core) && !owe_cashbook_upload(core, record_name)) return "";
+        if (core.accounting_on() && !owe_cashbook_upload(core, record_name)) return "";
     }
     // The page that sent it learns at its next save that its invoice is stored.
     remember_settled(core, request_id, record_name);
@@ -305,8 +300,9 @@ NavSettled settle_shared(Core& core) {
     const Json record(report);
     const std::string request_id = record["request_id"].string_value();
     if (record["installation"].string_value() == installation_id(core)) {
-        // Ours, and still recorded here: settled as our own.
-        if (core.nav_pending_report()["request_id"].string_value() == request_id) return settle_own(core, record);
+        // Ours, and still recorded here: settled from the local record, which knows whether it was sent.
+        const Json pending = core.nav_pending_report();
+        if (pending["request_id"].string_value() == request_id) return settle_own(core, pending);
         // Ours and settled here already (stored, refused, or never sent): only its removal was left.
         const std::string stored = settled_record(core, request_id);
         if (!stored.empty()) {
@@ -326,11 +322,8 @@ NavSettled settle_shared(Core& core) {
     const bool can_be_absent = clock_now() > deadline + kPeerClockMargin + kEndedMargin;
     settled = settle_from_records(core, record, false, can_be_absent);
     settled.elsewhere = true;
-    if (settled.result == NavSettled::Result::stored) {
-        // The other installation's invoice is here now; the record goes once it is in the cloud too.
-        remember_settled(core, request_id, settled.record_name);
-        release_stored(core, settled.record_name);
-    }
+    // The other installation's invoice is here now; the record goes once it is in the cloud too.
+    if (settled.result == NavSettled::Result::stored) release_stored(core, settled.record_name);
     return settled;
 }
 
@@ -457,7 +450,7 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
         const auto taken = store::rows(*this,
                                        "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? "
                                        "AND recordName <> ?",
-                                       {Json(number), Json(document)["recordName"]});
+                                       {Json(number), Json(Json(document)["recordName"].string_value())});
         if (!taken.empty() || !save_local_row(*this, kPendingRow, record)) {
             drop_report(*this, Json(record));
             report.result = taken.empty() ? NavReport::Result::failed : NavReport::Result::renumber;
@@ -473,7 +466,7 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
         record["sent"] = static_cast<double>(clock_now());
         return save_local_row(*this, kPendingRow, record);
     };
-    const NavSubmission sent = nav_submit_invoice(lines, document, request_id, before_send);
+    const NavSubmission sent = nav_submit_invoice(lines, document, request_id, before_send, &payload);
     flight.reset();
     switch (sent.outcome) {
     case NavSubmission::Outcome::accepted:

@@ -49,11 +49,11 @@ Core::NavPayload Core::nav_invoice_payload(const std::vector<Json>& lines, Json:
 }
 
 NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object document, std::string request_id,
-                                       std::function<bool()> before_send) {
+                                       std::function<bool()> before_send, const NavPayload* prepared) {
     using Outcome = NavSubmission::Outcome;
     if (current_account == "DEMO") return {Outcome::accepted, "1234567890"};
 
-    const NavPayload payload = nav_invoice_payload(lines, document);
+    const NavPayload payload = prepared ? *prepared : nav_invoice_payload(lines, document);
     if (payload.data.empty()) return {Outcome::refused, payload.error};
 
     // The working copy is the credentials object of both requests.

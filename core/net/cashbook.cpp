@@ -58,3 +58,8 @@ void Core::cashbook_release(const std::string& record_name) {
     std::lock_guard<std::recursive_mutex> lock(store_mutex);
     cashbook_claims.erase(record_name);
 }
+
+bool Core::accounting_on() {
+    const Json accounting = setting("defaults")["accounting"];
+    return current_account != "DEMO" && accounting.is_string() && accounting.string_value().size() > 16;
+}
