@@ -242,6 +242,8 @@ struct NavSettled {
     enum class Result {
         none,     // no report under way
         stored,   // the authority holds it: stored (record_name)
+        taken,    // its number is held at the authority by another invoice: nothing stored, the number
+                  // is never reported again
         dropped,  // it never reached the authority: the record is gone and the number free
         refused,  // the authority refused it on processing (message): nothing stored, the number free
         waiting,  // still unknown (reason, message)
@@ -253,6 +255,9 @@ struct NavSettled {
         unreachable,       // the authority did not answer
         question_refused,  // the authority refused the question (message)
         cloud,             // the company's shared record could not be read or removed
+        unread,            // the authority's records could not be read whole (message: "pages", "content")
+        storing,           // another installation has it accepted and may be storing it
+        store,             // it is accepted, but this computer's store could not be written
     };
     Result result = Result::none;
     Reason reason = Reason::sending;
@@ -261,6 +266,10 @@ struct NavSettled {
     std::string record_name;  // stored: the stored document
     std::string message;
     bool elsewhere = false;   // reported by another installation of the company
+    // elsewhere: when the shared record was written and from when the other installations may go on
+    // without its reporter (on this computer's clock; 0 when unknown).
+    std::time_t written = 0;
+    std::time_t deadline = 0;
 };
 
 // The outcome of reporting and storing an invoice (Core::nav_report_invoice).
@@ -272,7 +281,8 @@ struct NavReport {
         waiting,  // a report's outcome is still unknown (pending): nothing new is sent
         failed,   // the store could not be written
         cloud,    // the company's shared record of the report could not be written (message): nothing sent
-        renumber, // the number was taken meanwhile (another installation's invoice came in): nothing sent
+        renumber, // the number was taken meanwhile (another installation's invoice came in, or the
+                  // authority holds another invoice of it: message "taken"): nothing stored
     };
     Result result = Result::failed;
     std::string record_name;
@@ -289,7 +299,9 @@ struct NavFound {
         done,        // processed and kept (with or without warnings): transaction_id
         processing,  // received, still being processed
         aborted,     // refused on processing: message
-        absent,      // not among the user's transactions of the interval
+        taken,       // its invoice number is held by another invoice data (transaction_id)
+        absent,      // not among the user's transactions of the interval, each of them identified
+        unread,      // the records could not be read whole (message: "pages" or "content")
         no_answer,   // not reached (message empty) or refused the question (message)
     };
     State state = State::no_answer;
@@ -302,12 +314,23 @@ struct NavFound {
 inline constexpr const char* nav_credential_names[] = {"nav_user_id", "nav_user_pwd", "nav_xml_alairokulcs",
                                                        "nav_xml_cserekulcs"};
 
+// This computer, told from any other, also from one that holds a copy of this data folder.
+std::string nav_machine_id();
+
+// The SHA3-512 digest of invoice data XML without its declaration and the blanks between elements.
+std::string nav_content_digest(const std::string& invoice_xml);
+
+// True when the cloud's answer to one create operation says a record of that name stands already
+// ("EXISTS", or "CONFLICT" as the native framework words it).
+bool is_standing_record_refusal(const json11::Json& entry);
+
 // True when `text` is a transaction id of the form the authority gives ([+a-zA-Z0-9_], 1 to 30).
 bool is_nav_transaction_id(const std::string& text);
 
-// How long one request to the tax authority may take in all, in seconds: once it has passed, no
-// copy of it is still on its way.
-constexpr long nav_request_seconds = 60;
+// How long one request to the tax authority may take in all, in seconds: once it has passed (and a
+// margin for a front that registers what it had taken in), no copy of it is still on its way.
+// TAVRIN_NAV_REQUEST_SECONDS (1 to 600), else 60.
+long nav_request_seconds();
 
 // ---------------------------------------------------------------------------------------------
 // The application object
@@ -501,8 +524,9 @@ public:
     // the invoice goes out; when it returns false nothing is sent (not_sent). `prepared`, when given, is
     // the document's payload made already (nav_invoice_payload).
     struct NavPayload;
+    // `before_send` gets the authority's time as its token exchange reply gave it (0 when it gave none).
     NavSubmission nav_submit_invoice(std::vector<json11::Json> lines, json11::Json::object document,
-                                     std::string request_id, std::function<bool()> before_send = {},
+                                     std::string request_id, std::function<bool(std::time_t)> before_send = {},
                                      const NavPayload* prepared = nullptr);
     // The operation (CREATE or STORNO) and the Base64 invoice data a submission sends; `error` holds
     // the validation message when the data is not valid (nothing may be sent).
@@ -539,17 +563,35 @@ public:
     // How long a save waits for the authority to process an invoice whose answer did not come, before
     // telling the user: TAVRIN_NAV_SETTLE_SECONDS, else 45. It never frees a number.
     static int nav_settle_seconds();
-    // The technical user's submissions whose invoice data has this SHA3-512 digest, among those
-    // received from `from` to `to` (UTC seconds): the listing, every page, and the status of each
-    // transaction not yet known not to be it, with its original request.
-    NavFound nav_find_submission(const std::string& data_digest, std::time_t from, std::time_t to);
+    // What the authority holds of one invoice data: its SHA3-512 digest, its invoice number, the tax
+    // number it was sent under, and the interval of receipt on the authority's clock (UTC seconds).
+    struct NavSought {
+        std::string data_digest;
+        std::string content_digest;  // nav_content_digest of the invoice data; may be empty
+        std::string number;
+        std::string tax_number;
+        std::time_t from = 0;
+        std::time_t to = 0;
+    };
+    // Finds it among the technical user's transactions of the interval: the listing, every page, and
+    // each transaction identified by its original request (asked once: a finished one never changes).
+    // Absent only when every page was read and every transaction identified; a transaction without
+    // readable content is told apart by the invoice the authority holds under the number.
+    NavFound nav_find_submission(const NavSought& sought);
+    // The status of one known transaction of this invoice data (the reply of its submission); a
+    // refusal of a duplicate number is settled by the invoice that holds the number.
+    NavFound nav_transaction_outcome(const NavSought& sought, const std::string& transaction_id);
+    // The invoice the authority holds under the number (queryInvoiceData): done with its transaction
+    // when it is this invoice data, taken when it is another, absent when there is none.
+    NavFound nav_invoice_holder(const NavSought& sought);
     // The technical user's credentials with the supplier's tax number, as a request's credentials
     // object; empty when one of them is missing.
-    json11::Json::object nav_credentials();
+    json11::Json::object nav_credentials(const std::string& tax_number = "");
     // The company's shared record of a report under way, in the cloud (record type "InvoiceReport").
     // nav_shares_reports: the account uses the cloud (not DEMO, signed in). nav_share_report writes the
     // record only when none exists; `change_tag` gets its tag. nav_shared_report reads it ({"report",
-    // "tag"}; null when none), `reachable` false when the cloud gave no answer. nav_unshare_report
+    // "tag"}, or {"unreadable": true, "tag"} when it cannot be read; null when none), `reachable` false
+    // when the cloud gave no answer. nav_unshare_report
     // removes it, only while it still has that tag.
     enum class SharedWrite { written, held, unreachable };
     bool nav_shares_reports();
@@ -607,6 +649,8 @@ public:
     // stores the newest change token; `done` gets the last reply (an error reply or null when the
     // download failed, the stored token then being that of the pages applied before the failure).
     void fetch_zone_changes(json11::Json::object zone, JsonCallback done);
+    // Downloads the current account's changes since the last download; true when it ended whole.
+    bool download_changes();
     // Applies the records of downloaded change pages in one transaction and stores the token of the
     // last page; with `last` (the download is complete), also the client repairs. False when a write
     // failed (nothing of these pages is kept).

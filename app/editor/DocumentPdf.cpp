@@ -122,6 +122,9 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
 
     QPointer<DocumentPage> page = context->page;
     if (!page || !page->previewWebView) co_return;
+    // The page shows edits that were not kept (its invoice was stored as it had been sent): the upload
+    // stays owed, and the retry after the result prints it from the stored invoice.
+    if (context->edits_dropped) co_return;
     // Only while the invoice is still owed and no other sender has it: the retry may have sent it (it
     // was stored by settling a report, and this save only found it stored) or be sending it now.
     const OwedClaim claim(context->recordName);

@@ -188,9 +188,42 @@ std::string waiting_text(const NavSettled& pending, bool this_one) {
                           nav_error_text(pending.message);
         break;
     case NavSettled::Reason::cloud:
-        text += own_text(" A felhő most nem érhető el, így a cég közös nyilvántartása nem olvasható.",
-                         " The cloud cannot be reached now, so the company's shared record cannot be read.");
+        text += pending.message == "unreadable"
+                    ? own_text(" A cég közös nyilvántartásában álló bejelentés nem olvasható (talán a program egy "
+                               "újabb változata írta): frissítse a programot ezen a gépen.",
+                               " The report standing in the company's shared record cannot be read (perhaps a newer "
+                               "version of the program wrote it): update the program on this computer.")
+                    : own_text(" A felhő most nem érhető el, így a cég közös nyilvántartása nem olvasható.",
+                               " The cloud cannot be reached now, so the company's shared record cannot be read.");
         break;
+    case NavSettled::Reason::unread:
+        text += pending.message == "pages"
+                    ? own_text(" A NAV tranzakcióinak listája túl hosszú ahhoz, hogy végigolvasható legyen.",
+                               " The authority's list of transactions is too long to be read to its end.")
+                    : own_text(" A NAV egy tranzakciójának tartalma nem olvasható, így nem dönthető el, hogy "
+                               "megérkezett-e a számla.",
+                               " The content of one of the authority's transactions cannot be read, so whether the "
+                               "invoice arrived cannot be told.");
+        break;
+    case NavSettled::Reason::storing:
+        text += own_text(" A NAV befogadta; a beküldő gép most menti el.",
+                         " The authority has accepted it; the computer that reported it is storing it now.");
+        break;
+    case NavSettled::Reason::store:
+        text += own_text(" A NAV befogadta, de ezen a gépen nem sikerült elmenteni; a program újra megpróbálja.",
+                         " The authority has accepted it, but it could not be stored on this computer; the program "
+                         "tries again.");
+        break;
+    }
+    // A report of another computer: when it was recorded, and from when this one may go on without it.
+    if (pending.elsewhere && pending.written > 0 && pending.deadline > pending.written) {
+        const std::string format = own_text("%Y.%m.%d. %H:%M:%S", "%Y-%m-%d %H:%M:%S");
+        text += own_text(" A bejelentést ", " The report was recorded at ") +
+                format_time(local_time(pending.written), format) +
+                own_text(" órakor rögzítették; ha addig nem dől el, ", "; if it is not settled before, this computer "
+                                                                       "settles it from the authority's records from ") +
+                format_time(local_time(pending.deadline), format) +
+                own_text(" után ez a gép dönti el a NAV nyilvántartásából.", " on.");
     }
     text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
                      "(más dokumentumok menthetők). A program a következő indításkor, mentéskor és a számlák listájának "
@@ -417,6 +450,15 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             break;
         }
         case NavReport::Result::renumber:
+            error = report.message == "taken"
+                        ? own_text("A NAV-nál a(z) ", "The tax authority (NAV) already holds another invoice numbered ") +
+                              Json(document)["number_formatted"].string_value() +
+                              own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nem lett sem "
+                                       "elmentve, sem beküldve. Mentse újra: a következő szabad sorszámot kapja.",
+                                       ", so this invoice was neither saved nor reported. Save it again: it takes the "
+                                       "next free number.")
+                        : own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
+            break;
         case NavReport::Result::failed:
             error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
             break;

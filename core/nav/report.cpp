@@ -7,7 +7,9 @@
 #include "core/store/store_internal.h"
 #include "core/nav/xml.h"
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -27,16 +29,27 @@ constexpr const char* kPendingRow = store::kPendingReportRow;
 constexpr const char* kCashbookRow = store::kCashbookRow;
 constexpr const char* kSettledRow = store::kSettledReportsRow;
 
-// The listing's interval reaches this far around the report, for a clock here that differs from
-// the service's.
+// The listing's interval reaches this far around the report on the authority's clock, once the
+// difference of the two clocks is known; while it is not, as far as the authority's own tolerance of
+// request timestamps (a day) reaches.
 constexpr std::time_t kClockMargin = 300;
+constexpr std::time_t kServiceTolerance = 86400;
 // Another installation's clock may differ from this one's by this much.
 constexpr std::time_t kPeerClockMargin = 60;
-// A request sent just before its process ended may still be on the wire for a moment.
-constexpr std::time_t kEndedMargin = 5;
+// Taken numbers kept, newest last.
+constexpr std::size_t kTakenKept = 50;
+
+// A front that has taken a request in may still register it for a while after the request's own
+// limit ran out.
+long arrival_margin() {
+    return std::max(2L, nav_request_seconds() / 4);
+}
+
 // An installation sends an invoice only within this long of writing its shared record; with the
 // request's own time-out, no copy can be on the way after the record's deadline.
-constexpr std::time_t kSendWindow = 2 * nav_request_seconds;
+std::time_t send_window() {
+    return 2 * nav_request_seconds();
+}
 
 bool save_local_row(Core& core, const char* name, const Json& value) {
     return core.save_record({{"recordName", name}, {"value", value.dump()}, {"synced", -1}}, "settings");
@@ -92,12 +105,18 @@ std::string boot_id() {
     return file_text("/proc/sys/kernel/random/boot_id");
 }
 
+
+// Real time since this computer started, suspended time included: it runs on whatever the clock says,
+// and every process of this boot reads the same.
+double boot_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 // The reports whose call runs in this process: what they record may be sent at any moment.
 std::mutex flight_mutex;
 std::set<std::string> in_flight;
-// When a report's sender was first seen ended, by request id (a span of real time, whatever the
-// clock of the program says).
-std::map<std::string, std::chrono::steady_clock::time_point> seen_ended;
 
 struct InFlight {
     std::string request_id;
@@ -113,6 +132,13 @@ struct InFlight {
     InFlight& operator=(const InFlight&) = delete;
 };
 
+// The record was written on this computer: not on another one, nor on one whose data folder was
+// copied here. Only then can its process be looked at.
+bool this_computer(const Json& report) {
+    const std::string machine = nav_machine_id();
+    return !machine.empty() && report["machine"].string_value() == machine;
+}
+
 // True while the process that recorded the report may still send it: a report call of this process,
 // or another process of this computer that is still running.
 bool sender_running(const Json& report) {
@@ -126,12 +152,33 @@ bool sender_running(const Json& report) {
            process_start(pid) == report["process_start"].string_value();
 }
 
-// Seconds since the report's sender was first seen ended.
-std::time_t ended_for(const std::string& request_id) {
-    const auto now = std::chrono::steady_clock::now();
-    std::lock_guard<std::mutex> lock(flight_mutex);
-    const auto [entry, added] = seen_ended.emplace(request_id, now);
-    return std::chrono::duration_cast<std::chrono::seconds>(now - entry->second).count();
+// No copy of what this computer sent can still be on its way: the request's own limit and the margin
+// for a late registration have passed in real time since it went out. A boot since then counts as
+// at least the time this one has run.
+bool nothing_on_the_way(const Json& report) {
+    if (!report["sent_boot"].is_number() || !this_computer(report)) return false;
+    const double now = boot_seconds();
+    const double since = report["boot"].string_value() == boot_id() ? now - report["sent_boot"].number_value() : now;
+    return since >= static_cast<double>(nav_request_seconds() + arrival_margin());
+}
+
+std::time_t time_of(const Json& value) {
+    return static_cast<std::time_t>(value.number_value());
+}
+
+// When the record was written; a record of an earlier version has only the time of its sending.
+std::time_t written_of(const Json& report) {
+    return time_of(report["written"].is_number() ? report["written"] : report["sent"]);
+}
+
+std::time_t deadline_of(const Json& report) {
+    if (report["deadline"].is_number()) return time_of(report["deadline"]);
+    return written_of(report) + send_window() + nav_request_seconds();
+}
+
+// From when, on this computer's clock, nothing of another computer's record can be on its way.
+std::time_t free_from(const Json& report) {
+    return deadline_of(report) + kPeerClockMargin + arrival_margin();
 }
 
 // This installation's own id, kept in the local row: it tells its shared records from another's.
@@ -140,6 +187,35 @@ std::string installation_id(Core& core) {
     if (!known.empty()) return known;
     const std::string made = new_record_name();
     return core.save_local_member("installation", made) ? made : std::string();
+}
+
+// --- what is looked for ----------------------------------------------------------------------------
+
+// The invoice data of a report, on the authority's clock: from when it was recorded to the latest
+// moment a copy of it could arrive.
+Core::NavSought sought_of(Core& core, const Json& report) {
+    Core::NavSought sought;
+    sought.data_digest = report["data_digest"].string_value();
+    sought.content_digest = report["content_digest"].string_value();
+    if (sought.data_digest.empty()) {
+        // A record of an earlier version: its invoice data made again from its document, as it was then.
+        std::vector<Json> lines = report["lines"].array_items();
+        const std::string data = core.nav_invoice_payload(lines, report["document"].object_items()).data;
+        std::string decoded = data;
+        decoded.resize(base64_decode(decoded.size(), decoded.data()));
+        sought.data_digest = sha3_512_hex(data);
+        sought.content_digest = nav_content_digest(decoded);
+    }
+    sought.number = report["number_formatted"].string_value();
+    sought.tax_number = report["tax_number"].string_value();
+    const bool offset_known = report["service_offset"].is_number();
+    const std::time_t offset = time_of(report["service_offset"]);
+    const std::time_t margin = offset_known ? kClockMargin : kServiceTolerance + kClockMargin;
+    const std::time_t last = report["sent"].is_number() ? time_of(report["sent"]) + nav_request_seconds() + arrival_margin()
+                                                        : deadline_of(report) + arrival_margin();
+    sought.from = written_of(report) + offset - margin;
+    sought.to = std::max(last, written_of(report)) + offset + margin;
+    return sought;
 }
 
 // --- storing and dropping ------------------------------------------------------------------------
@@ -160,28 +236,29 @@ void remember_settled(Core& core, const std::string& request_id, const std::stri
     save_local_row(core, kSettledRow, settled);
 }
 
-// Stores the reported invoice with its transaction id and removes the local record of its report,
-// in one transaction: either both happen or neither. Two threads may settle the same report at once
-// (a save and the background query): only the one that still finds the record stores it. An invoice
-// already stored under this transaction is not stored a second time.
-std::string store_reported(Core& core, const Json& report, const std::string& transaction_id, bool own) {
+// Stores the reported invoice with its transaction id and, for this installation's local record,
+// removes the record in the same transaction: either both happen or neither. Two threads may settle
+// the same report at once (a save and the background query): only the one that still finds the
+// record stores it. An invoice already stored under this transaction is not stored a second time.
+// Its accounting upload belongs to the installation that reported it.
+std::string store_reported(Core& core, const Json& report, const std::string& transaction_id, bool local) {
     const std::string request_id = report["request_id"].string_value();
     Json::object document = report["document"].object_items();
     document["nav_transaction_id"] = transaction_id;
     document.erase("nav_number_formatted");
     store::Transaction transaction(core);
     if (!transaction.active()) return "";
-    if (own && core.nav_pending_report()["request_id"].string_value() != request_id) return settled_record(core, request_id);
+    if (local && core.nav_pending_report()["request_id"].string_value() != request_id) return settled_record(core, request_id);
     std::string record_name = stored_transaction(core, transaction_id);
     if (record_name.empty()) {
         std::vector<Json> lines = report["lines"].array_items();
         record_name = core.save_document(std::move(lines), false, std::move(document));
         if (record_name.empty()) return "";
-        if (core.accounting_on() && !owe_cashbook_upload(core, record_name)) return "";
+        if (local && core.accounting_on() && !owe_cashbook_upload(core, record_name)) return "";
     }
     // The page that sent it learns at its next save that its invoice is stored.
     remember_settled(core, request_id, record_name);
-    if (own && !remove_row(core, kPendingRow)) return "";
+    if (local && !remove_row(core, kPendingRow)) return "";
     return transaction.commit() ? record_name : std::string();
 }
 
@@ -201,6 +278,23 @@ bool drop_report(Core& core, const Json& report) {
     return true;
 }
 
+// A record goes with its report: the local one with its shared one, another's shared one alone.
+bool drop(Core& core, const Json& report, bool local) {
+    return local ? drop_report(core, report) : core.nav_unshare_report(report["shared_tag"].string_value());
+}
+
+// The number of an invoice the authority holds with other content: never reported again from here.
+bool remember_taken(Core& core, const Json& report) {
+    const Json& document = report["document"];
+    Json::array taken = core.setting("local")["nav_taken"].array_items();
+    taken.push_back(Json::object{{"type", document["type"].string_value()},
+                                 {"year", document["issue_date"].string_value().substr(0, 4)},
+                                 {"number", document["number"].number_value()},
+                                 {"number_formatted", report["number_formatted"].string_value()}});
+    if (taken.size() > kTakenKept) taken.erase(taken.begin(), taken.end() - kTakenKept);
+    return core.save_local_member("nav_taken", taken);
+}
+
 NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string message = "") {
     NavSettled settled;
     settled.result = NavSettled::Result::waiting;
@@ -211,45 +305,46 @@ NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string
     return settled;
 }
 
-// What the service's records say of a report, as a settling result; `can_be_absent` tells whether
-// no copy can still be on its way (only then does "not there" mean "never arrived").
-NavSettled settle_from_records(Core& core, const Json& report, bool own, bool can_be_absent) {
-    const std::time_t now = clock_now();
-    // A record of an earlier version of the program holds neither: its time is that of its sending,
-    // and the invoice data is made again from its document, as it was then.
-    const Json& written_at = report["written"].is_number() ? report["written"] : report["sent"];
-    const std::time_t written = static_cast<std::time_t>(written_at.number_value());
-    std::string digest = report["data_digest"].string_value();
-    if (digest.empty()) {
-        std::vector<Json> lines = report["lines"].array_items();
-        digest = sha3_512_hex(core.nav_invoice_payload(lines, report["document"].object_items()).data);
-    }
-    const NavFound found = core.nav_find_submission(digest, written - kClockMargin, now + kClockMargin);
+// Acts on what the authority's records say of a report. `local`: the record is this installation's
+// local row. `can_be_absent`: no copy can still be on its way, so "not there" means it never
+// arrived. `may_store`: its reporter can no longer be storing it.
+NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool local, bool can_be_absent,
+                  bool may_store) {
     NavSettled settled = waiting_on(report, NavSettled::Reason::processing);
-    settled.elsewhere = !own;
     switch (found.state) {
     case NavFound::State::done:
-        // Another installation may have stored it already (it settled this report while this one could
-        // not): what the cloud holds comes in first, so that it is not stored twice.
+        if (!may_store) {
+            settled.reason = NavSettled::Reason::storing;
+            return settled;
+        }
+        // Another installation may have stored it already: what the cloud holds comes in first, so
+        // that it is not stored twice.
         if (core.nav_shares_reports()) core.sync_start(empty_completion());
-        settled.record_name = store_reported(core, report, found.transaction_id, own);
-        if (!settled.record_name.empty()) settled.result = NavSettled::Result::stored;
+        settled.record_name = store_reported(core, report, found.transaction_id, local);
+        if (settled.record_name.empty()) settled.reason = NavSettled::Reason::store;
+        else settled.result = NavSettled::Result::stored;
         return settled;
     case NavFound::State::processing:
         return settled;
     case NavFound::State::aborted:
-        if (own ? drop_report(core, report) : core.nav_unshare_report(report["shared_tag"].string_value())) {
+        if (drop(core, report, local)) {
             settled.result = NavSettled::Result::refused;
             settled.message = found.message;
         }
+        return settled;
+    case NavFound::State::taken:
+        if (remember_taken(core, report) && drop(core, report, local)) settled.result = NavSettled::Result::taken;
         return settled;
     case NavFound::State::absent:
         if (!can_be_absent) {
             settled.reason = NavSettled::Reason::sending;
             return settled;
         }
-        if (own ? drop_report(core, report) : core.nav_unshare_report(report["shared_tag"].string_value()))
-            settled.result = NavSettled::Result::dropped;
+        if (drop(core, report, local)) settled.result = NavSettled::Result::dropped;
+        return settled;
+    case NavFound::State::unread:
+        settled.reason = NavSettled::Reason::unread;
+        settled.message = found.message;
         return settled;
     case NavFound::State::no_answer:
         break;
@@ -259,21 +354,33 @@ NavSettled settle_from_records(Core& core, const Json& report, bool own, bool ca
     return settled;
 }
 
-// Settles this installation's own report, recorded in its local row.
-NavSettled settle_own(Core& core, const Json& report) {
-    if (sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
-    // Never sent: its process ended before the invoice went out, so nothing can be there.
-    if (report["sent"].is_null()) {
+// What the authority holds of a report: its own transaction when the reply named it, else the
+// technical user's transactions of its interval.
+NavFound look_up(Core& core, const Json& report) {
+    const Core::NavSought sought = sought_of(core, report);
+    const std::string transaction_id = report["transaction_id"].string_value();
+    return transaction_id.empty() ? core.nav_find_submission(sought) : core.nav_transaction_outcome(sought, transaction_id);
+}
+
+// Settles the report recorded in this installation's local row.
+NavSettled settle_local(Core& core, const Json& report) {
+    const bool here = this_computer(report);
+    if (here && sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
+    // Never sent from this computer: its process ended before the invoice went out.
+    if (here && report["sent"].is_null()) {
         NavSettled settled = waiting_on(report, NavSettled::Reason::cloud);
         if (drop_report(core, report)) settled.result = NavSettled::Result::dropped;
         return settled;
     }
-    // Sent by this very process, its request has ended: nothing of it is left on the wire.
-    const bool this_process = static_cast<long>(report["pid"].number_value()) == static_cast<long>(::getpid()) &&
-                              report["process_start"].string_value() == process_start(::getpid());
-    if (!this_process && ended_for(report["request_id"].string_value()) < kEndedMargin)
-        return waiting_on(report, NavSettled::Reason::sending);
-    return settle_from_records(core, report, true, true);
+    // A record copied from another computer is that computer's: it may still be sending and storing it.
+    const bool past = clock_now() > free_from(report);
+    const bool can_be_absent = here ? nothing_on_the_way(report) : past;
+    NavSettled settled = act_on(core, report, look_up(core, report), true, can_be_absent, here || past);
+    if (!here) {
+        settled.written = written_of(report);
+        settled.deadline = free_from(report);
+    }
+    return settled;
 }
 
 // Removes the shared record of a report stored here, once the stored invoice is in the cloud; it is
@@ -295,14 +402,20 @@ NavSettled settle_shared(Core& core) {
         return settled;
     }
     if (shared.is_null()) return settled;
+    if (shared["unreadable"].bool_value()) {
+        settled.result = NavSettled::Result::waiting;
+        settled.reason = NavSettled::Reason::cloud;
+        settled.message = "unreadable";
+        return settled;
+    }
     Json::object report = shared["report"].object_items();
     report["shared_tag"] = shared["tag"];
     const Json record(report);
     const std::string request_id = record["request_id"].string_value();
-    if (record["installation"].string_value() == installation_id(core)) {
+    if (record["installation"].string_value() == installation_id(core) && this_computer(record)) {
         // Ours, and still recorded here: settled from the local record, which knows whether it was sent.
         const Json pending = core.nav_pending_report();
-        if (pending["request_id"].string_value() == request_id) return settle_own(core, pending);
+        if (pending["request_id"].string_value() == request_id) return settle_local(core, pending);
         // Ours and settled here already (stored, refused, or never sent): only its removal was left.
         const std::string stored = settled_record(core, request_id);
         if (!stored.empty()) {
@@ -317,17 +430,40 @@ NavSettled settle_shared(Core& core) {
         }
         return waiting_on(record, NavSettled::Reason::sending);
     }
-    // Another installation's: what it sent can be on its way until its deadline has passed here too.
-    const std::time_t deadline = static_cast<std::time_t>(record["deadline"].number_value());
-    const bool can_be_absent = clock_now() > deadline + kPeerClockMargin + kEndedMargin;
-    settled = settle_from_records(core, record, false, can_be_absent);
+    // Another installation's (or a copy's): what it sent can be on its way, and it may be storing it,
+    // until its deadline has passed here too.
+    const bool past = clock_now() > free_from(record);
+    settled = act_on(core, record, look_up(core, record), false, past, past);
     settled.elsewhere = true;
+    settled.written = written_of(record);
+    settled.deadline = free_from(record);
     // The other installation's invoice is here now; the record goes once it is in the cloud too.
     if (settled.result == NavSettled::Result::stored) release_stored(core, settled.record_name);
     return settled;
 }
 
+// True when the authority holds another invoice under this document's number.
+bool number_taken(Core& core, const Json& document) {
+    const Json local = core.setting("local");
+    for (const Json& taken : local["nav_taken"].array_items())
+        if (taken["type"] == document["type"] && taken["number_formatted"] == document["number_formatted"]) return true;
+    return false;
+}
+
 }  // namespace
+
+std::string nav_machine_id() {
+    std::string id = file_text("/etc/machine-id");
+    if (id.empty()) id = file_text("/var/lib/dbus/machine-id");
+    // Without one, the host's name for as long as it runs: a record of before a restart is then
+    // settled as another computer's, which is slower but never wrong.
+    if (id.empty()) {
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        id = std::string("host:") + host + "/" + boot_id();
+    }
+    return id;
+}
 
 int Core::nav_settle_seconds() {
     const char* given = std::getenv("TAVRIN_NAV_SETTLE_SECONDS");
@@ -338,14 +474,15 @@ int Core::nav_settle_seconds() {
     return 45;
 }
 
-Json::object Core::nav_credentials() {
+Json::object Core::nav_credentials(const std::string& tax_number) {
     const Json supplier = setting("supplier");
     Json::object out;
     for (const char* name : nav_credential_names) {
         if (supplier[name].string_value().empty()) return {};
         out[name] = supplier[name].string_value();
     }
-    out["supplier_identifier_number"] = supplier["identifier_number"].string_value();
+    // A report is asked after under the tax number it was sent under, whatever the settings say now.
+    out["supplier_identifier_number"] = tax_number.empty() ? supplier["identifier_number"].string_value() : tax_number;
     return out;
 }
 
@@ -358,7 +495,7 @@ NavSettled Core::nav_settle_report(bool shared) {
     const Json pending = nav_pending_report();
     const bool cloud = shared && nav_shares_reports();
     if (pending.is_null()) return cloud ? settle_shared(*this) : NavSettled();
-    const NavSettled own = settle_own(*this, pending);
+    const NavSettled own = settle_local(*this, pending);
     // Settled here: its shared record (or another's) is settled too, so that it blocks no one.
     if (own.result != NavSettled::Result::waiting && cloud) settle_shared(*this);
     return own;
@@ -372,155 +509,189 @@ bool Core::nav_release_report(const std::string& record_name) {
     bool reachable = false;
     const Json shared = nav_shared_report(reachable);
     if (!reachable) return false;
-    if (shared.is_null()) return true;
+    if (shared.is_null() || shared["unreadable"].bool_value()) return true;
     // Only the record of this invoice's report goes.
     const std::string request_id = shared["report"]["request_id"].string_value();
     if (settled_record(*this, request_id) != record_name) return true;
     return nav_unshare_report(shared["tag"].string_value());
 }
 
-NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document) {
+namespace {
+
+NavReport report_of(NavReport::Result result, std::string message = "") {
     NavReport report;
-    const NavSettled earlier = nav_settle_report();
-    if (earlier.result == NavSettled::Result::waiting) {
-        report.result = NavReport::Result::waiting;
-        report.pending = earlier;
-        return report;
+    report.result = result;
+    report.message = std::move(message);
+    return report;
+}
+
+NavReport waiting_report(const NavSettled& pending) {
+    NavReport report = report_of(NavReport::Result::waiting);
+    report.pending = pending;
+    return report;
+}
+
+// Takes the company's shared record for a report recorded here; what the other installations stored
+// up to that moment comes in, so that an invoice of the same number is seen. Not written: the report
+// is dropped and the result says why (an empty result: taken and the number still free).
+std::optional<NavReport> share_report(Core& core, Json::object& record) {
+    std::string tag;
+    std::string reason;
+    const Core::SharedWrite shared = core.nav_share_report(Json(record), tag, reason);
+    if (shared != Core::SharedWrite::written) {
+        drop_report(core, Json(record));
+        if (shared == Core::SharedWrite::unreachable) return report_of(NavReport::Result::cloud, reason);
+        // Another installation's report stands (or one of this one whose removal was left): settled
+        // here if its outcome is known, else waited for; settled, the number is taken again.
+        NavReport theirs = waiting_report(core.nav_settle_report(true));
+        if (theirs.pending.result != NavSettled::Result::waiting) return report_of(NavReport::Result::renumber);
+        theirs.pending.elsewhere = theirs.pending.elsewhere || theirs.pending.reason != NavSettled::Reason::cloud;
+        return theirs;
     }
+    record["shared_tag"] = tag;
+    if (!core.download_changes()) {
+        drop_report(core, Json(record));
+        return report_of(NavReport::Result::cloud);
+    }
+    const Json document = record["document"];
+    const auto taken = store::rows(core,
+                                   "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? "
+                                   "AND recordName <> ?",
+                                   {document["number_formatted"], Json(document["recordName"].string_value())});
+    if (!taken.empty()) {
+        drop_report(core, Json(record));
+        return report_of(NavReport::Result::renumber);
+    }
+    if (!save_local_row(core, kPendingRow, record)) {
+        drop_report(core, Json(record));
+        return report_of(NavReport::Result::failed);
+    }
+    return std::nullopt;
+}
+
+// Waits for the outcome of a report that went out: asked at once, then every few seconds, for as
+// long as the save may wait and the answer may still change.
+NavReport await_outcome(Core& core, const std::string& request_id) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(Core::nav_settle_seconds());
+    auto pause = std::chrono::seconds(2);
+    NavSettled now;
+    while (true) {
+        now = core.nav_settle_report();
+        switch (now.result) {
+        case NavSettled::Result::stored: {
+            NavReport report = report_of(NavReport::Result::stored);
+            report.record_name = now.record_name;
+            return report;
+        }
+        case NavSettled::Result::none: {
+            // Settled meanwhile by another thread (the background query).
+            NavReport report = report_of(NavReport::Result::not_sent);
+            report.record_name = core.nav_settled_record(request_id);
+            if (!report.record_name.empty()) report.result = NavReport::Result::stored;
+            return report;
+        }
+        case NavSettled::Result::dropped:
+            return report_of(NavReport::Result::not_sent, "NO_INTERNET");
+        case NavSettled::Result::refused:
+            return report_of(NavReport::Result::refused, now.message);
+        case NavSettled::Result::taken:
+            return report_of(NavReport::Result::renumber, "taken");
+        case NavSettled::Result::waiting:
+            break;
+        }
+        const bool may_change = now.reason == NavSettled::Reason::sending || now.reason == NavSettled::Reason::processing;
+        if (!may_change || std::chrono::steady_clock::now() + pause > until) break;
+        std::this_thread::sleep_for(pause);
+        pause = std::chrono::seconds(3);
+    }
+    NavReport report = waiting_report(now);
+    report.sent_now = true;
+    return report;
+}
+
+}  // namespace
+
+NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document) {
+    const NavSettled earlier = nav_settle_report();
+    if (earlier.result == NavSettled::Result::waiting) return waiting_report(earlier);
+    // The authority holds another invoice of this number (learnt just now or before): never sent again.
+    if (number_taken(*this, Json(document))) return report_of(NavReport::Result::renumber, "taken");
 
     // What would be sent, checked before anything is recorded: invalid data never leaves.
     document.erase("nav_number_formatted");
     document.erase("request_signature_extra");
     const NavPayload payload = nav_invoice_payload(lines, document);
-    if (current_account != "DEMO" && payload.data.empty()) {
-        report.result = NavReport::Result::refused;
-        report.message = payload.error;
-        return report;
-    }
+    if (current_account != "DEMO" && payload.data.empty()) return report_of(NavReport::Result::refused, payload.error);
 
     // The record of the report under way, written before anything is sent.
     const std::string request_id = nav_new_request_id();
     std::optional<InFlight> flight(std::in_place, request_id);
     const std::time_t written = clock_now();
+    std::string decoded = payload.data;
+    decoded.resize(base64_decode(decoded.size(), decoded.data()));
     Json::object record{{"request_id", request_id},
                         {"number_formatted", Json(document)["number_formatted"].string_value()},
                         {"written", static_cast<double>(written)},
-                        {"deadline", static_cast<double>(written + kSendWindow + nav_request_seconds)},
+                        {"deadline", static_cast<double>(written + send_window() + nav_request_seconds())},
                         {"data_digest", sha3_512_hex(payload.data)},
+                        {"content_digest", nav_content_digest(decoded)},
+                        {"tax_number", setting("supplier")["identifier_number"].string_value()},
                         {"installation", installation_id(*this)},
+                        {"machine", nav_machine_id()},
                         {"pid", static_cast<double>(::getpid())},
                         {"process_start", process_start(::getpid())},
                         {"boot", boot_id()},
                         {"document", document},
                         {"lines", lines}};
-    if (!save_local_row(*this, kPendingRow, record)) {
-        report.message = "store";
-        return report;
-    }
+    // The difference of the authority's clock from this one, as last seen: the shared record carries
+    // it to whoever settles it.
+    if (const Json offset = setting("local")["nav_clock_offset"]; offset.is_number()) record["service_offset"] = offset;
+    if (!save_local_row(*this, kPendingRow, record)) return report_of(NavReport::Result::failed, "store");
 
     // Shared with the company's other installations before anything is sent: only one reports at a time.
     if (nav_shares_reports()) {
-        std::string tag;
-        std::string reason;
-        const SharedWrite shared = nav_share_report(Json(record), tag, reason);
-        if (shared != SharedWrite::written) {
-            drop_report(*this, Json(record));
-            if (shared == SharedWrite::unreachable) {
-                report.result = NavReport::Result::cloud;
-                report.message = reason;
-                return report;
-            }
-            // Another installation's report stands (or one of this one whose removal was left): settled
-            // here if its outcome is known, else waited for; settled, the number is taken again.
-            const NavSettled theirs = nav_settle_report(true);
-            if (theirs.result == NavSettled::Result::waiting) {
-                report.result = NavReport::Result::waiting;
-                report.pending = theirs;
-                report.pending.elsewhere = true;
-                return report;
-            }
-            report.result = NavReport::Result::renumber;
-            return report;
-        }
-        record["shared_tag"] = tag;
-        // What the other installations stored up to the moment this one took the record comes in
-        // now: an invoice of the same number means the number is no longer free.
-        fetch_zone_changes(sync_zone_entry(), empty_completion());
-        const std::string number = Json(document)["number_formatted"].string_value();
-        const auto taken = store::rows(*this,
-                                       "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? "
-                                       "AND recordName <> ?",
-                                       {Json(number), Json(Json(document)["recordName"].string_value())});
-        if (!taken.empty() || !save_local_row(*this, kPendingRow, record)) {
-            drop_report(*this, Json(record));
-            report.result = taken.empty() ? NavReport::Result::failed : NavReport::Result::renumber;
-            return report;
-        }
+        if (std::optional<NavReport> refused = share_report(*this, record)) return *refused;
     }
 
     // Sent only within the window the shared record promises, and only once this installation has
-    // recorded that it is sending.
-    auto before_send = [this, &record]() {
-        if (clock_now() + nav_request_seconds > static_cast<std::time_t>(Json(record)["deadline"].number_value()))
+    // recorded that it is sending, with the authority's clock as its token exchange gave it.
+    auto before_send = [this, &record](std::time_t service_time) {
+        if (clock_now() + nav_request_seconds() > static_cast<std::time_t>(Json(record)["deadline"].number_value()))
             return false;
+        if (service_time > 0) {
+            const double offset = static_cast<double>(service_time - clock_now());
+            record["service_offset"] = offset;
+            save_local_member("nav_clock_offset", offset);
+        }
         record["sent"] = static_cast<double>(clock_now());
+        record["sent_boot"] = boot_seconds();
         return save_local_row(*this, kPendingRow, record);
     };
     const NavSubmission sent = nav_submit_invoice(lines, document, request_id, before_send, &payload);
     flight.reset();
     switch (sent.outcome) {
     case NavSubmission::Outcome::accepted:
-        report.record_name = store_reported(*this, Json(record), sent.text, true);
-        // The record stays when the write failed: the next settling stores the invoice.
-        report.result = report.record_name.empty() ? NavReport::Result::failed : NavReport::Result::stored;
-        return report;
+        if (current_account == "DEMO") {
+            NavReport stored = report_of(NavReport::Result::stored);
+            stored.record_name = store_reported(*this, Json(record), sent.text, true);
+            if (stored.record_name.empty()) stored.result = NavReport::Result::failed;
+            return stored;
+        }
+        // Received, not yet processed: stored once the authority has processed it. Its transaction is
+        // kept, so that its status is asked directly from now on.
+        record["transaction_id"] = sent.text;
+        save_local_row(*this, kPendingRow, record);
+        break;
     case NavSubmission::Outcome::refused:
     case NavSubmission::Outcome::not_sent:
         drop_report(*this, Json(record));
-        report.result = sent.outcome == NavSubmission::Outcome::refused ? NavReport::Result::refused
-                                                                         : NavReport::Result::not_sent;
-        report.message = sent.text;
-        return report;
+        return report_of(sent.outcome == NavSubmission::Outcome::refused ? NavReport::Result::refused
+                                                                          : NavReport::Result::not_sent,
+                         sent.text);
     case NavSubmission::Outcome::unknown:
         break;
     }
-
-    // No answer: the service's records tell, once nothing can still be on its way; asked while the
-    // service answers and is processing it, for as long as the save may wait.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(nav_settle_seconds());
-    NavSettled now;
-    while (true) {
-        now = nav_settle_report();
-        switch (now.result) {
-        case NavSettled::Result::stored:
-            report.result = NavReport::Result::stored;
-            report.record_name = now.record_name;
-            return report;
-        case NavSettled::Result::none:
-            // Settled meanwhile by another thread (the background query).
-            report.record_name = nav_settled_record(request_id);
-            report.result = report.record_name.empty() ? NavReport::Result::not_sent : NavReport::Result::stored;
-            report.message = sent.text;
-            return report;
-        case NavSettled::Result::dropped:
-            report.result = NavReport::Result::not_sent;
-            report.message = sent.text;
-            return report;
-        case NavSettled::Result::refused:
-            report.result = NavReport::Result::refused;
-            report.message = now.message;
-            return report;
-        case NavSettled::Result::waiting:
-            break;
-        }
-        const bool may_change = now.reason == NavSettled::Reason::sending || now.reason == NavSettled::Reason::processing;
-        if (!may_change || std::chrono::steady_clock::now() >= until) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-    report.result = NavReport::Result::waiting;
-    report.pending = now;
-    report.sent_now = true;
-    return report;
+    return await_outcome(*this, request_id);
 }
 
 std::string Core::nav_settled_record(const std::string& request_id) {

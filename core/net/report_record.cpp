@@ -17,6 +17,11 @@ Json modify_body(const Core& core, Json operation) {
 
 }  // namespace
 
+bool is_standing_record_refusal(const Json& entry) {
+    const std::string& code = entry["serverErrorCode"].string_value();
+    return code == "EXISTS" || code == "CONFLICT";
+}
+
 bool Core::nav_shares_reports() {
     return current_account != "DEMO" && !load_web_auth_token().empty();
 }
@@ -35,26 +40,29 @@ Core::SharedWrite Core::nav_share_report(const Json& report, std::string& change
         change_tag = record["recordChangeTag"].string_value();
         return SharedWrite::written;
     }
-    if (record["serverErrorCode"].string_value() == "EXISTS") return SharedWrite::held;
+    // The cloud refuses a create over a standing record in either of two words.
+    if (is_standing_record_refusal(record)) return SharedWrite::held;
     reason = record["serverErrorCode"].is_string() ? record["serverErrorCode"].string_value()
                                                    : reply["serverErrorCode"].string_value();
     return SharedWrite::unreachable;
 }
 
 Json Core::nav_shared_report(bool& reachable) {
-    const Json body(Json::object{{"query", Json::object{{"recordType", kRecordType}}},
+    // Looked up by its fixed name: no query index is needed for it.
+    const Json body(Json::object{{"records", Json::array{Json::object{{"recordName", kRecordName}}}},
                                  {"zoneID", Json::object{{"zoneName", current_account}}}});
     Json reply;
-    cloudkit_request("records/query", body, [&reply](Json answer) { reply = std::move(answer); });
-    reachable = reply.is_object() && reply["serverErrorCode"].string_value().empty() && reply["records"].is_array();
-    if (!reachable) return Json();
-    for (const Json& record : reply["records"].array_items()) {
-        if (record["recordName"].string_value() != kRecordName) continue;
-        const Json report = Json::parse(record["fields"]["data"]["value"].string_value());
-        if (!report.is_object()) return Json();
-        return Json::object{{"report", report}, {"tag", record["recordChangeTag"]}};
-    }
-    return Json();
+    cloudkit_request("records/lookup", body, [&reply](Json answer) { reply = std::move(answer); });
+    const Json& record = reply["records"][0];
+    reachable = reply.is_object() && reply["serverErrorCode"].string_value().empty() &&
+                record["recordName"].string_value() == kRecordName &&
+                (record["serverErrorCode"].string_value().empty() || record["serverErrorCode"].string_value() == "NOT_FOUND");
+    if (!reachable || !record["serverErrorCode"].string_value().empty()) return Json();
+    const Json report = Json::parse(record["fields"]["data"]["value"].string_value());
+    // Standing, but not readable here (written by another version, or damaged): it is not "none".
+    if (!report.is_object() || report["request_id"].string_value().empty())
+        return Json::object{{"unreadable", true}, {"tag", record["recordChangeTag"]}};
+    return Json::object{{"report", report}, {"tag", record["recordChangeTag"]}};
 }
 
 bool Core::nav_unshare_report(const std::string& change_tag) {

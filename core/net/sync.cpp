@@ -388,6 +388,14 @@ Json::object continuation(const Json& reply, const Json::object& zone) {
 
 }  // namespace
 
+bool Core::download_changes() {
+    Json last;
+    fetch_zone_changes(sync_zone_entry(), [&last](Json reply) { last = std::move(reply); });
+    const Json& page = last["zones"][0];
+    return last.is_object() && last["serverErrorCode"].string_value().empty() && page.is_object() &&
+           page["syncToken"].is_string() && !page["moreComing"].bool_value();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Core: the pass
 // ---------------------------------------------------------------------------------------------
@@ -485,6 +493,23 @@ bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
     return true;
 }
 
+namespace {
+
+// A document the cloud has no copy of yet, and not one that takes the name of a document deleted
+// here: it goes up as a create.
+bool created_here(Core& core, const Json::object& row) {
+    const std::string name = member(row, "recordName").string_value();
+    return member(row, "recordChangeTag").string_value().empty() &&
+           store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+}
+
+bool created_here(Core& core, const std::string& name) {
+    const auto rows = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {Json(name)});
+    return !rows.empty() && created_here(core, rows.front());
+}
+
+}  // namespace
+
 void Core::upload_unsynced(const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     Json::array operations;
@@ -513,9 +538,8 @@ void Core::upload_unsynced(const JsonCallback& done) {
             // A document the cloud has no copy of yet must not replace one another installation made
             // under the same name: it is created, and the cloud refuses when the name is taken. One
             // that takes the name of a document deleted here replaces it, as the deletion meant.
-            const bool created_here = member(row, "recordChangeTag").string_value().empty() &&
-                                      store::rows(*this, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
-            add("Documents", name, upload_payload(*this, "documents", row), created_here ? "create" : "forceReplace");
+            add("Documents", name, upload_payload(*this, "documents", row),
+                created_here(*this, row) ? "create" : "forceReplace");
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
@@ -565,7 +589,7 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
                 if (sent.count({"", name})) settle_own_deletion(*this, name);
                 continue;
             }
-            if (entry["serverErrorCode"].string_value() == "EXISTS" && sent.count({"Documents", name})) {
+            if (is_standing_record_refusal(entry) && sent.count({"Documents", name}) && created_here(*this, name)) {
                 refused_creates.push_back(name);
                 continue;
             }

@@ -452,7 +452,12 @@ bool Core::post_inventory_checked(const std::vector<Json>& lines, const Json& do
     const std::string note = note_of(document);
     const double rate = posting_rate(*this, document, is_return, reference);
 
-    for (const Json& line : lines) {
+    // A reported invoice's movements are named after its transaction and line: copies of the invoice
+    // stored by two installations name them alike, and the sync makes them one.
+    const std::string& transaction_id = document["nav_transaction_id"].string_value();
+    const bool reported = document["type"].string_value() == "INVOICE" && !transaction_id.empty();
+    for (std::size_t position = 0; position < lines.size(); ++position) {
+        const Json& line = lines[position];
         const std::string& item = line["itemRecordName"].string_value();
         // Only tracked items are sold from stock.
         if (sale && line["item_type"].string_value() != "INVENTORY_TRACKING") continue;
@@ -506,7 +511,7 @@ bool Core::post_inventory_checked(const std::vector<Json>& lines, const Json& do
         std::string item_name = line["item_name"].string_value();
         if (item_name.empty()) item_name = line["name"].string_value();
         Json::object row{
-            {"recordName", new_record_name()},
+            {"recordName", reported ? "STOCK-" + transaction_id + "-" + std::to_string(position + 1) : new_record_name()},
             {"documentRecordName", document_name},
             {"clientRecordName", document["clientRecordName"].string_value()},
             {"itemRecordName", item},

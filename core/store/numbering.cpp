@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <set>
 
 namespace {
 
@@ -50,11 +51,19 @@ int Core::next_number(std::string type) {
         if (statement.step() && !statement.column_is_null(0)) max = statement.column_double(0);
     }
 
+    int next = setting("formats")[to_lower(type) + "_number_initial"].int_value();
     if (saturated_int(count) != 0) {
         const int m = saturated_int(max);
-        return m == INT_MAX ? m : m + 1;
+        next = m == INT_MAX ? m : m + 1;
     }
-    return setting("formats")[to_lower(type) + "_number_initial"].int_value();
+    // Numbers the tax authority holds for other invoices are passed over.
+    std::set<int> taken;
+    const json11::Json local = setting("local");
+    for (const json11::Json& entry : local["nav_taken"].array_items())
+        if (entry["type"].string_value() == type && entry["year"].string_value() == current_year())
+            taken.insert(entry["number"].int_value());
+    while (taken.count(next) && next < INT_MAX) ++next;
+    return next;
 }
 
 std::string Core::next_number_formatted(std::string type) {

@@ -114,6 +114,11 @@ void CloudStore::refuse_record(const std::string& name) {
     refused_.insert(name);
 }
 
+void CloudStore::answer_exists_as_conflict(bool conflict) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    exists_as_conflict_ = conflict;
+}
+
 void CloudStore::set_unreachable(const std::string& web_auth_token, bool unreachable) {
     std::lock_guard<std::mutex> lock(store_mutex_);
     if (unreachable) unreachable_.insert(web_auth_token);
@@ -269,7 +274,9 @@ Json CloudStore::records_modify(const Json& body) {
         } else if (type == "forceReplace" || type == "create") {
             const Record* live = live_locked(zone, record_name);
             if (type == "create" && live) {
-                refused("EXISTS", "record already exists");
+                // The native framework's answer is a server-record-changed refusal.
+                if (exists_as_conflict_) refused("CONFLICT", "record to insert already exists");
+                else refused("EXISTS", "record already exists");
                 continue;
             }
             const Json& record_type = record["recordType"];

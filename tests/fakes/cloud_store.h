@@ -2,8 +2,9 @@
 // change tokens that name a point in a zone's changes. It serves the request shapes the program sends:
 //   changes/zone   {"resultsLimit": N, "zones": {"zoneID": {"zoneName": Z}[, "syncToken": T]}}
 //   records/modify {"operations": [op, ...] or op, "zoneID": {"zoneName": Z}} with the operations
-//                  forceReplace, forceDelete, create (refused per record with serverErrorCode "EXISTS"
-//                  when a live record of that name exists, otherwise written as forceReplace writes) and
+//                  forceReplace, forceDelete, create (refused per record with serverErrorCode "EXISTS",
+//                  or "CONFLICT" when set so, when a live record of that name exists, otherwise written
+//                  as forceReplace writes) and
 //                  delete with the record's recordChangeTag (refused with "CONFLICT" when the tag is not
 //                  the live record's, "NOT_FOUND" when there is no live record); each refusal is the
 //                  record's entry in the reply, {"recordName", "serverErrorCode", "reason"}
@@ -85,6 +86,9 @@ public:
     // Operations on a record of this name are refused with serverErrorCode "CONFLICT".
     void refuse_record(const std::string& name);
     void set_fault_policy(FaultPolicy policy);
+    // A create over a live record is refused with "CONFLICT" instead of "EXISTS", as the cloud
+    // service also answers it.
+    void answer_exists_as_conflict(bool conflict = true);
     // Requests carrying this ckWebAuthToken (as sent) find the cloud unreachable: the connection closes
     // before any reply and nothing is carried out, until set_unreachable(token, false).
     void set_unreachable(const std::string& web_auth_token, bool unreachable = true);
@@ -155,6 +159,7 @@ private:
     std::map<std::string, Endpoint> endpoints_;
     std::vector<PendingFault> faults_;
     std::set<std::string> refused_;
+    bool exists_as_conflict_ = false;
     std::set<std::string> unreachable_;  // web-auth tokens
     FaultPolicy fault_policy_;
     int page_limit_ = 0;

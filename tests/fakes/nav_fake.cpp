@@ -159,12 +159,12 @@ std::string utc(std::time_t t) {
 
 // The start of every reply: root with the service's namespace prefixes, header, result, software.
 std::string reply_start(const std::string& root, const std::string& request_id, const std::string& error_code,
-                        const std::string& message) {
+                        const std::string& message, std::time_t now) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>";
     xml += "<" + root + " xmlns=\"" + api_ns + "\" xmlns:ns2=\"" + common_ns + "\" xmlns:ns3=\"" + base_ns +
            "\" xmlns:ns4=\"http://schemas.nav.gov.hu/OSA/3.0/data\">";
     xml += "<ns2:header>" + element("ns2:requestId", request_id.empty() ? "UNKNOWN" : request_id) +
-           element("ns2:timestamp", utc(clock_now())) +
+           element("ns2:timestamp", utc(now)) +
            "<ns2:requestVersion>3.0</ns2:requestVersion><ns2:headerVersion>1.0</ns2:headerVersion></ns2:header>";
     xml += "<ns2:result>";
     if (error_code.empty()) {
@@ -250,6 +250,14 @@ std::string instant_text(SystemTime instant) {
 
 // The invoice number in Base64 invoice data: found as text, so that data the invoice schema would
 // refuse still gets its number (the fake checks the API, not the invoice data).
+// The text of the first element of that name in a reply the fake made.
+std::string element_text(const std::string& xml, const std::string& name) {
+    const std::size_t from = xml.find("<" + name + ">");
+    const std::size_t to = xml.find("</" + name + ">");
+    if (from == std::string::npos || to == std::string::npos || to < from) return "";
+    return xml.substr(from + name.size() + 2, to - from - name.size() - 2);
+}
+
 std::string invoice_number(const std::string& data) {
     std::string decoded(data.size(), '\0');
     const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
@@ -353,6 +361,7 @@ std::vector<std::string> NavFake::accepted_numbers() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> numbers;
     for (const Submission& submission : submissions_) {
+        if (submission.foreign) continue;
         for (const Submission::Invoice& invoice : submission.invoices)
             if (!invoice.duplicate) numbers.push_back(invoice.number);
     }
@@ -363,6 +372,7 @@ std::vector<std::string> NavFake::received_numbers() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> numbers;
     for (const Submission& submission : submissions_) {
+        if (submission.foreign) continue;
         for (const Submission::Invoice& invoice : submission.invoices)
             if (invoice.operation == "CREATE") numbers.push_back(invoice.number);
     }
@@ -400,6 +410,10 @@ const NavFake::Submission* NavFake::submission(const std::string& transaction_id
         if (candidate.transaction_id == transaction_id) return &candidate;
     }
     return nullptr;
+}
+
+bool NavFake::registered(const Submission& submission) const {
+    return std::chrono::steady_clock::now() >= submission.received;
 }
 
 std::chrono::system_clock::time_point NavFake::service_now() const {
@@ -517,6 +531,7 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
         return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
+    call.service_time = std::chrono::system_clock::to_time_t(service_now());
     if (call.operation == "tokenExchange" && token_delay_.count() > 0) {
         // Waits without the lock, so the server goes on answering everything else meanwhile.
         hung_changed_.wait_for(lock, token_delay_, [this] { return stopping_; });
@@ -540,6 +555,19 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
         }
     }
     calls_.push_back(call);
+    if (fault == NavReplyFault::gateway) {
+        // The front gave up on the backend, which registers the submission a little later.
+        const std::string transaction_id = element_text(reply.xml, "transactionId");
+        for (Submission& submitted : submissions_) {
+            if (submitted.transaction_id != transaction_id) continue;
+            submitted.received += gateway_delay_;
+            submitted.ins_date += std::chrono::duration_cast<std::chrono::system_clock::duration>(gateway_delay_);
+        }
+        lock.unlock();
+        response.status = 504;
+        response.set_content("<html><body><h1>504 Gateway Time-out</h1></body></html>", "text/html");
+        return;
+    }
     if (fault == NavReplyFault::hang) {
         ++hung_;
         hung_changed_.notify_all();
@@ -567,12 +595,12 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
 NavFake::Reply NavFake::refused(NavCall& call, int status, const std::string& code, const std::string& message) {
     call.error_code = code;
     call.error_message = message;
-    return Reply{status,
-                 reply_start("GeneralErrorResponse", call.request_id, code, message) + "</GeneralErrorResponse>"};
+    return Reply{status, reply_start("GeneralErrorResponse", call.request_id, code, message, call.service_time) +
+                             "</GeneralErrorResponse>"};
 }
 
 NavFake::Reply NavFake::replied(const Asked& asked, const std::string& content) {
-    return Reply{200, reply_start(asked.reply_root, asked.call.request_id, "", "") + content + "</" +
+    return Reply{200, reply_start(asked.reply_root, asked.call.request_id, "", "", asked.now) + content + "</" +
                           asked.reply_root + ">"};
 }
 
@@ -609,7 +637,7 @@ NavFake::Reply NavFake::answer(NavCall& call, const std::string& body) {
 
     std::time_t sent = 0;
     std::string time_digits;
-    const std::time_t now = clock_now();
+    const std::time_t now = std::chrono::system_clock::to_time_t(service_now());
     if (!timestamp_parts(call.timestamp, sent, time_digits) || sent < now - 86400 || sent > now + 86400)
         return refused(call, 400, "INVALID_REQUEST", "The timestamp is not within a day of the server time");
 
@@ -696,26 +724,63 @@ NavFake::Reply NavFake::answer_manage_invoice(Asked& asked) {
     std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
 
     Submission received{id, asked.call.login, asked.user.tax_number, service_now(), std::chrono::steady_clock::now(),
-                        false, {}};
-    // The number is taken when an earlier invoice of the supplier has it and is not aborted; the
-    // verdict is known at receipt, as processing goes in order, and shown once processed.
+                        false, {}, false, false, std::nullopt};
+    for (auto& [operation, data] : asked.invoices) received.invoices.push_back(checked_invoice(received, operation, data));
+    submissions_.push_back(std::move(received));
+    return replied(asked, element("transactionId", id));
+}
+
+// One invoice of a submission as received. The number is taken when an earlier invoice of the
+// supplier has it and is not aborted; the verdict is known at receipt, as processing goes in order,
+// and shown once processed.
+NavFake::Submission::Invoice NavFake::checked_invoice(const Submission& received, const std::string& operation,
+                                                      const std::string& data) const {
     auto has_number = [](const Submission& earlier, const std::string& number) {
         for (const Submission::Invoice& invoice : earlier.invoices)
             if (!invoice.duplicate && invoice.number == number) return true;
         return false;
     };
-    auto taken = [&](const std::string& number) {
-        for (const Submission& earlier : submissions_)
-            if (earlier.tax_number == received.tax_number && has_number(earlier, number)) return true;
-        return has_number(received, number);
-    };
-    for (auto& [operation, data] : asked.invoices) {
-        Submission::Invoice invoice{operation, data, invoice_number(data), false};
-        invoice.duplicate = operation == "CREATE" && !invoice.number.empty() && taken(invoice.number);
-        received.invoices.push_back(std::move(invoice));
-    }
+    Submission::Invoice invoice{operation, data, invoice_number(data), false};
+    bool taken = has_number(received, invoice.number);
+    for (const Submission& earlier : submissions_)
+        taken = taken || (earlier.tax_number == received.tax_number && has_number(earlier, invoice.number));
+    invoice.duplicate = operation == "CREATE" && !invoice.number.empty() && taken;
+    return invoice;
+}
+
+std::string NavFake::add_foreign_submission(const std::string& login, const std::string& operation,
+                                            const std::string& base64_data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    char id[32];
+    std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+    const auto user = users_.find(login);
+    Submission received{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
+                        std::chrono::steady_clock::now(), false, {}, true, false, std::nullopt};
+    received.invoices.push_back(checked_invoice(received, operation, base64_data));
     submissions_.push_back(std::move(received));
-    return replied(asked, element("transactionId", id));
+    return id;
+}
+
+std::string NavFake::add_annulment(const std::string& login) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    char id[32];
+    std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+    const auto user = users_.find(login);
+    Submission annulment{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
+                         std::chrono::steady_clock::now(), true, {}, true, true, std::nullopt};
+    submissions_.push_back(std::move(annulment));
+    return id;
+}
+
+void NavFake::set_original_request(const std::string& transaction_id, const std::string& shown) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Submission& submitted : submissions_)
+        if (submitted.transaction_id == transaction_id) submitted.shown_original = shown;
+}
+
+void NavFake::set_gateway_delay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    gateway_delay_ = delay;
 }
 
 NavFake::Reply NavFake::answer_transaction_status(Asked& asked) {
@@ -730,10 +795,14 @@ NavFake::Reply NavFake::answer_transaction_status(Asked& asked) {
             results.push_back({fixed.status, fixed.messages,
                                index < fixed.invoices.size() ? fixed.invoices[index].second : std::string()});
     } else if (const Submission* submitted = submission(transaction_id);
-               submitted && submitted->tax_number == asked.user.tax_number) {  // another taxpayer's is unknown
+               submitted && submitted->tax_number == asked.user.tax_number && registered(*submitted)) {
+        // Another taxpayer's, or one not registered yet, is unknown.
         const Stage at = stage(*submitted);
+        // An annulment's result carries no invoice data.
+        if (submitted->annulment) results.push_back({at == Stage::processed ? "DONE" : "RECEIVED", {}, ""});
         for (const Submission::Invoice& invoice : submitted->invoices) {
-            InvoiceResult result{at == Stage::received ? "RECEIVED" : "PROCESSING", {}, invoice.data};
+            InvoiceResult result{at == Stage::received ? "RECEIVED" : "PROCESSING", {},
+                                 submitted->shown_original.value_or(invoice.data)};
             if (at == Stage::processed) result.status = invoice.duplicate ? "ABORTED" : "DONE";
             if (at == Stage::processed && invoice.duplicate) result.messages.push_back(number_not_unique);
             results.push_back(std::move(result));
@@ -756,8 +825,8 @@ NavFake::Reply NavFake::answer_transaction_list(Asked& asked) {
     std::vector<std::pair<const Submission*, std::string>> listed;
     for (const Submission& submitted : submissions_) {
         const std::string status = stage(submitted) == Stage::processed ? "FINISHED" : "RECEIVED";
-        if (submitted.login == asked.call.login && submitted.ins_date >= from && submitted.ins_date <= to &&
-            (wanted_status.empty() || wanted_status == status))
+        if (submitted.login == asked.call.login && registered(submitted) && submitted.ins_date >= from &&
+            submitted.ins_date <= to && (wanted_status.empty() || wanted_status == status))
             listed.emplace_back(&submitted, status);
     }
     const std::size_t size = static_cast<std::size_t>(list_page_size_);
@@ -770,8 +839,10 @@ NavFake::Reply NavFake::answer_transaction_list(Asked& asked) {
         xml += "<transaction>" + element("insDate", instant_text(submitted.ins_date)) +
                element("insCusUser", submitted.login) + element("source", "MGM") +
                element("transactionId", submitted.transaction_id) + element("requestStatus", listed[index].second) +
-               "<technicalAnnulment>false</technicalAnnulment><originalRequestVersion>3.0</originalRequestVersion>" +
-               element("itemCount", std::to_string(submitted.invoices.size())) + "</transaction>";
+               element("technicalAnnulment", submitted.annulment ? "true" : "false") +
+               "<originalRequestVersion>3.0</originalRequestVersion>" +
+               element("itemCount", std::to_string(std::max<std::size_t>(submitted.invoices.size(), 1))) +
+               "</transaction>";
     }
     return replied(asked, xml + "</transactionListResult>");
 }
@@ -781,7 +852,8 @@ NavFake::Reply NavFake::answer_transaction_list(Asked& asked) {
 std::pair<const NavFake::Submission*, std::size_t> NavFake::known_invoice(const std::string& number,
                                                                          const std::string& tax_number) const {
     for (const Submission& submitted : submissions_) {
-        if (submitted.tax_number != tax_number || stage(submitted) != Stage::processed) continue;
+        if (submitted.tax_number != tax_number || !registered(submitted) || stage(submitted) != Stage::processed)
+            continue;
         for (std::size_t index = 0; index < submitted.invoices.size(); ++index) {
             const Submission::Invoice& invoice = submitted.invoices[index];
             if (!invoice.duplicate && invoice.number == number) return {&submitted, index};

@@ -22,6 +22,7 @@
 #include "tests/fakes/fake_server.h"
 
 #include <map>
+#include <optional>
 #include <set>
 
 // A technical user as the service has it registered.
@@ -90,6 +91,7 @@ struct NavCall {
     std::string password_hash;
     std::string tax_number;
     std::string request_signature;
+    std::time_t service_time = 0;  // the service's clock when the request came in
     std::string error_code;  // empty when the request was answered with funcCode OK
     std::string error_message;
     RecordedRequest request;
@@ -100,6 +102,7 @@ enum class NavReplyFault {
     none,
     drop,  // the connection closes after the headers: accepted, and the program hears nothing
     hang,  // held until release_hung (or the fake goes), then dropped
+    gateway,  // the front answers 504 at once; the submission is registered only after the gateway delay
 };
 
 // What becomes of the reply to one request of an operation (fail_next).
@@ -139,6 +142,18 @@ public:
     std::vector<std::string> accepted_numbers() const;
     // The number of every CREATE received, in order, aborted ones included: what reached the service.
     std::vector<std::string> received_numbers() const;
+
+    // How long after a gateway 504 the submission is registered (received, listed, processed).
+    void set_gateway_delay(std::chrono::milliseconds delay);
+    // A submission of the same technical user by other software (not among accepted_numbers and
+    // received_numbers), processed as any other; its transaction id.
+    std::string add_foreign_submission(const std::string& login, const std::string& operation,
+                                       const std::string& base64_data);
+    // A technical annulment of the user: listed with technicalAnnulment true, DONE, without content.
+    std::string add_annulment(const std::string& login);
+    // What queryTransactionStatus gives as the original request of the transaction's invoices from
+    // now on: `shown` in place of the data sent, or nothing at all when `shown` is empty.
+    void set_original_request(const std::string& transaction_id, const std::string& shown);
 
     // Transactions per page of queryTransactionList (100 unless a test wants paging sooner).
     void set_list_page_size(int size);
@@ -203,9 +218,12 @@ private:
         std::string login;
         std::string tax_number;
         std::chrono::system_clock::time_point ins_date;  // on the service's clock, whole milliseconds
-        std::chrono::steady_clock::time_point received;
+        std::chrono::steady_clock::time_point received;  // registered from then on
         bool processed = false;  // latched when the processing delay changes
         std::vector<Invoice> invoices;
+        bool foreign = false;     // sent by other software of the same user
+        bool annulment = false;   // a technical annulment: no invoice data
+        std::optional<std::string> shown_original;  // set_original_request
     };
     enum class Stage { received, processing, processed };
     Stage stage(const Submission& submission) const;  // with mutex_ held
@@ -213,6 +231,9 @@ private:
     std::pair<const Submission*, std::size_t> known_invoice(const std::string& number,
                                                             const std::string& tax_number) const;
     std::chrono::system_clock::time_point service_now() const;
+    bool registered(const Submission& submission) const;
+    Submission::Invoice checked_invoice(const Submission& received, const std::string& operation,
+                                        const std::string& data) const;
 
     std::vector<Submission> submissions_;  // in order of receipt
     std::chrono::milliseconds processing_delay_{0};
@@ -222,6 +243,7 @@ private:
     int list_page_size_ = 100;
     std::chrono::seconds clock_offset_{0};
     std::chrono::milliseconds token_delay_{0};
+    std::chrono::milliseconds gateway_delay_{2000};
     mutable std::condition_variable hung_changed_;
     int hung_ = 0;
     std::uint64_t releases_ = 0;

@@ -253,6 +253,8 @@ protected:
         values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
         values.emplace_back("TAVRIN_SCHEMA_DIR", kSchemaDir);
         values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "5");
+        // A copy of a request is on its way for at most this long (and a margin) after it went out.
+        values.emplace_back("TAVRIN_NAV_REQUEST_SECONDS", "2");
         return values;
     }()};
     Dialogs dialogs;
@@ -673,6 +675,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
                                                                  {"written", static_cast<double>(kNow)},
                                                                  {"pid", 999999999.0},
                                                                  {"process_start", "1"},
+                                                                 {"machine", nav_machine_id()},
                                                                  {"document", p->document},
                                                                  {"lines", p->lines}})
                                                    .dump()},
