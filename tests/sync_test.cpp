@@ -596,7 +596,9 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
     ASSERT_EQ(make(*b, "INVOICE", "B számlája", kNow + 20, "TX-B"), invoice);
     const Json offline = row_of(*b, "documents", estimate);
     const std::string invoice_number = row_of(*b, "documents", invoice)["number_formatted"].string_value();
-    // B's download fails: its uploads find the names taken in the cloud.
+    // B's download fails: its uploads find the names taken in the cloud, which words its refusal of
+    // the creates as a conflict.
+    cloud.answer_exists_as_conflict();
     cloud.fail("changes/zone", CloudStore::Fault::status_500);
     pass(*b);
     EXPECT_FALSE(calls_to(cloud, "records/lookup").empty());

@@ -156,9 +156,11 @@ bool sender_running(const Json& report) {
 // for a late registration have passed in real time since it went out. A boot since then counts as
 // at least the time this one has run.
 bool nothing_on_the_way(const Json& report) {
-    if (!report["sent_boot"].is_number() || !this_computer(report)) return false;
+    const std::string boot = boot_id();
+    const std::string sent_in = report["boot"].string_value();
+    if (!report["sent_boot"].is_number() || !this_computer(report) || boot.empty() || sent_in.empty()) return false;
     const double now = boot_seconds();
-    const double since = report["boot"].string_value() == boot_id() ? now - report["sent_boot"].number_value() : now;
+    const double since = sent_in == boot ? now - report["sent_boot"].number_value() : now;
     return since >= static_cast<double>(nav_request_seconds() + arrival_margin());
 }
 
@@ -376,7 +378,10 @@ NavSettled settle_local(Core& core, const Json& report) {
     const bool past = clock_now() > free_from(report);
     const bool can_be_absent = here ? nothing_on_the_way(report) : past;
     NavSettled settled = act_on(core, report, look_up(core, report), true, can_be_absent, here || past);
+    // It is the other computer's report: the user reads when it was recorded and from when this one
+    // settles it.
     if (!here) {
+        settled.elsewhere = true;
         settled.written = written_of(report);
         settled.deadline = free_from(report);
     }

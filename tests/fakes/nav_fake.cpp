@@ -724,7 +724,7 @@ NavFake::Reply NavFake::answer_manage_invoice(Asked& asked) {
     std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
 
     Submission received{id, asked.call.login, asked.user.tax_number, service_now(), std::chrono::steady_clock::now(),
-                        false, {}, false, false, std::nullopt};
+                        false, {}, false, false};
     for (auto& [operation, data] : asked.invoices) received.invoices.push_back(checked_invoice(received, operation, data));
     submissions_.push_back(std::move(received));
     return replied(asked, element("transactionId", id));
@@ -755,7 +755,7 @@ std::string NavFake::add_foreign_submission(const std::string& login, const std:
     std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
     const auto user = users_.find(login);
     Submission received{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
-                        std::chrono::steady_clock::now(), false, {}, true, false, std::nullopt};
+                        std::chrono::steady_clock::now(), false, {}, true, false};
     received.invoices.push_back(checked_invoice(received, operation, base64_data));
     submissions_.push_back(std::move(received));
     return id;
@@ -767,15 +767,14 @@ std::string NavFake::add_annulment(const std::string& login) {
     std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
     const auto user = users_.find(login);
     Submission annulment{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
-                         std::chrono::steady_clock::now(), true, {}, true, true, std::nullopt};
+                         std::chrono::steady_clock::now(), true, {}, true, true};
     submissions_.push_back(std::move(annulment));
     return id;
 }
 
-void NavFake::set_original_request(const std::string& transaction_id, const std::string& shown) {
+void NavFake::set_original_request(const std::string& invoice_number, const std::string& shown) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Submission& submitted : submissions_)
-        if (submitted.transaction_id == transaction_id) submitted.shown_original = shown;
+    shown_originals_[invoice_number] = shown;
 }
 
 void NavFake::set_gateway_delay(std::chrono::milliseconds delay) {
@@ -801,8 +800,9 @@ NavFake::Reply NavFake::answer_transaction_status(Asked& asked) {
         // An annulment's result carries no invoice data.
         if (submitted->annulment) results.push_back({at == Stage::processed ? "DONE" : "RECEIVED", {}, ""});
         for (const Submission::Invoice& invoice : submitted->invoices) {
+            const auto shown = shown_originals_.find(invoice.number);
             InvoiceResult result{at == Stage::received ? "RECEIVED" : "PROCESSING", {},
-                                 submitted->shown_original.value_or(invoice.data)};
+                                 shown == shown_originals_.end() ? invoice.data : shown->second};
             if (at == Stage::processed) result.status = invoice.duplicate ? "ABORTED" : "DONE";
             if (at == Stage::processed && invoice.duplicate) result.messages.push_back(number_not_unique);
             results.push_back(std::move(result));

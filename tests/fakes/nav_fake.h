@@ -22,7 +22,6 @@
 #include "tests/fakes/fake_server.h"
 
 #include <map>
-#include <optional>
 #include <set>
 
 // A technical user as the service has it registered.
@@ -151,9 +150,9 @@ public:
                                        const std::string& base64_data);
     // A technical annulment of the user: listed with technicalAnnulment true, DONE, without content.
     std::string add_annulment(const std::string& login);
-    // What queryTransactionStatus gives as the original request of the transaction's invoices from
-    // now on: `shown` in place of the data sent, or nothing at all when `shown` is empty.
-    void set_original_request(const std::string& transaction_id, const std::string& shown);
+    // What queryTransactionStatus gives as the original request of every invoice of this number, sent
+    // or to come: `shown` in place of the data sent, or nothing at all when `shown` is empty.
+    void set_original_request(const std::string& invoice_number, const std::string& shown);
 
     // Transactions per page of queryTransactionList (100 unless a test wants paging sooner).
     void set_list_page_size(int size);
@@ -223,7 +222,6 @@ private:
         std::vector<Invoice> invoices;
         bool foreign = false;     // sent by other software of the same user
         bool annulment = false;   // a technical annulment: no invoice data
-        std::optional<std::string> shown_original;  // set_original_request
     };
     enum class Stage { received, processing, processed };
     Stage stage(const Submission& submission) const;  // with mutex_ held
@@ -244,6 +242,7 @@ private:
     std::chrono::seconds clock_offset_{0};
     std::chrono::milliseconds token_delay_{0};
     std::chrono::milliseconds gateway_delay_{2000};
+    std::map<std::string, std::string> shown_originals_;  // by invoice number
     mutable std::condition_variable hung_changed_;
     int hung_ = 0;
     std::uint64_t releases_ = 0;

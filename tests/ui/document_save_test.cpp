@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <set>
 
+#include <unistd.h>
+
 using json11::Json;
 using uitest::Dialogs;
 using uitest::wait_until;
@@ -689,6 +691,107 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_LT(std::chrono::steady_clock::now() - before_kill_road, std::chrono::seconds(4)) << "nothing to wait for";
     close_result(dialog, Result::Primary);
 
+    // The same record as a copy of the data folder holds it on another computer, which may still send
+    // it: nothing is reported until its deadline has passed here, and the user reads from when.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string copied = number_of(p);
+    Json::object copied_record{{"request_id", "TVCOPY_1"}, {"number_formatted", copied},
+                               {"written", static_cast<double>(kNow)},  {"deadline", static_cast<double>(kNow + 6)},
+                               {"sent", static_cast<double>(kNow)},     {"machine", "another-computer"},
+                               {"pid", static_cast<double>(::getpid())}, {"document", p->document},
+                               {"lines", p->lines}};
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(copied_record).dump()}, {"synced", -1}},
+                                    "settings"));
+    const std::size_t received_before_copy = nav.received_numbers().size();
+    told = told_on_save(p, false);
+    EXPECT_NE(told.find("A bejelentést"), std::string::npos) << told;
+    EXPECT_NE(told.find(format_time(local_time(kNow + 6 + 60 + 2), "%H:%M:%S")), std::string::npos) << told;
+    EXPECT_EQ(nav.received_numbers().size(), received_before_copy);
+    set_clock([] { return kNow + 100; });
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->Title().toStdString(), copied) << "never sent: the number is free";
+    close_result(dialog, Result::Primary);
+    set_clock([] { return kNow; });
+
+    // The authority's clock runs ten minutes ahead, and its front answers a gateway time-out while the
+    // submission is registered a moment later: the save waits out the request's own limit and stores
+    // the invoice with the transaction the authority processed.
+    nav.set_clock_offset(std::chrono::minutes(10));
+    nav.set_gateway_delay(std::chrono::milliseconds(1500));
+    nav.fault_next_replies(NavReplyFault::gateway);
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+
+    // Other software of the same technical user sends meanwhile, one of them a technical annulment,
+    // listed a transaction a page; this reply is lost and the authority gives its original request
+    // back unreadable: the invoice it holds under the number tells.
+    nav.set_list_page_size(1);
+    nav.add_annulment(user.login);
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    for (const char* other_number : {"KULSO/1", "KULSO/2"}) {
+        Json::object foreign = p->document;
+        foreign["number_formatted"] = other_number;
+        nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(p->lines, foreign).data);
+    }
+    nav.set_original_request(number_of(p), base64_encode("<nem>számla</nem>"));
+    nav.fault_next_replies(NavReplyFault::drop);
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+
+    // Other software reported the number this page shows: this one is refused as a duplicate, never
+    // sent again under that number, and stored under the next one.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string taken = number_of(p);
+    std::vector<Json> foreign_lines = p->lines;
+    Json::object foreign_line = foreign_lines.at(0).object_items();
+    foreign_line["quantity"] = 7;
+    foreign_lines.at(0) = foreign_line;
+    nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(foreign_lines, p->document).data);
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u);
+    EXPECT_NE(dialog->Title().toStdString(), taken);
+    close_result(dialog, Result::Primary);
+    const std::vector<std::string> sent_numbers = nav.received_numbers();
+    EXPECT_EQ(std::count(sent_numbers.begin(), sent_numbers.end(), taken), 1);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + taken + "'"), 0);
+
+    // More transactions than a listing is read for: the report waits and says why, whatever the
+    // authority did with it, until the list can be read whole.
+    for (int other = 0; other < 101; ++other) nav.add_annulment(user.login);
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    waiting = number_of(p);
+    told = told_on_save(p, true);
+    EXPECT_NE(told.find("túl hosszú"), std::string::npos) << told;
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    EXPECT_EQ(g_core->nav_settle_report().reason, NavSettled::Reason::unread);
+    nav.set_list_page_size(100);
+    ASSERT_TRUE(wait_until([&] {
+        g_core->nav_settle_report(true);
+        return g_core->nav_pending_report().is_null();
+    }, 15000));
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + waiting + "'"), 1);
+    p->lines.clear();
+    window->document_window->Close();
+    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+    nav.set_clock_offset(std::chrono::seconds(0));
+
+    // Each invoice stored is the one the authority processed under its number.
+    for (const auto& row : store::rows(*g_core, "SELECT nav_transaction_id FROM documents WHERE type = 'INVOICE'"))
+        EXPECT_EQ(nav.transaction(Json(row)["nav_transaction_id"].string_value()).status, "DONE");
+    for (const auto& [stored, sent] : stored_and_reported_numbers()) EXPECT_EQ(stored, sent);
+
     // A report recorded by an earlier version of the program (no digest, no process, no time of
     // writing) whose reply was lost is settled from the authority's records all the same.
     p = new_invoice(1);
@@ -910,6 +1013,8 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     }
     EXPECT_EQ(nav.received_numbers().size(), received);
 
+    // From here the cloud words its refusal of a create over a standing record as a conflict.
+    cloud.answer_exists_as_conflict();
     // This installation's reply is held, its processing slower than any wait; the other installation
     // saves meanwhile and waits for it, whatever its number. This one ends while the reply is held and
     // starts again; the authority then finishes, and each installation stores each invoice once.
@@ -931,6 +1036,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     ASSERT_TRUE(wait_until([&] { return g_core->nav_settle_report(true).result == NavSettled::Result::none; }, 30000));
     const NavReport after = second_reports();
     ASSERT_EQ(after.result, NavReport::Result::stored) << after.message;
+    ASSERT_TRUE(second->nav_release_report(after.record_name));
     g_core->sync_start(empty_completion());
 
     std::vector<std::string> sent = nav.received_numbers();
@@ -949,6 +1055,43 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     for (const CloudStore::Record& record : cloud.records(kAccount))
         in_cloud += record.type == "Documents" && cloud.row(kAccount, record.name)["type"].string_value() == "INVOICE";
     EXPECT_EQ(in_cloud, mine_now.size());
+
+    // This installation stores an invoice of a stock item and does not upload it before the other
+    // settles its record, past the deadline, and stores the same invoice: the copies become one
+    // document with one stock movement, and only the installation that reported it owes its upload.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    Json::object stock_line = p->lines.at(0).object_items();
+    stock_line["itemRecordName"] = "ITEM-RAKTAR-1";
+    stock_line["item_type"] = "INVENTORY_TRACKING";
+    stock_line["type"] = "PRODUCT";
+    p->lines.at(0) = stock_line;
+    const NavReport stored_here = g_core->nav_report_invoice(p->lines, p->document);
+    ASSERT_EQ(stored_here.result, NavReport::Result::stored) << stored_here.message;
+    p->lines.clear();
+    set_clock([] { return kNow + 100; });
+    their_invoice = Json(store::rows(*second, "SELECT * FROM documents WHERE type = 'INVOICE' LIMIT 1").at(0)).object_items();
+    their_invoice.erase("nav_transaction_id");
+    their_invoice.erase("recordName");
+    const NavReport after_settling = second_reports();
+    ASSERT_EQ(after_settling.result, NavReport::Result::stored) << after_settling.message;
+    g_core->sync_start(empty_completion());
+    second->sync_start(empty_completion());
+    set_clock([] { return kNow; });
+    for (Core* store : {g_core, second.get()}) {
+        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM documents WHERE recordName = '" + stored_here.record_name + "'"), 1);
+        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM inventory WHERE documentRecordName = '" + stored_here.record_name +
+                                    "'"),
+                  1)
+            << "one stock movement for the line";
+    }
+    const std::vector<std::string> owed_here = g_core->cashbook_pending();
+    const std::vector<std::string> owed_there = second->cashbook_pending();
+    EXPECT_EQ(std::count(owed_here.begin(), owed_here.end(), stored_here.record_name), 1);
+    EXPECT_EQ(std::count(owed_there.begin(), owed_there.end(), stored_here.record_name), 0);
+    sent = nav.received_numbers();
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
 }
 
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
