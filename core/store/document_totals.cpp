@@ -3,7 +3,8 @@
 // currency, payment method, paid flag and whether the document has a search text. Each row holds
 // how many documents it stands for (and how many of them have a record name), the sums of their
 // three totals converted by each document's own exchange rate (in whole hundredths, so that the sums
-// are exact; NULL for a sum that has no exact value), and an upper bound of their creation times. The lists filter these rows with the same conditions they put on the documents, since every
+// are exact; NULL for a sum that has no exact value), and an upper bound of their creation times.
+// The lists filter these rows with the same conditions they put on the documents, since every
 // document of a row has the same values in the filtered columns.
 //
 // Triggers on the documents table note every change made on this connection, whoever makes it, and
@@ -485,6 +486,11 @@ void CentsSum::add_sum(std::optional<std::int64_t> cents) {
         cents_ += *cents;
     else
         ++inexact_;
+}
+
+std::optional<std::int64_t> sum_column(const Statement& statement, int column) {
+    if (statement.column_is_null(column)) return std::nullopt;
+    return statement.column_int64(column);
 }
 
 std::optional<std::int64_t> CentsSum::value() const {

@@ -174,6 +174,10 @@ private:
     int rc_ = SQLITE_OK;
 };
 
+// A column of the current row that holds a sum in whole hundredths (tavrin_cents, tavrin_cents_total):
+// none when NULL, the sum having no exact value.
+std::optional<std::int64_t> sum_column(const Statement& statement, int column);
+
 // Rows of one statement with bound values, in the shape of Core::query.
 std::vector<json11::Json::object> rows(Core& core, std::string_view sql, std::initializer_list<json11::Json> values = {});
 // Runs one statement with bound values; true when it finished without error.

@@ -328,8 +328,7 @@ const char* const kTotalsColumns =
 Totals totals_of(const store::Statement& row) {
     Totals totals;
     totals.count = row.column_int64(0);
-    for (int k = 0; k < 3; ++k)
-        totals.cents[k] = row.column_is_null(1 + k) ? std::nullopt : std::optional(row.column_int64(1 + k));
+    for (int k = 0; k < 3; ++k) totals.cents[k] = store::sum_column(row, 1 + k);
     return totals;
 }
 
@@ -461,9 +460,7 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
         int index = 1;
         for (const Json& value : q.values) profit.bind(index++, value);
         if (!profit.step()) return "";
-        const std::optional<std::int64_t> cents =
-            profit.column_is_null(0) ? std::nullopt : std::optional(profit.column_int64(0));
-        return t(profit_key) + ": " + formatted_sum(core, cents, false, {});
+        return t(profit_key) + ": " + formatted_sum(core, store::sum_column(profit, 0), false, {});
     }
     if (master_view) return "";
     if (is_one_of(kind, {"PROFORMA", "ESTIMATE", "DELIVERY_NOTE", "DRAFT"})) return range;

@@ -61,7 +61,7 @@ std::string client_card(Core& core, const Json& r, const std::string& record_nam
         turnover.bind(1, record_name);
         if (turnover.step()) {
             invoices = turnover.column_int64(0);
-            gross_cents = turnover.column_is_null(1) ? std::nullopt : std::optional(turnover.column_int64(1));
+            gross_cents = store::sum_column(turnover, 1);
         }
     }
     html += "</td><td align='center'><h1 style='margin-bottom:-14px'>" + std::to_string(invoices) + "</h1><h3>" +
