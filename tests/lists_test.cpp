@@ -249,6 +249,44 @@ TEST_F(Lists, InvoiceListsHaveTheirHeadRowDotsAndTotals) {
     const Json rows(Json::array(core->list_rows.begin(), core->list_rows.end()));
     EXPECT_NE(core->documents_report_html(false, rows, april).find(">99 999 999 999 999,90 Ft<"), std::string::npos);
     EXPECT_NE(core->list_html(0, "client", {}, "", "K-WIDE").find(">99 999 999 999 999,90 Ft<"), std::string::npos);
+
+    // Amounts far beyond what a document may hold, stored by an earlier version or come from the cloud,
+    // on two days: the page still comes, the sums they are in show no value, the others stay exact.
+    client("K-OLD", "Régi Kft.");
+    Json::object may = year_filter();
+    may["from_date"] = "2026-05-01";
+    may["to_date"] = "2026-05-31";
+    const std::vector<std::pair<double, const char*>> olds = {{9e18, "HUF"}, {1e300, "EUR"}, {1270, "HUF"}};
+    for (std::size_t i = 0; i < olds.size(); ++i) {
+        const std::string n = std::to_string(i);
+        Json::object old = invoice("OLD-" + n, "R-" + n, "2026-05-30", olds[i].first, 0, "", 8000.0 + i);
+        old["issue_date"] = "2026-05-0" + std::to_string(i + 1);
+        old["clientRecordName"] = "K-OLD";
+        old["currency_code"] = olds[i].second;
+        old["exchange_rate"] = i == 1 ? 400 : 1;
+        old["total_net_amount"] = olds[i].first - 270;
+        old["total_tax_amount"] = 270;
+        document(old);
+    }
+    const std::string unknown = " | \xE2\x80\x94 Ft + 108 540,00 Ft = \xE2\x80\x94 Ft";
+    for (const char* search : {"", "Kovács"}) {
+        html = core->list_html(0, "INVOICE", may, search, "");
+        EXPECT_EQ(core->list_rows.size(), 3u) << search;
+        EXPECT_EQ(core->list_count, 3) << search;
+        EXPECT_NE(html.find("<tr id='OLD-2'"), std::string::npos) << search;
+        EXPECT_TRUE(core->list_summary.ends_with(unknown)) << core->list_summary;
+    }
+    core->list_html(-100, "INVOICE", may, "", "");
+    const std::string report =
+        core->documents_report_html(false, Json(Json::array(core->list_rows.begin(), core->list_rows.end())), may);
+    EXPECT_NE(report.find("<b>\xE2\x80\x94 Ft</b></td><td><b>108 540,00 Ft</b>"), std::string::npos);
+    EXPECT_NE(core->list_html(0, "client", {}, "", "K-OLD").find(">\xE2\x80\x94 Ft</h1>"), std::string::npos);
+    // Once they are corrected the sums are exact again.
+    ASSERT_TRUE(store::run(*core, "UPDATE documents SET total_net_amount = 1000, total_gross_amount = 1270, "
+                                  "exchange_rate = 1 WHERE recordName IN ('OLD-0', 'OLD-1')"));
+    core->list_html(0, "INVOICE", may, "", "");
+    EXPECT_TRUE(core->list_summary.ends_with(" | 3 000,00 Ft + 810,00 Ft = 3 810,00 Ft")) << core->list_summary;
+    EXPECT_NE(core->list_html(0, "client", {}, "", "K-OLD").find(">3 810,00 Ft</h1>"), std::string::npos);
 }
 
 TEST_F(Lists, OtherKindsHaveTheirHeadRowsAndRows) {
@@ -335,6 +373,29 @@ TEST_F(Lists, OtherKindsHaveTheirHeadRowsAndRows) {
     core->list_html(0, "inventory", march, "", "");
     EXPECT_EQ(core->list_rows.size(), 0u);
     EXPECT_EQ(core->list_summary, "FIFO haszon: 0 Ft");
+
+    // Fractional profits add up to the fillér, where their sum as doubles ends one fillér off; a profit
+    // stored far beyond what a document may hold leaves the sum without a value, and the rows shown.
+    Json::array currencies = core->setting("currencies").array_items();
+    Json::object home = currencies[0].object_items();
+    home["digits_line"] = 2;
+    currencies[0] = home;
+    ASSERT_TRUE(core->save_record({{"recordName", "currencies"}, {"value", Json(currencies).dump()}}, "settings"));
+    const double profits[] = {7281398632898.66, 7400920761287.44, 6266122469499.49, 1e300};
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(core->save_record({{"recordName", "S" + std::to_string(i)}, {"itemRecordName", "I4"},
+                                       {"item_name", "Dübel"}, {"issue_date", "2026-04-0" + std::to_string(i + 1)},
+                                       {"reason", "INVOICE"}, {"quantity", -1}, {"price", 1}, {"profit_fifo", profits[i]},
+                                       {"created", 5000 + i}},
+                                      "inventory"));
+    Json::object april{{"from_date", "2026-04-01"}, {"to_date", "2026-04-03"}};
+    core->list_html(0, "inventory", april, "", "");
+    EXPECT_EQ(core->list_summary, "FIFO haszon: 20 948 441 863 685,59 Ft");
+    april["to_date"] = "2026-04-30";
+    html = core->list_html(0, "inventory", april, "", "");
+    EXPECT_EQ(core->list_rows.size(), 4u);
+    EXPECT_NE(html.find("<tr id='S3'"), std::string::npos);
+    EXPECT_EQ(core->list_summary, "FIFO haszon: \xE2\x80\x94 Ft");
 
     // Tasks by due date: one-off tasks green when done, red when due, yellow before; repeating ones
     // red when due, green before.

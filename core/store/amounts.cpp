@@ -1,6 +1,7 @@
 // Money amounts of document lines and the per-tax summary of a document. Amounts stay unrounded
 // doubles in the document's own currency; rounding belongs to display formatting.
 #include "core/Core.h"
+#include "core/store/store_internal.h"
 
 #include <cmath>
 
@@ -72,10 +73,8 @@ namespace {
 // Quantities and unit prices: the invoice data's 22 digits with 10 after the point.
 constexpr double kLargestQuantity = 1e12;
 // Money amounts: the invoice data would carry 16 digits before the point (18 with 2 after it), but
-// amounts are doubles, and only below 2^44 (about 1.76e13) do neighbouring doubles lie at most 2^-9
-// apart, a fifth of a fillér: there an amount keeps its fillér however it was computed, and sums
-// made in whole fillérs are exact. 13 digits is the widest whole count below that.
-constexpr double kLargestAmount = 1e13;
+// amounts are doubles, and sums made in whole fillérs are exact only below store::kLargestAmount.
+using store::kLargestAmount;
 
 bool within(double value, double limit) {
     return std::isfinite(value) && std::fabs(value) < limit;

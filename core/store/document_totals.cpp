@@ -3,7 +3,8 @@
 // currency, payment method, paid flag and whether the document has a search text. Each row holds
 // how many documents it stands for (and how many of them have a record name), the sums of their
 // three totals converted by each document's own exchange rate (in whole hundredths, so that the sums
-// are exact), and an upper bound of their creation times. The lists filter these rows with the same conditions they put on the documents, since every
+// are exact; NULL for a sum that has no exact value), and an upper bound of their creation times.
+// The lists filter these rows with the same conditions they put on the documents, since every
 // document of a row has the same values in the filtered columns.
 //
 // Triggers on the documents table note every change made on this connection, whoever makes it, and
@@ -13,12 +14,15 @@
 // with the connection.
 //
 // Also here: tavrin_newest, the aggregate that picks the newest rows of a list in the same pass that
-// counts and sums them, and tavrin_cents, the exact sum of money amounts.
+// counts and sums them, and tavrin_cents and tavrin_cents_total, the exact sums of money amounts and
+// of the summary's sums.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -157,10 +161,10 @@ const std::vector<std::string>& summary_schema() {
         "CREATE TEMP TABLE tavrin_document_totals_state (id INTEGER PRIMARY KEY, data_version INTEGER)",
         // The key columns have the declared types of the documents' columns, so that the lists'
         // conditions compare and match their values exactly as they do the documents'. The sums are
-        // whole hundredths (cents_of each document's converted amount).
+        // whole hundredths (CentsSum of the documents' converted amounts), NULL when not exact.
         "CREATE TEMP TABLE tavrin_document_totals (type VARCHAR, issue_date VARCHAR, currency_code VARCHAR, "
         "payment_id VARCHAR, paid INT, searchable INT, documents INT NOT NULL, named INT NOT NULL, newest BIGINT, "
-        "net INTEGER NOT NULL, tax INTEGER NOT NULL, gross INTEGER NOT NULL)",
+        "net INTEGER, tax INTEGER, gross INTEGER)",
         std::string("CREATE UNIQUE INDEX temp.tavrin_document_totals_key ON tavrin_document_totals (") + kKey + ")",
         "CREATE TEMP TABLE tavrin_document_changes (sign INT, type VARCHAR, issue_date VARCHAR, "
         "currency_code VARCHAR, payment_id VARCHAR, paid INT, searchable INT, named INT, created BIGINT, "
@@ -184,7 +188,7 @@ public:
         std::int64_t documents = 0;
         std::int64_t named = 0;
         Place newest;  // the greatest creation time; NULL while there is none
-        std::int64_t sums[3] = {0, 0, 0};
+        store::CentsSum sums[3];
     };
 
     // Adds (sign 1) or takes away (sign -1) a document read from `row`: the six key columns from
@@ -211,8 +215,7 @@ public:
         // As SUM adds them up, what is NULL left out.
         for (int k = 0; k < 3; ++k)
             if (sqlite3_column_type(row, first + 8 + k) != SQLITE_NULL)
-                group.sums[k] =
-                    added_cents(group.sums[k], sign * cents_of(sqlite3_column_double(row, first + 8 + k)));
+                group.sums[k].add(sqlite3_column_double(row, first + 8 + k), sign);
     }
     std::vector<Group>& list() { return list_; }
 
@@ -223,6 +226,13 @@ private:
     Place keys_[6];
 };
 
+void bind_sum(store::Statement& statement, int index, const store::CentsSum& sum) {
+    if (const std::optional<std::int64_t> cents = sum.value())
+        statement.bind(index, *cents);
+    else
+        statement.bind(index, nullptr);
+}
+
 bool insert_group(Core& core, const Groups::Group& group) {
     store::Statement insert(core, std::string("INSERT INTO tavrin_document_totals (") + kKey +
                                       ", documents, named, newest, net, tax, gross) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
@@ -231,7 +241,7 @@ bool insert_group(Core& core, const Groups::Group& group) {
     insert.bind(7, group.documents);
     insert.bind(8, group.named);
     bind_value(insert.handle(), 9, group.newest);
-    for (int k = 0; k < 3; ++k) insert.bind(10 + k, group.sums[k]);
+    for (int k = 0; k < 3; ++k) bind_sum(insert, 10 + k, group.sums[k]);
     return insert.run();
 }
 
@@ -250,7 +260,8 @@ bool fill_summary(Core& core) {
     return true;
 }
 
-// Takes the noted changes into the summary. False when they do not fit it (it is then rebuilt).
+// Takes the noted changes into the summary. False when they do not fit it (it is then rebuilt): also
+// when they touch a row whose sums have no exact value, as what it holds cannot be taken away again.
 bool take_changes(Core& core) {
     Groups groups;
     {
@@ -262,6 +273,7 @@ bool take_changes(Core& core) {
         bool found = false;
         std::int64_t rowid = 0, documents = 0, named = 0;
         Place newest;
+        bool exact = true;
         std::int64_t sums[3] = {0, 0, 0};
         {
             store::Statement row(core, "SELECT rowid, documents, named, newest, net, tax, gross FROM "
@@ -274,9 +286,13 @@ bool take_changes(Core& core) {
                 documents = row.column_int64(1);
                 named = row.column_int64(2);
                 newest = value_of(sqlite3_column_value(row.handle(), 3));
-                for (int k = 0; k < 3; ++k) sums[k] = row.column_int64(4 + k);
+                for (int k = 0; k < 3; ++k) {
+                    exact = exact && !row.column_is_null(4 + k);
+                    sums[k] = row.column_int64(4 + k);
+                }
             }
         }
+        if (!exact) return false;
         documents += change.documents;
         if (documents < 0) return false;
         if (!found) {
@@ -295,7 +311,11 @@ bool take_changes(Core& core) {
         update.bind(1, documents);
         update.bind(2, named + change.named);
         bind_value(update.handle(), 3, newest);
-        for (int k = 0; k < 3; ++k) update.bind(4 + k, added_cents(sums[k], change.sums[k]));
+        for (int k = 0; k < 3; ++k) {
+            store::CentsSum sum = change.sums[k];
+            sum.add_sum(sums[k]);
+            bind_sum(update, 4 + k, sum);
+        }
         update.bind(7, rowid);
         if (!update.run()) return false;
     }
@@ -406,34 +426,87 @@ void newest_final(sqlite3_context* context) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// tavrin_cents(amount)
+// tavrin_cents(amount), tavrin_cents_total(cents)
 // ---------------------------------------------------------------------------------------------
 
-// The sum of money amounts in whole hundredths, each rounded by cents_of: exact where SUM over
-// doubles loses the last units of large amounts. NULLs are left out; no amount gives 0.
-void cents_step(sqlite3_context* context, int, sqlite3_value** argv) {
-    auto* sum = static_cast<std::int64_t*>(sqlite3_aggregate_context(context, sizeof(std::int64_t)));
-    if (!sum) {
-        sqlite3_result_error_nomem(context);
-        return;
-    }
-    if (sqlite3_value_type(argv[0]) != SQLITE_NULL) *sum = added_cents(*sum, cents_of(sqlite3_value_double(argv[0])));
+// The sum being made, on the heap: a 128-bit integer needs more alignment than the aggregate's
+// memory has.
+store::CentsSum* sum_of(sqlite3_context* context) {
+    auto** slot = static_cast<store::CentsSum**>(sqlite3_aggregate_context(context, sizeof(store::CentsSum*)));
+    if (slot && !*slot) *slot = new (std::nothrow) store::CentsSum;
+    if (!slot || !*slot) sqlite3_result_error_nomem(context);
+    return slot ? *slot : nullptr;
 }
 
+// Money amounts, each rounded by cents_of: exact where SUM over doubles loses the last units of large
+// amounts. NULLs are left out, as SUM leaves them out.
+void cents_step(sqlite3_context* context, int, sqlite3_value** argv) {
+    store::CentsSum* sum = sum_of(context);
+    if (sum && sqlite3_value_type(argv[0]) != SQLITE_NULL) sum->add(sqlite3_value_double(argv[0]));
+}
+
+// Sums in whole hundredths; a NULL one has no exact value. Where SUM would stop the query with an
+// integer overflow, the total just has no value.
+void cents_total_step(sqlite3_context* context, int, sqlite3_value** argv) {
+    store::CentsSum* sum = sum_of(context);
+    if (!sum) return;
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL)
+        sum->add_sum(std::nullopt);
+    else
+        sum->add_sum(sqlite3_value_int64(argv[0]));
+}
+
+// No amount gives 0; a sum without an exact value gives NULL.
 void cents_final(sqlite3_context* context) {
-    auto* sum = static_cast<std::int64_t*>(sqlite3_aggregate_context(context, 0));
-    sqlite3_result_int64(context, sum ? *sum : 0);
+    auto** slot = static_cast<store::CentsSum**>(sqlite3_aggregate_context(context, 0));
+    store::CentsSum* sum = slot ? *slot : nullptr;
+    const std::optional<std::int64_t> cents = sum ? sum->value() : std::optional<std::int64_t>(0);
+    if (cents)
+        sqlite3_result_int64(context, *cents);
+    else
+        sqlite3_result_null(context);
+    delete sum;
 }
 
 }  // namespace
 
 namespace store {
 
+void CentsSum::add(double amount, int sign) {
+    // Not below the limit, and no number at all: no fillér to add.
+    if (!(std::fabs(amount) < kLargestAmount)) {
+        inexact_ += sign;
+        return;
+    }
+    cents_ += sign * cents_of(amount);
+}
+
+void CentsSum::add_sum(std::optional<std::int64_t> cents) {
+    if (cents)
+        cents_ += *cents;
+    else
+        ++inexact_;
+}
+
+std::optional<std::int64_t> sum_column(const Statement& statement, int column) {
+    if (statement.column_is_null(column)) return std::nullopt;
+    return statement.column_int64(column);
+}
+
+std::optional<std::int64_t> CentsSum::value() const {
+    if (inexact_ != 0 || cents_ > std::numeric_limits<std::int64_t>::max() ||
+        cents_ < std::numeric_limits<std::int64_t>::min())
+        return std::nullopt;
+    return static_cast<std::int64_t>(cents_);
+}
+
 void register_functions(sqlite3* db) {
     sqlite3_create_function_v2(db, "tavrin_newest", 4, SQLITE_UTF8, nullptr, nullptr, newest_step, newest_final,
                                nullptr);
     sqlite3_create_function_v2(db, "tavrin_cents", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, cents_step,
                                cents_final, nullptr);
+    sqlite3_create_function_v2(db, "tavrin_cents_total", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr,
+                               cents_total_step, cents_final, nullptr);
 }
 
 bool ensure_document_totals(Core& core) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,7 +66,32 @@ const std::vector<std::string>& index_texts();
 // The settings rows of a new database, in the order they are inserted: section key and JSON text.
 std::vector<std::pair<std::string, std::string>> default_settings(Core& core);
 
-// The store's own SQL functions, registered on every connection it opens.
+// Money amounts a document may hold stay below 13 digits before the point: only below 2^44 (about
+// 1.76e13) do neighbouring doubles lie at most a fifth of a fillér apart, so that an amount keeps its
+// fillér however it was computed.
+inline constexpr double kLargestAmount = 1e13;
+
+// A sum of money amounts in whole fillér (cents_of each), exact however many are added. An amount at
+// or beyond kLargestAmount (stored by an earlier version, or come from the cloud) has no fillér to
+// add: a sum that takes one in has no exact value, rather than a wrong one.
+class CentsSum {
+public:
+    // Adds (sign 1) or takes away (sign -1) a money amount.
+    void add(double amount, int sign = 1);
+    // Adds a sum already in whole fillér; none for one that has no exact value.
+    void add_sum(std::optional<std::int64_t> cents);
+    // The sum; none when an amount had no fillér or the sum does not fit 64 bits.
+    std::optional<std::int64_t> value() const;
+
+private:
+    __int128 cents_ = 0;
+    std::int64_t inexact_ = 0;  // amounts without a fillér, less those taken away again
+};
+
+// The store's own SQL functions, registered on every connection it opens: among them
+// tavrin_cents(amount), the CentsSum of money amounts (NULLs left out), and
+// tavrin_cents_total(cents), the sum of sums already in whole fillér (a NULL one has no exact
+// value); each gives NULL for a sum that has no exact value.
 void register_functions(sqlite3* db);
 // Makes the per-connection summary of the documents (temp table tavrin_document_totals, kept by
 // triggers) ready and current; false when it cannot be used.
@@ -147,6 +173,10 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_ = SQLITE_OK;
 };
+
+// A column of the current row that holds a sum in whole hundredths (tavrin_cents, tavrin_cents_total):
+// none when NULL, the sum having no exact value.
+std::optional<std::int64_t> sum_column(const Statement& statement, int column);
 
 // Rows of one statement with bound values, in the shape of Core::query.
 std::vector<json11::Json::object> rows(Core& core, std::string_view sql, std::initializer_list<json11::Json> values = {});

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +24,12 @@ using json11::Json;
 // the type the view was asked for and leaves as the type whose list follows (empty for none).
 std::string master_data_card(Core& core, const std::string& kind, const std::string& record_name,
                              std::string& preselected);
+
+// A sum in whole hundredths (store::CentsSum) in the home currency, with its total or line digits;
+// one that has no exact value is shown as a missing amount, never as a wrong one. Also used by the
+// client card and the period report.
+std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total,
+                          const json11::Json::array& currencies);
 
 namespace {
 
@@ -179,6 +187,11 @@ struct RowContext {
 
 }  // namespace
 
+std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total, const Json::array& currencies) {
+    if (!cents) return core.formatted_curr(std::numeric_limits<double>::quiet_NaN(), "", total, currencies);
+    return core.formatted_cents(*cents, "", total, currencies);
+}
+
 namespace {
 
 void append_header(Core& core, std::string& out, const std::string& kind, const std::string& profit_key) {
@@ -298,10 +311,11 @@ ListQuery list_query(const std::string& kind, const Json::object& filter, const 
     return q;
 }
 
-// The count of a list and its net, tax and gross sums in the home currency, in whole hundredths.
+// The count of a list and its net, tax and gross sums in the home currency, in whole hundredths;
+// none for a sum that has no exact value.
 struct Totals {
     std::int64_t count = 0;
-    std::int64_t cents[3] = {0, 0, 0};
+    std::optional<std::int64_t> cents[3] = {0, 0, 0};
 };
 
 // The count and the sums of the documents of a list, each converted by its own exchange rate.
@@ -314,7 +328,7 @@ const char* const kTotalsColumns =
 Totals totals_of(const store::Statement& row) {
     Totals totals;
     totals.count = row.column_int64(0);
-    for (int k = 0; k < 3; ++k) totals.cents[k] = row.column_int64(1 + k);
+    for (int k = 0; k < 3; ++k) totals.cents[k] = store::sum_column(row, 1 + k);
     return totals;
 }
 
@@ -366,9 +380,10 @@ Figures list_figures(Core& core, const ListQuery& q, std::int64_t offset) {
         const Condition all = condition(q.terms, false, true);
         const Condition relaxed = condition(q.terms, true, true);
         store::Statement sums(core,
-                              "SELECT coalesce(SUM(named), 0) AS count, SUM(net) AS sum_net, SUM(tax) AS sum_tax, "
-                              "SUM(gross) AS sum_gross, coalesce(SUM(documents), 0) AS documents, MAX(newest) AS "
-                              "newest FROM temp.tavrin_document_totals WHERE " +
+                              "SELECT coalesce(SUM(named), 0) AS count, tavrin_cents_total(net) AS sum_net, "
+                              "tavrin_cents_total(tax) AS sum_tax, tavrin_cents_total(gross) AS sum_gross, "
+                              "coalesce(SUM(documents), 0) AS documents, MAX(newest) AS newest FROM "
+                              "temp.tavrin_document_totals WHERE " +
                                   all.sql);
         int index = 1;
         for (const Json& value : all.values) sums.bind(index++, value);
@@ -441,9 +456,11 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
     if (kind == "inventory") {
         // Only the known profit columns can be summed; another setting value sums nothing.
         if (!is_profit_key(profit_key)) return "";
-        auto rows = bound_rows(core, "SELECT SUM(" + profit_key + ") AS sum_profit FROM inventory" + q.where, q.values);
-        if (rows.size() != 1) return "";
-        return t(profit_key) + ": " + core.formatted_curr(number(rows.front(), "sum_profit"), "", false, {});
+        store::Statement profit(core, "SELECT tavrin_cents(" + profit_key + ") FROM inventory" + q.where);
+        int index = 1;
+        for (const Json& value : q.values) profit.bind(index++, value);
+        if (!profit.step()) return "";
+        return t(profit_key) + ": " + formatted_sum(core, store::sum_column(profit, 0), false, {});
     }
     if (master_view) return "";
     if (is_one_of(kind, {"PROFORMA", "ESTIMATE", "DELIVERY_NOTE", "DRAFT"})) return range;
@@ -478,9 +495,9 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
         else if (paid != "%%")
             line += ", " + t("paid");
     }
-    line += " | " + core.formatted_cents(totals.cents[0], "", true, currencies) + " + " +
-            core.formatted_cents(totals.cents[1], "", true, currencies) + " = " +
-            core.formatted_cents(totals.cents[2], "", true, currencies);
+    line += " | " + formatted_sum(core, totals.cents[0], true, currencies) + " + " +
+            formatted_sum(core, totals.cents[1], true, currencies) + " = " +
+            formatted_sum(core, totals.cents[2], true, currencies);
     return line;
 }
 

@@ -5,6 +5,7 @@
 #include "core/store/store_internal.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ using json11::Json;
 
 std::string master_data_card(Core& core, const std::string& kind, const std::string& record_name,
                              std::string& preselected);
+// A sum in whole hundredths, or a missing amount for one that has no exact value (list_views.cpp).
+std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total,
+                          const json11::Json::array& currencies);
 
 namespace {
 
@@ -48,7 +52,8 @@ std::string client_card(Core& core, const Json& r, const std::string& record_nam
     if (!r["note"].string_value().empty()) html += "<h4>" + h("note") + "</h4>";
 
     // Turnover in the home currency: each invoice converted by its own rate, summed exactly.
-    std::int64_t invoices = 0, gross_cents = 0;
+    std::int64_t invoices = 0;
+    std::optional<std::int64_t> gross_cents = 0;
     {
         store::Statement turnover(core, "SELECT COUNT(*), tavrin_cents(total_gross_amount * exchange_rate) FROM "
                                         "documents WHERE (type='INVOICE' OR type='ARCHIVE_INVOICE') AND "
@@ -56,12 +61,12 @@ std::string client_card(Core& core, const Json& r, const std::string& record_nam
         turnover.bind(1, record_name);
         if (turnover.step()) {
             invoices = turnover.column_int64(0);
-            gross_cents = turnover.column_int64(1);
+            gross_cents = store::sum_column(turnover, 1);
         }
     }
     html += "</td><td align='center'><h1 style='margin-bottom:-14px'>" + std::to_string(invoices) + "</h1><h3>" +
             t("purchase") + "</h3><p>&nbsp;</p><h1 style='margin-bottom:-14px'>" +
-            html_escaped(core.formatted_cents(gross_cents, "", true, {})) + "</h1><h3>" +
+            html_escaped(formatted_sum(core, gross_cents, true, {})) + "</h1><h3>" +
             t("gross") + "</h3></td></tr></table><div align='center'>";
     return html;
 }

@@ -6,9 +6,14 @@
 #include "core/store/store_internal.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 using json11::Json;
+
+// A sum in whole hundredths, or a missing amount for one that has no exact value (list_views.cpp).
+std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total,
+                          const json11::Json::array& currencies);
 
 namespace {
 
@@ -70,7 +75,7 @@ std::string Core::documents_report_html(bool wide_margin, Json documents, Json f
     html += "<table><thead class='header'>" + head + "</thead>";
 
     // The sums in the home currency, in whole hundredths: exact for any count of documents.
-    std::int64_t net = 0, tax = 0, gross = 0;
+    store::CentsSum net, tax, gross;
     auto money = [&](double value, const std::string& code) {
         return html_escaped(formatted_curr(value, code, true, currencies));
     };
@@ -90,11 +95,13 @@ std::string Core::documents_report_html(bool wide_margin, Json documents, Json f
                 money(doc_net, currency) + "</b></td><td><b>" + money(doc_tax, currency) + "</b></td><td><b>" +
                 money(doc_gross, currency) + "</b></td></tr><tr><td colspan='5' style='border-bottom:1px solid "
                 "black;'></td></tr></tbody>" + page_break_call;
-        net = added_cents(net, cents_of(doc_net * rate));
-        tax = added_cents(tax, cents_of(doc_tax * rate));
-        gross = added_cents(gross, cents_of(doc_gross * rate));
+        net.add(doc_net * rate);
+        tax.add(doc_tax * rate);
+        gross.add(doc_gross * rate);
     }
-    auto sum = [&](std::int64_t cents) { return html_escaped(formatted_cents(cents, "", true, currencies)); };
+    auto sum = [&](const store::CentsSum& cents) {
+        return html_escaped(formatted_sum(*this, cents.value(), true, currencies));
+    };
     html += "<tr style='font-size:16px'><td colspan='2'></td><td><b>" + sum(net) + "</b></td><td><b>" + sum(tax) +
             "</b></td><td><b style='border-bottom:5px double black'>" + sum(gross) + "</b></td></tr>" +
             page_break_call;
