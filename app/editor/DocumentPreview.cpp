@@ -49,6 +49,7 @@ std::string picker_date(const ui::CalendarDatePicker* picker) {
 // text; otherwise (a note kept from another type, or written in the note editor) the note itself,
 // greyed in the empty box, with no entry chosen, so that no entry's text replaces it.
 void show_note(Core& core, ui::ComboBox* box, const char* key, const std::string& note) {
+    box->List()->setToolTip(QString());
     if (note.empty()) {
         box->PlaceholderText(QString());
         return;
@@ -60,6 +61,8 @@ void show_note(Core& core, ui::ComboBox* box, const char* key, const std::string
             return;
         }
     }
+    // The whole note, where the box shows only its start.
+    box->List()->setToolTip(ui::qs(note));
     QString label;
     const Json notes = core.setting(key);
     for (const Json& entry : notes.array_items())
