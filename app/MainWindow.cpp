@@ -471,13 +471,17 @@ ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
     if (!g_core || !document_window || ui::ContentDialog::Current()) co_return;
     QPointer<MainWindow> self(this);
     QPointer<ui::Window> window = document_window;
+    DocumentPage* page = page_of(window.data());
+    if (!page) co_return;
+    // An invoice the tax authority holds is not "discarded" by closing: the page says what stays.
+    const DocumentPage::DiscardQuestion question = page->DiscardQuestionText();
     QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window.data());
     dialog->XamlRoot(window.data());
-    dialog->PrimaryButtonText(ui::qs(g_core->translated("discard", "")));
+    dialog->PrimaryButtonText(question.close_button);
     dialog->CloseButtonText(ui::qs(g_core->translated("cancel", "")));
     dialog->DefaultButton(ui::ContentDialogButton::Secondary);
-    dialog->Title(ui::qs(g_core->translated("discard", "")));
-    dialog->Content(ui::qs(g_core->translated("discard_text", "")));
+    dialog->Title(question.title);
+    dialog->Content(question.text);
     window->Activate();
     const ui::ContentDialogResult result = co_await dialog->ShowAsyncOrNone();
     if (dialog) dialog->deleteLater();

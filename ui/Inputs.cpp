@@ -145,6 +145,30 @@ void ComboBoxList::hidePopup() {
         Qt::QueuedConnection);
 }
 
+void ComboBoxList::keyPressEvent(QKeyEvent* event) {
+    const int before = currentIndex();
+    QComboBox::keyPressEvent(event);
+    chosen_in_place(before);
+}
+
+void ComboBoxList::wheelEvent(QWheelEvent* event) {
+    const int before = currentIndex();
+    QComboBox::wheelEvent(event);
+    chosen_in_place(before);
+}
+
+void ComboBoxList::chosen_in_place(int before) {
+    // A key that opened the list chose nothing yet: its closing reports the choice.
+    if (currentIndex() == before || (view() && view()->isVisible())) return;
+    QPointer<ComboBox> owner(owner_);
+    QMetaObject::invokeMethod(
+        this,
+        [owner] {
+            if (owner) owner->ChosenWithoutDropDown.Invoke(owner.data());
+        },
+        Qt::QueuedConnection);
+}
+
 ComboBox::ComboBox(QWidget* parent) : HeaderedControl(parent), list_(new ComboBoxList(this, this)) {
     list_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     SetBody(list_);

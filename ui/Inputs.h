@@ -109,7 +109,13 @@ public:
     explicit ComboBoxList(ComboBox* owner, QWidget* parent = nullptr);
     void hidePopup() override;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
 private:
+    // Reports a choice the user made with the list closed.
+    void chosen_in_place(int before);
     ComboBox* owner_;
 };
 
@@ -140,6 +146,9 @@ public:
     // The user closed the drop-down (whether or not the choice changed); it comes after the
     // entry taken is selected, from the event loop.
     Event<ComboBox*> DropDownClosed;
+    // The user changed the choice with the list closed (the arrow keys, a letter, the wheel); it
+    // comes after the new entry is selected, from the event loop.
+    Event<ComboBox*> ChosenWithoutDropDown;
 
 private:
     friend class ComboBoxList;

@@ -293,6 +293,8 @@ void DocumentPage::Connect(int connection_id, QObject* target) {
         default: languagesCombBox = box; break;
         }
         box->DropDownClosed.Add(this, selector);
+        // A choice made with the keys, the list closed, is the same choice.
+        box->ChosenWithoutDropDown.Add(this, selector);
         break;
     }
     case 6:

@@ -92,6 +92,14 @@ public:
     // True from the Save click until the save has ended: another click does nothing and the window
     // stays open.
     bool save_in_flight = false;
+    // What the close guard asks before the page's document is dropped: the plain discard question,
+    // or, once the page's invoice went to the tax authority, that closing leaves it issued.
+    struct DiscardQuestion {
+        QString title;
+        QString text;
+        QString close_button;
+    };
+    DiscardQuestion DiscardQuestionText() const;
     // The request id of this page's invoice report whose answer never came: when a later save finds
     // it stored, the page's invoice is that one and is not reported again.
     std::string pending_request_id;

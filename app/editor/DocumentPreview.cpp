@@ -5,6 +5,8 @@
 #include "core/Core.h"
 #include "core/views/document_view.h"
 
+#include <tuple>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -43,6 +45,38 @@ std::string picker_date(const ui::CalendarDatePicker* picker) {
     return date ? ui::utf8(date->toString(Qt::ISODate)) : iso_date(0);
 }
 
+// The note selector shows the note the document holds: its entry when the type has one with that
+// text; otherwise (a note kept from another type, or written in the note editor) the note itself,
+// greyed in the empty box, with no entry chosen, so that no entry's text replaces it.
+void show_note(Core& core, ui::ComboBox* box, const char* key, const std::string& note) {
+    box->List()->setToolTip(QString());
+    if (note.empty()) {
+        box->PlaceholderText(QString());
+        return;
+    }
+    for (int i = 0; i < box->Size(); ++i) {
+        if (ui::utf8(box->ItemTag(i).toString()) == note) {
+            box->SelectedIndex(i);
+            box->PlaceholderText(QString());
+            return;
+        }
+    }
+    // The whole note, where the box shows only its start.
+    box->List()->setToolTip(ui::qs(note));
+    QString label;
+    const Json notes = core.setting(key);
+    for (const Json& entry : notes.array_items())
+        if (entry["note"].string_value() == note && !entry["name"].string_value().empty()) {
+            label = ui::qs(entry["name"].string_value());
+            break;
+        }
+    if (label.isEmpty()) label = ui::qs(note).section(QLatin1Char('\n'), 0, 0);
+    constexpr int kLongest = 40;
+    if (label.size() > kLongest) label = label.left(kLongest - 1) + QString::fromUtf8("\u2026");
+    box->SelectedIndex(-1);
+    box->PlaceholderText(label);
+}
+
 }  // namespace
 
 ui::Action DocumentPage::RefreshDocument() {
@@ -71,10 +105,12 @@ ui::Action DocumentPage::RefreshDocument() {
     document["payment_bank"] = payment["bank"].string_value();
     document["delivery_date"] = picker_date(deliveryDatePicker);
     document["due_date"] = picker_date(dueDatePicker);
-    for (auto [key, box] : {std::pair{"header_note", headerNotesCombBox}, std::pair{"footer_note", footerNotesCombBox}}) {
+    for (auto [key, box, list] : {std::tuple{"header_note", headerNotesCombBox, "header_notes"},
+                                  std::tuple{"footer_note", footerNotesCombBox, "footer_notes"}}) {
         std::string note = Json(document)[key].string_value();
         if (note.empty() && box->SelectedIndex() >= 0) note = ui::utf8(box->SelectedTag().toString());
         document[key] = note;
+        show_note(core, box, list, note);
     }
 
     numberTextBox->IsEnabled(type != "INVOICE");

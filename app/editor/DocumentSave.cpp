@@ -256,18 +256,20 @@ std::string snapshot_of(const Json::object& document, const std::vector<Json>& l
 void number_new_document(Core& core, const DocumentPage::SaveContextPtr& context) {
     Json::object& document = context->document;
     const std::string type = Json(document)["type"].string_value();
-    if (context->is_new) {
-        const int now = core.next_number(type);
-        const bool typed = type != "INVOICE" && Json(document)["number_formatted"].string_value() != context->formatted_before;
-        if (now != Json(document)["number"].int_value() && !typed) {
-            document["number"] = now;
-            document["number_formatted"] = core.next_number_formatted(type);
-            const QString title = ui::qs(Json(document)["number_formatted"].string_value());
-            context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context, title] {
-                if (context->dialog) context->dialog->Title(title);
-            });
-        }
-    }
+    if (!context->is_new) return;
+    const std::string shown = Json(document)["number_formatted"].string_value();
+    if (type != "INVOICE" && shown != context->formatted_before) return;  // typed by the user
+    // The text is compared too: a refresh after a pass that brought the number in moved the integer
+    // on already, while the text stayed as the page showed it.
+    const int now = core.next_number(type);
+    const std::string formatted = core.next_number_formatted(type);
+    if (now == Json(document)["number"].int_value() && formatted == shown) return;
+    document["number"] = now;
+    document["number_formatted"] = formatted;
+    const QString title = ui::qs(formatted);
+    context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context, title] {
+        if (context->dialog) context->dialog->Title(title);
+    });
 }
 
 }  // namespace
@@ -332,6 +334,7 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     // The worker has a copy of its own: the page may go on rendering meanwhile.
     context->document = document;
     context->lines = lines;
+    context->shown_number = Json(document)["number_formatted"].string_value();
     context->own_request_id = pending_request_id;
     context->reported_snapshot = pending_snapshot;
 

@@ -27,6 +27,8 @@ struct DocumentPage::SaveContext {
     // The next number's text before the first sync pass (new documents): a number text other than
     // this one was typed by the user.
     std::string formatted_before;
+    // The number the page showed when the user saved: the user is told when the save took another.
+    std::string shown_number;
     // The request id of the page's earlier report whose answer never came (or of this save's own).
     std::string own_request_id;
     // The page's document and lines when its report was left without an answer; and whether the

@@ -21,6 +21,32 @@ bool uploaded(Core& core, const std::string& record_name) {
     return !rows.empty() && Json(rows.front())["synced"].int_value() != 0;
 }
 
+// Says so when the save took another number than the page showed, and who took the shown one: an
+// invoice of this computer whose report was waiting for the authority's answer and has been stored
+// since, or, as it always is otherwise, another computer of the company.
+std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context) {
+    const Json document(context.document);
+    const std::string stored = document["number_formatted"].string_value();
+    if (context.shown_number.empty() || stored == context.shown_number) return "";
+    const auto holders = store::rows(core,
+                                     "SELECT recordName FROM documents WHERE type = ? AND number_formatted = ? "
+                                     "AND recordName <> ?",
+                                     {document["type"], Json(context.shown_number), Json(context.recordName)});
+    const Json settled = core.setting(store::kSettledReportsRow);
+    bool settled_here = false;
+    for (const auto& holder : holders)
+        for (const Json& entry : settled.array_items())
+            settled_here = settled_here || entry["recordName"] == Json(holder)["recordName"];
+    if (settled_here)
+        return own_text("A dokumentum a(z) ", "Saved as ") + stored +
+               own_text(" számon lett elmentve, mert a(z) ", ": ") + context.shown_number +
+               own_text(" számot a korábban beküldött számla kapta, amelyet a NAV azóta befogadott.",
+                        " went to the invoice sent earlier, which the tax authority (NAV) has accepted since.");
+    return own_text("A dokumentum a(z) ", "Saved as ") + stored + own_text(" számon lett elmentve, mert a(z) ", ": ") +
+           context.shown_number +
+           own_text(" számot közben egy másik gépen kiállították.", " was issued on another computer meanwhile.");
+}
+
 }  // namespace
 
 ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to) {
@@ -41,7 +67,13 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
     }
     Core* core = g_core;
     if (!core) co_return;
-    if (DocumentPage* page = context->page) page->document = context->document;
+    const std::string renumbered = renumbered_text(*core, *context);
+    if (DocumentPage* page = context->page) {
+        page->document = context->document;
+        // The page and its preview show the number the document was stored with.
+        if (!renumbered.empty() && page->numberTextBox)
+            page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
+    }
     if (context->main) context->main->RefreshList(std::string());
 
     std::string text;
@@ -56,6 +88,7 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
                         "The document is saved on this computer; it will be synced when the cloud can be reached.");
     else
         text = core->translated("saving_successful_offline", "");
+    if (!renumbered.empty()) text = renumbered + "\n" + text;
     if (context->edits_dropped)
         text += own_text("\nA számla úgy lett elmentve, ahogy a NAV-nak elküldtük; az azóta tett módosítások nem "
                          "kerültek bele.",
@@ -114,6 +147,50 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
     }
     // Uploads owed from earlier saves go now, after this one's own.
     if (main && context->account != "DEMO") RetryAccountingUploads(QPointer<QWidget>(main));
+}
+
+DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText() const {
+    DiscardQuestion question{tr_key("discard"), tr_key("discard_text"), tr_key("discard")};
+    if (!g_core) return question;
+    Core& core = *g_core;
+    const Json doc(document);
+    // The page's invoice is with the authority when its report waits for the answer, or was stored
+    // since (by a later save, or by the background query), or when a reported invoice is edited.
+    const Json pending = core.nav_pending_report();
+    const bool waiting = !pending_request_id.empty() && pending["request_id"].string_value() == pending_request_id;
+    std::string stored = core.nav_settled_record(pending_request_id);
+    if (stored.empty() && editing && !doc["nav_transaction_id"].string_value().empty())
+        stored = doc["recordName"].string_value();
+    if (!waiting && stored.empty()) return question;
+
+    std::string number = waiting ? pending["number_formatted"].string_value() : std::string();
+    if (!stored.empty()) {
+        const auto rows = store::rows(core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(stored)});
+        if (!rows.empty()) number = Json(rows.front())["number_formatted"].string_value();
+    }
+    if (number.empty()) number = doc["number_formatted"].string_value();
+    const std::string withdraw =
+        own_text(" Az ablak bezárása ezt nem vonja vissza: kiállított számlát sztornó számlával lehet érvényteleníteni.",
+                 " Closing this window does not withdraw it: an issued invoice is cancelled with a storno invoice.");
+    if (stored.empty()) {
+        question.title = ui::qs(own_text("Beküldött számla", "Invoice sent"));
+        question.text = ui::qs(own_text("A(z) ", "Invoice ") + number +
+                               own_text(" számú számlát elküldtük a NAV-nak, és a válaszára vár. Ha a NAV befogadja, a "
+                                        "számla ki van állítva, és a program úgy menti el, ahogy elküldtük.",
+                                        " was sent to the tax authority (NAV) and waits for its answer. If the authority "
+                                        "accepts it, the invoice is issued, and the program stores it as it was sent.") +
+                               withdraw);
+    } else {
+        question.title = ui::qs(own_text("Kiállított számla", "Issued invoice"));
+        question.text = ui::qs(own_text("A(z) ", "The tax authority (NAV) has accepted invoice ") + number +
+                               own_text(" számú számlát a NAV befogadta: a számla ki van állítva, és el van mentve; az "
+                                        "oldalon azóta tett módosítások nem kerülnek bele.",
+                                        ": the invoice is issued and stored; changes made on this page since are not "
+                                        "kept.") +
+                               withdraw);
+    }
+    question.close_button = ui::qs(own_text("Bezárás", "Close"));
+    return question;
 }
 
 }  // namespace Tavrin

@@ -134,7 +134,7 @@ ui::Action DocumentPage::AskToReplaceTypedRate(std::string date) {
     QPointer<ui::ContentDialog> ask = new ui::ContentDialog(window());
     ask->XamlRoot(window());
     ask->Title(tr_key("exchange_rate"));
-    ask->Content(ui::qs(own_text("A szállítás dátuma ", "The delivery date is now ") +
+    ask->Content(ui::qs(own_text("A teljesítés dátuma most ", "The delivery date is now ") +
                         ui::utf8(deliveryDatePicker->Editor()->text()) +
                         own_text(", de az árfolyamot (", ", but the exchange rate (") +
                         ui::utf8(exchangeRateNumberBox->Text()) +

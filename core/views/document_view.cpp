@@ -11,6 +11,7 @@
 #include "core/views/html.h"
 #include "core/store/store_internal.h"
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <string_view>
@@ -245,11 +246,13 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
                     rows.empty() ? 0.0 : static_cast<double>(saturated_int64(Json(rows[0])["stock"].number_value()));
                 stock = stock_after.emplace(item, stored).first;
             }
-            const bool invoice = type == "INVOICE";
+            // An invoice takes stock out, a receipt puts it in; a storno's or a return's negative
+            // quantity moves it the other way, and the sum is written as that movement.
+            const double change = type == "INVOICE" ? -quantity : quantity;
             const double before = stock->second;
-            stock->second = invoice ? before - quantity : before + quantity;
-            html += "<br><b><i>" + html_escaped(core.formatted_num(before, 0)) + (invoice ? " - " : " + ") +
-                    html_escaped(core.formatted_num(quantity, 0)) + " = " +
+            stock->second = before + change;
+            html += "<br><b><i>" + html_escaped(core.formatted_num(before, 0)) + (change < 0 ? " - " : " + ") +
+                    html_escaped(core.formatted_num(std::fabs(change), 0)) + " = " +
                     html_escaped(core.formatted_num(stock->second, 0)) + "</i></b>";
         }
         html += "</td>";

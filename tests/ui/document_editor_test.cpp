@@ -306,6 +306,14 @@ TEST(DocumentEditor, DerivedCopiedAndStoredDocumentsOpenByTheirRules) {
     }
     EXPECT_EQ(script(page->previewWebView, "document.querySelector('.footer-total b').innerText.indexOf('-') >= 0"), "true");
     program.close_document();
+    // A storno of stocked items gives the stock back: its hints add what comes back.
+    page = program.open("INVOICE-2026-000005", "STORNO", false);
+    ASSERT_NE(page, nullptr);
+    const std::string hints = script(page->previewWebView, "[...document.querySelectorAll('td b i')].map(e => e.innerText).join('|')");
+    EXPECT_NE(hints.find(" + 10 = "), std::string::npos) << hints;
+    EXPECT_NE(hints.find(" + 4 = "), std::string::npos) << hints;
+    EXPECT_EQ(hints.find(" - "), std::string::npos) << hints;
+    program.close_document();
 
     // A copy keeps the type, gets a fresh number and no record name or reference.
     page = program.open("INVOICE-2026-000004", "", false);
@@ -428,6 +436,16 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     Tavrin::DocumentPage* page = program.open(std::string(), "", false);
     ASSERT_NE(page, nullptr);
 
+    // The payment method changed with the keys, its list closed, reaches the preview with its bank line.
+    const Json payments = g_core->setting("payments");
+    page->document["client_name"] = "Próba Vevő";  // a document without a client shows no parties
+    page->RefreshDocument();
+    const QString transfer_bank = ui::qs("document.body.innerText.indexOf('" + payments[0]["bank"].string_value() + "') >= 0");
+    ASSERT_EQ(wait_for_script(page->previewWebView, transfer_bank, "true"), "true");
+    QTest::keyClick(page->paymentsCombBox->List(), Qt::Key_Down);
+    ASSERT_TRUE(wait_until([&] { return Json(page->document)["payment_id"] == payments[1]["id"]; }));
+    EXPECT_EQ(wait_for_script(page->previewWebView, transfer_bank, "false"), "false");
+
     // A foreign currency shows the rate box with the rate of the delivery date; a typed one
     // reaches the document. Chosen again after the home currency, it is fetched again.
     program.rates().add_rate(iso_date(0), "EUR", "391,25");
@@ -537,6 +555,9 @@ TEST(DocumentEditor, SelectorsOptionsAndTheTaskRepetitionEditor) {
     ASSERT_TRUE(wait_until([&] { return Json(page->document)["type"].string_value() == "TASK"; }));
     EXPECT_TRUE(page->numberTextBox->IsEnabled());
     EXPECT_EQ(page->headerNotesCombBox->Size(), 0) << "the sample has notes for invoices only";
+    // The notes the task keeps, which its preview shows, are what its empty selectors show.
+    EXPECT_EQ(ui::utf8(page->headerNotesCombBox->List()->placeholderText()), "Fizetés 30 napon belül `${x}`");
+    EXPECT_EQ(ui::utf8(page->footerNotesCombBox->List()->placeholderText()), "Köszönjük!");
     EXPECT_EQ(page->deliveryDatePicker->Header(), tr_key("from_date"));
 
     // The repetition editor, in both languages: each choice rewrites the rule and its description.

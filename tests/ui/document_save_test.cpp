@@ -193,6 +193,18 @@ protected:
         return told;
     }
 
+    // Closes the document window and cancels the question it asks: its title, text and buttons.
+    std::string close_asked() {
+        std::string asked;
+        dialogs.answers.push_back([&asked](ui::ContentDialog& d) {
+            asked = ui::utf8(d.Title() + "|" + d.ContentText());
+            for (const QPushButton* button : d.findChildren<QPushButton*>()) asked += "|" + ui::utf8(button->text());
+            return Result::None;
+        });
+        window->document_window->Close();
+        return wait_until([&] { return !asked.empty() && ui::ContentDialog::Current() == nullptr; }) ? asked : "";
+    }
+
     // The program ends and starts again on the same data folder.
     void restart() {
         if (window) {
@@ -574,6 +586,14 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(invoices(), 1);
     std::size_t reported = reported_ids().size();
     nav.set_processing_delay(std::chrono::milliseconds(0));
+    // The background query stores it meanwhile: closing the page now tells that it is issued.
+    ASSERT_TRUE(wait_until([&] {
+        g_core->nav_settle_report();
+        return g_core->nav_pending_report().is_null();
+    }, 15000));
+    const std::string issued = close_asked();
+    EXPECT_EQ(issued.rfind("Kiállított számla|A(z) " + waiting + " számú számlát a NAV befogadta", 0), 0u) << issued;
+    ASSERT_EQ(page(), p);
     // The user changed a line meanwhile: the invoice is stored as it was sent, and the user is told.
     Json::object changed_line = p->lines.at(0).object_items();
     changed_line["name"] = "Átírt tétel";
@@ -588,12 +608,19 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(invoices(), 2);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM document_lines WHERE name = 'Átírt tétel'"), 0);
 
-    // Another invoice waits the same way, and its page is closed: no other invoice is reported meanwhile.
+    // Another invoice waits the same way, and its page is closed: the user reads that the invoice is
+    // not withdrawn by that, with no "discard" to press. No other invoice is reported meanwhile.
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     waiting = number_of(p);
     EXPECT_NE(told_on_save(p, true).find(waiting + " számú számlát elküldtük"), std::string::npos);
-    p->lines.clear();
+    std::string asked = close_asked();
+    EXPECT_EQ(asked.rfind("Beküldött számla|A(z) " + waiting + " számú számlát elküldtük a NAV-nak", 0), 0u) << asked;
+    EXPECT_NE(asked.find("Az ablak bezárása ezt nem vonja vissza"), std::string::npos) << asked;
+    EXPECT_NE(asked.find("|Bezárás|Mégse"), std::string::npos) << asked;
+    EXPECT_EQ(asked.find(text("discard")), std::string::npos) << asked;
+    ASSERT_EQ(page(), p) << "cancelled, the page stays";
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
     window->document_window->Close();
     ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
     p = new_invoice(1);
@@ -606,7 +633,8 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     nav.set_processing_delay(std::chrono::milliseconds(0));
     dialog = save(p);
     EXPECT_NE(dialog->Title().toStdString(), waiting);
-    EXPECT_NE(dialog->Title().toStdString(), waiting);
+    EXPECT_NE(dialog->ContentText().toStdString().find(waiting + " számot a korábban beküldött számla kapta"), std::string::npos)
+        << dialog->ContentText().toStdString();
     close_result(dialog, Result::Primary);
     EXPECT_EQ(invoices(), 4);
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
@@ -933,6 +961,15 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
                                       .at(0))["number_formatted"].string_value();
     EXPECT_NE(mine, first_number);
     EXPECT_EQ(dialog->Title().toStdString(), mine) << "the saving dialog names the number taken";
+    // The result says so in words, and the page behind it shows the stored number.
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind("A dokumentum a(z) " + mine + " számon lett elmentve, mert a(z) " +
+                                                            first_number + " számot közben egy másik gépen kiállították.",
+                                                        0),
+              0u)
+        << dialog->ContentText().toStdString();
+    EXPECT_EQ(ui::utf8(p->numberTextBox->Text()), mine);
+    EXPECT_EQ(uitest::wait_for_script(p->previewWebView, ui::qs("document.body.innerText.indexOf('" + mine + "') >= 0"), "true"),
+              "true");
     close_result(dialog, Result::Primary);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"), 2);
     const std::vector<std::string> ids = reported_ids();
@@ -954,9 +991,15 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     second->sync_start(empty_completion());
     ASSERT_TRUE(second->nav_release_report(reply_again.record_name));
     g_core->sync_start(empty_completion());
+    // An edit after that pass moves the document's number on while its text stays as shown.
+    const std::int64_t before_edit = p->previews_shown;
+    p->RefreshDocument();
+    ASSERT_TRUE(wait_until([&] { return p->previews_shown > before_edit; }));
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(dialog->Title().toStdString(), shown);
+    EXPECT_NE(dialog->ContentText().toStdString().find(shown + " számot közben egy másik gépen kiállították"), std::string::npos)
+        << dialog->ContentText().toStdString();
     close_result(dialog, Result::Primary);
     EXPECT_EQ(reported_ids().size(), 4u);
     g_core->sync_start(empty_completion());
