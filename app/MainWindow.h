@@ -229,6 +229,9 @@ std::string record_tab_header(const std::string& name);
 // The PDF file name (without ".pdf") for a document number: accents folded, then every character
 // other than A-Z, a-z, 0-9 and "_" made a "-", so the name is safe in any folder.
 std::string pdf_file_name(const std::string& number_formatted);
+// The name a PDF is saved or printed under: the document's number (or the report's title) as it is
+// written, with "_" for each character a file name cannot hold anywhere.
+std::string saved_pdf_name(const std::string& title);
 // A4 paper without margins, headers or footers, backgrounds printed: the pages lay themselves out.
 ui::PrintSettings a4_print_settings();
 

@@ -11,6 +11,7 @@
 #include <QSaveFile>
 
 #include <chrono>
+#include <string_view>
 #include <stdexcept>
 #include <thread>
 
@@ -50,6 +51,20 @@ std::string pdf_file_name(const std::string& number_formatted) {
         if (c >= 0xC0)
             while (i + 1 < folded.size() && (static_cast<unsigned char>(folded[i + 1]) & 0xC0) == 0x80) ++i;
     }
+    return name;
+}
+
+std::string saved_pdf_name(const std::string& title) {
+    std::string name;
+    name.reserve(title.size());
+    for (const char c : title) {
+        const bool unfit =
+            static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
+        name += unfit ? '_' : c;
+    }
+    // A name that would hide the file, or none at all.
+    if (name.empty()) return "document";
+    if (name.front() == '.') name.front() = '_';
     return name;
 }
 
@@ -125,8 +140,7 @@ ui::Action MainWindow::SavePdf(QPointer<ui::TabViewItem> tab) {
     ui::FileSavePicker picker;
     picker.Owner(this);
     picker.FileTypeChoice("PDF", {".pdf"});
-    // The document's number (or the report's name), made safe for a file name.
-    picker.SuggestedFileName(ui::qs(pdf_file_name(ui::utf8(tab->Header())) + ".pdf"));
+    picker.SuggestedFileName(ui::qs(saved_pdf_name(ui::utf8(tab->Header())) + ".pdf"));
     const ui::StorageFile file = co_await picker.PickSaveFileAsync();
     if (!self || !file) co_return;
     QSaveFile out(file.Path());
@@ -142,10 +156,11 @@ ui::Action MainWindow::PrintPdf(QPointer<ui::TabViewItem> tab) {
     QPointer<MainWindow> self(this);
     ui::PrintDialog dialog;
     dialog.Owner(this);
-    dialog.DocumentName(ui::qs(pdf_file_name(ui::utf8(tab->Header()))));
+    dialog.DocumentName(ui::qs(saved_pdf_name(ui::utf8(tab->Header()))));
+    dialog.Document(pdf);
     const bool chosen = co_await dialog.ShowAsync();
     if (!self || !chosen) co_return;
-    const bool printed = co_await dialog.PrintPdfAsync(pdf);
+    const bool printed = co_await dialog.PrintAsync();
     if (!self || printed) co_return;
     ShowMessage(ui::qs(own_text("Nyomtatás", "Print")),
                 ui::qs(own_text("A nyomtatás nem sikerült: a nyomtató nem fogadta a dokumentumot.",

@@ -2,12 +2,15 @@
 
 #include "ui/Threading.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QImage>
+#include <QPageRanges>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -21,21 +24,29 @@ PrintDialog::Responder responder;
 // a few tens of megabytes in memory.
 constexpr int kMaxDotsPerInch = 300;
 
-bool print_pdf(const QByteArray& pdf, QPrinter& printer) {
-    QBuffer buffer;
+// Loads `document` from the bytes in `buffer`, which must live as long as the document is read.
+bool load_pdf(QPdfDocument& document, QBuffer& buffer, const QByteArray& pdf) {
     buffer.setData(pdf);
     if (!buffer.open(QIODevice::ReadOnly)) return false;
-    QPdfDocument document;
     document.load(&buffer);
-    if (document.status() != QPdfDocument::Status::Ready || document.pageCount() < 1) return false;
+    return document.status() == QPdfDocument::Status::Ready && document.pageCount() > 0;
+}
+
+bool print_pdf(const QByteArray& pdf, QPrinter& printer) {
+    QBuffer buffer;
+    QPdfDocument document;
+    if (!load_pdf(document, buffer, pdf)) return false;
 
     // The document brings its own margins: it is laid on the whole sheet.
     printer.setFullPage(true);
+    const QPageRanges chosen = printer.pageRanges();
     QPainter painter;
-    if (!painter.begin(&printer)) return false;
+    bool first = true;
     const int dpi = std::min(printer.resolution(), kMaxDotsPerInch);
     for (int page = 0; page < document.pageCount(); ++page) {
-        if (page > 0 && !printer.newPage()) return false;
+        if (!chosen.isEmpty() && !chosen.contains(page + 1)) continue;
+        if (first ? !painter.begin(&printer) : !printer.newPage()) return false;
+        first = false;
         const QSizeF points = document.pagePointSize(page);
         const QImage picture = document.render(page, (points * dpi / 72.0).toSize());
         if (picture.isNull()) return false;
@@ -46,8 +57,43 @@ bool print_pdf(const QByteArray& pdf, QPrinter& printer) {
                            sheet.top() + (sheet.height() - fitted.height()) / 2, fitted.width(), fitted.height());
         painter.drawImage(target, picture);
     }
-    return painter.end();
+    return !first && painter.end();
 }
+
+// Qt's printer properties dialog is taller than the free area of a small screen where it opens: a
+// window the print dialog opens is moved into that area (and made as small as it goes) when shown.
+class KeepOnScreen : public QObject {
+public:
+    explicit KeepOnScreen(QWidget* dialog) : QObject(dialog), dialog_(dialog) { qApp->installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = event->type() == QEvent::Show ? qobject_cast<QWidget*>(watched) : nullptr;
+        if (window && window->isWindow() && opened_by_dialog(window)) fit(window);
+        return false;
+    }
+
+private:
+    bool opened_by_dialog(const QWidget* window) const {
+        for (const QWidget* up = window->parentWidget(); up; up = up->parentWidget())
+            if (up == dialog_) return true;
+        return false;
+    }
+
+    static void fit(QWidget* window) {
+        const QScreen* screen = window->screen();
+        if (!screen) return;
+        const QRect room = screen->availableGeometry();
+        // The frame is not known before the window is shown; a title bar and borders are allowed for.
+        const QSize frame(16, 48);
+        const QSize size = window->size().boundedTo(room.size() - frame).expandedTo(window->minimumSizeHint());
+        window->resize(size);
+        const int x = std::clamp(window->x(), room.left(), std::max(room.left(), room.right() - size.width() - frame.width()));
+        const int y = std::clamp(window->y(), room.top(), std::max(room.top(), room.bottom() - size.height() - frame.height()));
+        window->move(x, y);
+    }
+
+    QWidget* dialog_;
+};
 
 }  // namespace
 
@@ -55,6 +101,13 @@ PrintDialog::PrintDialog() : printer_(std::make_shared<QPrinter>(QPrinter::HighR
 
 void PrintDialog::DocumentName(const QString& name) {
     printer_->setDocName(name);
+}
+
+void PrintDialog::Document(const QByteArray& pdf) {
+    pdf_ = pdf;
+    QBuffer buffer;
+    QPdfDocument document;
+    pages_ = load_pdf(document, buffer, pdf) ? document.pageCount() : 0;
 }
 
 void PrintDialog::SetResponder(Responder r) {
@@ -70,18 +123,21 @@ AsyncOperation<bool> PrintDialog::ShowAsync() {
     auto* dialog = new QPrintDialog(printer_.get(), owner_.data());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(owner_ ? Qt::WindowModal : Qt::ApplicationModal);
+    if (pages_ > 0) dialog->setMinMax(1, pages_);
+    new KeepOnScreen(dialog);
     // The dialog writes into the printer: it is held until the dialog has gone.
     std::shared_ptr<QPrinter> printer = printer_;
-    QObject::connect(dialog, &QDialog::finished, dialog, [op, printer](int result) { op.Complete(result == QDialog::Accepted); });
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     [op, printer](int result) { op.Complete(result == QDialog::Accepted); });
     QObject::connect(dialog, &QObject::destroyed, [op] { op.Complete(false); });
     dialog->open();
     return op;
 }
 
-AsyncOperation<bool> PrintDialog::PrintPdfAsync(const QByteArray& pdf) {
+AsyncOperation<bool> PrintDialog::PrintAsync() {
     AsyncOperation<bool> op;
     std::shared_ptr<QPrinter> printer = printer_;
-    ThreadPool::RunAsync([op, printer, pdf] {
+    ThreadPool::RunAsync([op, printer, pdf = pdf_] {
         bool printed = false;
         try {
             printed = print_pdf(pdf, *printer);

@@ -447,7 +447,7 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     w->actionSavePdf->trigger();
     ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(saved); }));
     EXPECT_EQ(squeezed(pdf_text(saved)), report);
-    EXPECT_EQ(suggested.toStdString(), Tavrin::pdf_file_name(g_core->translated("report", "")) + ".pdf");
+    EXPECT_EQ(suggested.toStdString(), g_core->translated("report", "") + ".pdf");
     // A place that cannot be written: the user is told, with the place.
     chosen = QString::fromStdString(dir.path() + "no-such-folder/report.pdf");
     told.clear();

@@ -165,7 +165,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     // The invoice's PDF saved where the user chooses, under the document's number.
     ASSERT_TRUE(wait_until([&] { return w->actionSavePdf->IsEnabled() && w->actionPrintPdf->IsEnabled(); }));
     std::filesystem::create_directories(dir.path() + "chosen");
-    const std::string saved = dir.path() + "chosen/" + name + ".pdf";
+    const std::string saved = dir.path() + "chosen/invoice.pdf";
     QString suggested;
     ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
         EXPECT_TRUE(picker.IsSave());
@@ -176,7 +176,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     w->actionSavePdf->trigger();
     ASSERT_TRUE(wait_until([&] { return pdf_finished(saved); }));
     ui::FilePicker::SetResponder(nullptr);
-    EXPECT_EQ(suggested.toStdString(), name + ".pdf");
+    EXPECT_EQ(suggested.toStdString(), Tavrin::saved_pdf_name(doc["number_formatted"].string_value()) + ".pdf");
     const std::string saved_text = pdf_text(saved);
     EXPECT_NE(saved_text.find(doc["number_formatted"].string_value()), std::string::npos) << saved_text;
     EXPECT_EQ(saved_text, pdf_text(pdf));
@@ -192,7 +192,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     });
     w->actionPrintPdf->trigger();
     ASSERT_TRUE(wait_until([&] { return pdf_finished(printed); }));
-    EXPECT_EQ(job.toStdString(), name);
+    EXPECT_EQ(job, suggested.chopped(4));
     EXPECT_EQ(pdf_pages(printed), pdf_pages(pdf));
     // Cancelled in the dialog: nothing printed, nothing said.
     std::filesystem::remove(printed);
@@ -349,4 +349,10 @@ TEST(RecordTabs, HeadersAndPdfNames) {
     // Path parts, quotes and characters without a base letter each become one hyphen.
     EXPECT_EQ(Tavrin::pdf_file_name("../a\\b'c\"d"), "---a-b-c-d");
     EXPECT_EQ(Tavrin::pdf_file_name("Ő/ű_2"), "O-u_2");
+
+    // Saved or printed, a PDF keeps the number as written; only what no file name can hold is replaced.
+    EXPECT_EQ(Tavrin::saved_pdf_name("SZAMLA/2026-0005"), "SZAMLA_2026-0005");
+    EXPECT_EQ(Tavrin::saved_pdf_name("Számla 7"), "Számla 7");
+    EXPECT_EQ(Tavrin::saved_pdf_name(".a\\b:c*d?e\"f<g>h|i\n"), "_a_b_c_d_e_f_g_h_i_");
+    EXPECT_EQ(Tavrin::saved_pdf_name(""), "document");
 }
