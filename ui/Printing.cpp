@@ -11,6 +11,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -68,7 +69,7 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto* window = event->type() == QEvent::Show ? qobject_cast<QWidget*>(watched) : nullptr;
-        if (window && window->isWindow() && opened_by_dialog(window)) fit(window);
+        if (window && window->isWindow() && opened_by_dialog(window)) fit_once_framed(window, kFrameTries);
         return false;
     }
 
@@ -79,17 +80,30 @@ private:
         return false;
     }
 
+    // The window's frame comes from the window manager after the window is shown; until it is known a
+    // move would place the inside of the window, not its frame.
+    static constexpr int kFrameTries = 40;
+    static void fit_once_framed(QWidget* window, int tries) {
+        QTimer::singleShot(25, window, [window, tries] {
+            if (window->frameGeometry().height() > window->height() || tries <= 0)
+                fit(window);
+            else
+                fit_once_framed(window, tries - 1);
+        });
+    }
+
     static void fit(QWidget* window) {
         const QScreen* screen = window->screen();
         if (!screen) return;
         const QRect room = screen->availableGeometry();
-        // The frame is not known before the window is shown; a title bar and borders are allowed for.
-        const QSize frame(16, 48);
+        const QSize frame = window->frameGeometry().size() - window->size();
         const QSize size = window->size().boundedTo(room.size() - frame).expandedTo(window->minimumSizeHint());
-        window->resize(size);
-        const int x = std::clamp(window->x(), room.left(), std::max(room.left(), room.right() - size.width() - frame.width()));
-        const int y = std::clamp(window->y(), room.top(), std::max(room.top(), room.bottom() - size.height() - frame.height()));
-        window->move(x, y);
+        if (size != window->size()) window->resize(size);
+        const QSize outer = size + frame;
+        const QPoint at = window->frameGeometry().topLeft();
+        const int x = std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width()));
+        const int y = std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height()));
+        if (QPoint(x, y) != at) window->move(x, y);
     }
 
     QWidget* dialog_;
