@@ -11,8 +11,8 @@
 #include <QSaveFile>
 
 #include <chrono>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 using json11::Json;
