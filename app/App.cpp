@@ -134,15 +134,24 @@ App::App() = default;
 
 namespace {
 
-// The file dialogs' type column: words that Qt's Hungarian file does not carry in this Qt version.
-class FileTypeTexts : public QTranslator {
+// Words of the file and print dialogs that Qt's Hungarian file does not carry in this Qt version.
+class MissingQtTexts : public QTranslator {
 public:
     bool isEmpty() const override { return false; }
     QString translate(const char* context, const char* source, const char*, int) const override {
-        if (std::strcmp(context, "QAbstractFileIconProvider") != 0) return QString();
-        static const std::map<std::string, const char*> words = {
-            {"Folder", "Mappa"}, {"Drive", "Meghajtó"}, {"Shortcut", "Parancsikon"}, {"Unknown", "Ismeretlen"}};
-        const auto found = words.find(source);
+        static const std::map<std::pair<std::string, std::string>, const char*> words = {
+            {{"QAbstractFileIconProvider", "Folder"}, "Mappa"},
+            {{"QAbstractFileIconProvider", "Drive"}, "Meghajtó"},
+            {{"QAbstractFileIconProvider", "Shortcut"}, "Parancsikon"},
+            {{"QAbstractFileIconProvider", "Unknown"}, "Ismeretlen"},
+            {{"QPrintSettingsOutput", "Pages"}, "Oldalak"},
+            {{"QPrintSettingsOutput", "Double Sided Printing"}, "Kétoldalas nyomtatás"},
+            {{"QPrintSettingsOutput", "Off"}, "Ki"},
+            {{"QPrintSettingsOutput", "Long side binding"}, "Kötés a hosszú oldalon"},
+            {{"QPrintSettingsOutput", "Short side binding"}, "Kötés a rövid oldalon"},
+            {{"QPrintPropertiesDialog", "Advanced"}, "Speciális"},
+            {{"QPrintPropertiesWidget", "Advanced"}, "Speciális"}};
+        const auto found = words.find({context, source});
         return found == words.end() ? QString() : QString::fromUtf8(found->second);
     }
 };
@@ -150,13 +159,13 @@ public:
 }  // namespace
 
 void install_qt_translations(const std::string& language) {
-    // Qt's own texts (the file dialogs, the standard buttons and menus) in the program's language;
+    // Qt's own texts (the file and print dialogs, the standard buttons and menus) in the program's language;
     // the file dialogs' sizes and times too, in the system's own formats where it speaks that language.
     const QLocale::Language wanted = language == "hu" ? QLocale::Hungarian : QLocale::English;
     ui::FilePicker::TextLocale(QLocale::system().language() == wanted ? QLocale::system() : QLocale(wanted));
     static QTranslator* installed = nullptr;
-    static FileTypeTexts file_types;
-    QCoreApplication::removeTranslator(&file_types);
+    static MissingQtTexts missing_texts;
+    QCoreApplication::removeTranslator(&missing_texts);
     if (installed) {
         QCoreApplication::removeTranslator(installed);
         delete installed;
@@ -169,7 +178,7 @@ void install_qt_translations(const std::string& language) {
         return;
     }
     QCoreApplication::installTranslator(translator);
-    QCoreApplication::installTranslator(&file_types);
+    QCoreApplication::installTranslator(&missing_texts);
     installed = translator;
 }
 

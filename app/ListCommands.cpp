@@ -87,6 +87,10 @@ ui::Action MainWindow::OnCommandClick(QObject* sender) {
         OpenReport(sender == actionInventoryReport);
     } else if (sender == actionNavExport) {
         ExportInvoices();
+    } else if (sender == actionSavePdf) {
+        SavePdf(tabView->SelectedItem());
+    } else if (sender == actionPrintPdf) {
+        PrintPdf(tabView->SelectedItem());
     } else if (sender == actionTaskList || sender == actionTaskCalendar) {
         show_task_calendar = sender == actionTaskCalendar;
         RefreshList(std::string());

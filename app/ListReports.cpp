@@ -72,15 +72,16 @@ std::string MainWindow::ExportMessage(int written, const std::vector<NavExportLe
                                           " invoices, but these were left out, as the 2013 schema cannot carry them:")
                            : own_text("Fájl nem készült: a tartomány számláit a 2013-as séma nem tudja leírni:",
                                       "No file was written: the 2013 schema cannot carry the invoices of the range:");
+    // Each invoice left out is a sentence of its own, and what to do with them a paragraph after them.
     for (const NavExportLeftOut& invoice : left_out) {
         text += "\n\u2022 " + invoice.number_formatted + ": ";
         text += invoice.too_many_digits
-                    ? own_text("egy összege vagy mennyisége több mint 10 számjegyű a tizedesjel előtt",
-                               "an amount or quantity has more than 10 digits before the decimal point")
-                    : own_text("hibás vagy hiányzó adat (", "a value missing or not accepted (") + invoice.element + ")";
+                    ? own_text("egy összege vagy mennyisége több mint 10 számjegyű a tizedesjel előtt.",
+                               "an amount or quantity has more than 10 digits before the decimal point.")
+                    : own_text("hibás vagy hiányzó adat (", "a value missing or not accepted (") + invoice.element + ").";
     }
     if (written > 0)
-        text += own_text("\nEzeket a számlákat külön kell átadni.", "\nThese invoices have to be handed over separately.");
+        text += own_text("\n\nEzeket a számlákat külön kell átadni.", "\n\nThese invoices have to be handed over separately.");
     return text;
 }
 

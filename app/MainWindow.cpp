@@ -150,11 +150,18 @@ void MainWindow::InitializeComponent() {
 
     // Commands on the selected record.
     auto* record_button = new ui::DropDownButton;
+    record_button->setObjectName("recordCommandsButton");
     record_button->Content(QString::fromUtf8("Műveletek"));
     auto* record_menu = new ui::MenuFlyout(record_button);
     record_button->Flyout(record_menu);
     bar->addWidget(record_button);
-    // Commands on the whole list.
+    recordCommandsButton = record_button;
+    // Commands on the whole list, or the task list's two views, in one place at the end of the bar:
+    // the place keeps its width when they are hidden (on a record's tab), so that no button of the bar
+    // moves under the mouse.
+    auto* list_place = new QWidget;
+    auto* list_place_layout = new QHBoxLayout(list_place);
+    list_place_layout->setContentsMargins(0, 0, 0, 0);
     auto* list_only = new ui::Panel(ui::Panel::Orientation::Horizontal);
     list_only->setObjectName("listOnlyElement");
     auto* list_button = new ui::DropDownButton;
@@ -162,8 +169,7 @@ void MainWindow::InitializeComponent() {
     auto* list_menu = new ui::MenuFlyout(list_button);
     list_button->Flyout(list_menu);
     list_only->Append(list_button);
-    bar->addWidget(list_only);
-    // The task list's two views.
+    list_place_layout->addWidget(list_only);
     auto* task_list = new ui::Panel(ui::Panel::Orientation::Horizontal);
     task_list->setObjectName("taskListElement");
     auto* task_button = new ui::DropDownButton;
@@ -171,7 +177,9 @@ void MainWindow::InitializeComponent() {
     auto* task_menu = new ui::MenuFlyout(task_button);
     task_button->Flyout(task_menu);
     task_list->Append(task_button);
-    bar->addWidget(task_list);
+    list_place_layout->addWidget(task_list);
+    list_place->setFixedWidth(std::max(list_only->sizeHint().width(), task_list->sizeHint().width()));
+    bar->addWidget(list_place);
 
     // The tabs; the first holds the list, or the settings page in its place.
     auto* tabs = new ui::TabView;
@@ -271,6 +279,11 @@ void MainWindow::InitializeComponent() {
                                          {"actionPurchaseReceive", "create_receive"}, {"actionEdit", "edit"},
                                          {"actionNewForRecord", "INVOICE"}, {"actionStorno", "storno"},
                                          {"actionDelete", "delete"},     {"actionReturn", "RETURN"}};
+    // A printed document or report first, as a PDF viewer offers them.
+    ui::MenuFlyoutItem* save_pdf =
+        menu_item(record_menu, "actionSavePdf", ui::qs(own_text("Mentés PDF-ként…", "Save as PDF…")));
+    ui::MenuFlyoutItem* print_pdf = menu_item(record_menu, "actionPrintPdf", ui::qs(own_text("Nyomtatás…", "Print…")));
+    record_menu->AppendSeparator();
     for (int i = 0; i < 10; ++i) Connect(34 + i, menu_item(record_menu, record_actions[i][0], tr_key(record_actions[i][1])));
     record_menu->AppendSeparator();
     const char* profits[4][2] = {{"actionProfitFifo", "profit_fifo"},
@@ -294,6 +307,8 @@ void MainWindow::InitializeComponent() {
     Connect(56, menu_item(list_menu, "actionPastYearFilter", QString::fromUtf8("Az elmúlt egy év")));
     Connect(57, menu_item(list_menu, "actionOverdueFilter", tr_key("overdue")));
     Connect(58, menu_item(list_menu, "actionCustomFilter", tr_key("filter") + QString::fromUtf8("…")));
+    Connect(59, save_pdf);
+    Connect(60, print_pdf);
 
     Content(root);
 }
@@ -387,14 +402,15 @@ void MainWindow::Connect(int connection_id, QObject* target) {
     default:
         if (connection_id >= 10 && connection_id <= 21) {
             listItems[static_cast<std::size_t>(connection_id - 10)] = static_cast<ui::NavigationViewItem*>(target);
-        } else if (connection_id >= 34 && connection_id <= 58) {
+        } else if (connection_id >= 34 && connection_id <= 60) {
             auto* item = static_cast<ui::MenuFlyoutItem*>(target);
-            ui::MenuFlyoutItem** fields[25] = {
+            ui::MenuFlyoutItem** fields[27] = {
                 &actionPaid,         &actionResave,       &actionCopy,           &actionInvoice,         &actionPurchaseReceive,
                 &actionEdit,         &actionNewForRecord, &actionStorno,         &actionDelete,          &actionReturn,
                 &profitItems[0],     &profitItems[1],     &profitItems[2],       &profitItems[3],        &actionReport,
                 &actionInventoryReport, &actionNavExport, nullptr,               &actionTaskList,        &actionTaskCalendar,
-                &actionMonthFilter,  &actionYearFilter,   &actionPastYearFilter, &actionOverdueFilter,   &actionCustomFilter};
+                &actionMonthFilter,  &actionYearFilter,   &actionPastYearFilter, &actionOverdueFilter,   &actionCustomFilter,
+                &actionSavePdf,      &actionPrintPdf};
             *fields[connection_id - 34] = item;
             item->Click.Add(this, command);
         }

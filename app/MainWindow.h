@@ -30,7 +30,7 @@ public:
 
     // Builds the window's elements once, connecting each through Connect.
     void InitializeComponent();
-    // Stores element `connection_id` (2 to 58) in its field and hooks its events; id 1 is the window.
+    // Stores element `connection_id` (2 to 60) in its field and hooks its events; id 1 is the window.
     void Connect(int connection_id, QObject* target);
 
     // --- handlers -------------------------------------------------------------------------------
@@ -50,6 +50,12 @@ public:
     void FillAccountsMenu();
     ui::Action OnCommandClick(QObject* sender);
     ui::Action OnPrintNavigationCompleted(ui::WebView2* sender, ui::NavigationCompletedEventArgs args);
+    // The PDF shown in a document's or a report's tab: saved to a file the user chooses, or printed
+    // on the printer chosen in the system's print dialog.
+    ui::Action SavePdf(QPointer<ui::TabViewItem> tab);
+    ui::Action PrintPdf(QPointer<ui::TabViewItem> tab);
+    // The PDF a tab shows, as it was printed for it; empty until then and for other tabs.
+    static QByteArray TabPdf(const ui::TabViewItem* tab);
     // Names record tabs and shows the commands that fit the selected tab and section.
     void OnTabSelectionChanged();
     void OnTabCloseRequested(ui::TabView* sender, ui::TabViewTabCloseRequestedEventArgs args);
@@ -166,6 +172,10 @@ public:
     ui::MenuFlyoutItem* actionPastYearFilter = nullptr;         // 56
     ui::MenuFlyoutItem* actionOverdueFilter = nullptr;          // 57
     ui::MenuFlyoutItem* actionCustomFilter = nullptr;           // 58
+    ui::MenuFlyoutItem* actionSavePdf = nullptr;                // 59
+    ui::MenuFlyoutItem* actionPrintPdf = nullptr;               // 60
+    // Opens the commands of the selected tab; disabled, saying so, when none fits it.
+    ui::DropDownButton* recordCommandsButton = nullptr;
 
     // --- state ------------------------------------------------------------------------------------
     QPointer<ui::Window> document_window;
@@ -179,6 +189,9 @@ public:
     ui::WebView2* print_view = nullptr;
 
 private:
+    // The commands button is enabled when its menu has a command shown.
+    void ShowRecordCommandsState();
+
     bool content_loaded_ = false;
     ui::EventToken print_hook_ = 0;
     // One cloud set-up at a time: a request made while one runs is run once after it.
@@ -209,11 +222,16 @@ json11::Json::object fresh_list_filter(const std::string& from_date);
 std::string page_write_script(const std::string& html);
 // The row-range label under the list.
 std::string page_label(bool master, int count, int page);
+// The totals line under the list as shown: breakable between its parts only.
+QString summary_label_text(const std::string& summary);
 // The header of a client's or item's tab: the first two words of its name.
 std::string record_tab_header(const std::string& name);
 // The PDF file name (without ".pdf") for a document number: accents folded, then every character
 // other than A-Z, a-z, 0-9 and "_" made a "-", so the name is safe in any folder.
 std::string pdf_file_name(const std::string& number_formatted);
+// The name a PDF is saved or printed under: the document's number (or the report's title) as it is
+// written, with "_" for each character a file name cannot hold anywhere.
+std::string saved_pdf_name(const std::string& title);
 // A4 paper without margins, headers or footers, backgrounds printed: the pages lay themselves out.
 ui::PrintSettings a4_print_settings();
 

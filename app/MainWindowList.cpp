@@ -31,6 +31,21 @@ std::string page_label(bool master, int count, int page) {
     return std::to_string(count) + " / " + std::to_string(page * 100) + dash + std::to_string(upper);
 }
 
+QString summary_label_text(const std::string& summary) {
+    // The line may wrap between its parts (the dates of the range, the filters, the three sums),
+    // never inside a date, a name or an amount such as "1 861 125 Ft".
+    const QString text = ui::qs(summary);
+    const QString separators = QString::fromUtf8("|+=\xEF\xBC\x8D");  // the range's dash is U+FF0D
+    QString shown = text;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != ' ') continue;
+        const bool after_separator = i > 0 && (separators.contains(text[i - 1]) || text[i - 1] == ',');
+        const bool before_separator = i + 1 < text.size() && separators.contains(text[i + 1]);
+        if (!after_separator && !before_separator) shown[i] = QChar(0x00A0);
+    }
+    return shown;
+}
+
 // A section shows its list and starts its background work; the settings item shows the settings page;
 // an entry of the accounts menu switches the account.
 ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationViewSelectionChangedEventArgs args) {
@@ -116,7 +131,7 @@ void MainWindow::RefreshList(std::string html) {
     const bool master = section == "clients" || section == "items";
     listPageForwardButton->IsEnabled(!master && page < count / 100);
     listPageText->Text(ui::qs(page_label(master, count, page)));
-    listSummaryText->Text(ui::qs(g_core->list_summary));
+    listSummaryText->Text(summary_label_text(g_core->list_summary));
     homeTabItem->Header(selected->Content());
     if (tabView->SelectedIndex() == 0) tabTitleButton->Content(homeTabItem->Header());
 }

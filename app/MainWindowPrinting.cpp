@@ -1,11 +1,18 @@
 // Printing views to PDF and showing the PDF in its tab.
 #include "app/MainWindow.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
+#include "ui/Pickers.h"
+#include "ui/Printing.h"
+
+#include <QFile>
+#include <QSaveFile>
 
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 using json11::Json;
@@ -13,6 +20,9 @@ using json11::Json;
 namespace Tavrin {
 
 namespace {
+
+// The property of a tab's view that holds the PDF it shows.
+constexpr const char* kPrintedPdf = "printedPdf";
 
 // The short wait before a printed view is shown, spent on a pool thread.
 ui::AsyncAction pause_200ms() {
@@ -41,6 +51,20 @@ std::string pdf_file_name(const std::string& number_formatted) {
         if (c >= 0xC0)
             while (i + 1 < folded.size() && (static_cast<unsigned char>(folded[i + 1]) & 0xC0) == 0x80) ++i;
     }
+    return name;
+}
+
+std::string saved_pdf_name(const std::string& title) {
+    std::string name;
+    name.reserve(title.size());
+    for (const char c : title) {
+        const bool unfit =
+            static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
+        name += unfit ? '_' : c;
+    }
+    // A name that would hide the file, or none at all.
+    if (name.empty()) return "document";
+    if (name.front() == '.') name.front() = '_';
     return name;
 }
 
@@ -93,9 +117,53 @@ ui::Action MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationC
     QPointer<ui::WebView2> view = qobject_cast<ui::WebView2*>(target->Content());
     if (!view) co_return;
     view->Source(QUrl::fromLocalFile(ui::qs(path)));
+    // The tab keeps what it shows: the next report is printed to the same file.
+    QFile file(ui::qs(path));
+    if (file.open(QIODevice::ReadOnly)) view->setProperty(kPrintedPdf, file.readAll());
 
     co_await pause_200ms();
     if (!self || !view) co_return;
     ui::SetVisibility(view, ui::Visibility::Visible);
+    // Its commands to save and print it are ready now.
+    if (tabView->SelectedItem() == target) OnTabSelectionChanged();
+}
+
+QByteArray MainWindow::TabPdf(const ui::TabViewItem* tab) {
+    const QWidget* view = tab ? tab->Content() : nullptr;
+    return view ? view->property(kPrintedPdf).toByteArray() : QByteArray();
+}
+
+ui::Action MainWindow::SavePdf(QPointer<ui::TabViewItem> tab) {
+    const QByteArray pdf = TabPdf(tab);
+    if (pdf.isEmpty()) co_return;
+    QPointer<MainWindow> self(this);
+    ui::FileSavePicker picker;
+    picker.Owner(this);
+    picker.FileTypeChoice("PDF", {".pdf"});
+    picker.SuggestedFileName(ui::qs(saved_pdf_name(ui::utf8(tab->Header())) + ".pdf"));
+    const ui::StorageFile file = co_await picker.PickSaveFileAsync();
+    if (!self || !file) co_return;
+    QSaveFile out(file.Path());
+    if (out.open(QIODevice::WriteOnly) && out.write(pdf) == pdf.size() && out.commit()) co_return;
+    ShowMessage(ui::qs(own_text("Mentés PDF-ként", "Save as PDF")),
+                ui::qs(own_text("A PDF nem írható ide:", "The PDF could not be written to")) + "\n" + file.Path() + "\n" +
+                    out.errorString());
+}
+
+ui::Action MainWindow::PrintPdf(QPointer<ui::TabViewItem> tab) {
+    const QByteArray pdf = TabPdf(tab);
+    if (pdf.isEmpty()) co_return;
+    QPointer<MainWindow> self(this);
+    ui::PrintDialog dialog;
+    dialog.Owner(this);
+    dialog.DocumentName(ui::qs(saved_pdf_name(ui::utf8(tab->Header()))));
+    dialog.Document(pdf);
+    const bool chosen = co_await dialog.ShowAsync();
+    if (!self || !chosen) co_return;
+    const bool printed = co_await dialog.PrintAsync();
+    if (!self || printed) co_return;
+    ShowMessage(ui::qs(own_text("Nyomtatás", "Print")),
+                ui::qs(own_text("A nyomtatás nem sikerült: a nyomtató nem fogadta a dokumentumot.",
+                                "Printing failed: the printer did not take the document.")));
 }
 }  // namespace Tavrin

@@ -1,6 +1,7 @@
 // The tabs: opening a record's tab, switching between tabs and closing them.
 #include "app/MainWindow.h"
 
+#include "app/App.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 
@@ -97,6 +98,24 @@ void MainWindow::OnTabSelectionChanged() {
     show(actionInventoryReport, inventory);
     show(actionNavExport, list_nav && nav_name == "INVOICE");
     show_widget(taskListElement, list_nav && nav_name == "TASK");
+    // A document or a report is shown as a PDF: once printed, it can be saved and printed again.
+    const bool printed_tab = tagged && list_type != "master_data";
+    const bool pdf_ready = printed_tab && !TabPdf(sel).isEmpty();
+    for (ui::MenuFlyoutItem* item : {actionSavePdf, actionPrintPdf}) {
+        show(item, printed_tab);
+        item->IsEnabled(pdf_ready);
+    }
+    ShowRecordCommandsState();
+}
+
+void MainWindow::ShowRecordCommandsState() {
+    bool any = false;
+    for (QAction* item : recordCommandsButton->menu()->actions())
+        if (!item->isSeparator() && item->isVisible()) any = true;
+    // A button that opened nothing would leave the user guessing.
+    recordCommandsButton->setEnabled(any);
+    recordCommandsButton->setToolTip(any ? QString()
+                                         : ui::qs(own_text("Ehhez a laphoz nincs művelet.", "No commands for this tab.")));
 }
 
 void MainWindow::OnTabCloseRequested(ui::TabView*, ui::TabViewTabCloseRequestedEventArgs args) {

@@ -752,7 +752,8 @@ TEST_F(Lists, MasterDataViewShowsTheCardAndTheRecordsDocuments) {
 
     std::string html = core->list_html(0, "client", year_filter(), "", "K1");
     const std::string card =
-        "<table cellpadding='24' cellspacing='0' width='100%'><tr><td><h1>Kovács Kft.</h1><h2>" + address() +
+        "<table cellpadding='24' cellspacing='0' width='100%'><tr><td style='white-space:normal'><h1>Kovács Kft.</h1>"
+        "<h2>" + address() +
         "</h2><h2>Magyar adóalany</h2><h3>12345678-1-42&emsp;<span style='font-weight:normal'></span></h3><h3><span "
         "style='font-weight:normal'></span></h3><h3>HUF&emsp;<span style='font-weight:normal'>Átutalás</span>&emsp;30 "
         "nap</h3></td><td align='center'><h1 style='margin-bottom:-14px'>5</h1><h3>Beszerzés</h3><p>&nbsp;</p><h1 "
@@ -787,7 +788,8 @@ TEST_F(Lists, MasterDataViewShowsTheCardAndTheRecordsDocuments) {
                                    {"stock", 25}, {"price", 12}, {"profit_fifo", 20}, {"created", 2}},
                                   "inventory"));
     html = core->list_html(0, "item", {}, "", "I1");
-    EXPECT_NE(html.find("<table cellpadding='24' cellspacing='0' width='100%'><tr><td><h1>Csavar</h1><h2>Készletkövetés"
+    EXPECT_NE(html.find("<table cellpadding='24' cellspacing='0' width='100%'><tr><td style='white-space:normal'>"
+                        "<h1>Csavar</h1><h2>Készletkövetés"
                         "</h2><h3>Horganyzott<br>csavar</h3><h3><h3>CS-1&emsp;<span style='font-weight:normal'></span>"
                         "</h3></h3><h3>27%&emsp;<span style='font-weight:normal'>darab</span></h3><h3><h3>Eladási ár: "
                         "12,5&emsp;<span style='font-weight:normal'>Nettó</span></h3></h3><h3>Beszerzési ár (utolsó 8): "
@@ -825,7 +827,10 @@ TEST_F(Lists, MasterDataViewShowsTheCardAndTheRecordsDocuments) {
 
     // A record that is not there: an empty card and no list.
     html = core->list_html(0, "client|INVOICE", {}, "", "NO-SUCH-CLIENT");
-    EXPECT_EQ(html, kFrame + "<table cellpadding='24' cellspacing='0' width='100%'><tr><td></td></tr></table>" + kTable +
+    EXPECT_EQ(html, kFrame +
+                        "<table cellpadding='24' cellspacing='0' width='100%'><tr><td style='white-space:normal'></td>"
+                        "</tr></table>" +
+                        kTable +
                         "</td></tr></thead><tbody></tbody></table>");
     EXPECT_TRUE(core->list_rows.empty());
     html = core->list_html(0, "item", {}, "", "NO-SUCH-ITEM");

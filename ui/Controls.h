@@ -147,6 +147,8 @@ public:
     void Text(const QString& value) { setText(value); }
     QVariant Tag() const { return tag_; }
     void Tag(const QVariant& value) { tag_ = value; }
+    bool IsEnabled() const { return isEnabled(); }
+    void IsEnabled(bool value) { setEnabled(value); }
     Visibility GetVisibility() const { return isVisible() ? Visibility::Visible : Visibility::Collapsed; }
     void SetVisibility(Visibility value) { setVisible(value == Visibility::Visible); }
 

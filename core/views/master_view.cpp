@@ -19,7 +19,10 @@ std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool to
 
 namespace {
 
-const char* const kCardOpening = "<table cellpadding='24' cellspacing='0' width='100%'><tr><td>";
+// The card's text cell wraps its lines: the list page's rule for body cells (one line, the rest cut
+// off) would cut them at the edge of a narrow window.
+const char* const kCardOpening =
+    "<table cellpadding='24' cellspacing='0' width='100%'><tr><td style='white-space:normal'>";
 
 // The name of a document type; web-shop orders have no label of their own and take the list's name.
 std::string type_label(Core& core, const std::string& type) {

@@ -358,6 +358,7 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     EXPECT_NE(told.find("\u2022 " + large_number + ": egy összege vagy mennyisége több mint 10 számjegyű"),
               std::string::npos)
         << told;
+    EXPECT_NE(told.find("előtt.\n\nEzeket a számlákat külön kell átadni."), std::string::npos) << told;
     EXPECT_TRUE(valid_export(path));
     const std::string without = read_file(path);
     EXPECT_EQ(static_cast<int>(occurrences(without, "<szamla>")), invoices_issued(from, to) - 1);
@@ -431,6 +432,33 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
                   std::string::npos)
             << r["item_name"].string_value();
     }
+
+    // Every report is printed to the same file, yet each tab keeps its own: the first report tab saves
+    // the period report, under the report's name.
+    w->tabView->SelectedItem(report_tab);
+    ASSERT_TRUE(w->actionSavePdf->IsEnabled());
+    const std::string saved = dir.path() + "report.pdf";
+    QString chosen = QString::fromStdString(saved);
+    QString suggested;
+    ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
+        suggested = picker.SuggestedFileName();
+        return chosen;
+    });
+    w->actionSavePdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(saved); }));
+    EXPECT_EQ(squeezed(pdf_text(saved)), report);
+    EXPECT_EQ(suggested.toStdString(), g_core->translated("report", "") + ".pdf");
+    // A place that cannot be written: the user is told, with the place.
+    chosen = QString::fromStdString(dir.path() + "no-such-folder/report.pdf");
+    told.clear();
+    dialogs.answers.push_back([&](ui::ContentDialog& dialog) -> std::optional<Result> {
+        told = dialog.ContentText().toStdString();
+        return Result::Primary;
+    });
+    w->actionSavePdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return !told.empty(); }));
+    EXPECT_NE(told.find(chosen.toStdString()), std::string::npos) << told;
+    ui::FilePicker::SetResponder(nullptr);
 }
 
 TEST_F(DemoWindow, CommandsOnTheSelectedRecord) {

@@ -10,9 +10,13 @@
 #include "app/MainWindow.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
+#include "ui/Pickers.h"
+#include "ui/Printing.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QImage>
+#include <QPrinter>
 #include <QTabBar>
 
 #include <cstdio>
@@ -41,7 +45,7 @@ std::set<std::string> shown_commands(Tavrin::MainWindow* w) {
          {w->actionOverdueFilter, w->actionPaid, w->actionResave, w->actionCopy, w->actionInvoice, w->actionPurchaseReceive,
           w->actionNewForRecord, w->actionEdit, w->actionStorno, w->actionDelete, w->actionReturn, w->profitItems[0],
           w->profitItems[1], w->profitItems[2], w->profitItems[3], w->actionReport, w->actionInventoryReport,
-          w->actionNavExport})
+          w->actionNavExport, w->actionSavePdf, w->actionPrintPdf})
         if (shown(item)) names.insert(ui::Name(item));
     return names;
 }
@@ -55,6 +59,25 @@ int pdf_pages(const std::string& path) {
         if (std::sscanf(line, "Pages: %d", &pages) == 1) break;
     pclose(pipe);
     return pages;
+}
+
+std::string pdf_text(const std::string& path) {
+    std::string text;
+    FILE* pipe = popen(("pdftotext -layout '" + path + "' - 2>/dev/null").c_str(), "r");
+    if (!pipe) return text;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+    return text;
+}
+
+// True once a PDF file has been written to its end.
+bool pdf_finished(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 8) return false;
+    file.seek(file.size() - 8);
+    return file.readAll().contains("%%EOF");
 }
 
 ui::TabViewItem* tab_with_tag(Tavrin::MainWindow* w, const std::string& tag) {
@@ -93,10 +116,14 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     ASSERT_EQ(ui::Name(w->navigationView->SelectedItem()), "INVOICE");
     ASSERT_EQ(wait_for_script(w->listWebView, "document.querySelectorAll('#list tbody tr').length > 0", "true"), "true");
 
-    // The list tab of the invoices: the list commands only; it has no close button.
+    // The list tab of the invoices: the list commands only; it has no close button, and the record
+    // commands' button, with nothing to open, is disabled and says so.
     EXPECT_EQ(shown_commands(w), (std::set<std::string>{"tabTitleButton", "listOnlyElement", "actionOverdueFilter",
                                                         "actionReport", "actionNavExport"}));
     EXPECT_EQ(w->tabView->tabBar()->tabButton(0, QTabBar::RightSide), nullptr);
+    EXPECT_FALSE(w->recordCommandsButton->isEnabled());
+    EXPECT_FALSE(w->recordCommandsButton->toolTip().isEmpty());
+    const QPoint new_client_at = w->newClient->mapTo(w, QPoint(0, 0));
 
     // An invoice row clicked through the page's own script opens its tab and its printed PDF.
     const std::string first = script(w->listWebView, "document.querySelector('#list tbody tr').id");
@@ -128,9 +155,58 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     const std::string arrow = " \xE2\x9E\x94 ";
     EXPECT_EQ(w->actionPaid->Text().toStdString(), paid ? paid_text + arrow + unpaid_text : unpaid_text + arrow + paid_text);
     EXPECT_EQ(w->actionPaid->Tag(), QVariant(paid ? 0 : 1));
-    std::set<std::string> invoice_commands{"tabTitleButton", "actionPaid", "actionCopy"};
+    std::set<std::string> invoice_commands{"tabTitleButton", "actionPaid", "actionCopy", "actionSavePdf", "actionPrintPdf"};
     if (doc["reference_number_formatted"].string_value().empty()) invoice_commands.insert("actionStorno");
     EXPECT_EQ(shown_commands(w), invoice_commands);
+    EXPECT_TRUE(w->recordCommandsButton->isEnabled());
+    // The tool bar's buttons stay where they were: a click aimed at one never lands on another.
+    EXPECT_EQ(w->newClient->mapTo(w, QPoint(0, 0)), new_client_at);
+
+    // The invoice's PDF saved where the user chooses, under the document's number.
+    ASSERT_TRUE(wait_until([&] { return w->actionSavePdf->IsEnabled() && w->actionPrintPdf->IsEnabled(); }));
+    std::filesystem::create_directories(dir.path() + "chosen");
+    const std::string saved = dir.path() + "chosen/invoice.pdf";
+    QString suggested;
+    ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
+        EXPECT_TRUE(picker.IsSave());
+        EXPECT_EQ(picker.Filters(), QStringList("PDF (*.pdf)"));
+        suggested = picker.SuggestedFileName();
+        return QString::fromStdString(saved);
+    });
+    w->actionSavePdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return pdf_finished(saved); }));
+    ui::FilePicker::SetResponder(nullptr);
+    EXPECT_EQ(suggested.toStdString(), Tavrin::saved_pdf_name(doc["number_formatted"].string_value()) + ".pdf");
+    const std::string saved_text = pdf_text(saved);
+    EXPECT_NE(saved_text.find(doc["number_formatted"].string_value()), std::string::npos) << saved_text;
+    EXPECT_EQ(saved_text, pdf_text(pdf));
+
+    // Printed on the printer chosen in the print dialog (here a PDF file): every page of the document.
+    const std::string printed = dir.path() + "printed.pdf";
+    QString job;
+    ui::PrintDialog::SetResponder([&](QPrinter& printer) {
+        job = printer.docName();
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(printed));
+        return true;
+    });
+    w->actionPrintPdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return pdf_finished(printed); }));
+    EXPECT_EQ(job, suggested.chopped(4));
+    EXPECT_EQ(pdf_pages(printed), pdf_pages(pdf));
+    // Cancelled in the dialog: nothing printed, nothing said.
+    std::filesystem::remove(printed);
+    bool asked = false;
+    ui::PrintDialog::SetResponder([&](QPrinter&) {
+        asked = true;
+        return false;
+    });
+    w->actionPrintPdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return asked; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(std::filesystem::exists(printed));
+    EXPECT_EQ(ui::ContentDialog::Current(), nullptr);
+    ui::PrintDialog::SetResponder(nullptr);
 
     // The same invoice, marked the other way, shows the switch turned round.
     store::run(*g_core, "UPDATE documents SET paid = ? WHERE recordName = ?", {Json(paid ? 0 : 1), Json(invoice)});
@@ -206,6 +282,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     ASSERT_EQ(ui::Name(w->navigationView->SelectedItem()), "clients");
     EXPECT_EQ(w->tabView->SelectedIndex(), 0);
     EXPECT_EQ(shown_commands(w), (std::set<std::string>{"listOnlyElement"}));
+    EXPECT_FALSE(w->recordCommandsButton->isEnabled());
     const std::string client_id = wait_for_script(
         w->listWebView, "document.querySelector('#list tbody tr[onclick*=client]') ? 'found' : ''", "\"found\"");
     ASSERT_EQ(client_id, "\"found\"");
@@ -219,6 +296,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
         store::rows(*g_core, "SELECT name FROM clients WHERE recordName = ?", {Json(client)}).at(0).at("name").string_value();
     EXPECT_EQ(client_tab->Header().toStdString(), Tavrin::record_tab_header(client_name));
     EXPECT_EQ(shown_commands(w), (std::set<std::string>{"tabTitleButton", "actionNewForRecord", "actionEdit", "actionDelete"}));
+    EXPECT_EQ(w->newClient->mapTo(w, QPoint(0, 0)), new_client_at);
     auto* client_view = qobject_cast<ui::WebView2*>(client_tab->Content());
     ASSERT_NE(client_view, nullptr);
     EXPECT_EQ(wait_for_script(client_view, "document.body && document.body.innerHTML.length > 200", "true"), "true");
@@ -271,4 +349,10 @@ TEST(RecordTabs, HeadersAndPdfNames) {
     // Path parts, quotes and characters without a base letter each become one hyphen.
     EXPECT_EQ(Tavrin::pdf_file_name("../a\\b'c\"d"), "---a-b-c-d");
     EXPECT_EQ(Tavrin::pdf_file_name("Ő/ű_2"), "O-u_2");
+
+    // Saved or printed, a PDF keeps the number as written; only what no file name can hold is replaced.
+    EXPECT_EQ(Tavrin::saved_pdf_name("SZAMLA/2026-0005"), "SZAMLA_2026-0005");
+    EXPECT_EQ(Tavrin::saved_pdf_name("Számla 7"), "Számla 7");
+    EXPECT_EQ(Tavrin::saved_pdf_name(".a\\b:c*d?e\"f<g>h|i\n"), "_a_b_c_d_e_f_g_h_i_");
+    EXPECT_EQ(Tavrin::saved_pdf_name(""), "document");
 }

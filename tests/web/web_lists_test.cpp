@@ -3,6 +3,8 @@
 #include "tests/test_support.h"
 #include "tests/web/web_harness.h"
 
+#include <QWebEngineView>
+
 #include <gtest/gtest.h>
 
 using json11::Json;
@@ -82,6 +84,17 @@ TEST_F(WebLists, MasterDataButtonAndCalendarTaskPostTheirMessages) {
                                             {"recordName", kHostileName},
                                             {"type", "client|ESTIMATE"}}))
         << page.messages().at(0).toStdString();
+
+    // An item's card in a narrow window: its long lines wrap inside the card, none is cut at its edge.
+    ASSERT_TRUE(core->save_record({{"recordName", "I1"}, {"name", "Kerámia tál, kék mázas"}, {"type", "INVENTORY_TRACKING"},
+                                   {"purchase_price", 2600}, {"clearing_price", 2800}, {"selling_price", 6500}},
+                                  "items"));
+    page.view().resize(560, 600);
+    ASSERT_TRUE(page.load(core->list_html(0, "item", {}, "", "I1")));
+    EXPECT_TRUE(page.run("(() => { const card = document.querySelector('table td'); "
+                         "return card.textContent.includes('Elszámoló ár') && card.scrollWidth <= card.clientWidth; })()")
+                    .toBool());
+    page.view().resize(1024, 768);
 
     // The host writes the calendar into the view through a template literal.
     const std::vector<Json> tasks = {Json::object{{"recordName", "TASK-`${x}'\"\\"},
