@@ -540,14 +540,16 @@ public:
     // settings row "nav_pending" (never uploaded), and, where the account uses the cloud, in the
     // company's one shared record, written only when no installation holds one; so an invoice the
     // service may hold is never unknown, and no two installations report at once. Once the service
-    // accepts, the document, its lines, stock and transaction id are stored and the record removed in
-    // one transaction. An earlier report still unsettled is settled first; while it stays so, nothing
-    // new is sent (result waiting).
+    // has processed it (its transaction DONE), the document, its lines, stock and transaction id are
+    // stored and the record removed in one transaction. An earlier report still unsettled is settled
+    // first; while it stays so, nothing new is sent (result waiting).
     NavReport nav_report_invoice(std::vector<json11::Json> lines, json11::Json::object document);
-    // Settles the report under way, if any, from the authority's own records: the user's transactions
-    // since it was recorded are listed and the one whose invoice data is the recorded one is asked
-    // for. Processed: the invoice is stored with its transaction id. Aborted: the record goes (refused).
-    // Not there once no copy of it can still be on its way: it never arrived, the record goes. With
+    // Settles the report under way, if any, from the authority's own records: its transaction when the
+    // reply named it, else the user's transactions of its interval, each identified by its content.
+    // Processed: the invoice is stored with its transaction id. Aborted: the record goes (refused). Its
+    // number held by another invoice: the record goes and the number is not used again (taken). Not
+    // there, every transaction identified, once no copy of it can still be on its way: it never
+    // arrived, the record goes. With
     // `shared`, the company's shared record is read too and settled the same way, whichever
     // installation made it.
     NavSettled nav_settle_report(bool shared = false);

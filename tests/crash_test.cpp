@@ -183,6 +183,8 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
     values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
     values.emplace_back("TAVRIN_SCHEMA_DIR", std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/");
     values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "1");
+    // A request killed on its way is past arriving this long (and a margin) after it went out.
+    values.emplace_back("TAVRIN_NAV_REQUEST_SECONDS", "2");
     ScopedEnv env(values);
     const std::string folder = dir.path() + "data/";
     std::filesystem::create_directories(folder);

@@ -23,7 +23,8 @@ bool uploaded(Core& core, const std::string& record_name) {
 
 // Says so when the save took another number than the page showed, and who took the shown one: an
 // invoice of this computer whose report was waiting for the authority's answer and has been stored
-// since, or, as it always is otherwise, another computer of the company.
+// since, another invoice the authority holds under it (sent by other software), or otherwise another
+// computer of the company.
 std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context) {
     const Json document(context.document);
     const std::string stored = document["number_formatted"].string_value();
@@ -37,14 +38,20 @@ std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context
     for (const auto& holder : holders)
         for (const Json& entry : settled.array_items())
             settled_here = settled_here || entry["recordName"] == Json(holder)["recordName"];
+    const Json local = core.setting("local");
+    bool taken_at_authority = false;
+    for (const Json& taken : local["nav_taken"].array_items())
+        taken_at_authority = taken_at_authority || taken["number_formatted"] == Json(context.shown_number);
+
+    std::string why = own_text(" számot közben egy másik gépen kiállították.", " was issued on another computer meanwhile.");
     if (settled_here)
-        return own_text("A dokumentum a(z) ", "Saved as ") + stored +
-               own_text(" számon lett elmentve, mert a(z) ", ": ") + context.shown_number +
-               own_text(" számot a korábban beküldött számla kapta, amelyet a NAV azóta befogadott.",
-                        " went to the invoice sent earlier, which the tax authority (NAV) has accepted since.");
+        why = own_text(" számot a korábban beküldött számla kapta, amelyet a NAV azóta befogadott.",
+                       " went to the invoice sent earlier, which the tax authority (NAV) has accepted since.");
+    else if (holders.empty() && taken_at_authority)
+        why = own_text(" számon a NAV-nál már egy másik számla szerepel.",
+                       " is held at the tax authority (NAV) by another invoice.");
     return own_text("A dokumentum a(z) ", "Saved as ") + stored + own_text(" számon lett elmentve, mert a(z) ", ": ") +
-           context.shown_number +
-           own_text(" számot közben egy másik gépen kiállították.", " was issued on another computer meanwhile.");
+           context.shown_number + why;
 }
 
 }  // namespace

@@ -370,7 +370,7 @@ NavSettled settle_local(Core& core, const Json& report) {
     if (here && sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
     // Never sent from this computer: its process ended before the invoice went out.
     if (here && report["sent"].is_null()) {
-        NavSettled settled = waiting_on(report, NavSettled::Reason::cloud);
+            NavSettled settled = waiting_on(report, NavSettled::Reason::cloud);
         if (drop_report(core, report)) settled.result = NavSettled::Result::dropped;
         return settled;
     }
@@ -445,6 +445,14 @@ NavSettled settle_shared(Core& core) {
     // The other installation's invoice is here now; the record goes once it is in the cloud too.
     if (settled.result == NavSettled::Result::stored) release_stored(core, settled.record_name);
     return settled;
+}
+
+// True when another invoice is stored here under this document's number.
+bool number_stored(Core& core, const Json& document) {
+    return !store::rows(core,
+                        "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? AND recordName <> ?",
+                        {document["number_formatted"], Json(document["recordName"].string_value())})
+                .empty();
 }
 
 // True when the authority holds another invoice under this document's number.
@@ -558,12 +566,7 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
         drop_report(core, Json(record));
         return report_of(NavReport::Result::cloud);
     }
-    const Json document = record["document"];
-    const auto taken = store::rows(core,
-                                   "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? "
-                                   "AND recordName <> ?",
-                                   {document["number_formatted"], Json(document["recordName"].string_value())});
-    if (!taken.empty()) {
+    if (number_stored(core, record["document"])) {
         drop_report(core, Json(record));
         return report_of(NavReport::Result::renumber);
     }
@@ -621,6 +624,8 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     if (earlier.result == NavSettled::Result::waiting) return waiting_report(earlier);
     // The authority holds another invoice of this number (learnt just now or before): never sent again.
     if (number_taken(*this, Json(document))) return report_of(NavReport::Result::renumber, "taken");
+    // The earlier report settled just now may have stored its invoice under this very number.
+    if (number_stored(*this, Json(document))) return report_of(NavReport::Result::renumber);
 
     // What would be sent, checked before anything is recorded: invalid data never leaves.
     document.erase("nav_number_formatted");

@@ -748,28 +748,26 @@ NavFake::Submission::Invoice NavFake::checked_invoice(const Submission& received
     return invoice;
 }
 
-std::string NavFake::add_foreign_submission(const std::string& login, const std::string& operation,
-                                            const std::string& base64_data) {
-    std::lock_guard<std::mutex> lock(mutex_);
+NavFake::Submission& NavFake::add_other_submission(const std::string& login, bool annulment) {
     char id[32];
     std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
     const auto user = users_.find(login);
-    Submission received{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
-                        std::chrono::steady_clock::now(), false, {}, true, false};
+    submissions_.push_back(Submission{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
+                                      std::chrono::steady_clock::now(), annulment, {}, true, annulment});
+    return submissions_.back();
+}
+
+std::string NavFake::add_foreign_submission(const std::string& login, const std::string& operation,
+                                            const std::string& base64_data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Submission& received = add_other_submission(login, false);
     received.invoices.push_back(checked_invoice(received, operation, base64_data));
-    submissions_.push_back(std::move(received));
-    return id;
+    return received.transaction_id;
 }
 
 std::string NavFake::add_annulment(const std::string& login) {
     std::lock_guard<std::mutex> lock(mutex_);
-    char id[32];
-    std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
-    const auto user = users_.find(login);
-    Submission annulment{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
-                         std::chrono::steady_clock::now(), true, {}, true, true};
-    submissions_.push_back(std::move(annulment));
-    return id;
+    return add_other_submission(login, true).transaction_id;
 }
 
 void NavFake::set_original_request(const std::string& invoice_number, const std::string& shown) {

@@ -230,6 +230,8 @@ private:
                                                             const std::string& tax_number) const;
     std::chrono::system_clock::time_point service_now() const;
     bool registered(const Submission& submission) const;
+    // A submission of other software of the user, or a technical annulment (with mutex_ held).
+    Submission& add_other_submission(const std::string& login, bool annulment);
     Submission::Invoice checked_invoice(const Submission& received, const std::string& operation,
                                         const std::string& data) const;
 

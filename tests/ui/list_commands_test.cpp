@@ -49,17 +49,6 @@ Json row(const std::string& sql, std::initializer_list<Json> values = {}) {
     return rows.empty() ? Json() : Json(rows.front());
 }
 
-std::string pdf_text(const std::string& path) {
-    std::string text;
-    FILE* pipe = popen(("pdftotext -layout '" + path + "' - 2>/dev/null").c_str(), "r");
-    if (!pipe) return text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-    return text;
-}
-
 // A text without blanks of any kind (the PDF and the formatter may use different spaces).
 std::string squeezed(const std::string& text) {
     std::string out;

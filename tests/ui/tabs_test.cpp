@@ -61,17 +61,6 @@ int pdf_pages(const std::string& path) {
     return pages;
 }
 
-std::string pdf_text(const std::string& path) {
-    std::string text;
-    FILE* pipe = popen(("pdftotext -layout '" + path + "' - 2>/dev/null").c_str(), "r");
-    if (!pipe) return text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-    return text;
-}
-
 // True once a PDF file has been written to its end.
 bool pdf_finished(const std::string& path) {
     QFile file(QString::fromStdString(path));

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -68,3 +69,15 @@ inline std::string wait_for_script(ui::WebView2* view, const QString& js, const 
 }
 
 }  // namespace uitest
+
+// The text of a PDF file as poppler's pdftotext lays it out; empty when it cannot be read.
+inline std::string pdf_text(const std::string& path) {
+    std::string text;
+    FILE* pipe = popen(("pdftotext -layout '" + path + "' - 2>/dev/null").c_str(), "r");
+    if (!pipe) return text;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+    return text;
+}
