@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
         }
         whole_ms.push_back(bench::ms_since(start));
         ui::ContentDialog* result = ui::ContentDialog::Current();
-        if (result->ContentText() != ui::qs(core.translated("saving_successful", "")) || nav.calls().size() != reported + 2) {
+        // The token exchange, the submission and the status of its processing.
+        if (result->ContentText() != ui::qs(core.translated("saving_successful", "")) || nav.calls().size() != reported + 3) {
             std::fprintf(stderr, "bench_save: the save did not go through: %s\n", ui::utf8(result->ContentText()).c_str());
             return 1;
         }
