@@ -608,6 +608,9 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     Json::object changed_line = p->lines.at(0).object_items();
     changed_line["name"] = "Átírt tétel";
     p->lines.at(0) = changed_line;
+    const std::int64_t shown_before_edit = p->previews_shown;
+    p->RefreshDocument();
+    ASSERT_TRUE(wait_until([&] { return p->previews_shown > shown_before_edit; }));
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u);
@@ -617,6 +620,21 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(reported_ids().size(), reported);
     EXPECT_EQ(invoices(), 2);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM document_lines WHERE name = 'Átírt tétel'"), 0);
+    // The accounting service gets the PDF of the invoice as stored, not of the page's edits.
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 2u && g_core->cashbook_pending().empty(); }));
+    const std::string uploaded = cashbook.requests().back().body;
+    const std::size_t pdf_at = uploaded.rfind("<dataValue>");
+    ASSERT_NE(pdf_at, std::string::npos);
+    std::string pdf = uploaded.substr(pdf_at + 11, uploaded.find("</dataValue>", pdf_at) - pdf_at - 11);
+    pdf.resize(base64_decode(pdf.size(), pdf.data()));
+    const std::string pdf_path = dir.path() + "uploaded.pdf";
+    std::FILE* pdf_file = std::fopen(pdf_path.c_str(), "wb");
+    ASSERT_NE(pdf_file, nullptr);
+    std::fwrite(pdf.data(), 1, pdf.size(), pdf_file);
+    std::fclose(pdf_file);
+    const std::string uploaded_text = pdf_text(pdf_path);
+    EXPECT_NE(uploaded_text.find(waiting), std::string::npos) << uploaded_text;
+    EXPECT_EQ(uploaded_text.find("Átírt tétel"), std::string::npos) << uploaded_text;
 
     // Another invoice waits the same way, and its page is closed: the user reads that the invoice is
     // not withdrawn by that, with no "discard" to press. No other invoice is reported meanwhile.
