@@ -61,9 +61,6 @@ std::int64_t saturated_int64(double value);
 // A money amount in whole hundredths (fillér), rounded half away from zero; what is no number is 0.
 // Sums of amounts are made in these, so that they are exact however many are added.
 std::int64_t cents_of(double amount);
-// sum + cents, held at the ends of 64 bits rather than wrapping (only amounts far beyond what a
-// document may hold get there).
-std::int64_t added_cents(std::int64_t sum, std::int64_t cents);
 
 // The name of a country (two-letter code) or of a language (two-letter code) in `language`, the
 // program's language ("hu" or "en"); empty when the code names none.
@@ -378,8 +375,9 @@ public:
     std::string formatted_num(double value, int decimals);
     // A value that is no number (an emptied exchange rate times an amount) is shown as missing.
     std::string formatted_curr(double value, std::string currency_code, bool total, json11::Json::array currencies);
-    // The same for a sum kept in hundredths (cents_of), laid out without passing through a double.
-    std::string formatted_cents(std::int64_t cents, std::string currency_code, bool total,
+    // The same for a sum kept in hundredths (cents_of), laid out without passing through a double; a
+    // sum that has no exact value (none) is shown as missing, never as a wrong amount.
+    std::string formatted_cents(std::optional<std::int64_t> cents, std::string currency_code, bool total,
                                 json11::Json::array currencies);
     // An exchange rate with six decimals; a missing, zero or negative one as missing.
     static std::string formatted_rate(double rate);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 using json11::Json;
@@ -201,8 +202,10 @@ std::string Core::formatted_curr(double value, std::string currency_code, bool t
     return laid_out(entry, fixed_digits(minor, 0), decimals, minor < 0, missing);
 }
 
-std::string Core::formatted_cents(std::int64_t cents, std::string currency_code, bool total,
+std::string Core::formatted_cents(std::optional<std::int64_t> sum, std::string currency_code, bool total,
                                   json11::Json::array currencies) {
+    if (!sum) return formatted_curr(std::numeric_limits<double>::quiet_NaN(), currency_code, total, std::move(currencies));
+    const std::int64_t cents = *sum;
     const Json entry = currency_entry(*this, std::move(currencies), currency_code);
     const int decimals = shown_decimals(entry, total);
 

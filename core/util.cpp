@@ -110,12 +110,6 @@ std::int64_t cents_of(double amount) {
     return std::max(saturated_int64(std::round(amount * 100)), -std::numeric_limits<std::int64_t>::max());
 }
 
-std::int64_t added_cents(std::int64_t sum, std::int64_t cents) {
-    std::int64_t result = 0;
-    if (!__builtin_add_overflow(sum, cents, &result)) return result;
-    return cents > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-}
-
 std::string new_record_name() {
     uuid_t id;
     uuid_generate_random(id);

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
-#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,12 +23,6 @@ using json11::Json;
 // the type the view was asked for and leaves as the type whose list follows (empty for none).
 std::string master_data_card(Core& core, const std::string& kind, const std::string& record_name,
                              std::string& preselected);
-
-// A sum in whole hundredths (store::CentsSum) in the home currency, with its total or line digits;
-// one that has no exact value is shown as a missing amount, never as a wrong one. Also used by the
-// client card and the period report.
-std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total,
-                          const json11::Json::array& currencies);
 
 namespace {
 
@@ -186,11 +179,6 @@ struct RowContext {
 };
 
 }  // namespace
-
-std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total, const Json::array& currencies) {
-    if (!cents) return core.formatted_curr(std::numeric_limits<double>::quiet_NaN(), "", total, currencies);
-    return core.formatted_cents(*cents, "", total, currencies);
-}
 
 namespace {
 
@@ -460,7 +448,7 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
         int index = 1;
         for (const Json& value : q.values) profit.bind(index++, value);
         if (!profit.step()) return "";
-        return t(profit_key) + ": " + formatted_sum(core, store::sum_column(profit, 0), false, {});
+        return t(profit_key) + ": " + core.formatted_cents(store::sum_column(profit, 0), "", false, {});
     }
     if (master_view) return "";
     if (is_one_of(kind, {"PROFORMA", "ESTIMATE", "DELIVERY_NOTE", "DRAFT"})) return range;
@@ -495,9 +483,9 @@ std::string summary_line(Core& core, const std::string& kind, const Json::object
         else if (paid != "%%")
             line += ", " + t("paid");
     }
-    line += " | " + formatted_sum(core, totals.cents[0], true, currencies) + " + " +
-            formatted_sum(core, totals.cents[1], true, currencies) + " = " +
-            formatted_sum(core, totals.cents[2], true, currencies);
+    line += " | " + core.formatted_cents(totals.cents[0], "", true, currencies) + " + " +
+            core.formatted_cents(totals.cents[1], "", true, currencies) + " = " +
+            core.formatted_cents(totals.cents[2], "", true, currencies);
     return line;
 }
 

@@ -13,10 +13,6 @@ using json11::Json;
 
 std::string master_data_card(Core& core, const std::string& kind, const std::string& record_name,
                              std::string& preselected);
-// A sum in whole hundredths, or a missing amount for one that has no exact value (list_views.cpp).
-std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total,
-                          const json11::Json::array& currencies);
-
 namespace {
 
 // The card's text cell wraps its lines: the list page's rule for body cells (one line, the rest cut
@@ -69,7 +65,7 @@ std::string client_card(Core& core, const Json& r, const std::string& record_nam
     }
     html += "</td><td align='center'><h1 style='margin-bottom:-14px'>" + std::to_string(invoices) + "</h1><h3>" +
             t("purchase") + "</h3><p>&nbsp;</p><h1 style='margin-bottom:-14px'>" +
-            html_escaped(formatted_sum(core, gross_cents, true, {})) + "</h1><h3>" +
+            html_escaped(core.formatted_cents(gross_cents, "", true, {})) + "</h1><h3>" +
             t("gross") + "</h3></td></tr></table><div align='center'>";
     return html;
 }

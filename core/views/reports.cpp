@@ -11,10 +11,6 @@
 
 using json11::Json;
 
-// A sum in whole hundredths, or a missing amount for one that has no exact value (list_views.cpp).
-std::string formatted_sum(Core& core, std::optional<std::int64_t> cents, bool total,
-                          const json11::Json::array& currencies);
-
 namespace {
 
 // A value in markup that also rides in a single-quoted script string: no quote, backslash or line
@@ -100,7 +96,7 @@ std::string Core::documents_report_html(bool wide_margin, Json documents, Json f
         gross.add(doc_gross * rate);
     }
     auto sum = [&](const store::CentsSum& cents) {
-        return html_escaped(formatted_sum(*this, cents.value(), true, currencies));
+        return html_escaped(formatted_cents(cents.value(), "", true, currencies));
     };
     html += "<tr style='font-size:16px'><td colspan='2'></td><td><b>" + sum(net) + "</b></td><td><b>" + sum(tax) +
             "</b></td><td><b style='border-bottom:5px double black'>" + sum(gross) + "</b></td></tr>" +
