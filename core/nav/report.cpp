@@ -12,7 +12,6 @@
 #include <ctime>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
