@@ -249,10 +249,14 @@ struct NavSettled {
     enum class Reason {
         sending,           // its request may still be on the way
         processing,        // the authority has it and is still processing it
+        contested,         // another transaction that may carry its number is still being processed
         unreachable,       // the authority did not answer
         question_refused,  // the authority refused the question (message)
+        no_credentials,    // the authority cannot be asked: the technical user's data are missing
         cloud,             // the company's shared record could not be read or removed
-        unread,            // the authority's records could not be read whole (message: "pages", "content")
+        shared_unreadable, // the company's shared record stands but cannot be read here
+        listing_unread,    // the authority's list of transactions is not read whole yet
+        content_unread,    // a transaction's content could not be read, and nothing else tells
         storing,           // another installation has it accepted and may be storing it
         store,             // it is accepted, but this computer's store could not be written
     };
@@ -278,8 +282,9 @@ struct NavReport {
         waiting,  // a report's outcome is still unknown (pending): nothing new is sent
         failed,   // the store could not be written
         cloud,    // the company's shared record of the report could not be written (message): nothing sent
-        renumber, // the number was taken meanwhile (another installation's invoice came in, or the
-                  // authority holds another invoice of it: message "taken"): nothing stored
+        renumber, // the number was taken meanwhile (another installation's invoice came in): nothing stored
+        taken,    // the authority holds another invoice of the number: nothing stored, the number is never
+                  // reported again
     };
     Result result = Result::failed;
     std::string record_name;
@@ -293,17 +298,28 @@ struct NavReport {
 // What the tax authority's own records say of one invoice data sent by the technical user.
 struct NavFound {
     enum class State {
-        done,        // processed and kept (with or without warnings): transaction_id
-        processing,  // received, still being processed
-        aborted,     // refused on processing: message
-        taken,       // its invoice number is held by another invoice data (transaction_id)
-        absent,      // not among the user's transactions of the interval, each of them identified
-        unread,      // the records could not be read whole (message: "pages" or "content")
-        no_answer,   // not reached (message empty) or refused the question (message)
+        done,            // processed and kept (with or without warnings): transaction_id
+        processing,      // received, still being processed (transaction_id when known)
+        contested,       // another transaction that may carry the number is still being processed
+        aborted,         // refused on processing: message
+        taken,           // its invoice number is held by another invoice data (transaction_id)
+        absent,          // not among the user's transactions of the interval, each of them identified
+        unread,          // the records could not be read whole: gap
+        unreachable,     // the authority was not reached
+        refused,         // the authority refused the question: message
+        no_credentials,  // the technical user's data are missing: nothing was asked
     };
-    State state = State::no_answer;
+    // What could not be read of an unread one.
+    enum class Gap {
+        none,
+        pages,    // the listing is not read to its end
+        content,  // a transaction's content could not be read, and the invoice held under the number
+                  // does not tell
+    };
+    State state = State::unreachable;
     std::string transaction_id;
     std::string message;
+    Gap gap = Gap::none;
 };
 
 // The supplier settings members that make the tax authority's technical user: name, password, XML

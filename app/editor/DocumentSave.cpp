@@ -175,35 +175,42 @@ std::string waiting_text(const NavSettled& pending, bool this_one) {
     case NavSettled::Reason::processing:
         text += own_text(" A NAV megkapta, és még feldolgozza.", " The authority has received it and is still processing it.");
         break;
+    case NavSettled::Reason::contested:
+        text += own_text(" A NAV egy másik, ugyanezt a sorszámot viselő beküldést még feldolgoz.",
+                         " The authority is still processing another submission that may carry the same number.");
+        break;
     case NavSettled::Reason::unreachable:
         text += own_text(" A NAV most nem érhető el.", " The authority cannot be reached now.");
         break;
     case NavSettled::Reason::question_refused:
-        text += pending.message == "credentials"
-                    ? own_text(" A NAV nem kérdezhető meg, mert hiányoznak a NAV technikai felhasználó adatai "
-                               "(Beállítások, NAV).",
-                               " The authority cannot be asked: the tax authority's credentials are missing "
-                               "(settings, NAV).")
-                    : own_text(" A NAV elutasította a kérdést: ", " The authority refused the question: ") +
-                          nav_error_text(pending.message);
+        text += own_text(" A NAV elutasította a kérdést: ", " The authority refused the question: ") +
+                nav_error_text(pending.message);
+        break;
+    case NavSettled::Reason::no_credentials:
+        text += own_text(" A NAV nem kérdezhető meg, mert hiányoznak a NAV technikai felhasználó adatai "
+                         "(Beállítások, NAV).",
+                         " The authority cannot be asked: the tax authority's credentials are missing "
+                         "(settings, NAV).");
         break;
     case NavSettled::Reason::cloud:
-        text += pending.message == "unreadable"
-                    ? own_text(" A cég közös nyilvántartásában álló bejelentés nem olvasható (talán a program egy "
-                               "újabb változata írta): frissítse a programot ezen a gépen.",
-                               " The report standing in the company's shared record cannot be read (perhaps a newer "
-                               "version of the program wrote it): update the program on this computer.")
-                    : own_text(" A felhő most nem érhető el, így a cég közös nyilvántartása nem olvasható.",
-                               " The cloud cannot be reached now, so the company's shared record cannot be read.");
+        text += own_text(" A felhő most nem érhető el, így a cég közös nyilvántartása nem olvasható.",
+                         " The cloud cannot be reached now, so the company's shared record cannot be read.");
         break;
-    case NavSettled::Reason::unread:
-        text += pending.message == "pages"
-                    ? own_text(" A NAV tranzakcióinak listája túl hosszú ahhoz, hogy végigolvasható legyen.",
-                               " The authority's list of transactions is too long to be read to its end.")
-                    : own_text(" A NAV egy tranzakciójának tartalma nem olvasható, így nem dönthető el, hogy "
-                               "megérkezett-e a számla.",
-                               " The content of one of the authority's transactions cannot be read, so whether the "
-                               "invoice arrived cannot be told.");
+    case NavSettled::Reason::shared_unreadable:
+        text += own_text(" A cég közös nyilvántartásában álló bejelentés nem olvasható (talán a program egy "
+                         "újabb változata írta): frissítse a programot ezen a gépen.",
+                         " The report standing in the company's shared record cannot be read (perhaps a newer "
+                         "version of the program wrote it): update the program on this computer.");
+        break;
+    case NavSettled::Reason::listing_unread:
+        text += own_text(" A NAV tranzakcióinak listája túl hosszú ahhoz, hogy végigolvasható legyen.",
+                         " The authority's list of transactions is too long to be read to its end.");
+        break;
+    case NavSettled::Reason::content_unread:
+        text += own_text(" A NAV egy tranzakciójának tartalma nem olvasható, így nem dönthető el, hogy "
+                         "megérkezett-e a számla.",
+                         " The content of one of the authority's transactions cannot be read, so whether the "
+                         "invoice arrived cannot be told.");
         break;
     case NavSettled::Reason::storing:
         text += own_text(" A NAV befogadta; a beküldő gép most menti el.",
@@ -414,7 +421,8 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
         number_new_document(*core, context);
         if (!reported || report.result == NavReport::Result::waiting) break;
         report = core->nav_report_invoice(context->lines, document);
-        if (report.result != NavReport::Result::renumber || !context->is_new) break;
+        const bool renumbered = report.result == NavReport::Result::renumber || report.result == NavReport::Result::taken;
+        if (!renumbered || !context->is_new) break;
     }
 
     if (reported) {
@@ -452,15 +460,16 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             error = waiting_text(report.pending, this_one);
             break;
         }
+        case NavReport::Result::taken:
+            error = own_text("A NAV-nál a(z) ", "The tax authority (NAV) already holds another invoice numbered ") +
+                    Json(document)["number_formatted"].string_value() +
+                    own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nem lett sem "
+                             "elmentve, sem beküldve. Mentse újra: a következő szabad sorszámot kapja.",
+                             ", so this invoice was neither saved nor reported. Save it again: it takes the "
+                             "next free number.");
+            break;
         case NavReport::Result::renumber:
-            error = report.message == "taken"
-                        ? own_text("A NAV-nál a(z) ", "The tax authority (NAV) already holds another invoice numbered ") +
-                              Json(document)["number_formatted"].string_value() +
-                              own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nem lett sem "
-                                       "elmentve, sem beküldve. Mentse újra: a következő szabad sorszámot kapja.",
-                                       ", so this invoice was neither saved nor reported. Save it again: it takes the "
-                                       "next free number.")
-                        : own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
+            error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
             break;
         case NavReport::Result::failed:
             error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");

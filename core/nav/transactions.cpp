@@ -65,11 +65,12 @@ int number_in(const std::string& text) {
     return error == std::errc() && end == text.data() + text.size() ? value : -1;
 }
 
-// A reply that is no answer: the authority was not reached (empty message), or it refused the
-// question (its message).
+// A reply that is no answer: the authority was not reached, or it refused the question (its
+// message).
 NavFound no_answer(const std::string& reply) {
     NavFound found;
     if (xml_tag_value(reply, "funcCode") == "ERROR") {
+        found.state = NavFound::State::refused;
         found.message = xml_tag_value(reply, "message");
         if (found.message.empty()) found.message = xml_tag_value(reply, "errorCode");
         if (found.message.empty()) found.message = "ERROR";
@@ -82,6 +83,13 @@ NavFound found_as(NavFound::State state, std::string transaction_id = "", std::s
     found.state = state;
     found.transaction_id = std::move(transaction_id);
     found.message = std::move(message);
+    return found;
+}
+
+NavFound unread(NavFound::Gap gap) {
+    NavFound found;
+    found.state = NavFound::State::unread;
+    found.gap = gap;
     return found;
 }
 
@@ -202,7 +210,7 @@ std::string nav_content_digest(const std::string& invoice_xml) {
 
 NavFound Core::nav_invoice_holder(const NavSought& sought) {
     const Json::object credentials = nav_credentials(sought.tax_number);
-    if (credentials.empty()) return found_as(NavFound::State::no_answer, "", "credentials");
+    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     const std::string reply =
         nav_request("<invoiceNumberQuery><invoiceNumber>" + xml_escaped(sought.number) +
                         "</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection></invoiceNumberQuery>",
@@ -214,13 +222,13 @@ NavFound Core::nav_invoice_holder(const NavSought& sought) {
     const std::string transaction_id = xml_tag_value(results.front(), "transactionId");
     Carried carried;
     if (!is_nav_transaction_id(transaction_id) || !read_content(xml_tag_value(results.front(), "invoiceData"), carried))
-        return found_as(NavFound::State::unread, "", "content");
+        return unread(NavFound::Gap::content);
     return found_as(is_ours(sought, carried) ? NavFound::State::done : NavFound::State::taken, transaction_id);
 }
 
 NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::string& transaction_id) {
     const Json::object credentials = nav_credentials(sought.tax_number);
-    if (credentials.empty()) return found_as(NavFound::State::no_answer, "", "credentials");
+    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     Identified identified;
     NavFound failure;
     if (!identify(credentials, transaction_id, "", identified, failure)) return failure;
@@ -231,7 +239,7 @@ NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::strin
     // earlier copy of it arrived) or another one.
     if (carried.status == "ABORTED" && not_unique(carried)) {
         NavFound holder = nav_invoice_holder(sought);
-        return holder.state == NavFound::State::absent ? found_as(NavFound::State::unread, "", "content") : holder;
+        return holder.state == NavFound::State::absent ? unread(NavFound::Gap::content) : holder;
     }
     if (carried.status == "ABORTED") return found_as(NavFound::State::aborted, transaction_id, carried.message);
     return found_as(NavFound::State::processing, transaction_id);
@@ -239,7 +247,7 @@ NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::strin
 
 NavFound Core::nav_find_submission(const NavSought& sought) {
     const Json::object credentials = nav_credentials(sought.tax_number);
-    if (credentials.empty()) return found_as(NavFound::State::no_answer, "", "credentials");
+    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     const std::string interval = "<insDate><dateTimeFrom>" + utc_text(sought.from, "%Y-%m-%dT%H:%M:%S.000Z") +
                                  "</dateTimeFrom><dateTimeTo>" + utc_text(sought.to, "%Y-%m-%dT%H:%M:%S.000Z") +
                                  "</dateTimeTo></insDate>";
@@ -251,7 +259,7 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
     bool unread_done = false; // a finished transaction whose content could not be read
     int pages = 1;
     for (int page = 1; page <= pages; ++page) {
-        if (page > kMaxListPages) return found_as(NavFound::State::unread, "", "pages");
+        if (page > kMaxListPages) return unread(NavFound::Gap::pages);
         const std::string listing =
             nav_request("<page>" + std::to_string(page) + "</page>" + interval, "QueryTransactionListRequest",
                         "queryTransactionList", credentials)["xml"]
@@ -295,16 +303,17 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
         }
     }
     if (!done_id.empty()) return found_as(NavFound::State::done, done_id);
-    if (!open_id.empty() || contested) return found_as(NavFound::State::processing, open_id);
+    if (!open_id.empty()) return found_as(NavFound::State::processing, open_id);
+    if (contested) return found_as(NavFound::State::contested);
     if (taken) return found_as(NavFound::State::taken);
-    if (unread_open) return found_as(NavFound::State::processing);
+    if (unread_open) return found_as(NavFound::State::contested);
     if (!aborted_id.empty() && !duplicate && !unread_done)
         return found_as(NavFound::State::aborted, aborted_id, aborted_message);
     if (duplicate || unread_done) {
         // The invoice the authority holds under the number is the second witness.
         NavFound holder = nav_invoice_holder(sought);
         if (holder.state != NavFound::State::absent) return holder;
-        if (duplicate) return found_as(NavFound::State::unread, "", "content");
+        if (duplicate) return unread(NavFound::Gap::content);
         if (!aborted_id.empty()) return found_as(NavFound::State::aborted, aborted_id, aborted_message);
     }
     return found_as(NavFound::State::absent);

@@ -823,7 +823,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     told = told_on_save(p, true);
     EXPECT_NE(told.find("túl hosszú"), std::string::npos) << told;
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    EXPECT_EQ(g_core->nav_settle_report().reason, NavSettled::Reason::unread);
+    EXPECT_EQ(g_core->nav_settle_report().reason, NavSettled::Reason::listing_unread);
     nav.set_list_page_size(100);
     ASSERT_TRUE(wait_until([&] {
         g_core->nav_settle_report(true);
@@ -1058,7 +1058,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
             theirs_next["number"] = second->next_number("INVOICE");
             theirs_next["number_formatted"] = second->next_number_formatted("INVOICE");
             result = second->nav_report_invoice(their_lines, theirs_next);
-            if (result.result != NavReport::Result::renumber) break;
+            if (result.result != NavReport::Result::renumber && result.result != NavReport::Result::taken) break;
         }
         if (result.result == NavReport::Result::stored) second->sync_start(empty_completion());
         return result;

@@ -1,0 +1,72 @@
+// What the units of an invoice's report share: the record of a report under way, who may still be
+// sending it, the interval in which the authority may have received it, and how it is settled.
+#pragma once
+
+#include "core/Core.h"
+
+#include <ctime>
+#include <string>
+
+namespace nav_report {
+
+// Settings rows of this installation alone: synced -1 keeps them out of every upload.
+bool save_local_row(Core& core, const char* name, const json11::Json& value);
+bool remove_row(Core& core, const char* name);
+
+// --- who may still be sending (report_sender.cpp) ---
+
+// The start time of a process (clock ticks since boot), which tells it from a later one that reuses
+// its id; empty when there is no such process.
+std::string process_start(long pid);
+std::string boot_id();
+// Real time since this computer started, suspended time included.
+double boot_seconds();
+
+// Marks a report whose call runs in this process: what it records may be sent at any moment.
+class InFlight {
+public:
+    explicit InFlight(std::string id);
+    ~InFlight();
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+private:
+    std::string request_id;
+};
+
+// The record was written on this computer, not on another one nor on one whose data folder was
+// copied here.
+bool this_computer(const json11::Json& report);
+// True while the process that recorded the report may still send it.
+bool sender_running(const json11::Json& report);
+// No copy of what this computer sent can still be on its way.
+bool nothing_on_the_way(const json11::Json& report);
+
+// --- the record and its interval (report_interval.cpp) ---
+
+// A front that has taken a request in may still register it for a while after the request's own
+// limit ran out.
+long arrival_margin();
+// An installation sends an invoice only within this long of writing its shared record.
+std::time_t send_window();
+std::time_t written_of(const json11::Json& report);
+std::time_t deadline_of(const json11::Json& report);
+// From when, on this computer's clock, nothing of another computer's record can be on its way.
+std::time_t free_from(const json11::Json& report);
+// The invoice data of a report and the interval of its receipt on the authority's clock.
+Core::NavSought sought_of(Core& core, const json11::Json& report);
+
+// --- settling (report_settling.cpp) ---
+
+// This installation's own id, kept in the local row: it tells its shared records from another's.
+std::string installation_id(Core& core);
+// Stores the reported invoice with its transaction id; see the definition.
+std::string store_reported(Core& core, const json11::Json& report, const std::string& transaction_id, bool local);
+// Removes the local record of this very report and its shared record; true when the local one is gone.
+bool drop_report(Core& core, const json11::Json& report);
+// True when another invoice is stored here under this document's number.
+bool number_stored(Core& core, const json11::Json& document);
+// True when the authority holds another invoice under this document's number.
+bool number_taken(Core& core, const json11::Json& document);
+
+}  // namespace nav_report

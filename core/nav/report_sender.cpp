@@ -1,0 +1,118 @@
+// Who may still be sending a report: a call of this process, or another process of this computer
+// that is still running; and whether a copy of what this computer sent can still be on its way.
+#include "core/nav/report_internal.h"
+
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+using json11::Json;
+
+namespace nav_report {
+
+namespace {
+
+std::string file_text(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string read = text.str();
+    while (!read.empty() && (read.back() == '\n' || read.back() == ' ')) read.pop_back();
+    return read;
+}
+
+// The start time of a process (clock ticks since boot), which tells it from a later one that reuses
+
+// The reports whose call runs in this process.
+std::mutex flight_mutex;
+std::set<std::string> in_flight;
+
+}  // namespace
+
+std::string process_start(long pid) {
+    const std::string stat = file_text("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos) return "";
+    std::istringstream fields(stat.substr(name_end + 2));
+    std::string field;
+    // The state is field 3 and the start time field 22.
+    for (int number = 3; number <= 22 && fields >> field; ++number)
+        if (number == 22) return field;
+    return "";
+}
+
+std::string boot_id() {
+    return file_text("/proc/sys/kernel/random/boot_id");
+}
+
+
+// Real time since this computer started, suspended time included: it runs on whatever the clock says,
+// and every process of this boot reads the same.
+double boot_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+
+InFlight::InFlight(std::string id) : request_id(std::move(id)) {
+    std::lock_guard<std::mutex> lock(flight_mutex);
+    in_flight.insert(request_id);
+}
+
+InFlight::~InFlight() {
+    std::lock_guard<std::mutex> lock(flight_mutex);
+    in_flight.erase(request_id);
+}
+
+// The record was written on this computer: not on another one, nor on one whose data folder was
+// copied here. Only then can its process be looked at.
+bool this_computer(const Json& report) {
+    const std::string machine = nav_machine_id();
+    return !machine.empty() && report["machine"].string_value() == machine;
+}
+
+// True while the process that recorded the report may still send it: a report call of this process,
+// or another process of this computer that is still running.
+bool sender_running(const Json& report) {
+    {
+        std::lock_guard<std::mutex> lock(flight_mutex);
+        if (in_flight.count(report["request_id"].string_value())) return true;
+    }
+    const long pid = static_cast<long>(report["pid"].number_value());
+    if (pid <= 0 || pid == static_cast<long>(::getpid())) return false;
+    return report["boot"].string_value() == boot_id() && !report["process_start"].string_value().empty() &&
+           process_start(pid) == report["process_start"].string_value();
+}
+
+// No copy of what this computer sent can still be on its way: the request's own limit and the margin
+// for a late registration have passed in real time since it went out. A boot since then counts as
+// at least the time this one has run.
+bool nothing_on_the_way(const Json& report) {
+    const std::string boot = boot_id();
+    const std::string sent_in = report["boot"].string_value();
+    if (!report["sent_boot"].is_number() || !this_computer(report) || boot.empty() || sent_in.empty()) return false;
+    const double now = boot_seconds();
+    const double since = sent_in == boot ? now - report["sent_boot"].number_value() : now;
+    return since >= static_cast<double>(nav_request_seconds() + arrival_margin());
+}
+
+}  // namespace nav_report
+
+using namespace nav_report;
+
+std::string nav_machine_id() {
+    std::string id = file_text("/etc/machine-id");
+    if (id.empty()) id = file_text("/var/lib/dbus/machine-id");
+    // Without one, the host's name for as long as it runs: a record of before a restart is then
+    // settled as another computer's, which is slower but never wrong.
+    if (id.empty()) {
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        id = std::string("host:") + host + "/" + boot_id();
+    }
+    return id;
+}

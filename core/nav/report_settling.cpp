@@ -1,0 +1,347 @@
+// Settling a report under way from the authority's own records: stored once the authority has
+// processed it, dropped once it is known never to have arrived, its number kept from reuse once the
+// authority holds another invoice under it. The accounting uploads still owed are kept beside it.
+#include "core/nav/report_internal.h"
+#include "core/store/store_internal.h"
+
+using json11::Json;
+
+namespace nav_report {
+
+namespace {
+
+constexpr const char* kPendingRow = store::kPendingReportRow;
+constexpr const char* kCashbookRow = store::kCashbookRow;
+constexpr const char* kSettledRow = store::kSettledReportsRow;
+// Taken numbers kept, newest last.
+constexpr std::size_t kTakenKept = 50;
+
+// Adds a stored invoice to the accounting uploads owed (inside the caller's transaction).
+bool owe_cashbook_upload(Core& core, const std::string& record_name) {
+    Json::array owed = core.setting(kCashbookRow).array_items();
+    for (const Json& name : owed)
+        if (name.string_value() == record_name) return true;
+    owed.push_back(record_name);
+    return save_local_row(core, kCashbookRow, owed);
+}
+
+// The record name stored for a settled report, from the short list of the latest ones.
+std::string settled_record(Core& core, const std::string& request_id) {
+    const Json settled = core.setting(kSettledRow);
+    for (const Json& entry : settled.array_items())
+        if (entry["request_id"].string_value() == request_id) return entry["recordName"].string_value();
+    return "";
+}
+
+
+// --- storing and dropping ------------------------------------------------------------------------
+
+// A document already stored as this transaction's invoice (here, or brought by the sync from the
+// installation that reported it).
+std::string stored_transaction(Core& core, const std::string& transaction_id) {
+    if (transaction_id.empty()) return "";
+    const auto rows = store::rows(core, "SELECT recordName FROM documents WHERE type = 'INVOICE' AND nav_transaction_id = ?",
+                                  {Json(transaction_id)});
+    return rows.empty() ? std::string() : rows.front().at("recordName").string_value();
+}
+
+void remember_settled(Core& core, const std::string& request_id, const std::string& record_name) {
+    Json::array settled = core.setting(kSettledRow).array_items();
+    settled.push_back(Json::object{{"request_id", request_id}, {"recordName", record_name}});
+    if (settled.size() > 20) settled.erase(settled.begin(), settled.end() - 20);
+    save_local_row(core, kSettledRow, settled);
+}
+
+// Stores the reported invoice with its transaction id and, for this installation's local record,
+// removes the record in the same transaction: either both happen or neither. Two threads may settle
+// the same report at once (a save and the background query): only the one that still finds the
+// record stores it. An invoice already stored under this transaction is not stored a second time.
+// Its accounting upload belongs to the installation that reported it.
+}  // namespace
+
+std::string store_reported(Core& core, const Json& report, const std::string& transaction_id, bool local) {
+    const std::string request_id = report["request_id"].string_value();
+    Json::object document = report["document"].object_items();
+    document["nav_transaction_id"] = transaction_id;
+    document.erase("nav_number_formatted");
+    store::Transaction transaction(core);
+    if (!transaction.active()) return "";
+    if (local && core.nav_pending_report()["request_id"].string_value() != request_id) return settled_record(core, request_id);
+    std::string record_name = stored_transaction(core, transaction_id);
+    if (record_name.empty()) {
+        std::vector<Json> lines = report["lines"].array_items();
+        record_name = core.save_document(std::move(lines), false, std::move(document));
+        if (record_name.empty()) return "";
+        if (local && core.accounting_on() && !owe_cashbook_upload(core, record_name)) return "";
+    }
+    // The page that sent it learns at its next save that its invoice is stored.
+    remember_settled(core, request_id, record_name);
+    if (local && !remove_row(core, kPendingRow)) return "";
+    return transaction.commit() ? record_name : std::string();
+}
+
+// Removes the local record of this very report (a newer one written meanwhile stays) and its shared
+// record; true when the local one is gone.
+bool drop_report(Core& core, const Json& report) {
+    {
+        store::Transaction transaction(core);
+        if (core.nav_pending_report()["request_id"].string_value() == report["request_id"].string_value() &&
+            !(remove_row(core, kPendingRow) && transaction.commit()))
+            return false;
+    }
+    // Left in the cloud when it cannot be reached: any installation removes it once it finds the
+    // number was never reported.
+    const std::string tag = report["shared_tag"].string_value();
+    if (!tag.empty()) core.nav_unshare_report(tag);
+    return true;
+}
+
+// A record goes with its report: the local one with its shared one, another's shared one alone.
+bool drop(Core& core, const Json& report, bool local) {
+    return local ? drop_report(core, report) : core.nav_unshare_report(report["shared_tag"].string_value());
+}
+
+namespace {
+
+// The number of an invoice the authority holds with other content: never reported again from here.
+bool remember_taken(Core& core, const Json& report) {
+    const Json& document = report["document"];
+    Json::array taken = core.setting("local")["nav_taken"].array_items();
+    taken.push_back(Json::object{{"type", document["type"].string_value()},
+                                 {"year", document["issue_date"].string_value().substr(0, 4)},
+                                 {"number", document["number"].number_value()},
+                                 {"number_formatted", report["number_formatted"].string_value()}});
+    if (taken.size() > kTakenKept) taken.erase(taken.begin(), taken.end() - kTakenKept);
+    return core.save_local_member("nav_taken", taken);
+}
+
+NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string message = "") {
+    NavSettled settled;
+    settled.result = NavSettled::Result::waiting;
+    settled.reason = reason;
+    settled.message = std::move(message);
+    settled.number = report["number_formatted"].string_value();
+    settled.request_id = report["request_id"].string_value();
+    return settled;
+}
+
+// Acts on what the authority's records say of a report. `local`: the record is this installation's
+// local row. `can_be_absent`: no copy can still be on its way, so "not there" means it never
+// arrived. `may_store`: its reporter can no longer be storing it.
+NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool local, bool can_be_absent,
+                  bool may_store) {
+    NavSettled settled = waiting_on(report, NavSettled::Reason::processing);
+    switch (found.state) {
+    case NavFound::State::done:
+        if (!may_store) {
+            settled.reason = NavSettled::Reason::storing;
+            return settled;
+        }
+        // Another installation may have stored it already: what the cloud holds comes in first, so
+        // that it is not stored twice.
+        if (core.nav_shares_reports()) core.sync_start(empty_completion());
+        settled.record_name = store_reported(core, report, found.transaction_id, local);
+        if (settled.record_name.empty()) settled.reason = NavSettled::Reason::store;
+        else settled.result = NavSettled::Result::stored;
+        return settled;
+    case NavFound::State::processing:
+        return settled;
+    case NavFound::State::contested:
+        settled.reason = NavSettled::Reason::contested;
+        return settled;
+    case NavFound::State::aborted:
+        if (drop(core, report, local)) {
+            settled.result = NavSettled::Result::refused;
+            settled.message = found.message;
+        }
+        return settled;
+    case NavFound::State::taken:
+        if (remember_taken(core, report) && drop(core, report, local)) settled.result = NavSettled::Result::taken;
+        return settled;
+    case NavFound::State::absent:
+        if (!can_be_absent) {
+            settled.reason = NavSettled::Reason::sending;
+            return settled;
+        }
+        if (drop(core, report, local)) settled.result = NavSettled::Result::dropped;
+        return settled;
+    case NavFound::State::unread:
+        settled.reason = found.gap == NavFound::Gap::pages ? NavSettled::Reason::listing_unread
+                                                           : NavSettled::Reason::content_unread;
+        return settled;
+    case NavFound::State::unreachable:
+        settled.reason = NavSettled::Reason::unreachable;
+        return settled;
+    case NavFound::State::refused:
+        settled.reason = NavSettled::Reason::question_refused;
+        settled.message = found.message;
+        return settled;
+    case NavFound::State::no_credentials:
+        settled.reason = NavSettled::Reason::no_credentials;
+        return settled;
+    }
+    return settled;
+}
+
+// What the authority holds of a report: its own transaction when the reply named it, else the
+// technical user's transactions of its interval.
+NavFound look_up(Core& core, const Json& report) {
+    const Core::NavSought sought = sought_of(core, report);
+    const std::string transaction_id = report["transaction_id"].string_value();
+    return transaction_id.empty() ? core.nav_find_submission(sought) : core.nav_transaction_outcome(sought, transaction_id);
+}
+
+// Settles the report recorded in this installation's local row.
+NavSettled settle_local(Core& core, const Json& report) {
+    const bool here = this_computer(report);
+    if (here && sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
+    // Never sent from this computer: its process ended before the invoice went out.
+    if (here && report["sent"].is_null()) {
+            NavSettled settled = waiting_on(report, NavSettled::Reason::cloud);
+        if (drop_report(core, report)) settled.result = NavSettled::Result::dropped;
+        return settled;
+    }
+    // A record copied from another computer is that computer's: it may still be sending and storing it.
+    const bool past = clock_now() > free_from(report);
+    const bool can_be_absent = here ? nothing_on_the_way(report) : past;
+    NavSettled settled = act_on(core, report, look_up(core, report), true, can_be_absent, here || past);
+    // It is the other computer's report: the user reads when it was recorded and from when this one
+    // settles it.
+    if (!here) {
+        settled.elsewhere = true;
+        settled.written = written_of(report);
+        settled.deadline = free_from(report);
+    }
+    return settled;
+}
+
+// Removes the shared record of a report stored here, once the stored invoice is in the cloud; it is
+// uploaded first when it is not there yet.
+bool release_stored(Core& core, const std::string& record_name) {
+    if (core.nav_release_report(record_name)) return true;
+    core.sync_start(empty_completion());
+    return core.nav_release_report(record_name);
+}
+
+// Settles the company's shared record, whichever installation made it.
+NavSettled settle_shared(Core& core) {
+    NavSettled settled;
+    bool reachable = false;
+    const Json shared = core.nav_shared_report(reachable);
+    if (!reachable) {
+        settled.result = NavSettled::Result::waiting;
+        settled.reason = NavSettled::Reason::cloud;
+        return settled;
+    }
+    if (shared.is_null()) return settled;
+    if (shared["unreadable"].bool_value()) {
+        settled.result = NavSettled::Result::waiting;
+        settled.reason = NavSettled::Reason::shared_unreadable;
+        return settled;
+    }
+    Json::object report = shared["report"].object_items();
+    report["shared_tag"] = shared["tag"];
+    const Json record(report);
+    const std::string request_id = record["request_id"].string_value();
+    if (record["installation"].string_value() == installation_id(core) && this_computer(record)) {
+        // Ours, and still recorded here: settled from the local record, which knows whether it was sent.
+        const Json pending = core.nav_pending_report();
+        if (pending["request_id"].string_value() == request_id) return settle_local(core, pending);
+        // Ours and settled here already (stored, refused, or never sent): only its removal was left.
+        const std::string stored = settled_record(core, request_id);
+        if (!stored.empty()) {
+            settled = waiting_on(record, NavSettled::Reason::cloud);
+            if (release_stored(core, stored)) settled.result = NavSettled::Result::none;
+            return settled;
+        }
+        if (!sender_running(record)) {
+            settled = waiting_on(record, NavSettled::Reason::cloud);
+            if (core.nav_unshare_report(shared["tag"].string_value())) settled.result = NavSettled::Result::none;
+            return settled;
+        }
+        return waiting_on(record, NavSettled::Reason::sending);
+    }
+    // Another installation's (or a copy's): what it sent can be on its way, and it may be storing it,
+    // until its deadline has passed here too.
+    const bool past = clock_now() > free_from(record);
+    settled = act_on(core, record, look_up(core, record), false, past, past);
+    settled.elsewhere = true;
+    settled.written = written_of(record);
+    settled.deadline = free_from(record);
+    // The other installation's invoice is here now; the record goes once it is in the cloud too.
+    if (settled.result == NavSettled::Result::stored) release_stored(core, settled.record_name);
+    return settled;
+}
+
+}  // namespace
+
+// This installation's own id, kept in the local row: it tells its shared records from another's.
+std::string installation_id(Core& core) {
+    const std::string known = core.setting("local")["installation"].string_value();
+    if (!known.empty()) return known;
+    const std::string made = new_record_name();
+    return core.save_local_member("installation", made) ? made : std::string();
+}
+
+// True when another invoice is stored here under this document's number.
+bool number_stored(Core& core, const Json& document) {
+    return !store::rows(core,
+                        "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? AND recordName <> ?",
+                        {document["number_formatted"], Json(document["recordName"].string_value())})
+                .empty();
+}
+
+// True when the authority holds another invoice under this document's number.
+bool number_taken(Core& core, const Json& document) {
+    const Json local = core.setting("local");
+    for (const Json& taken : local["nav_taken"].array_items())
+        if (taken["type"] == document["type"] && taken["number_formatted"] == document["number_formatted"]) return true;
+    return false;
+}
+
+
+bool save_local_row(Core& core, const char* name, const Json& value) {
+    return core.save_record({{"recordName", name}, {"value", value.dump()}, {"synced", -1}}, "settings");
+}
+
+bool remove_row(Core& core, const char* name) {
+    return store::run(core, "DELETE FROM settings WHERE recordName = ?", {Json(name)});
+}
+
+}  // namespace nav_report
+
+using namespace nav_report;
+
+Json Core::nav_pending_report() {
+    const Json pending = setting(kPendingRow);
+    return pending.is_object() && !pending["request_id"].string_value().empty() ? pending : Json();
+}
+
+NavSettled Core::nav_settle_report(bool shared) {
+    const Json pending = nav_pending_report();
+    const bool cloud = shared && nav_shares_reports();
+    if (pending.is_null()) return cloud ? settle_shared(*this) : NavSettled();
+    const NavSettled own = settle_local(*this, pending);
+    // Settled here: its shared record (or another's) is settled too, so that it blocks no one.
+    if (own.result != NavSettled::Result::waiting && cloud) settle_shared(*this);
+    return own;
+}
+
+bool Core::nav_release_report(const std::string& record_name) {
+    if (!nav_shares_reports()) return true;
+    const auto rows = store::rows(*this, "SELECT synced FROM documents WHERE recordName = ?", {Json(record_name)});
+    // Not yet in the cloud: another installation must not number its next invoice before it has this one.
+    if (rows.empty() || rows.front().at("synced").number_value() == 0) return false;
+    bool reachable = false;
+    const Json shared = nav_shared_report(reachable);
+    if (!reachable) return false;
+    if (shared.is_null() || shared["unreadable"].bool_value()) return true;
+    // Only the record of this invoice's report goes.
+    const std::string request_id = shared["report"]["request_id"].string_value();
+    if (settled_record(*this, request_id) != record_name) return true;
+    return nav_unshare_report(shared["tag"].string_value());
+}
+
+std::string Core::nav_settled_record(const std::string& request_id) {
+    return request_id.empty() ? std::string() : settled_record(*this, request_id);
+}
