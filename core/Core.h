@@ -271,6 +271,9 @@ struct NavSettled {
     // without its reporter (on this computer's clock; 0 when unknown).
     std::time_t written = 0;
     std::time_t deadline = 0;
+    // listing_unread: how far the authority's listing has been read (0 when unknown).
+    int pages_read = 0;
+    int pages_total = 0;
 };
 
 // The outcome of reporting and storing an invoice (Core::nav_report_invoice).
@@ -320,6 +323,9 @@ struct NavFound {
     std::string transaction_id;
     std::string message;
     Gap gap = Gap::none;
+    // Gap pages: how far the listing has been read (pages read of the pages it has; 0 when unknown).
+    int pages_read = 0;
+    int pages_total = 0;
 };
 
 // The supplier settings members that make the tax authority's technical user: name, password, XML

@@ -168,6 +168,8 @@ NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool lo
     case NavFound::State::unread:
         settled.reason = found.gap == NavFound::Gap::pages ? NavSettled::Reason::listing_unread
                                                            : NavSettled::Reason::content_unread;
+        settled.pages_read = found.pages_read;
+        settled.pages_total = found.pages_total;
         return settled;
     case NavFound::State::unreachable:
         settled.reason = NavSettled::Reason::unreachable;
