@@ -44,6 +44,17 @@ std::vector<Column> columns_of(Core& core, const std::string& table) {
     return out;
 }
 
+void expect_columns(Core& core, const std::string& table, const std::vector<Column>& columns) {
+    auto actual = columns_of(core, table);
+    ASSERT_EQ(actual.size(), columns.size()) << table;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        EXPECT_EQ(actual[i].name, columns[i].name) << table << " column " << i;
+        EXPECT_EQ(actual[i].type, columns[i].type) << table << "." << columns[i].name;
+        EXPECT_EQ(actual[i].default_value, columns[i].default_value) << table << "." << columns[i].name;
+        EXPECT_EQ(actual[i].key, columns[i].key) << table << "." << columns[i].name;
+    }
+}
+
 std::vector<Column> plain(std::initializer_list<const char*> names, const char* type) {
     std::vector<Column> out;
     for (const char* name : names) out.push_back({name, type, "", false});
@@ -93,6 +104,9 @@ std::map<std::string, std::vector<Column>> expected_schema() {
     documents.push_back({"task_progress", "INT", "0"});
     append(documents, plain({"task_repeat", "search"}, "VARCHAR"));
     documents.push_back({"synced", "INT", "0"});
+    // Added since the first layout, at the end.
+    documents.push_back({"supplier_email", "VARCHAR", "''"});
+    documents.push_back({"supplier_phone", "VARCHAR", "''"});
 
     auto& lines = s["document_lines"];
     lines = {{"id", "VARCHAR", "", true}};
@@ -308,16 +322,7 @@ TEST(Store, NewAccountFileHasTheSchemaAndReopeningChangesNothing) {
     auto expected = expected_schema();
     auto tables = core->query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
     ASSERT_EQ(tables.size(), expected.size());
-    for (const auto& [table, columns] : expected) {
-        auto actual = columns_of(*core, table);
-        ASSERT_EQ(actual.size(), columns.size()) << table;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            EXPECT_EQ(actual[i].name, columns[i].name) << table << " column " << i;
-            EXPECT_EQ(actual[i].type, columns[i].type) << table << "." << columns[i].name;
-            EXPECT_EQ(actual[i].default_value, columns[i].default_value) << table << "." << columns[i].name;
-            EXPECT_EQ(actual[i].key, columns[i].key) << table << "." << columns[i].name;
-        }
-    }
+    for (const auto& [table, columns] : expected) expect_columns(*core, table, columns);
     EXPECT_EQ(core->query("SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL").size(), 8u);
     EXPECT_EQ(core->setting("local").dump(), "{\"db_ver\": \"221101\", \"syncToken\": \"\"}");
 
@@ -330,6 +335,67 @@ TEST(Store, NewAccountFileHasTheSchemaAndReopeningChangesNothing) {
     EXPECT_EQ(core->query("SELECT * FROM settings ORDER BY rowid"), before);
     core->close_database();
     EXPECT_EQ(read_file(dir.path() + "data/Acme.tvr"), bytes);
+}
+
+// A file made before documents kept the company's e-mail and phone gets their columns at its next
+// open; its documents print as they did, without the contacts that the settings hold now, and a
+// document saved since keeps and prints them.
+TEST(Store, OlderFileGetsTheSupplierContactColumnsAndItsDocumentsPrintAsBefore) {
+    TempDir dir;
+    const std::string file = dir.path() + "data/Acme.tvr";
+    auto invoice = [](const std::string& supplier) {
+        return Json::object{{"type", "INVOICE"},        {"template", "001"},
+                            {"language_code", "hu"},    {"currency_code", "HUF"},
+                            {"exchange_rate", 1},       {"issue_date", "2026-03-01"},
+                            {"client_name", "Vevő Bt."}, {"supplier_name", supplier},
+                            {"supplier_email", "info@kiss.hu"}, {"supplier_phone", "+36 1 234 5678"}};
+    };
+    const std::vector<Json> lines = {
+        Json::object{{"name", "Alma"}, {"quantity", 2}, {"price", 100}, {"price_type", "NET"}}};
+    auto printed = [&lines](Core& core, const std::string& name) {
+        Json::array stored;
+        for (auto& line : store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ?", {name}))
+            stored.emplace_back(std::move(line));
+        return core.document_html(1, Json(store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name}).at(0)),
+                                  stored, "0,0");
+    };
+    std::string older;
+    std::string page_before;
+    {
+        auto core = open_core(dir, "hu", "Acme");
+        // The first layout: no column for the contacts, so the document stored here has none.
+        for (const char* column : {"supplier_email", "supplier_phone"})
+            ASSERT_TRUE(store::run(*core, std::string("ALTER TABLE documents DROP COLUMN ") + column));
+        ASSERT_EQ(columns_of(*core, "documents").size(), 53u);
+        older = core->save_document(lines, false, invoice("Régi Kft."));
+        ASSERT_FALSE(older.empty());
+        page_before = printed(*core, older);
+        ASSERT_EQ(page_before.find("info@kiss.hu"), std::string::npos);
+        Json::object supplier = core->setting("supplier").object_items();
+        supplier["email"] = "info@kiss.hu";
+        supplier["phone"] = "+36 1 234 5678";
+        ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
+    }
+
+    auto core = open_core(dir, "hu", "Acme");
+    expect_columns(*core, "documents", expected_schema()["documents"]);
+    const Json older_row(store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {older}).at(0));
+    EXPECT_EQ(older_row["supplier_email"], Json(""));
+    EXPECT_EQ(older_row["supplier_phone"], Json(""));
+    EXPECT_EQ(printed(*core, older), page_before);
+
+    const std::string newer = core->save_document(lines, false, invoice("Új Kft."));
+    const Json newer_row(store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {newer}).at(0));
+    EXPECT_EQ(newer_row["supplier_email"], Json("info@kiss.hu"));
+    EXPECT_EQ(newer_row["supplier_phone"], Json("+36 1 234 5678"));
+    EXPECT_NE(printed(*core, newer).find("<br>info@kiss.hu, +36 1 234 5678</div>"), std::string::npos);
+
+    // Opened again, the file has all its columns and nothing is written.
+    core->close_database();
+    const std::string bytes = read_file(file);
+    core->open_database();
+    core->close_database();
+    EXPECT_EQ(read_file(file), bytes);
 }
 
 TEST(Store, DefaultSettingsOfBothLanguages) {
