@@ -44,6 +44,17 @@ std::vector<Column> columns_of(Core& core, const std::string& table) {
     return out;
 }
 
+void expect_columns(Core& core, const std::string& table, const std::vector<Column>& columns) {
+    auto actual = columns_of(core, table);
+    ASSERT_EQ(actual.size(), columns.size()) << table;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        EXPECT_EQ(actual[i].name, columns[i].name) << table << " column " << i;
+        EXPECT_EQ(actual[i].type, columns[i].type) << table << "." << columns[i].name;
+        EXPECT_EQ(actual[i].default_value, columns[i].default_value) << table << "." << columns[i].name;
+        EXPECT_EQ(actual[i].key, columns[i].key) << table << "." << columns[i].name;
+    }
+}
+
 std::vector<Column> plain(std::initializer_list<const char*> names, const char* type) {
     std::vector<Column> out;
     for (const char* name : names) out.push_back({name, type, "", false});
@@ -93,6 +104,9 @@ std::map<std::string, std::vector<Column>> expected_schema() {
     documents.push_back({"task_progress", "INT", "0"});
     append(documents, plain({"task_repeat", "search"}, "VARCHAR"));
     documents.push_back({"synced", "INT", "0"});
+    // Added since the first layout, at the end.
+    documents.push_back({"supplier_email", "VARCHAR", "''"});
+    documents.push_back({"supplier_phone", "VARCHAR", "''"});
 
     auto& lines = s["document_lines"];
     lines = {{"id", "VARCHAR", "", true}};
@@ -308,16 +322,7 @@ TEST(Store, NewAccountFileHasTheSchemaAndReopeningChangesNothing) {
     auto expected = expected_schema();
     auto tables = core->query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
     ASSERT_EQ(tables.size(), expected.size());
-    for (const auto& [table, columns] : expected) {
-        auto actual = columns_of(*core, table);
-        ASSERT_EQ(actual.size(), columns.size()) << table;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            EXPECT_EQ(actual[i].name, columns[i].name) << table << " column " << i;
-            EXPECT_EQ(actual[i].type, columns[i].type) << table << "." << columns[i].name;
-            EXPECT_EQ(actual[i].default_value, columns[i].default_value) << table << "." << columns[i].name;
-            EXPECT_EQ(actual[i].key, columns[i].key) << table << "." << columns[i].name;
-        }
-    }
+    for (const auto& [table, columns] : expected) expect_columns(*core, table, columns);
     EXPECT_EQ(core->query("SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL").size(), 8u);
     EXPECT_EQ(core->setting("local").dump(), "{\"db_ver\": \"221101\", \"syncToken\": \"\"}");
 
@@ -330,6 +335,39 @@ TEST(Store, NewAccountFileHasTheSchemaAndReopeningChangesNothing) {
     EXPECT_EQ(core->query("SELECT * FROM settings ORDER BY rowid"), before);
     core->close_database();
     EXPECT_EQ(read_file(dir.path() + "data/Acme.tvr"), bytes);
+}
+
+// A file made before documents kept the company's e-mail and phone gets their columns at its next
+// open; its documents print as they did, without the contacts that the settings hold now, and a
+// document saved since keeps and prints them.
+TEST(Store, OlderFileGetsTheSupplierContactColumnsAndItsDocumentsPrintAsBefore) {
+    TempDir dir;
+    const Json::object invoice{{"type", "INVOICE"}, {"template", "001"}, {"client_name", "Vevő Bt."},
+                               {"supplier_email", "info@kiss.hu"}, {"supplier_phone", "+36 1 234 5678"}};
+    const std::vector<Json> lines = {Json::object{{"name", "Alma"}, {"quantity", 2}, {"price", 100}}};
+    auto printed = [](Core& core, const std::string& name) {
+        const auto rows = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
+        return rows.empty() ? std::string() : core.document_html(1, Json(rows.front()), Json::array{}, "0,0");
+    };
+    std::string older, page_before;
+    {
+        auto core = open_core(dir, "hu", "Acme");
+        for (const char* column : {"supplier_email", "supplier_phone"})
+            ASSERT_TRUE(store::run(*core, std::string("ALTER TABLE documents DROP COLUMN ") + column));
+        older = core->save_document(lines, false, invoice);
+        page_before = printed(*core, older);
+        ASSERT_EQ(page_before.find("info@kiss.hu"), std::string::npos);
+        Json::object supplier = core->setting("supplier").object_items();
+        supplier["email"] = "info@kiss.hu";
+        ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
+    }
+    auto core = open_core(dir, "hu", "Acme");
+    expect_columns(*core, "documents", expected_schema()["documents"]);
+    // Empty, as a document of the first layout uploads them.
+    EXPECT_EQ(core->query("SELECT * FROM documents WHERE supplier_email = '' AND supplier_phone = ''").size(), 1u);
+    EXPECT_EQ(printed(*core, older), page_before);
+    const std::string newer = core->save_document(lines, false, invoice);
+    EXPECT_NE(printed(*core, newer).find("<br>info@kiss.hu, +36 1 234 5678</div>"), std::string::npos);
 }
 
 TEST(Store, DefaultSettingsOfBothLanguages) {

@@ -69,6 +69,15 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
         if (!rows.empty()) {
             stored = true;
             document = rows.front();
+            // A copy or a derived document keeps the source's company data, contacts included; from a
+            // source without any (stored before documents kept them) it takes today's, being issued now.
+            // A stored document edited in place keeps its own, even none.
+            const Json source(rows.front());
+            if (!editing && source["supplier_email"].string_value().empty() &&
+                source["supplier_phone"].string_value().empty()) {
+                for (const char* contact : {"email", "phone"})
+                    document[std::string("supplier_") + contact] = supplier_setting[contact].string_value();
+            }
             if (editing) {
                 stored_type_ = Json(document)["type"].string_value();
                 stored_number_ = Json(document)["number"].int_value();

@@ -1,12 +1,15 @@
 // The tables of an account database and the settings a new database starts with.
 #include "core/store/store_internal.h"
 
+#include <algorithm>
+#include <iterator>
+
 using json11::Json;
 
 namespace store {
 
-// Seven tables, created together on a new file. No table is ever altered: a new layout is a new
-// schema version, and an older file is rebuilt instead.
+// Seven tables, created together on a new file, in their first layout; the columns added since
+// follow at every open (add_missing_columns).
 const char* schema_text() {
     return "CREATE TABLE settings (recordName VARCHAR PRIMARY KEY, value VARCHAR, synced INT DEFAULT 0);"
            "CREATE TABLE clients (recordName VARCHAR PRIMARY KEY, currency_id VARCHAR, payment_id VARCHAR, "
@@ -68,6 +71,43 @@ const std::vector<std::string>& index_texts() {
         "CREATE INDEX IF NOT EXISTS items_name ON items(name)",
     };
     return texts;
+}
+
+namespace {
+
+struct AddedColumn {
+    const char* table;
+    const char* name;
+    const char* declaration;
+};
+
+// Columns added after the first layout, appended to their table. A column is only added, never
+// changed, so files of the same schema version stay interchangeable and none is rebuilt for it; rows
+// stored before it read the declared default. A document keeps the company's e-mail and phone as its
+// page showed them (the address already travels with it); an empty default leaves the older rows and
+// their cloud records as they were.
+constexpr AddedColumn kAddedColumns[] = {
+    {"documents", "supplier_email", "VARCHAR DEFAULT ''"},
+    {"documents", "supplier_phone", "VARCHAR DEFAULT ''"},
+};
+
+}  // namespace
+
+bool add_missing_columns(Core& core) {
+    auto missing = [&core](const AddedColumn& column) {
+        return rows(core, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?", {column.table, column.name}).empty();
+    };
+    if (std::none_of(std::begin(kAddedColumns), std::end(kAddedColumns), missing)) return true;
+    // All or none: a file is never left with part of a layout.
+    Transaction transaction(core);
+    if (!transaction.active()) return false;
+    for (const AddedColumn& column : kAddedColumns) {
+        if (!missing(column)) continue;
+        const std::string sql = "ALTER TABLE " + quoted_identifier(column.table) + " ADD COLUMN " +
+                                quoted_identifier(column.name) + " " + column.declaration;
+        if (!run(core, sql)) return false;
+    }
+    return transaction.commit();
 }
 
 namespace {

@@ -725,8 +725,10 @@ void Core::open_account_file(bool may_rebuild, bool check_file) {
         std::fprintf(stderr, "Tavrin: the account database %s is still out of date after its rebuild\n", path.c_str());
         return;
     }
-    // Files made before the indexes existed get them too.
+    // Files made before the indexes or the later columns existed get them too.
     for (const std::string& index : store::index_texts()) query(index);
+    if (!store::add_missing_columns(*this))
+        std::fprintf(stderr, "Tavrin: the account database %s could not take its new columns\n", path.c_str());
 }
 
 // Replaces an out-of-date database: the account's file is backed up (the sample's is not), deleted and

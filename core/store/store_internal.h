@@ -63,6 +63,9 @@ bool move_document_aside(Core& core, const json11::Json::object& document);
 const char* schema_text();
 // CREATE INDEX IF NOT EXISTS statements, one per text, run after the schema.
 const std::vector<std::string>& index_texts();
+// Adds the columns that came after the schema text to a file that lacks them (a new one too), in one
+// transaction; true when every one is there.
+bool add_missing_columns(Core& core);
 // The settings rows of a new database, in the order they are inserted: section key and JSON text.
 std::vector<std::pair<std::string, std::string>> default_settings(Core& core);
 

@@ -38,6 +38,8 @@ namespace {
 const std::string kAccount = "5B6C7D8E-9F0A-4B1C-8D2E-3F4A5B6C7D8E";
 constexpr std::time_t kNow = 1772362800;  // 2026-03-01 12:00 in Budapest
 const std::string kSchemaDir = std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/";
+// The company's e-mail and phone as the supplier block shows them.
+constexpr const char* kContacts = "info@kiss.hu, +36 1 234 5678";
 
 std::string text(const char* key) {
     return g_core->translated(key, "");
@@ -77,7 +79,8 @@ protected:
         Json::object supplier = g_core->setting("supplier").object_items();
         for (const auto& [key, value] :
              {std::pair{"name", "Mentő Kft."}, {"identifier_number", "12345678-2-42"}, {"postcode", "1234"},
-              {"city", "Budapest"}, {"street", "Fő utca 1"}, {"nav_user_id", user.login.c_str()},
+              {"city", "Budapest"}, {"street", "Fő utca 1"}, {"email", "info@kiss.hu"}, {"phone", "+36 1 234 5678"},
+              {"nav_user_id", user.login.c_str()},
               {"nav_user_pwd", user.password.c_str()}, {"nav_xml_alairokulcs", user.signing_key.c_str()},
               {"nav_xml_cserekulcs", user.exchange_key.c_str()}})
             supplier[key] = value;
@@ -366,6 +369,21 @@ TEST_F(DocumentSave, NewInvoiceIsStoredReportedPrintedUploadedMarkedPaidAndSeenB
     second->sync_start(empty_completion());
     EXPECT_EQ(count(*second, "SELECT COUNT(*) FROM documents WHERE recordName = '" + name + "' AND paid = 1"), 1);
     EXPECT_EQ(count(*second, "SELECT COUNT(*) FROM document_lines WHERE documentRecordName = '" + name + "'"), 2);
+    // It prints there, and its storno here, with the supplier's contacts it was issued with.
+    Json::array downloaded_lines;
+    for (Json::object& line : store::rows(*second, "SELECT * FROM document_lines WHERE documentRecordName = ?", {name}))
+        downloaded_lines.emplace_back(std::move(line));
+    const std::string printed = second->document_html(
+        1, Json(store::rows(*second, "SELECT * FROM documents WHERE recordName = ?", {name}).at(0)), downloaded_lines, "0,0");
+    EXPECT_NE(printed.find(kContacts), std::string::npos) << printed;
+    window->OpenDocumentWindow(ui::qs(name), "STORNO", false, std::string());
+    Tavrin::DocumentPage* storno = page();
+    ASSERT_NE(storno, nullptr);
+    ASSERT_TRUE(wait_until([&] { return storno->previews_shown > 0; }));
+    EXPECT_EQ(uitest::script(storno->previewWebView,
+                             ui::qs("document.querySelector('.supplier').innerText.indexOf('" + std::string(kContacts) +
+                                    "') >= 0")),
+              "true");
 }
 
 TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
@@ -635,6 +653,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     const std::string uploaded_text = pdf_text(pdf_path);
     EXPECT_NE(uploaded_text.find(waiting), std::string::npos) << uploaded_text;
     EXPECT_EQ(uploaded_text.find("Átírt tétel"), std::string::npos) << uploaded_text;
+    EXPECT_NE(uploaded_text.find(kContacts), std::string::npos) << "the supplier's contacts: " << uploaded_text;
 
     // Another invoice waits the same way, and its page is closed: the user reads that the invoice is
     // not withdrawn by that, with no "discard" to press. No other invoice is reported meanwhile.
