@@ -18,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest/QTest>
 
 #include <algorithm>
@@ -596,11 +597,19 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(invoices(), 1);
     std::size_t reported = reported_ids().size();
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    // The background query stores it meanwhile: closing the page now tells that it is issued.
+    // The background query stores it meanwhile: a click on the invoices' item while their list is
+    // shown asks the authority, as opening the list does. Closing the page now tells that it is issued.
+    window->tabView->SelectedIndex(0);
+    ASSERT_EQ(ui::Name(window->navigationView->SelectedItem()), "INVOICE");
+    ASSERT_FALSE(g_core->nav_pending_report().is_null());
+    QTreeWidget* pane = window->navigationView->Pane();
+    const std::size_t asked_before = nav.calls().size();
     ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report();
+        if (ui::ThreadPool::ActiveCount() == 0)
+            QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, pane->visualItemRect(pane->currentItem()).center());
         return g_core->nav_pending_report().is_null();
     }, 15000));
+    EXPECT_GT(nav.calls().size(), asked_before);
     const std::string issued = close_asked();
     EXPECT_EQ(issued.rfind("Kiállított számla|A(z) " + waiting + " számú számlát a NAV befogadta", 0), 0u) << issued;
     ASSERT_EQ(page(), p);
