@@ -605,9 +605,11 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     QTreeWidget* pane = window->navigationView->Pane();
     const std::size_t asked_before = nav.calls().size();
     ASSERT_TRUE(wait_until([&] {
-        if (ui::ThreadPool::ActiveCount() == 0)
+        const bool settled = g_core->nav_pending_report().is_null();
+        const bool idle = ui::ThreadPool::ActiveCount() == 0 && !window->busyIndicator->IsActive();
+        if (idle && !settled)
             QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, pane->visualItemRect(pane->currentItem()).center());
-        return g_core->nav_pending_report().is_null();
+        return settled && idle && !ui::ContentDialog::Current();
     }, 15000));
     EXPECT_GT(nav.calls().size(), asked_before);
     const std::string issued = close_asked();
@@ -622,7 +624,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(wait_until([&] { return p->previews_shown > shown_before_edit; }));
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u);
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u) << dialog->ContentText().toStdString();
     EXPECT_NE(dialog->ContentText().toStdString().find("az azóta tett módosítások nem kerültek bele"), std::string::npos);
     EXPECT_EQ(dialog->Title().toStdString(), waiting);
     close_result(dialog, Result::Primary);
