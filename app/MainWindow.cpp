@@ -334,10 +334,8 @@ void MainWindow::Connect(int connection_id, QObject* target) {
             this, [this](ui::NavigationView* sender, ui::NavigationViewSelectionChangedEventArgs args) {
                 OnNavigationChanged(sender, args);
             });
-        navigationView->ItemInvoked.Add(this, [this](ui::NavigationView*, ui::NavigationViewItem* item) {
-            // The entry already chosen changes nothing else: its list (or settings) comes back to the front.
-            if (item == navigationView->SelectedItem() && !switching_account_) ShowListTab();
-        });
+        navigationView->SelectedItemInvoked.Add(
+            this, [this](ui::NavigationView*, ui::NavigationViewItem*) { OnSelectedSectionInvoked(); });
         break;
     case 5:
         busyIndicator = static_cast<ui::ProgressRing*>(target);

@@ -43,6 +43,8 @@ public:
     // Whether a window message of `origin` may carry the sign-in token.
     bool IsCloudOrigin(const QString& origin) const;
     ui::Action OnNavigationChanged(ui::NavigationView* sender, ui::NavigationViewSelectionChangedEventArgs args);
+    // A click on the section already chosen: it comes back to the front and runs its work again.
+    void OnSelectedSectionInvoked();
     // The list tab (which also holds the settings) comes to the front and the command menu follows it.
     void ShowListTab();
     // Shows `html` in the list view, or builds the current list on page 0 when it is empty.
@@ -204,6 +206,9 @@ private:
     // while one runs follows it. The busy indicator shows while any runs.
     enum class Work { sync, status, orders };
     void StartWork(Work kind);
+    // The work a list section starts whenever it is opened: the invoices' status query (which settles
+    // a report left waiting) or the web shop's order import.
+    void StartSectionWork();
     void WorkEnded(Work kind, bool refresh);
     void ShowBusy();
     std::array<bool, 3> work_running_{};

@@ -78,14 +78,21 @@ ui::Action MainWindow::OnNavigationChanged(ui::NavigationView*, ui::NavigationVi
             listWebView->setContextMenuPolicy(Qt::NoContextMenu);
         }
         RefreshList(std::string());
-        const std::string section = ui::Name(navigationView->SelectedItem());
-        if (section == "INVOICE")
-            StartWork(Work::status);
-        else if (section == "WEBSHOP_ORDER")
-            StartWork(Work::orders);
+        StartSectionWork();
     }
 
     ShowListTab();
+}
+
+void MainWindow::OnSelectedSectionInvoked() {
+    if (!g_core || switching_account_) return;
+    // Its list (or the settings) comes back to the front; a list is brought up to date as when it is
+    // opened, and the invoices' status query asks the authority about a report left waiting.
+    ShowListTab();
+    ui::NavigationViewItem* item = navigationView->SelectedItem();
+    if (!item || item == navigationView->SettingsItem() || !ui::TagText(item->Tag()).empty()) return;
+    StartWork(Work::sync);
+    StartSectionWork();
 }
 
 void MainWindow::ShowListTab() {

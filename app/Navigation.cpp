@@ -63,6 +63,14 @@ void MainWindow::StartWork(Work kind) {
     }
 }
 
+void MainWindow::StartSectionWork() {
+    const std::string section = ui::Name(navigationView->SelectedItem());
+    if (section == "INVOICE")
+        StartWork(Work::status);
+    else if (section == "WEBSHOP_ORDER")
+        StartWork(Work::orders);
+}
+
 void MainWindow::QueryNavStatus(ui::DispatcherQueue queue, QPointer<MainWindow> window) {
     auto changed = std::make_shared<bool>(false);
     ui::PostOnce end(std::move(queue), [window, changed] {

@@ -278,8 +278,14 @@ NavigationView::NavigationView(QWidget* parent)
         }
         select(item, true);
     });
+    pane_->viewport()->installEventFilter(this);
     connect(pane_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) {
-        if (NavigationViewItem* item = item_of(row); item && !rebuilding_) ItemInvoked.Invoke(this, item);
+        NavigationViewItem* item = item_of(row);
+        if (!item || rebuilding_) return;
+        const bool was_selected = item == selected_at_press_ && item == selected_;
+        QPointer<NavigationView> self(this);
+        ItemInvoked.Invoke(this, item);
+        if (self && was_selected) SelectedItemInvoked.Invoke(this, item);
     });
     connect(pane_, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* row) {
         if (NavigationViewItem* item = item_of(row); item && !rebuilding_) item->setProperty(kExpanded, true);
@@ -296,6 +302,13 @@ void NavigationView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const int pane_width = width() >= 1008 ? 230 : 160;
     if (pane_->minimumWidth() != pane_width) pane_->setFixedWidth(pane_width);
+}
+
+bool NavigationView::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == pane_->viewport() && (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick))
+        selected_at_press_ = selected_;
+    return QWidget::eventFilter(watched, event);
 }
 
 void NavigationView::SelectedItem(NavigationViewItem* item) {

@@ -273,10 +273,13 @@ public:
     Event<NavigationView*, NavigationViewSelectionChangedEventArgs> SelectionChanged;
     // A click on an entry, the selected one included (which changes no selection).
     Event<NavigationView*, NavigationViewItem*> ItemInvoked;
+    // A click on the entry that was the selection already when the click began.
+    Event<NavigationView*, NavigationViewItem*> SelectedItemInvoked;
 
 protected:
     // The pane is narrower in a narrow window, so that the content keeps its room.
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class NavigationItemList;
@@ -294,6 +297,9 @@ private:
     NavigationItemList footer_items_;
     NavigationViewItem* settings_item_;
     QPointer<NavigationViewItem> selected_;
+    // The selection when the last press on the pane began: the click that makes an entry the
+    // selection is no click on the selected entry.
+    QPointer<NavigationViewItem> selected_at_press_;
     bool rebuilding_ = false;
     bool rebuild_queued_ = false;
 };

@@ -1,11 +1,13 @@
 #include "ui/Pickers.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QTreeView>
 
 namespace ui {
@@ -14,6 +16,8 @@ namespace {
 
 FilePicker::Responder responder;
 QLocale text_locale = QLocale::system();
+// The folder of the file last chosen in a save dialog or a print to a file.
+QString last_user_files_folder;
 
 constexpr int kNameColumn = 0;
 constexpr int kSizeColumn = 1;
@@ -37,6 +41,20 @@ public:
 };
 
 }  // namespace
+
+QString UserFilesFolder() {
+    if (!last_user_files_folder.isEmpty() && QFileInfo(last_user_files_folder).isDir()) return last_user_files_folder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+void RememberUserFilesFolder(const QString& chosen_file) {
+    if (!chosen_file.isEmpty()) last_user_files_folder = QFileInfo(chosen_file).absolutePath();
+}
+
+QString FilePicker::Folder() const {
+    return save_ ? UserFilesFolder() : QString();
+}
 
 void FilePicker::TextLocale(const QLocale& locale) {
     text_locale = locale;
@@ -73,8 +91,10 @@ void FileSavePicker::FileTypeChoice(const QString& label, const QStringList& ext
 
 AsyncOperation<StorageFile> FilePicker::pick() {
     AsyncOperation<StorageFile> op;
+    const bool save = save_;
     if (responder) {
         const QString answer = responder(*this);
+        if (save) RememberUserFilesFolder(answer);
         op.Complete(StorageFile(answer));
         return op;
     }
@@ -96,9 +116,14 @@ AsyncOperation<StorageFile> FilePicker::pick() {
         const QStringList& first = choices_.front().second;
         if (save_ && !first.isEmpty() && first.front() != "*") dialog->setDefaultSuffix(first.front().mid(1));
     }
+    // A save starts where the user put the last file, not in the program's working folder.
+    if (save_) dialog->setDirectory(UserFilesFolder());
     if (!suggested_.isEmpty()) dialog->selectFile(suggested_);
     // Closing the dialog by any way completes the operation once; Complete ignores the second call.
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [op](const QString& path) { op.Complete(StorageFile(path)); });
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [op, save](const QString& path) {
+        if (save) RememberUserFilesFolder(path);
+        op.Complete(StorageFile(path));
+    });
     QObject::connect(dialog, &QFileDialog::finished, dialog, [op] { op.Complete(StorageFile()); });
     dialog->open();
     return op;

@@ -41,6 +41,8 @@ public:
     // Name patterns offered, as Qt file dialog filters ("Files (*.csv)").
     QStringList Filters() const;
     QString SuggestedFileName() const { return suggested_; }
+    // The folder a save dialog starts in (see UserFilesFolder); empty for an open dialog.
+    QString Folder() const;
 
     // Test seam: answers each picker instead of the dialog; a path picks it, an empty text cancels.
     using Responder = std::function<QString(const FilePicker&)>;
@@ -59,6 +61,12 @@ protected:
     std::vector<std::pair<QString, QStringList>> choices_;
     QString suggested_;
 };
+
+// The folder where the user's own files are put (a saved PDF, an export file, a print to a file):
+// the folder of the file last chosen for one in this run, the user's documents folder before that.
+QString UserFilesFolder();
+// Remembers the folder of `chosen_file` for the next dialog.
+void RememberUserFilesFolder(const QString& chosen_file);
 
 class FileOpenPicker : public FilePicker {
 public:

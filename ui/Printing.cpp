@@ -1,9 +1,11 @@
 #include "ui/Printing.h"
 
+#include "ui/Pickers.h"
 #include "ui/Threading.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
 #include <QImage>
 #include <QPageRanges>
 #include <QPainter>
@@ -128,10 +130,28 @@ void PrintDialog::SetResponder(Responder r) {
     responder = std::move(r);
 }
 
+void PrintDialog::SuggestOutputFile() {
+    if (!printer_->outputFileName().isEmpty()) return;
+    const QString name = printer_->docName().isEmpty() ? QStringLiteral("print") : printer_->docName();
+    // A file name ending in .pdf turns the printer into that file: the printer chosen at first stays
+    // the system's own (where there is one), and the name waits in the dialog's file field.
+    const bool native = printer_->outputFormat() == QPrinter::NativeFormat;
+    printer_->setOutputFileName(QDir(UserFilesFolder()).filePath(name + ".pdf"));
+    if (native) printer_->setOutputFormat(QPrinter::NativeFormat);
+}
+
+void PrintDialog::RememberOutputFolder(const QPrinter& printer) {
+    if (printer.outputFormat() == QPrinter::PdfFormat) RememberUserFilesFolder(printer.outputFileName());
+}
+
 AsyncOperation<bool> PrintDialog::ShowAsync() {
     AsyncOperation<bool> op;
+    // A print to a file starts where the user put the last file, not in the program's working folder.
+    SuggestOutputFile();
     if (responder) {
-        op.Complete(responder(*printer_));
+        const bool chosen = responder(*printer_);
+        if (chosen) RememberOutputFolder(*printer_);
+        op.Complete(chosen);
         return op;
     }
     auto* dialog = new QPrintDialog(printer_.get(), owner_.data());
@@ -141,8 +161,10 @@ AsyncOperation<bool> PrintDialog::ShowAsync() {
     new KeepOnScreen(dialog);
     // The dialog writes into the printer: it is held until the dialog has gone.
     std::shared_ptr<QPrinter> printer = printer_;
-    QObject::connect(dialog, &QDialog::finished, dialog,
-                     [op, printer](int result) { op.Complete(result == QDialog::Accepted); });
+    QObject::connect(dialog, &QDialog::finished, dialog, [op, printer](int result) {
+        if (result == QDialog::Accepted) RememberOutputFolder(*printer);
+        op.Complete(result == QDialog::Accepted);
+    });
     QObject::connect(dialog, &QObject::destroyed, [op] { op.Complete(false); });
     dialog->open();
     return op;

@@ -38,6 +38,11 @@ public:
     static void SetResponder(Responder responder);
 
 private:
+    // Names the file a print to a file writes, in the folder of the user's files (ui::UserFilesFolder).
+    void SuggestOutputFile();
+    // A print to a file chosen: its folder is where the next file dialog starts.
+    static void RememberOutputFolder(const QPrinter& printer);
+
     QPointer<QWidget> owner_;
     QByteArray pdf_;
     int pages_ = 0;

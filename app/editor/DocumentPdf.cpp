@@ -1,6 +1,7 @@
-// The PDF of the saved document, printed from the page's preview, and its upload with the invoice
-// data to the accounting service. An upload that did not succeed stays owed (Core::cashbook_pending)
-// and is made again later from a hidden view of its own.
+// The PDF of the saved document, printed from the page's preview (or, when the save took another
+// number than the page showed, from the stored document), and its upload with the invoice data to
+// the accounting service. An upload that did not succeed stays owed (Core::cashbook_pending) and is
+// made again later from a hidden view of its own.
 #include "app/editor/DocumentSave.h"
 
 #include "core/Core.h"
@@ -111,6 +112,52 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
     ended.sent = co_await sent ? Sent::accepted : Sent::failed;
 }
 
+// Prints the stored document from a view of `owner` that is never shown, and sends it as
+// print_and_upload does: the PDF is what is stored, whatever another view shows, and the user's
+// views stay as they are. The caller holds the invoice's claim.
+ui::Action print_stored_and_upload(QPointer<QWidget> owner, std::string record_name, ui::AsyncOperation<Sent> done) {
+    struct Ended {
+        ui::AsyncOperation<Sent> done;
+        Sent sent = Sent::failed;
+        ~Ended() { done.Complete(sent); }
+    } ended{done};
+
+    Core* core = g_core;
+    if (!core || !owner) co_return;
+    const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(record_name)});
+    Json::array lines;
+    for (Json::object& row : store::rows(*core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
+                                         {Json(record_name)}))
+        lines.emplace_back(std::move(row));
+    const std::string html = documents.empty() ? std::string("<html></html>")
+                                               : core->document_html(1, Json(documents.front()), Json(lines), "0,0");
+
+    QPointer<ui::WebView2> view = new ui::WebView2(owner);
+    view->hide();
+    ui::AsyncAction loaded;
+    view->NavigationCompleted.Add(view, [loaded](ui::WebView2*, ui::NavigationCompletedEventArgs) {
+        loaded.Complete(ui::Unit{});
+    });
+    try {
+        co_await view->EnsureCoreWebView2Async();
+    } catch (...) {
+    }
+    if (!view) co_return;
+    view->NavigateToString(ui::qs(html));
+    ui::AsyncAction ready;
+    complete_when(loaded, ready);
+    complete_when(ui::Delay(30000), ready);
+    co_await ready;
+    if (!view) co_return;
+    ui::AsyncOperation<Sent> sent;
+    print_and_upload(view, record_name, sent);
+    ended.sent = co_await sent;
+    if (view) {
+        view->WaitForPrints(10000);
+        view->deleteLater();
+    }
+}
+
 }  // namespace
 
 ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
@@ -129,8 +176,19 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
     // was stored by settling a report, and this save only found it stored) or be sending it now.
     const OwedClaim claim(context->recordName);
     if (!claim.held()) co_return;
+    Core* core = g_core;
+    if (!core) co_return;
+    // The preview shows the number the page had: a save that took another one prints the stored
+    // document, so that the PDF names the number the invoice went under.
+    const auto stored = store::rows(*core, "SELECT number_formatted FROM documents WHERE recordName = ?",
+                                    {Json(context->recordName)});
+    const bool preview_shows_stored =
+        !stored.empty() && Json(stored.front())["number_formatted"].string_value() == context->shown_number;
     ui::AsyncOperation<Sent> done;
-    print_and_upload(page->previewWebView, context->recordName, done);
+    if (preview_shows_stored)
+        print_and_upload(page->previewWebView, context->recordName, done);
+    else
+        print_stored_and_upload(QPointer<QWidget>(page), context->recordName, done);
     co_await done;
 }
 
@@ -160,40 +218,9 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
         if (name.empty()) co_return;
         tried.insert(name);
 
-        const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(name)});
-        Json::array lines;
-        for (Json::object& row : store::rows(*core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
-                                             {Json(name)}))
-            lines.emplace_back(std::move(row));
-        const std::string html =
-            documents.empty() ? std::string("<html></html>")
-                              : core->document_html(1, Json(documents.front()), Json(lines), "0,0");
-
-        // A view of its own, never shown: the main window's views stay as the user left them.
-        QPointer<ui::WebView2> view = new ui::WebView2(owner);
-        view->hide();
-        ui::AsyncAction loaded;
-        view->NavigationCompleted.Add(view, [loaded](ui::WebView2*, ui::NavigationCompletedEventArgs) {
-            loaded.Complete(ui::Unit{});
-        });
-        try {
-            co_await view->EnsureCoreWebView2Async();
-        } catch (...) {
-        }
-        if (!view) co_return;
-        view->NavigateToString(ui::qs(html));
-        ui::AsyncAction ready;
-        complete_when(loaded, ready);
-        complete_when(ui::Delay(30000), ready);
-        co_await ready;
-        if (!view) co_return;
         ui::AsyncOperation<Sent> done;
-        print_and_upload(view, name, done);
+        print_stored_and_upload(owner, name, done);
         const Sent sent = co_await done;
-        if (view) {
-            view->WaitForPrints(10000);
-            view->deleteLater();
-        }
         // The service is down or refuses: the rest wait for the next start or save. A deleted invoice
         // only leaves the list.
         if (sent == Sent::failed) co_return;

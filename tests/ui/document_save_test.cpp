@@ -18,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest/QTest>
 
 #include <algorithm>
@@ -614,11 +615,21 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(invoices(), 1);
     std::size_t reported = reported_ids().size();
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    // The background query stores it meanwhile: closing the page now tells that it is issued.
+    // The background query stores it meanwhile: a click on the invoices' item while their list is
+    // shown asks the authority, as opening the list does. Closing the page now tells that it is issued.
+    window->tabView->SelectedIndex(0);
+    ASSERT_EQ(ui::Name(window->navigationView->SelectedItem()), "INVOICE");
+    ASSERT_FALSE(g_core->nav_pending_report().is_null());
+    QTreeWidget* pane = window->navigationView->Pane();
+    const std::size_t asked_before = nav.calls().size();
     ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report();
-        return g_core->nav_pending_report().is_null();
+        const bool settled = g_core->nav_pending_report().is_null();
+        const bool idle = ui::ThreadPool::ActiveCount() == 0 && !window->busyIndicator->IsActive();
+        if (idle && !settled)
+            QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, pane->visualItemRect(pane->currentItem()).center());
+        return settled && idle && !ui::ContentDialog::Current();
     }, 15000));
+    EXPECT_GT(nav.calls().size(), asked_before);
     const std::string issued = close_asked();
     EXPECT_EQ(issued.rfind("Kiállított számla|A(z) " + waiting + " számú számlát a NAV befogadta", 0), 0u) << issued;
     ASSERT_EQ(page(), p);
@@ -631,7 +642,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(wait_until([&] { return p->previews_shown > shown_before_edit; }));
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u);
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u) << dialog->ContentText().toStdString();
     EXPECT_NE(dialog->ContentText().toStdString().find("az azóta tett módosítások nem kerültek bele"), std::string::npos);
     EXPECT_EQ(dialog->Title().toStdString(), waiting);
     close_result(dialog, Result::Primary);
@@ -640,17 +651,20 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM document_lines WHERE name = 'Átírt tétel'"), 0);
     // The accounting service gets the PDF of the invoice as stored, not of the page's edits.
     ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 2u && g_core->cashbook_pending().empty(); }));
-    const std::string uploaded = cashbook.requests().back().body;
-    const std::size_t pdf_at = uploaded.rfind("<dataValue>");
-    ASSERT_NE(pdf_at, std::string::npos);
-    std::string pdf = uploaded.substr(pdf_at + 11, uploaded.find("</dataValue>", pdf_at) - pdf_at - 11);
-    pdf.resize(base64_decode(pdf.size(), pdf.data()));
-    const std::string pdf_path = dir.path() + "uploaded.pdf";
-    std::FILE* pdf_file = std::fopen(pdf_path.c_str(), "wb");
-    ASSERT_NE(pdf_file, nullptr);
-    std::fwrite(pdf.data(), 1, pdf.size(), pdf_file);
-    std::fclose(pdf_file);
-    const std::string uploaded_text = pdf_text(pdf_path);
+    // The text of the PDF an upload carried.
+    auto uploaded_pdf_text = [&](const std::string& uploaded) {
+        const std::size_t pdf_at = uploaded.rfind("<dataValue>");
+        if (pdf_at == std::string::npos) return std::string();
+        std::string pdf = uploaded.substr(pdf_at + 11, uploaded.find("</dataValue>", pdf_at) - pdf_at - 11);
+        pdf.resize(base64_decode(pdf.size(), pdf.data()));
+        const std::string pdf_path = dir.path() + "uploaded.pdf";
+        std::FILE* pdf_file = std::fopen(pdf_path.c_str(), "wb");
+        if (!pdf_file) return std::string();
+        std::fwrite(pdf.data(), 1, pdf.size(), pdf_file);
+        std::fclose(pdf_file);
+        return pdf_text(pdf_path);
+    };
+    const std::string uploaded_text = uploaded_pdf_text(cashbook.requests().back().body);
     EXPECT_NE(uploaded_text.find(waiting), std::string::npos) << uploaded_text;
     EXPECT_EQ(uploaded_text.find("Átírt tétel"), std::string::npos) << uploaded_text;
     EXPECT_NE(uploaded_text.find(kContacts), std::string::npos) << "the supplier's contacts: " << uploaded_text;
@@ -679,7 +693,8 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     // Now the service knows it: the next save stores it first, and takes the next number itself.
     nav.set_processing_delay(std::chrono::milliseconds(0));
     dialog = save(p);
-    EXPECT_NE(dialog->Title().toStdString(), waiting);
+    const std::string renumbered = dialog->Title().toStdString();
+    EXPECT_NE(renumbered, waiting);
     EXPECT_NE(dialog->ContentText().toStdString().find(waiting + " számot a korábban beküldött számla kapta"), std::string::npos)
         << dialog->ContentText().toStdString();
     close_result(dialog, Result::Primary);
@@ -687,6 +702,13 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
     // The invoice stored by settling had no upload of its own: it goes after this save's, once.
     ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 4u && g_core->cashbook_pending().empty(); }));
+    // The renumbered invoice's PDF names the number it was stored with, not the one the page showed.
+    std::string renumbered_pdf;
+    for (const RecordedRequest& request : cashbook.requests())
+        if (request.body.find("<invoiceNumber>" + renumbered + "</invoiceNumber>") != std::string::npos)
+            renumbered_pdf = uploaded_pdf_text(request.body);
+    EXPECT_NE(renumbered_pdf.find(renumbered), std::string::npos) << renumbered_pdf;
+    EXPECT_EQ(renumbered_pdf.find(waiting), std::string::npos) << renumbered_pdf;
 
     // The program ends while the service holds the reply; the next start settles it.
     nav.fault_next_replies(NavReplyFault::hang);

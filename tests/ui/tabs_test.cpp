@@ -15,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPrinter>
 #include <QTabBar>
@@ -151,30 +152,46 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     // The tool bar's buttons stay where they were: a click aimed at one never lands on another.
     EXPECT_EQ(w->newClient->mapTo(w, QPoint(0, 0)), new_client_at);
 
-    // The invoice's PDF saved where the user chooses, under the document's number.
+    // The invoice's PDF saved where the user chooses, under the document's number. The dialog starts
+    // in the user's documents folder, not in the program's working folder.
     ASSERT_TRUE(wait_until([&] { return w->actionSavePdf->IsEnabled() && w->actionPrintPdf->IsEnabled(); }));
+    const std::string home = dir.path() + "home";
+    std::filesystem::create_directories(home + "/Documents");
+    const auto same_folder = [](const QString& folder, const std::string& expected) {
+        std::error_code unreadable;
+        return !folder.isEmpty() && std::filesystem::equivalent(folder.toStdString(), expected, unreadable);
+    };
     std::filesystem::create_directories(dir.path() + "chosen");
     const std::string saved = dir.path() + "chosen/invoice.pdf";
     QString suggested;
+    QString started_in;
     ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
         EXPECT_TRUE(picker.IsSave());
         EXPECT_EQ(picker.Filters(), QStringList("PDF (*.pdf)"));
         suggested = picker.SuggestedFileName();
+        started_in = picker.Folder();
         return QString::fromStdString(saved);
     });
-    w->actionSavePdf->trigger();
-    ASSERT_TRUE(wait_until([&] { return pdf_finished(saved); }));
+    {
+        const ScopedEnv user_home({{"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}});
+        w->actionSavePdf->trigger();
+        ASSERT_TRUE(wait_until([&] { return pdf_finished(saved); }));
+    }
     ui::FilePicker::SetResponder(nullptr);
+    EXPECT_TRUE(same_folder(started_in, home + "/Documents")) << started_in.toStdString();
     EXPECT_EQ(suggested.toStdString(), Tavrin::saved_pdf_name(doc["number_formatted"].string_value()) + ".pdf");
     const std::string saved_text = pdf_text(saved);
     EXPECT_NE(saved_text.find(doc["number_formatted"].string_value()), std::string::npos) << saved_text;
     EXPECT_EQ(saved_text, pdf_text(pdf));
 
     // Printed on the printer chosen in the print dialog (here a PDF file): every page of the document.
+    // A print to a file is offered in the folder the PDF was saved to.
     const std::string printed = dir.path() + "printed.pdf";
     QString job;
+    QString offered_file;
     ui::PrintDialog::SetResponder([&](QPrinter& printer) {
         job = printer.docName();
+        offered_file = printer.outputFileName();
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(QString::fromStdString(printed));
         return true;
@@ -183,19 +200,35 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     ASSERT_TRUE(wait_until([&] { return pdf_finished(printed); }));
     EXPECT_EQ(job, suggested.chopped(4));
     EXPECT_EQ(pdf_pages(printed), pdf_pages(pdf));
-    // Cancelled in the dialog: nothing printed, nothing said.
+    EXPECT_EQ(QFileInfo(offered_file).fileName(), suggested) << offered_file.toStdString();
+    EXPECT_TRUE(same_folder(QFileInfo(offered_file).path(), dir.path() + "chosen")) << offered_file.toStdString();
+    // Cancelled in the dialog, the printer pointed at a file: nothing printed, nothing said.
     std::filesystem::remove(printed);
     bool asked = false;
-    ui::PrintDialog::SetResponder([&](QPrinter&) {
+    ui::PrintDialog::SetResponder([&](QPrinter& printer) {
         asked = true;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(printed));
         return false;
     });
     w->actionPrintPdf->trigger();
     ASSERT_TRUE(wait_until([&] { return asked; }));
+    // A print would run on a pool thread: it would have written the file once the pool is idle.
+    ui::ThreadPool::WaitForIdle();
     QCoreApplication::processEvents();
     EXPECT_FALSE(std::filesystem::exists(printed));
     EXPECT_EQ(ui::ContentDialog::Current(), nullptr);
     ui::PrintDialog::SetResponder(nullptr);
+    // The next save starts in the folder of the last file the user chose: the printed one's.
+    started_in.clear();
+    ui::FilePicker::SetResponder([&](const ui::FilePicker& picker) {
+        started_in = picker.Folder();
+        return QString();
+    });
+    w->actionSavePdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return !started_in.isEmpty(); }));
+    ui::FilePicker::SetResponder(nullptr);
+    EXPECT_TRUE(same_folder(started_in, dir.path())) << started_in.toStdString();
 
     // The same invoice, marked the other way, shows the switch turned round.
     store::run(*g_core, "UPDATE documents SET paid = ? WHERE recordName = ?", {Json(paid ? 0 : 1), Json(invoice)});
