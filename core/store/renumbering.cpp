@@ -3,6 +3,8 @@
 // cloud): it takes the next free number and goes up as a new record, and the user is told.
 #include "core/store/store_internal.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace {
@@ -42,31 +44,47 @@ bool save_local_row(Core& core, const std::string& name, const Json& value) {
 }
 
 // The stock layers a sale took from name the sale in their histories; a later cancellation gives
-// back by that name.
-bool rename_in_histories(Core& core, const std::string& from, const std::string& to) {
+// back by that name. A layer that both names took from (two copies of one invoice, each posted)
+// gets the first one's take back: the invoice took from it once.
+bool merge_in_histories(Core& core, const std::string& from, const std::string& to) {
     const std::string key = Json(from).dump();
-    for (const Json::object& row : store::rows(core,
-                                               "SELECT recordName, remaining_history_fifo, remaining_history_lifo "
-                                               "FROM inventory WHERE instr(remaining_history_fifo, ?1) > 0 OR "
-                                               "instr(remaining_history_lifo, ?1) > 0",
-                                               {key})) {
-        Json::object histories;
-        for (const char* column : {"remaining_history_fifo", "remaining_history_lifo"}) {
+    for (const Json::object& row :
+         store::rows(core,
+                     "SELECT recordName, remaining_fifo, remaining_history_fifo, remaining_lifo, remaining_history_lifo "
+                     "FROM inventory WHERE instr(remaining_history_fifo, ?1) > 0 OR instr(remaining_history_lifo, ?1) > 0",
+                     {key})) {
+        Json::object layer;
+        for (const auto& [remaining, column] : {std::pair{"remaining_fifo", "remaining_history_fifo"},
+                                                std::pair{"remaining_lifo", "remaining_history_lifo"}}) {
             Json::object history = Json::parse(member(row, column).string_value()).object_items();
+            double left = member(row, remaining).number_value();
             auto found = history.find(from);
             if (found != history.end()) {
-                history[to] = found->second;
+                if (history.count(to)) left += found->second.number_value();
+                else history[to] = found->second;
                 history.erase(from);
             }
-            histories[column] = history.empty() ? member(row, column) : Json(history).dump();
+            layer[remaining] = left;
+            layer[column] = history.empty() ? member(row, column) : Json(history).dump();
         }
         if (!store::run(core,
-                        "UPDATE inventory SET remaining_history_fifo = ?, remaining_history_lifo = ?, synced = 0 "
-                        "WHERE recordName = ?",
-                        {histories["remaining_history_fifo"], histories["remaining_history_lifo"], member(row, "recordName")}))
+                        "UPDATE inventory SET remaining_fifo = ?, remaining_history_fifo = ?, remaining_lifo = ?, "
+                        "remaining_history_lifo = ?, synced = 0 WHERE recordName = ?",
+                        {layer["remaining_fifo"], layer["remaining_history_fifo"], layer["remaining_lifo"],
+                         layer["remaining_history_lifo"], member(row, "recordName")}))
             return false;
     }
     return true;
+}
+
+// A local row's value with `from` renamed to `to`; a list keeps each entry once.
+Json renamed_once(const Json& value, const std::string& from, const std::string& to) {
+    const Json moved = renamed(value, from, to);
+    if (!moved.is_array()) return moved;
+    Json::array entries;
+    for (const Json& entry : moved.array_items())
+        if (std::find(entries.begin(), entries.end(), entry) == entries.end()) entries.push_back(entry);
+    return entries;
 }
 
 }  // namespace
@@ -85,6 +103,28 @@ bool store::same_document(const Json::object& first, const Json::object& second)
     if (!created.is_number() || !other.is_number() || created.number_value() == 0 || other.number_value() == 0)
         return true;
     return created.number_value() == other.number_value();
+}
+
+bool store::follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,
+                            const std::string& new_number) {
+    if (!run(core,
+             "UPDATE documents SET reference_recordName = ?1, reference_number_formatted = CASE WHEN "
+             "reference_number_formatted = ?3 THEN ?4 ELSE reference_number_formatted END, synced = 0 "
+             "WHERE reference_recordName = ?2",
+             {to, from, old_number, new_number}) ||
+        !run(core,
+             "UPDATE inventory SET documentRecordName = ?1, number_formatted = CASE WHEN number_formatted = ?3 "
+             "THEN ?4 ELSE number_formatted END, synced = 0 WHERE documentRecordName = ?2",
+             {to, from, old_number, new_number}) ||
+        !merge_in_histories(core, from, to))
+        return false;
+    // The accounting upload owed and the record of a settled report follow the invoice.
+    for (const char* row : {kCashbookRow, kSettledReportsRow}) {
+        const Json value = core.setting(row);
+        const Json moved_value = renamed_once(value, from, to);
+        if (moved_value != value && !save_local_row(core, row, moved_value)) return false;
+    }
+    return true;
 }
 
 bool store::move_document_aside(Core& core, const Json::object& document) {
@@ -116,23 +156,7 @@ bool store::move_document_aside(Core& core, const Json::object& document) {
         !run(core, "DELETE FROM documents WHERE recordName = ?", {from}))
         return false;
 
-    if (!run(core,
-             "UPDATE documents SET reference_recordName = ?1, reference_number_formatted = CASE WHEN "
-             "reference_number_formatted = ?3 THEN ?4 ELSE reference_number_formatted END, synced = 0 "
-             "WHERE reference_recordName = ?2",
-             {to, from, old_number, new_number}) ||
-        !run(core,
-             "UPDATE inventory SET documentRecordName = ?1, number_formatted = CASE WHEN number_formatted = ?3 "
-             "THEN ?4 ELSE number_formatted END, synced = 0 WHERE documentRecordName = ?2",
-             {to, from, old_number, new_number}) ||
-        !rename_in_histories(core, from, to))
-        return false;
-    // The accounting upload owed and the record of a settled report follow the invoice.
-    for (const char* row : {kCashbookRow, kSettledReportsRow}) {
-        const Json value = core.setting(row);
-        const Json moved_value = renamed(value, from, to);
-        if (moved_value != value && !save_local_row(core, row, moved_value)) return false;
-    }
+    if (!follow_document(core, from, to, old_number, new_number)) return false;
 
     if (!renumbered) return true;
     // One entry per document, from the number the user knew to the one it has now.
