@@ -44,34 +44,28 @@ bool save_local_row(Core& core, const std::string& name, const Json& value) {
 }
 
 // The stock layers a sale took from name the sale in their histories; a later cancellation gives
-// back by that name. A layer that both names took from (two copies of one invoice, each posted)
-// gets the first one's take back: the invoice took from it once.
-bool merge_in_histories(Core& core, const std::string& from, const std::string& to) {
+// back by that name.
+bool rename_in_histories(Core& core, const std::string& from, const std::string& to) {
     const std::string key = Json(from).dump();
-    for (const Json::object& row :
-         store::rows(core,
-                     "SELECT recordName, remaining_fifo, remaining_history_fifo, remaining_lifo, remaining_history_lifo "
-                     "FROM inventory WHERE instr(remaining_history_fifo, ?1) > 0 OR instr(remaining_history_lifo, ?1) > 0",
-                     {key})) {
-        Json::object layer;
-        for (const auto& [remaining, column] : {std::pair{"remaining_fifo", "remaining_history_fifo"},
-                                                std::pair{"remaining_lifo", "remaining_history_lifo"}}) {
+    for (const Json::object& row : store::rows(core,
+                                               "SELECT recordName, remaining_history_fifo, remaining_history_lifo "
+                                               "FROM inventory WHERE instr(remaining_history_fifo, ?1) > 0 OR "
+                                               "instr(remaining_history_lifo, ?1) > 0",
+                                               {key})) {
+        Json::object histories;
+        for (const char* column : {"remaining_history_fifo", "remaining_history_lifo"}) {
             Json::object history = Json::parse(member(row, column).string_value()).object_items();
-            double left = member(row, remaining).number_value();
             auto found = history.find(from);
             if (found != history.end()) {
-                if (history.count(to)) left += found->second.number_value();
-                else history[to] = found->second;
+                history[to] = found->second;
                 history.erase(from);
             }
-            layer[remaining] = left;
-            layer[column] = history.empty() ? member(row, column) : Json(history).dump();
+            histories[column] = history.empty() ? member(row, column) : Json(history).dump();
         }
         if (!store::run(core,
-                        "UPDATE inventory SET remaining_fifo = ?, remaining_history_fifo = ?, remaining_lifo = ?, "
-                        "remaining_history_lifo = ?, synced = 0 WHERE recordName = ?",
-                        {layer["remaining_fifo"], layer["remaining_history_fifo"], layer["remaining_lifo"],
-                         layer["remaining_history_lifo"], member(row, "recordName")}))
+                        "UPDATE inventory SET remaining_history_fifo = ?, remaining_history_lifo = ?, synced = 0 "
+                        "WHERE recordName = ?",
+                        {histories["remaining_history_fifo"], histories["remaining_history_lifo"], member(row, "recordName")}))
             return false;
     }
     return true;
@@ -116,7 +110,7 @@ bool store::follow_document(Core& core, const std::string& from, const std::stri
              "UPDATE inventory SET documentRecordName = ?1, number_formatted = CASE WHEN number_formatted = ?3 "
              "THEN ?4 ELSE number_formatted END, synced = 0 WHERE documentRecordName = ?2",
              {to, from, old_number, new_number}) ||
-        !merge_in_histories(core, from, to))
+        !rename_in_histories(core, from, to))
         return false;
     // The accounting upload owed and the record of a settled report follow the invoice.
     for (const char* row : {kCashbookRow, kSettledReportsRow}) {

@@ -60,9 +60,9 @@ std::string free_record_name(Core& core, const std::string& proposed, bool numbe
 bool move_document_aside(Core& core, const json11::Json::object& document);
 
 // What names a document follows it from `from` to `to` (in the caller's transaction): the documents
-// that refer to it, its stock rows and the layers' records of what it took (a layer that both names
-// took from gets `from`'s take back), the accounting upload owed and the record of a settled report.
-// A reference or stock row that showed `old_number` shows `new_number`. False when a write failed.
+// that refer to it, its stock rows and the layers' records of what it took, the accounting upload
+// owed and the record of a settled report (a list of them names `to` once). A reference or stock row
+// that showed `old_number` shows `new_number`. False when a write failed.
 bool follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,
                      const std::string& new_number);
 
