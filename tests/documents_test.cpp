@@ -183,6 +183,67 @@ TEST_F(Documents, NewDocumentsNeverReplaceStoredOnes) {
     EXPECT_EQ(count("SELECT COUNT(*) AS n FROM documents WHERE recordName = ''"), 0u);
 }
 
+// A reported invoice is named after its own number and year of issue, whatever the clock says when it
+// is stored; copies stored under two names by an earlier version become one at the next download,
+// with one set of stock movements and one take from the stock layers.
+TEST_F(Documents, AReportedInvoiceIsNamedByItsNumberAndItsCopiesBecomeOne) {
+    at(local_seconds(2027, 1, 1, 0, 5, 0));
+    EXPECT_EQ(core->save_document({line("Szilveszteri", 1)}, false,
+                                  {{"type", "INVOICE"}, {"number", 8}, {"issue_date", "2026-12-31"},
+                                   {"nav_transaction_id", "T-32"}}),
+              "INVOICE-2026-000008");
+
+    const Json::object sale{{"itemRecordName", "ITEM-T"}, {"item_type", "INVENTORY_TRACKING"}, {"quantity", 1},
+                            {"price", 100}, {"name", "Raktári"}};
+    const Json::object invoice{{"type", "INVOICE"}, {"number", 7}, {"issue_date", "2026-12-31"},
+                               {"number_formatted", "SZ/2026-0007"}, {"nav_transaction_id", "T-31"}};
+    // The copy the settling installation stored on New Year's Day, each copy's take in the layer.
+    Json::object older = invoice;
+    older["recordName"] = "INVOICE-2027-000001";
+    older["synced"] = 1;
+    ASSERT_FALSE(core->save_document({sale}, true, older).empty());
+    const std::string took = R"({"INVOICE-2026-000007":1,"INVOICE-2027-000001":1})";
+    ASSERT_TRUE(core->save_record({{"recordName", "LAYER"}, {"itemRecordName", "ITEM-T"}, {"reason", "ADD"},
+                                   {"quantity", 5}, {"remaining_fifo", 3}, {"remaining_lifo", 3},
+                                   {"remaining_history_fifo", took}, {"remaining_history_lifo", took}},
+                                  "inventory"));
+    for (const char* movement : {"STOCK-T-31-1", "SALE-OF-AN-OLDER-VERSION"})
+        ASSERT_TRUE(core->save_record({{"recordName", movement}, {"documentRecordName", "INVOICE-2027-000001"},
+                                       {"itemRecordName", "ITEM-T"}, {"reason", "INVOICE"}, {"quantity", -1}},
+                                      "inventory"));
+    ASSERT_TRUE(core->save_record(
+        {{"recordName", "cashbook_pending"}, {"value", R"(["INVOICE-2027-000001"])"}, {"synced", -1}}, "settings"));
+
+    // The reporter's copy comes down.
+    Json::object theirs = invoice;
+    theirs["lines"] = Json::array{sale};
+    const Json record = Json::object{{"recordName", "INVOICE-2026-000007"}, {"recordType", "Documents"},
+                                     {"recordChangeTag", "tag-1"},
+                                     {"fields", Json::object{{"data", Json::object{{"value", Json(theirs).dump()}}}}}};
+    ASSERT_TRUE(core->apply_zone_changes(
+        {Json::object{{"zones", Json::array{Json::object{{"records", Json::array{record}}, {"syncToken", "t-1"}}}}}},
+        true));
+
+    EXPECT_EQ(count("SELECT COUNT(*) AS n FROM documents WHERE nav_transaction_id = 'T-31'"), 1u);
+    EXPECT_TRUE(document("INVOICE-2026-000007").is_object());
+    EXPECT_TRUE(lines_of("INVOICE-2027-000001").empty());
+    EXPECT_EQ(count("SELECT COUNT(*) AS n FROM deleted WHERE recordName IN ('INVOICE-2027-000001', "
+                    "'SALE-OF-AN-OLDER-VERSION')"),
+              2u)
+        << "the cloud loses the copy and its doubled movement too";
+    const auto sales = store::rows(*core, "SELECT recordName, documentRecordName, synced FROM inventory WHERE "
+                                          "itemRecordName = 'ITEM-T' AND reason = 'INVOICE'");
+    ASSERT_EQ(sales.size(), 1u);
+    EXPECT_EQ(Json(sales.front()).dump(),
+              Json(Json::object{{"recordName", "STOCK-T-31-1"}, {"documentRecordName", "INVOICE-2026-000007"},
+                                {"synced", 0}})
+                  .dump());
+    const Json layer(store::rows(*core, "SELECT * FROM inventory WHERE recordName = 'LAYER'").front());
+    EXPECT_EQ(layer["remaining_fifo"].number_value(), 4);
+    EXPECT_EQ(Json::parse(layer["remaining_history_lifo"].string_value()), Json(Json::object{{"INVOICE-2026-000007", 1}}));
+    EXPECT_EQ(core->cashbook_pending(), std::vector<std::string>{"INVOICE-2026-000007"});
+}
+
 TEST_F(Documents, BackLinksToTheSourceDocument) {
     const std::string estimate = core->save_document({line("Ajánlat", 1)}, false,
                                                      {{"type", "ESTIMATE"}, {"number_formatted", "AJ/1"}});

@@ -479,6 +479,7 @@ bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
             if (!ok) break;
         }
         if (ok && last) ok = repair_clients(*this);
+        if (ok && last) ok = store::merge_reported_copies(*this);
         // A completed download has brought back everything uploaded before it: from its token on, no
         // echo of those uploads can come again.
         if (ok)

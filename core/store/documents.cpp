@@ -225,7 +225,8 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
     // The change tag of the cloud's copy that this save replaces: empty for a document never uploaded.
     std::string change_tag;
     if (is_new) {
-        record_name = store::free_record_name(*this, new_document_record_name(type), type != "DRAFT" && type != "TASK");
+        record_name = store::free_record_name(*this, store::proposed_record_name(*this, document),
+                                              type != "DRAFT" && type != "TASK");
         document["recordName"] = record_name;
         document["created"] = static_cast<double>(clock_now()) * 1000.0;
         document["paid"] = 0;

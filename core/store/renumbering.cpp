@@ -3,6 +3,8 @@
 // cloud): it takes the next free number and goes up as a new record, and the user is told.
 #include "core/store/store_internal.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace {
@@ -69,6 +71,16 @@ bool rename_in_histories(Core& core, const std::string& from, const std::string&
     return true;
 }
 
+// A local row's value with `from` renamed to `to`; a list keeps each entry once.
+Json renamed_once(const Json& value, const std::string& from, const std::string& to) {
+    const Json moved = renamed(value, from, to);
+    if (!moved.is_array()) return moved;
+    Json::array entries;
+    for (const Json& entry : moved.array_items())
+        if (std::find(entries.begin(), entries.end(), entry) == entries.end()) entries.push_back(entry);
+    return entries;
+}
+
 }  // namespace
 
 bool store::same_document(const Json::object& first, const Json::object& second) {
@@ -85,6 +97,28 @@ bool store::same_document(const Json::object& first, const Json::object& second)
     if (!created.is_number() || !other.is_number() || created.number_value() == 0 || other.number_value() == 0)
         return true;
     return created.number_value() == other.number_value();
+}
+
+bool store::follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,
+                            const std::string& new_number) {
+    if (!run(core,
+             "UPDATE documents SET reference_recordName = ?1, reference_number_formatted = CASE WHEN "
+             "reference_number_formatted = ?3 THEN ?4 ELSE reference_number_formatted END, synced = 0 "
+             "WHERE reference_recordName = ?2",
+             {to, from, old_number, new_number}) ||
+        !run(core,
+             "UPDATE inventory SET documentRecordName = ?1, number_formatted = CASE WHEN number_formatted = ?3 "
+             "THEN ?4 ELSE number_formatted END, synced = 0 WHERE documentRecordName = ?2",
+             {to, from, old_number, new_number}) ||
+        !rename_in_histories(core, from, to))
+        return false;
+    // The accounting upload owed and the record of a settled report follow the invoice.
+    for (const char* row : {kCashbookRow, kSettledReportsRow}) {
+        const Json value = core.setting(row);
+        const Json moved_value = renamed_once(value, from, to);
+        if (moved_value != value && !save_local_row(core, row, moved_value)) return false;
+    }
+    return true;
 }
 
 bool store::move_document_aside(Core& core, const Json::object& document) {
@@ -116,23 +150,7 @@ bool store::move_document_aside(Core& core, const Json::object& document) {
         !run(core, "DELETE FROM documents WHERE recordName = ?", {from}))
         return false;
 
-    if (!run(core,
-             "UPDATE documents SET reference_recordName = ?1, reference_number_formatted = CASE WHEN "
-             "reference_number_formatted = ?3 THEN ?4 ELSE reference_number_formatted END, synced = 0 "
-             "WHERE reference_recordName = ?2",
-             {to, from, old_number, new_number}) ||
-        !run(core,
-             "UPDATE inventory SET documentRecordName = ?1, number_formatted = CASE WHEN number_formatted = ?3 "
-             "THEN ?4 ELSE number_formatted END, synced = 0 WHERE documentRecordName = ?2",
-             {to, from, old_number, new_number}) ||
-        !rename_in_histories(core, from, to))
-        return false;
-    // The accounting upload owed and the record of a settled report follow the invoice.
-    for (const char* row : {kCashbookRow, kSettledReportsRow}) {
-        const Json value = core.setting(row);
-        const Json moved_value = renamed(value, from, to);
-        if (moved_value != value && !save_local_row(core, row, moved_value)) return false;
-    }
+    if (!follow_document(core, from, to, old_number, new_number)) return false;
 
     if (!renumbered) return true;
     // One entry per document, from the number the user knew to the one it has now.

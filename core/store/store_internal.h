@@ -59,6 +59,25 @@ std::string free_record_name(Core& core, const std::string& proposed, bool numbe
 // (Core::take_renumbered_documents). False when a write failed.
 bool move_document_aside(Core& core, const json11::Json::object& document);
 
+// What names a document follows it from `from` to `to` (in the caller's transaction): the documents
+// that refer to it, its stock rows and the layers' records of what it took, the accounting upload
+// owed and the record of a settled report (a list of them names `to` once). A reference or stock row
+// that showed `old_number` shows `new_number`. False when a write failed.
+bool follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,
+                     const std::string& new_number);
+
+// The record name a new document is proposed: a reported invoice's comes from its own number and
+// year of issue, which every installation that stores it knows alike ("INVOICE-2026-000007"); any
+// other document's from the numbering (Core::new_document_record_name).
+std::string proposed_record_name(Core& core, const json11::Json::object& document);
+
+// Makes the copies of one reported invoice that this store holds under two or more record names one
+// (in the caller's transaction): every installation keeps the same copy, the one named as
+// proposed_record_name names it, else the one of the least name; each other copy goes as a local
+// deletion would (its tombstone takes it from the cloud too), its stock rows that double the kept
+// ones' with it, and what named it follows the kept one. False when a write failed.
+bool merge_reported_copies(Core& core);
+
 // The seven CREATE TABLE statements, as one text.
 const char* schema_text();
 // CREATE INDEX IF NOT EXISTS statements, one per text, run after the schema.

@@ -1160,9 +1160,12 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
         in_cloud += record.type == "Documents" && cloud.row(kAccount, record.name)["type"].string_value() == "INVOICE";
     EXPECT_EQ(in_cloud, mine_now.size());
 
-    // This installation stores an invoice of a stock item and does not upload it before the other
-    // settles its record, past the deadline, and stores the same invoice: the copies become one
-    // document with one stock movement, and only the installation that reported it owes its upload.
+    // This installation stores an invoice of a stock item on New Year's Eve and does not upload it
+    // before the other settles its record, past the deadline on New Year's Day, and stores the same
+    // invoice: the copies become one document with one stock movement, and only the installation that
+    // reported it owes its upload.
+    const std::time_t new_years_eve = local_seconds(2026, 12, 31, 23, 59, 0);
+    set_clock([new_years_eve] { return new_years_eve; });
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     Json::object stock_line = p->lines.at(0).object_items();
@@ -1173,7 +1176,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     const NavReport stored_here = g_core->nav_report_invoice(p->lines, p->document);
     ASSERT_EQ(stored_here.result, NavReport::Result::stored) << stored_here.message;
     p->lines.clear();
-    set_clock([] { return kNow + 100; });
+    set_clock([new_years_eve] { return new_years_eve + 100; });
     their_invoice = Json(store::rows(*second, "SELECT * FROM documents WHERE type = 'INVOICE' LIMIT 1").at(0)).object_items();
     their_invoice.erase("nav_transaction_id");
     their_invoice.erase("recordName");
@@ -1182,12 +1185,22 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     g_core->sync_start(empty_completion());
     second->sync_start(empty_completion());
     set_clock([] { return kNow; });
+    // Counted by the invoice's transaction and the item, whatever the names.
+    const std::string transaction =
+        Json(store::rows(*g_core, "SELECT nav_transaction_id FROM documents WHERE recordName = ?", {stored_here.record_name})
+                 .at(0))["nav_transaction_id"]
+            .string_value();
+    ASSERT_FALSE(transaction.empty());
     for (Core* store : {g_core, second.get()}) {
+        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM documents WHERE nav_transaction_id = '" + transaction + "'"), 1);
         EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM documents WHERE recordName = '" + stored_here.record_name + "'"), 1);
-        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM inventory WHERE documentRecordName = '" + stored_here.record_name +
-                                    "'"),
+        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM inventory AS i JOIN documents AS d ON d.recordName = "
+                                "i.documentRecordName WHERE d.nav_transaction_id = '" + transaction +
+                                    "' AND i.itemRecordName = 'ITEM-RAKTAR-1'"),
                   1)
             << "one stock movement for the line";
+        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM inventory WHERE itemRecordName = 'ITEM-RAKTAR-1'"), 1)
+            << "no movement of another copy";
     }
     const std::vector<std::string> owed_here = g_core->cashbook_pending();
     const std::vector<std::string> owed_there = second->cashbook_pending();
