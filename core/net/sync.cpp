@@ -212,6 +212,21 @@ bool is_own_upload(const Uploaded& uploaded, const std::string& name, const std:
     return found != uploaded.end() && found->second.count(digest) != 0;
 }
 
+// Which document an upload carried, kept beside the digests of its content: a document is its type
+// and the time of its first save (store::same_document), whatever name and content it has.
+std::string document_identity_digest(const Json::object& document) {
+    return upload_digest("Documents " + member(document, "type").string_value(),
+                         member(document, "created").dump());
+}
+
+// Whether the cloud may hold this very document under its name: it has a change tag from the cloud,
+// or one of this installation's uploads since its last completed download carried it. Another
+// installation may have seen it there, and deleted it.
+bool may_be_in_cloud(const Uploaded& uploaded, const Json::object& document) {
+    return !member(document, "recordChangeTag").string_value().empty() ||
+           is_own_upload(uploaded, member(document, "recordName").string_value(), document_identity_digest(document));
+}
+
 // Changes members of the settings row "local", keeping the others; it stays out of uploads (-1).
 template <typename Change>
 bool update_local(Core& core, Change change) {
@@ -227,10 +242,13 @@ bool remember_uploads(Core& core, const Core::SentRecords& sent) {
         for (const auto& [key, payload] : sent) {
             const auto& [type, name] = key;
             Json::array digests = uploaded[name].array_items();
-            const std::string digest = upload_digest(type, payload);
-            if (std::find(digests.begin(), digests.end(), Json(digest)) != digests.end()) continue;
-            digests.emplace_back(digest);
-            if (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
+            std::vector<std::string> added{upload_digest(type, payload)};
+            if (type == "Documents") added.push_back(document_identity_digest(Json::parse(payload).object_items()));
+            for (const std::string& digest : added) {
+                if (std::find(digests.begin(), digests.end(), Json(digest)) != digests.end()) continue;
+                digests.emplace_back(digest);
+                if (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
+            }
             uploaded[name] = std::move(digests);
         }
         local[kUploadedMember] = std::move(uploaded);
@@ -258,6 +276,23 @@ bool settle_own_deletion(Core& core, const std::string& name) {
     return ok;
 }
 
+// A downloaded deletion removes the record of its name, not a document made here under that name
+// that never reached the cloud (another installation numbered its own alike and deleted it): that
+// one stays and goes up as a new record, and a deletion of the name still to go up from here has
+// nothing left to delete. Client, item and stock rows are named by the program alone (new
+// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs.
+bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
+    const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
+    if (!documents.empty() && !may_be_in_cloud(uploaded, documents.front())) {
+        bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
+        for (const char* table : {"clients", "items", "inventory"})
+            ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+        return ok;
+    }
+    if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
+    return delete_everywhere(core, name);
+}
+
 // Writes one downloaded change record. Logo addresses are collected for after the page's
 // transaction, so no transfer runs while the store is locked. False when a write failed.
 //
@@ -274,10 +309,7 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
     const std::string& name = record["recordName"].string_value();
     const std::string& type = record["recordType"].string_value();
     if (name.empty()) return true;
-    if (record["deleted"].bool_value()) {
-        if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
-        return delete_everywhere(core, name);
-    }
+    if (record["deleted"].bool_value()) return apply_deletion(core, name, uploaded);
     if (type == "Assets") {
         logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
         return true;
@@ -296,19 +328,29 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
     const bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
     if (local_rows.empty() && deleted_here) return true;  // the tombstone goes up and deletes the cloud's copy
+    const bool own_upload = is_own_upload(uploaded, name, upload_digest(type, text));
+    if (type == "Documents" && !local_rows.empty() && deleted_here) {
+        // A document made here in the place of one deleted here: until the cloud holds this one, the
+        // cloud's record of the name is the deleted document (or a change made to it elsewhere), which
+        // this one's upload replaces; it never comes back over the new one.
+        const Json::object& document = local_rows.front();
+        const bool pending = member(document, "synced").number_value() == 0;
+        if (pending && !(own_upload && store::same_document(document, row))) return true;
+        // This document's own upload has reached the cloud: the deletion is done.
+        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+    }
     // A document made here that never reached the cloud is not replaced by a different document of the
-    // same name (the other installation numbered its own alike): it moves to a free number first. One
-    // that replaces a document deleted here takes the name as before.
+    // same name (the other installation numbered its own alike): it moves to a free number first.
     if (type == "Documents" && !local_rows.empty() && !deleted_here &&
-        member(local_rows.front(), "recordChangeTag").string_value().empty() &&
-        !is_own_upload(uploaded, name, upload_digest(type, text)) && !store::same_document(local_rows.front(), row)) {
+        member(local_rows.front(), "recordChangeTag").string_value().empty() && !own_upload &&
+        !store::same_document(local_rows.front(), row)) {
         if (!store::move_document_aside(core, local_rows.front())) return false;
         local_rows.clear();
     }
     const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
     const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
                                upload_payload(core, table, *local) != text;
-    const bool own_echo = local_pending && is_own_upload(uploaded, name, upload_digest(type, text));
+    const bool own_echo = local_pending && own_upload;
 
     if (type == "Documents") {
         const std::string tag = record["recordChangeTag"].string_value();
@@ -535,6 +577,9 @@ void Core::upload_unsynced(const JsonCallback& done) {
                          {static_cast<double>(kOperationLimit + uploaded.size())})) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
+            // A deletion of this name went up with no answer: until a download tells whether the cloud
+            // carried it out, a deletion seen there cannot tell this document from the one deleted.
+            if (is_own_upload(uploaded, name, upload_digest("", ""))) continue;
             // A document the cloud has no copy of yet must not replace one another installation made
             // under the same name: it is created, and the cloud refuses when the name is taken. One
             // that takes the name of a document deleted here replaces it, as the deletion meant.
@@ -554,9 +599,13 @@ void Core::upload_unsynced(const JsonCallback& done) {
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
-            // A live document carries the name again: its tombstone is obsolete.
-            if (!store::rows(*this, "SELECT recordName FROM documents WHERE recordName = ?", {name}).empty()) {
-                store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
+            // A live document carries the name again: its upload replaces the deleted one, and the
+            // tombstone stays until the cloud is known to hold it (an upload lost on its way would
+            // otherwise leave the deleted document in the cloud, to come back).
+            const auto live = store::rows(*this, "SELECT synced FROM documents WHERE recordName = ?", {name});
+            if (!live.empty()) {
+                if (member(live.front(), "synced").number_value() != 0)
+                    store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
                 continue;
             }
             add("", name, "");
@@ -603,10 +652,13 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
             if (rows.empty()) continue;
             const bool unchanged = upload_payload(*this, table, rows.front()) == payload->second;
             // The cloud's copy is now this upload's: the document is known there even when the
-            // closing download fails, and a later edit here is based on this copy.
-            if (table == "documents" && entry["recordChangeTag"].is_string())
+            // closing download fails, and a later edit here is based on this copy. A document deleted
+            // here under this name is gone from the cloud with it.
+            if (table == "documents" && entry["recordChangeTag"].is_string()) {
                 store::run(*this, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?",
                            {entry["recordChangeTag"], name});
+                store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
+            }
             if (unchanged)
                 store::run(*this, "UPDATE " + table + " SET synced = ? WHERE recordName = ?",
                            {static_cast<double>(clock_now()), name});
