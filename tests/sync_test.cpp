@@ -908,6 +908,74 @@ TEST_F(Sync, APageThatRepeatsTheTokenSentEndsTheDownloadAsFailed) {
     EXPECT_EQ(count(*b, "SELECT * FROM items WHERE recordName LIKE 'LOOP-%'"), 0u);
 }
 
+// A deletion removes the document it was made on, never another one under the same name: not one made
+// elsewhere with the deleted one's number, nor one made in the place of one deleted here, whatever
+// happens to the uploads and downloads between.
+TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
+    auto a = installation("a");
+    auto b = installation("b");
+    auto make = [&](Core& core, const std::string& text) {
+        return core.save_document({line(core, text, 1, 100)}, false, {{"type", "ESTIMATE"}, {"issue_date", "2026-03-01"}});
+    };
+    // "recordName first line" of each document, here and in the cloud.
+    auto documents = [](Core& core) {
+        std::set<std::string> found;
+        for (const Json::object& row : store::rows(core, "SELECT d.recordName, l.name FROM documents d "
+                                                         "JOIN document_lines l ON l.documentRecordName = d.recordName"))
+            found.insert(Json(row)["recordName"].string_value() + " " + Json(row)["name"].string_value());
+        return found;
+    };
+    auto in_cloud = [&] {
+        std::set<std::string> found;
+        for (const CloudStore::Record& record : cloud.records(kAccount))
+            if (record.type == "Documents")
+                found.insert(record.name + " " + cloud.row(kAccount, record.name)["lines"][0]["name"].string_value());
+        return found;
+    };
+
+    // A uploads an estimate, deletes it and makes another, which takes the same number before the
+    // deletion went up. The next upload is dropped with the download cut short, the one after is
+    // carried out with its reply lost; the deleted estimate never comes back.
+    const std::string replaced = make(*a, "A első terve");
+    pass(*a);
+    pass(*b);
+    set_clock([] { return kNow + 10; });
+    delete_row(*a, "documents", replaced);
+    ASSERT_EQ(make(*a, "A második terve"), replaced);
+    cloud.fail("changes/zone", CloudStore::Fault::close_connection);
+    cloud.fail("records/modify", CloudStore::Fault::drop);
+    pass(*a);
+    cloud.fail("records/modify", CloudStore::Fault::status_500, 0, true);
+    pass(*a);
+    pass(*a);
+    pass(*b);
+    std::set<std::string> expected = {replaced + " A második terve"};
+    EXPECT_EQ(documents(*a), expected);
+    EXPECT_EQ(documents(*b), expected);
+    EXPECT_EQ(in_cloud(), expected);
+    EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+
+    // B makes an estimate and deletes it while A does not sync; A makes its own estimate, which
+    // takes the same number. B's deletion leaves A's estimate alone.
+    set_clock([] { return kNow + 20; });
+    const std::string estimate = make(*b, "B terve");
+    pass(*b);
+    delete_row(*b, "documents", estimate);
+    pass(*b);
+    ASSERT_TRUE(cloud.record(kAccount, estimate)->deleted);
+    set_clock([] { return kNow + 30; });
+    ASSERT_EQ(make(*a, "A harmadik terve"), estimate);
+    pass(*a);
+    pass(*b);
+    expected.insert(estimate + " A harmadik terve");
+    EXPECT_EQ(documents(*a), expected);
+    EXPECT_EQ(documents(*b), expected);
+    EXPECT_EQ(in_cloud(), expected);
+    EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+    for (const std::string& name : {replaced, estimate})
+        EXPECT_EQ(row_of(*a, "documents", name)["recordChangeTag"], row_of(*b, "documents", name)["recordChangeTag"]);
+}
+
 class AccountsRecord : public Sync {
 protected:
     void put_accounts(const Json& list) {
