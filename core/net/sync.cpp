@@ -174,6 +174,11 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
 // change token may lie before these uploads, so a download can bring them back; a record whose
 // content is one of them is this installation's own echo, not a change made elsewhere.
 constexpr const char* kUploadedMember = "uploaded";
+// Whether the current pass's first download ended whole, also kept in "local". A deletion goes up by
+// name: sent without the cloud's changes in hand, it could delete a record that came there since,
+// which this installation never saw (another document under the name, or a change made elsewhere).
+// After a whole download such a record is here, and the deletion made before it is void.
+constexpr const char* kWholeDownloadMember = "whole_download";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
 constexpr std::size_t kDigestsPerRecord = 16;
@@ -327,8 +332,14 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
 
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
     const bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
-    if (local_rows.empty() && deleted_here) return true;  // the tombstone goes up and deletes the cloud's copy
     const bool own_upload = is_own_upload(uploaded, name, upload_digest(type, text));
+    if (local_rows.empty() && deleted_here) {
+        // The tombstone goes up and deletes the cloud's copy, unless the cloud's document is one this
+        // installation never held: another document under the name, or a change made elsewhere to the
+        // deleted one that its deletion here did not see. That one stays, and the deletion is void.
+        if (type != "Documents" || own_upload) return true;
+        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+    }
     if (type == "Documents" && !local_rows.empty() && deleted_here) {
         // A document made here in the place of one deleted here: until the cloud holds this one, the
         // cloud's record of the name is the deleted document (or a change made to it elsewhere), which
@@ -340,9 +351,12 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
         if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
     }
     // A document made here that never reached the cloud is not replaced by a different document of the
-    // same name (the other installation numbered its own alike): it moves to a free number first.
-    if (type == "Documents" && !local_rows.empty() && !deleted_here &&
-        member(local_rows.front(), "recordChangeTag").string_value().empty() && !own_upload &&
+    // same name (the other installation numbered its own alike): it moves to a free number first. So
+    // does one changed here that another installation deleted and replaced by a new document of its
+    // number meanwhile: the change is kept, and the new document too.
+    if (type == "Documents" && !local_rows.empty() && !deleted_here && !own_upload &&
+        (member(local_rows.front(), "recordChangeTag").string_value().empty() ||
+         member(local_rows.front(), "synced").number_value() == 0) &&
         !store::same_document(local_rows.front(), row)) {
         if (!store::move_document_aside(core, local_rows.front())) return false;
         local_rows.clear();
@@ -428,14 +442,17 @@ Json::object continuation(const Json& reply, const Json::object& zone) {
                         {"zoneID", page["zoneID"].is_object() ? page["zoneID"] : member(zone, "zoneID")}};
 }
 
+// Whether a download ended whole: its last reply is the last page.
+bool is_whole_download(const Json& last_reply) {
+    return page_kind(last_reply, Json::object{}) == PageKind::last;
+}
+
 }  // namespace
 
 bool Core::download_changes() {
     Json last;
     fetch_zone_changes(sync_zone_entry(), [&last](Json reply) { last = std::move(reply); });
-    const Json& page = last["zones"][0];
-    return last.is_object() && last["serverErrorCode"].string_value().empty() && page.is_object() &&
-           page["syncToken"].is_string() && !page["moreComing"].bool_value();
+    return is_whole_download(last);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -465,7 +482,12 @@ void Core::sync_start(JsonCallback done) {
         call_completion(done, Json());
         return;
     }
-    fetch_zone_changes(sync_zone_entry(), [this, &done](Json) { upload_unsynced(done); });
+    fetch_zone_changes(sync_zone_entry(), [this, &done](Json reply) {
+        // Kept for the pass's uploads: a deletion goes up only after a whole download.
+        const bool whole = is_whole_download(reply);
+        if (setting("local")[kWholeDownloadMember].bool_value() != whole) save_local_member(kWholeDownloadMember, whole);
+        upload_unsynced(done);
+    });
 }
 
 void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
@@ -596,6 +618,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
                 add(type, name, upload_payload(*this, table, row));
             }
         }
+        const bool deletions_may_go = setting("local")[kWholeDownloadMember].bool_value();
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
@@ -608,7 +631,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
                     store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
                 continue;
             }
-            add("", name, "");
+            if (deletions_may_go) add("", name, "");
         }
         // Known before the request goes: its reply may be lost while the cloud keeps what it got.
         if (!operations.empty() && !remember_uploads(*this, sent)) operations.clear();
@@ -688,13 +711,15 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
     if (!transaction.active()) return false;
     const Uploaded uploaded = read_uploaded(*this);
     std::vector<std::string> logos;  // only documents are asked for
-    bool applied = false;
+    // Held here now although no download brought them: until one completes, a download bringing them
+    // again is no change made elsewhere (nor a document that a deletion made here did not see).
+    SentRecords held;
     for (const Json& record : reply["records"].array_items()) {
         if (record["recordType"].string_value() != "Documents") continue;  // gone meanwhile, or an error
         if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
-        applied = true;
+        held[{"Documents", record["recordName"].string_value()}] = record["fields"]["data"]["value"].string_value();
     }
-    return applied && transaction.commit();
+    return !held.empty() && remember_uploads(*this, held) && transaction.commit();
 }
 
 void Core::closing_download(const JsonCallback& done) {
