@@ -174,10 +174,11 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
 // change token may lie before these uploads, so a download can bring them back; a record whose
 // content is one of them is this installation's own echo, not a change made elsewhere.
 constexpr const char* kUploadedMember = "uploaded";
-// Whether the current pass's first download ended whole, also kept in "local". A deletion goes up by
-// name: sent without the cloud's changes in hand, it could delete a record that came there since,
-// which this installation never saw (another document under the name, or a change made elsewhere).
-// After a whole download such a record is here, and the deletion made before it is void.
+// Whether the current pass's first download ended whole, also kept in "local". A deletion and a
+// document's replace go up by name: sent without the cloud's changes in hand, they could delete or
+// overwrite a document that came there since, which this installation never saw (another document
+// under the name, or a change made elsewhere). After a whole download such a document is here: the
+// deletion made before it is void, and a document changed here moves aside for it.
 constexpr const char* kWholeDownloadMember = "whole_download";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
@@ -483,7 +484,8 @@ void Core::sync_start(JsonCallback done) {
         return;
     }
     fetch_zone_changes(sync_zone_entry(), [this, &done](Json reply) {
-        // Kept for the pass's uploads: a deletion goes up only after a whole download.
+        // Kept for the pass's uploads: a deletion or a document's replace goes up only after a whole
+        // download.
         const bool whole = is_whole_download(reply);
         if (setting("local")[kWholeDownloadMember].bool_value() != whole) save_local_member(kWholeDownloadMember, whole);
         upload_unsynced(done);
@@ -584,6 +586,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
         // to tell whether the cloud has it: sent again, it would reach the other installations as a
         // new change and win over their edits made on it.
         const Uploaded uploaded = read_uploaded(*this);
+        const bool cloud_changes_in_hand = setting("local")[kWholeDownloadMember].bool_value();
         auto add = [&](const std::string& type, const std::string& name, std::string payload,
                        const char* operation = "forceReplace") {
             if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
@@ -605,8 +608,9 @@ void Core::upload_unsynced(const JsonCallback& done) {
             // A document the cloud has no copy of yet must not replace one another installation made
             // under the same name: it is created, and the cloud refuses when the name is taken. One
             // that takes the name of a document deleted here replaces it, as the deletion meant.
-            add("Documents", name, upload_payload(*this, "documents", row),
-                created_here(*this, row) ? "create" : "forceReplace");
+            const bool create = created_here(*this, row);
+            if (!create && !cloud_changes_in_hand) continue;
+            add("Documents", name, upload_payload(*this, "documents", row), create ? "create" : "forceReplace");
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
@@ -618,7 +622,6 @@ void Core::upload_unsynced(const JsonCallback& done) {
                 add(type, name, upload_payload(*this, table, row));
             }
         }
-        const bool deletions_may_go = setting("local")[kWholeDownloadMember].bool_value();
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
@@ -631,7 +634,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
                     store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
                 continue;
             }
-            if (deletions_may_go) add("", name, "");
+            if (cloud_changes_in_hand) add("", name, "");
         }
         // Known before the request goes: its reply may be lost while the cloud keeps what it got.
         if (!operations.empty() && !remember_uploads(*this, sent)) operations.clear();
