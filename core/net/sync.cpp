@@ -1,8 +1,8 @@
 // The sync pass of the current account: the zone's changes downloaded page by page and applied (with
 // the repairs of older settings and clients), the change token stored, the unsynced rows and
-// tombstones uploaded (a document the cloud has no copy of yet as a create), the confirmations
-// marked, the cloud's records behind refused creates applied and the rest sent again, and the
-// closing download.
+// tombstones uploaded (a document the cloud has no copy of yet as a create; deletions and documents'
+// replaces only after a whole download), the confirmations marked, the cloud's records behind refused
+// creates applied and the rest sent again, and the closing download.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -308,8 +308,10 @@ bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploade
 // which comes back when a download failed after the upload), or, for a document, with the change
 // tag the local edit started from, is no change made elsewhere. A real change made elsewhere follows
 // the conflict rule: the cloud's row wins, except over a local document modified later. Nor does a
-// download bring back a row whose local deletion is still to be uploaded, nor replace a document made
-// here and never uploaded by a different one (that one moves to a free number first).
+// download bring back a row whose local deletion is still to be uploaded (a document this
+// installation never held stays, and the deletion is void), nor a document deleted here over the
+// one made in its place, nor replace a document made here and never uploaded, or changed here and
+// not yet uploaded, by a different one (that one moves to a free number first).
 bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
                          std::vector<std::string>& logos) {
     const std::string& name = record["recordName"].string_value();
