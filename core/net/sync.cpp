@@ -261,6 +261,25 @@ bool remember_uploads(Core& core, const Core::SentRecords& sent) {
     });
 }
 
+// A document's create that the cloud is known not to hold: its digests go, so that a deletion seen
+// there is not taken for one of it, and it goes up again unchanged.
+bool forget_create(Core& core, const Json::object& document) {
+    const std::string name = member(document, "recordName").string_value();
+    const std::set<std::string> forgotten = {upload_digest("Documents", upload_payload(core, "documents", document)),
+                                             document_identity_digest(document)};
+    return update_local(core, [&](Json::object& local) {
+        Json::object uploaded = local[kUploadedMember].object_items();
+        auto found = uploaded.find(name);
+        if (found == uploaded.end()) return;
+        Json::array kept;
+        for (const Json& digest : found->second.array_items())
+            if (!forgotten.count(digest.string_value())) kept.push_back(digest);
+        if (kept.empty()) uploaded.erase(found);
+        else found->second = std::move(kept);
+        local[kUploadedMember] = std::move(uploaded);
+    });
+}
+
 // --- applying a change record -------------------------------------------------------------------
 
 bool delete_everywhere(Core& core, const std::string& name) {
@@ -334,7 +353,7 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
     const std::string table = to_lower(type);
 
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    const bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+    bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
     const bool own_upload = is_own_upload(uploaded, name, upload_digest(type, text));
     if (local_rows.empty() && deleted_here) {
         // The tombstone goes up and deletes the cloud's copy, unless the cloud's document is one this
@@ -344,14 +363,16 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
         if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
     }
     if (type == "Documents" && !local_rows.empty() && deleted_here) {
-        // A document made here in the place of one deleted here: until the cloud holds this one, the
-        // cloud's record of the name is the deleted document (or a change made to it elsewhere), which
-        // this one's upload replaces; it never comes back over the new one.
+        // A document made here in the place of one deleted here. The deleted document as this
+        // installation sent it never comes back over the new one, whose upload replaces it.
         const Json::object& document = local_rows.front();
-        const bool pending = member(document, "synced").number_value() == 0;
-        if (pending && !(own_upload && store::same_document(document, row))) return true;
-        // This document's own upload has reached the cloud: the deletion is done.
+        if (own_upload && member(document, "synced").number_value() == 0 && !store::same_document(document, row))
+            return true;
+        // Otherwise the deletion is done (this document's own upload came back) or void (the cloud's
+        // document is one this installation never held: another document under the name, or a change
+        // made elsewhere that the deletion did not see); a different one stays beside this one.
         if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+        deleted_here = false;
     }
     // A document made here that never reached the cloud is not replaced by a different document of the
     // same name (the other installation numbered its own alike): it moves to a free number first. So
@@ -657,10 +678,12 @@ void Core::upload_unsynced(const JsonCallback& done) {
 void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     std::vector<std::string> refused_creates;
+    std::set<std::string> answered;
     {
         store::Transaction transaction(*this);
         for (const Json& entry : reply["records"].array_items()) {
             const std::string& name = entry["recordName"].string_value();
+            answered.insert(name);
             if (entry["deleted"].bool_value()) {
                 // Only deletions this upload asked for.
                 if (sent.count({"", name})) settle_own_deletion(*this, name);
@@ -694,6 +717,16 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
         transaction.commit();
     }
 
+    // Creates without an answer (the reply was lost) are looked up at once: a document the cloud did
+    // not take must not be taken for the one another installation deleted under its name, and one it
+    // took is known there.
+    std::vector<std::string> unanswered_creates;
+    for (const auto& [key, payload] : sent) {
+        const auto& [type, name] = key;
+        if (type == "Documents" && !answered.count(name) && created_here(*this, name)) unanswered_creates.push_back(name);
+    }
+    if (!unanswered_creates.empty()) apply_cloud_records(unanswered_creates);
+
     // The cloud holds records under names of documents made here: its copies are applied as a download
     // does (a different document moves this one to a free number), and what is left goes up again.
     // A few rounds at most; the rest waits for the next pass.
@@ -719,12 +752,23 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
     // Held here now although no download brought them: until one completes, a download bringing them
     // again is no change made elsewhere (nor a document that a deletion made here did not see).
     SentRecords held;
+    bool changed = false;
     for (const Json& record : reply["records"].array_items()) {
-        if (record["recordType"].string_value() != "Documents") continue;  // gone meanwhile, or an error
+        const std::string& name = record["recordName"].string_value();
+        if (record["serverErrorCode"].string_value() == "NOT_FOUND") {
+            // No record of the name: this installation's create of it is not there.
+            const auto documents = store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {name});
+            if (documents.empty() || !created_here(*this, documents.front())) continue;
+            if (!forget_create(*this, documents.front())) return false;
+            changed = true;
+            continue;
+        }
+        if (record["recordType"].string_value() != "Documents") continue;  // an error
         if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
-        held[{"Documents", record["recordName"].string_value()}] = record["fields"]["data"]["value"].string_value();
+        held[{"Documents", name}] = record["fields"]["data"]["value"].string_value();
+        changed = true;
     }
-    return !held.empty() && remember_uploads(*this, held) && transaction.commit();
+    return changed && (held.empty() || remember_uploads(*this, held)) && transaction.commit();
 }
 
 void Core::closing_download(const JsonCallback& done) {
