@@ -4,7 +4,9 @@
 // short. Every pass is checked as it ends: a change made locally and not yet uploaded may only give
 // way to a change made on the other installation (never to an older version of its own row), and a
 // row deleted here never comes back. When the faults stop and both sides have run passes until
-// nothing moves, both databases hold the cloud's rows and pass SQLite's integrity check.
+// nothing moves, both databases hold the cloud's rows and pass SQLite's integrity check, and every
+// document, followed by its type and creation time whatever number it ended under, is in both once
+// unless a user deleted it, and gone if one did (unless an edit its deleter had not seen keeps it).
 //
 // TAVRIN_SYNC_SEEDS sets the number of seeds (1,000 by default, 100 in a sanitizer build, spread over
 // ten test cases); TAVRIN_SYNC_SEED=N runs the one seed N, as a failing seed says.

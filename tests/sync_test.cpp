@@ -934,8 +934,8 @@ TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
     };
 
     // A uploads an estimate, deletes it and makes another, which takes the same number before the
-    // deletion went up. The next upload is dropped with the download cut short, the one after is
-    // carried out with its reply lost; the deleted estimate never comes back.
+    // deletion went up. A's passes meet a download cut short, an upload dropped and one carried out
+    // with its reply lost; the deleted estimate never comes back.
     const std::string replaced = make(*a, "A első terve");
     pass(*a);
     pass(*b);
