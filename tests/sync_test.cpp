@@ -591,16 +591,19 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
 
     const std::string estimate = make(*a, "ESTIMATE", "A terve", kNow + 10);
     const std::string invoice = make(*a, "INVOICE", "A számlája", kNow + 10, "TX-A");
-    pass(*a);
     ASSERT_EQ(make(*b, "ESTIMATE", "B terve", kNow + 20), estimate);
     ASSERT_EQ(make(*b, "INVOICE", "B számlája", kNow + 20, "TX-B"), invoice);
     const Json offline = row_of(*b, "documents", estimate);
     const std::string invoice_number = row_of(*b, "documents", invoice)["number_formatted"].string_value();
-    // B's download fails: its uploads find the names taken in the cloud, which words its refusal of
-    // the creates as a conflict.
+    // A's uploads land between B's download and B's upload: B's creates find the names taken in the
+    // cloud, which words its refusal of the creates as a conflict.
     cloud.answer_exists_as_conflict();
-    cloud.fail("changes/zone", CloudStore::Fault::status_500);
-    pass(*b);
+    cloud.hold("records/modify");
+    std::thread b_pass([&] { pass(*b); });
+    ASSERT_TRUE(cloud.wait_held(std::chrono::seconds(20)));
+    pass(*a);
+    cloud.release();
+    b_pass.join();
     EXPECT_FALSE(calls_to(cloud, "records/lookup").empty());
     const Json moved(store::rows(*b, "SELECT * FROM documents WHERE type = 'ESTIMATE' AND recordName <> ?", {estimate}).at(0));
     EXPECT_EQ(moved["number"].int_value(), offline["number"].int_value() + 1);
@@ -621,7 +624,7 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
     EXPECT_EQ(b->take_renumbered_documents(), Json(Json::array{}));
     EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
 
-    // So also when B's upload was lost to an unreachable cloud and its next download works; cloud
+    // So also when B could not reach the cloud and its next download works; cloud
     // records named like this installation's own settings rows change nothing here.
     cloud.set_unreachable("b-session");
     make(*a, "DELIVERY_NOTE", "A szállítója", kNow + 30);
@@ -955,16 +958,19 @@ TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
     EXPECT_EQ(in_cloud(), expected);
     EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
 
-    // B makes an estimate and deletes it while A does not sync; A makes its own estimate, which
-    // takes the same number. B's deletion leaves A's estimate alone.
+    // B makes an estimate and deletes it while A cannot reach the cloud; A makes its own estimate,
+    // which takes the same number. B's deletion leaves A's estimate alone.
+    cloud.set_unreachable("a-session");
     set_clock([] { return kNow + 20; });
     const std::string estimate = make(*b, "B terve");
     pass(*b);
+    set_clock([] { return kNow + 30; });
+    ASSERT_EQ(make(*a, "A harmadik terve"), estimate);
+    pass(*a);
     delete_row(*b, "documents", estimate);
     pass(*b);
     ASSERT_TRUE(cloud.record(kAccount, estimate)->deleted);
-    set_clock([] { return kNow + 30; });
-    ASSERT_EQ(make(*a, "A harmadik terve"), estimate);
+    cloud.set_unreachable("a-session", false);
     pass(*a);
     pass(*b);
     expected.insert(estimate + " A harmadik terve");

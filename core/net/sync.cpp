@@ -1,8 +1,8 @@
 // The sync pass of the current account: the zone's changes downloaded page by page and applied (with
 // the repairs of older settings and clients), the change token stored, the unsynced rows and
-// tombstones uploaded (a document the cloud has no copy of yet as a create; deletions and documents'
-// replaces only after a whole download), the confirmations marked, the cloud's records behind refused
-// creates applied and the rest sent again, and the closing download.
+// tombstones uploaded (a document the cloud has no copy of yet as a create; documents and deletions
+// only after a whole download), the confirmations marked, the cloud's records behind refused or
+// unanswered creates applied and the rest sent again, and the closing download.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -174,11 +174,13 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
 // change token may lie before these uploads, so a download can bring them back; a record whose
 // content is one of them is this installation's own echo, not a change made elsewhere.
 constexpr const char* kUploadedMember = "uploaded";
-// Whether the current pass's first download ended whole, also kept in "local". A deletion and a
-// document's replace go up by name: sent without the cloud's changes in hand, they could delete or
-// overwrite a document that came there since, which this installation never saw (another document
-// under the name, or a change made elsewhere). After a whole download such a document is here: the
-// deletion made before it is void, and a document changed here moves aside for it.
+// Whether the current pass's first download ended whole, also kept in "local". Documents and
+// deletions go up only then. A deletion or a replace goes by name: sent without the cloud's changes
+// in hand, it could delete or overwrite a document that came there since, which this installation
+// never saw (another document under the name, or a change made elsewhere); after a whole download
+// such a document is here, the deletion made before it is void and a document changed here moves
+// aside for it. And a create sent to a cloud out of reach would count as possibly there, so that a
+// deletion of its name made elsewhere (of another document) would remove it.
 constexpr const char* kWholeDownloadMember = "whole_download";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
@@ -507,8 +509,7 @@ void Core::sync_start(JsonCallback done) {
         return;
     }
     fetch_zone_changes(sync_zone_entry(), [this, &done](Json reply) {
-        // Kept for the pass's uploads: a deletion or a document's replace goes up only after a whole
-        // download.
+        // Kept for the pass's uploads: documents and deletions go up only after a whole download.
         const bool whole = is_whole_download(reply);
         if (setting("local")[kWholeDownloadMember].bool_value() != whole) save_local_member(kWholeDownloadMember, whole);
         upload_unsynced(done);
@@ -619,10 +620,14 @@ void Core::upload_unsynced(const JsonCallback& done) {
                 operations.push_back(replace_operation(operation, type, name, payload));
             sent[{type, name}] = std::move(payload);
         };
-        // Newest documents first; past the limit rows stay unsynced for a later pass.
-        for (const Json::object& row :
-             store::rows(*this, "SELECT * FROM documents WHERE synced = 0 ORDER BY created DESC LIMIT ?",
-                         {static_cast<double>(kOperationLimit + uploaded.size())})) {
+        // Newest documents first (after a whole download only); past the limit rows stay unsynced for
+        // a later pass.
+        const std::vector<Json::object> documents =
+            cloud_changes_in_hand
+                ? store::rows(*this, "SELECT * FROM documents WHERE synced = 0 ORDER BY created DESC LIMIT ?",
+                              {static_cast<double>(kOperationLimit + uploaded.size())})
+                : std::vector<Json::object>{};
+        for (const Json::object& row : documents) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
             // A deletion of this name went up with no answer: until a download tells whether the cloud
@@ -631,9 +636,8 @@ void Core::upload_unsynced(const JsonCallback& done) {
             // A document the cloud has no copy of yet must not replace one another installation made
             // under the same name: it is created, and the cloud refuses when the name is taken. One
             // that takes the name of a document deleted here replaces it, as the deletion meant.
-            const bool create = created_here(*this, row);
-            if (!create && !cloud_changes_in_hand) continue;
-            add("Documents", name, upload_payload(*this, "documents", row), create ? "create" : "forceReplace");
+            add("Documents", name, upload_payload(*this, "documents", row),
+                created_here(*this, row) ? "create" : "forceReplace");
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
