@@ -4,7 +4,9 @@
 // short. Every pass is checked as it ends: a change made locally and not yet uploaded may only give
 // way to a change made on the other installation (never to an older version of its own row), and a
 // row deleted here never comes back. When the faults stop and both sides have run passes until
-// nothing moves, both databases hold the cloud's rows and pass SQLite's integrity check.
+// nothing moves, both databases hold the cloud's rows and pass SQLite's integrity check, and every
+// document, followed by its type and creation time whatever number it ended under, is in both once
+// unless a user deleted it, and gone if one did (unless an edit its deleter had not seen keeps it).
 //
 // TAVRIN_SYNC_SEEDS sets the number of seeds (1,000 by default, 100 in a sanitizer build, spread over
 // ten test cases); TAVRIN_SYNC_SEED=N runs the one seed N, as a failing seed says.
@@ -67,7 +69,14 @@ struct Version {
     std::string parent;  // empty for a new row
     bool deletion;
     std::time_t time;    // when it was made: a document's modified
+    std::string document = {};  // a document's identity (document_identity), whatever its name
 };
+
+// A document is its type and the time of its first save: a download may move it to another number,
+// and two installations may number two documents alike.
+std::string document_identity(const Json& row) {
+    return row["type"].string_value() + " created " + row["created"].dump();
+}
 
 struct RowState {
     std::string marker;
@@ -84,6 +93,7 @@ public:
     World(const std::string& folder, std::uint32_t seed) : random_(seed), faults_(seed * 2654435761u + 1) {
         cloud_.create_zone(kAccount);
         cloud_.set_page_limit(4);  // pages of a few records, so downloads break off between pages too
+        cloud_.answer_exists_as_conflict(seed % 2 == 0);  // the cloud refuses a create in either word
         cloud_.set_fault_policy([this](const std::string& endpoint) -> std::optional<CloudStore::FaultChoice> {
             if (!faulty_ || !faults_.chance(25)) return std::nullopt;
             static const char* names[] = {"dropped", "answered 500", "carried out, its reply lost",
@@ -176,6 +186,7 @@ public:
                 EXPECT_EQ(Json(rows.front())["recordChangeTag"].string_value(), record.change_tag) << record.name;
             }
         }
+        check_documents_followed();
     }
 
     std::string history() {
@@ -235,9 +246,61 @@ private:
         for (const std::string& name : before.tombstones) {
             auto back = after.rows.find(name);
             if (before.rows.count(name) || back == after.rows.end() || moved(before, name, back->second.marker)) continue;
+            // A document this side never held under the name (another one, or an edit its deletion did
+            // not see) is no deleted one come back.
+            if (back->second.document && unseen_by_deletions(name, side, back->second.marker)) continue;
             ADD_FAILURE() << name << ", deleted here, came back with a pass on side " << side;
         }
         return !result.is_null();
+    }
+
+    // Documents followed by what they are, not by their names: every document a user made is in both
+    // stores once, unless a user deleted it. A deleted one is nowhere (it was resurrected otherwise),
+    // unless an edit of it that its deleter had not seen keeps it.
+    void check_documents_followed() {
+        std::map<std::string, std::vector<std::string>> versions_of;  // identity to version ids
+        for (const auto& [id, version] : versions_)
+            if (!version.document.empty()) versions_of[version.document].push_back(id);
+        for (int side = 0; side < 2; ++side) {
+            SCOPED_TRACE(side ? "installation b" : "installation a");
+            std::map<std::string, std::vector<std::string>> stored;  // identity to record names
+            for (const auto& row : store::rows(*sides_[side], "SELECT recordName, type, created FROM documents"))
+                stored[document_identity(Json(row))].push_back(Json(row)["recordName"].string_value());
+            for (const auto& [identity, ids] : versions_of) {
+                std::vector<std::string> deletions;
+                for (const std::string& id : ids)
+                    if (versions_.at(id).deletion) deletions.push_back(id);
+                const std::size_t copies = stored.count(identity) ? stored.at(identity).size() : 0;
+                const std::string first_name = versions_.at(ids.front()).name;
+                EXPECT_LE(copies, 1u) << "the document " << identity << " (made as " << first_name << ") is stored twice";
+                if (deletions.empty()) {
+                    EXPECT_EQ(copies, 1u) << "the document " << identity << " (made as " << first_name << ") was lost";
+                    continue;
+                }
+                const bool unseen_edit = std::any_of(ids.begin(), ids.end(), [&](const std::string& id) {
+                    return !versions_.at(id).deletion &&
+                           std::all_of(deletions.begin(), deletions.end(), [&](const std::string& deletion) {
+                               return !is_ancestor(id, versions_.at(deletion).parent);
+                           });
+                });
+                EXPECT_TRUE(copies == 0 || unseen_edit)
+                    << "the document " << identity << " (made as " << first_name << "), deleted by "
+                    << deletions.front() << ", came back as " << stored.at(identity).front();
+            }
+            for (const auto& [identity, names] : stored)
+                EXPECT_TRUE(versions_of.count(identity)) << names.front() << " is a document no user made";
+        }
+    }
+
+    // Whether `version` was made on the other side and none of this side's deletions of `name` was
+    // made on it or on a later one.
+    bool unseen_by_deletions(const std::string& name, int side, const std::string& version) const {
+        auto found = versions_.find(version);
+        if (found == versions_.end() || found->second.side == side) return false;
+        return std::none_of(versions_.begin(), versions_.end(), [&](const auto& entry) {
+            const Version& deletion = entry.second;
+            return deletion.deletion && deletion.side == side && deletion.name == name && is_ancestor(version, deletion.parent);
+        });
     }
 
     bool deleted_elsewhere(const std::string& name, int side) const {
@@ -336,6 +399,8 @@ private:
                                                          {"currency_code", "HUF"}, {"exchange_rate", 1}});
             ASSERT_FALSE(name.empty());
             versions_[id].name = name;
+            versions_[id].document = document_identity(Json(store::rows(core, "SELECT type, created FROM documents "
+                                                                              "WHERE recordName = ?", {name}).at(0)));
             note(std::string(who) + " creates document " + name + " " + id);
         }
     }
@@ -347,6 +412,7 @@ private:
         Json::object row = picked.object_items();
         const std::string name = row["recordName"].string_value();
         const std::string id = new_version(name, side, row[kKinds[kind].marker].string_value(), false);
+        if (kind == 2) versions_[id].document = document_identity(picked);
         row[kKinds[kind].marker] = id;
         note(std::string(side ? "b" : "a") + " edits " + name + " " + row[kKinds[kind].marker].string_value() +
                        " on " + versions_[id].parent);
@@ -367,6 +433,7 @@ private:
         if (picked.is_null()) return;
         const std::string name = picked["recordName"].string_value();
         const std::string id = new_version(name, side, picked[kKinds[kind].marker].string_value(), true);
+        if (kind == 2) versions_[id].document = document_identity(picked);
         note(std::string(side ? "b" : "a") + " deletes " + name + " " + id);
         store::Transaction transaction(core);
         ASSERT_TRUE(store::run(core, "INSERT OR IGNORE INTO deleted(recordName) VALUES (?)", {name}));

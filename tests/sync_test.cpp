@@ -591,16 +591,19 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
 
     const std::string estimate = make(*a, "ESTIMATE", "A terve", kNow + 10);
     const std::string invoice = make(*a, "INVOICE", "A számlája", kNow + 10, "TX-A");
-    pass(*a);
     ASSERT_EQ(make(*b, "ESTIMATE", "B terve", kNow + 20), estimate);
     ASSERT_EQ(make(*b, "INVOICE", "B számlája", kNow + 20, "TX-B"), invoice);
     const Json offline = row_of(*b, "documents", estimate);
     const std::string invoice_number = row_of(*b, "documents", invoice)["number_formatted"].string_value();
-    // B's download fails: its uploads find the names taken in the cloud, which words its refusal of
-    // the creates as a conflict.
+    // A's uploads land between B's download and B's upload: B's creates find the names taken in the
+    // cloud, which words its refusal of the creates as a conflict.
     cloud.answer_exists_as_conflict();
-    cloud.fail("changes/zone", CloudStore::Fault::status_500);
-    pass(*b);
+    cloud.hold("records/modify");
+    std::thread b_pass([&] { pass(*b); });
+    ASSERT_TRUE(cloud.wait_held(std::chrono::seconds(20)));
+    pass(*a);
+    cloud.release();
+    b_pass.join();
     EXPECT_FALSE(calls_to(cloud, "records/lookup").empty());
     const Json moved(store::rows(*b, "SELECT * FROM documents WHERE type = 'ESTIMATE' AND recordName <> ?", {estimate}).at(0));
     EXPECT_EQ(moved["number"].int_value(), offline["number"].int_value() + 1);
@@ -621,7 +624,7 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
     EXPECT_EQ(b->take_renumbered_documents(), Json(Json::array{}));
     EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
 
-    // So also when B's upload was lost to an unreachable cloud and its next download works; cloud
+    // So also when B could not reach the cloud and its next download works; cloud
     // records named like this installation's own settings rows change nothing here.
     cloud.set_unreachable("b-session");
     make(*a, "DELIVERY_NOTE", "A szállítója", kNow + 30);
@@ -906,6 +909,77 @@ TEST_F(Sync, APageThatRepeatsTheTokenSentEndsTheDownloadAsFailed) {
     EXPECT_EQ(calls_to(cloud, "changes/zone", before).size(), 1u);
     EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kept);
     EXPECT_EQ(count(*b, "SELECT * FROM items WHERE recordName LIKE 'LOOP-%'"), 0u);
+}
+
+// A deletion removes the document it was made on, never another one under the same name: not one made
+// elsewhere with the deleted one's number, nor one made in the place of one deleted here, whatever
+// happens to the uploads and downloads between.
+TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
+    auto a = installation("a");
+    auto b = installation("b");
+    auto make = [&](Core& core, const std::string& text) {
+        return core.save_document({line(core, text, 1, 100)}, false, {{"type", "ESTIMATE"}, {"issue_date", "2026-03-01"}});
+    };
+    // "recordName first line" of each document, here and in the cloud.
+    auto documents = [](Core& core) {
+        std::set<std::string> found;
+        for (const Json::object& row : store::rows(core, "SELECT d.recordName, l.name FROM documents d "
+                                                         "JOIN document_lines l ON l.documentRecordName = d.recordName"))
+            found.insert(Json(row)["recordName"].string_value() + " " + Json(row)["name"].string_value());
+        return found;
+    };
+    auto in_cloud = [&] {
+        std::set<std::string> found;
+        for (const CloudStore::Record& record : cloud.records(kAccount))
+            if (record.type == "Documents")
+                found.insert(record.name + " " + cloud.row(kAccount, record.name)["lines"][0]["name"].string_value());
+        return found;
+    };
+
+    // A uploads an estimate, deletes it and makes another, which takes the same number before the
+    // deletion went up. A's passes meet a download cut short, an upload dropped and one carried out
+    // with its reply lost; the deleted estimate never comes back.
+    const std::string replaced = make(*a, "A első terve");
+    pass(*a);
+    pass(*b);
+    set_clock([] { return kNow + 10; });
+    delete_row(*a, "documents", replaced);
+    ASSERT_EQ(make(*a, "A második terve"), replaced);
+    cloud.fail("changes/zone", CloudStore::Fault::close_connection);
+    cloud.fail("records/modify", CloudStore::Fault::drop);
+    pass(*a);
+    cloud.fail("records/modify", CloudStore::Fault::status_500, 0, true);
+    pass(*a);
+    pass(*a);
+    pass(*b);
+    std::set<std::string> expected = {replaced + " A második terve"};
+    EXPECT_EQ(documents(*a), expected);
+    EXPECT_EQ(documents(*b), expected);
+    EXPECT_EQ(in_cloud(), expected);
+    EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+
+    // B makes an estimate and deletes it while A cannot reach the cloud; A makes its own estimate,
+    // which takes the same number. B's deletion leaves A's estimate alone.
+    cloud.set_unreachable("a-session");
+    set_clock([] { return kNow + 20; });
+    const std::string estimate = make(*b, "B terve");
+    pass(*b);
+    set_clock([] { return kNow + 30; });
+    ASSERT_EQ(make(*a, "A harmadik terve"), estimate);
+    pass(*a);
+    delete_row(*b, "documents", estimate);
+    pass(*b);
+    ASSERT_TRUE(cloud.record(kAccount, estimate)->deleted);
+    cloud.set_unreachable("a-session", false);
+    pass(*a);
+    pass(*b);
+    expected.insert(estimate + " A harmadik terve");
+    EXPECT_EQ(documents(*a), expected);
+    EXPECT_EQ(documents(*b), expected);
+    EXPECT_EQ(in_cloud(), expected);
+    EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+    for (const std::string& name : {replaced, estimate})
+        EXPECT_EQ(row_of(*a, "documents", name)["recordChangeTag"], row_of(*b, "documents", name)["recordChangeTag"]);
 }
 
 class AccountsRecord : public Sync {

@@ -1,8 +1,8 @@
 // The sync pass of the current account: the zone's changes downloaded page by page and applied (with
 // the repairs of older settings and clients), the change token stored, the unsynced rows and
-// tombstones uploaded (a document the cloud has no copy of yet as a create), the confirmations
-// marked, the cloud's records behind refused creates applied and the rest sent again, and the
-// closing download.
+// tombstones uploaded (a document the cloud has no copy of yet as a create; documents and deletions
+// only after a whole download), the confirmations marked, the cloud's records behind refused or
+// unanswered creates applied and the rest sent again, and the closing download.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -174,6 +174,14 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
 // change token may lie before these uploads, so a download can bring them back; a record whose
 // content is one of them is this installation's own echo, not a change made elsewhere.
 constexpr const char* kUploadedMember = "uploaded";
+// Whether the current pass's first download ended whole, also kept in "local". Documents and
+// deletions go up only then. A deletion or a replace goes by name: sent without the cloud's changes
+// in hand, it could delete or overwrite a document that came there since, which this installation
+// never saw (another document under the name, or a change made elsewhere); after a whole download
+// such a document is here, the deletion made before it is void and a document changed here moves
+// aside for it. And a create sent to a cloud out of reach would count as possibly there, so that a
+// deletion of its name made elsewhere (of another document) would remove it.
+constexpr const char* kWholeDownloadMember = "whole_download";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
 constexpr std::size_t kDigestsPerRecord = 16;
@@ -212,6 +220,21 @@ bool is_own_upload(const Uploaded& uploaded, const std::string& name, const std:
     return found != uploaded.end() && found->second.count(digest) != 0;
 }
 
+// Which document an upload carried, kept beside the digests of its content: a document is its type
+// and the time of its first save (store::same_document), whatever name and content it has.
+std::string document_identity_digest(const Json::object& document) {
+    return upload_digest("Documents " + member(document, "type").string_value(),
+                         member(document, "created").dump());
+}
+
+// Whether the cloud may hold this very document under its name: it has a change tag from the cloud,
+// or one of this installation's uploads since its last completed download carried it. Another
+// installation may have seen it there, and deleted it.
+bool may_be_in_cloud(const Uploaded& uploaded, const Json::object& document) {
+    return !member(document, "recordChangeTag").string_value().empty() ||
+           is_own_upload(uploaded, member(document, "recordName").string_value(), document_identity_digest(document));
+}
+
 // Changes members of the settings row "local", keeping the others; it stays out of uploads (-1).
 template <typename Change>
 bool update_local(Core& core, Change change) {
@@ -227,12 +250,34 @@ bool remember_uploads(Core& core, const Core::SentRecords& sent) {
         for (const auto& [key, payload] : sent) {
             const auto& [type, name] = key;
             Json::array digests = uploaded[name].array_items();
-            const std::string digest = upload_digest(type, payload);
-            if (std::find(digests.begin(), digests.end(), Json(digest)) != digests.end()) continue;
-            digests.emplace_back(digest);
-            if (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
+            std::vector<std::string> added{upload_digest(type, payload)};
+            if (type == "Documents") added.push_back(document_identity_digest(Json::parse(payload).object_items()));
+            for (const std::string& digest : added) {
+                if (std::find(digests.begin(), digests.end(), Json(digest)) != digests.end()) continue;
+                digests.emplace_back(digest);
+                if (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
+            }
             uploaded[name] = std::move(digests);
         }
+        local[kUploadedMember] = std::move(uploaded);
+    });
+}
+
+// A document's create that the cloud is known not to hold: its digests go, so that a deletion seen
+// there is not taken for one of it, and it goes up again unchanged.
+bool forget_create(Core& core, const Json::object& document) {
+    const std::string name = member(document, "recordName").string_value();
+    const std::set<std::string> forgotten = {upload_digest("Documents", upload_payload(core, "documents", document)),
+                                             document_identity_digest(document)};
+    return update_local(core, [&](Json::object& local) {
+        Json::object uploaded = local[kUploadedMember].object_items();
+        auto found = uploaded.find(name);
+        if (found == uploaded.end()) return;
+        Json::array kept;
+        for (const Json& digest : found->second.array_items())
+            if (!forgotten.count(digest.string_value())) kept.push_back(digest);
+        if (kept.empty()) uploaded.erase(found);
+        else found->second = std::move(kept);
         local[kUploadedMember] = std::move(uploaded);
     });
 }
@@ -258,6 +303,23 @@ bool settle_own_deletion(Core& core, const std::string& name) {
     return ok;
 }
 
+// A downloaded deletion removes the record of its name, not a document made here under that name
+// that never reached the cloud (another installation numbered its own alike and deleted it): that
+// one stays and goes up as a new record, and a deletion of the name still to go up from here has
+// nothing left to delete. Client, item and stock rows are named by the program alone (new
+// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs.
+bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
+    const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
+    if (!documents.empty() && !may_be_in_cloud(uploaded, documents.front())) {
+        bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
+        for (const char* table : {"clients", "items", "inventory"})
+            ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+        return ok;
+    }
+    if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
+    return delete_everywhere(core, name);
+}
+
 // Writes one downloaded change record. Logo addresses are collected for after the page's
 // transaction, so no transfer runs while the store is locked. False when a write failed.
 //
@@ -267,17 +329,16 @@ bool settle_own_deletion(Core& core, const std::string& name) {
 // which comes back when a download failed after the upload), or, for a document, with the change
 // tag the local edit started from, is no change made elsewhere. A real change made elsewhere follows
 // the conflict rule: the cloud's row wins, except over a local document modified later. Nor does a
-// download bring back a row whose local deletion is still to be uploaded, nor replace a document made
-// here and never uploaded by a different one (that one moves to a free number first).
+// download bring back a row whose local deletion is still to be uploaded (a document this
+// installation never held stays, and the deletion is void), nor a document deleted here over the
+// one made in its place, nor replace a document made here and never uploaded, or changed here and
+// not yet uploaded, by a different one (that one moves to a free number first).
 bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
                          std::vector<std::string>& logos) {
     const std::string& name = record["recordName"].string_value();
     const std::string& type = record["recordType"].string_value();
     if (name.empty()) return true;
-    if (record["deleted"].bool_value()) {
-        if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
-        return delete_everywhere(core, name);
-    }
+    if (record["deleted"].bool_value()) return apply_deletion(core, name, uploaded);
     if (type == "Assets") {
         logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
         return true;
@@ -294,21 +355,42 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
     const std::string table = to_lower(type);
 
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    const bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
-    if (local_rows.empty() && deleted_here) return true;  // the tombstone goes up and deletes the cloud's copy
+    bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+    const bool own_upload = is_own_upload(uploaded, name, upload_digest(type, text));
+    if (local_rows.empty() && deleted_here) {
+        // The tombstone goes up and deletes the cloud's copy, unless the cloud's document is one this
+        // installation never held: another document under the name, or a change made elsewhere to the
+        // deleted one that its deletion here did not see. That one stays, and the deletion is void.
+        if (type != "Documents" || own_upload) return true;
+        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+    }
+    if (type == "Documents" && !local_rows.empty() && deleted_here) {
+        // A document made here in the place of one deleted here. The deleted document as this
+        // installation sent it never comes back over the new one, whose upload replaces it.
+        const Json::object& document = local_rows.front();
+        if (own_upload && member(document, "synced").number_value() == 0 && !store::same_document(document, row))
+            return true;
+        // Otherwise the deletion is done (this document's own upload came back) or void (the cloud's
+        // document is one this installation never held: another document under the name, or a change
+        // made elsewhere that the deletion did not see); a different one stays beside this one.
+        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+        deleted_here = false;
+    }
     // A document made here that never reached the cloud is not replaced by a different document of the
-    // same name (the other installation numbered its own alike): it moves to a free number first. One
-    // that replaces a document deleted here takes the name as before.
-    if (type == "Documents" && !local_rows.empty() && !deleted_here &&
-        member(local_rows.front(), "recordChangeTag").string_value().empty() &&
-        !is_own_upload(uploaded, name, upload_digest(type, text)) && !store::same_document(local_rows.front(), row)) {
+    // same name (the other installation numbered its own alike): it moves to a free number first. So
+    // does one changed here that another installation deleted and replaced by a new document of its
+    // number meanwhile: the change is kept, and the new document too.
+    if (type == "Documents" && !local_rows.empty() && !deleted_here && !own_upload &&
+        (member(local_rows.front(), "recordChangeTag").string_value().empty() ||
+         member(local_rows.front(), "synced").number_value() == 0) &&
+        !store::same_document(local_rows.front(), row)) {
         if (!store::move_document_aside(core, local_rows.front())) return false;
         local_rows.clear();
     }
     const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
     const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
                                upload_payload(core, table, *local) != text;
-    const bool own_echo = local_pending && is_own_upload(uploaded, name, upload_digest(type, text));
+    const bool own_echo = local_pending && own_upload;
 
     if (type == "Documents") {
         const std::string tag = record["recordChangeTag"].string_value();
@@ -386,14 +468,17 @@ Json::object continuation(const Json& reply, const Json::object& zone) {
                         {"zoneID", page["zoneID"].is_object() ? page["zoneID"] : member(zone, "zoneID")}};
 }
 
+// Whether a download ended whole: its last reply is the last page.
+bool is_whole_download(const Json& last_reply) {
+    return page_kind(last_reply, Json::object{}) == PageKind::last;
+}
+
 }  // namespace
 
 bool Core::download_changes() {
     Json last;
     fetch_zone_changes(sync_zone_entry(), [&last](Json reply) { last = std::move(reply); });
-    const Json& page = last["zones"][0];
-    return last.is_object() && last["serverErrorCode"].string_value().empty() && page.is_object() &&
-           page["syncToken"].is_string() && !page["moreComing"].bool_value();
+    return is_whole_download(last);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -423,7 +508,12 @@ void Core::sync_start(JsonCallback done) {
         call_completion(done, Json());
         return;
     }
-    fetch_zone_changes(sync_zone_entry(), [this, &done](Json) { upload_unsynced(done); });
+    fetch_zone_changes(sync_zone_entry(), [this, &done](Json reply) {
+        // Kept for the pass's uploads: documents and deletions go up only after a whole download.
+        const bool whole = is_whole_download(reply);
+        if (setting("local")[kWholeDownloadMember].bool_value() != whole) save_local_member(kWholeDownloadMember, whole);
+        upload_unsynced(done);
+    });
 }
 
 void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
@@ -521,6 +611,7 @@ void Core::upload_unsynced(const JsonCallback& done) {
         // to tell whether the cloud has it: sent again, it would reach the other installations as a
         // new change and win over their edits made on it.
         const Uploaded uploaded = read_uploaded(*this);
+        const bool cloud_changes_in_hand = setting("local")[kWholeDownloadMember].bool_value();
         auto add = [&](const std::string& type, const std::string& name, std::string payload,
                        const char* operation = "forceReplace") {
             if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
@@ -530,12 +621,19 @@ void Core::upload_unsynced(const JsonCallback& done) {
                 operations.push_back(replace_operation(operation, type, name, payload));
             sent[{type, name}] = std::move(payload);
         };
-        // Newest documents first; past the limit rows stay unsynced for a later pass.
-        for (const Json::object& row :
-             store::rows(*this, "SELECT * FROM documents WHERE synced = 0 ORDER BY created DESC LIMIT ?",
-                         {static_cast<double>(kOperationLimit + uploaded.size())})) {
+        // Newest documents first (after a whole download only); past the limit rows stay unsynced for
+        // a later pass.
+        const std::vector<Json::object> documents =
+            cloud_changes_in_hand
+                ? store::rows(*this, "SELECT * FROM documents WHERE synced = 0 ORDER BY created DESC LIMIT ?",
+                              {static_cast<double>(kOperationLimit + uploaded.size())})
+                : std::vector<Json::object>{};
+        for (const Json::object& row : documents) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
+            // A deletion of this name went up with no answer: until a download tells whether the cloud
+            // carried it out, a deletion seen there cannot tell this document from the one deleted.
+            if (is_own_upload(uploaded, name, upload_digest("", ""))) continue;
             // A document the cloud has no copy of yet must not replace one another installation made
             // under the same name: it is created, and the cloud refuses when the name is taken. One
             // that takes the name of a document deleted here replaces it, as the deletion meant.
@@ -555,12 +653,16 @@ void Core::upload_unsynced(const JsonCallback& done) {
         for (const Json::object& row : store::rows(*this, "SELECT recordName FROM deleted")) {
             if (operations.size() >= kOperationLimit) break;
             const std::string name = member(row, "recordName").string_value();
-            // A live document carries the name again: its tombstone is obsolete.
-            if (!store::rows(*this, "SELECT recordName FROM documents WHERE recordName = ?", {name}).empty()) {
-                store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
+            // A live document carries the name again: its upload replaces the deleted one, and the
+            // tombstone stays until the cloud is known to hold it (an upload lost on its way would
+            // otherwise leave the deleted document in the cloud, to come back).
+            const auto live = store::rows(*this, "SELECT synced FROM documents WHERE recordName = ?", {name});
+            if (!live.empty()) {
+                if (member(live.front(), "synced").number_value() != 0)
+                    store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
                 continue;
             }
-            add("", name, "");
+            if (cloud_changes_in_hand) add("", name, "");
         }
         // Known before the request goes: its reply may be lost while the cloud keeps what it got.
         if (!operations.empty() && !remember_uploads(*this, sent)) operations.clear();
@@ -581,10 +683,12 @@ void Core::upload_unsynced(const JsonCallback& done) {
 void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     std::vector<std::string> refused_creates;
+    std::set<std::string> answered;
     {
         store::Transaction transaction(*this);
         for (const Json& entry : reply["records"].array_items()) {
             const std::string& name = entry["recordName"].string_value();
+            answered.insert(name);
             if (entry["deleted"].bool_value()) {
                 // Only deletions this upload asked for.
                 if (sent.count({"", name})) settle_own_deletion(*this, name);
@@ -604,16 +708,29 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
             if (rows.empty()) continue;
             const bool unchanged = upload_payload(*this, table, rows.front()) == payload->second;
             // The cloud's copy is now this upload's: the document is known there even when the
-            // closing download fails, and a later edit here is based on this copy.
-            if (table == "documents" && entry["recordChangeTag"].is_string())
+            // closing download fails, and a later edit here is based on this copy. A document deleted
+            // here under this name is gone from the cloud with it.
+            if (table == "documents" && entry["recordChangeTag"].is_string()) {
                 store::run(*this, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?",
                            {entry["recordChangeTag"], name});
+                store::run(*this, "DELETE FROM deleted WHERE recordName = ?", {name});
+            }
             if (unchanged)
                 store::run(*this, "UPDATE " + table + " SET synced = ? WHERE recordName = ?",
                            {static_cast<double>(clock_now()), name});
         }
         transaction.commit();
     }
+
+    // Creates without an answer (the reply was lost) are looked up at once: a document the cloud did
+    // not take must not be taken for the one another installation deleted under its name, and one it
+    // took is known there.
+    std::vector<std::string> unanswered_creates;
+    for (const auto& [key, payload] : sent) {
+        const auto& [type, name] = key;
+        if (type == "Documents" && !answered.count(name) && created_here(*this, name)) unanswered_creates.push_back(name);
+    }
+    if (!unanswered_creates.empty()) apply_cloud_records(unanswered_creates);
 
     // The cloud holds records under names of documents made here: its copies are applied as a download
     // does (a different document moves this one to a free number), and what is left goes up again.
@@ -637,13 +754,26 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
     if (!transaction.active()) return false;
     const Uploaded uploaded = read_uploaded(*this);
     std::vector<std::string> logos;  // only documents are asked for
-    bool applied = false;
+    // Held here now although no download brought them: until one completes, a download bringing them
+    // again is no change made elsewhere (nor a document that a deletion made here did not see).
+    SentRecords held;
+    bool changed = false;
     for (const Json& record : reply["records"].array_items()) {
-        if (record["recordType"].string_value() != "Documents") continue;  // gone meanwhile, or an error
+        const std::string& name = record["recordName"].string_value();
+        if (record["serverErrorCode"].string_value() == "NOT_FOUND") {
+            // No record of the name: this installation's create of it is not there.
+            const auto documents = store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {name});
+            if (documents.empty() || !created_here(*this, documents.front())) continue;
+            if (!forget_create(*this, documents.front())) return false;
+            changed = true;
+            continue;
+        }
+        if (record["recordType"].string_value() != "Documents") continue;  // an error
         if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
-        applied = true;
+        held[{"Documents", name}] = record["fields"]["data"]["value"].string_value();
+        changed = true;
     }
-    return applied && transaction.commit();
+    return changed && (held.empty() || remember_uploads(*this, held)) && transaction.commit();
 }
 
 void Core::closing_download(const JsonCallback& done) {
