@@ -678,9 +678,9 @@ public:
     // failed (nothing of these pages is kept).
     bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
     // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
-    // last completed download waits for the next one; a document the cloud has no copy of yet goes as
-    // a create, which the cloud refuses when it holds the name); `done` gets null at once when there
-    // is nothing to send.
+    // last completed download waits for the next one; documents and deletions go only when the pass's
+    // first download ended whole; a document the cloud has no copy of yet goes as a create, which the
+    // cloud refuses when it holds the name); `done` gets null at once when there is nothing to send.
     void upload_unsynced(const JsonCallback& done);
     // Marks what the upload reply confirms (a row only while it still holds what was sent; a document
     // takes the change tag of its cloud copy), removes the confirmed deletions, applies the cloud's
