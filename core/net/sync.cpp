@@ -15,6 +15,7 @@
 #include <vector>
 
 using json11::Json;
+using store::member;
 
 namespace {
 
@@ -38,11 +39,6 @@ bool is_row_type(const std::string& type) {
     return false;
 }
 
-const Json& member(const Json::object& object, const std::string& name) {
-    static const Json none;
-    auto found = object.find(name);
-    return found == object.end() ? none : found->second;
-}
 
 // --- repairs of older rows ----------------------------------------------------------------------
 

@@ -14,17 +14,13 @@
 #include <vector>
 
 using json11::Json;
+using store::member;
 
 namespace {
 
 bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // A member of a record, or null when it has none.
-const Json& member(const Json::object& record, const std::string& name) {
-    static const Json none;
-    auto found = record.find(name);
-    return found == record.end() ? none : found->second;
-}
 
 bool document_exists(Core& core, const std::string& record_name) {
     store::Statement statement(core, "SELECT 1 FROM documents WHERE recordName = ?");

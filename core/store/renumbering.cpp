@@ -6,14 +6,10 @@
 #include <algorithm>
 
 using json11::Json;
+using store::member;
 
 namespace {
 
-const Json& member(const Json::object& record, const std::string& name) {
-    static const Json none;
-    auto found = record.find(name);
-    return found == record.end() ? none : found->second;
-}
 
 // The types whose numbers the program gives; the others are named after the time (drafts, tasks),
 // the web shop's order or the archived invoice's own number.

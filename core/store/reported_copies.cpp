@@ -12,14 +12,10 @@
 #include <vector>
 
 using json11::Json;
+using store::member;
 
 namespace {
 
-const Json& member(const Json::object& record, const std::string& name) {
-    static const Json none;
-    auto found = record.find(name);
-    return found == record.end() ? none : found->second;
-}
 
 bool is_reported_invoice(const Json::object& document) {
     return member(document, "type").string_value() == "INVOICE" &&

@@ -22,6 +22,13 @@
 
 namespace store {
 
+// A member of a row or record object, null when it has none (never inserted, unlike operator[]).
+inline const json11::Json& member(const json11::Json::object& object, const std::string& name) {
+    static const json11::Json none;
+    auto found = object.find(name);
+    return found == object.end() ? none : found->second;
+}
+
 inline constexpr const char* kSchemaVersion = "221101";
 // The bank account of a new account's transfer payment method: a sample that names no real account,
 // there to show the user where their own goes.

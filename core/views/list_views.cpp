@@ -18,6 +18,7 @@
 #include <vector>
 
 using json11::Json;
+using store::member;
 
 // The card of a client or an item with its type entries (master_view.cpp). `preselected` comes in as
 // the type the view was asked for and leaves as the type whose list follows (empty for none).
@@ -33,11 +34,6 @@ const char* const kGrey = "#c0c0c0";
 
 std::string dot(const char* colour) { return std::string("<span style='color:") + colour + "'>&#x2B24;</span>"; }
 
-const Json& member(const Json::object& row, const std::string& name) {
-    static const Json none;
-    auto found = row.find(name);
-    return found == row.end() ? none : found->second;
-}
 
 const std::string& text(const Json::object& row, const std::string& name) { return member(row, name).string_value(); }
 
