@@ -64,9 +64,9 @@ std::time_t free_from(const json11::Json& report);
 Core::NavSought sought_of(Core& core, const json11::Json& report);
 // A reply of the authority gave its time: this computer's offset to it is known from now on.
 void note_service_time(std::time_t service_time);
-// The difference of the authority's clock from this computer's, as its latest reply in this run gave
-// it; none before the first.
-std::optional<std::time_t> service_offset();
+// The authority's present time, from its latest reply in this run carried forward in real time; none
+// before the first.
+std::optional<std::time_t> service_now();
 // The interval of one whose clock offset is not known, narrowed with the authority's present time.
 Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now);
 

@@ -25,10 +25,14 @@ std::time_t time_of(const Json& value) {
     return static_cast<std::time_t>(value.number_value());
 }
 
-// The difference of the authority's clock from this computer's, as its latest reply in this run gave
-// it; none before the first.
-std::mutex offset_mutex;
-std::optional<std::time_t> seen_offset;
+// The authority's time as its latest reply in this run gave it, with the boot clock at that moment:
+// carried forward in real time, it stays right whatever this computer's wall clock is set to since.
+struct SeenTime {
+    std::time_t service_time = 0;
+    double boot = 0;
+};
+std::mutex seen_mutex;
+std::optional<SeenTime> seen_time;
 
 // The offset to the authority's clock that the record's writer measured for this very report: only a
 // record written as it went on to send carries one (an earlier one may be of another clock setting).
@@ -39,15 +43,16 @@ std::optional<std::time_t> writer_offset(const Json& report) {
 
 }  // namespace
 
-std::optional<std::time_t> service_offset() {
-    std::lock_guard<std::mutex> lock(offset_mutex);
-    return seen_offset;
+std::optional<std::time_t> service_now() {
+    std::lock_guard<std::mutex> lock(seen_mutex);
+    if (!seen_time) return std::nullopt;
+    return seen_time->service_time + static_cast<std::time_t>(boot_seconds() - seen_time->boot);
 }
 
 void note_service_time(std::time_t service_time) {
     if (service_time <= 0) return;
-    std::lock_guard<std::mutex> lock(offset_mutex);
-    seen_offset = service_time - clock_now();
+    std::lock_guard<std::mutex> lock(seen_mutex);
+    seen_time = SeenTime{service_time, boot_seconds()};
 }
 
 // A front that has taken a request in may still register it for a while after the request's own
@@ -76,8 +81,8 @@ std::time_t deadline_of(const Json& report) {
 // record whose writer has not yet written that it sends is never sent once it is removed: its
 // deadline on this computer's clock only keeps a busy writer from being stopped. Otherwise the latest
 // arrival is compared on the authority's clock: the writer's time plus the offset it measured as it
-// sent, and this computer's time plus its own; where either is not known, as far as the authority's
-// tolerance reaches.
+// sent, and the authority's present time as its latest reply here gave it, carried forward on the boot
+// clock; where either is not known, as far as the authority's tolerance reaches.
 std::time_t free_from(const Json& report) {
     if (!report["sent"].is_number() && report["announces_sending"].bool_value())
         return deadline_of(report) + kMeasureMargin + arrival_margin();
@@ -87,7 +92,8 @@ std::time_t free_from(const Json& report) {
                                    ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
                                    : deadline_of(report) + arrival_margin();
     const std::time_t writer = writer_offset(report).value_or(kServiceTolerance);
-    const std::time_t reader = service_offset().value_or(-kServiceTolerance);
+    const std::time_t now = clock_now();
+    const std::time_t reader = service_now().value_or(now - kServiceTolerance) - now;
     return latest + writer - reader + kMeasureMargin;
 }
 
@@ -114,8 +120,9 @@ Core::NavSought sought_of(Core& core, const Json& report) {
     sought.number = report["number_formatted"].string_value();
     sought.tax_number = report["tax_number"].string_value();
     sought.request_id = report["request_id"].string_value();
-    sought.clock_known = report["service_offset"].is_number();
-    const std::time_t offset = time_of(report["service_offset"]);
+    const std::optional<std::time_t> measured = writer_offset(report);
+    sought.clock_known = measured.has_value();
+    const std::time_t offset = measured.value_or(0);
     const std::time_t margin = sought.clock_known ? kClockMargin : kServiceTolerance + kClockMargin;
     const std::time_t last = report["sent"].is_number() ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
                                                         : deadline_of(report) + arrival_margin();

@@ -484,8 +484,8 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
         if (!sought.clock_known) {
             if (witness.state == NavFound::State::unreachable || witness.state == NavFound::State::refused)
                 return witness;
-            if (const std::optional<std::time_t> offset = nav_report::service_offset())
-                within = nav_report::narrowed(sought, clock_now() + *offset);
+            if (const std::optional<std::time_t> service_now = nav_report::service_now())
+                within = nav_report::narrowed(sought, *service_now);
         }
     }
     const std::string interval = "<insDate><dateTimeFrom>" + utc_text(within.from, "%Y-%m-%dT%H:%M:%S.000Z") +
