@@ -1240,6 +1240,8 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     ASSERT_EQ(stored_here.result, NavReport::Result::stored) << stored_here.message;
     p->lines.clear();
     set_clock([] { return kNow + 100; });
+    // The clocks moved on together: the other installation learns the authority's time from its next reply.
+    second->nav_settle_report(true);
     their_invoice = Json(store::rows(*second, "SELECT * FROM documents WHERE type = 'INVOICE' LIMIT 1").at(0)).object_items();
     their_invoice.erase("nav_transaction_id");
     their_invoice.erase("recordName");
@@ -1268,8 +1270,8 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     // later: this installation judges the record on the authority's clock, waits for it instead of
     // taking it as expired, and never reports the number a second time.
     ASSERT_TRUE(wait_until([&] {
-        return g_core->nav_settle_report(true).result == NavSettled::Result::none &&
-               second->nav_settle_report(true).result == NavSettled::Result::none;
+        const bool settled_here = g_core->nav_settle_report(true).result == NavSettled::Result::none;
+        return second->nav_settle_report(true).result == NavSettled::Result::none && settled_here;
     }, 15000));
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
@@ -1285,7 +1287,12 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     }
     set_clock([] { return kNow; });
     nav.set_clock_offset(std::chrono::seconds(0));
-    const NavReport ahead = g_core->nav_report_invoice(p->lines, p->document);
+    // This installation's invoice under the same number.
+    Json::object same_number = p->document;
+    const Json their_record = second->nav_pending_report();
+    same_number["number"] = their_record["document"]["number"];
+    same_number["number_formatted"] = their_record["number_formatted"];
+    const NavReport ahead = g_core->nav_report_invoice(p->lines, same_number);
     EXPECT_EQ(ahead.result, NavReport::Result::waiting);
     EXPECT_TRUE(ahead.pending.elsewhere);
     ASSERT_TRUE(wait_until([&] {
