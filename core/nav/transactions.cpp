@@ -221,7 +221,8 @@ struct Learnt {
     bool duplicate = false;       // ours, refused because the number was held
     bool taken = false;           // another invoice data holds the number
     bool unread_done = false;     // a finished transaction whose content could not be read
-    std::vector<std::string> open;  // transactions not finished when read
+    // Transactions not finished when read, and whether each is of this technical user.
+    std::map<std::string, bool> open;
     int next_page = 1;            // the last page read is read again: it may have grown
     int pages = 0;                // as the listing last said
     bool whole = false;           // every page has been read
@@ -235,8 +236,8 @@ struct Unsettled {
 };
 
 Json learnt_json(const std::string& key, const Learnt& learnt) {
-    Json::array open;
-    for (const std::string& id : learnt.open) open.push_back(id);
+    Json::object open;
+    for (const auto& [id, by_our_user] : learnt.open) open[id] = by_our_user;
     return Json::object{{"key", key},
                         {"done_id", learnt.done_id},
                         {"aborted_id", learnt.aborted_id},
@@ -260,16 +261,11 @@ Learnt learnt_of(const Json& kept, const std::string& key) {
     learnt.duplicate = kept["duplicate"].bool_value();
     learnt.taken = kept["taken"].bool_value();
     learnt.unread_done = kept["unread_done"].bool_value();
-    for (const Json& id : kept["open"].array_items()) learnt.open.push_back(id.string_value());
+    for (const auto& [id, by_our_user] : kept["open"].object_items()) learnt.open[id] = by_our_user.bool_value();
     learnt.next_page = std::max(1, kept["next_page"].int_value());
     learnt.pages = std::max(0, kept["pages"].int_value());
     learnt.whole = kept["whole"].bool_value();
     return learnt;
-}
-
-void note_open(Learnt& learnt, const std::string& transaction_id) {
-    if (std::find(learnt.open.begin(), learnt.open.end(), transaction_id) == learnt.open.end())
-        learnt.open.push_back(transaction_id);
 }
 
 // Takes in what one identified transaction carried. A transaction not finished is noted to be asked
@@ -278,10 +274,10 @@ void take_in(const Core::NavSought& sought, const std::string& transaction_id, c
              bool listed_finished, bool by_our_user, Learnt& learnt, Unsettled* unsettled) {
     const bool finished = identified.finished || (listed_finished && !identified.readable);
     if (!finished) {
-        note_open(learnt, transaction_id);
+        learnt.open[transaction_id] = by_our_user;
         if (!unsettled) return;
     } else {
-        learnt.open.erase(std::remove(learnt.open.begin(), learnt.open.end(), transaction_id), learnt.open.end());
+        learnt.open.erase(transaction_id);
     }
     if (!identified.readable && identified.invoices.empty()) {
         if (finished) learnt.unread_done = true;
@@ -306,12 +302,13 @@ void take_in(const Core::NavSought& sought, const std::string& transaction_id, c
     }
 }
 
-// An amount as whole hundredths, however it is written ("1200", "1200.0", "1200.00").
-long long amount_cents(const std::string& text) {
+// An amount as whole hundredths, however it is written ("1200", "1200.0", "1200.00"); what is no
+// number stays as it is written, equal only to the same text.
+std::string amount_cents(const std::string& text) {
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return 0;
-    return std::llround(value * 100);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return text;
+    return std::to_string(std::llround(value * 100));
 }
 
 // The parts of a tax number container, joined: "12345678-2-41", or the foreign number it holds.
@@ -366,7 +363,7 @@ std::string nav_invoice_material(const std::string& invoice_xml) {
         return found.empty() ? std::string() : found.front();
     };
     auto cents = [](const std::string& container, const char* name) {
-        return std::to_string(amount_cents(xml_tag_value(container, name)));
+        return amount_cents(xml_tag_value(container, name));
     };
     std::string material = "number=" + number + "\nreference=" + xml_tag_value(invoice_xml, "originalInvoiceNumber") +
                            "\nsupplier=" + tax_number_of(first("supplierTaxNumber")) +
@@ -492,10 +489,13 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
                                  "</dateTimeFrom><dateTimeTo>" + utc_text(within.to, "%Y-%m-%dT%H:%M:%S.000Z") +
                                  "</dateTimeTo></insDate>";
 
-    // The pages from where the last call stopped, a bounded number of them.
+    // The pages from where the last call stopped, a bounded number of them. A page cut off by the time
+    // is read again by the next call, which finds its finished transactions known already.
     const auto until = std::chrono::steady_clock::now() + kTimePerCall;
-    for (int read = 0; read < kPagesPerCall && std::chrono::steady_clock::now() < until; ++read) {
+    bool out_of_time = false;
+    for (int read = 0; read < kPagesPerCall && !out_of_time; ++read) {
         const int page = learnt.next_page;
+        learnt.whole = false;
         const std::string listing = asked("<page>" + std::to_string(page) + "</page>" + interval,
                                           "QueryTransactionListRequest", "queryTransactionList", credentials);
         const std::vector<std::string> results = xml_elements(listing, "transactionListResult");
@@ -512,6 +512,8 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
                                         "The authority's list of transactions claims " + std::to_string(pages) +
                                             " pages, but gave page " + std::to_string(page) + " empty.")));
         for (const std::string& transaction : transactions) {
+            out_of_time = std::chrono::steady_clock::now() >= until;
+            if (out_of_time) break;
             const std::string transaction_id = xml_tag_value(transaction, "transactionId");
             if (!is_nav_transaction_id(transaction_id)) return failed(no_answer(listing, is_hungarian));
             const std::string request_status = xml_tag_value(transaction, "requestStatus");
@@ -519,7 +521,7 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
             // An annulment carries no invoice data; whether it touched this number is asked below.
             if (xml_tag_value(transaction, "technicalAnnulment") == "true") {
                 if (listed_finished) learnt.unread_done = true;
-                else note_open(learnt, transaction_id);
+                else learnt.open[transaction_id] = true;
                 continue;
             }
             Identified identified;
@@ -532,9 +534,11 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
             take_in(sought, transaction_id, identified, listed_finished, by_our_user, learnt, nullptr);
         }
         learnt.pages = pages;
+        if (out_of_time) break;
         learnt.whole = page >= pages;
         if (learnt.whole) break;
         learnt.next_page = page + 1;
+        out_of_time = std::chrono::steady_clock::now() >= until;
     }
     keep();
     if (!learnt.whole) {
@@ -548,11 +552,11 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
 
     // Read whole: what may still change is asked as it stands now.
     Unsettled unsettled;
-    for (const std::string& transaction_id : std::vector<std::string>(learnt.open)) {
+    for (const auto& [transaction_id, by_our_user] : std::map<std::string, bool>(learnt.open)) {
         Identified identified;
         NavFound failure;
         if (!identify(credentials, transaction_id, "", is_hungarian, identified, failure)) return failed(failure);
-        take_in(sought, transaction_id, identified, false, true, learnt, &unsettled);
+        take_in(sought, transaction_id, identified, false, by_our_user, learnt, &unsettled);
     }
     keep();
     if (!learnt.done_id.empty()) return found_as(NavFound::State::done, learnt.done_id);
