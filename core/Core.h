@@ -630,7 +630,8 @@ public:
     // record only when none exists; `change_tag` gets its tag. nav_shared_report reads it ({"report",
     // "tag"}, or {"unreadable": true, "tag"} when it cannot be read; null when none), `reachable` false
     // when the cloud gave no answer. nav_unshare_report
-    // removes it, only while it still has that tag.
+    // removes it, only while it still has that tag; true when nothing of that report is left (false
+    // when its sender has written it anew since, as it went on to send).
     enum class SharedWrite { written, held, unreachable };
     bool nav_shares_reports();
     SharedWrite nav_share_report(const json11::Json& report, std::string& change_tag, std::string& reason);

@@ -77,23 +77,25 @@ std::time_t deadline_of(const Json& report) {
     return written_of(report) + send_window() + nav_request_seconds();
 }
 
-// From when, on this computer's clock, nothing of another computer's record can be on its way. A
-// record whose writer has not yet written that it sends is never sent once it is removed: its
-// deadline on this computer's clock only keeps a busy writer from being stopped. Otherwise the latest
-// arrival is compared on the authority's clock: the writer's time plus the offset it measured as it
-// sent, and the authority's present time as its latest reply here gave it, carried forward on the boot
-// clock; where either is not known, as far as the authority's tolerance reaches.
+// From when, on this computer's clock, nothing of another computer's record can be on its way. The
+// latest arrival is compared on the authority's clock: the writer's time plus the offset it measured
+// as it sent, and the authority's present time as its latest reply here gave it, carried forward on the
+// boot clock; where either is not known, as far as the authority's tolerance reaches. A record whose
+// writer has not yet written that it sends is never sent once it is removed: there the comparison only
+// keeps a busy writer from being stopped, with the offsets as last known (the same clock when none).
 std::time_t free_from(const Json& report) {
+    const std::time_t now = clock_now();
+    const std::optional<std::time_t> service = service_now();
     if (!report["sent"].is_number() && report["announces_sending"].bool_value())
-        return deadline_of(report) + kMeasureMargin + arrival_margin();
+        return deadline_of(report) + arrival_margin() + time_of(report["service_offset"]) -
+               (service ? *service - now : 0) + kMeasureMargin;
     // The invoice goes out within a request's time of the moment written as its sending, and arrives
     // within another and the margin of a late registration.
     const std::time_t latest = report["sent"].is_number()
                                    ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
                                    : deadline_of(report) + arrival_margin();
     const std::time_t writer = writer_offset(report).value_or(kServiceTolerance);
-    const std::time_t now = clock_now();
-    const std::time_t reader = service_now().value_or(now - kServiceTolerance) - now;
+    const std::time_t reader = service.value_or(now - kServiceTolerance) - now;
     return latest + writer - reader + kMeasureMargin;
 }
 
