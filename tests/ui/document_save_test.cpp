@@ -26,6 +26,7 @@
 #include <map>
 #include <cstdio>
 #include <set>
+#include <thread>
 
 #include <unistd.h>
 
@@ -1329,6 +1330,43 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
         second->nav_settle_report(true);
         return second->nav_pending_report().is_null();
     }, 15000));
+    p->lines.clear();
+
+    // A shared record removed by another installation while its writer still exchanges its token is
+    // never sent; a removal meant for the record as it stood before its writer wrote that it sends
+    // leaves it standing.
+    nav.set_token_delay(std::chrono::milliseconds(1500));
+    auto tag_while_exchanging = [&] {
+        std::string tag;
+        wait_until([&] {
+            bool standing = false;
+            tag = g_core->nav_shared_report(standing)["tag"].string_value();
+            return !tag.empty();
+        }, 5000);
+        return tag;
+    };
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    their_invoice = p->document;
+    their_lines = p->lines;
+    const std::size_t received_before_race = nav.received_numbers().size();
+    NavReport raced;
+    std::thread writer([&] { raced = second_reports(); });
+    const std::string removed_tag = tag_while_exchanging();
+    EXPECT_TRUE(g_core->nav_unshare_report(removed_tag));
+    writer.join();
+    EXPECT_EQ(raced.result, NavReport::Result::not_sent);
+    EXPECT_EQ(nav.received_numbers().size(), received_before_race) << "sent after its record was removed";
+    std::thread sender([&] { raced = second_reports(); });
+    const std::string before_sending = tag_while_exchanging();
+    sender.join();
+    nav.set_token_delay(std::chrono::milliseconds(0));
+    ASSERT_EQ(raced.result, NavReport::Result::stored) << raced.message;
+    EXPECT_FALSE(g_core->nav_unshare_report(before_sending));
+    bool still_reachable = false;
+    EXPECT_TRUE(g_core->nav_shared_report(still_reachable)["report"]["sent"].is_number()) << "the record stands";
+    second->sync_start(empty_completion());
+    EXPECT_TRUE(second->nav_release_report(raced.record_name));
     p->lines.clear();
     sent = nav.received_numbers();
     std::sort(sent.begin(), sent.end());
