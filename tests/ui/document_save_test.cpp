@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <cstdio>
 #include <set>
@@ -833,20 +834,6 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(dialog->Title().toStdString(), reformed);
     close_result(dialog, Result::Primary);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + reformed + "'"), 1);
-    // Given back as another invoice under our number (other amounts): the number is taken, and the
-    // page's invoice goes under the next one.
-    p = new_invoice(1);
-    ASSERT_NE(p, nullptr);
-    const std::string differing = number_of(p);
-    nav.set_original_request(differing, g_core->nav_invoice_payload(foreign_lines, p->document).data);
-    nav.fault_next_replies(NavReplyFault::drop);
-    dialog = save(p);
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_NE(dialog->ContentText().toStdString().find(differing + " számon a NAV-nál már egy másik számla szerepel"),
-              std::string::npos)
-        << dialog->ContentText().toStdString();
-    close_result(dialog, Result::Primary);
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + differing + "'"), 0);
 
     // More transactions than a listing was once read for, a page each, while the authority still
     // processes this report: each call reads a bounded number of pages and says how far it got, the
@@ -891,13 +878,11 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
                                     "settings"));
     EXPECT_GT(read_whole(settled), 2);
     EXPECT_EQ(settled.reason, NavSettled::Reason::processing);
-    const NavCall last_listing = [&] {
-        const std::vector<NavCall> calls = nav.calls();
-        return *std::find_if(calls.rbegin(), calls.rend(),
-                             [](const NavCall& call) { return call.operation == "queryTransactionList"; });
-    }();
-    const std::string until = last_listing.request.body.substr(last_listing.request.body.find("<dateTimeTo>") + 12, 19);
-    EXPECT_LE(until, utc_text(last_listing.service_time + 1, "%Y-%m-%dT%H:%M:%S")) << "narrowed to the authority's now";
+    const std::vector<NavCall> calls = nav.calls();
+    const NavCall& listed = *std::find_if(calls.rbegin(), calls.rend(),
+                                          [](const NavCall& call) { return call.operation == "queryTransactionList"; });
+    EXPECT_LE(listed.request.body.substr(listed.request.body.find("<dateTimeTo>") + 12, 19),
+              utc_text(listed.service_time + 1, "%Y-%m-%dT%H:%M:%S")) << "narrowed to the authority's now";
     // Processed now: the invoice the authority holds under the number settles it at once.
     nav.set_processing_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(wait_until([&] {
@@ -918,18 +903,16 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     waiting = number_of(p);
     told = told_on_save(p, true);
     EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
-    nav.fail_next("queryTransactionList", NavQueryFault::error);
-    settled = g_core->nav_settle_report();
-    EXPECT_EQ(settled.reason, NavSettled::Reason::question_refused);
-    EXPECT_NE(settled.message.find("nem sikerült"), std::string::npos) << settled.message;
-    nav.fail_next("queryTransactionList", NavQueryFault::garbled);
-    settled = g_core->nav_settle_report();
-    EXPECT_EQ(settled.reason, NavSettled::Reason::question_refused);
-    EXPECT_NE(settled.message.find("nem olvasható"), std::string::npos) << settled.message;
-    nav.set_list_extra_pages(2);
-    settled = g_core->nav_settle_report();
-    EXPECT_EQ(settled.reason, NavSettled::Reason::question_refused);
-    EXPECT_NE(settled.message.find("oldalt jelez"), std::string::npos) << settled.message;
+    const std::pair<std::function<void()>, const char*> faults[] = {
+        {[&] { nav.fail_next("queryTransactionList", NavQueryFault::error); }, "nem sikerült"},
+        {[&] { nav.fail_next("queryTransactionList", NavQueryFault::garbled); }, "nem olvasható"},
+        {[&] { nav.set_list_extra_pages(2); }, "oldalt jelez"}};
+    for (const auto& [fault, words] : faults) {
+        fault();
+        settled = g_core->nav_settle_report();
+        EXPECT_EQ(settled.reason, NavSettled::Reason::question_refused) << words;
+        EXPECT_NE(settled.message.find(words), std::string::npos) << settled.message;
+    }
     nav.set_list_extra_pages(0);
     EXPECT_EQ(g_core->nav_pending_report()["number_formatted"].string_value(), waiting);
     nav.set_processing_delay(std::chrono::milliseconds(0));
@@ -1270,67 +1253,54 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     // Its report goes out and the reply is a gateway time-out, the submission registered a moment
     // later: this installation judges the record on the authority's clock, waits for it instead of
     // taking it as expired, and never reports the number a second time.
+    auto settled_by = [](Core& core) {
+        return wait_until([&core] {
+            core.nav_settle_report(true);
+            return core.nav_pending_report().is_null();
+        }, 15000);
+    };
+    auto each_number_once = [&] {
+        sent = nav.received_numbers();
+        std::sort(sent.begin(), sent.end());
+        EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    };
+    auto their_reply = [&] {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        return second_reports().result;
+    };
     ASSERT_TRUE(wait_until([&] {
         const bool settled_here = g_core->nav_settle_report(true).result == NavSettled::Result::none;
         return second->nav_settle_report(true).result == NavSettled::Result::none && settled_here;
     }, 15000));
-    p = new_invoice(1);
-    ASSERT_NE(p, nullptr);
-    their_invoice = p->document;
-    their_lines = p->lines;
     set_clock([] { return kNow - 360; });
     nav.set_clock_offset(std::chrono::seconds(360));
     nav.set_gateway_delay(std::chrono::milliseconds(3000));
     nav.fault_next_replies(NavReplyFault::gateway);
-    {
-        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
-        EXPECT_EQ(second_reports().result, NavReport::Result::waiting);
-    }
+    EXPECT_EQ(their_reply(), NavReport::Result::waiting);
     set_clock([] { return kNow; });
     nav.set_clock_offset(std::chrono::seconds(0));
-    // This installation's invoice under the same number.
-    Json::object same_number = p->document;
-    const Json their_record = second->nav_pending_report();
-    same_number["number"] = their_record["document"]["number"];
-    same_number["number_formatted"] = their_record["number_formatted"];
-    const NavReport ahead = g_core->nav_report_invoice(p->lines, same_number);
+    Json::object same_number = their_invoice;
+    same_number["number"] = second->nav_pending_report()["document"]["number"];
+    same_number["number_formatted"] = second->nav_pending_report()["number_formatted"];
+    const NavReport ahead = g_core->nav_report_invoice(their_lines, same_number);
     EXPECT_EQ(ahead.result, NavReport::Result::waiting);
     EXPECT_TRUE(ahead.pending.elsewhere);
-    ASSERT_TRUE(wait_until([&] {
-        second->nav_settle_report(true);
-        return second->nav_pending_report().is_null();
-    }, 15000));
-    sent = nav.received_numbers();
-    std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    ASSERT_TRUE(settled_by(*second));
+    each_number_once();
 
     // Its clock set right, the other installation reports again and its reply is lost: the shared
     // record carries the offset this report's token exchange measured, not the one of the clock
     // before, and this installation finds the submission in the authority's records.
     ASSERT_TRUE(wait_until([&] { return g_core->nav_settle_report(true).result == NavSettled::Result::none; }, 15000));
-    p->lines.clear();
-    p = new_invoice(1);
-    ASSERT_NE(p, nullptr);
-    their_invoice = p->document;
-    their_lines = p->lines;
     EXPECT_EQ(second->setting("local")["nav_clock_offset"].number_value(), 360.0);
     nav.set_processing_delay(std::chrono::hours(1));
     nav.fault_next_replies(NavReplyFault::drop);
-    {
-        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
-        EXPECT_EQ(second_reports().result, NavReport::Result::waiting);
-    }
+    EXPECT_EQ(their_reply(), NavReport::Result::waiting);
     bool reachable = false;
-    const Json shared = g_core->nav_shared_report(reachable);
-    ASSERT_TRUE(reachable);
-    EXPECT_NEAR(shared["report"]["service_offset"].number_value(), 0.0, 2.0) << shared.dump();
+    EXPECT_NEAR(g_core->nav_shared_report(reachable)["report"]["service_offset"].number_value(), 0.0, 2.0);
     EXPECT_EQ(g_core->nav_settle_report(true).reason, NavSettled::Reason::processing) << "found where it arrived";
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(wait_until([&] {
-        second->nav_settle_report(true);
-        return second->nav_pending_report().is_null();
-    }, 15000));
-    p->lines.clear();
+    ASSERT_TRUE(settled_by(*second));
 
     // A shared record removed by another installation while its writer still exchanges its token is
     // never sent; a removal meant for the record as it stood before its writer wrote that it sends
@@ -1338,22 +1308,13 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     nav.set_token_delay(std::chrono::milliseconds(1500));
     auto tag_while_exchanging = [&] {
         std::string tag;
-        wait_until([&] {
-            bool standing = false;
-            tag = g_core->nav_shared_report(standing)["tag"].string_value();
-            return !tag.empty();
-        }, 5000);
+        wait_until([&] { return !(tag = g_core->nav_shared_report(reachable)["tag"].string_value()).empty(); }, 5000);
         return tag;
     };
-    p = new_invoice(1);
-    ASSERT_NE(p, nullptr);
-    their_invoice = p->document;
-    their_lines = p->lines;
     const std::size_t received_before_race = nav.received_numbers().size();
     NavReport raced;
     std::thread writer([&] { raced = second_reports(); });
-    const std::string removed_tag = tag_while_exchanging();
-    EXPECT_TRUE(g_core->nav_unshare_report(removed_tag));
+    EXPECT_TRUE(g_core->nav_unshare_report(tag_while_exchanging()));
     writer.join();
     EXPECT_EQ(raced.result, NavReport::Result::not_sent);
     EXPECT_EQ(nav.received_numbers().size(), received_before_race) << "sent after its record was removed";
@@ -1363,14 +1324,10 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     nav.set_token_delay(std::chrono::milliseconds(0));
     ASSERT_EQ(raced.result, NavReport::Result::stored) << raced.message;
     EXPECT_FALSE(g_core->nav_unshare_report(before_sending));
-    bool still_reachable = false;
-    EXPECT_TRUE(g_core->nav_shared_report(still_reachable)["report"]["sent"].is_number()) << "the record stands";
+    EXPECT_TRUE(g_core->nav_shared_report(reachable)["report"]["sent"].is_number()) << "the record stands";
     second->sync_start(empty_completion());
     EXPECT_TRUE(second->nav_release_report(raced.record_name));
-    p->lines.clear();
-    sent = nav.received_numbers();
-    std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    each_number_once();
 }
 
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
