@@ -309,7 +309,8 @@ struct NavFound {
         absent,          // not among the user's transactions of the interval, each of them identified
         unread,          // the records could not be read whole: gap
         unreachable,     // the authority was not reached
-        refused,         // the authority refused the question: message
+        refused,         // the authority refused the question, or failed to answer it as it should (a
+                         // listing that claims pages it does not give, a reply cut short): message
         no_credentials,  // the technical user's data are missing: nothing was asked
     };
     // What could not be read of an unread one.
@@ -338,6 +339,12 @@ std::string nav_machine_id();
 
 // The SHA3-512 digest of invoice data XML without its declaration and the blanks between elements.
 std::string nav_content_digest(const std::string& invoice_xml);
+// What an invoice data XML says the invoice is, whatever its layout, element order or number format:
+// its number, the supplier's and the customer's tax numbers, issue and delivery dates, currency, and
+// the net, VAT and gross totals per rate and in all; empty when it is no invoice data.
+std::string nav_invoice_material(const std::string& invoice_xml);
+// The authority's own time in a reply's header (UTC seconds), 0 when it gives none.
+std::time_t nav_reply_time(const std::string& reply);
 
 // True when the cloud's answer to one create operation says a record of that name stands already
 // ("EXISTS", or "CONFLICT" as the native framework words it).
@@ -590,15 +597,24 @@ public:
     struct NavSought {
         std::string data_digest;
         std::string content_digest;  // nav_content_digest of the invoice data; may be empty
+        std::string material;        // nav_invoice_material of the invoice data; may be empty
         std::string number;
         std::string tax_number;
+        std::string request_id;      // the report's: how far its listing was read is kept for it alone
         std::time_t from = 0;
         std::time_t to = 0;
+        // False when the difference of the two clocks is not known: the interval reaches as far as the
+        // authority's tolerance, and is narrowed with the authority's present time before listing.
+        bool clock_known = true;
+        // Real seconds since this computer sent it, when this very boot did (known whatever the clocks say).
+        std::optional<double> sent_ago;
     };
     // Finds it among the technical user's transactions of the interval: the listing, every page, and
     // each transaction identified by its original request (asked once: a finished one never changes).
     // Absent only when every page was read and every transaction identified; a transaction without
-    // readable content is told apart by the invoice the authority holds under the number.
+    // readable content is told apart by the invoice the authority holds under the number. A long
+    // listing is read a bounded number of pages per call, going on where the last call (of this run or
+    // an earlier one) stopped; meanwhile the invoice held under the number is asked first.
     NavFound nav_find_submission(const NavSought& sought);
     // The status of one known transaction of this invoice data (the reply of its submission); a
     // refusal of a duplicate number is settled by the invoice that holds the number.
@@ -614,12 +630,16 @@ public:
     // record only when none exists; `change_tag` gets its tag. nav_shared_report reads it ({"report",
     // "tag"}, or {"unreadable": true, "tag"} when it cannot be read; null when none), `reachable` false
     // when the cloud gave no answer. nav_unshare_report
-    // removes it, only while it still has that tag.
+    // removes it, only while it still has that tag; true when nothing of that report is left (false
+    // when its sender has written it anew since, as it went on to send).
     enum class SharedWrite { written, held, unreachable };
     bool nav_shares_reports();
     SharedWrite nav_share_report(const json11::Json& report, std::string& change_tag, std::string& reason);
     json11::Json nav_shared_report(bool& reachable);
     bool nav_unshare_report(const std::string& change_tag);
+    // Writes the shared record anew, only while it still has `change_tag`, which then gets the new tag;
+    // false when it could not (changed or removed meanwhile, or the cloud gave no answer).
+    bool nav_reshare_report(const json11::Json& report, std::string& change_tag);
     // Stored invoices whose accounting upload has not yet succeeded (settings row "cashbook_pending",
     // never uploaded), and the clearing of one once it has.
     std::vector<std::string> cashbook_pending();

@@ -178,19 +178,9 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     }
 
     // Sent only within the window the shared record promises, and only once this installation has
-    // recorded that it is sending, with the authority's clock as its token exchange gave it.
-    auto before_send = [this, &record](std::time_t service_time) {
-        if (clock_now() + nav_request_seconds() > static_cast<std::time_t>(Json(record)["deadline"].number_value()))
-            return false;
-        if (service_time > 0) {
-            const double offset = static_cast<double>(service_time - clock_now());
-            record["service_offset"] = offset;
-            save_local_member("nav_clock_offset", offset);
-        }
-        record["sent"] = static_cast<double>(clock_now());
-        record["sent_boot"] = boot_seconds();
-        return save_local_row(*this, kPendingRow, record);
-    };
+    // recorded, here and in the shared record, that it is sending, with the authority's clock as its
+    // token exchange gave it.
+    auto before_send = [this, &record](std::time_t service_time) { return announce_sending(*this, record, service_time); };
     const NavSubmission sent = nav_submit_invoice(lines, document, request_id, before_send, &payload);
     flight.reset();
     switch (sent.outcome) {

@@ -5,6 +5,7 @@
 #include "core/Core.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace nav_report {
@@ -34,6 +35,12 @@ private:
     std::string request_id;
 };
 
+// Just before the invoice goes out, after the token exchange gave the authority's time (0 when it gave
+// none): within the sender's window on the boot clock, the record, here and in the company's shared
+// record, says that it is sent now, with the offset to the authority's clock measured for it. False
+// when it is too late or either could not be written: then nothing may be sent.
+bool announce_sending(Core& core, json11::Json::object& record, std::time_t service_time);
+
 // The record was written on this computer, not on another one nor on one whose data folder was
 // copied here.
 bool this_computer(const json11::Json& report);
@@ -55,6 +62,13 @@ std::time_t deadline_of(const json11::Json& report);
 std::time_t free_from(const json11::Json& report);
 // The invoice data of a report and the interval of its receipt on the authority's clock.
 Core::NavSought sought_of(Core& core, const json11::Json& report);
+// A reply of the authority gave its time: this computer's offset to it is known from now on.
+void note_service_time(std::time_t service_time);
+// The authority's present time, from its latest reply in this run carried forward in real time; none
+// before the first.
+std::optional<std::time_t> service_now();
+// The interval of one whose clock offset is not known, narrowed with the authority's present time.
+Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now);
 
 // --- settling (report_settling.cpp) ---
 

@@ -3,6 +3,8 @@
 #include "core/nav/report_internal.h"
 
 #include <algorithm>
+#include <mutex>
+#include <optional>
 
 using json11::Json;
 
@@ -15,14 +17,43 @@ namespace {
 // request timestamps (a day) reaches.
 constexpr std::time_t kClockMargin = 300;
 constexpr std::time_t kServiceTolerance = 86400;
-// Another installation's clock may differ from this one's by this much.
-constexpr std::time_t kPeerClockMargin = 60;
+// How far a difference of two clocks read off the authority's replies may be off (the time a reply
+// takes, and the whole seconds it is written in).
+constexpr std::time_t kMeasureMargin = 60;
 
 std::time_t time_of(const Json& value) {
     return static_cast<std::time_t>(value.number_value());
 }
 
+// The authority's time as its latest reply in this run gave it, with the boot clock at that moment:
+// carried forward in real time, it stays right whatever this computer's wall clock is set to since.
+struct SeenTime {
+    std::time_t service_time = 0;
+    double boot = 0;
+};
+std::mutex seen_mutex;
+std::optional<SeenTime> seen_time;
+
+// The offset to the authority's clock that the record's writer measured for this very report: only a
+// record written as it went on to send carries one (an earlier one may be of another clock setting).
+std::optional<std::time_t> writer_offset(const Json& report) {
+    if (!report["sent"].is_number() || !report["service_offset"].is_number()) return std::nullopt;
+    return time_of(report["service_offset"]);
+}
+
 }  // namespace
+
+std::optional<std::time_t> service_now() {
+    std::lock_guard<std::mutex> lock(seen_mutex);
+    if (!seen_time) return std::nullopt;
+    return seen_time->service_time + static_cast<std::time_t>(boot_seconds() - seen_time->boot);
+}
+
+void note_service_time(std::time_t service_time) {
+    if (service_time <= 0) return;
+    std::lock_guard<std::mutex> lock(seen_mutex);
+    seen_time = SeenTime{service_time, boot_seconds()};
+}
 
 // A front that has taken a request in may still register it for a while after the request's own
 // limit ran out.
@@ -46,9 +77,26 @@ std::time_t deadline_of(const Json& report) {
     return written_of(report) + send_window() + nav_request_seconds();
 }
 
-// From when, on this computer's clock, nothing of another computer's record can be on its way.
+// From when, on this computer's clock, nothing of another computer's record can be on its way. The
+// latest arrival is compared on the authority's clock: the writer's time plus the offset it measured
+// as it sent, and the authority's present time as its latest reply here gave it, carried forward on the
+// boot clock; where either is not known, as far as the authority's tolerance reaches. A record whose
+// writer has not yet written that it sends is never sent once it is removed: there the comparison only
+// keeps a busy writer from being stopped, with the offsets as last known (the same clock when none).
 std::time_t free_from(const Json& report) {
-    return deadline_of(report) + kPeerClockMargin + arrival_margin();
+    const std::time_t now = clock_now();
+    const std::optional<std::time_t> service = service_now();
+    if (!report["sent"].is_number() && report["announces_sending"].bool_value())
+        return deadline_of(report) + arrival_margin() + time_of(report["service_offset"]) -
+               (service ? *service - now : 0) + kMeasureMargin;
+    // The invoice goes out within a request's time of the moment written as its sending, and arrives
+    // within another and the margin of a late registration.
+    const std::time_t latest = report["sent"].is_number()
+                                   ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
+                                   : deadline_of(report) + arrival_margin();
+    const std::time_t writer = writer_offset(report).value_or(kServiceTolerance);
+    const std::time_t reader = service.value_or(now - kServiceTolerance) - now;
+    return latest + writer - reader + kMeasureMargin;
 }
 
 // --- what is looked for ----------------------------------------------------------------------------
@@ -59,24 +107,48 @@ Core::NavSought sought_of(Core& core, const Json& report) {
     Core::NavSought sought;
     sought.data_digest = report["data_digest"].string_value();
     sought.content_digest = report["content_digest"].string_value();
+    // The invoice data made again from the record's document, as it was then: what it is, whatever
+    // form the authority gives it back in; and, for a record of an earlier version, its digests.
+    Json::object document = report["document"].object_items();
+    document.erase("nav_number_formatted");
+    document.erase("request_signature_extra");
+    const std::string rebuilt = core.nav_invoice_data_xml(report["lines"].array_items(), document, "");
+    sought.material = nav_invoice_material(rebuilt);
     if (sought.data_digest.empty()) {
-        // A record of an earlier version: its invoice data made again from its document, as it was then.
-        std::vector<Json> lines = report["lines"].array_items();
-        const std::string data = core.nav_invoice_payload(lines, report["document"].object_items()).data;
-        std::string decoded = data;
-        decoded.resize(base64_decode(decoded.size(), decoded.data()));
+        const std::string data = base64_encode(rebuilt);
         sought.data_digest = sha3_512_hex(data);
-        sought.content_digest = nav_content_digest(decoded);
+        sought.content_digest = nav_content_digest(rebuilt);
     }
     sought.number = report["number_formatted"].string_value();
     sought.tax_number = report["tax_number"].string_value();
-    const bool offset_known = report["service_offset"].is_number();
-    const std::time_t offset = time_of(report["service_offset"]);
-    const std::time_t margin = offset_known ? kClockMargin : kServiceTolerance + kClockMargin;
-    const std::time_t last = report["sent"].is_number() ? time_of(report["sent"]) + nav_request_seconds() + arrival_margin()
+    sought.request_id = report["request_id"].string_value();
+    const std::optional<std::time_t> measured = writer_offset(report);
+    sought.clock_known = measured.has_value();
+    const std::time_t offset = measured.value_or(0);
+    const std::time_t margin = sought.clock_known ? kClockMargin : kServiceTolerance + kClockMargin;
+    const std::time_t last = report["sent"].is_number() ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
                                                         : deadline_of(report) + arrival_margin();
     sought.from = written_of(report) + offset - margin;
     sought.to = std::max(last, written_of(report)) + offset + margin;
+    // Sent in this very boot: how long ago is known in real time, whatever either clock says.
+    const std::string sent_in = report["boot"].string_value();
+    if (report["sent_boot"].is_number() && this_computer(report) && !sent_in.empty() && sent_in == boot_id())
+        sought.sent_ago = std::max(0.0, boot_seconds() - report["sent_boot"].number_value());
+    return sought;
+}
+
+// The interval of a report whose clock offset is not known, with the authority's present time: a
+// copy sent in this boot arrived about as long before it as real time has passed since; and nothing
+// arrived after it.
+Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now) {
+    if (sought.clock_known || service_now <= 0) return sought;
+    if (sought.sent_ago) {
+        const std::time_t sent = service_now - static_cast<std::time_t>(*sought.sent_ago);
+        sought.from = std::max(sought.from, sent - kClockMargin);
+        sought.to = std::min(sought.to, sent + 2 * nav_request_seconds() + arrival_margin() + kClockMargin);
+    }
+    sought.to = std::min(sought.to, service_now + 1);
+    sought.from = std::min(sought.from, sought.to);
     return sought;
 }
 

@@ -1,10 +1,11 @@
 // Who may still be sending a report: a call of this process, or another process of this computer
 // that is still running; and whether a copy of what this computer sent can still be on its way.
 #include "core/nav/report_internal.h"
+#include "core/store/store_internal.h"
 
 #include <fstream>
+#include <map>
 #include <mutex>
-#include <set>
 #include <sstream>
 
 #include <unistd.h>
@@ -26,9 +27,11 @@ std::string file_text(const std::string& path) {
 
 // The start time of a process (clock ticks since boot), which tells it from a later one that reuses
 
-// The reports whose call runs in this process.
+// The reports whose call runs in this process, with the boot clock when each was begun.
 std::mutex flight_mutex;
-std::set<std::string> in_flight;
+std::map<std::string, double> in_flight;
+
+constexpr const char* kPendingRow = store::kPendingReportRow;
 
 }  // namespace
 
@@ -60,12 +63,49 @@ double boot_seconds() {
 
 InFlight::InFlight(std::string id) : request_id(std::move(id)) {
     std::lock_guard<std::mutex> lock(flight_mutex);
-    in_flight.insert(request_id);
+    in_flight[request_id] = boot_seconds();
 }
 
 InFlight::~InFlight() {
     std::lock_guard<std::mutex> lock(flight_mutex);
     in_flight.erase(request_id);
+}
+
+// The sender's own window runs on the boot clock from the moment its call began, before the record
+// was written: the wall clock may be set meanwhile. The moment written as its sending and the offset
+// measured with it go together into the shared record before anything goes out, so that every other
+// installation judges it on the authority's clock; the update holds only over the version this one
+// wrote, so that a record another installation removed meanwhile is never sent.
+bool announce_sending(Core& core, Json::object& record, std::time_t service_time) {
+    const std::string request_id = Json(record)["request_id"].string_value();
+    double begun = 0;
+    {
+        std::lock_guard<std::mutex> lock(flight_mutex);
+        const auto found = in_flight.find(request_id);
+        if (found == in_flight.end()) return false;
+        begun = found->second;
+    }
+    // The invoice must go out within a request's time of the moment written here (see free_from).
+    const double sent_boot = boot_seconds();
+    if (sent_boot - begun > static_cast<double>(send_window())) return false;
+    if (service_time > 0) {
+        const double offset = static_cast<double>(service_time - clock_now());
+        record["service_offset"] = offset;
+        core.save_local_member("nav_clock_offset", offset);
+        note_service_time(service_time);
+    } else {
+        // The last known one may be of another setting of this computer's clock.
+        record.erase("service_offset");
+    }
+    record["sent"] = static_cast<double>(clock_now());
+    record["sent_boot"] = sent_boot;
+    std::string tag = Json(record)["shared_tag"].string_value();
+    if (!tag.empty()) {
+        if (!core.nav_reshare_report(Json(record), tag)) return false;
+        record["shared_tag"] = tag;
+    }
+    return save_local_row(core, kPendingRow, record) &&
+           boot_seconds() - sent_boot <= static_cast<double>(nav_request_seconds());
 }
 
 // The record was written on this computer: not on another one, nor on one whose data folder was

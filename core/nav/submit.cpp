@@ -19,18 +19,6 @@ std::string refusal(const std::string& reply) {
     return code.empty() ? std::string("ERROR") : code;
 }
 
-// The authority's own time in a reply's header (UTC seconds), 0 when it gives none.
-std::time_t reply_time(const std::string& reply) {
-    const std::string stamp = xml_tag_value(reply, "timestamp");
-    std::tm parts{};
-    if (stamp.size() < 19 || std::sscanf(stamp.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
-                                         &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
-        return 0;
-    parts.tm_year -= 1900;
-    parts.tm_mon -= 1;
-    return timegm(&parts);
-}
-
 }  // namespace
 
 bool is_nav_transaction_id(const std::string& text) {
@@ -96,7 +84,7 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
                              payload.operation + "</invoiceOperation><invoiceData>" + payload.data +
                              "</invoiceData></invoiceOperation></invoiceOperations>";
 
-    if (before_send && !before_send(reply_time(token_reply))) return {Outcome::not_sent, "NO_INTERNET"};
+    if (before_send && !before_send(nav_reply_time(token_reply))) return {Outcome::not_sent, "NO_INTERNET"};
     const std::string reply = nav_request(body, "ManageInvoiceRequest", "manageInvoice", document)["xml"].string_value();
     // Only a reply that says OK and names a transaction of the service's form is an acceptance.
     const std::string transaction_id = xml_tag_value(reply, "transactionId");

@@ -1,11 +1,17 @@
 // Finding one submission in the tax authority's own records: the technical user's transactions of
 // an interval, listed page by page, and each one identified by the invoice data it carried. A
 // submission is "not there" only when every page was read and every transaction told apart; what
-// could not be read is never taken as proof of anything.
+// could not be read is never taken as proof of anything. A long listing is read over several calls,
+// each going on where the last one stopped.
 #include "core/Core.h"
+#include "core/nav/report_internal.h"
 #include "core/nav/xml.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <mutex>
 
@@ -13,8 +19,12 @@ using json11::Json;
 
 namespace {
 
-// A listing longer than this many pages is not read to its end: what it holds beyond stays unknown.
-constexpr int kMaxListPages = 100;
+// One call reads at most this many pages of a listing, and starts no page after this long: a save or
+// the background query is answered promptly, and the next call goes on.
+constexpr int kPagesPerCall = 20;
+constexpr auto kTimePerCall = std::chrono::seconds(5);
+// How far the listing of a report has been read, in the local settings row.
+constexpr const char* kListingMember = "nav_listing";
 
 // One invoice of a transaction as the authority gives it back.
 struct Carried {
@@ -23,6 +33,7 @@ struct Carried {
     std::string number;        // empty when the content could not be read
     std::string data_digest;   // of the Base64 data as sent
     std::string content_digest;
+    std::string material;      // nav_invoice_material
 };
 
 // A transaction told apart: its invoices, and whether its processing has ended (then it never changes).
@@ -65,17 +76,35 @@ int number_in(const std::string& text) {
     return error == std::errc() && end == text.data() + text.size() ? value : -1;
 }
 
-// A reply that is no answer: the authority was not reached, or it refused the question (its
-// message).
-NavFound no_answer(const std::string& reply) {
+// The words of a failure, in the user's language.
+std::string told(bool hungarian, const std::string& hu, const std::string& en) {
+    return hungarian ? hu : en;
+}
+
+// A reply that is no answer: the authority was not reached (nothing came back), it refused the
+// question (its message), or it answered something that cannot be read (a reply cut short or out of
+// form): a failure of the authority, never taken as absence nor as an authority out of reach.
+NavFound no_answer(const std::string& reply, bool hungarian) {
     NavFound found;
+    if (reply.empty()) return found;
+    found.state = NavFound::State::refused;
     if (xml_tag_value(reply, "funcCode") == "ERROR") {
-        found.state = NavFound::State::refused;
         found.message = xml_tag_value(reply, "message");
         if (found.message.empty()) found.message = xml_tag_value(reply, "errorCode");
         if (found.message.empty()) found.message = "ERROR";
+        return found;
     }
+    found.message = told(hungarian, "A NAV válasza nem olvasható (csonka vagy hibás).",
+                         "The authority's reply cannot be read (cut short or malformed).");
     return found;
+}
+
+// One request to the authority; the time its reply carries tells this computer's offset to its clock.
+std::string asked(const std::string& body, const char* request_element, const char* operation,
+                  const Json::object& credentials) {
+    std::string reply = nav_request(body, request_element, operation, credentials)["xml"].string_value();
+    nav_report::note_service_time(nav_reply_time(reply));
+    return reply;
 }
 
 NavFound found_as(NavFound::State state, std::string transaction_id = "", std::string message = "") {
@@ -126,6 +155,7 @@ bool read_content(const std::string& base64, Carried& carried) {
     carried.number = xml_unescaped(numbers.front());
     carried.data_digest = sha3_512_hex(data);
     carried.content_digest = nav_content_digest(decoded);
+    carried.material = nav_invoice_material(decoded);
     return true;
 }
 
@@ -137,16 +167,15 @@ std::string known_key(const Json::object& credentials, const std::string& transa
 // Asks the authority what one transaction carried, with its original request. `received`, its
 // time of receipt as listed, lets a finished one be remembered; without it, it is always asked.
 bool identify(const Json::object& credentials, const std::string& transaction_id, const std::string& received,
-              Identified& out, NavFound& failure) {
+              bool hungarian, Identified& out, NavFound& failure) {
     const std::string key = known_key(credentials, transaction_id, received);
     if (!received.empty() && known_transaction(key, out)) return true;
     const std::string status =
-        nav_request("<transactionId>" + xml_escaped(transaction_id) +
-                        "</transactionId><returnOriginalRequest>true</returnOriginalRequest>",
-                    "QueryTransactionStatusRequest", "queryTransactionStatus", credentials)["xml"]
-            .string_value();
+        asked("<transactionId>" + xml_escaped(transaction_id) +
+                  "</transactionId><returnOriginalRequest>true</returnOriginalRequest>",
+              "QueryTransactionStatusRequest", "queryTransactionStatus", credentials);
     if (xml_tag_value(status, "funcCode") != "OK") {
-        failure = no_answer(status);
+        failure = no_answer(status, hungarian);
         return false;
     }
     Identified identified;
@@ -155,7 +184,7 @@ bool identify(const Json::object& credentials, const std::string& transaction_id
         Carried carried;
         carried.status = xml_tag_value(result, "invoiceStatus");
         if (!finished_status(carried.status) && !open_status(carried.status)) {
-            failure = no_answer(status);
+            failure = no_answer(status, hungarian);
             return false;
         }
         if (carried.status == "ABORTED") carried.message = abort_reason(result);
@@ -170,13 +199,130 @@ bool identify(const Json::object& credentials, const std::string& transaction_id
     return true;
 }
 
-bool is_ours(const Core::NavSought& sought, const Carried& carried) {
+// This invoice data: the very data, the same content in another layout, or, from this technical user,
+// an invoice that is what this one is (the same parties, dates, currency and totals per rate) in
+// whatever form the authority gives it back.
+bool is_ours(const Core::NavSought& sought, const Carried& carried, bool by_our_user) {
     return carried.data_digest == sought.data_digest ||
-           (!sought.content_digest.empty() && carried.content_digest == sought.content_digest);
+           (!sought.content_digest.empty() && carried.content_digest == sought.content_digest) ||
+           (by_our_user && !sought.material.empty() && carried.material == sought.material);
 }
 
 bool not_unique(const Carried& carried) {
     return carried.message.find("INVOICE_NUMBER_NOT_UNIQUE") != std::string::npos;
+}
+
+// What the listing of one report has told so far. Finished transactions never change, so what they
+// told holds; one not finished when it was read is asked again before anything is concluded.
+struct Learnt {
+    std::string done_id;          // ours, processed
+    std::string aborted_id;       // ours, refused on processing
+    std::string aborted_message;
+    bool duplicate = false;       // ours, refused because the number was held
+    bool taken = false;           // another invoice data holds the number
+    bool unread_done = false;     // a finished transaction whose content could not be read
+    // Transactions not finished when read, and whether each is of this technical user.
+    std::map<std::string, bool> open;
+    int next_page = 1;            // the last page read is read again: it may have grown
+    int pages = 0;                // as the listing last said
+    bool whole = false;           // every page has been read
+};
+
+// What a call learns of transactions that may still change (asked again at each call's end).
+struct Unsettled {
+    std::string open_id;      // ours, still being processed
+    bool contested = false;   // another invoice data of the number is still being processed
+    bool unread_open = false; // a transaction not told apart yet that may still change
+};
+
+Json learnt_json(const std::string& key, const Learnt& learnt) {
+    Json::object open;
+    for (const auto& [id, by_our_user] : learnt.open) open[id] = by_our_user;
+    return Json::object{{"key", key},
+                        {"done_id", learnt.done_id},
+                        {"aborted_id", learnt.aborted_id},
+                        {"aborted_message", learnt.aborted_message},
+                        {"duplicate", learnt.duplicate},
+                        {"taken", learnt.taken},
+                        {"unread_done", learnt.unread_done},
+                        {"open", open},
+                        {"next_page", learnt.next_page},
+                        {"pages", learnt.pages},
+                        {"whole", learnt.whole}};
+}
+
+// Kept only for the listing of this very report and interval: another report starts afresh.
+Learnt learnt_of(const Json& kept, const std::string& key) {
+    Learnt learnt;
+    if (kept["key"].string_value() != key) return learnt;
+    learnt.done_id = kept["done_id"].string_value();
+    learnt.aborted_id = kept["aborted_id"].string_value();
+    learnt.aborted_message = kept["aborted_message"].string_value();
+    learnt.duplicate = kept["duplicate"].bool_value();
+    learnt.taken = kept["taken"].bool_value();
+    learnt.unread_done = kept["unread_done"].bool_value();
+    for (const auto& [id, by_our_user] : kept["open"].object_items()) learnt.open[id] = by_our_user.bool_value();
+    learnt.next_page = std::max(1, kept["next_page"].int_value());
+    learnt.pages = std::max(0, kept["pages"].int_value());
+    learnt.whole = kept["whole"].bool_value();
+    return learnt;
+}
+
+// Takes in what one identified transaction carried. A transaction not finished is noted to be asked
+// again; `unsettled`, when given, gets what it tells now.
+void take_in(const Core::NavSought& sought, const std::string& transaction_id, const Identified& identified,
+             bool listed_finished, bool by_our_user, Learnt& learnt, Unsettled* unsettled) {
+    const bool finished = identified.finished || (listed_finished && !identified.readable);
+    if (!finished) {
+        learnt.open[transaction_id] = by_our_user;
+        if (!unsettled) return;
+    } else {
+        learnt.open.erase(transaction_id);
+    }
+    if (!identified.readable && identified.invoices.empty()) {
+        if (finished) learnt.unread_done = true;
+        else unsettled->unread_open = true;
+        return;
+    }
+    for (const Carried& carried : identified.invoices) {
+        const bool carried_finished = finished_status(carried.status);
+        if (!carried_finished && !unsettled) continue;
+        if (carried.number.empty()) {
+            if (carried_finished) learnt.unread_done = true;
+            else unsettled->unread_open = true;
+        } else if (is_ours(sought, carried, by_our_user)) {
+            if (carried.status == "DONE") learnt.done_id = transaction_id;
+            else if (open_status(carried.status)) unsettled->open_id = transaction_id;
+            else if (not_unique(carried)) learnt.duplicate = true;
+            else learnt.aborted_id = transaction_id, learnt.aborted_message = carried.message;
+        } else if (carried.number == sought.number) {
+            if (carried.status == "DONE") learnt.taken = true;
+            else if (open_status(carried.status)) unsettled->contested = true;
+        }
+    }
+}
+
+// An amount as whole hundredths, however it is written ("1200", "1200.0", "1200.00"); what is no
+// number stays as it is written, equal only to the same text.
+std::string amount_cents(const std::string& text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return text;
+    return std::to_string(std::llround(value * 100));
+}
+
+// The parts of a tax number container, joined: "12345678-2-41", or the foreign number it holds.
+std::string tax_number_of(const std::string& container) {
+    std::string number = xml_tag_value(container, "taxpayerId");
+    for (const char* part : {"vatCode", "countyCode"}) {
+        const std::string value = xml_tag_value(container, part);
+        if (!value.empty()) number += "-" + value;
+    }
+    for (const char* other : {"communityVatNumber", "thirdStateTaxId"}) {
+        const std::string value = xml_tag_value(container, other);
+        if (!value.empty()) number += (number.empty() ? "" : "/") + value;
+    }
+    return number;
 }
 
 }  // namespace
@@ -208,22 +354,73 @@ std::string nav_content_digest(const std::string& invoice_xml) {
     return sha3_512_hex(out);
 }
 
+std::string nav_invoice_material(const std::string& invoice_xml) {
+    const std::string number = xml_tag_value(invoice_xml, "invoiceNumber");
+    const std::vector<std::string> summaries = xml_elements(invoice_xml, "invoiceSummary");
+    if (number.empty() || summaries.empty()) return "";
+    auto first = [&invoice_xml](const char* name) {
+        const std::vector<std::string> found = xml_elements(invoice_xml, name);
+        return found.empty() ? std::string() : found.front();
+    };
+    auto cents = [](const std::string& container, const char* name) {
+        return amount_cents(xml_tag_value(container, name));
+    };
+    std::string material = "number=" + number + "\nreference=" + xml_tag_value(invoice_xml, "originalInvoiceNumber") +
+                           "\nsupplier=" + tax_number_of(first("supplierTaxNumber")) +
+                           "\ncustomer=" + tax_number_of(first("customerVatData")) +
+                           "\nissued=" + xml_tag_value(invoice_xml, "invoiceIssueDate") +
+                           "\ndelivered=" + xml_tag_value(invoice_xml, "invoiceDeliveryDate") +
+                           "\ncurrency=" + xml_tag_value(invoice_xml, "currencyCode");
+    // Per rate, in the order of the rates, whatever order the data lists them in.
+    std::vector<std::string> rates;
+    for (const std::string& by_rate : xml_elements(summaries.front(), "summaryByVatRate")) {
+        const std::vector<std::string> rate_elements = xml_elements(by_rate, "vatRate");
+        const std::string rate = rate_elements.empty() ? std::string() : rate_elements.front();
+        std::string label = xml_tag_value(rate, "vatPercentage");
+        if (!label.empty()) label = "percent " + cents(rate, "vatPercentage");
+        for (const char* kind : {"case", "vatDomesticReverseCharge", "marginSchemeIndicator", "vatContent"}) {
+            const std::string value = xml_tag_value(rate, kind);
+            if (!value.empty()) label += std::string(kind) + " " + value;
+        }
+        rates.push_back("rate=" + label + " net=" + cents(by_rate, "vatRateNetAmount") +
+                        " vat=" + cents(by_rate, "vatRateVatAmount") + " gross=" + cents(by_rate, "vatRateGrossAmount"));
+    }
+    std::sort(rates.begin(), rates.end());
+    for (const std::string& rate : rates) material += "\n" + rate;
+    material += "\nnet=" + cents(summaries.front(), "invoiceNetAmount") +
+                "\nvat=" + cents(summaries.front(), "invoiceVatAmount") +
+                "\ngross=" + cents(summaries.front(), "invoiceGrossAmount");
+    return material;
+}
+
+std::time_t nav_reply_time(const std::string& reply) {
+    const std::string stamp = xml_tag_value(reply, "timestamp");
+    std::tm parts{};
+    if (stamp.size() < 19 || std::sscanf(stamp.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
+                                         &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
+        return 0;
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    return timegm(&parts);
+}
+
 NavFound Core::nav_invoice_holder(const NavSought& sought) {
     const Json::object credentials = nav_credentials(sought.tax_number);
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     const std::string reply =
-        nav_request("<invoiceNumberQuery><invoiceNumber>" + xml_escaped(sought.number) +
-                        "</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection></invoiceNumberQuery>",
-                    "QueryInvoiceDataRequest", "queryInvoiceData", credentials)["xml"]
-            .string_value();
-    if (xml_tag_value(reply, "funcCode") != "OK") return no_answer(reply);
+        asked("<invoiceNumberQuery><invoiceNumber>" + xml_escaped(sought.number) +
+                  "</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection></invoiceNumberQuery>",
+              "QueryInvoiceDataRequest", "queryInvoiceData", credentials);
+    if (xml_tag_value(reply, "funcCode") != "OK") return no_answer(reply, is_hungarian);
     const std::vector<std::string> results = xml_elements(reply, "invoiceDataResult");
     if (results.empty()) return found_as(NavFound::State::absent);
     const std::string transaction_id = xml_tag_value(results.front(), "transactionId");
     Carried carried;
     if (!is_nav_transaction_id(transaction_id) || !read_content(xml_tag_value(results.front(), "invoiceData"), carried))
         return unread(NavFound::Gap::content);
-    return found_as(is_ours(sought, carried) ? NavFound::State::done : NavFound::State::taken, transaction_id);
+    const bool by_our_user = xml_tag_value(results.front(), "insCusUser") == credentials.at("nav_user_id").string_value();
+    return found_as(is_ours(sought, carried, by_our_user) ? NavFound::State::done : NavFound::State::taken,
+                    transaction_id);
 }
 
 NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::string& transaction_id) {
@@ -231,7 +428,7 @@ NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::strin
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     Identified identified;
     NavFound failure;
-    if (!identify(credentials, transaction_id, "", identified, failure)) return failure;
+    if (!identify(credentials, transaction_id, "", is_hungarian, identified, failure)) return failure;
     if (identified.invoices.empty()) return found_as(NavFound::State::processing, transaction_id);
     const Carried& carried = identified.invoices.front();
     if (carried.status == "DONE") return found_as(NavFound::State::done, transaction_id);
@@ -245,76 +442,135 @@ NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::strin
     return found_as(NavFound::State::processing, transaction_id);
 }
 
+namespace {
+
+// One listing read at a time in this process: the save and the background query go on from the same
+// page instead of reading it twice.
+std::mutex listing_mutex;
+
+}  // namespace
+
 NavFound Core::nav_find_submission(const NavSought& sought) {
     const Json::object credentials = nav_credentials(sought.tax_number);
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
-    const std::string interval = "<insDate><dateTimeFrom>" + utc_text(sought.from, "%Y-%m-%dT%H:%M:%S.000Z") +
-                                 "</dateTimeFrom><dateTimeTo>" + utc_text(sought.to, "%Y-%m-%dT%H:%M:%S.000Z") +
-                                 "</dateTimeTo></insDate>";
-    std::string done_id, open_id, aborted_id, aborted_message;
-    bool duplicate = false;   // ours, refused because the number was held
-    bool taken = false;       // another invoice data holds the number
-    bool contested = false;   // another invoice data of the number is still being processed
-    bool unread_open = false; // a transaction not told apart yet that may still change
-    bool unread_done = false; // a finished transaction whose content could not be read
-    int pages = 1;
-    for (int page = 1; page <= pages; ++page) {
-        if (page > kMaxListPages) return unread(NavFound::Gap::pages);
-        const std::string listing =
-            nav_request("<page>" + std::to_string(page) + "</page>" + interval, "QueryTransactionListRequest",
-                        "queryTransactionList", credentials)["xml"]
-                .string_value();
-        const std::vector<std::string> results = xml_elements(listing, "transactionListResult");
-        if (xml_tag_value(listing, "funcCode") != "OK" || results.size() != 1) return no_answer(listing);
-        pages = number_in(xml_tag_value(results.front(), "availablePage"));
-        if (pages < 0) return no_answer(listing);
+    std::lock_guard<std::mutex> reading(listing_mutex);
+    const std::string key = known_key(credentials, sought.request_id, std::to_string(sought.from) + "/" +
+                                                                          std::to_string(sought.to) + "/" + sought.number);
+    Learnt learnt = learnt_of(setting("local")[kListingMember], key);
+    auto keep = [&] { save_local_member(kListingMember, learnt_json(key, learnt)); };
+    // What was learnt up to a failure is kept: the next call goes on from there.
+    auto failed = [&](NavFound failure) {
+        keep();
+        return failure;
+    };
 
-        for (const std::string& transaction : xml_elements(results.front(), "transaction")) {
+    // The invoice the authority holds under the number is the second witness: asked first when the
+    // listing is long, and when the interval needs the authority's present time, which its reply carries.
+    std::optional<NavFound> holder;
+    auto second_witness = [&]() -> const NavFound& {
+        if (!holder) holder = nav_invoice_holder(sought);
+        return *holder;
+    };
+    auto conclusive = [](const NavFound& found) {
+        return found.state == NavFound::State::done || found.state == NavFound::State::taken;
+    };
+    NavSought within = sought;
+    if (!sought.clock_known || learnt.next_page > 1) {
+        const NavFound& witness = second_witness();
+        if (conclusive(witness)) return witness;
+        if (!sought.clock_known) {
+            if (witness.state == NavFound::State::unreachable || witness.state == NavFound::State::refused)
+                return witness;
+            if (const std::optional<std::time_t> service_now = nav_report::service_now())
+                within = nav_report::narrowed(sought, *service_now);
+        }
+    }
+    const std::string interval = "<insDate><dateTimeFrom>" + utc_text(within.from, "%Y-%m-%dT%H:%M:%S.000Z") +
+                                 "</dateTimeFrom><dateTimeTo>" + utc_text(within.to, "%Y-%m-%dT%H:%M:%S.000Z") +
+                                 "</dateTimeTo></insDate>";
+
+    // The pages from where the last call stopped, a bounded number of them. A page cut off by the time
+    // is read again by the next call, which finds its finished transactions known already.
+    const auto until = std::chrono::steady_clock::now() + kTimePerCall;
+    bool out_of_time = false;
+    for (int read = 0; read < kPagesPerCall && !out_of_time; ++read) {
+        const int page = learnt.next_page;
+        learnt.whole = false;
+        const std::string listing = asked("<page>" + std::to_string(page) + "</page>" + interval,
+                                          "QueryTransactionListRequest", "queryTransactionList", credentials);
+        const std::vector<std::string> results = xml_elements(listing, "transactionListResult");
+        if (xml_tag_value(listing, "funcCode") != "OK" || results.size() != 1) return failed(no_answer(listing, is_hungarian));
+        const int pages = number_in(xml_tag_value(results.front(), "availablePage"));
+        if (pages < 0) return failed(no_answer(listing, is_hungarian));
+        const std::vector<std::string> transactions = xml_elements(results.front(), "transaction");
+        // A page it claims to have and does not give is a failure of the authority, never an end.
+        if (page <= pages && transactions.empty())
+            return failed(found_as(NavFound::State::refused, "",
+                                   told(is_hungarian,
+                                        "A NAV tranzakciólistája " + std::to_string(pages) + " oldalt jelez, de a(z) " +
+                                            std::to_string(page) + ". oldalt üresen adta.",
+                                        "The authority's list of transactions claims " + std::to_string(pages) +
+                                            " pages, but gave page " + std::to_string(page) + " empty.")));
+        for (const std::string& transaction : transactions) {
+            out_of_time = std::chrono::steady_clock::now() >= until;
+            if (out_of_time) break;
             const std::string transaction_id = xml_tag_value(transaction, "transactionId");
-            if (!is_nav_transaction_id(transaction_id)) return no_answer(listing);
+            if (!is_nav_transaction_id(transaction_id)) return failed(no_answer(listing, is_hungarian));
             const std::string request_status = xml_tag_value(transaction, "requestStatus");
             const bool listed_finished = request_status == "FINISHED" || request_status == "NOTIFIED";
             // An annulment carries no invoice data; whether it touched this number is asked below.
             if (xml_tag_value(transaction, "technicalAnnulment") == "true") {
-                (listed_finished ? unread_done : unread_open) = true;
+                if (listed_finished) learnt.unread_done = true;
+                else learnt.open[transaction_id] = true;
                 continue;
             }
             Identified identified;
             NavFound failure;
-            const std::string received = xml_tag_value(transaction, "insDate");
-            if (!identify(credentials, transaction_id, received, identified, failure)) return failure;
-            if (!identified.readable) {
-                (identified.finished || listed_finished ? unread_done : unread_open) = true;
-                if (identified.invoices.empty()) continue;
-            }
-            for (const Carried& carried : identified.invoices) {
-                if (carried.number.empty()) {
-                    (finished_status(carried.status) ? unread_done : unread_open) = true;
-                } else if (is_ours(sought, carried)) {
-                    if (carried.status == "DONE") done_id = transaction_id;
-                    else if (open_status(carried.status)) open_id = transaction_id;
-                    else if (not_unique(carried)) duplicate = true;
-                    else aborted_id = transaction_id, aborted_message = carried.message;
-                } else if (carried.number == sought.number) {
-                    if (carried.status == "DONE") taken = true;
-                    else if (open_status(carried.status)) contested = true;
-                }
-            }
+            if (!identify(credentials, transaction_id, xml_tag_value(transaction, "insDate"), is_hungarian, identified,
+                          failure))
+                return failed(failure);
+            const bool by_our_user = xml_tag_value(transaction, "insCusUser").empty() ||
+                                     xml_tag_value(transaction, "insCusUser") == credentials.at("nav_user_id").string_value();
+            take_in(sought, transaction_id, identified, listed_finished, by_our_user, learnt, nullptr);
         }
+        learnt.pages = pages;
+        if (out_of_time) break;
+        learnt.whole = page >= pages;
+        if (learnt.whole) break;
+        learnt.next_page = page + 1;
+        out_of_time = std::chrono::steady_clock::now() >= until;
     }
-    if (!done_id.empty()) return found_as(NavFound::State::done, done_id);
-    if (!open_id.empty()) return found_as(NavFound::State::processing, open_id);
-    if (contested) return found_as(NavFound::State::contested);
-    if (taken) return found_as(NavFound::State::taken);
-    if (unread_open) return found_as(NavFound::State::contested);
-    if (!aborted_id.empty() && !duplicate && !unread_done)
-        return found_as(NavFound::State::aborted, aborted_id, aborted_message);
-    if (duplicate || unread_done) {
-        // The invoice the authority holds under the number is the second witness.
-        NavFound holder = nav_invoice_holder(sought);
-        if (holder.state != NavFound::State::absent) return holder;
-        if (duplicate) return unread(NavFound::Gap::content);
-        if (!aborted_id.empty()) return found_as(NavFound::State::aborted, aborted_id, aborted_message);
+    keep();
+    if (!learnt.whole) {
+        const NavFound& witness = second_witness();
+        if (conclusive(witness)) return witness;
+        NavFound found = unread(NavFound::Gap::pages);
+        found.pages_read = learnt.next_page - 1;
+        found.pages_total = learnt.pages;
+        return found;
+    }
+
+    // Read whole: what may still change is asked as it stands now.
+    Unsettled unsettled;
+    for (const auto& [transaction_id, by_our_user] : std::map<std::string, bool>(learnt.open)) {
+        Identified identified;
+        NavFound failure;
+        if (!identify(credentials, transaction_id, "", is_hungarian, identified, failure)) return failed(failure);
+        take_in(sought, transaction_id, identified, false, by_our_user, learnt, &unsettled);
+    }
+    keep();
+    if (!learnt.done_id.empty()) return found_as(NavFound::State::done, learnt.done_id);
+    if (!unsettled.open_id.empty()) return found_as(NavFound::State::processing, unsettled.open_id);
+    if (unsettled.contested) return found_as(NavFound::State::contested);
+    if (learnt.taken) return found_as(NavFound::State::taken);
+    if (unsettled.unread_open) return found_as(NavFound::State::contested);
+    if (!learnt.aborted_id.empty() && !learnt.duplicate && !learnt.unread_done)
+        return found_as(NavFound::State::aborted, learnt.aborted_id, learnt.aborted_message);
+    if (learnt.duplicate || learnt.unread_done) {
+        const NavFound& witness = second_witness();
+        if (witness.state != NavFound::State::absent) return witness;
+        if (learnt.duplicate) return unread(NavFound::Gap::content);
+        if (!learnt.aborted_id.empty()) return found_as(NavFound::State::aborted, learnt.aborted_id, learnt.aborted_message);
     }
     return found_as(NavFound::State::absent);
 }

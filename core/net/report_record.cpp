@@ -27,11 +27,15 @@ bool Core::nav_shares_reports() {
 }
 
 Core::SharedWrite Core::nav_share_report(const Json& report, std::string& change_tag, std::string& reason) {
+    // Whoever reads it learns that its reporter sends only once it has written into this very record
+    // that it does so: until then, removing the record stops the sending.
+    Json::object shared = report.object_items();
+    shared["announces_sending"] = true;
     const Json operation = Json::object{
         {"operationType", "create"},
         {"record", Json::object{{"recordType", kRecordType},
                                 {"recordName", kRecordName},
-                                {"fields", Json::object{{"data", Json::object{{"value", report.dump()}}}}}}}};
+                                {"fields", Json::object{{"data", Json::object{{"value", Json(shared).dump()}}}}}}}};
     Json reply;
     cloudkit_request("records/modify", modify_body(*this, operation), [&reply](Json answer) { reply = std::move(answer); });
     const Json& record = reply["records"][0];
@@ -72,7 +76,34 @@ bool Core::nav_unshare_report(const std::string& change_tag) {
     Json reply;
     cloudkit_request("records/modify", modify_body(*this, operation), [&reply](Json answer) { reply = std::move(answer); });
     const Json& record = reply["records"][0];
-    // Gone already, or made anew by another installation since: nothing of this one is left.
     const std::string& code = record["serverErrorCode"].string_value();
-    return record["deleted"].bool_value() || code == "NOT_FOUND" || code == "CONFLICT";
+    if (record["deleted"].bool_value() || code == "NOT_FOUND") return true;
+    if (code != "CONFLICT") return false;
+    // Changed since: made anew by another report (nothing of this one is left), or written again by
+    // this very report's sender as it went on to send it (it stands).
+    bool reachable = false;
+    const Json standing = nav_shared_report(reachable);
+    return reachable && standing["report"]["replaces_tag"].string_value() != change_tag;
+}
+
+bool Core::nav_reshare_report(const Json& report, std::string& change_tag) {
+    Json::object shared = report.object_items();
+    shared.erase("shared_tag");
+    shared["announces_sending"] = true;
+    // A reader that meant to remove the record it read can tell that it was this report's own.
+    shared["replaces_tag"] = change_tag;
+    const Json operation = Json::object{
+        {"operationType", "update"},
+        {"record", Json::object{{"recordType", kRecordType},
+                                {"recordName", kRecordName},
+                                {"recordChangeTag", change_tag},
+                                {"fields", Json::object{{"data", Json::object{{"value", Json(shared).dump()}}}}}}}};
+    Json reply;
+    cloudkit_request("records/modify", modify_body(*this, operation), [&reply](Json answer) { reply = std::move(answer); });
+    const Json& record = reply["records"][0];
+    if (record["recordName"].string_value() != kRecordName || !record["serverErrorCode"].string_value().empty() ||
+        record["recordChangeTag"].string_value().empty())
+        return false;
+    change_tag = record["recordChangeTag"].string_value();
+    return true;
 }

@@ -299,6 +299,19 @@ Json CloudStore::records_modify(const Json& body) {
                                                                           {"size", value["size"]}}}}}};
             }
             results.push_back(record_json(write_locked(zone, record_type.string_value(), record_name, fields)));
+        } else if (type == "update") {
+            // Written only over the version the writer read.
+            const Record* live = live_locked(zone, record_name);
+            if (!live) {
+                refused("NOT_FOUND", "no such record");
+            } else if (record["recordChangeTag"].string_value() != live->change_tag) {
+                refused("CONFLICT", "the record has changed");
+            } else if (!record["fields"].is_object()) {
+                refused("BAD_REQUEST", "update needs fields");
+            } else {
+                const std::string record_type = live->type;
+                results.push_back(record_json(write_locked(zone, record_type, record_name, record["fields"])));
+            }
         } else if (type == "forceDelete" || type == "delete") {
             const Record* live = live_locked(zone, record_name);
             if (type == "delete" && !live) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -382,6 +383,30 @@ std::vector<std::string> NavFake::received_numbers() const {
 void NavFake::set_list_page_size(int size) {
     std::lock_guard<std::mutex> lock(mutex_);
     list_page_size_ = std::max(size, 1);
+}
+
+void NavFake::set_list_extra_pages(int extra) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list_extra_pages_ = std::max(extra, 0);
+}
+
+std::string NavFake::in_another_form(const std::string& base64_data) {
+    std::string xml = base64_data;
+    xml.resize(base64_decode(xml.size(), xml.data()));
+    // Amounts without trailing zeros: 1200.00 as 1200, 12.50 as 12.5.
+    static const std::regex amount("(Amount[A-Za-z]*>)(-?[0-9]+)\\.([0-9]*?)0*<");
+    xml = std::regex_replace(xml, amount, "$1$2.$3<");
+    static const std::regex bare_point("(Amount[A-Za-z]*>-?[0-9]+)\\.<");
+    xml = std::regex_replace(xml, bare_point, "$1<");
+    // The issue date before the number.
+    static const std::regex number_then_date("(<invoiceNumber>[^<]*</invoiceNumber>)\\s*(<invoiceIssueDate>[^<]*</invoiceIssueDate>)");
+    xml = std::regex_replace(xml, number_then_date, "$2$1");
+    // Indented, with a declaration of its own.
+    static const std::regex declaration("^<\\?xml[^>]*\\?>\\s*");
+    xml = std::regex_replace(xml, declaration, "");
+    static const std::regex line_end("\n");
+    xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + std::regex_replace(xml, line_end, "\n    ");
+    return base64_encode(xml);
 }
 
 void NavFake::set_clock_offset(std::chrono::seconds offset) {
@@ -828,7 +853,8 @@ NavFake::Reply NavFake::answer_transaction_list(Asked& asked) {
             listed.emplace_back(&submitted, status);
     }
     const std::size_t size = static_cast<std::size_t>(list_page_size_);
-    const std::size_t pages = (listed.size() + size - 1) / size;  // none listed: no page at all
+    // None listed: no page at all (unless the test makes it claim some).
+    const std::size_t pages = (listed.size() + size - 1) / size + static_cast<std::size_t>(list_extra_pages_);
     std::string xml = "<transactionListResult>" + element("currentPage", std::to_string(page)) +
                       element("availablePage", std::to_string(pages));
     for (std::size_t index = (static_cast<std::size_t>(page) - 1) * size;

@@ -154,8 +154,14 @@ public:
     // or to come: `shown` in place of the data sent, or nothing at all when `shown` is empty.
     void set_original_request(const std::string& invoice_number, const std::string& shown);
 
+    // The same invoice data in another form, as the service may give it back: another layout, the
+    // issue date before the number, amounts without their trailing zeros.
+    static std::string in_another_form(const std::string& base64_data);
+
     // Transactions per page of queryTransactionList (100 unless a test wants paging sooner).
     void set_list_page_size(int size);
+    // queryTransactionList claims `extra` pages more than it has, and gives them empty (0: as it has).
+    void set_list_extra_pages(int extra);
     // The service's clock (insDate) ahead of the system clock by `offset` (behind when negative).
     void set_clock_offset(std::chrono::seconds offset);
     // tokenExchange answers only after `delay`; other requests are served meanwhile.
@@ -241,6 +247,7 @@ private:
     std::function<NavReplyFault()> reply_policy_;
     std::map<std::string, std::vector<NavQueryFault>> query_faults_;  // by operation, next first
     int list_page_size_ = 100;
+    int list_extra_pages_ = 0;
     std::chrono::seconds clock_offset_{0};
     std::chrono::milliseconds token_delay_{0};
     std::chrono::milliseconds gateway_delay_{2000};

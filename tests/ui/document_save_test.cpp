@@ -13,6 +13,7 @@
 #include "app/MainWindow.h"
 #include "app/editor/DocumentPage.h"
 #include "core/Core.h"
+#include "core/nav/xml.h"
 #include "core/store/store_internal.h"
 #include "ui/Pickers.h"
 
@@ -23,9 +24,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <cstdio>
 #include <set>
+#include <thread>
 
 #include <unistd.h>
 
@@ -784,23 +787,27 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     close_result(dialog, Result::Primary);
 
     // The same record as a copy of the data folder holds it on another computer, which may still send
-    // it: nothing is reported until its deadline has passed here, and the user reads from when.
+    // it: nothing is reported until the latest moment its copy can arrive has passed on the authority's
+    // clock (sent, within two request times and a margin, with the offset the other computer measured
+    // as it sent), and the user reads from when.
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string copied = number_of(p);
     Json::object copied_record{{"request_id", "TVCOPY_1"}, {"number_formatted", copied},
                                {"written", static_cast<double>(kNow)},  {"deadline", static_cast<double>(kNow + 6)},
-                               {"sent", static_cast<double>(kNow)},     {"machine", "another-computer"},
-                               {"pid", static_cast<double>(::getpid())}, {"document", p->document},
-                               {"lines", p->lines}};
+                               {"sent", static_cast<double>(kNow)},     {"service_offset", 0.0},
+                               {"machine", "another-computer"},         {"pid", static_cast<double>(::getpid())},
+                               {"document", p->document},               {"lines", p->lines}};
     ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(copied_record).dump()}, {"synced", -1}},
                                     "settings"));
     const std::size_t received_before_copy = nav.received_numbers().size();
     told = told_on_save(p, false);
     EXPECT_NE(told.find("A bejelentést"), std::string::npos) << told;
-    EXPECT_NE(told.find(format_time(local_time(kNow + 6 + 60 + 2), "%H:%M:%S")), std::string::npos) << told;
+    EXPECT_NE(told.find(format_time(local_time(kNow + 2 * 2 + 2 + 60), "%H:%M:%S")), std::string::npos) << told;
     EXPECT_EQ(nav.received_numbers().size(), received_before_copy);
+    // The clocks move on together: this computer learns the authority's time from its next reply.
     set_clock([] { return kNow + 100; });
+    g_core->nav_settle_report();
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->Title().toStdString(), copied) << "never sent: the number is free";
@@ -855,17 +862,101 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(std::count(sent_numbers.begin(), sent_numbers.end(), taken), 1);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + taken + "'"), 0);
 
-    // More transactions than a listing is read for: the report waits and says why, whatever the
-    // authority did with it, until the list can be read whole.
-    for (int other = 0; other < 101; ++other) nav.add_annulment(user.login);
+    // Our invoice, its reply lost, given back by the authority in another form (another layout, element
+    // order and number format): it is known by what it is, and stored as ours under its number.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string reformed = number_of(p);
+    nav.set_original_request(reformed, NavFake::in_another_form(g_core->nav_invoice_payload(p->lines, p->document).data));
+    nav.fault_next_replies(NavReplyFault::drop);
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    EXPECT_EQ(dialog->Title().toStdString(), reformed);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + reformed + "'"), 1);
+
+    // More transactions than a listing was once read for, a page each, while the authority still
+    // processes this report: each call reads a bounded number of pages and says how far it got, the
+    // next goes on from there (only the last page read is read again), and the whole listing finds it.
+    auto listing_requests = [&] {
+        const std::vector<NavCall> calls = nav.calls();
+        return std::count_if(calls.begin(), calls.end(),
+                             [](const NavCall& call) { return call.operation == "queryTransactionList"; });
+    };
+    // Settles until the listing is read whole; the number of calls it took.
+    auto read_whole = [&](NavSettled& settled) {
+        const auto listed_before = listing_requests();
+        int settle_calls = 0;
+        int pages = 0;
+        do {
+            settled = g_core->nav_settle_report();
+            ++settle_calls;
+            if (settled.reason == NavSettled::Reason::listing_unread) {
+                EXPECT_GT(settled.pages_read, 0);
+                EXPECT_LT(settled.pages_read, settled.pages_total);
+                pages = settled.pages_total;
+            }
+        } while (settled.reason == NavSettled::Reason::listing_unread && settle_calls < 100);
+        EXPECT_GT(pages, 150);
+        EXPECT_LE(listing_requests() - listed_before, pages + 2 * settle_calls) << "pages read again";
+        return settle_calls;
+    };
+    for (int other = 0; other < 150; ++other) nav.add_annulment(user.login);
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     waiting = number_of(p);
     told = told_on_save(p, true);
-    EXPECT_NE(told.find("túl hosszú"), std::string::npos) << told;
+    EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
+    NavSettled settled;
+    EXPECT_GT(read_whole(settled), 2);
+    EXPECT_EQ(settled.reason, NavSettled::Reason::processing) << "found at the end of the listing";
+    // The same without a known clock offset: the interval is narrowed with the authority's present
+    // time, and read whole again.
+    Json::object unknown_offset = g_core->nav_pending_report().object_items();
+    unknown_offset.erase("service_offset");
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(unknown_offset).dump()}, {"synced", -1}},
+                                    "settings"));
+    EXPECT_GT(read_whole(settled), 2);
+    EXPECT_EQ(settled.reason, NavSettled::Reason::processing);
+    const std::vector<NavCall> calls = nav.calls();
+    const NavCall& listed = *std::find_if(calls.rbegin(), calls.rend(),
+                                          [](const NavCall& call) { return call.operation == "queryTransactionList"; });
+    EXPECT_LE(listed.request.body.substr(listed.request.body.find("<dateTimeTo>") + 12, 19),
+              utc_text(listed.service_time + 1, "%Y-%m-%dT%H:%M:%S")) << "narrowed to the authority's now";
+    // Processed now: the invoice the authority holds under the number settles it at once.
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    EXPECT_EQ(g_core->nav_settle_report().reason, NavSettled::Reason::listing_unread);
+    ASSERT_TRUE(wait_until([&] {
+        g_core->nav_settle_report(true);
+        return g_core->nav_pending_report().is_null();
+    }, 15000));
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + waiting + "'"), 1);
     nav.set_list_page_size(100);
+    p->lines.clear();
+    window->document_window->Close();
+    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+
+    // The authority fails on its listing: a page answered 500, a reply cut short, pages claimed and not
+    // given. Each is told as its failure, never as absence nor as an authority out of reach, and the
+    // report stands until the listing is read whole.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    waiting = number_of(p);
+    told = told_on_save(p, true);
+    EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
+    const std::pair<std::function<void()>, const char*> faults[] = {
+        {[&] { nav.fail_next("queryTransactionList", NavQueryFault::error); }, "nem sikerült"},
+        {[&] { nav.fail_next("queryTransactionList", NavQueryFault::garbled); }, "nem olvasható"},
+        {[&] { nav.set_list_extra_pages(2); }, "oldalt jelez"}};
+    for (const auto& [fault, words] : faults) {
+        fault();
+        settled = g_core->nav_settle_report();
+        EXPECT_EQ(settled.reason, NavSettled::Reason::question_refused) << words;
+        EXPECT_NE(settled.message.find(words), std::string::npos) << settled.message;
+    }
+    nav.set_list_extra_pages(0);
+    EXPECT_EQ(g_core->nav_pending_report()["number_formatted"].string_value(), waiting);
+    nav.set_processing_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(wait_until([&] {
         g_core->nav_settle_report(true);
         return g_core->nav_pending_report().is_null();
@@ -1177,6 +1268,8 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     ASSERT_EQ(stored_here.result, NavReport::Result::stored) << stored_here.message;
     p->lines.clear();
     set_clock([new_years_eve] { return new_years_eve + 100; });
+    // The clocks moved on together: the other installation learns the authority's time from its next reply.
+    second->nav_settle_report(true);
     their_invoice = Json(store::rows(*second, "SELECT * FROM documents WHERE type = 'INVOICE' LIMIT 1").at(0)).object_items();
     their_invoice.erase("nav_transaction_id");
     their_invoice.erase("recordName");
@@ -1209,6 +1302,86 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     sent = nav.received_numbers();
     std::sort(sent.begin(), sent.end());
     EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+
+    // The other installation's clock is 6 minutes behind this one's (the authority's is this one's).
+    // Its report goes out and the reply is a gateway time-out, the submission registered a moment
+    // later: this installation judges the record on the authority's clock, waits for it instead of
+    // taking it as expired, and never reports the number a second time.
+    auto settled_by = [](Core& core) {
+        return wait_until([&core] {
+            core.nav_settle_report(true);
+            return core.nav_pending_report().is_null();
+        }, 15000);
+    };
+    auto each_number_once = [&] {
+        sent = nav.received_numbers();
+        std::sort(sent.begin(), sent.end());
+        EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    };
+    auto their_reply = [&] {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        return second_reports().result;
+    };
+    ASSERT_TRUE(wait_until([&] {
+        const bool settled_here = g_core->nav_settle_report(true).result == NavSettled::Result::none;
+        return second->nav_settle_report(true).result == NavSettled::Result::none && settled_here;
+    }, 15000));
+    set_clock([] { return kNow - 360; });
+    nav.set_clock_offset(std::chrono::seconds(360));
+    nav.set_gateway_delay(std::chrono::milliseconds(3000));
+    nav.fault_next_replies(NavReplyFault::gateway);
+    EXPECT_EQ(their_reply(), NavReport::Result::waiting);
+    set_clock([] { return kNow; });
+    nav.set_clock_offset(std::chrono::seconds(0));
+    Json::object same_number = their_invoice;
+    same_number["number"] = second->nav_pending_report()["document"]["number"];
+    same_number["number_formatted"] = second->nav_pending_report()["number_formatted"];
+    const NavReport ahead = g_core->nav_report_invoice(their_lines, same_number);
+    EXPECT_EQ(ahead.result, NavReport::Result::waiting);
+    EXPECT_TRUE(ahead.pending.elsewhere);
+    ASSERT_TRUE(settled_by(*second));
+    each_number_once();
+
+    // Its clock set right, the other installation reports again and its reply is lost: the shared
+    // record carries the offset this report's token exchange measured, not the one of the clock
+    // before, and this installation finds the submission in the authority's records.
+    ASSERT_TRUE(wait_until([&] { return g_core->nav_settle_report(true).result == NavSettled::Result::none; }, 15000));
+    EXPECT_EQ(second->setting("local")["nav_clock_offset"].number_value(), 360.0);
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    EXPECT_EQ(their_reply(), NavReport::Result::waiting);
+    bool reachable = false;
+    EXPECT_NEAR(g_core->nav_shared_report(reachable)["report"]["service_offset"].number_value(), 0.0, 2.0);
+    EXPECT_EQ(g_core->nav_settle_report(true).reason, NavSettled::Reason::processing) << "found where it arrived";
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(settled_by(*second));
+
+    // A shared record removed by another installation while its writer still exchanges its token is
+    // never sent; a removal meant for the record as it stood before its writer wrote that it sends
+    // leaves it standing.
+    nav.set_token_delay(std::chrono::milliseconds(1500));
+    auto tag_while_exchanging = [&] {
+        std::string tag;
+        wait_until([&] { return !(tag = g_core->nav_shared_report(reachable)["tag"].string_value()).empty(); }, 5000);
+        return tag;
+    };
+    const std::size_t received_before_race = nav.received_numbers().size();
+    NavReport raced;
+    std::thread writer([&] { raced = second_reports(); });
+    EXPECT_TRUE(g_core->nav_unshare_report(tag_while_exchanging()));
+    writer.join();
+    EXPECT_EQ(raced.result, NavReport::Result::not_sent);
+    EXPECT_EQ(nav.received_numbers().size(), received_before_race) << "sent after its record was removed";
+    std::thread sender([&] { raced = second_reports(); });
+    const std::string before_sending = tag_while_exchanging();
+    sender.join();
+    nav.set_token_delay(std::chrono::milliseconds(0));
+    ASSERT_EQ(raced.result, NavReport::Result::stored) << raced.message;
+    EXPECT_FALSE(g_core->nav_unshare_report(before_sending));
+    EXPECT_TRUE(g_core->nav_shared_report(reachable)["report"]["sent"].is_number()) << "the record stands";
+    second->sync_start(empty_completion());
+    EXPECT_TRUE(second->nav_release_report(raced.record_name));
+    each_number_once();
 }
 
 TEST_F(DocumentSave, DemoTaskLogoAndThemeColours) {
