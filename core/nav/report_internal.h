@@ -62,11 +62,14 @@ Core::NavSought sought_of(Core& core, const json11::Json& report);
 std::string installation_id(Core& core);
 // Stores the reported invoice with its transaction id; see the definition.
 std::string store_reported(Core& core, const json11::Json& report, const std::string& transaction_id, bool local);
-// Removes the local record of this very report and its shared record; true when the local one is gone.
+// Removes the local record of this very report and its shared record; true when the local one is gone
+// (or it was never recorded, or a newer one stands in its place).
 bool drop_report(Core& core, const json11::Json& report);
 // True when another invoice is stored here under this document's number.
 bool number_stored(Core& core, const json11::Json& document);
 // True when the authority holds another invoice under this document's number.
 bool number_taken(Core& core, const json11::Json& document);
+// How a report settled here ended (one of the latest settled): none when not known.
+NavSettled settled_outcome(Core& core, const std::string& request_id);
 
 }  // namespace nav_report

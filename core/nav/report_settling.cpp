@@ -4,6 +4,8 @@
 #include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace nav_report {
@@ -13,8 +15,18 @@ namespace {
 constexpr const char* kPendingRow = store::kPendingReportRow;
 constexpr const char* kCashbookRow = store::kCashbookRow;
 constexpr const char* kSettledRow = store::kSettledReportsRow;
+// The numbers the authority holds for other invoices: a synced settings row, so that every
+// installation of the company passes them over.
+constexpr const char* kTakenRow = "nav_taken";
 // Taken numbers kept, newest last.
 constexpr std::size_t kTakenKept = 50;
+
+// What became of a record a settling meant to remove.
+enum class Removal {
+    removed,   // gone (or a newer record stands in its place)
+    moved_on,  // it changed since it was read (sent meanwhile): kept, to be settled again
+    failed,    // the store could not be written
+};
 
 // Adds a stored invoice to the accounting uploads owed (inside the caller's transaction).
 bool owe_cashbook_upload(Core& core, const std::string& record_name) {
@@ -25,14 +37,48 @@ bool owe_cashbook_upload(Core& core, const std::string& record_name) {
     return save_local_row(core, kCashbookRow, owed);
 }
 
-// The record name stored for a settled report, from the short list of the latest ones.
-std::string settled_record(Core& core, const std::string& request_id) {
-    const Json settled = core.setting(kSettledRow);
-    for (const Json& entry : settled.array_items())
-        if (entry["request_id"].string_value() == request_id) return entry["recordName"].string_value();
-    return "";
+// The settled reports, newest last: their request ids, how each ended (stored with its record
+// name, taken, refused, or never sent nor arrived) and whether it was this installation's own. An
+// entry of an earlier version has only a record name: stored, and this installation's.
+constexpr std::size_t kSettledKept = 20;
+
+const char* outcome_word(NavSettled::Result result) {
+    switch (result) {
+    case NavSettled::Result::stored: return "stored";
+    case NavSettled::Result::taken: return "taken";
+    case NavSettled::Result::refused: return "refused";
+    default: return "dropped";
+    }
 }
 
+Json settled_entry(Core& core, const std::string& request_id) {
+    for (const Json& entry : core.setting(kSettledRow).array_items())
+        if (entry["request_id"].string_value() == request_id) return entry;
+    return Json();
+}
+
+// The record name stored for a settled report, from the short list of the latest ones.
+std::string settled_record(Core& core, const std::string& request_id) {
+    return settled_entry(core, request_id)["recordName"].string_value();
+}
+
+// Inside the caller's transaction.
+bool remember_settled(Core& core, const Json& report, const NavSettled& settled, bool own) {
+    Json::array list = core.setting(kSettledRow).array_items();
+    Json::object entry{{"request_id", report["request_id"].string_value()},
+                       {"outcome", outcome_word(settled.result)},
+                       {"own", own}};
+    if (!settled.record_name.empty()) entry["recordName"] = settled.record_name;
+    if (!settled.message.empty()) entry["message"] = settled.message;
+    list.push_back(entry);
+    if (list.size() > kSettledKept) list.erase(list.begin(), list.end() - kSettledKept);
+    return save_local_row(core, kSettledRow, list);
+}
+
+// The report was written by this installation (here, or in a copy of its data folder).
+bool own_report(Core& core, const Json& report) {
+    return report["installation"].string_value() == installation_id(core);
+}
 
 // --- storing and dropping ------------------------------------------------------------------------
 
@@ -45,18 +91,77 @@ std::string stored_transaction(Core& core, const std::string& transaction_id) {
     return rows.empty() ? std::string() : rows.front().at("recordName").string_value();
 }
 
-void remember_settled(Core& core, const std::string& request_id, const std::string& record_name) {
-    Json::array settled = core.setting(kSettledRow).array_items();
-    settled.push_back(Json::object{{"request_id", request_id}, {"recordName", record_name}});
-    if (settled.size() > 20) settled.erase(settled.begin(), settled.end() - 20);
-    save_local_row(core, kSettledRow, settled);
+// The record moved on since `read` was read: it did not know that the invoice went out, or what the
+// authority answered, and the record does.
+bool moved_on(const Json& now, const Json& read) {
+    return (now["sent"].is_number() && !read["sent"].is_number()) ||
+           (!now["transaction_id"].string_value().empty() && read["transaction_id"].string_value().empty());
+}
+
+// The taken numbers of the synced row (every installation's) and of the local member (an earlier
+// version's, and this installation's own should another's upload of the row overwrite it).
+Json::array taken_numbers(Core& core) {
+    Json::array taken = core.setting(kTakenRow).array_items();
+    for (const Json& entry : core.setting("local")["nav_taken"].array_items())
+        if (std::find(taken.begin(), taken.end(), entry) == taken.end()) taken.push_back(entry);
+    return taken;
+}
+
+// The number of an invoice the authority holds with other content: never reported again, by any
+// installation of the company (the synced row reaches them).
+bool remember_taken(Core& core, const Json& report) {
+    const Json& document = report["document"];
+    Json::array taken = taken_numbers(core);
+    const Json entry = Json::object{{"type", document["type"].string_value()},
+                                    {"year", document["issue_date"].string_value().substr(0, 4)},
+                                    {"number", document["number"].number_value()},
+                                    {"number_formatted", report["number_formatted"].string_value()}};
+    if (std::find(taken.begin(), taken.end(), entry) == taken.end()) taken.push_back(entry);
+    if (taken.size() > kTakenKept) taken.erase(taken.begin(), taken.end() - kTakenKept);
+    store::Transaction transaction(core);
+    return transaction.active() && core.save_local_member("nav_taken", taken) &&
+           core.save_record({{"recordName", kTakenRow}, {"value", Json(taken).dump()}, {"synced", 0}}, "settings") &&
+           transaction.commit();
+}
+
+// Removes the local record of this very report, on what the caller read of it, and its shared
+// record. A newer record written meanwhile stays; so does this one when it moved on since it was read
+// (the save sent it meanwhile): it is settled again from what it says now. With `verdict`, how the
+// report ended is kept in the same transaction.
+Removal remove_record(Core& core, const Json& report, const NavSettled* verdict) {
+    bool remembered = false;
+    {
+        store::Transaction transaction(core);
+        if (!transaction.active()) return Removal::failed;
+        const Json now = core.nav_pending_report();
+        if (now["request_id"].string_value() == report["request_id"].string_value()) {
+            if (moved_on(now, report)) return Removal::moved_on;
+            if (verdict) {
+                if (verdict->result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
+                if (!remember_settled(core, report, *verdict, true)) return Removal::failed;
+                remembered = true;
+            }
+            if (!remove_row(core, kPendingRow) || !transaction.commit()) return Removal::failed;
+        }
+    }
+    // Left in the cloud when it cannot be reached: any installation removes it once it finds the
+    // number was never reported; this one knows that at once.
+    const std::string tag = report["shared_tag"].string_value();
+    if (!tag.empty() && !core.nav_unshare_report(tag) && !remembered) {
+        NavSettled never_sent;
+        never_sent.result = NavSettled::Result::dropped;
+        store::Transaction transaction(core);
+        if (transaction.active() && remember_settled(core, report, never_sent, true)) transaction.commit();
+    }
+    return Removal::removed;
 }
 
 // Stores the reported invoice with its transaction id and, for this installation's local record,
 // removes the record in the same transaction: either both happen or neither. Two threads may settle
 // the same report at once (a save and the background query): only the one that still finds the
-// record stores it. An invoice already stored under this transaction is not stored a second time.
-// Its accounting upload belongs to the installation that reported it.
+// record stores it. An invoice already stored under this transaction (by another installation that
+// settled the record) is not stored a second time. Its accounting upload belongs to the installation
+// that reported it, whoever stored it.
 }  // namespace
 
 std::string store_reported(Core& core, const Json& report, const std::string& transaction_id, bool local) {
@@ -67,53 +172,26 @@ std::string store_reported(Core& core, const Json& report, const std::string& tr
     store::Transaction transaction(core);
     if (!transaction.active()) return "";
     if (local && core.nav_pending_report()["request_id"].string_value() != request_id) return settled_record(core, request_id);
-    std::string record_name = stored_transaction(core, transaction_id);
-    if (record_name.empty()) {
+    NavSettled settled;
+    settled.result = NavSettled::Result::stored;
+    settled.record_name = stored_transaction(core, transaction_id);
+    if (settled.record_name.empty()) {
         std::vector<Json> lines = report["lines"].array_items();
-        record_name = core.save_document(std::move(lines), false, std::move(document));
-        if (record_name.empty()) return "";
-        if (local && core.accounting_on() && !owe_cashbook_upload(core, record_name)) return "";
+        settled.record_name = core.save_document(std::move(lines), false, std::move(document));
+        if (settled.record_name.empty()) return "";
     }
+    if (local && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
     // The page that sent it learns at its next save that its invoice is stored.
-    remember_settled(core, request_id, record_name);
+    if (!remember_settled(core, report, settled, local || own_report(core, report))) return "";
     if (local && !remove_row(core, kPendingRow)) return "";
-    return transaction.commit() ? record_name : std::string();
+    return transaction.commit() ? settled.record_name : std::string();
 }
 
-// Removes the local record of this very report (a newer one written meanwhile stays) and its shared
-// record; true when the local one is gone.
 bool drop_report(Core& core, const Json& report) {
-    {
-        store::Transaction transaction(core);
-        if (core.nav_pending_report()["request_id"].string_value() == report["request_id"].string_value() &&
-            !(remove_row(core, kPendingRow) && transaction.commit()))
-            return false;
-    }
-    // Left in the cloud when it cannot be reached: any installation removes it once it finds the
-    // number was never reported.
-    const std::string tag = report["shared_tag"].string_value();
-    if (!tag.empty()) core.nav_unshare_report(tag);
-    return true;
-}
-
-// A record goes with its report: the local one with its shared one, another's shared one alone.
-bool drop(Core& core, const Json& report, bool local) {
-    return local ? drop_report(core, report) : core.nav_unshare_report(report["shared_tag"].string_value());
+    return remove_record(core, report, nullptr) == Removal::removed;
 }
 
 namespace {
-
-// The number of an invoice the authority holds with other content: never reported again from here.
-bool remember_taken(Core& core, const Json& report) {
-    const Json& document = report["document"];
-    Json::array taken = core.setting("local")["nav_taken"].array_items();
-    taken.push_back(Json::object{{"type", document["type"].string_value()},
-                                 {"year", document["issue_date"].string_value().substr(0, 4)},
-                                 {"number", document["number"].number_value()},
-                                 {"number_formatted", report["number_formatted"].string_value()}});
-    if (taken.size() > kTakenKept) taken.erase(taken.begin(), taken.end() - kTakenKept);
-    return core.save_local_member("nav_taken", taken);
-}
 
 NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string message = "") {
     NavSettled settled;
@@ -123,6 +201,22 @@ NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string
     settled.number = report["number_formatted"].string_value();
     settled.request_id = report["request_id"].string_value();
     return settled;
+}
+
+// A report the authority's records decided (refused, taken, never arrived): the verdict is kept and
+// its record goes. While the record cannot be removed, or it moved on since it was read, it waits.
+NavSettled removed_on(Core& core, const Json& report, bool local, NavSettled verdict) {
+    Removal removal = Removal::failed;
+    if (local)
+        removal = remove_record(core, report, &verdict);
+    else if ((verdict.result != NavSettled::Result::taken || remember_taken(core, report)) &&
+             core.nav_unshare_report(report["shared_tag"].string_value()))
+        removal = Removal::removed;
+    if (removal == Removal::removed) return verdict;
+    verdict.result = NavSettled::Result::waiting;
+    verdict.reason = removal == Removal::moved_on ? NavSettled::Reason::sending : NavSettled::Reason::unrecorded;
+    verdict.message.clear();
+    return verdict;
 }
 
 // Acts on what the authority's records say of a report. `local`: the record is this installation's
@@ -150,21 +244,19 @@ NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool lo
         settled.reason = NavSettled::Reason::contested;
         return settled;
     case NavFound::State::aborted:
-        if (drop(core, report, local)) {
-            settled.result = NavSettled::Result::refused;
-            settled.message = found.message;
-        }
-        return settled;
+        settled.result = NavSettled::Result::refused;
+        settled.message = found.message;
+        return removed_on(core, report, local, settled);
     case NavFound::State::taken:
-        if (remember_taken(core, report) && drop(core, report, local)) settled.result = NavSettled::Result::taken;
-        return settled;
+        settled.result = NavSettled::Result::taken;
+        return removed_on(core, report, local, settled);
     case NavFound::State::absent:
         if (!can_be_absent) {
             settled.reason = NavSettled::Reason::sending;
             return settled;
         }
-        if (drop(core, report, local)) settled.result = NavSettled::Result::dropped;
-        return settled;
+        settled.result = NavSettled::Result::dropped;
+        return removed_on(core, report, local, settled);
     case NavFound::State::unread:
         settled.reason = found.gap == NavFound::Gap::pages ? NavSettled::Reason::listing_unread
                                                            : NavSettled::Reason::content_unread;
@@ -199,9 +291,9 @@ NavSettled settle_local(Core& core, const Json& report) {
     if (here && sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
     // Never sent from this computer: its process ended before the invoice went out.
     if (here && report["sent"].is_null()) {
-            NavSettled settled = waiting_on(report, NavSettled::Reason::cloud);
-        if (drop_report(core, report)) settled.result = NavSettled::Result::dropped;
-        return settled;
+        NavSettled never_sent = waiting_on(report, NavSettled::Reason::sending);
+        never_sent.result = NavSettled::Result::dropped;
+        return removed_on(core, report, true, never_sent);
     }
     // A record copied from another computer is that computer's: it may still be sending and storing it.
     const bool past = clock_now() > free_from(report);
@@ -245,28 +337,29 @@ NavSettled settle_shared(Core& core) {
     report["shared_tag"] = shared["tag"];
     const Json record(report);
     const std::string request_id = record["request_id"].string_value();
-    if (record["installation"].string_value() == installation_id(core) && this_computer(record)) {
+    const bool ours = own_report(core, record) && this_computer(record);
+    if (ours) {
         // Ours, and still recorded here: settled from the local record, which knows whether it was sent.
         const Json pending = core.nav_pending_report();
         if (pending["request_id"].string_value() == request_id) return settle_local(core, pending);
-        // Ours and settled here already (stored, refused, or never sent): only its removal was left.
-        const std::string stored = settled_record(core, request_id);
-        if (!stored.empty()) {
+        // Ours and settled here already (stored, refused, taken, or never sent): only its removal was left.
+        const Json known = settled_entry(core, request_id);
+        if (!known.is_null()) {
             settled = waiting_on(record, NavSettled::Reason::cloud);
-            if (release_stored(core, stored)) settled.result = NavSettled::Result::none;
+            const std::string stored = known["recordName"].string_value();
+            if (stored.empty() ? core.nav_unshare_report(shared["tag"].string_value()) : release_stored(core, stored))
+                settled.result = NavSettled::Result::none;
             return settled;
         }
-        if (!sender_running(record)) {
-            settled = waiting_on(record, NavSettled::Reason::cloud);
-            if (core.nav_unshare_report(shared["tag"].string_value())) settled.result = NavSettled::Result::none;
-            return settled;
-        }
-        return waiting_on(record, NavSettled::Reason::sending);
+        if (sender_running(record)) return waiting_on(record, NavSettled::Reason::sending);
     }
-    // Another installation's (or a copy's): what it sent can be on its way, and it may be storing it,
-    // until its deadline has passed here too.
+    // Another installation's, or one this computer wrote and this data folder does not know (a copy
+    // of the folder started after the original ended, a folder restored from an older backup): what it
+    // sent can be on its way until its deadline has passed here too, and it is settled from the
+    // authority's records. Another installation may be storing it until then; the writer of an unknown
+    // record of ours has ended.
     const bool past = clock_now() > free_from(record);
-    settled = act_on(core, record, look_up(core, record), false, past, past);
+    settled = act_on(core, record, look_up(core, record), false, past, past || ours);
     settled.elsewhere = true;
     settled.written = written_of(record);
     settled.deadline = free_from(record);
@@ -293,14 +386,29 @@ bool number_stored(Core& core, const Json& document) {
                 .empty();
 }
 
-// True when the authority holds another invoice under this document's number.
+// True when the authority holds another invoice under this document's number (learnt by any
+// installation of the company).
 bool number_taken(Core& core, const Json& document) {
-    const Json local = core.setting("local");
-    for (const Json& taken : local["nav_taken"].array_items())
+    for (const Json& taken : taken_numbers(core))
         if (taken["type"] == document["type"] && taken["number_formatted"] == document["number_formatted"]) return true;
     return false;
 }
 
+// How a report settled here ended, from the short list of the latest ones: none when not among them.
+NavSettled settled_outcome(Core& core, const std::string& request_id) {
+    NavSettled settled;
+    const Json entry = settled_entry(core, request_id);
+    if (entry.is_null()) return settled;
+    const std::string outcome = entry["outcome"].string_value();
+    settled.result = outcome.empty() || outcome == "stored" ? NavSettled::Result::stored
+                     : outcome == "taken"                   ? NavSettled::Result::taken
+                     : outcome == "refused"                 ? NavSettled::Result::refused
+                                                            : NavSettled::Result::dropped;
+    settled.request_id = request_id;
+    settled.record_name = entry["recordName"].string_value();
+    settled.message = entry["message"].string_value();
+    return settled;
+}
 
 bool save_local_row(Core& core, const char* name, const Json& value) {
     return core.save_record({{"recordName", name}, {"value", value.dump()}, {"synced", -1}}, "settings");
@@ -342,6 +450,10 @@ bool Core::nav_release_report(const std::string& record_name) {
     const std::string request_id = shared["report"]["request_id"].string_value();
     if (settled_record(*this, request_id) != record_name) return true;
     return nav_unshare_report(shared["tag"].string_value());
+}
+
+json11::Json::array Core::nav_taken_numbers() {
+    return taken_numbers(*this);
 }
 
 std::string Core::nav_settled_record(const std::string& request_id) {
