@@ -52,7 +52,8 @@ const char* outcome_word(NavSettled::Result result) {
 }
 
 Json settled_entry(Core& core, const std::string& request_id) {
-    for (const Json& entry : core.setting(kSettledRow).array_items())
+    const Json settled = core.setting(kSettledRow);
+    for (const Json& entry : settled.array_items())
         if (entry["request_id"].string_value() == request_id) return entry;
     return Json();
 }
@@ -102,7 +103,8 @@ bool moved_on(const Json& now, const Json& read) {
 // version's, and this installation's own should another's upload of the row overwrite it).
 Json::array taken_numbers(Core& core) {
     Json::array taken = core.setting(kTakenRow).array_items();
-    for (const Json& entry : core.setting("local")["nav_taken"].array_items())
+    const Json local = core.setting("local");
+    for (const Json& entry : local["nav_taken"].array_items())
         if (std::find(taken.begin(), taken.end(), entry) == taken.end()) taken.push_back(entry);
     return taken;
 }
@@ -410,6 +412,8 @@ NavSettled settled_outcome(Core& core, const std::string& request_id) {
     return settled;
 }
 
+std::function<void(const Json& read)> settling_read_hook;
+
 bool save_local_row(Core& core, const char* name, const Json& value) {
     return core.save_record({{"recordName", name}, {"value", value.dump()}, {"synced", -1}}, "settings");
 }
@@ -431,6 +435,7 @@ NavSettled Core::nav_settle_report(bool shared) {
     const Json pending = nav_pending_report();
     const bool cloud = shared && nav_shares_reports();
     if (pending.is_null()) return cloud ? settle_shared(*this) : NavSettled();
+    if (settling_read_hook) settling_read_hook(pending);
     const NavSettled own = settle_local(*this, pending);
     // Settled here: its shared record (or another's) is settled too, so that it blocks no one.
     if (own.result != NavSettled::Result::waiting && cloud) settle_shared(*this);
