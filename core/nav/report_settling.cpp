@@ -42,13 +42,21 @@ bool owe_cashbook_upload(Core& core, const std::string& record_name) {
 // entry of an earlier version has only a record name: stored, and this installation's.
 constexpr std::size_t kSettledKept = 20;
 
+// How a settled report ended, as the list keeps it (only stored, taken, refused and dropped are kept).
 const char* outcome_word(NavSettled::Result result) {
     switch (result) {
-    case NavSettled::Result::stored: return "stored";
-    case NavSettled::Result::taken: return "taken";
-    case NavSettled::Result::refused: return "refused";
-    default: return "dropped";
+    case NavSettled::Result::stored:
+        return "stored";
+    case NavSettled::Result::taken:
+        return "taken";
+    case NavSettled::Result::refused:
+        return "refused";
+    case NavSettled::Result::dropped:
+    case NavSettled::Result::none:
+    case NavSettled::Result::waiting:
+        break;
     }
+    return "dropped";
 }
 
 Json settled_entry(Core& core, const std::string& request_id) {
@@ -131,6 +139,7 @@ bool remember_taken(Core& core, const Json& report) {
 // (the save sent it meanwhile): it is settled again from what it says now. With `verdict`, how the
 // report ended is kept in the same transaction.
 Removal remove_record(Core& core, const Json& report, const NavSettled* verdict) {
+    bool removed_here = false;
     bool remembered = false;
     {
         store::Transaction transaction(core);
@@ -144,12 +153,13 @@ Removal remove_record(Core& core, const Json& report, const NavSettled* verdict)
                 remembered = true;
             }
             if (!remove_row(core, kPendingRow) || !transaction.commit()) return Removal::failed;
+            removed_here = true;
         }
     }
     // Left in the cloud when it cannot be reached: any installation removes it once it finds the
     // number was never reported; this one knows that at once.
     const std::string tag = report["shared_tag"].string_value();
-    if (!tag.empty() && !core.nav_unshare_report(tag) && !remembered) {
+    if (!tag.empty() && !core.nav_unshare_report(tag) && removed_here && !remembered) {
         NavSettled never_sent;
         never_sent.result = NavSettled::Result::dropped;
         store::Transaction transaction(core);
