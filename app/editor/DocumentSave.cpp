@@ -193,10 +193,11 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
                          "number, so which invoice holds the number cannot be told yet.");
         break;
     case NavSettled::Reason::unreachable:
-        text += own_text(" A NAV most nem érhető el.", " The authority cannot be reached now.");
+        text += own_text(" A NAV most nem érhető el, vagy nem adott értelmezhető választ.",
+                         " The authority cannot be reached now, or its answer could not be read.");
         break;
     case NavSettled::Reason::question_refused:
-        text += own_text(" A NAV elutasította a kérdést: ", " The authority refused the question: ") +
+        text += own_text(" A NAV hibával válaszolt a kérdésre: ", " The authority answered the question with an error: ") +
                 nav_error_text(pending.message);
         break;
     case NavSettled::Reason::no_credentials:

@@ -71,8 +71,6 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
         // here if its outcome is known, else waited for; settled, the number is taken again.
         NavReport theirs = waiting_report(core.nav_settle_report(true));
         if (theirs.pending.result != NavSettled::Result::waiting) return report_of(NavReport::Result::renumber);
-        theirs.pending.elsewhere = theirs.pending.elsewhere || (theirs.pending.reason != NavSettled::Reason::cloud &&
-                                                                theirs.pending.reason != NavSettled::Reason::shared_unreadable);
         return theirs;
     }
     record["shared_tag"] = tag;

@@ -372,7 +372,7 @@ NavSettled settle_shared(Core& core) {
     // record of ours has ended.
     const bool past = clock_now() > free_from(record);
     settled = act_on(core, record, look_up(core, record), false, past, past || ours);
-    settled.elsewhere = true;
+    settled.elsewhere = !ours;
     settled.written = written_of(record);
     settled.deadline = free_from(record);
     // The other installation's invoice is here now; the record goes once it is in the cloud too.
