@@ -236,6 +236,26 @@ protected:
         start();
     }
 
+    // Reports the page's invoice from the core with its reply lost, the authority still processing it.
+    NavReport report_left_waiting(Tavrin::DocumentPage* p) {
+        nav.set_processing_delay(std::chrono::hours(1));
+        nav.fault_next_replies(NavReplyFault::drop);
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        const NavReport report = g_core->nav_report_invoice(p->lines, p->document);
+        p->lines.clear();
+        return report;
+    }
+
+    // Closes the page's window (nothing left on it to ask about).
+    bool close_page() {
+        window->document_window->Close();
+        return wait_until([&] { return page() == nullptr; });
+    }
+
+    static int stored_as(Core& core, const std::string& number) {
+        return count(core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + number + "'");
+    }
+
     // The program ends; restart starts it again.
     void close_program() {
         if (window) {
@@ -891,8 +911,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
                                  Json(older_record)["number_formatted"].string_value() + "'"), 1);
     p->lines.clear();
 
-    window->document_window->Close();
-    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+    ASSERT_TRUE(close_page());
 
     // A settling reads the record before the save sends it and acts on it only after the save has
     // sent it (its reply lost) and ended its call: the report is kept, never dropped as one never
@@ -921,11 +940,10 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
         EXPECT_TRUE(wait_until([&] { return !g_core->nav_pending_report().is_null(); }));
         g_core->nav_settle_report();
         saving.join();
-        ASSERT_TRUE(interleaved) << static_cast<int>(raced_report.result) << " " << raced_report.message;
     }
     nav_report::settling_read_hook = nullptr;
     nav.set_token_delay(std::chrono::milliseconds(0));
-    EXPECT_TRUE(interleaved);
+    ASSERT_TRUE(interleaved);
     EXPECT_EQ(raced_report.result, NavReport::Result::waiting);
     EXPECT_EQ(g_core->nav_pending_report()["number_formatted"].string_value(), raced) << "the report sent is kept";
     nav.set_processing_delay(std::chrono::milliseconds(0));
@@ -933,10 +951,9 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
         g_core->nav_settle_report(true);
         return g_core->nav_pending_report().is_null();
     }, 15000));
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + raced + "'"), 1);
+    EXPECT_EQ(stored_as(*g_core, raced), 1);
     p->lines.clear();
-    window->document_window->Close();
-    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+    ASSERT_TRUE(close_page());
 
     // Other software holds the number this page shows; this report's reply is lost, and while the save
     // waits the background settles it as taken: the save reads that and takes the next number.
@@ -974,7 +991,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_NE(told.find(held_by_other + " számon a NAV-nál már egy másik számla szerepel"), std::string::npos) << told;
     EXPECT_EQ(told.find("nem érhető el"), std::string::npos) << told;
     close_result(dialog, Result::Primary);
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + held_by_other + "'"), 0);
+    EXPECT_EQ(stored_as(*g_core, held_by_other), 0);
 
     // Quick restarts with the clock standing still: no request was refused as a repeated one.
     for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
@@ -1075,13 +1092,7 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string comes_back = Json(p->document)["number_formatted"].string_value();
-    nav.set_processing_delay(std::chrono::hours(1));
-    nav.fault_next_replies(NavReplyFault::drop);
-    {
-        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
-        ASSERT_EQ(g_core->nav_report_invoice(p->lines, p->document).result, NavReport::Result::waiting);
-    }
-    p->lines.clear();
+    ASSERT_EQ(report_left_waiting(p).result, NavReport::Result::waiting);
     close_program();
     nav.set_processing_delay(std::chrono::milliseconds(0));
     set_clock([] { return kNow + 1000; });
@@ -1091,18 +1102,15 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     EXPECT_TRUE(settled_there.elsewhere);
     EXPECT_TRUE(second->cashbook_pending().empty()) << "the upload is the reporter's";
     second->sync_start(empty_completion());
-    g_core = make_core(data, "hu").release();
-    prepare(*g_core);
-    start();
-    show("ESTIMATE");
-    show("INVOICE");
-    ASSERT_TRUE(wait_until([&] { return uploads()[comes_back] == 1 && g_core->cashbook_pending().empty(); }));
-    restart();
-    show("ESTIMATE");
-    show("INVOICE");
+    for (int start_again = 0; start_again < 2; ++start_again) {
+        restart();
+        show("ESTIMATE");
+        show("INVOICE");
+        ASSERT_TRUE(wait_until([&] { return uploads()[comes_back] == 1 && g_core->cashbook_pending().empty(); }));
+    }
     ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
     EXPECT_EQ(uploads()[comes_back], 1);
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + comes_back + "'"), 1);
+    EXPECT_EQ(stored_as(*g_core, comes_back), 1);
 }
 
 TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {
@@ -1307,8 +1315,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
 
     // Other software holds the next number: once this installation has learnt it, the other passes it
     // over too, and a page of the other that still shows it does not send it.
-    window->document_window->Close();
-    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+    ASSERT_TRUE(close_page());
     ASSERT_TRUE(second->nav_release_report(after_settling.record_name));
     g_core->sync_start(empty_completion());
     second->sync_start(empty_completion());
@@ -1328,8 +1335,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     sent = nav.received_numbers();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), foreign_number), 1);
     p->lines.clear();
-    window->document_window->Close();
-    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+    ASSERT_TRUE(close_page());
 
     // The page shows a number the other installation issues meanwhile; this save takes the next one and
     // its reply is lost: the user reads both numbers, and, once it is stored, that it was renumbered.
@@ -1341,7 +1347,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     const NavReport issued_there = second_reports();
     ASSERT_EQ(issued_there.result, NavReport::Result::stored) << issued_there.message;
     ASSERT_TRUE(second->nav_release_report(issued_there.record_name));
-    ASSERT_EQ(count(*second, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + page_number + "'"), 1);
+    ASSERT_EQ(stored_as(*second, page_number), 1);
     nav.set_processing_delay(std::chrono::hours(1));
     nav.fault_next_replies(NavReplyFault::drop);
     std::string renumbered_to;
@@ -1378,15 +1384,9 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string restored = Json(p->document)["number_formatted"].string_value();
-    nav.set_processing_delay(std::chrono::hours(1));
-    nav.fault_next_replies(NavReplyFault::drop);
-    {
-        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
-        ASSERT_EQ(g_core->nav_report_invoice(p->lines, p->document).result, NavReport::Result::waiting);
-    }
     their_invoice = p->document;
     their_lines = p->lines;
-    p->lines.clear();
+    ASSERT_EQ(report_left_waiting(p).result, NavReport::Result::waiting);
     ASSERT_TRUE(store::run(*g_core, "DELETE FROM settings WHERE recordName = 'nav_pending'"));
     restart();
     const NavSettled unknown = g_core->nav_settle_report(true);
@@ -1394,7 +1394,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(unknown.reason, NavSettled::Reason::processing);
     nav.set_processing_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(wait_until([&] { return g_core->nav_settle_report(true).result == NavSettled::Result::none; }, 15000));
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + restored + "'"), 1);
+    EXPECT_EQ(stored_as(*g_core, restored), 1);
     const NavReport after_restore = second_reports();
     ASSERT_EQ(after_restore.result, NavReport::Result::stored) << after_restore.message;
     sent = nav.received_numbers();
