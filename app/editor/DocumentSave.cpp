@@ -511,14 +511,14 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                              "next free number.");
             break;
         case NavReport::Result::renumber:
-            // Every number tried was taken meanwhile by another computer's invoice.
+            // Every number tried was taken meanwhile by another invoice stored under it.
             error = own_text("A(z) ", "Invoice number ") + Json(document)["number_formatted"].string_value() +
-                    own_text(" sorszámon közben a cég egy másik gépén egy másik számla lett elmentve, ezért ez a számla "
-                             "nem lett sem elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra, a következő "
-                             "szabad sorszámot kapja.",
-                             " was meanwhile taken by another invoice saved on another computer of the company, so this "
-                             "invoice was neither saved nor reported. What you entered is kept: save it again, it takes "
-                             "the next free number.");
+                    own_text(" sorszámon közben egy másik számla lett elmentve, ezért ez a számla nem lett sem "
+                             "elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra, a következő szabad "
+                             "sorszámot kapja.",
+                             " was meanwhile taken by another invoice stored under it, so this invoice was neither "
+                             "saved nor reported. What you entered is kept: save it again, it takes the next free "
+                             "number.");
             break;
         case NavReport::Result::failed:
             error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");

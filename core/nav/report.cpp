@@ -90,7 +90,7 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
 }
 
 // A report settled by another thread while this one waited for it, told as it ended there.
-NavReport settled_elsewhere_in_time(Core& core, const std::string& request_id) {
+NavReport settled_meanwhile(Core& core, const std::string& request_id) {
     const NavSettled settled = settled_outcome(core, request_id);
     switch (settled.result) {
     case NavSettled::Result::stored: {
@@ -128,7 +128,7 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
         }
         case NavSettled::Result::none:
             // Settled meanwhile by another thread (the background query): told as it ended there.
-            return settled_elsewhere_in_time(core, request_id);
+            return settled_meanwhile(core, request_id);
         case NavSettled::Result::dropped:
             return report_of(NavReport::Result::not_sent, "NO_INTERNET");
         case NavSettled::Result::refused:
