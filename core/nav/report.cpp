@@ -185,6 +185,7 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
                         {"tax_number", tax_number},
                         {"installation", installation_id(*this)},
                         {"machine", nav_machine_id()},
+                        {"store_file", store_file(*this)},
                         {"pid", static_cast<double>(::getpid())},
                         {"process_start", process_start(::getpid())},
                         {"boot", boot_id()},

@@ -59,6 +59,9 @@ Core::NavSought sought_of(Core& core, const json11::Json& report);
 
 // --- settling (report_settling.cpp) ---
 
+// The database file this store writes, told from any other file of this computer (a copy of the
+// data folder); empty when it cannot be told.
+std::string store_file(Core& core);
 // This installation's own id, kept in the local row: it tells its shared records from another's.
 std::string installation_id(Core& core);
 // Stores the reported invoice with its transaction id; see the definition.

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include <sqlite3.h>
+#include <sys/stat.h>
+
 using json11::Json;
 
 namespace nav_report {
@@ -87,6 +90,12 @@ bool remember_settled(Core& core, const Json& report, const NavSettled& settled,
 // The report was written by this installation (here, or in a copy of its data folder).
 bool own_report(Core& core, const Json& report) {
     return report["installation"].string_value() == installation_id(core);
+}
+
+// The record was written to this very database file. A record of an earlier version does not say:
+// taken as written here, as that version took it.
+bool written_to_this_store(Core& core, const Json& report) {
+    return report["store_file"].is_null() || report["store_file"].string_value() == store_file(core);
 }
 
 // --- storing and dropping ------------------------------------------------------------------------
@@ -301,15 +310,18 @@ NavFound look_up(Core& core, const Json& report) {
 NavSettled settle_local(Core& core, const Json& report) {
     const bool here = this_computer(report);
     if (here && sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
-    // Never sent from this computer: its process ended before the invoice went out.
-    if (here && report["sent"].is_null()) {
+    // Never sent: its process ended before the invoice went out, and it wrote to this very store. A
+    // copy of the data folder (or one restored from a backup) may hold the record as it was before
+    // the sending was recorded.
+    if (here && report["sent"].is_null() && written_to_this_store(core, report)) {
         NavSettled never_sent = waiting_on(report, NavSettled::Reason::sending);
         never_sent.result = NavSettled::Result::dropped;
         return removed_on(core, report, true, never_sent);
     }
     // A record copied from another computer is that computer's: it may still be sending and storing it.
+    // Past its deadline nothing of it can be on its way, wherever it was written.
     const bool past = clock_now() > free_from(report);
-    const bool can_be_absent = here ? nothing_on_the_way(report) : past;
+    const bool can_be_absent = (here && nothing_on_the_way(report)) || past;
     NavSettled settled = act_on(core, report, look_up(core, report), true, can_be_absent, here || past);
     // It is the other computer's report: the user reads when it was recorded and from when this one
     // settles it.
@@ -396,6 +408,15 @@ bool number_stored(Core& core, const Json& document) {
                         "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? AND recordName <> ?",
                         {document["number_formatted"], Json(document["recordName"].string_value())})
                 .empty();
+}
+
+// The database file this store writes, told from any other on this computer: a copy of the data
+// folder, or one restored from a backup, is another file. Empty when it cannot be told.
+std::string store_file(Core& core) {
+    const char* path = core.db ? sqlite3_db_filename(core.db, "main") : nullptr;
+    struct stat info {};
+    if (!path || !*path || ::stat(path, &info) != 0) return "";
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
 // True when the authority holds another invoice under this document's number (learnt by any

@@ -811,6 +811,31 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     close_result(dialog, Result::Primary);
     set_clock([] { return kNow; });
 
+    // On this computer, in a copy of the data folder made before the sending was recorded: it may have
+    // been sent, so it is not taken as never sent before its deadline has passed.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    copied_record["request_id"] = "TVCOPY_2";
+    copied_record["number_formatted"] = number_of(p);
+    copied_record["document"] = p->document;
+    copied_record["lines"] = p->lines;
+    copied_record["machine"] = nav_machine_id();
+    copied_record["pid"] = 999999999.0;
+    copied_record["store_file"] = "0:0";
+    copied_record.erase("sent");
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(copied_record).dump()}, {"synced", -1}},
+                                    "settings"));
+    told = told_on_save(p, false);
+    EXPECT_NE(told.find(number_of(p) + " számú számla még a NAV visszaigazolására vár. A beküldés még úton lehet."),
+              std::string::npos)
+        << told;
+    set_clock([] { return kNow + 100; });
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+    set_clock([] { return kNow; });
+
     // The authority's clock runs ten minutes ahead, and its front answers a gateway time-out while the
     // submission is registered a moment later: the save waits out the request's own limit and stores
     // the invoice with the transaction the authority processed.
