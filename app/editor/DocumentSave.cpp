@@ -256,15 +256,15 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
                 moment_text(core, pending.deadline) +
                 own_text(" után ez a gép dönti el a NAV nyilvántartásából.", " on.");
     if (pending.elsewhere && !this_one) {
-        // The other computer's invoice is that computer's to store; this page's document only waits.
+        // The other computer's invoice is not this page's: the page's document only waits.
         text += own_text(" Amíg ez ki nem derül, ezen a gépen sem küldhető be új számla, hogy egy sorszám se kerüljön "
-                         "kétszer a NAV-hoz (más dokumentumok menthetők). A másik gép számláját a NAV befogadása után "
-                         "az a gép menti el. Ez a dokumentum nincs elmentve, a beírt adatok megmaradtak: mentse újra, "
+                         "kétszer a NAV-hoz (más dokumentumok menthetők). A másik gép számláját a NAV befogadása "
+                         "után a program elmenti. Ez a dokumentum nincs elmentve, a beírt adatok megmaradtak: mentse újra, "
                          "amint a másik gép végzett (rendszerint néhány másodperc); akkor a következő szabad "
                          "sorszámot kapja.",
                          " Until this is known no new invoice can be reported from this computer either, so that no "
-                         "number reaches the authority twice (other documents can be saved). The other computer "
-                         "stores its invoice once the authority has accepted it. This document has not been saved, "
+                         "number reaches the authority twice (other documents can be saved). The other computer's "
+                         "invoice is stored once the authority has accepted it. This document has not been saved, "
                          "and what you entered is kept: save it again as soon as the other computer is done (usually "
                          "a few seconds); it then takes the next free number.");
         return text;
