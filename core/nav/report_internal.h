@@ -73,9 +73,9 @@ bool drop_report(Core& core, const json11::Json& report);
 bool number_stored(Core& core, const json11::Json& document);
 // True when the authority holds another invoice under this document's number.
 bool number_taken(Core& core, const json11::Json& document);
-// Tests only: when set, runs on a settling's thread with the local record it read, before it acts on
-// it (a test lets a save send the report right there).
-extern std::function<void(const json11::Json& read)> settling_read_hook;
+// Tests only: when set (empty clears it), runs on a settling's thread with the local record it read,
+// before it acts on it (a test lets a save send the report right there).
+void set_settling_read_hook(std::function<void(const json11::Json& read)> hook);
 // How a report settled here ended (one of the latest settled): none when not known.
 NavSettled settled_outcome(Core& core, const std::string& request_id);
 

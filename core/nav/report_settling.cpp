@@ -5,6 +5,7 @@
 #include "core/store/store_internal.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -443,7 +444,26 @@ NavSettled settled_outcome(Core& core, const std::string& request_id) {
     return settled;
 }
 
+namespace {
+
+std::mutex hook_mutex;
 std::function<void(const Json& read)> settling_read_hook;
+
+void run_settling_read_hook(const Json& read) {
+    std::function<void(const Json& read)> hook;
+    {
+        std::lock_guard<std::mutex> lock(hook_mutex);
+        hook = settling_read_hook;
+    }
+    if (hook) hook(read);
+}
+
+}  // namespace
+
+void set_settling_read_hook(std::function<void(const Json& read)> hook) {
+    std::lock_guard<std::mutex> lock(hook_mutex);
+    settling_read_hook = std::move(hook);
+}
 
 bool save_local_row(Core& core, const char* name, const Json& value) {
     return core.save_record({{"recordName", name}, {"value", value.dump()}, {"synced", -1}}, "settings");
@@ -466,7 +486,7 @@ NavSettled Core::nav_settle_report(bool shared) {
     const Json pending = nav_pending_report();
     const bool cloud = shared && nav_shares_reports();
     if (pending.is_null()) return cloud ? settle_shared(*this) : NavSettled();
-    if (settling_read_hook) settling_read_hook(pending);
+    run_settling_read_hook(pending);
     const NavSettled own = settle_local(*this, pending);
     // Settled here: its shared record (or another's) is settled too, so that it blocks no one.
     if (own.result != NavSettled::Result::waiting && cloud) settle_shared(*this);

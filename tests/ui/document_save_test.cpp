@@ -948,7 +948,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     nav.set_token_delay(std::chrono::milliseconds(1000));
     nav.fault_next_replies(NavReplyFault::hang);
     std::atomic<bool> interleaved{false};
-    nav_report::settling_read_hook = [&](const Json& read) {
+    nav_report::set_settling_read_hook([&](const Json& read) {
         if (!read["sent"].is_null() || interleaved.exchange(true)) return;
         // The save sends meanwhile; its reply is held, then lost, and its call ends.
         EXPECT_TRUE(nav.wait_hung(std::chrono::seconds(20)));
@@ -957,7 +957,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
             const Json now = g_core->nav_pending_report();
             return now["sent"].is_number() && !nav_report::sender_running(now);
         }));
-    };
+    });
     NavReport raced_report;
     {
         ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
@@ -966,7 +966,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
         g_core->nav_settle_report();
         saving.join();
     }
-    nav_report::settling_read_hook = nullptr;
+    nav_report::set_settling_read_hook({});
     nav.set_token_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(interleaved);
     EXPECT_EQ(raced_report.result, NavReport::Result::waiting);
