@@ -257,8 +257,9 @@ struct NavSettled {
         shared_unreadable, // the company's shared record stands but cannot be read here
         listing_unread,    // the authority's list of transactions is not read whole yet
         content_unread,    // a transaction's content could not be read, and nothing else tells
-        storing,           // another installation has it accepted and may be storing it
         store,             // it is accepted, but this computer's store could not be written
+        unrecorded,        // the authority's verdict (refused, taken, never arrived) is known, but its
+                           // record here or in the cloud could not be removed
     };
     Result result = Result::none;
     Reason reason = Reason::sending;
@@ -586,6 +587,9 @@ public:
     // The record name a settled report with this request id was stored under (one of the latest 20
     // settled here), or empty.
     std::string nav_settled_record(const std::string& request_id);
+    // The numbers the authority holds for other invoices, learnt by any installation of the company
+    // ({"type", "year", "number", "number_formatted"}): never reported again, passed over in numbering.
+    json11::Json::array nav_taken_numbers();
     // The report under way ({"request_id", "number_formatted", "written", "sent", "document", "lines",
     // ...}) or null.
     json11::Json nav_pending_report();

@@ -105,6 +105,8 @@ public:
     std::string pending_request_id;
     // The document as that report sent it (see SaveContext::reported_snapshot).
     std::string pending_snapshot;
+    // The number the page showed before that report took another.
+    std::string pending_shown_number;
 
     // --- exchange rate, logo and theme colours -----------------------------------------------------
     void FetchExchangeRate();

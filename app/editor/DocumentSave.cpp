@@ -150,12 +150,23 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
     return text;
 }
 
+// A moment as the program writes dates elsewhere, with the time of day.
+std::string moment_text(Core& core, std::time_t moment) {
+    return core.formatted_date(iso_date(moment), "") + " " + format_time(local_time(moment), "%H:%M:%S");
+}
+
 // A report whose outcome is not known yet: which invoice waits, what the authority said last, and
-// what to do.
-std::string waiting_text(const NavSettled& pending, bool this_one) {
+// what to do. `renumbered_from`: this save's invoice went under another number than the page showed.
+std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, const std::string& renumbered_from) {
     const std::string& number = pending.number;
     std::string text;
-    if (this_one)
+    if (this_one && !renumbered_from.empty() && renumbered_from != number)
+        text = own_text("A számla a(z) ", "The invoice took number ") + number +
+               own_text(" számot kapta a(z) ", " instead of ") + renumbered_from +
+               own_text(" helyett, mert az közben foglalt lett. Elküldtük a NAV-nak, de a befogadásáról még nincs válasz.",
+                        ", which was taken meanwhile. It was sent to the tax authority (NAV), but whether it was "
+                        "accepted is not known yet.");
+    else if (this_one)
         text = own_text("A(z) ", "Invoice ") + number +
                own_text(" számú számlát elküldtük a NAV-nak, de a befogadásáról még nincs válasz.",
                         " was sent to the tax authority (NAV), but whether it was accepted is not known yet.");
@@ -176,14 +187,17 @@ std::string waiting_text(const NavSettled& pending, bool this_one) {
         text += own_text(" A NAV megkapta, és még feldolgozza.", " The authority has received it and is still processing it.");
         break;
     case NavSettled::Reason::contested:
-        text += own_text(" A NAV egy másik, ugyanezt a sorszámot viselő beküldést még feldolgoz.",
-                         " The authority is still processing another submission that may carry the same number.");
+        text += own_text(" A NAV egy másik program ugyanezt a sorszámot viselő beküldését még feldolgozza, ezért még "
+                         "nem dönthető el, melyik számláé a sorszám.",
+                         " The authority is still processing another program's submission that may carry the same "
+                         "number, so which invoice holds the number cannot be told yet.");
         break;
     case NavSettled::Reason::unreachable:
-        text += own_text(" A NAV most nem érhető el.", " The authority cannot be reached now.");
+        text += own_text(" A NAV most nem érhető el, vagy nem adott értelmezhető választ.",
+                         " The authority cannot be reached now, or its answer could not be read.");
         break;
     case NavSettled::Reason::question_refused:
-        text += own_text(" A NAV elutasította a kérdést: ", " The authority refused the question: ") +
+        text += own_text(" A NAV hibával válaszolt a kérdésre: ", " The authority answered the question with an error: ") +
                 nav_error_text(pending.message);
         break;
     case NavSettled::Reason::no_credentials:
@@ -203,8 +217,14 @@ std::string waiting_text(const NavSettled& pending, bool this_one) {
                          "version of the program wrote it): update the program on this computer.");
         break;
     case NavSettled::Reason::listing_unread:
-        text += own_text(" A NAV tranzakcióinak listája túl hosszú ahhoz, hogy végigolvasható legyen.",
-                         " The authority's list of transactions is too long to be read to its end.");
+        if (pending.pages_total > 0)
+            text += own_text(" A program most olvassa a NAV tranzakcióinak listáját: ", " The program is reading the "
+                                                                                      "authority's list of transactions: ") +
+                    std::to_string(pending.pages_read) + " / " + std::to_string(pending.pages_total) +
+                    own_text(" oldal kész.", " pages done.");
+        else
+            text += own_text(" A program most olvassa a NAV tranzakcióinak listáját.",
+                             " The program is reading the authority's list of transactions.");
         break;
     case NavSettled::Reason::content_unread:
         text += own_text(" A NAV egy tranzakciójának tartalma nem olvasható, így nem dönthető el, hogy "
@@ -212,34 +232,48 @@ std::string waiting_text(const NavSettled& pending, bool this_one) {
                          " The content of one of the authority's transactions cannot be read, so whether the "
                          "invoice arrived cannot be told.");
         break;
-    case NavSettled::Reason::storing:
-        text += own_text(" A NAV befogadta; a beküldő gép most menti el.",
-                         " The authority has accepted it; the computer that reported it is storing it now.");
-        break;
     case NavSettled::Reason::store:
         text += own_text(" A NAV befogadta, de ezen a gépen nem sikerült elmenteni; a program újra megpróbálja.",
                          " The authority has accepted it, but it could not be stored on this computer; the program "
                          "tries again.");
         break;
+    case NavSettled::Reason::unrecorded:
+        text += own_text(" A NAV döntése már megvan, de a bejelentés nyilvántartását nem sikerült törölni (ezen a gépen "
+                         "vagy a felhőben); a program újra megpróbálja.",
+                         " The authority's decision is known, but the record of the report could not be removed (on "
+                         "this computer or in the cloud); the program tries again.");
+        break;
     }
     // A report of another computer: when it was recorded, and from when this one may go on without it.
-    if (pending.elsewhere && pending.written > 0 && pending.deadline > pending.written) {
-        const std::string format = own_text("%Y.%m.%d. %H:%M:%S", "%Y-%m-%d %H:%M:%S");
-        text += own_text(" A bejelentést ", " The report was recorded at ") +
-                format_time(local_time(pending.written), format) +
+    if (pending.elsewhere && pending.written > 0 && pending.deadline > pending.written)
+        text += own_text(" A bejelentést ", " The report was recorded at ") + moment_text(core, pending.written) +
                 own_text(" órakor rögzítették; ha addig nem dől el, ", "; if it is not settled before, this computer "
                                                                        "settles it from the authority's records from ") +
-                format_time(local_time(pending.deadline), format) +
+                moment_text(core, pending.deadline) +
                 own_text(" után ez a gép dönti el a NAV nyilvántartásából.", " on.");
+    if (pending.elsewhere && !this_one) {
+        // The other computer's invoice is not this page's: the page's document only waits.
+        text += own_text(" Amíg ez ki nem derül, ezen a gépen sem küldhető be új számla, hogy egy sorszám se kerüljön "
+                         "kétszer a NAV-hoz (más dokumentumok menthetők). A másik gép számláját a NAV befogadása "
+                         "után a program elmenti. Ez a dokumentum nincs elmentve, a beírt adatok megmaradtak: mentse újra, "
+                         "amint a másik gép végzett (rendszerint néhány másodperc); akkor a következő szabad "
+                         "sorszámot kapja.",
+                         " Until this is known no new invoice can be reported from this computer either, so that no "
+                         "number reaches the authority twice (other documents can be saved). The other computer's "
+                         "invoice is stored once the authority has accepted it. This document has not been saved, "
+                         "and what you entered is kept: save it again as soon as the other computer is done (usually "
+                         "a few seconds); it then takes the next free number.");
+        return text;
     }
     text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
                      "(más dokumentumok menthetők). A program a következő indításkor, mentéskor és a számlák listájának "
-                     "megnyitásakor újra megkérdezi a NAV-ot; ha befogadta, a számla el lesz mentve. Próbálja újra "
-                     "néhány perc múlva.",
+                     "megnyitásakor újra megkérdezi a NAV-ot; ha befogadta, a(z) ",
                      " Until this is known no new invoice can be reported, so that no number reaches the authority "
                      "twice (other documents can be saved). The program asks the authority again at the next start, "
-                     "at the next save and when the invoice list is opened; if it was accepted, the invoice is stored "
-                     "then. Try again in a few minutes.");
+                     "at the next save and when the invoice list is opened; if it was accepted, invoice ") +
+            number +
+            own_text(" számú számla el lesz mentve. Próbálja újra néhány perc múlva.",
+                     " is stored then. Try again in a few minutes.");
     if (this_one)
         text += own_text(" Ha most módosítja a számlát, a módosítás nem kerül be: a számla úgy lesz elmentve, "
                          "ahogy a NAV-nak elküldtük.",
@@ -341,7 +375,11 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     // The worker has a copy of its own: the page may go on rendering meanwhile.
     context->document = document;
     context->lines = lines;
-    context->shown_number = Json(document)["number_formatted"].string_value();
+    // A report of this page that went under another number than the page showed: the user is told of
+    // that number when it is stored.
+    context->shown_number = !pending_request_id.empty() && !pending_shown_number.empty()
+                                ? pending_shown_number
+                                : Json(document)["number_formatted"].string_value();
     context->own_request_id = pending_request_id;
     context->reported_snapshot = pending_snapshot;
 
@@ -457,7 +495,7 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                 context->own_request_id = report.pending.request_id;
                 context->reported_snapshot = snapshot_of(document, context->lines);
             }
-            error = waiting_text(report.pending, this_one);
+            error = waiting_text(*core, report.pending, this_one, context->shown_number);
             break;
         }
         case NavReport::Result::taken:
@@ -469,7 +507,14 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                              "next free number.");
             break;
         case NavReport::Result::renumber:
-            error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
+            // Every number tried was taken meanwhile by another invoice stored under it.
+            error = own_text("A(z) ", "Invoice number ") + Json(document)["number_formatted"].string_value() +
+                    own_text(" sorszámon közben egy másik számla lett elmentve, ezért ez a számla nem lett sem "
+                             "elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra, a következő szabad "
+                             "sorszámot kapja.",
+                             " was meanwhile taken by another invoice stored under it, so this invoice was neither "
+                             "saved nor reported. What you entered is kept: save it again, it takes the next free "
+                             "number.");
             break;
         case NavReport::Result::failed:
             error = own_text("A dokumentum mentése nem sikerült.", "The document could not be saved.");
@@ -519,6 +564,7 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         page->save_in_flight = false;
         page->pending_request_id = context->own_request_id;
         page->pending_snapshot = context->reported_snapshot;
+        page->pending_shown_number = context->own_request_id.empty() ? std::string() : context->shown_number;
         // The preview shows again the very document the page holds, with the number the flow gave it.
         if (page->numberTextBox) page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
         page->RefreshDocument();

@@ -22,9 +22,9 @@ bool uploaded(Core& core, const std::string& record_name) {
 }
 
 // Says so when the save took another number than the page showed, and who took the shown one: an
-// invoice of this computer whose report was waiting for the authority's answer and has been stored
-// since, another invoice the authority holds under it (sent by other software), or otherwise another
-// computer of the company.
+// invoice of this installation whose report was waiting for the authority's answer and has been
+// stored since, another invoice the authority holds under it (sent by other software), or otherwise
+// another computer of the company.
 std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context) {
     const Json document(context.document);
     const std::string stored = document["number_formatted"].string_value();
@@ -33,15 +33,17 @@ std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context
                                      "SELECT recordName FROM documents WHERE type = ? AND number_formatted = ? "
                                      "AND recordName <> ?",
                                      {document["type"], Json(context.shown_number), Json(context.recordName)});
+    // This installation's own invoice, settled here (an entry of an earlier version is always its own).
     const Json settled = core.setting(store::kSettledReportsRow);
     bool settled_here = false;
     for (const auto& holder : holders)
         for (const Json& entry : settled.array_items())
-            settled_here = settled_here || entry["recordName"] == Json(holder)["recordName"];
-    const Json local = core.setting("local");
+            settled_here = settled_here || (entry["recordName"] == Json(holder)["recordName"] &&
+                                            (entry["own"].is_null() || entry["own"].bool_value()));
     bool taken_at_authority = false;
-    for (const Json& taken : local["nav_taken"].array_items())
-        taken_at_authority = taken_at_authority || taken["number_formatted"] == Json(context.shown_number);
+    for (const Json& taken : core.nav_taken_numbers())
+        taken_at_authority = taken_at_authority || (taken["type"] == document["type"] &&
+                                                    taken["number_formatted"] == Json(context.shown_number));
 
     std::string why = own_text(" számot közben egy másik gépen kiállították.", " was issued on another computer meanwhile.");
     if (settled_here)

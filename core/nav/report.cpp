@@ -71,8 +71,6 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
         // here if its outcome is known, else waited for; settled, the number is taken again.
         NavReport theirs = waiting_report(core.nav_settle_report(true));
         if (theirs.pending.result != NavSettled::Result::waiting) return report_of(NavReport::Result::renumber);
-        theirs.pending.elsewhere = theirs.pending.elsewhere || (theirs.pending.reason != NavSettled::Reason::cloud &&
-                                                                theirs.pending.reason != NavSettled::Reason::shared_unreadable);
         return theirs;
     }
     record["shared_tag"] = tag;
@@ -91,6 +89,29 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
     return std::nullopt;
 }
 
+// A report settled by another thread while this one waited for it, told as it ended there.
+NavReport settled_meanwhile(Core& core, const std::string& request_id) {
+    const NavSettled settled = settled_outcome(core, request_id);
+    switch (settled.result) {
+    case NavSettled::Result::stored: {
+        NavReport report = report_of(NavReport::Result::stored);
+        report.record_name = settled.record_name;
+        return report;
+    }
+    case NavSettled::Result::taken:
+        return report_of(NavReport::Result::taken);
+    case NavSettled::Result::refused:
+        return report_of(NavReport::Result::refused, settled.message);
+    case NavSettled::Result::dropped:
+        return report_of(NavReport::Result::not_sent, "NO_INTERNET");
+    case NavSettled::Result::none:
+    case NavSettled::Result::waiting:
+        break;
+    }
+    // Gone from the list of the latest settled ones: what became of it cannot be told.
+    return report_of(NavReport::Result::failed);
+}
+
 // Waits for the outcome of a report that went out: asked at once, then every few seconds, for as
 // long as the save may wait and the answer may still change.
 NavReport await_outcome(Core& core, const std::string& request_id) {
@@ -105,13 +126,9 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
             report.record_name = now.record_name;
             return report;
         }
-        case NavSettled::Result::none: {
-            // Settled meanwhile by another thread (the background query).
-            NavReport report = report_of(NavReport::Result::not_sent);
-            report.record_name = core.nav_settled_record(request_id);
-            if (!report.record_name.empty()) report.result = NavReport::Result::stored;
-            return report;
-        }
+        case NavSettled::Result::none:
+            // Settled meanwhile by another thread (the background query): told as it ended there.
+            return settled_meanwhile(core, request_id);
         case NavSettled::Result::dropped:
             return report_of(NavReport::Result::not_sent, "NO_INTERNET");
         case NavSettled::Result::refused:
@@ -121,7 +138,10 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
         case NavSettled::Result::waiting:
             break;
         }
-        const bool may_change = now.reason == NavSettled::Reason::sending || now.reason == NavSettled::Reason::processing;
+        // The listing is read a page at a time: each pass reads on.
+        const bool may_change = now.reason == NavSettled::Reason::sending ||
+                                now.reason == NavSettled::Reason::processing ||
+                                now.reason == NavSettled::Reason::listing_unread;
         if (!may_change || std::chrono::steady_clock::now() + pause > until) break;
         std::this_thread::sleep_for(pause);
         pause = std::chrono::seconds(3);
@@ -153,18 +173,23 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     const std::time_t written = clock_now();
     std::string decoded = payload.data;
     decoded.resize(base64_decode(decoded.size(), decoded.data()));
+    // Asked after under the tax number the invoice went under.
+    std::string tax_number = Json(document)["supplier_identifier_number"].string_value();
+    if (tax_number.empty()) tax_number = setting("supplier")["identifier_number"].string_value();
     Json::object record{{"request_id", request_id},
                         {"number_formatted", Json(document)["number_formatted"].string_value()},
                         {"written", static_cast<double>(written)},
                         {"deadline", static_cast<double>(written + send_window() + nav_request_seconds())},
                         {"data_digest", sha3_512_hex(payload.data)},
                         {"content_digest", nav_content_digest(decoded)},
-                        {"tax_number", setting("supplier")["identifier_number"].string_value()},
+                        {"tax_number", tax_number},
                         {"installation", installation_id(*this)},
                         {"machine", nav_machine_id()},
+                        {"store_file", store_file(*this)},
                         {"pid", static_cast<double>(::getpid())},
                         {"process_start", process_start(::getpid())},
                         {"boot", boot_id()},
+                        {"written_boot", boot_seconds()},
                         {"document", document},
                         {"lines", lines}};
     // The difference of the authority's clock from this one, as last seen: the shared record carries

@@ -5,6 +5,7 @@
 #include "core/Core.h"
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -72,15 +73,24 @@ Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now);
 
 // --- settling (report_settling.cpp) ---
 
+// The database file this store writes, told from any other file of this computer (a copy of the
+// data folder); empty when it cannot be told.
+std::string store_file(Core& core);
 // This installation's own id, kept in the local row: it tells its shared records from another's.
 std::string installation_id(Core& core);
 // Stores the reported invoice with its transaction id; see the definition.
 std::string store_reported(Core& core, const json11::Json& report, const std::string& transaction_id, bool local);
-// Removes the local record of this very report and its shared record; true when the local one is gone.
+// Removes the local record of this very report and its shared record; true when the local one is gone
+// (or it was never recorded, or a newer one stands in its place).
 bool drop_report(Core& core, const json11::Json& report);
 // True when another invoice is stored here under this document's number.
 bool number_stored(Core& core, const json11::Json& document);
 // True when the authority holds another invoice under this document's number.
 bool number_taken(Core& core, const json11::Json& document);
+// Tests only: when set (empty clears it), runs on a settling's thread with the local record it read,
+// before it acts on it (a test lets a save send the report right there).
+void set_settling_read_hook(std::function<void(const json11::Json& read)> hook);
+// How a report settled here ended (one of the latest settled): none when not known.
+NavSettled settled_outcome(Core& core, const std::string& request_id);
 
 }  // namespace nav_report

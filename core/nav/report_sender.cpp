@@ -129,15 +129,21 @@ bool sender_running(const Json& report) {
 }
 
 // No copy of what this computer sent can still be on its way: the request's own limit and the margin
-// for a late registration have passed in real time since it went out. A boot since then counts as
-// at least the time this one has run.
+// for a late registration have passed in real time since it went out. Where its sending was not
+// recorded (a copy of the data folder made before it was), the sender's window counts too: it runs
+// from before the record was written, on the same clock. A boot since then counts as at least the
+// time this one has run.
 bool nothing_on_the_way(const Json& report) {
     const std::string boot = boot_id();
-    const std::string sent_in = report["boot"].string_value();
-    if (!report["sent_boot"].is_number() || !this_computer(report) || boot.empty() || sent_in.empty()) return false;
+    const std::string written_in = report["boot"].string_value();
+    if (!this_computer(report) || boot.empty() || written_in.empty()) return false;
+    const bool sent_known = report["sent_boot"].is_number();
+    const Json& since_when = sent_known ? report["sent_boot"] : report["written_boot"];
+    if (!since_when.is_number()) return false;
     const double now = boot_seconds();
-    const double since = sent_in == boot ? now - report["sent_boot"].number_value() : now;
-    return since >= static_cast<double>(nav_request_seconds() + arrival_margin());
+    const double since = written_in == boot ? now - since_when.number_value() : now;
+    const long window = sent_known ? 0 : static_cast<long>(send_window());
+    return since >= static_cast<double>(window + nav_request_seconds() + arrival_margin());
 }
 
 }  // namespace nav_report

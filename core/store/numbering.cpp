@@ -58,8 +58,7 @@ int Core::next_number(std::string type) {
     }
     // Numbers the tax authority holds for other invoices are passed over.
     std::set<int> taken;
-    const json11::Json local = setting("local");
-    for (const json11::Json& entry : local["nav_taken"].array_items())
+    for (const json11::Json& entry : nav_taken_numbers())
         if (entry["type"].string_value() == type && entry["year"].string_value() == current_year())
             taken.insert(entry["number"].int_value());
     while (taken.count(next) && next < INT_MAX) ++next;

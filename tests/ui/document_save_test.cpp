@@ -14,6 +14,7 @@
 #include "app/editor/DocumentPage.h"
 #include "core/Core.h"
 #include "core/nav/xml.h"
+#include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
 #include "ui/Pickers.h"
 
@@ -23,6 +24,7 @@
 #include <QtTest/QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -68,6 +70,16 @@ int pdf_pages(const std::string& path) {
         if (std::sscanf(line, "Pages: %d", &pages) == 1) break;
     pclose(pipe);
     return pages;
+}
+
+// Waits off the UI thread for `condition`, for `limit_ms` at most.
+bool wait_off_ui(const std::function<bool()>& condition, int limit_ms = 20000) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 class DocumentSave : public ::testing::Test {
@@ -224,6 +236,34 @@ protected:
 
     // The program ends and starts again on the same data folder.
     void restart() {
+        close_program();
+        g_core = make_core(data, "hu").release();
+        prepare(*g_core);
+        start();
+    }
+
+    // Reports the page's invoice from the core with its reply lost, the authority still processing it.
+    NavReport report_left_waiting(Tavrin::DocumentPage* p) {
+        nav.set_processing_delay(std::chrono::hours(1));
+        nav.fault_next_replies(NavReplyFault::drop);
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        const NavReport report = g_core->nav_report_invoice(p->lines, p->document);
+        p->lines.clear();
+        return report;
+    }
+
+    // Closes the page's window (nothing left on it to ask about).
+    bool close_page() {
+        window->document_window->Close();
+        return wait_until([&] { return page() == nullptr; });
+    }
+
+    static int stored_as(Core& core, const std::string& number) {
+        return count(core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + number + "'");
+    }
+
+    // The program ends; restart starts it again.
+    void close_program() {
         if (window) {
             window->CloseDroppingDocument();
             delete window;
@@ -232,9 +272,7 @@ protected:
         g_main_window = nullptr;
         ui::ThreadPool::WaitForIdle();
         delete g_core;
-        g_core = make_core(data, "hu").release();
-        prepare(*g_core);
-        start();
+        g_core = nullptr;
     }
 
     // Closes the result with a button; the document window goes.
@@ -804,6 +842,12 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     told = told_on_save(p, false);
     EXPECT_NE(told.find("A bejelentést"), std::string::npos) << told;
     EXPECT_NE(told.find(format_time(local_time(kNow + 2 * 2 + 2 + 60), "%H:%M:%S")), std::string::npos) << told;
+    EXPECT_NE(told.find(g_core->formatted_date(iso_date(kNow), "") + " " + format_time(local_time(kNow), "%H:%M:%S")),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("mentse újra, amint a másik gép végzett"), std::string::npos) << told;
+    EXPECT_EQ(told.find("néhány perc múlva"), std::string::npos) << told;
+    EXPECT_EQ(told.find("el lesz mentve"), std::string::npos) << told;
     EXPECT_EQ(nav.received_numbers().size(), received_before_copy);
     // The clocks move on together: this computer learns the authority's time from its next reply.
     set_clock([] { return kNow + 100; });
@@ -813,6 +857,36 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(dialog->Title().toStdString(), copied) << "never sent: the number is free";
     close_result(dialog, Result::Primary);
     set_clock([] { return kNow; });
+
+    // On this computer, in a copy of the data folder made before the sending was recorded: it may have
+    // been sent, so it is not taken as never sent before its deadline has passed.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    copied_record["request_id"] = "TVCOPY_2";
+    copied_record["number_formatted"] = number_of(p);
+    copied_record["document"] = p->document;
+    copied_record["lines"] = p->lines;
+    copied_record["machine"] = nav_machine_id();
+    copied_record["pid"] = 999999999.0;
+    copied_record["store_file"] = "0:0";
+    copied_record["boot"] = nav_report::boot_id();
+    copied_record["written_boot"] = nav_report::boot_seconds();
+    copied_record.erase("sent");
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(copied_record).dump()}, {"synced", -1}},
+                                    "settings"));
+    told = told_on_save(p, false);
+    EXPECT_NE(told.find(number_of(p) + " számú számla még a NAV visszaigazolására vár. A beküldés még úton lehet."),
+              std::string::npos)
+        << told;
+    // Its sender's window, the request's limit and the margin have run out since it was written.
+    Json::object window_over = g_core->nav_pending_report().object_items();
+    window_over["written_boot"] = nav_report::boot_seconds() - 100;
+    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(window_over).dump()}, {"synced", -1}},
+                                    "settings"));
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
 
     // The authority's clock runs ten minutes ahead, and its front answers a gateway time-out while the
     // submission is registered a moment later: the save waits out the request's own limit and stores
@@ -907,6 +981,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_NE(p, nullptr);
     waiting = number_of(p);
     told = told_on_save(p, true);
+    EXPECT_NE(told.find("A program most olvassa a NAV tranzakcióinak listáját"), std::string::npos) << told;
     EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
     NavSettled settled;
     EXPECT_GT(read_whole(settled), 2);
@@ -998,6 +1073,88 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
                                  Json(older_record)["number_formatted"].string_value() + "'"), 1);
     p->lines.clear();
 
+    ASSERT_TRUE(close_page());
+
+    // A settling reads the record before the save sends it and acts on it only after the save has
+    // sent it (its reply lost) and ended its call: the report is kept, never dropped as one never
+    // sent, and stored once its outcome is known.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string raced = number_of(p);
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.set_token_delay(std::chrono::milliseconds(1000));
+    nav.fault_next_replies(NavReplyFault::hang);
+    std::atomic<bool> interleaved{false};
+    nav_report::set_settling_read_hook([&](const Json& read) {
+        if (!read["sent"].is_null() || interleaved.exchange(true)) return;
+        // The save sends meanwhile; its reply is held, then lost, and its call ends.
+        EXPECT_TRUE(nav.wait_hung(std::chrono::seconds(20)));
+        nav.release_hung();
+        EXPECT_TRUE(wait_off_ui([&] {
+            const Json now = g_core->nav_pending_report();
+            return now["sent"].is_number() && !nav_report::sender_running(now);
+        }));
+    });
+    NavReport raced_report;
+    {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        std::thread saving([&] { raced_report = g_core->nav_report_invoice(p->lines, p->document); });
+        EXPECT_TRUE(wait_until([&] { return !g_core->nav_pending_report().is_null(); }));
+        g_core->nav_settle_report();
+        saving.join();
+    }
+    nav_report::set_settling_read_hook({});
+    nav.set_token_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(interleaved);
+    EXPECT_EQ(raced_report.result, NavReport::Result::waiting);
+    EXPECT_EQ(g_core->nav_pending_report()["number_formatted"].string_value(), raced) << "the report sent is kept";
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(wait_until([&] {
+        g_core->nav_settle_report(true);
+        return g_core->nav_pending_report().is_null();
+    }, 15000));
+    EXPECT_EQ(stored_as(*g_core, raced), 1);
+    p->lines.clear();
+    ASSERT_TRUE(close_page());
+
+    // Other software holds the number this page shows; this report's reply is lost, and while the save
+    // waits the background settles it as taken: the save reads that and takes the next number.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string held_by_other = number_of(p);
+    std::vector<Json> other_lines = p->lines;
+    Json::object other_line = other_lines.at(0).object_items();
+    other_line["quantity"] = 9;
+    other_lines.at(0) = other_line;
+    nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(other_lines, p->document).data);
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    const std::size_t calls_before = nav.calls().size();
+    auto asked_after_sending = [&] {
+        const std::vector<NavCall> calls = nav.calls();
+        bool sent = false;
+        for (std::size_t at = calls_before; at < calls.size(); ++at) {
+            if (calls[at].operation == "manageInvoice") sent = true;
+            else if (sent && calls[at].operation == "queryTransactionList") return true;
+        }
+        return false;
+    };
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until(asked_after_sending));
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    g_core->nav_settle_report();
+    ASSERT_TRUE(wait_until([&] {
+        dialog = ui::ContentDialog::Current();
+        return dialog && dialog->PrimaryButtonText() == ui::qs(text("ok"));
+    }));
+    told = dialog->ContentText().toStdString();
+    EXPECT_NE(told.find(held_by_other + " számon a NAV-nál már egy másik számla szerepel"), std::string::npos) << told;
+    EXPECT_EQ(told.find("nem érhető el"), std::string::npos) << told;
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(stored_as(*g_core, held_by_other), 0);
+
     // Quick restarts with the clock standing still: no request was refused as a repeated one.
     for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
 }
@@ -1086,6 +1243,36 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty() && cashbook.request_count() == 3u; }));
     EXPECT_EQ(uploads(), stored());
     EXPECT_EQ(stored().size(), 3u);
+
+    // This installation's reply is lost and the program is closed; after its deadline another
+    // installation settles the record and stores the invoice, not uploading it; started again, this
+    // one finds the invoice stored and uploads it, once.
+    TempDir other;
+    auto second = make_core(other.path() + "data/", "hu");
+    prepare(*second);
+    second->sync_start(empty_completion());
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string comes_back = Json(p->document)["number_formatted"].string_value();
+    ASSERT_EQ(report_left_waiting(p).result, NavReport::Result::waiting);
+    close_program();
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    set_clock([] { return kNow + 1000; });
+    const NavSettled settled_there = second->nav_settle_report(true);
+    set_clock([] { return kNow; });
+    ASSERT_EQ(settled_there.result, NavSettled::Result::stored);
+    EXPECT_TRUE(settled_there.elsewhere);
+    EXPECT_TRUE(second->cashbook_pending().empty()) << "the upload is the reporter's";
+    second->sync_start(empty_completion());
+    for (int start_again = 0; start_again < 2; ++start_again) {
+        restart();
+        show("ESTIMATE");
+        show("INVOICE");
+        ASSERT_TRUE(wait_until([&] { return uploads()[comes_back] == 1 && g_core->cashbook_pending().empty(); }));
+    }
+    ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+    EXPECT_EQ(uploads()[comes_back], 1);
+    EXPECT_EQ(stored_as(*g_core, comes_back), 1);
 }
 
 TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {
@@ -1300,6 +1487,95 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(std::count(owed_here.begin(), owed_here.end(), stored_here.record_name), 1);
     EXPECT_EQ(std::count(owed_there.begin(), owed_there.end(), stored_here.record_name), 0);
     sent = nav.received_numbers();
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+
+    // Other software holds the next number: once this installation has learnt it, the other passes it
+    // over too, and a page of the other that still shows it does not send it.
+    ASSERT_TRUE(close_page());
+    ASSERT_TRUE(second->nav_release_report(after_settling.record_name));
+    g_core->sync_start(empty_completion());
+    second->sync_start(empty_completion());
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string foreign_number = Json(p->document)["number_formatted"].string_value();
+    std::vector<Json> other_lines = p->lines;
+    Json::object other_line = other_lines.at(0).object_items();
+    other_line["quantity"] = 5;
+    other_lines.at(0) = other_line;
+    nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(other_lines, p->document).data);
+    EXPECT_EQ(g_core->nav_report_invoice(p->lines, p->document).result, NavReport::Result::taken);
+    g_core->sync_start(empty_completion());
+    second->sync_start(empty_completion());
+    EXPECT_NE(second->next_number_formatted("INVOICE"), foreign_number);
+    EXPECT_EQ(second->nav_report_invoice(p->lines, p->document).result, NavReport::Result::taken);
+    sent = nav.received_numbers();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), foreign_number), 1);
+    p->lines.clear();
+    ASSERT_TRUE(close_page());
+
+    // The page shows a number the other installation issues meanwhile; this save takes the next one and
+    // its reply is lost: the user reads both numbers, and, once it is stored, that it was renumbered.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string page_number = Json(p->document)["number_formatted"].string_value();
+    their_invoice = p->document;
+    their_lines = p->lines;
+    const NavReport issued_there = second_reports();
+    ASSERT_EQ(issued_there.result, NavReport::Result::stored) << issued_there.message;
+    ASSERT_TRUE(second->nav_release_report(issued_there.record_name));
+    ASSERT_EQ(stored_as(*second, page_number), 1);
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    std::string renumbered_to;
+    {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "1");
+        dialog = save(p);
+        ASSERT_NE(dialog, nullptr);
+        renumbered_to = dialog->Title().toStdString();
+        const std::string told = dialog->ContentText().toStdString();
+        EXPECT_NE(told.find("A számla a(z) " + renumbered_to + " számot kapta a(z) " + page_number + " helyett"),
+                  std::string::npos)
+            << told;
+        dialog->Answer(Result::Primary);
+        ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    }
+    EXPECT_NE(renumbered_to, page_number);
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(wait_until([&] {
+        g_core->nav_settle_report(true);
+        return g_core->nav_pending_report().is_null();
+    }, 15000));
+    dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString().rfind("A dokumentum a(z) " + renumbered_to + " számon lett elmentve, mert a(z) " +
+                                                            page_number + " számot közben egy másik gépen kiállították.",
+                                                        0),
+              0u)
+        << dialog->ContentText().toStdString();
+    close_result(dialog, Result::Primary);
+
+    // A data folder restored from a backup older than its report: the shared record this computer
+    // wrote is unknown to it. It is settled from the authority's records, never removed blindly, and
+    // its number is not sent again.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string restored = Json(p->document)["number_formatted"].string_value();
+    their_invoice = p->document;
+    their_lines = p->lines;
+    ASSERT_EQ(report_left_waiting(p).result, NavReport::Result::waiting);
+    ASSERT_TRUE(store::run(*g_core, "DELETE FROM settings WHERE recordName = 'nav_pending'"));
+    restart();
+    const NavSettled unknown = g_core->nav_settle_report(true);
+    EXPECT_EQ(unknown.result, NavSettled::Result::waiting);
+    EXPECT_EQ(unknown.reason, NavSettled::Reason::processing);
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(wait_until([&] { return g_core->nav_settle_report(true).result == NavSettled::Result::none; }, 15000));
+    EXPECT_EQ(stored_as(*g_core, restored), 1);
+    const NavReport after_restore = second_reports();
+    ASSERT_EQ(after_restore.result, NavReport::Result::stored) << after_restore.message;
+    sent = nav.received_numbers();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), restored), 1);
     std::sort(sent.begin(), sent.end());
     EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
 
