@@ -43,15 +43,22 @@ private:
     std::string name_;
 };
 
+// Completes an upload's operation with what became of it, on every way out of the coroutine.
+struct SentWhenEnded {
+    explicit SentWhenEnded(ui::AsyncOperation<Sent> operation) : done(std::move(operation)) {}
+    ~SentWhenEnded() { done.Complete(sent); }
+    SentWhenEnded(const SentWhenEnded&) = delete;
+    SentWhenEnded& operator=(const SentWhenEnded&) = delete;
+
+    ui::AsyncOperation<Sent> done;
+    Sent sent = Sent::failed;
+};
+
 // Prints what `view` shows to the document's PDF and sends it with the stored invoice's data; the
 // caller holds the invoice's claim. The owed upload is cleared once the service took it, or when the
 // invoice is gone.
 ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name, ui::AsyncOperation<Sent> done) {
-    struct Ended {
-        ui::AsyncOperation<Sent> done;
-        Sent sent = Sent::failed;
-        ~Ended() { done.Complete(sent); }
-    } ended{done};
+    SentWhenEnded ended(done);
 
     Core* core = g_core;
     if (!core) co_return;
@@ -116,11 +123,7 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
 // print_and_upload does: the PDF is what is stored, whatever another view shows, and the user's
 // views stay as they are. The caller holds the invoice's claim.
 ui::Action print_stored_and_upload(QPointer<QWidget> owner, std::string record_name, ui::AsyncOperation<Sent> done) {
-    struct Ended {
-        ui::AsyncOperation<Sent> done;
-        Sent sent = Sent::failed;
-        ~Ended() { done.Complete(sent); }
-    } ended{done};
+    SentWhenEnded ended(done);
 
     Core* core = g_core;
     if (!core || !owner) co_return;
