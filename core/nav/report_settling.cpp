@@ -178,14 +178,14 @@ Removal remove_record(Core& core, const Json& report, const NavSettled* verdict)
     return Removal::removed;
 }
 
+}  // namespace
+
 // Stores the reported invoice with its transaction id and, for this installation's local record,
 // removes the record in the same transaction: either both happen or neither. Two threads may settle
 // the same report at once (a save and the background query): only the one that still finds the
 // record stores it. An invoice already stored under this transaction (by another installation that
 // settled the record) is not stored a second time. Its accounting upload belongs to the installation
 // that reported it, whoever stored it.
-}  // namespace
-
 std::string store_reported(Core& core, const Json& report, const std::string& transaction_id, bool local) {
     const std::string request_id = report["request_id"].string_value();
     Json::object document = report["document"].object_items();
