@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -314,6 +315,11 @@ std::string processing_results(const std::vector<InvoiceResult>& results, bool w
 
 NavFake::NavFake(const std::string& schema_folder) : schema_folder_(schema_folder) {
     api_schema(schema_folder_);  // fail at once on a missing or broken schema
+    // The authority's transaction ids are never given twice: another fake of the same process (a test
+    // after another, on a port used before, under the same fixed clock) gives other ones.
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%06x", static_cast<unsigned>(std::random_device{}() & 0xffffff));
+    transaction_prefix_ = std::string("FAKE") + tag;
     route("POST", "/invoiceService/v3/*", [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     });
@@ -739,14 +745,19 @@ NavFake::Reply NavFake::answer_taxpayer(Asked& asked) {
     return replied(asked, xml + "</taxpayerData>");
 }
 
+std::string NavFake::new_transaction_id() {
+    char number[24];
+    std::snprintf(number, sizeof number, "%020d", next_number_++);
+    return transaction_prefix_ + number;
+}
+
 NavFake::Reply NavFake::answer_manage_invoice(Asked& asked) {
     const std::string token = child_text(asked.root, api_ns, "exchangeToken");
     auto open = open_tokens_.find(token);
     if (open == open_tokens_.end() || open->second != asked.call.login)
         return refused(asked.call, 400, "INVALID_EXCHANGE_TOKEN", "Érvénytelen adatszolgáltatási token!");
     open_tokens_.erase(open);  // a token serves one submission
-    char id[32];
-    std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+    const std::string id = new_transaction_id();
 
     Submission received{id, asked.call.login, asked.user.tax_number, service_now(), std::chrono::steady_clock::now(),
                         false, {}, false, false};
@@ -774,8 +785,7 @@ NavFake::Submission::Invoice NavFake::checked_invoice(const Submission& received
 }
 
 NavFake::Submission& NavFake::add_other_submission(const std::string& login, bool annulment) {
-    char id[32];
-    std::snprintf(id, sizeof id, "FAKE%026d", next_number_++);
+    const std::string id = new_transaction_id();
     const auto user = users_.find(login);
     submissions_.push_back(Submission{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
                                       std::chrono::steady_clock::now(), annulment, {}, true, annulment});

@@ -210,6 +210,8 @@ private:
     std::vector<std::string> issued_tokens_;
     std::vector<NavCall> calls_;
     int next_number_ = 1;
+    std::string transaction_prefix_;
+    std::string new_transaction_id();
 
     // A transaction made by manageInvoice, from the moment it arrived.
     struct Submission {
