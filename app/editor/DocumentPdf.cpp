@@ -141,6 +141,8 @@ ui::Action print_stored_and_upload(QPointer<QWidget> owner, std::string record_n
     view->NavigationCompleted.Add(view, [loaded](ui::WebView2*, ui::NavigationCompletedEventArgs) {
         loaded.Complete(ui::Unit{});
     });
+    // Its window closed (the program ends, or the account is switched): nothing is left to wait for.
+    QObject::connect(view, &QObject::destroyed, [loaded] { loaded.Complete(ui::Unit{}); });
     try {
         co_await view->EnsureCoreWebView2Async();
     } catch (...) {
