@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -448,117 +449,109 @@ namespace {
 // page instead of reading it twice.
 std::mutex listing_mutex;
 
-}  // namespace
+bool conclusive(const NavFound& found) {
+    return found.state == NavFound::State::done || found.state == NavFound::State::taken;
+}
 
-NavFound Core::nav_find_submission(const NavSought& sought) {
-    const Json::object credentials = nav_credentials(sought.tax_number);
-    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
-    std::lock_guard<std::mutex> reading(listing_mutex);
-    const std::string key = known_key(credentials, sought.request_id, std::to_string(sought.from) + "/" +
-                                                                          std::to_string(sought.to) + "/" + sought.number);
-    Learnt learnt = learnt_of(setting("local")[kListingMember], key);
-    auto keep = [&] { save_local_member(kListingMember, learnt_json(key, learnt)); };
-    // What was learnt up to a failure is kept: the next call goes on from there.
-    auto failed = [&](NavFound failure) {
-        keep();
-        return failure;
-    };
+// The interval of a listing request, on the authority's clock.
+std::string interval_element(const Core::NavSought& within) {
+    return "<insDate><dateTimeFrom>" + utc_text(within.from, "%Y-%m-%dT%H:%M:%S.000Z") + "</dateTimeFrom><dateTimeTo>" +
+           utc_text(within.to, "%Y-%m-%dT%H:%M:%S.000Z") + "</dateTimeTo></insDate>";
+}
 
-    // The invoice the authority holds under the number is the second witness: asked first when the
-    // listing is long, and when the interval needs the authority's present time, which its reply carries.
-    std::optional<NavFound> holder;
-    auto second_witness = [&]() -> const NavFound& {
-        if (!holder) holder = nav_invoice_holder(sought);
-        return *holder;
-    };
-    auto conclusive = [](const NavFound& found) {
-        return found.state == NavFound::State::done || found.state == NavFound::State::taken;
-    };
-    NavSought within = sought;
-    if (!sought.clock_known || learnt.next_page > 1) {
-        const NavFound& witness = second_witness();
-        if (conclusive(witness)) return witness;
-        if (!sought.clock_known) {
-            if (witness.state == NavFound::State::unreachable || witness.state == NavFound::State::refused)
-                return witness;
-            if (const std::optional<std::time_t> service_now = nav_report::service_now())
-                within = nav_report::narrowed(sought, *service_now);
+// What one call of the listing reads with.
+struct Reading {
+    const Core::NavSought& sought;
+    const Json::object& credentials;
+    std::string interval;
+    bool hungarian = false;
+};
+
+enum class PageRead { read, out_of_time };
+
+// Takes in the transactions of one listed page, each identified by what it carried, until the call's
+// time is up. A failure of the authority, when there was one.
+std::optional<NavFound> take_in_page(const Reading& reading, const std::string& listing,
+                                     const std::vector<std::string>& transactions,
+                                     std::chrono::steady_clock::time_point until, Learnt& learnt, PageRead& read) {
+    read = PageRead::read;
+    for (const std::string& transaction : transactions) {
+        if (std::chrono::steady_clock::now() >= until) {
+            read = PageRead::out_of_time;
+            return std::nullopt;
         }
+        const std::string transaction_id = xml_tag_value(transaction, "transactionId");
+        if (!is_nav_transaction_id(transaction_id)) return no_answer(listing, reading.hungarian);
+        const std::string request_status = xml_tag_value(transaction, "requestStatus");
+        const bool listed_finished = request_status == "FINISHED" || request_status == "NOTIFIED";
+        // An annulment carries no invoice data; whether it touched this number is asked at the end.
+        if (xml_tag_value(transaction, "technicalAnnulment") == "true") {
+            if (listed_finished) learnt.unread_done = true;
+            else learnt.open[transaction_id] = true;
+            continue;
+        }
+        Identified identified;
+        NavFound failure;
+        if (!identify(reading.credentials, transaction_id, xml_tag_value(transaction, "insDate"), reading.hungarian,
+                      identified, failure))
+            return failure;
+        const std::string& user = xml_tag_value(transaction, "insCusUser");
+        const bool by_our_user = user.empty() || user == reading.credentials.at("nav_user_id").string_value();
+        take_in(reading.sought, transaction_id, identified, listed_finished, by_our_user, learnt, nullptr);
     }
-    const std::string interval = "<insDate><dateTimeFrom>" + utc_text(within.from, "%Y-%m-%dT%H:%M:%S.000Z") +
-                                 "</dateTimeFrom><dateTimeTo>" + utc_text(within.to, "%Y-%m-%dT%H:%M:%S.000Z") +
-                                 "</dateTimeTo></insDate>";
+    return std::nullopt;
+}
 
-    // The pages from where the last call stopped, a bounded number of them. A page cut off by the time
-    // is read again by the next call, which finds its finished transactions known already.
+// Reads the listing from where the last call stopped, a bounded number of pages and of time; a page
+// cut off by the time is read again by the next call, which finds its finished transactions known
+// already. A failure of the authority, when there was one.
+std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt) {
     const auto until = std::chrono::steady_clock::now() + kTimePerCall;
-    bool out_of_time = false;
-    for (int read = 0; read < kPagesPerCall && !out_of_time; ++read) {
+    for (int read = 0; read < kPagesPerCall && std::chrono::steady_clock::now() < until; ++read) {
         const int page = learnt.next_page;
         learnt.whole = false;
-        const std::string listing = asked("<page>" + std::to_string(page) + "</page>" + interval,
-                                          "QueryTransactionListRequest", "queryTransactionList", credentials);
+        const std::string listing = asked("<page>" + std::to_string(page) + "</page>" + reading.interval,
+                                          "QueryTransactionListRequest", "queryTransactionList", reading.credentials);
         const std::vector<std::string> results = xml_elements(listing, "transactionListResult");
-        if (xml_tag_value(listing, "funcCode") != "OK" || results.size() != 1) return failed(no_answer(listing, is_hungarian));
+        if (xml_tag_value(listing, "funcCode") != "OK" || results.size() != 1) return no_answer(listing, reading.hungarian);
         const int pages = number_in(xml_tag_value(results.front(), "availablePage"));
-        if (pages < 0) return failed(no_answer(listing, is_hungarian));
+        if (pages < 0) return no_answer(listing, reading.hungarian);
         const std::vector<std::string> transactions = xml_elements(results.front(), "transaction");
         // A page it claims to have and does not give is a failure of the authority, never an end.
         if (page <= pages && transactions.empty())
-            return failed(found_as(NavFound::State::refused, "",
-                                   told(is_hungarian,
-                                        "A NAV tranzakciólistája " + std::to_string(pages) + " oldalt jelez, de a(z) " +
-                                            std::to_string(page) + ". oldalt üresen adta.",
-                                        "The authority's list of transactions claims " + std::to_string(pages) +
-                                            " pages, but gave page " + std::to_string(page) + " empty.")));
-        for (const std::string& transaction : transactions) {
-            out_of_time = std::chrono::steady_clock::now() >= until;
-            if (out_of_time) break;
-            const std::string transaction_id = xml_tag_value(transaction, "transactionId");
-            if (!is_nav_transaction_id(transaction_id)) return failed(no_answer(listing, is_hungarian));
-            const std::string request_status = xml_tag_value(transaction, "requestStatus");
-            const bool listed_finished = request_status == "FINISHED" || request_status == "NOTIFIED";
-            // An annulment carries no invoice data; whether it touched this number is asked below.
-            if (xml_tag_value(transaction, "technicalAnnulment") == "true") {
-                if (listed_finished) learnt.unread_done = true;
-                else learnt.open[transaction_id] = true;
-                continue;
-            }
-            Identified identified;
-            NavFound failure;
-            if (!identify(credentials, transaction_id, xml_tag_value(transaction, "insDate"), is_hungarian, identified,
-                          failure))
-                return failed(failure);
-            const bool by_our_user = xml_tag_value(transaction, "insCusUser").empty() ||
-                                     xml_tag_value(transaction, "insCusUser") == credentials.at("nav_user_id").string_value();
-            take_in(sought, transaction_id, identified, listed_finished, by_our_user, learnt, nullptr);
-        }
+            return found_as(NavFound::State::refused, "",
+                            told(reading.hungarian,
+                                 "A NAV tranzakciólistája " + std::to_string(pages) + " oldalt jelez, de a(z) " +
+                                     std::to_string(page) + ". oldalt üresen adta.",
+                                 "The authority's list of transactions claims " + std::to_string(pages) +
+                                     " pages, but gave page " + std::to_string(page) + " empty."));
+        PageRead page_read = PageRead::read;
+        if (std::optional<NavFound> failure = take_in_page(reading, listing, transactions, until, learnt, page_read))
+            return failure;
         learnt.pages = pages;
-        if (out_of_time) break;
+        if (page_read == PageRead::out_of_time) break;
         learnt.whole = page >= pages;
         if (learnt.whole) break;
         learnt.next_page = page + 1;
-        out_of_time = std::chrono::steady_clock::now() >= until;
     }
-    keep();
-    if (!learnt.whole) {
-        const NavFound& witness = second_witness();
-        if (conclusive(witness)) return witness;
-        NavFound found = unread(NavFound::Gap::pages);
-        found.pages_read = learnt.next_page - 1;
-        found.pages_total = learnt.pages;
-        return found;
-    }
+    return std::nullopt;
+}
 
-    // Read whole: what may still change is asked as it stands now.
-    Unsettled unsettled;
+// Once the listing is read whole, what may still change is asked as it stands now. A failure of the
+// authority, when there was one.
+std::optional<NavFound> ask_open_again(const Reading& reading, Learnt& learnt, Unsettled& unsettled) {
     for (const auto& [transaction_id, by_our_user] : std::map<std::string, bool>(learnt.open)) {
         Identified identified;
         NavFound failure;
-        if (!identify(credentials, transaction_id, "", is_hungarian, identified, failure)) return failed(failure);
-        take_in(sought, transaction_id, identified, false, by_our_user, learnt, &unsettled);
+        if (!identify(reading.credentials, transaction_id, "", reading.hungarian, identified, failure)) return failure;
+        take_in(reading.sought, transaction_id, identified, false, by_our_user, learnt, &unsettled);
     }
-    keep();
+    return std::nullopt;
+}
+
+// What a listing read whole says; the invoice held under the number tells a transaction that could
+// not be told apart.
+NavFound verdict(const Learnt& learnt, const Unsettled& unsettled, const std::function<const NavFound&()>& second_witness) {
     if (!learnt.done_id.empty()) return found_as(NavFound::State::done, learnt.done_id);
     if (!unsettled.open_id.empty()) return found_as(NavFound::State::processing, unsettled.open_id);
     if (unsettled.contested) return found_as(NavFound::State::contested);
@@ -573,4 +566,54 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
         if (!learnt.aborted_id.empty()) return found_as(NavFound::State::aborted, learnt.aborted_id, learnt.aborted_message);
     }
     return found_as(NavFound::State::absent);
+}
+
+}  // namespace
+
+NavFound Core::nav_find_submission(const NavSought& sought) {
+    const Json::object credentials = nav_credentials(sought.tax_number);
+    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
+    std::lock_guard<std::mutex> reading_one(listing_mutex);
+    const std::string key = known_key(credentials, sought.request_id, std::to_string(sought.from) + "/" +
+                                                                          std::to_string(sought.to) + "/" + sought.number);
+    Learnt learnt = learnt_of(setting("local")[kListingMember], key);
+    // What was learnt up to a failure is kept too: the next call goes on from there.
+    auto keep = [&] { save_local_member(kListingMember, learnt_json(key, learnt)); };
+
+    // The invoice the authority holds under the number is the second witness: asked first when the
+    // listing is long, and when the interval needs the authority's present time, which its reply carries.
+    std::optional<NavFound> holder;
+    auto second_witness = [&]() -> const NavFound& {
+        if (!holder) holder = nav_invoice_holder(sought);
+        return *holder;
+    };
+    NavSought within = sought;
+    if (!sought.clock_known || learnt.next_page > 1) {
+        const NavFound& witness = second_witness();
+        if (conclusive(witness)) return witness;
+        if (!sought.clock_known) {
+            if (witness.state == NavFound::State::unreachable || witness.state == NavFound::State::refused)
+                return witness;
+            if (const std::optional<std::time_t> service_now = nav_report::service_now())
+                within = nav_report::narrowed(sought, *service_now);
+        }
+    }
+
+    const Reading reading{sought, credentials, interval_element(within), is_hungarian};
+    const std::optional<NavFound> failure = read_pages(reading, learnt);
+    keep();
+    if (failure) return *failure;
+    if (!learnt.whole) {
+        const NavFound& witness = second_witness();
+        if (conclusive(witness)) return witness;
+        NavFound found = unread(NavFound::Gap::pages);
+        found.pages_read = learnt.next_page - 1;
+        found.pages_total = learnt.pages;
+        return found;
+    }
+    Unsettled unsettled;
+    const std::optional<NavFound> asked_again = ask_open_again(reading, learnt, unsettled);
+    keep();
+    if (asked_again) return *asked_again;
+    return verdict(learnt, unsettled, second_witness);
 }
