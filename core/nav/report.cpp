@@ -151,6 +151,66 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
     return report;
 }
 
+// The record of a report about to go out: what is sent (its digests, its document and lines), under
+// which tax number, and who sends it from where, so that any installation can settle it.
+Json::object new_record(Core& core, const std::string& request_id, const Json::object& document,
+                        const std::vector<Json>& lines, const Core::NavPayload& payload) {
+    const std::time_t written = clock_now();
+    std::string decoded = payload.data;
+    decoded.resize(base64_decode(decoded.size(), decoded.data()));
+    // Asked after under the tax number the invoice went under.
+    std::string tax_number = Json(document)["supplier_identifier_number"].string_value();
+    if (tax_number.empty()) tax_number = core.setting("supplier")["identifier_number"].string_value();
+    Json::object record{{"request_id", request_id},
+                        {"number_formatted", Json(document)["number_formatted"].string_value()},
+                        {"written", static_cast<double>(written)},
+                        {"deadline", static_cast<double>(written + send_window() + nav_request_seconds())},
+                        {"data_digest", sha3_512_hex(payload.data)},
+                        {"content_digest", nav_content_digest(decoded)},
+                        {"tax_number", tax_number},
+                        {"installation", installation_id(core)},
+                        {"machine", nav_machine_id()},
+                        {"store_file", store_file(core)},
+                        {"pid", static_cast<double>(::getpid())},
+                        {"process_start", process_start(::getpid())},
+                        {"boot", boot_id()},
+                        {"written_boot", boot_seconds()},
+                        {"document", document},
+                        {"lines", lines}};
+    // The difference of the authority's clock from this one, as last seen, until this report's token
+    // exchange measures its own.
+    if (const Json offset = core.setting("local")["nav_clock_offset"]; offset.is_number()) record["service_offset"] = offset;
+    return record;
+}
+
+// Acts on how the submission ended: the result when it is final, none when its outcome is still to
+// be asked.
+std::optional<NavReport> after_submission(Core& core, Json::object& record, const NavSubmission& sent) {
+    switch (sent.outcome) {
+    case NavSubmission::Outcome::accepted:
+        if (core.current_account == "DEMO") {
+            NavReport stored = report_of(NavReport::Result::stored);
+            stored.record_name = store_reported(core, Json(record), sent.text, true);
+            if (stored.record_name.empty()) stored.result = NavReport::Result::failed;
+            return stored;
+        }
+        // Received, not yet processed: stored once the authority has processed it. Its transaction is
+        // kept, so that its status is asked directly from now on.
+        record["transaction_id"] = sent.text;
+        save_local_row(core, kPendingRow, record);
+        return std::nullopt;
+    case NavSubmission::Outcome::refused:
+    case NavSubmission::Outcome::not_sent:
+        drop_report(core, Json(record));
+        return report_of(sent.outcome == NavSubmission::Outcome::refused ? NavReport::Result::refused
+                                                                          : NavReport::Result::not_sent,
+                         sent.text);
+    case NavSubmission::Outcome::unknown:
+        break;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document) {
@@ -170,32 +230,8 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     // The record of the report under way, written before anything is sent.
     const std::string request_id = nav_new_request_id();
     std::optional<InFlight> flight(std::in_place, request_id);
-    const std::time_t written = clock_now();
-    std::string decoded = payload.data;
-    decoded.resize(base64_decode(decoded.size(), decoded.data()));
-    // Asked after under the tax number the invoice went under.
-    std::string tax_number = Json(document)["supplier_identifier_number"].string_value();
-    if (tax_number.empty()) tax_number = setting("supplier")["identifier_number"].string_value();
-    Json::object record{{"request_id", request_id},
-                        {"number_formatted", Json(document)["number_formatted"].string_value()},
-                        {"written", static_cast<double>(written)},
-                        {"deadline", static_cast<double>(written + send_window() + nav_request_seconds())},
-                        {"data_digest", sha3_512_hex(payload.data)},
-                        {"content_digest", nav_content_digest(decoded)},
-                        {"tax_number", tax_number},
-                        {"installation", installation_id(*this)},
-                        {"machine", nav_machine_id()},
-                        {"store_file", store_file(*this)},
-                        {"pid", static_cast<double>(::getpid())},
-                        {"process_start", process_start(::getpid())},
-                        {"boot", boot_id()},
-                        {"written_boot", boot_seconds()},
-                        {"document", document},
-                        {"lines", lines}};
-    // The difference of the authority's clock from this one, as last seen: the shared record carries
-    // it to whoever settles it.
-    if (const Json offset = setting("local")["nav_clock_offset"]; offset.is_number()) record["service_offset"] = offset;
-    if (!save_local_row(*this, kPendingRow, record)) return report_of(NavReport::Result::failed, "store");
+    Json::object record = new_record(*this, request_id, document, lines, payload);
+    if (!save_local_row(*this, kPendingRow, record)) return report_of(NavReport::Result::failed);
 
     // Shared with the company's other installations before anything is sent: only one reports at a time.
     if (nav_shares_reports()) {
@@ -208,28 +244,7 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     auto before_send = [this, &record](std::time_t service_time) { return announce_sending(*this, record, service_time); };
     const NavSubmission sent = nav_submit_invoice(lines, document, request_id, before_send, &payload);
     flight.reset();
-    switch (sent.outcome) {
-    case NavSubmission::Outcome::accepted:
-        if (current_account == "DEMO") {
-            NavReport stored = report_of(NavReport::Result::stored);
-            stored.record_name = store_reported(*this, Json(record), sent.text, true);
-            if (stored.record_name.empty()) stored.result = NavReport::Result::failed;
-            return stored;
-        }
-        // Received, not yet processed: stored once the authority has processed it. Its transaction is
-        // kept, so that its status is asked directly from now on.
-        record["transaction_id"] = sent.text;
-        save_local_row(*this, kPendingRow, record);
-        break;
-    case NavSubmission::Outcome::refused:
-    case NavSubmission::Outcome::not_sent:
-        drop_report(*this, Json(record));
-        return report_of(sent.outcome == NavSubmission::Outcome::refused ? NavReport::Result::refused
-                                                                          : NavReport::Result::not_sent,
-                         sent.text);
-    case NavSubmission::Outcome::unknown:
-        break;
-    }
+    if (std::optional<NavReport> ended = after_submission(*this, record, sent)) return *ended;
     return await_outcome(*this, request_id);
 }
 
