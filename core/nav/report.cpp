@@ -89,9 +89,8 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
     return std::nullopt;
 }
 
-// A report settled by another thread while this one waited for it, told as it ended there.
-NavReport settled_meanwhile(Core& core, const std::string& request_id) {
-    const NavSettled settled = settled_outcome(core, request_id);
+// How a settled report ended, told as the save's result; none while it is still to be settled.
+std::optional<NavReport> report_of_settled(const NavSettled& settled) {
     switch (settled.result) {
     case NavSettled::Result::stored: {
         NavReport report = report_of(NavReport::Result::stored);
@@ -108,6 +107,12 @@ NavReport settled_meanwhile(Core& core, const std::string& request_id) {
     case NavSettled::Result::waiting:
         break;
     }
+    return std::nullopt;
+}
+
+// A report settled by another thread while this one waited for it, told as it ended there.
+NavReport settled_meanwhile(Core& core, const std::string& request_id) {
+    if (std::optional<NavReport> ended = report_of_settled(settled_outcome(core, request_id))) return *ended;
     // Gone from the list of the latest settled ones: what became of it cannot be told.
     return report_of(NavReport::Result::failed);
 }
@@ -120,24 +125,9 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
     NavSettled now;
     while (true) {
         now = core.nav_settle_report();
-        switch (now.result) {
-        case NavSettled::Result::stored: {
-            NavReport report = report_of(NavReport::Result::stored);
-            report.record_name = now.record_name;
-            return report;
-        }
-        case NavSettled::Result::none:
-            // Settled meanwhile by another thread (the background query): told as it ended there.
-            return settled_meanwhile(core, request_id);
-        case NavSettled::Result::dropped:
-            return report_of(NavReport::Result::not_sent, "NO_INTERNET");
-        case NavSettled::Result::refused:
-            return report_of(NavReport::Result::refused, now.message);
-        case NavSettled::Result::taken:
-            return report_of(NavReport::Result::taken);
-        case NavSettled::Result::waiting:
-            break;
-        }
+        // Settled meanwhile by another thread (the background query): told as it ended there.
+        if (now.result == NavSettled::Result::none) return settled_meanwhile(core, request_id);
+        if (std::optional<NavReport> ended = report_of_settled(now)) return *ended;
         // The listing is read a page at a time: each pass reads on.
         const bool may_change = now.reason == NavSettled::Reason::sending ||
                                 now.reason == NavSettled::Reason::processing ||
