@@ -99,8 +99,13 @@ MainWindow::MainWindow() {
 }
 
 MainWindow::~MainWindow() {
-    // A view being printed to PDF when the window goes would take its page from under the engine.
-    if (print_view) print_view->WaitForPrints(10000);
+    // A view being printed to PDF when the window goes would take its page from under the engine:
+    // each print (the print view's, an accounting upload's) ends while the window is still whole.
+    // A view may go while another's print is waited for.
+    std::vector<QPointer<ui::WebView2>> views;
+    for (ui::WebView2* view : findChildren<ui::WebView2*>()) views.emplace_back(view);
+    for (const QPointer<ui::WebView2>& view : views)
+        if (view) view->WaitForPrints(10000);
 }
 
 // The window's layout: the sign-in views under the navigation view, which is hidden until the

@@ -163,6 +163,9 @@ WebView2::WebView2(QWidget* parent) : QWebEngineView(parent), id_(next_view_id++
 }
 
 WebView2::~WebView2() {
+    // A page taken from under the engine while it prints to PDF crashes the engine when the print
+    // ends: whatever window this view goes with, the print ends first.
+    if (!printing_.empty()) WaitForPrints(10000);
     // The page goes after this part of the object: nothing it signals may reach it any more.
     if (set_up_) disconnect(page(), nullptr, this, nullptr);
     page_store().drop(id_);
