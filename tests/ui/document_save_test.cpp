@@ -252,6 +252,16 @@ protected:
         return report;
     }
 
+    // Other software of the same technical user reports the page's number with other content (the
+    // first line's quantity).
+    void other_software_reports(Tavrin::DocumentPage* p, int quantity) {
+        std::vector<Json> lines = p->lines;
+        Json::object first = lines.at(0).object_items();
+        first["quantity"] = quantity;
+        lines.at(0) = first;
+        nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(lines, p->document).data);
+    }
+
     // Closes the page's window (nothing left on it to ask about).
     bool close_page() {
         window->document_window->Close();
@@ -920,11 +930,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string taken = number_of(p);
-    std::vector<Json> foreign_lines = p->lines;
-    Json::object foreign_line = foreign_lines.at(0).object_items();
-    foreign_line["quantity"] = 7;
-    foreign_lines.at(0) = foreign_line;
-    nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(foreign_lines, p->document).data);
+    other_software_reports(p, 7);
     dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(dialog->ContentText().toStdString().find(taken + " számon a NAV-nál már egy másik számla szerepel"),
@@ -1122,11 +1128,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string held_by_other = number_of(p);
-    std::vector<Json> other_lines = p->lines;
-    Json::object other_line = other_lines.at(0).object_items();
-    other_line["quantity"] = 9;
-    other_lines.at(0) = other_line;
-    nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(other_lines, p->document).data);
+    other_software_reports(p, 9);
     nav.set_processing_delay(std::chrono::hours(1));
     nav.fault_next_replies(NavReplyFault::drop);
     const std::size_t calls_before = nav.calls().size();
@@ -1497,11 +1499,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string foreign_number = Json(p->document)["number_formatted"].string_value();
-    std::vector<Json> other_lines = p->lines;
-    Json::object other_line = other_lines.at(0).object_items();
-    other_line["quantity"] = 5;
-    other_lines.at(0) = other_line;
-    nav.add_foreign_submission(user.login, "CREATE", g_core->nav_invoice_payload(other_lines, p->document).data);
+    other_software_reports(p, 5);
     EXPECT_EQ(g_core->nav_report_invoice(p->lines, p->document).result, NavReport::Result::taken);
     g_core->sync_start(empty_completion());
     second->sync_start(empty_completion());
