@@ -10,9 +10,20 @@ namespace {
 constexpr const char* kRecordType = "InvoiceReport";
 constexpr const char* kRecordName = "invoice_report";
 
-Json modify_body(const Core& core, Json operation) {
-    return Json(Json::object{{"operations", Json::array{std::move(operation)}},
-                             {"zoneID", Json::object{{"zoneName", core.current_account}}}});
+// Sends one operation on the shared record; the cloud's whole reply (null when none came).
+Json modify(Core& core, Json operation) {
+    const Json body(Json::object{{"operations", Json::array{std::move(operation)}},
+                                 {"zoneID", Json::object{{"zoneName", core.current_account}}}});
+    Json reply;
+    core.cloudkit_request("records/modify", body, [&reply](Json answer) { reply = std::move(answer); });
+    return reply;
+}
+
+// The record's fields: the report, saying that its reporter sends only once it has written into this
+// very record that it does so (until then, removing the record stops the sending).
+Json report_fields(Json::object report) {
+    report["announces_sending"] = true;
+    return Json::object{{"data", Json::object{{"value", Json(report).dump()}}}};
 }
 
 }  // namespace
@@ -27,17 +38,12 @@ bool Core::nav_shares_reports() {
 }
 
 Core::SharedWrite Core::nav_share_report(const Json& report, std::string& change_tag, std::string& reason) {
-    // Whoever reads it learns that its reporter sends only once it has written into this very record
-    // that it does so: until then, removing the record stops the sending.
-    Json::object shared = report.object_items();
-    shared["announces_sending"] = true;
     const Json operation = Json::object{
         {"operationType", "create"},
         {"record", Json::object{{"recordType", kRecordType},
                                 {"recordName", kRecordName},
-                                {"fields", Json::object{{"data", Json::object{{"value", Json(shared).dump()}}}}}}}};
-    Json reply;
-    cloudkit_request("records/modify", modify_body(*this, operation), [&reply](Json answer) { reply = std::move(answer); });
+                                {"fields", report_fields(report.object_items())}}}};
+    const Json reply = modify(*this, operation);
     const Json& record = reply["records"][0];
     if (record["recordName"].string_value() == kRecordName && record["serverErrorCode"].string_value().empty() &&
         !record["recordChangeTag"].string_value().empty()) {
@@ -73,8 +79,7 @@ bool Core::nav_unshare_report(const std::string& change_tag) {
     const Json operation = Json::object{
         {"operationType", "delete"},
         {"record", Json::object{{"recordName", kRecordName}, {"recordChangeTag", change_tag}}}};
-    Json reply;
-    cloudkit_request("records/modify", modify_body(*this, operation), [&reply](Json answer) { reply = std::move(answer); });
+    const Json reply = modify(*this, operation);
     const Json& record = reply["records"][0];
     const std::string& code = record["serverErrorCode"].string_value();
     if (record["deleted"].bool_value() || code == "NOT_FOUND") return true;
@@ -89,7 +94,6 @@ bool Core::nav_unshare_report(const std::string& change_tag) {
 bool Core::nav_reshare_report(const Json& report, std::string& change_tag) {
     Json::object shared = report.object_items();
     shared.erase("shared_tag");
-    shared["announces_sending"] = true;
     // A reader that meant to remove the record it read can tell that it was this report's own.
     shared["replaces_tag"] = change_tag;
     const Json operation = Json::object{
@@ -97,9 +101,8 @@ bool Core::nav_reshare_report(const Json& report, std::string& change_tag) {
         {"record", Json::object{{"recordType", kRecordType},
                                 {"recordName", kRecordName},
                                 {"recordChangeTag", change_tag},
-                                {"fields", Json::object{{"data", Json::object{{"value", Json(shared).dump()}}}}}}}};
-    Json reply;
-    cloudkit_request("records/modify", modify_body(*this, operation), [&reply](Json answer) { reply = std::move(answer); });
+                                {"fields", report_fields(std::move(shared))}}}};
+    const Json reply = modify(*this, operation);
     const Json& record = reply["records"][0];
     if (record["recordName"].string_value() != kRecordName || !record["serverErrorCode"].string_value().empty() ||
         record["recordChangeTag"].string_value().empty())
