@@ -160,7 +160,7 @@ Json::object new_record(Core& core, const std::string& request_id, const Json::o
                         {"tax_number", tax_number},
                         {"installation", installation_id(core)},
                         {"machine", nav_machine_id()},
-                        {"store_file", store_file(core)},
+                        {"store_file", store::file_identity(core)},
                         {"pid", static_cast<double>(::getpid())},
                         {"process_start", process_start(::getpid())},
                         {"boot", boot_id()},

@@ -73,9 +73,6 @@ Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now);
 
 // --- settling (report_settling.cpp) ---
 
-// The database file this store writes, told from any other file of this computer (a copy of the
-// data folder); empty when it cannot be told.
-std::string store_file(Core& core);
 // This installation's own id, kept in the local row: it tells its shared records from another's.
 std::string installation_id(Core& core);
 // Stores the reported invoice with its transaction id; see the definition.

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <mutex>
 
-#include <sqlite3.h>
-#include <sys/stat.h>
 
 using json11::Json;
 
@@ -96,7 +94,7 @@ bool own_report(Core& core, const Json& report) {
 // The record was written to this very database file. A record of an earlier version does not say:
 // taken as written here, as that version took it.
 bool written_to_this_store(Core& core, const Json& report) {
-    return report["store_file"].is_null() || report["store_file"].string_value() == store_file(core);
+    return report["store_file"].is_null() || report["store_file"].string_value() == store::file_identity(core);
 }
 
 // --- storing and dropping ------------------------------------------------------------------------
@@ -404,15 +402,6 @@ bool number_stored(Core& core, const Json& document) {
                         "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ? AND recordName <> ?",
                         {document["number_formatted"], Json(document["recordName"].string_value())})
                 .empty();
-}
-
-// The database file this store writes, told from any other on this computer: a copy of the data
-// folder, or one restored from a backup, is another file. Empty when it cannot be told.
-std::string store_file(Core& core) {
-    const char* path = core.db ? sqlite3_db_filename(core.db, "main") : nullptr;
-    struct stat info {};
-    if (!path || !*path || ::stat(path, &info) != 0) return "";
-    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
 // True when the authority holds another invoice under this document's number (learnt by any

@@ -2,6 +2,7 @@
 #include "core/store/store_internal.h"
 
 #include <unicode/ucol.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -901,4 +902,11 @@ bool Core::save_record(Json::object record, std::string table) {
         return statement.run();
     }
     return false;
+}
+
+std::string store::file_identity(Core& core) {
+    const char* path = core.db ? sqlite3_db_filename(core.db, "main") : nullptr;
+    struct stat info {};
+    if (!path || !*path || ::stat(path, &info) != 0) return "";
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }

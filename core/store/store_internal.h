@@ -89,6 +89,9 @@ bool merge_reported_copies(Core& core);
 const char* schema_text();
 // CREATE INDEX IF NOT EXISTS statements, one per text, run after the schema.
 const std::vector<std::string>& index_texts();
+// The database file this store writes, told from any other on this computer: a copy of the data
+// folder, or one restored from a backup, is another file. Empty when it cannot be told.
+std::string file_identity(Core& core);
 // Adds the columns that came after the schema text to a file that lacks them (a new one too), in one
 // transaction; true when every one is there.
 bool add_missing_columns(Core& core);
