@@ -54,8 +54,7 @@ void MainWindow::TogglePaid(std::string sel) {
     const int value = tag.toInt(&is_int);
     // No invoice tab has set the value to write, or no document is selected.
     if (!is_int || sel.empty()) return;
-    store::run(*g_core, "UPDATE documents SET synced = 0, paid = ? WHERE recordName = ?",
-               {Json(value), Json(sel)});
+    store::mark_paid(*g_core, sel, value);
     RefreshList(std::string());
     // The menu offers the way back now.
     OnTabSelectionChanged();

@@ -614,7 +614,7 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
     const std::set<std::string> both = {
         estimate + " " + offline["number_formatted"].string_value() + " A terve",
         moved["recordName"].string_value() + " " + moved["number_formatted"].string_value() + " B terve",
-        invoice + " " + invoice_number + " A számlája", invoice + "-2 " + invoice_number + " B számlája"};
+        invoice + " " + invoice_number + " A számlája", invoice + "-TX-B " + invoice_number + " B számlája"};
     EXPECT_EQ(documents(*a), both);
     EXPECT_EQ(documents(*b), both);
     EXPECT_EQ(in_cloud(), both);
@@ -642,6 +642,75 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
     EXPECT_EQ(documents(*a), documents(*b));
     EXPECT_EQ(documents(*b), in_cloud());
     EXPECT_EQ(documents(*b).size(), 6u);
+}
+
+// Two copies of one reported invoice, stored apart under two names and each taking its stock where
+// its store saw it, become one on both installations with one take from the layers; the later work
+// on the copy that goes (a paid mark and an edit) goes on in the one kept, also when the copy that
+// goes was changed on the other installation after the merge deleted it there.
+TEST_F(Sync, CopiesOfAReportedInvoiceKeepTheLaterWorkAndOneTake) {
+    auto a = installation("a");
+    auto b = installation("b");
+    auto at = [](std::time_t seconds) { set_clock([seconds] { return kNow + seconds; }); };
+    auto add_layer = [](Core& core) {
+        core.post_inventory({Json::object{{"itemRecordName", "ITEM-M"}, {"item_name", "Raktári"}, {"quantity", 5},
+                             {"price", 10}, {"item_type", "INVENTORY_TRACKING"}}},
+                            Json::object{{"documentRecordName", ""}, {"reason", "ADD"}});
+    };
+    auto store_copy = [&](Core& core, const char* name) {
+        Json::object sale = line(core, "Raktári", 1, 100).object_items();
+        sale["itemRecordName"] = "ITEM-M";
+        sale["item_type"] = "INVENTORY_TRACKING";
+        Json::object copy{{"type", "INVOICE"}, {"number", 7}, {"issue_date", "2026-03-01"},
+                          {"number_formatted", "SZ/2026-0007"}, {"nav_transaction_id", "TX-7"}};
+        if (name) copy["recordName"] = name;
+        return core.save_document({sale}, false, copy);
+    };
+    ASSERT_TRUE(a->save_record({{"recordName", "ITEM-M"}, {"name", "Raktári"}, {"type", "INVENTORY_TRACKING"}}, "items"));
+    add_layer(*a);
+    pass(*a);
+    pass(*b);
+    // B's copy under a name of an earlier version takes the only layer it knows; A's takes by LIFO
+    // from a layer it added since.
+    at(10);
+    const std::string other = store_copy(*b, "INVOICE-2026-000003");
+    pass(*b);
+    at(20);
+    add_layer(*a);
+    at(30);
+    const std::string kept = store_copy(*a, nullptr);
+    ASSERT_EQ(kept, "INVOICE-2026-000007");
+    pass(*a);
+    ASSERT_TRUE(cloud.record(kAccount, other)->deleted);
+    // B marks its copy paid and edits it before it hears of the merge.
+    at(40);
+    ASSERT_TRUE(store::mark_paid(*b, other, 1));
+    at(50);
+    Json::object edited = row_of(*b, "documents", other).object_items();
+    edited["header_note"] = "Átutalással fizetve";
+    const auto lines = store::rows(*b, "SELECT * FROM document_lines WHERE documentRecordName = ?", {other});
+    ASSERT_EQ(b->save_document({lines.begin(), lines.end()}, false, edited), other);
+    at(60);
+    pass(*b);
+    pass(*a);
+
+    const std::string invoice_sql = "SELECT recordName, paid, header_note, modified FROM documents WHERE nav_transaction_id = 'TX-7'";
+    const std::string stock_sql = "SELECT recordName, documentRecordName, quantity, remaining_fifo, remaining_lifo, "
+                                  "remaining_history_fifo, remaining_history_lifo FROM inventory ORDER BY recordName";
+    EXPECT_EQ(dump(*a, invoice_sql),
+              Json(Json::array{Json::object{{"recordName", kept}, {"paid", 1}, {"header_note", "Átutalással fizetve"},
+                                            {"modified", static_cast<double>(kNow + 50) * 1000}}})
+                  .dump());
+    EXPECT_EQ(dump(*b, invoice_sql), dump(*a, invoice_sql));
+    EXPECT_EQ(dump(*b, stock_sql), dump(*a, stock_sql));
+    for (Core* core : {a.get(), b.get()}) {
+        EXPECT_EQ(dump(*core, "SELECT SUM(quantity) AS stock, SUM(remaining_fifo) AS fifo, SUM(remaining_lifo) AS lifo, "
+                              "COUNT(*) AS rows FROM inventory"),
+                  Json(Json::array{Json::object{{"stock", 9}, {"fifo", 9}, {"lifo", 9}, {"rows", 3}}}).dump());
+        EXPECT_EQ(count(*core, "SELECT 1 FROM inventory WHERE instr(remaining_history_lifo, 'INVOICE') > 0"), 1u);
+        EXPECT_TRUE(pending(*core).empty());
+    }
+    EXPECT_EQ(cloud.row(kAccount, kept)["paid"].number_value(), 1);
 }
 
 TEST_F(Sync, UploadResultMarksOnlyWhatTheCloudConfirmedUnchanged) {

@@ -124,8 +124,7 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
 void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
     Core* core = g_core;
     if (!core) return;
-    if (paid && store::run(*core, "UPDATE documents SET synced = 0, paid = 1 WHERE recordName = ? AND paid IS NOT 1",
-                           {Json(context->recordName)})) {
+    if (paid && store::mark_paid(*core, context->recordName, 1)) {
         // The mark goes up with a pass of its own.
         ui::ThreadPool::RunAsync([] {
             if (Core* c = g_core) c->sync_start(empty_completion());

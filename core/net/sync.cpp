@@ -303,9 +303,11 @@ bool settle_own_deletion(Core& core, const std::string& name) {
 // that never reached the cloud (another installation numbered its own alike and deleted it): that
 // one stays and goes up as a new record, and a deletion of the name still to go up from here has
 // nothing left to delete. Client, item and stock rows are named by the program alone (new
-// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs.
+// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs. A
+// reported invoice changed here stays for the merge when its other copy is here (store::awaits_merge).
 bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
     const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
+    if (!documents.empty() && store::awaits_merge(core, documents.front())) return true;
     if (!documents.empty() && !may_be_in_cloud(uploaded, documents.front())) {
         bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
         for (const char* table : {"clients", "items", "inventory"})

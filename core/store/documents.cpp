@@ -206,6 +206,11 @@ std::string store::free_record_name(Core& core, const std::string& proposed, boo
     }
 }
 
+bool store::mark_paid(Core& core, const std::string& record_name, int paid) {
+    return run(core, "UPDATE documents SET paid = ?1, modified = ?2, synced = 0 WHERE recordName = ?3 AND paid IS NOT ?1",
+               {paid, static_cast<double>(clock_now()) * 1000.0, record_name});
+}
+
 std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::object document) {
     std::string search = search_text(document);
 

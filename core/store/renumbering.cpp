@@ -129,7 +129,7 @@ bool store::move_document_aside(Core& core, const Json::object& document) {
         moved["number_formatted"] = core.next_number_formatted(type);
         moved["recordName"] = free_record_name(core, core.new_document_record_name(type), true, true);
     } else {
-        moved["recordName"] = free_record_name(core, from, false, true);
+        moved["recordName"] = free_record_name(core, reported_name_aside(document), false, true);
     }
     moved["synced"] = 0;
     moved["recordChangeTag"] = "";

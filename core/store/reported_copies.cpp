@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 using json11::Json;
@@ -31,6 +32,15 @@ std::optional<std::string> name_by_number(const Json::object& document) {
     char digits[32];
     std::snprintf(digits, sizeof digits, "%06lld", static_cast<long long>(number));
     return "INVOICE-" + issued.substr(0, 4) + "-" + digits;
+}
+
+// The name of a reported invoice whose name by number a stored document holds (an invoice stored by
+// an earlier version under the numbering's name, or numbered in another year than it was issued in):
+// that name followed by its transaction, never the next number, which is another invoice's name.
+std::optional<std::string> name_beside(const Json::object& document) {
+    std::optional<std::string> name = name_by_number(document);
+    if (name) *name += "-" + member(document, "nav_transaction_id").string_value();
+    return name;
 }
 
 bool add_tombstone(Core& core, const std::string& record_name) {
@@ -71,28 +81,54 @@ bool drop_doubled_stock(Core& core, const std::string& transaction, const std::s
     return true;
 }
 
-// A layer that both copies took from (each was posted where it was stored) gets the other copy's take
-// back: the invoice took from it once. The other's takes left become the kept copy's as its name
-// follows it.
+// The stock layers' records of what the two copies took: the other copy's take is given back to the
+// layer it came from wherever the kept copy took the same item by the same method (each copy was
+// posted where it was stored, from the layers as that store saw them); where the kept copy's take is
+// not recorded, the other's is the invoice's only one and becomes the kept copy's as its name follows
+// it.
+struct Take {
+    const char* remaining;
+    const char* history;
+};
+constexpr Take kTakes[] = {{"remaining_fifo", "remaining_history_fifo"}, {"remaining_lifo", "remaining_history_lifo"}};
+
+// The items, per take, whose layers record a take of `document`.
+std::map<std::string, std::set<std::string>> items_taken(const std::vector<Json::object>& layers,
+                                                         const std::string& document) {
+    std::map<std::string, std::set<std::string>> items;
+    for (const Json::object& layer : layers)
+        for (const Take& take : kTakes)
+            if (Json::parse(member(layer, take.history).string_value()).object_items().count(document))
+                items[take.history].insert(member(layer, "itemRecordName").string_value());
+    return items;
+}
+
 bool give_back_second_take(Core& core, const std::string& kept, const std::string& other) {
-    for (const Json::object& row :
-         store::rows(core,
-                     "SELECT recordName, remaining_fifo, remaining_history_fifo, remaining_lifo, remaining_history_lifo "
-                     "FROM inventory WHERE (instr(remaining_history_fifo, ?1) > 0 AND "
-                     "instr(remaining_history_fifo, ?2) > 0) OR (instr(remaining_history_lifo, ?1) > 0 AND "
-                     "instr(remaining_history_lifo, ?2) > 0)",
-                     {Json(kept).dump(), Json(other).dump()})) {
+    const std::vector<Json::object> layers =
+        store::rows(core,
+                    "SELECT recordName, itemRecordName, remaining_fifo, remaining_history_fifo, remaining_lifo, "
+                    "remaining_history_lifo FROM inventory WHERE instr(remaining_history_fifo, ?1) > 0 OR "
+                    "instr(remaining_history_lifo, ?1) > 0 OR instr(remaining_history_fifo, ?2) > 0 OR "
+                    "instr(remaining_history_lifo, ?2) > 0",
+                    {Json(kept).dump(), Json(other).dump()});
+    const auto kept_items = items_taken(layers, kept);
+    for (const Json::object& row : layers) {
         Json::object layer = row;
-        for (const auto& [remaining, column] : {std::pair{"remaining_fifo", "remaining_history_fifo"},
-                                                std::pair{"remaining_lifo", "remaining_history_lifo"}}) {
-            Json::object history = Json::parse(member(row, column).string_value()).object_items();
+        bool given_back = false;
+        for (const Take& take : kTakes) {
+            Json::object history = Json::parse(member(row, take.history).string_value()).object_items();
             auto taken = history.find(other);
-            if (taken == history.end() || !history.count(kept)) continue;
-            layer[remaining] = member(row, remaining).number_value() + taken->second.number_value();
+            auto items = kept_items.find(take.history);
+            if (taken == history.end() || items == kept_items.end() ||
+                !items->second.count(member(row, "itemRecordName").string_value()))
+                continue;
+            layer[take.remaining] = member(row, take.remaining).number_value() + taken->second.number_value();
             history.erase(taken);
-            layer[column] = Json(history).dump();
+            layer[take.history] = Json(history).dump();
+            given_back = true;
         }
-        if (!store::run(core,
+        if (given_back &&
+            !store::run(core,
                         "UPDATE inventory SET remaining_fifo = ?, remaining_history_fifo = ?, remaining_lifo = ?, "
                         "remaining_history_lifo = ?, synced = 0 WHERE recordName = ?",
                         {layer["remaining_fifo"], layer["remaining_history_fifo"], layer["remaining_lifo"],
@@ -102,13 +138,37 @@ bool give_back_second_take(Core& core, const std::string& kept, const std::strin
     return true;
 }
 
+// The user's work on either copy goes on in the kept one: the document and lines of the copy
+// modified later (the time a save or a paid mark gave it; the kept copy's own on a tie), and a
+// reporting status the authority gave either copy. The kept copy keeps its name, change tag and
+// time of creation, and goes up again when it changed.
+bool take_later_work(Core& core, const Json::object& kept, const Json::object& other) {
+    const bool other_later = member(other, "modified").number_value() > member(kept, "modified").number_value();
+    const Json::object& later = other_later ? other : kept;
+    const Json::object& earlier = other_later ? kept : other;
+    const bool earlier_status =
+        member(later, "nav_status").string_value().empty() && !member(earlier, "nav_status").string_value().empty();
+    if (!other_later && !earlier_status) return true;
+
+    Json::object merged = later;
+    for (const char* identity : {"recordName", "recordChangeTag", "created"}) merged[identity] = member(kept, identity);
+    if (earlier_status) merged["nav_status"] = member(earlier, "nav_status");
+    merged["synced"] = 0;
+    std::vector<Json> lines;
+    for (Json::object& line : store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY rowid",
+                                          {member(later, "recordName")}))
+        lines.emplace_back(std::move(line));
+    // As the later copy stands: no amounts computed again, no stock posted.
+    return !core.save_document(std::move(lines), true, std::move(merged)).empty();
+}
+
 // The other copy goes into the kept one: its doubled stock rows and then the copy itself go as a local
 // deletion would take them, and what named it names the kept copy.
 bool fold_copy(Core& core, const Json::object& kept, const Json::object& other) {
     const std::string& kept_name = member(kept, "recordName").string_value();
     const std::string& other_name = member(other, "recordName").string_value();
     const std::string& transaction = member(kept, "nav_transaction_id").string_value();
-    return drop_doubled_stock(core, transaction, kept_name, other_name) &&
+    return take_later_work(core, kept, other) && drop_doubled_stock(core, transaction, kept_name, other_name) &&
            give_back_second_take(core, kept_name, other_name) &&
            store::follow_document(core, other_name, kept_name, member(other, "number_formatted").string_value(),
                                   member(kept, "number_formatted").string_value()) &&
@@ -121,9 +181,23 @@ bool fold_copy(Core& core, const Json::object& kept, const Json::object& other) 
 
 std::string store::proposed_record_name(Core& core, const Json::object& document) {
     if (is_reported_invoice(document)) {
-        if (std::optional<std::string> name = name_by_number(document)) return *name;
+        if (std::optional<std::string> name = name_by_number(document))
+            return rows(core, "SELECT 1 FROM documents WHERE recordName = ?", {*name}).empty() ? *name
+                                                                                              : *name_beside(document);
     }
     return core.new_document_record_name(member(document, "type").string_value());
+}
+
+std::string store::reported_name_aside(const Json::object& document) {
+    std::optional<std::string> name = is_reported_invoice(document) ? name_beside(document) : std::nullopt;
+    return name ? *name : member(document, "recordName").string_value();
+}
+
+bool store::awaits_merge(Core& core, const Json::object& document) {
+    return is_reported_invoice(document) && member(document, "synced").number_value() == 0 &&
+           !rows(core, "SELECT 1 FROM documents WHERE type = 'INVOICE' AND nav_transaction_id = ? AND recordName <> ?",
+                 {member(document, "nav_transaction_id"), member(document, "recordName")})
+                .empty();
 }
 
 bool store::merge_reported_copies(Core& core) {
@@ -134,9 +208,14 @@ bool store::merge_reported_copies(Core& core) {
         const std::vector<Json::object> copies =
             rows(core, "SELECT * FROM documents WHERE type = 'INVOICE' AND nav_transaction_id = ? ORDER BY recordName",
                  {member(doubled, "nav_transaction_id")});
+        // The copy named by number, else the one named beside it, else the first.
+        auto rank = [](const Json::object& copy) {
+            const std::string& name = member(copy, "recordName").string_value();
+            return name_by_number(copy) == name ? 0 : name_beside(copy) == name ? 1 : 2;
+        };
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < copies.size(); ++i)
-            if (name_by_number(copies[i]) == member(copies[i], "recordName").string_value()) kept = i;
+        for (std::size_t i = 1; i < copies.size(); ++i)
+            if (rank(copies[i]) < rank(copies[kept])) kept = i;
         for (std::size_t i = 0; i < copies.size(); ++i)
             if (i != kept && !fold_copy(core, copies[kept], copies[i])) return false;
     }

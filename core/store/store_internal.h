@@ -73,17 +73,37 @@ bool move_document_aside(Core& core, const json11::Json::object& document);
 bool follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,
                      const std::string& new_number);
 
+// Marks a document paid (1) or unpaid (0) as an edit of it: it goes up, and its modification time
+// tells which of two copies' marks is the later where they meet. Nothing when it holds that mark
+// already. False when the write failed.
+bool mark_paid(Core& core, const std::string& record_name, int paid);
+
 // The record name a new document is proposed: a reported invoice's comes from its own number and
-// year of issue, which every installation that stores it knows alike ("INVOICE-2026-000007"); any
-// other document's from the numbering (Core::new_document_record_name).
+// year of issue, which every installation that stores it knows alike ("INVOICE-2026-000007"), and
+// when a stored document holds that name, from that name and its transaction alike
+// ("INVOICE-2026-000007-<transaction>"); any other document's from the numbering
+// (Core::new_document_record_name).
 std::string proposed_record_name(Core& core, const json11::Json::object& document);
 
+// The record name a reported invoice moves to when a different document holds its name in the
+// cloud: its name by number followed by its transaction, alike on every installation. Any other
+// document (and an invoice without a number or date of issue) keeps its own name to start from.
+std::string reported_name_aside(const json11::Json::object& document);
+
 // Makes the copies of one reported invoice that this store holds under two or more record names one
-// (in the caller's transaction): every installation keeps the same copy, the one named as
-// proposed_record_name names it, else the one of the least name; each other copy goes as a local
-// deletion would (its tombstone takes it from the cloud too), its stock rows that double the kept
-// ones' with it, and what named it follows the kept one. False when a write failed.
+// (in the caller's transaction): every installation keeps the same copy, the one named by its number
+// and year, else the one named beside that, else the one of the least name. The kept copy goes on
+// with the document and lines of the copy modified later and with a reporting status either had;
+// each other copy goes as a local deletion would (its tombstone takes it from the cloud too), its
+// stock rows that double the kept ones' with it and its takes from the stock layers given back where
+// the kept copy took the same item, and what named it follows the kept one. False when a write
+// failed.
 bool merge_reported_copies(Core& core);
+
+// A reported invoice changed here and not yet uploaded, of which this store holds another copy: a
+// deletion of it from the cloud is another installation's merge of the copies, and it stays for this
+// store's own merge, which takes its work to the kept copy by the same rule.
+bool awaits_merge(Core& core, const json11::Json::object& document);
 
 // The seven CREATE TABLE statements, as one text.
 const char* schema_text();
