@@ -192,6 +192,12 @@ TEST_F(Documents, AReportedInvoiceIsNamedByItsNumberAndItsCopiesBecomeOne) {
                                   {{"type", "INVOICE"}, {"number", 8}, {"issue_date", "2026-12-31"},
                                    {"nav_transaction_id", "T-32"}}),
               "INVOICE-2026-000008");
+    // Its name held here by an invoice of the old naming: never the next number, another invoice's name.
+    ASSERT_FALSE(core->save_document({}, true, {{"recordName", "INVOICE-2026-000009"}, {"type", "INVOICE"}}).empty());
+    EXPECT_EQ(core->save_document({line("Régi nevű mellett", 1)}, false,
+                                  {{"type", "INVOICE"}, {"number", 9}, {"issue_date", "2026-12-30"},
+                                   {"nav_transaction_id", "T-33"}}),
+              "INVOICE-2026-000009-T-33");
 
     const Json::object sale{{"itemRecordName", "ITEM-T"}, {"item_type", "INVENTORY_TRACKING"}, {"quantity", 1},
                             {"price", 100}, {"name", "Raktári"}};

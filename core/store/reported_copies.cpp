@@ -1,7 +1,8 @@
 // A reported invoice is one document in every store. The installation that reported it and one that
 // settled its report both store it, each on its own clock and with its own store's numbers: its record
-// name therefore comes from what both know alike, its own number and year of issue. Copies that an
-// earlier version stored under two names become one where they meet.
+// name therefore comes from what both know alike, its own number and year of issue (and its
+// transaction where a stored document holds that name). Copies that an earlier version stored under
+// two names become one where they meet, with the later work done on either.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -162,8 +163,8 @@ bool take_later_work(Core& core, const Json::object& kept, const Json::object& o
     return !core.save_document(std::move(lines), true, std::move(merged)).empty();
 }
 
-// The other copy goes into the kept one: its doubled stock rows and then the copy itself go as a local
-// deletion would take them, and what named it names the kept copy.
+// The other copy goes into the kept one: its later work goes on there, its doubled stock rows and
+// then the copy itself go as a local deletion would take them, and what named it names the kept copy.
 bool fold_copy(Core& core, const Json::object& kept, const Json::object& other) {
     const std::string& kept_name = member(kept, "recordName").string_value();
     const std::string& other_name = member(other, "recordName").string_value();
@@ -216,8 +217,13 @@ bool store::merge_reported_copies(Core& core) {
         std::size_t kept = 0;
         for (std::size_t i = 1; i < copies.size(); ++i)
             if (rank(copies[i]) < rank(copies[kept])) kept = i;
-        for (std::size_t i = 0; i < copies.size(); ++i)
-            if (i != kept && !fold_copy(core, copies[kept], copies[i])) return false;
+        const Json& kept_name = member(copies[kept], "recordName");
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            if (i == kept) continue;
+            // As the copies folded before left it.
+            const std::vector<Json::object> now = rows(core, "SELECT * FROM documents WHERE recordName = ?", {kept_name});
+            if (now.empty() || !fold_copy(core, now.front(), copies[i])) return false;
+        }
     }
     return true;
 }
