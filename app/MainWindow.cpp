@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/App.h"
 #include "app/editor/DocumentPage.h"
+#include "app/editor/DocumentSave.h"
 #include "app/settings/SettingsPage.h"
 
 #include "core/Core.h"
@@ -98,15 +99,7 @@ MainWindow::MainWindow() {
     list_filter = fresh_list_filter(one_year_back());
 }
 
-MainWindow::~MainWindow() {
-    // A view being printed to PDF when the window goes would take its page from under the engine:
-    // each print (the print view's, an accounting upload's) ends while the window is still whole.
-    // A view may go while another's print is waited for.
-    std::vector<QPointer<ui::WebView2>> views;
-    for (ui::WebView2* view : findChildren<ui::WebView2*>()) views.emplace_back(view);
-    for (const QPointer<ui::WebView2>& view : views)
-        if (view) view->WaitForPrints(10000);
-}
+MainWindow::~MainWindow() = default;
 
 // The window's layout: the sign-in views under the navigation view, which is hidden until the
 // cloud set-up is done; inside the navigation, the tool bar, the tabs and the list.
@@ -515,6 +508,24 @@ ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
     window->Close();
 }
 
+ui::Action MainWindow::CloseOncePrinted(std::vector<QPointer<ui::WebView2>> views) {
+    // A print that does not end keeps the program from closing for this long at the most.
+    constexpr int kPrintLimitMs = 10000;
+    QPointer<MainWindow> self(this);
+    prints_at_close_ = PrintsAtClose::waiting;
+    const ui::AsyncAction limit = ui::Delay(kPrintLimitMs);
+    for (const QPointer<ui::WebView2>& view : views) {
+        if (!view) continue;
+        ui::AsyncAction ended;
+        complete_when(view->PrintsEnded(), ended);
+        complete_when(limit, ended);
+        co_await ended;
+        if (!self) co_return;
+    }
+    prints_at_close_ = PrintsAtClose::ended;
+    Close();
+}
+
 void MainWindow::CloseDroppingDocument() {
     if (DocumentPage* page = page_of(document_window)) page->lines.clear();
     Close();
@@ -531,6 +542,25 @@ void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {
             AskDiscardDocument(true);
             return;
         }
+    }
+    // A PDF being printed (the print view's, an accounting upload's) is written whole before the
+    // window closes: the close waits for the prints and comes again.
+    if (prints_at_close_ == PrintsAtClose::waiting) {
+        args.Handled(true);
+        return;
+    }
+    if (prints_at_close_ == PrintsAtClose::unasked) {
+        std::vector<QPointer<ui::WebView2>> printing;
+        for (ui::WebView2* view : findChildren<ui::WebView2*>())
+            if (view->Printing()) printing.emplace_back(view);
+        if (!printing.empty()) {
+            args.Handled(true);
+            CloseOncePrinted(std::move(printing));
+            return;
+        }
+    }
+    prints_at_close_ = PrintsAtClose::unasked;
+    if (document_window) {
         QPointer<ui::Window> window = document_window;
         window->Close();
         // The page and its preview go now, before Core does.

@@ -193,6 +193,11 @@ public:
 private:
     // The commands button is enabled when its menu has a command shown.
     void ShowRecordCommandsState();
+    // Closes the window once `views` have ended their prints to PDF, or after a while at the most.
+    ui::Action CloseOncePrinted(std::vector<QPointer<ui::WebView2>> views);
+    // Where a close stands with the prints it waits for.
+    enum class PrintsAtClose { unasked, waiting, ended };
+    PrintsAtClose prints_at_close_ = PrintsAtClose::unasked;
 
     bool content_loaded_ = false;
     ui::EventToken print_hook_ = 0;

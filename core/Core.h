@@ -202,7 +202,8 @@ void collect_xml_error(void* context, const char* format, ...) __attribute__((fo
 // The message of the last failed validation (or of a libxml2 report outside one), process-wide.
 std::string last_xml_error();
 // The Hungarian explanation of each invoice element a validation or server message names, one per
-// line; the text itself when it names none.
+// line, naming the buyer or the supplier when the message is about a field of theirs; the text
+// itself when it names none.
 std::string nav_error_text(std::string text);
 
 // ---------------------------------------------------------------------------------------------

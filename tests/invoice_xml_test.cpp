@@ -153,8 +153,11 @@ TEST_F(InvoiceXml, FailedValidationSaysWhyInHungarian) {
         core->nav_invoice_data_xml({line("A", 1, 10, "27%")}, invoice({{"supplier_identifier_number", "1234567-82-42"}}),
                                    ""),
         &error));
-    EXPECT_EQ(nav_error_text(error), "Hibás adószám. Minta: 12345678-9-10\n") << error;
+    EXPECT_EQ(nav_error_text(error), "Szállító: Hibás adószám. Minta: 12345678-9-10\n") << error;
     EXPECT_EQ(last_xml_error(), error);
+    EXPECT_FALSE(core->validate_invoice_xml(
+        core->nav_invoice_data_xml({line("A", 1, 10, "27%")}, invoice({{"client_street", " "}}), ""), &error));
+    EXPECT_EQ(nav_error_text(error), "Vevő: Hibás utca.\n") << error;
     EXPECT_FALSE(core->validate_invoice_xml(
         core->nav_invoice_data_xml({line("A", 1, 10, "27%")}, invoice({{"exchange_rate", 0}}), ""), &error));
     EXPECT_EQ(nav_error_text(error), "Deviza számla esetén 0-nál nagyobb összegű árfolyam szükséges.\n");

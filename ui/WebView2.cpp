@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QChildEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
@@ -13,7 +12,6 @@
 #include <QPageSize>
 #include <QPointer>
 #include <QShowEvent>
-#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
@@ -27,6 +25,7 @@
 #include <QWebEngineUrlSchemeHandler>
 
 #include <stdexcept>
+#include <utility>
 
 namespace ui {
 
@@ -128,6 +127,16 @@ std::exception_ptr view_gone() {
 
 int next_view_id = 1;
 
+// A page taken from under the engine while it prints to PDF crashes the engine when the print ends:
+// the page of a view that goes while it prints stays on its own, and goes once its prints have ended.
+void keep_until_printed(QWebEnginePage* page, std::size_t prints) {
+    page->setWebChannel(nullptr);
+    page->setParent(nullptr);
+    QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, page, [page, prints]() mutable {
+        if (--prints == 0) page->deleteLater();
+    });
+}
+
 }  // namespace
 
 // The page's side of window.chrome.webview.
@@ -160,17 +169,20 @@ void RegisterWebSchemes() {
 
 WebView2::WebView2(QWidget* parent) : QWebEngineView(parent), id_(next_view_id++) {
     setContextMenuPolicy(Qt::NoContextMenu);
+    // The view's page is its child, not the view's own default page: a page that prints when the view
+    // goes can be left to finish.
+    setPage(new QWebEnginePage(QWebEngineProfile::defaultProfile(), this));
 }
 
 WebView2::~WebView2() {
-    // A page taken from under the engine while it prints to PDF crashes the engine when the print
-    // ends: whatever window this view goes with, the print ends first.
-    if (!printing_.empty()) WaitForPrints(10000);
-    // The page goes after this part of the object: nothing it signals may reach it any more.
+    // The page goes after this part of the object (or, printing, after its prints): nothing it signals
+    // may reach this view any more.
     if (set_up_) disconnect(page(), nullptr, this, nullptr);
     page_store().drop(id_);
     for (auto& [script, op] : queued_scripts_) op.Fail(view_gone());
     for (auto& [path, op] : printing_) op.Fail(view_gone());
+    for (const AsyncAction& ended : prints_ended_) ended.Complete(Unit{});
+    if (!printing_.empty()) keep_until_printed(page(), printing_.size());
 }
 
 void WebView2::showEvent(QShowEvent* event) {
@@ -255,6 +267,8 @@ void WebView2::set_up() {
         AsyncOperation<bool> op = found->second;
         printing_.erase(found);
         op.Complete(ok);
+        if (printing_.empty())
+            for (const AsyncAction& ended : std::exchange(prints_ended_, {})) ended.Complete(Unit{});
     });
 }
 
@@ -374,16 +388,11 @@ AsyncOperation<bool> WebView2::PrintToPdfAsync(const QString& path, const PrintS
     return op;
 }
 
-bool WebView2::WaitForPrints(int timeout_ms) {
-    if (printing_.empty()) return true;
-    QEventLoop loop;
-    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
-    // Connected after the view's own handler, so it sees the finished print already taken off.
-    connect(page(), &QWebEnginePage::pdfPrintingFinished, &loop, [this, &loop] {
-        if (printing_.empty()) loop.quit();
-    });
-    loop.exec();
-    return printing_.empty();
+AsyncAction WebView2::PrintsEnded() {
+    if (printing_.empty()) return AsyncAction::Completed(Unit{});
+    AsyncAction ended;
+    prints_ended_.push_back(ended);
+    return ended;
 }
 
 void WebView2::PostWebMessageAsJson(const QString& json) {

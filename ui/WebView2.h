@@ -101,10 +101,9 @@ public:
     AsyncOperation<QString> ExecuteScriptAsync(const QString& script);
     // Writes the current document to `path` as PDF; the result tells whether the file was written.
     AsyncOperation<bool> PrintToPdfAsync(const QString& path, const PrintSettings& settings);
-    // Runs the event loop until every print this view started has ended, for at most timeout_ms.
-    // The browser engine must not lose a page while it prints it: owners call this before the view
-    // goes. True when nothing is printing any more.
-    bool WaitForPrints(int timeout_ms);
+    // Completes once no print of this view runs any more (at once when none does), or when the view
+    // goes. A view may go while it prints: its page stays until the print has ended.
+    AsyncAction PrintsEnded();
     bool Printing() const { return !printing_.empty(); }
     // Delivers `json` to the page's window.chrome.webview 'message' listeners.
     void PostWebMessageAsJson(const QString& json);
@@ -158,6 +157,7 @@ private:
     QVariant tag_;
     std::vector<std::pair<QString, AsyncOperation<QString>>> queued_scripts_;
     std::multimap<QString, AsyncOperation<bool>> printing_;
+    std::vector<AsyncAction> prints_ended_;
 };
 
 }  // namespace ui

@@ -157,10 +157,8 @@ ui::Action print_stored_and_upload(QPointer<QWidget> owner, std::string record_n
     ui::AsyncOperation<Sent> sent;
     print_and_upload(view, record_name, sent);
     ended.sent = co_await sent;
-    if (view) {
-        view->WaitForPrints(10000);
-        view->deleteLater();
-    }
+    // A print still running is left to end: the view's page stays for it.
+    if (view) view->deleteLater();
 }
 
 }  // namespace

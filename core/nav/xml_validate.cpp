@@ -68,6 +68,25 @@ Document parse_clean(const std::string& xml, std::string& error) {
     return none;
 }
 
+// The element a validation message is about, as the names of it and its ancestors from the root
+// ("/InvoiceData/invoiceMain/.../city"), so that the message tells whose field it is.
+std::string element_path(const xmlNode* node) {
+    std::string path;
+    for (; node && node->type == XML_ELEMENT_NODE; node = node->parent)
+        path.insert(0, "/" + std::string(reinterpret_cast<const char*>(node->name)));
+    return path;
+}
+
+// Keeps a validation message in the text `context` points to, after the path of its element.
+void collect_validation_error(void* context, xmlErrorPtr error) {
+    if (!error || !error->message) return;
+    const std::string path = element_path(static_cast<const xmlNode*>(error->node));
+    if (path.empty())
+        collect_xml_error(context, "%s", error->message);
+    else
+        collect_xml_error(context, "%s: %s", path.c_str(), error->message);
+}
+
 }  // namespace
 
 void collect_xml_error(void* context, const char* format, ...) {
@@ -126,7 +145,7 @@ bool XmlSchema::valid(const std::string& xml, std::string* error) const {
         Document doc = parse_clean(xml, message);
         Validator validator(doc ? xmlSchemaNewValidCtxt(compiled_->schema.get()) : nullptr, xmlSchemaFreeValidCtxt);
         if (validator) {
-            xmlSchemaSetValidErrors(validator.get(), collect_xml_error, collect_xml_error, &message);
+            xmlSchemaSetValidStructuredErrors(validator.get(), collect_validation_error, &message);
             valid = xmlSchemaValidateDoc(validator.get(), doc.get()) == 0;
         }
     }
@@ -157,9 +176,15 @@ std::string nav_error_text(std::string text) {
         {"thirdStateTaxId", "Hibás harmadik országbeli adószám."},
         {"vatCode", "Hibás adószám áfakód. Minta: 12345678-9-10"},
     };
+    // A field of the buyer's or the supplier's block is told as theirs: the same street, city or tax
+    // number stands in both.
+    const char* whose = text.find("/customerInfo") != std::string::npos   ? "Vevő: "
+                        : text.find("/supplierInfo") != std::string::npos ? "Szállító: "
+                                                                            : "";
     std::string out;
     for (const auto& [element, explanation] : explanations) {
         if (text.find(element) != std::string::npos) {
+            out += whose;
             out += explanation;
             out += '\n';
         }

@@ -194,8 +194,10 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
     const bool reuse = earlier && earlier->paged && earlier->row_context == parts.row_context &&
                        earlier->rows.size() == earlier->source_lines.size();
     // Each tracked item's stock as the lines above leave it: a second line of the item starts where
-    // the first one ended.
+    // the first one ended. The first starts from the stock without this document's own movements, which
+    // the store holds once the document is saved (a page that stays open after its save, an edit).
     std::map<std::string, double> stock_after;
+    const std::string own_record = document["recordName"].string_value();
     const Json::array& items = lines.array_items();
     parts.source_lines = items;
     parts.rows.reserve(items.size());
@@ -240,8 +242,10 @@ DocumentPageParts document_page_parts(Core& core, int mode, const Json& document
             const std::string item = line["recordName"].string_value();
             auto stock = stock_after.find(item);
             if (stock == stock_after.end()) {
-                auto rows =
-                    store::rows(core, "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ?", {item});
+                auto rows = store::rows(core,
+                                        "SELECT SUM(quantity) AS stock FROM inventory WHERE itemRecordName = ? AND "
+                                        "(? = '' OR documentRecordName IS NOT ?)",
+                                        {item, own_record, own_record});
                 const double stored =
                     rows.empty() ? 0.0 : static_cast<double>(saturated_int64(Json(rows[0])["stock"].number_value()));
                 stock = stock_after.emplace(item, stored).first;

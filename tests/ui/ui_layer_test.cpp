@@ -479,6 +479,16 @@ TEST(WebView2, NewWindowsGoIntoTheGivenViewAndPagesPrintToPdf) {
     ASSERT_EQ(std::sscanf(info.c_str() + at, "Page size: %lf x %lf", &width, &height), 2) << info;
     EXPECT_NEAR(width, 597.6, 1.0);
     EXPECT_NEAR(height, 842.4, 1.0);
+
+    // A view that goes while it prints leaves its print to end: the destructor waits for nothing, and
+    // the file is written whole.
+    const std::string left = dir.path() + "left.pdf";
+    ui::AsyncOperation<bool> printing = opener->PrintToPdfAsync(QString::fromStdString(left), settings);
+    ui::AsyncAction ended = opener->PrintsEnded();
+    delete opener;
+    EXPECT_TRUE(ended.IsDone());
+    EXPECT_TRUE(printing.IsDone());
+    ASSERT_TRUE(wait_until([&] { return command_output("pdfinfo '" + left + "'").find("Pages:") != std::string::npos; }));
 }
 
 TEST(LocaleData, NamesRegionAndColours) {
