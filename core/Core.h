@@ -593,8 +593,10 @@ public:
     // the invoice as a draft ("DRAFT", with the document's client, lines, dates and notes), unless the
     // page that sent it is open and keeps it itself: that page holds its report from when it knows it
     // until it lets the invoice go. While a NavPageSave lives on a thread, every report that thread
-    // sends is its page's own (the one under way when the save began is not).
+    // sends is its page's own (the one under way when the save began is not). nav_page_keeps_report:
+    // whether a page keeps that report's invoice, as the settling on this thread sees it.
     void nav_page_holds_report(const std::string& request_id, bool holds);
+    bool nav_page_keeps_report(const std::string& request_id);
     class NavPageSave {
     public:
         explicit NavPageSave(Core& core);
@@ -795,6 +797,9 @@ private:
 
     // The owed accounting uploads claimed by a sender (under store_mutex).
     std::set<std::string> cashbook_claims;
+    // The reports whose page is open and keeps their invoice (nav_page_holds_report).
+    std::mutex held_reports_mutex;
+    std::set<std::string> held_reports;
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;

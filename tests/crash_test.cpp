@@ -5,8 +5,7 @@
 // stock movements. A second child reports invoices to the loopback tax authority, which loses or holds
 // some replies, and is killed at spread-out moments, also while the authority holds its answer: after
 // each kill the installation that starts again settles what is open, every number the authority took
-// is stored once, none was taken twice, every invoice that was not is kept as a draft with what was
-// typed and told of once, and the account can go on reporting.
+// is stored once, none was taken twice, and the account can go on reporting.
 #include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 #include "tests/fakes/nav_fake.h"
@@ -197,7 +196,6 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
 
     std::mt19937 random(20260302);
     int held = 0;
-    std::size_t kept_drafts = 0;
     const int kills = std::max(kKills / 2, 5);
     for (int kill_number = 0; kill_number < kills; ++kill_number) {
         SCOPED_TRACE("kill " + std::to_string(kill_number + 1));
@@ -229,26 +227,6 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
         }
         ASSERT_NE(settled.result, NavSettled::Result::waiting) << "the account is left unable to report";
 
-        // Every report that ended unstored, here or in the killed run, left its invoice as a draft with
-        // its client and lines, told once; this start's own among them.
-        const Json kept = core->take_kept_drafts();
-        kept_drafts += kept.array_items().size();
-        EXPECT_EQ(store::rows(*core, "SELECT recordName FROM documents WHERE type = 'DRAFT'").size(), kept_drafts);
-        for (const Json& entry : kept.array_items()) {
-            const auto draft = store::rows(*core, "SELECT client_name, number_formatted FROM documents WHERE recordName = ?",
-                                           {entry["draft"]});
-            ASSERT_EQ(draft.size(), 1u) << entry.dump();
-            EXPECT_EQ(Json(draft.front())["client_name"].string_value(), "Vevő Anna");
-            EXPECT_EQ(Json(draft.front())["number_formatted"], entry["draft_number"]);
-            EXPECT_GE(store::rows(*core, "SELECT name FROM document_lines WHERE documentRecordName = ? AND name LIKE 'Tétel %'",
-                                  {entry["draft"]}).size(), 1u);
-        }
-        if (settled.result != NavSettled::Result::stored && settled.result != NavSettled::Result::none) {
-            ASSERT_FALSE(kept.array_items().empty());
-            EXPECT_EQ(kept.array_items().back()["number"].string_value(), settled.number);
-        }
-        EXPECT_TRUE(core->take_kept_drafts().array_items().empty()) << "told twice";
-
         std::vector<std::string> accepted = nav.accepted_numbers();
         std::map<std::string, int> stored;
         for (const auto& row : store::rows(*core, "SELECT number_formatted, nav_transaction_id FROM documents "
@@ -272,7 +250,6 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
     for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
     EXPECT_GT(nav.accepted_numbers().size(), static_cast<std::size_t>(kKills / 4));
     EXPECT_GT(held, 0) << "no kill while the authority held a reply";
-    EXPECT_GT(kept_drafts, 0u) << "no report ended unstored";
 }
 
 }  // namespace

@@ -5,8 +5,7 @@
 #include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
 
-#include <mutex>
-#include <set>
+#include <optional>
 
 using json11::Json;
 
@@ -14,19 +13,9 @@ namespace {
 
 constexpr const char* kKeptRow = store::kKeptDraftsRow;
 
-// The reports whose page is open and keeps their invoice itself.
-std::mutex held_mutex;
-std::set<std::string> held_by_page;
-
 // On a thread that saves for an open page: the report that was under way when the save began. Any
 // other report that thread settles is the one it sent itself.
 thread_local std::optional<std::string> page_save_began_with;
-
-bool page_keeps(const std::string& request_id) {
-    if (page_save_began_with && *page_save_began_with != request_id) return true;
-    std::lock_guard<std::mutex> lock(held_mutex);
-    return held_by_page.count(request_id) > 0;
-}
 
 // The document as the user typed it, made a new draft: nothing of the invoice's numbering, report
 // or save is carried over.
@@ -48,7 +37,7 @@ bool keep_as_draft(Core& core, const Json& report, const NavSettled& verdict) {
     const bool unstored = verdict.result == NavSettled::Result::dropped ||
                           verdict.result == NavSettled::Result::refused ||
                           verdict.result == NavSettled::Result::taken;
-    if (!unstored || !report["document"].is_object() || page_keeps(report["request_id"].string_value())) return true;
+    if (!unstored || !report["document"].is_object() || core.nav_page_keeps_report(report["request_id"].string_value())) return true;
     Json::object draft = draft_of(core, report["document"]);
     const std::string draft_number = Json(draft)["number_formatted"].string_value();
     const std::string draft_name = core.save_document(report["lines"].array_items(), false, std::move(draft));
@@ -76,11 +65,17 @@ Core::NavPageSave::~NavPageSave() {
 
 void Core::nav_page_holds_report(const std::string& request_id, bool holds) {
     if (request_id.empty()) return;
-    std::lock_guard<std::mutex> lock(held_mutex);
+    std::lock_guard<std::mutex> lock(held_reports_mutex);
     if (holds)
-        held_by_page.insert(request_id);
+        held_reports.insert(request_id);
     else
-        held_by_page.erase(request_id);
+        held_reports.erase(request_id);
+}
+
+bool Core::nav_page_keeps_report(const std::string& request_id) {
+    if (page_save_began_with && *page_save_began_with != request_id) return true;
+    std::lock_guard<std::mutex> lock(held_reports_mutex);
+    return held_reports.count(request_id) > 0;
 }
 
 Json Core::take_kept_drafts() {
