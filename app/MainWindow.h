@@ -227,8 +227,11 @@ private:
     void StartSectionWork();
     void WorkEnded(Work kind, bool refresh);
     void ShowBusy();
-    // Each beat of reportPace: the notice, the drafts kept, and the settling of a report left waiting.
+    // Each beat of reportPace: what ShowReportOutcomes tells, and the settling of a report left waiting.
     void OnReportPace();
+    // After a report may have been settled: the notice, the page that waited on it learns how it
+    // ended, and an invoice no page took back is told of as a draft.
+    void ShowReportOutcomes();
     // The paced report settling runs quietly: the notice tells of the report.
     std::array<bool, 4> work_running_{};
     bool sync_again_ = false;

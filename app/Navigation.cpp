@@ -8,6 +8,8 @@
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -128,8 +130,7 @@ void MainWindow::SettleWaitingReport(ui::DispatcherQueue queue, QPointer<MainWin
 
 void MainWindow::OnReportPace() {
     if (!g_core || switching_account_ || navigationView->isHidden()) return;
-    ShowReportNotice();
-    ShowKeptDrafts();
+    ShowReportOutcomes();
     // A save settles its own wait; the pace only takes up a report nobody is waiting on.
     const DocumentPage* page = document_page(document_window);
     if ((page && page->save_in_flight) || g_core->current_account == "DEMO" || g_core->nav_pending_report().is_null())
@@ -148,14 +149,17 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
         sync_again_ = false;
         StartWork(Work::sync);
     }
-    // A report settled meanwhile: the notice goes, the page that waited on it learns how it ended, and
-    // an invoice no page took back is told of as a draft.
-    if (g_core && !switching_account_) {
-        ShowReportNotice();
-        if (DocumentPage* page = document_page(document_window)) page->LearnReportOutcome();
-        ShowKeptDrafts();
-    }
+    if (g_core && !switching_account_) ShowReportOutcomes();
     ShowBusy();
+}
+
+void MainWindow::ShowReportOutcomes() {
+    ShowReportNotice();
+    // The page's own save goes once the background's passes are done, so that it finds the
+    // cloud as they left it.
+    const bool idle = std::none_of(work_running_.begin(), work_running_.end(), [](bool running) { return running; });
+    if (DocumentPage* page = document_page(document_window); page && idle) page->LearnReportOutcome();
+    ShowKeptDrafts();
 }
 
 void MainWindow::ShowBusy() {
