@@ -701,6 +701,18 @@ protected:
                                         "settings"));
     }
 
+    // The page's invoice as a program killed after recording its report, before it went out, left it.
+    static void record_killed_before_sending(Tavrin::DocumentPage* p, const std::string& request_id) {
+        record_pending(Json::object{{"request_id", request_id},
+                                    {"number_formatted", number_of(p)},
+                                    {"written", static_cast<double>(kNow)},
+                                    {"pid", 999999999.0},
+                                    {"process_start", "1"},
+                                    {"machine", nav_machine_id()},
+                                    {"document", p->document},
+                                    {"lines", p->lines}});
+    }
+
     // Settles until the authority has processed the waiting report and it is stored.
     static bool settled_and_stored() {
         return wait_until([] {
@@ -862,14 +874,7 @@ TEST_F(UnansweredReport, AnInvoiceOfAProgramKilledBeforeItWentOutIsKeptAsADraftA
     const std::string lost = number_of(p);
     p->document["header_note"] = "Fejléc megjegyzés";
     p->document["delivery_date"] = "2026-02-26";
-    record_pending(Json::object{{"request_id", "TVKILLED_1"},
-                                {"number_formatted", lost},
-                                {"written", static_cast<double>(kNow)},
-                                {"pid", 999999999.0},
-                                {"process_start", "1"},
-                                {"machine", nav_machine_id()},
-                                {"document", p->document},
-                                {"lines", p->lines}});
+    record_killed_before_sending(p, "TVKILLED_1");
     p->lines.clear();
     ASSERT_TRUE(close_page());
     // The next start finds it never sent: the invoice is kept as a draft with what was typed, and the
@@ -945,14 +950,7 @@ TEST_F(UnansweredReport, AReportRecordedAndNeverSentIsNoCauseToWait) {
     Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string never_sent = number_of(p);
-    record_pending(Json::object{{"request_id", "TVGONE_1"},
-                                {"number_formatted", never_sent},
-                                {"written", static_cast<double>(kNow)},
-                                {"pid", 999999999.0},
-                                {"process_start", "1"},
-                                {"machine", nav_machine_id()},
-                                {"document", p->document},
-                                {"lines", p->lines}});
+    record_killed_before_sending(p, "TVGONE_1");
     const auto before_kill_road = std::chrono::steady_clock::now();
     ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
