@@ -261,11 +261,12 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
         return text;
     }
     text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
-                     "(más dokumentumok menthetők). A program a következő indításkor, mentéskor és a számlák listájának "
-                     "megnyitásakor újra megkérdezi a NAV-ot; ha befogadta, a(z) ",
+                     "(más dokumentumok menthetők). A program futás közben magától is újra megkérdezi a NAV-ot, és a "
+                     "következő indításkor, mentéskor és a számlák listájának megnyitásakor is; ha befogadta, a(z) ",
                      " Until this is known no new invoice can be reported, so that no number reaches the authority "
-                     "twice (other documents can be saved). The program asks the authority again at the next start, "
-                     "at the next save and when the invoice list is opened; if it was accepted, invoice ") +
+                     "twice (other documents can be saved). The program asks the authority again by itself while it "
+                     "runs, and at the next start, at the next save and when the invoice list is opened; if it was "
+                     "accepted, invoice ") +
             number +
             own_text(" számú számla el lesz mentve. Próbálja újra néhány perc múlva.",
                      " is stored then. Try again in a few minutes.");

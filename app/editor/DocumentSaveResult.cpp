@@ -181,8 +181,8 @@ void DocumentPage::LearnReportOutcome() {
         return;
     }
     if (settled.result == NavSettled::Result::none) return;
-    const std::string number = pending_shown_number.empty() ? Json(document)["number_formatted"].string_value()
-                                                            : pending_shown_number;
+    // The number it was reported under, as the page holds it since.
+    const std::string number = Json(document)["number_formatted"].string_value();
     const std::string outcome = settled.result == NavSettled::Result::refused ? "refused"
                                 : settled.result == NavSettled::Result::taken ? "taken"
                                                                               : "dropped";

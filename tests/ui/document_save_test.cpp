@@ -1069,6 +1069,32 @@ TEST_F(UnansweredReport, ANumberOtherSoftwareReportedIsNeverSentAgain) {
     EXPECT_EQ(stored_as(*g_core, taken), 0);
 }
 
+TEST_F(UnansweredReport, AWaitingInvoiceThatEndsUnstoredIsToldOnItsOpenPageWhichKeepsIt) {
+    // Other software took the number meanwhile, and the reply to ours is lost: once the authority has
+    // processed ours, the background settles it, and the open page tells the user and keeps the
+    // invoice to be saved again; no draft is made of it.
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string taken = number_of(p);
+    other_software_reports(p, 7);
+    EXPECT_NE(told_on_save(p, true).find(taken + " számú számlát elküldtük"), std::string::npos);
+    std::string told;
+    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+        told = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    window->reportPace->setInterval(100);
+    ASSERT_TRUE(wait_until([&] { return !told.empty() && !ui::ContentDialog::Current(); }, 15000));
+    EXPECT_NE(told.find(taken + " sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem "
+                                "elmentve. A beírt adatok megmaradtak ezen az oldalon"),
+              std::string::npos) << told;
+    EXPECT_EQ(page(), p);
+    EXPECT_EQ(p->lines.size(), 1u);
+    EXPECT_TRUE(p->pending_request_id.empty());
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type IN ('DRAFT', 'INVOICE')"), 0);
+}
+
 TEST_F(UnansweredReport, OurInvoiceGivenBackInAnotherFormIsKnownAsOurs) {
     // Our invoice, its reply lost, given back by the authority in another form (another layout, element
     // order and number format): it is known by what it is, and stored as ours under its number.
