@@ -97,6 +97,12 @@ MainWindow::MainWindow() {
     const std::tm today = local_time(0);
     calendar_month = QDate(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday);
     list_filter = fresh_list_filter(one_year_back());
+
+    reportPace = new QTimer(this);
+    reportPace->setObjectName("reportPace");
+    reportPace->setInterval(kReportPaceMs);
+    connect(reportPace, &QTimer::timeout, this, &MainWindow::OnReportPace);
+    reportPace->start();
 }
 
 MainWindow::~MainWindow() = default;
@@ -178,6 +184,17 @@ void MainWindow::InitializeComponent() {
     list_place_layout->addWidget(task_list);
     list_place->setFixedWidth(std::max(list_only->sizeHint().width(), task_list->sizeHint().width()));
     bar->addWidget(list_place);
+
+    // While an invoice's report waits for the tax authority, a line over the tabs says so, whatever
+    // tab or page is shown.
+    auto* notice = new ui::TextBlock;
+    notice->setObjectName("reportNotice");
+    notice->setWordWrap(true);
+    notice->setContentsMargins(8, 4, 8, 4);
+    notice->setStyleSheet("QLabel { background: #FFF4CE; color: #3B2A00; border-bottom: 1px solid #E6D28A; }");
+    notice->hide();
+    content_layout->addWidget(notice);
+    reportNotice = notice;
 
     // The tabs; the first holds the list, or the settings page in its place.
     auto* tabs = new ui::TabView;

@@ -11,12 +11,15 @@
 
 #include <QDate>
 #include <QPointer>
+#include <QTimer>
 
 #include <array>
+#include <ctime>
 #include <string>
 #include <vector>
 
 struct NavExportLeftOut;
+class Core;
 
 namespace Tavrin {
 
@@ -66,6 +69,11 @@ public:
     // Tells the user, once, of the documents made here that took a new number because another
     // installation had made one of the same type and number.
     void ShowRenumberedDocuments();
+    // Tells the user, once, of the invoices kept as drafts because their report ended unstored.
+    void ShowKeptDrafts();
+    // The notice over the tabs: shown while an invoice's report waits for the tax authority, saying
+    // which invoice and since when; hidden otherwise.
+    void ShowReportNotice();
     // A message over this window with an OK button.
     void ShowMessage(const QString& title, const QString& text);
     // Writes the master-data view of `record_name` with the list `type` into `view`.
@@ -87,6 +95,8 @@ public:
     // result back through `queue`, and the list is shown again when it changed.
     static void QueryNavStatus(ui::DispatcherQueue queue, QPointer<MainWindow> window);
     static void ImportWebshopOrders(ui::DispatcherQueue queue, QPointer<MainWindow> window);
+    // The paced settling of a report left waiting (a pool thread), whatever page is open.
+    static void SettleWaitingReport(ui::DispatcherQueue queue, QPointer<MainWindow> window);
     // Opens account `id` in place of the current one, once running work has ended.
     ui::Action SwitchAccount(std::string id);
     // Closes the document window before the window moves on (an account switch): true once it is gone,
@@ -178,6 +188,12 @@ public:
     ui::MenuFlyoutItem* actionPrintPdf = nullptr;               // 60
     // Opens the commands of the selected tab; disabled, saying so, when none fits it.
     ui::DropDownButton* recordCommandsButton = nullptr;
+    // Over the tabs: the invoice whose report waits for the tax authority.
+    ui::TextBlock* reportNotice = nullptr;
+    // While the program runs, a report left waiting is settled at this pace, by itself (the settling
+    // reads a bounded part of the authority's records each time).
+    static constexpr int kReportPaceMs = 15000;
+    QTimer* reportPace = nullptr;
 
     // --- state ------------------------------------------------------------------------------------
     QPointer<ui::Window> document_window;
@@ -209,20 +225,32 @@ private:
 
     // The navigation's background work: one work item of each kind at a time; a sync pass asked for
     // while one runs follows it. The busy indicator shows while any runs.
-    enum class Work { sync, status, orders };
+    enum class Work { sync, status, orders, report };
     void StartWork(Work kind);
     // The work a list section starts whenever it is opened: the invoices' status query (which settles
     // a report left waiting) or the web shop's order import.
     void StartSectionWork();
     void WorkEnded(Work kind, bool refresh);
     void ShowBusy();
-    std::array<bool, 3> work_running_{};
+    // Each beat of reportPace: what ShowReportOutcomes tells, and the settling of a report left waiting.
+    void OnReportPace();
+    // After a report may have been settled: the notice, the page that waited on it learns how it
+    // ended, and an invoice no page took back is told of as a draft.
+    void ShowReportOutcomes();
+    // The paced report settling runs quietly: the notice tells of the report.
+    std::array<bool, 4> work_running_{};
     bool sync_again_ = false;
     bool switching_account_ = false;
     // The section or settings item chosen last: an account switch that does not happen goes back to it.
     QPointer<ui::NavigationViewItem> last_choice_;
 };
 
+// A moment as the program writes dates, with the time of day.
+std::string moment_text(Core& core, std::time_t moment);
+// Why an invoice's report ended unstored, and that it was neither sent nor stored: `outcome` is
+// "dropped" (it never arrived), "refused" (`message`: the authority's answer) or "taken" (its number
+// is held by another invoice).
+std::string unstored_invoice_text(const std::string& outcome, const std::string& number, const std::string& message);
 // Today one year back; 29 February becomes 28 February, as the calendar's year step gives it.
 std::string one_year_back();
 // The list filter of a fresh start: issue dates from `from_date` to today, any currency, payment

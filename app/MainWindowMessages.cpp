@@ -139,6 +139,61 @@ void MainWindow::ShowRenumberedDocuments() {
     ShowMessage(ui::qs(own_text("Új dokumentumszám", "New document number")), ui::qs(text));
 }
 
+std::string unstored_invoice_text(const std::string& outcome, const std::string& number, const std::string& message) {
+    if (outcome == "refused")
+        return own_text("A NAV visszautasította a(z) ", "The tax authority (NAV) refused invoice ") + number +
+               own_text(" számú számlát (", " (") + nav_error_text(message) +
+               own_text("), ezért az nincs sem beküldve, sem elmentve.", "), so it is neither reported nor stored.");
+    if (outcome == "taken")
+        return own_text("A NAV-nál a(z) ", "The tax authority (NAV) holds another invoice under number ") + number +
+               own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem elmentve.",
+                        ", so this invoice is neither reported nor stored.");
+    return own_text("A(z) ", "Invoice ") + number +
+           own_text(" számú számla nem érkezett meg a NAV-hoz, ezért nincs sem beküldve, sem elmentve.",
+                    " never reached the tax authority (NAV), so it is neither reported nor stored.");
+}
+
+void MainWindow::ShowKeptDrafts() {
+    // One dialog at a time: with another open, the drafts wait for the next time.
+    if (!g_core || ui::ContentDialog::Current()) return;
+    const Json kept = g_core->take_kept_drafts();
+    if (kept.array_items().empty()) return;
+    std::string text;
+    for (const Json& entry : kept.array_items())
+        text += (text.empty() ? "" : "\n\n") +
+                unstored_invoice_text(entry["outcome"].string_value(), entry["number"].string_value(),
+                                      entry["message"].string_value()) +
+                own_text(" Amit beírt (vevő, tételek, dátumok, megjegyzések), az megmaradt a(z) ",
+                         " What you entered (client, lines, dates, notes) is kept in draft ") +
+                entry["draft_number"].string_value() +
+                own_text(" piszkozatban (Piszkozatok): nyissa meg, és a Műveletek menü „Számla készítése” parancsával "
+                         "kiállíthatja a számlát.",
+                         " (Drafts): open it, and issue the invoice with \"Create Invoice\" in the commands menu.");
+    ShowMessage(ui::qs(own_text("Piszkozatként megőrzött számla", "Invoice kept as a draft")), ui::qs(text));
+    // The drafts are documents like any: the list shows them, and the next pass takes them up.
+    RefreshList(std::string());
+    StartWork(Work::sync);
+}
+
+void MainWindow::ShowReportNotice() {
+    if (!g_core || !reportNotice) return;
+    const Json pending = g_core->current_account == "DEMO" ? Json() : g_core->nav_pending_report();
+    if (pending.is_null()) {
+        reportNotice->hide();
+        return;
+    }
+    const auto written = static_cast<std::time_t>(pending["written"].number_value());
+    reportNotice->Text(ui::qs(
+        own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
+        own_text(" számú számla ", " has been waiting for the tax authority's (NAV) answer since ") +
+        moment_text(*g_core, written) +
+        own_text(" óta a NAV válaszára vár: még nem dőlt el, hogy befogadta-e. Amíg ez ki nem derül, új számla nem "
+                 "küldhető be; a program magától újra megkérdezi a NAV-ot.",
+                 ": whether it was accepted is not known yet. Until it is, no new invoice can be reported; the program "
+                 "asks the authority again by itself.")));
+    reportNotice->show();
+}
+
 void MainWindow::ShowMessage(const QString& title, const QString& text) {
     auto* message = new ui::ContentDialog(this);
     message->XamlRoot(this);

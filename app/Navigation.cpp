@@ -8,6 +8,8 @@
 #include "core/Core.h"
 #include "ui/ContentDialog.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -29,6 +31,15 @@ ui::Action watch_document_close(QPointer<ui::Window> window, ui::AsyncOperation<
     result.Complete(!window || !window->isVisible());
 }
 
+// The cloud's change token as the last download left it: it moves when the download brought changes.
+Json change_token(Core& core) {
+    return core.setting("local")["syncToken"];
+}
+
+DocumentPage* document_page(ui::Window* window) {
+    return window ? qobject_cast<DocumentPage*>(window->Content()) : nullptr;
+}
+
 }  // namespace
 
 // --- background work ------------------------------------------------------------------------------------
@@ -48,10 +59,16 @@ void MainWindow::StartWork(Work kind) {
     switch (kind) {
     case Work::sync:
         ui::ThreadPool::RunAsync([queue, window] {
-            ui::PostOnce end(queue, [window] {
-                if (window) window->WorkEnded(Work::sync, false);
+            // A pass that brought changes of the cloud shows them in the list at once.
+            auto changed = std::make_shared<bool>(false);
+            ui::PostOnce end(queue, [window, changed] {
+                if (window) window->WorkEnded(Work::sync, *changed);
             });
-            if (Core* core = g_core) core->sync_start([](Json) {});
+            Core* core = g_core;
+            if (!core) return;
+            const Json before = change_token(*core);
+            core->sync_start([](Json) {});
+            *changed = change_token(*core) != before;
         });
         break;
     case Work::status:
@@ -59,6 +76,9 @@ void MainWindow::StartWork(Work kind) {
         break;
     case Work::orders:
         ui::ThreadPool::RunAsync([queue, window] { ImportWebshopOrders(queue, window); });
+        break;
+    case Work::report:
+        ui::ThreadPool::RunAsync([queue, window] { SettleWaitingReport(queue, window); });
         break;
     }
 }
@@ -100,6 +120,24 @@ void MainWindow::ImportWebshopOrders(ui::DispatcherQueue queue, QPointer<MainWin
     });
 }
 
+void MainWindow::SettleWaitingReport(ui::DispatcherQueue queue, QPointer<MainWindow> window) {
+    auto stored = std::make_shared<bool>(false);
+    ui::PostOnce end(std::move(queue), [window, stored] {
+        if (window) window->WorkEnded(Work::report, *stored);
+    });
+    if (Core* core = g_core) *stored = core->nav_settle_report(true).result == NavSettled::Result::stored;
+}
+
+void MainWindow::OnReportPace() {
+    if (!g_core || switching_account_ || navigationView->isHidden()) return;
+    ShowReportOutcomes();
+    // A save settles its own wait; the pace only takes up a report nobody is waiting on.
+    const DocumentPage* page = document_page(document_window);
+    if ((page && page->save_in_flight) || g_core->current_account == "DEMO" || g_core->nav_pending_report().is_null())
+        return;
+    StartWork(Work::report);
+}
+
 void MainWindow::WorkEnded(Work kind, bool refresh) {
     work_running_[static_cast<std::size_t>(kind)] = false;
     // Accounting uploads that an earlier run could not finish go now (at start and at each visit).
@@ -111,7 +149,17 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
         sync_again_ = false;
         StartWork(Work::sync);
     }
+    if (g_core && !switching_account_) ShowReportOutcomes();
     ShowBusy();
+}
+
+void MainWindow::ShowReportOutcomes() {
+    ShowReportNotice();
+    // The page's own save goes once the background's passes are done, so that it finds the
+    // cloud as they left it.
+    const bool idle = std::none_of(work_running_.begin(), work_running_.end(), [](bool running) { return running; });
+    if (DocumentPage* page = document_page(document_window); page && idle) page->LearnReportOutcome();
+    ShowKeptDrafts();
 }
 
 void MainWindow::ShowBusy() {

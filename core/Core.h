@@ -588,6 +588,29 @@ public:
     // The record name a settled report with this request id was stored under (one of the latest 20
     // settled here), or empty.
     std::string nav_settled_record(const std::string& request_id);
+    // How a report settled here ended (one of the latest 20 settled): none when not known.
+    NavSettled nav_settled_outcome(const std::string& request_id);
+    // A report that ends without its invoice stored (never arrived, refused, its number taken) keeps
+    // the invoice as a draft ("DRAFT", with the document's client, lines, dates and notes), unless the
+    // page that sent it is open and keeps it itself: that page holds its report from when it knows it
+    // until it lets the invoice go. While a NavPageSave lives on a thread, every report that thread
+    // sends is its page's own (the one under way when the save began is not). nav_page_keeps_report:
+    // whether a page keeps that report's invoice, as the settling on this thread sees it.
+    void nav_page_holds_report(const std::string& request_id, bool holds);
+    bool nav_page_keeps_report(const std::string& request_id);
+    class NavPageSave {
+    public:
+        explicit NavPageSave(Core& core);
+        ~NavPageSave();
+        NavPageSave(const NavPageSave&) = delete;
+        NavPageSave& operator=(const NavPageSave&) = delete;
+
+    private:
+        std::optional<std::string> outer;
+    };
+    // The drafts kept so since the last call, each given once ([{"number": the invoice's number, "draft":
+    // the draft's record name, "draft_number", "outcome": "dropped", "refused" or "taken", "message"}]).
+    json11::Json take_kept_drafts();
     // The numbers the authority holds for other invoices, learnt by any installation of the company
     // ({"type", "year", "number", "number_formatted"}): never reported again, passed over in numbering.
     json11::Json::array nav_taken_numbers();
@@ -775,6 +798,9 @@ private:
 
     // The owed accounting uploads claimed by a sender (under store_mutex).
     std::set<std::string> cashbook_claims;
+    // The reports whose page is open and keeps their invoice (nav_page_holds_report).
+    std::mutex held_reports_mutex;
+    std::set<std::string> held_reports;
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;

@@ -53,7 +53,10 @@ DocumentPage::DocumentPage() {
     InitializeComponent();
 }
 
-DocumentPage::~DocumentPage() = default;
+DocumentPage::~DocumentPage() {
+    // Its report's invoice has no page to go back to now: a draft keeps it should the report end unstored.
+    if (g_core) g_core->nav_page_holds_report(pending_request_id, false);
+}
 
 // The preview fills the page; the document's header controls, the options and the record lists
 // stand in a column beside it.

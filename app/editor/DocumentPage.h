@@ -48,6 +48,8 @@ public:
     void FillDocumentNotes();
     void OnExchangeRateChanged(ui::NumberBox* sender, ui::NumberBoxValueChangedEventArgs args);
     ui::Action OnSaveClick(QObject* sender);
+    // The save itself, once the user has confirmed it: the saving dialog and the worker.
+    void StartSave();
     ui::Action OnOptionClick(QObject* sender);
     void OnThemeColorChanged(ui::ColorPicker* sender);
     void OnColorSelectionChanged(ui::ListView* sender);
@@ -89,6 +91,9 @@ public:
     static ui::Action ShowSaveResult(SaveContextPtr context, json11::Json reply);
     static void MarkDocumentPaid(SaveContextPtr context, bool paid);
     static ui::Action UploadDocumentPdf(SaveContextPtr context);
+    // A report that has waited as long as the save waits before it explains itself: the saving dialog
+    // says what it waits for, while the report's request still runs.
+    static ui::Action ExplainLongReport(SaveContextPtr context);
     // True from the Save click until the save has ended: another click does nothing and the window
     // stays open.
     bool save_in_flight = false;
@@ -103,6 +108,13 @@ public:
     // The request id of this page's invoice report whose answer never came: when a later save finds
     // it stored, the page's invoice is that one and is not reported again.
     std::string pending_request_id;
+    // The page keeps that report's invoice itself (see Core::nav_page_holds_report): a report it held
+    // before is let go.
+    void HoldReport(const std::string& request_id);
+    // That report has been settled meanwhile (by the background, or another save): stored, the page
+    // ends as its save would; unstored, the user is told and the page keeps the invoice to be saved
+    // again. Nothing while it still waits or a save runs.
+    void LearnReportOutcome();
     // The document as that report sent it (see SaveContext::reported_snapshot).
     std::string pending_snapshot;
     // The number the page showed before that report took another.

@@ -150,11 +150,6 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
     return text;
 }
 
-// A moment as the program writes dates elsewhere, with the time of day.
-std::string moment_text(Core& core, std::time_t moment) {
-    return core.formatted_date(iso_date(moment), "") + " " + format_time(local_time(moment), "%H:%M:%S");
-}
-
 // A report whose outcome is not known yet: which invoice waits, what the authority said last, and
 // what to do. `renumbered_from`: this save's invoice went under another number than the page showed.
 std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, const std::string& renumbered_from) {
@@ -266,11 +261,12 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
         return text;
     }
     text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
-                     "(más dokumentumok menthetők). A program a következő indításkor, mentéskor és a számlák listájának "
-                     "megnyitásakor újra megkérdezi a NAV-ot; ha befogadta, a(z) ",
+                     "(más dokumentumok menthetők). A program futás közben magától is újra megkérdezi a NAV-ot, és a "
+                     "következő indításkor, mentéskor és a számlák listájának megnyitásakor is; ha befogadta, a(z) ",
                      " Until this is known no new invoice can be reported, so that no number reaches the authority "
-                     "twice (other documents can be saved). The program asks the authority again at the next start, "
-                     "at the next save and when the invoice list is opened; if it was accepted, invoice ") +
+                     "twice (other documents can be saved). The program asks the authority again by itself while it "
+                     "runs, and at the next start, at the next save and when the invoice list is opened; if it was "
+                     "accepted, invoice ") +
             number +
             own_text(" számú számla el lesz mentve. Próbálja újra néhány perc múlva.",
                      " is stored then. Try again in a few minutes.");
@@ -314,6 +310,10 @@ void number_new_document(Core& core, const DocumentPage::SaveContextPtr& context
 }
 
 }  // namespace
+
+std::string moment_text(Core& core, std::time_t moment) {
+    return core.formatted_date(iso_date(moment), "") + " " + format_time(local_time(moment), "%H:%M:%S");
+}
 
 void hold_dialog_open(ui::ContentDialog* dialog) {
     auto* keeper = new KeepOpen(dialog);
@@ -360,7 +360,11 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
         save_in_flight = false;
         co_return;
     }
+    StartSave();
+}
 
+void DocumentPage::StartSave() {
+    save_in_flight = true;
     const Json doc(document);
     if (doc["type"].string_value() == "TASK" && doc["number_formatted"].string_value().empty())
         document["number_formatted"] = g_core->translated("TASK", "");
@@ -382,6 +386,7 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
                                 : Json(document)["number_formatted"].string_value();
     context->own_request_id = pending_request_id;
     context->reported_snapshot = pending_snapshot;
+    context->report_before = g_core->nav_pending_report()["request_id"].string_value();
 
     ui::ContentDialog* saving = new ui::ContentDialog(window());
     saving->XamlRoot(window());
@@ -393,6 +398,40 @@ ui::Action DocumentPage::OnSaveClick(QObject* sender) {
     saving->ShowAsync();
 
     ui::ThreadPool::RunAsync([context] { RunSave(context); });
+    if (context->account != "DEMO" && doc["type"].string_value() == "INVOICE") ExplainLongReport(context);
+}
+
+ui::Action DocumentPage::ExplainLongReport(SaveContextPtr context) {
+    co_await ui::Delay(Core::nav_settle_seconds() * 1000);
+    Core* core = g_core;
+    if (!core || context->answered || !context->dialog) co_return;
+    // This save's own report, once it is recorded: the one under way now, when it was not before.
+    const Json pending = core->nav_pending_report();
+    const std::string request_id = pending["request_id"].string_value();
+    if (request_id.empty() || request_id == context->report_before) co_return;
+    const std::string limit = std::to_string(nav_request_seconds());
+    std::string text;
+    if (pending["sent"].is_number())
+        text = own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
+               own_text(" számú számlát elküldtük a NAV-nak, de a NAV még nem válaszolt. A program tovább vár: egy "
+                        "kérés legfeljebb ",
+                        " was sent to the tax authority (NAV), but the authority has not answered yet. The program "
+                        "goes on waiting: a request takes at most ") +
+               limit +
+               own_text(" másodpercig tart, utána a program a NAV nyilvántartásából dönti el, hogy befogadta-e. A "
+                        "számla nem vész el, és nem kerül kétszer a NAV-hoz; ne zárja be a programot.",
+                        " seconds, after which the program tells from the authority's records whether it was "
+                        "accepted. The invoice is not lost and does not reach the authority twice; do not close the "
+                        "program.");
+    else
+        text = own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
+               own_text(" számú számla beküldése még előkészül: a felhő vagy a NAV lassan válaszol. A program tovább "
+                        "vár (egy kérés legfeljebb ",
+                        " is still being prepared for the tax authority (NAV): the cloud or the authority is slow to "
+                        "answer. The program goes on waiting (a request takes at most ") +
+               limit + own_text(" másodperc); a számla addig nem kerül a NAV-hoz.", " seconds); until then the invoice does "
+                                                                                  "not reach the authority.");
+    context->dialog->Content(ui::qs(own_text("Mentés folyamatban... ", "Saving in progress... ") + text));
 }
 
 void DocumentPage::RunSave(SaveContextPtr context) {
@@ -419,6 +458,9 @@ void DocumentPage::RunSave(SaveContextPtr context) {
 void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     Core* core = g_core;
     if (!core) return;
+    // The page is open: a report this save sends is the page's, and should it end unstored, the page
+    // keeps the invoice.
+    const Core::NavPageSave page_save(*core);
     Json::object& document = context->document;
     std::string error;
 
@@ -492,6 +534,7 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             const bool this_one = report.sent_now || (!report.pending.request_id.empty() &&
                                                       report.pending.request_id == context->own_request_id);
             if (this_one) {
+                core->nav_page_holds_report(report.pending.request_id, true);
                 context->own_request_id = report.pending.request_id;
                 context->reported_snapshot = snapshot_of(document, context->lines);
             }
@@ -562,13 +605,17 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         // The page keeps what the flow did to the document; the user may save it again.
         page->document = context->document;
         page->save_in_flight = false;
-        page->pending_request_id = context->own_request_id;
+        page->HoldReport(context->own_request_id);
         page->pending_snapshot = context->reported_snapshot;
         page->pending_shown_number = context->own_request_id.empty() ? std::string() : context->shown_number;
         // The preview shows again the very document the page holds, with the number the flow gave it.
         if (page->numberTextBox) page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
         page->RefreshDocument();
+    } else if (Core* core = g_core) {
+        // No page to take the invoice back: should its report end unstored, a draft keeps it.
+        core->nav_page_holds_report(context->own_request_id, false);
     }
+    if (context->main) context->main->ShowReportNotice();
     ui::ContentDialog* dialog = context->dialog;
     if (!dialog) return;
     release_dialog(dialog);

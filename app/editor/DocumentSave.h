@@ -35,6 +35,8 @@ struct DocumentPage::SaveContext {
     // page changed them since, when that report is then stored as it was sent.
     std::string reported_snapshot;
     bool edits_dropped = false;
+    // The request id of the report under way when the save began (empty when none was).
+    std::string report_before;
     // The stored document's record name.
     std::string recordName;
     // Completed once the accounting upload has ended (set only when one was posted).

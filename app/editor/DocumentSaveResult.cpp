@@ -83,7 +83,10 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
         if (!renumbered.empty() && page->numberTextBox)
             page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
     }
-    if (context->main) context->main->RefreshList(std::string());
+    if (context->main) {
+        context->main->RefreshList(std::string());
+        context->main->ShowReportNotice();
+    }
 
     std::string text;
     if (context->account == "DEMO")
@@ -155,6 +158,48 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
     }
     // Uploads owed from earlier saves go now, after this one's own.
     if (main && context->account != "DEMO") RetryAccountingUploads(QPointer<QWidget>(main));
+}
+
+void DocumentPage::HoldReport(const std::string& request_id) {
+    if (g_core && request_id != pending_request_id) {
+        g_core->nav_page_holds_report(pending_request_id, false);
+        g_core->nav_page_holds_report(request_id, true);
+    }
+    pending_request_id = request_id;
+}
+
+void DocumentPage::LearnReportOutcome() {
+    // With a dialog open the page is busy with the user: it learns at the next turn.
+    if (!g_core || save_in_flight || pending_request_id.empty() || ui::ContentDialog::Current()) return;
+    Core& core = *g_core;
+    if (core.nav_pending_report()["request_id"].string_value() == pending_request_id) return;
+    const NavSettled settled = core.nav_settled_outcome(pending_request_id);
+    if (settled.result == NavSettled::Result::stored) {
+        // The save finds it stored, and ends as a save does.
+        StartSave();
+        return;
+    }
+    if (settled.result == NavSettled::Result::none) return;
+    // The number it was reported under, as the page holds it since.
+    const std::string number = Json(document)["number_formatted"].string_value();
+    const std::string outcome = settled.result == NavSettled::Result::refused ? "refused"
+                                : settled.result == NavSettled::Result::taken ? "taken"
+                                                                              : "dropped";
+    // The page keeps the invoice: its next save reports it anew.
+    HoldReport(std::string());
+    pending_snapshot.clear();
+    pending_shown_number.clear();
+    auto* told = new ui::ContentDialog(window());
+    told->XamlRoot(window());
+    told->Title(ui::qs(number));
+    told->Content(ui::qs(unstored_invoice_text(outcome, number, settled.message) +
+                         own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra beküldésre "
+                                  "kerül.",
+                                  " What you entered is kept on this page: save it again, and the invoice is reported "
+                                  "anew.")));
+    told->PrimaryButtonText(tr_key("ok"));
+    told->Closed.Add(told, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });
+    told->ShowAsync();
 }
 
 DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText() const {

@@ -90,4 +90,10 @@ void set_settling_read_hook(std::function<void(const json11::Json& read)> hook);
 // How a report settled here ended (one of the latest settled): none when not known.
 NavSettled settled_outcome(Core& core, const std::string& request_id);
 
+// --- drafts (report_draft.cpp) ---
+
+// Inside the caller's transaction: a report that ended unstored (`verdict`) keeps its invoice as a
+// draft, unless its page keeps it; false when the draft could not be written.
+bool keep_as_draft(Core& core, const json11::Json& report, const NavSettled& verdict);
+
 }  // namespace nav_report

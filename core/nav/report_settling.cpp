@@ -158,6 +158,7 @@ Removal remove_record(Core& core, const Json& report, const NavSettled* verdict)
             if (verdict) {
                 if (verdict->result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
                 if (!remember_settled(core, report, *verdict, true)) return Removal::failed;
+                if (!keep_as_draft(core, report, *verdict)) return Removal::failed;
                 remembered = true;
             }
             if (!remove_row(core, kPendingRow) || !transaction.commit()) return Removal::failed;

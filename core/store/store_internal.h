@@ -36,13 +36,15 @@ inline constexpr const char* kSampleBankAccount = "BANK 12345678-12345678";
 
 // Settings rows of this installation alone, written with synced = -1: the change token and own
 // uploads, the report under way and the latest settled ones, the accounting uploads owed, the
-// renumberings not yet shown. No upload sends them and no download writes them.
+// renumberings and the drafts kept of unsent invoices not yet shown. No upload sends them and no
+// download writes them.
 inline constexpr const char* kPendingReportRow = "nav_pending";
 inline constexpr const char* kSettledReportsRow = "nav_settled";
 inline constexpr const char* kCashbookRow = "cashbook_pending";
 inline constexpr const char* kRenumberedRow = "renumbered";
-inline constexpr std::array<std::string_view, 5> kLocalSettings = {"local", kPendingReportRow, kSettledReportsRow,
-                                                                   kCashbookRow, kRenumberedRow};
+inline constexpr const char* kKeptDraftsRow = "nav_kept_drafts";
+inline constexpr std::array<std::string_view, 6> kLocalSettings = {"local",       kPendingReportRow, kSettledReportsRow,
+                                                                   kCashbookRow,  kRenumberedRow,    kKeptDraftsRow};
 bool is_local_setting(std::string_view name);
 
 // Whether two rows of the documents table are one and the same document. A record name alone does

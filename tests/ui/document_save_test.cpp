@@ -702,6 +702,18 @@ protected:
                                         "settings"));
     }
 
+    // The page's invoice as a program killed after recording its report, before it went out, left it.
+    static void record_killed_before_sending(Tavrin::DocumentPage* p, const std::string& request_id) {
+        record_pending(Json::object{{"request_id", request_id},
+                                    {"number_formatted", number_of(p)},
+                                    {"written", static_cast<double>(kNow)},
+                                    {"pid", 999999999.0},
+                                    {"process_start", "1"},
+                                    {"machine", nav_machine_id()},
+                                    {"document", p->document},
+                                    {"lines", p->lines}});
+    }
+
     // Settles until the authority has processed the waiting report and it is stored.
     static bool settled_and_stored() {
         return wait_until([] {
@@ -737,34 +749,31 @@ TEST_F(UnansweredReport, AWaitingInvoiceIsStoredInTheBackgroundAsItWasSent) {
     EXPECT_NE(told.find("A NAV megkapta, és még feldolgozza."), std::string::npos) << told;
     EXPECT_EQ(invoices(), 0);
     const std::size_t reported = reported_ids().size();
-    nav.set_processing_delay(std::chrono::milliseconds(0));
-    // The background query stores it meanwhile: a click on the invoices' item while their list is
-    // shown asks the authority, as opening the list does. Closing the page now tells that it is issued.
-    window->tabView->SelectedIndex(0);
-    ASSERT_EQ(ui::Name(window->navigationView->SelectedItem()), "INVOICE");
-    ASSERT_FALSE(g_core->nav_pending_report().is_null());
-    QTreeWidget* pane = window->navigationView->Pane();
-    const std::size_t asked_before = nav.calls().size();
-    ASSERT_TRUE(wait_until([&] {
-        const bool settled = g_core->nav_pending_report().is_null();
-        const bool idle = ui::ThreadPool::ActiveCount() == 0 && !window->busyIndicator->IsActive();
-        if (idle && !settled)
-            QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, pane->visualItemRect(pane->currentItem()).center());
-        return settled && idle && !ui::ContentDialog::Current();
-    }, 15000));
-    EXPECT_GT(nav.calls().size(), asked_before);
-    const std::string issued = close_asked();
-    EXPECT_EQ(issued.rfind("Kiállított számla|A(z) " + waiting + " számú számlát a NAV befogadta", 0), 0u) << issued;
-    ASSERT_EQ(page(), p);
-    // The user changed a line meanwhile: the invoice is stored as it was sent, and the user is told.
+    // The main window says which invoice waits, and since when, whatever tab is shown.
+    EXPECT_TRUE(window->reportNotice->isVisible());
+    const std::string notice = ui::utf8(window->reportNotice->Text());
+    EXPECT_NE(notice.find(waiting + " számú számla " + Tavrin::moment_text(*g_core, kNow) + " óta a NAV válaszára vár"),
+              std::string::npos) << notice;
+    // The user changes a line meanwhile.
     Json::object changed_line = p->lines.at(0).object_items();
     changed_line["name"] = "Átírt tétel";
     p->lines.at(0) = changed_line;
     const std::int64_t shown_before_edit = p->previews_shown;
     p->RefreshDocument();
     ASSERT_TRUE(wait_until([&] { return p->previews_shown > shown_before_edit; }));
-    ui::ContentDialog* dialog = save(p);
-    ASSERT_NE(dialog, nullptr);
+    // The authority has processed it: the background settles it at its pace, with no press, and the
+    // page learns at once that its invoice is stored as it was sent.
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    window->reportPace->setInterval(100);
+    const QString ok = ui::qs(text("ok"));
+    ASSERT_TRUE(wait_until([&] {
+        ui::ContentDialog* d = ui::ContentDialog::Current();
+        return d && d->PrimaryButtonText() == ok;
+    }, 15000));
+    EXPECT_TRUE(g_core->nav_pending_report().is_null());
+    EXPECT_FALSE(window->reportNotice->isVisible());
+    ui::ContentDialog* dialog = ui::ContentDialog::Current();
     EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u) << dialog->ContentText().toStdString();
     EXPECT_NE(dialog->ContentText().toStdString().find("az azóta tett módosítások nem kerültek bele"), std::string::npos);
     EXPECT_EQ(dialog->Title().toStdString(), waiting);
@@ -827,14 +836,28 @@ TEST_F(UnansweredReport, AClosedWaitingInvoiceIsNotWithdrawnAndTheNextSaveTakesT
 }
 
 TEST_F(UnansweredReport, TheNextStartSettlesAReplyHeldAtTheEnd) {
-    // The program ends while the service holds the reply; the next start settles it.
+    // The service holds the reply: once the save has waited as long as it waits, it explains itself
+    // while the request still runs. The program ends meanwhile; the next start settles it.
     nav.fault_next_replies(NavReplyFault::hang);
     Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
+    const std::string held = number_of(p);
     dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
     dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
-    QTest::mouseClick(p->saveButton, Qt::LeftButton);
-    ASSERT_TRUE(wait_until([&] { return nav.wait_hung(std::chrono::milliseconds(0)); }));
+    {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "1");
+        ScopedEnv slow("TAVRIN_NAV_REQUEST_SECONDS", "30");
+        QTest::mouseClick(p->saveButton, Qt::LeftButton);
+        ASSERT_TRUE(wait_until([&] { return nav.wait_hung(std::chrono::milliseconds(0)); }));
+        const std::string explained = held + " számú számlát elküldtük a NAV-nak, de a NAV még nem válaszolt";
+        ASSERT_TRUE(wait_until([&] {
+            ui::ContentDialog* d = ui::ContentDialog::Current();
+            return d && d->ContentText().toStdString().find(explained) != std::string::npos;
+        }));
+        EXPECT_TRUE(p->save_in_flight);
+        EXPECT_NE(ui::ContentDialog::Current()->ContentText().toStdString().find("legfeljebb 30 másodpercig"),
+                  std::string::npos);
+    }
     dialogs.answers.clear();
     restart();
     nav.release_hung();
@@ -842,6 +865,56 @@ TEST_F(UnansweredReport, TheNextStartSettlesAReplyHeldAtTheEnd) {
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
     ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
     each_taken_number_stored_once(1);
+}
+
+TEST_F(UnansweredReport, AnInvoiceOfAProgramKilledBeforeItWentOutIsKeptAsADraftAndTold) {
+    // The program was killed after recording the report of the page's invoice and before it went out:
+    // what the user typed (client, lines, dates, notes) is in that record alone.
+    Tavrin::DocumentPage* p = new_invoice(2);
+    ASSERT_NE(p, nullptr);
+    const std::string lost = number_of(p);
+    p->document["header_note"] = "Fejléc megjegyzés";
+    p->document["delivery_date"] = "2026-02-26";
+    record_killed_before_sending(p, "TVKILLED_1");
+    p->lines.clear();
+    ASSERT_TRUE(close_page());
+    // The next start finds it never sent: the invoice is kept as a draft with what was typed, and the
+    // user is told which invoice and what to do.
+    std::string told;
+    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+        told = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    restart();
+    ASSERT_TRUE(wait_until([&] { return !told.empty(); }, 20000));
+    EXPECT_TRUE(g_core->nav_pending_report().is_null());
+    EXPECT_EQ(invoices(), 0);
+    const auto drafts = store::rows(*g_core, "SELECT * FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    const Json draft(drafts.front());
+    const std::string draft_name = draft["recordName"].string_value();
+    EXPECT_EQ(draft["client_name"].string_value(), "Vevő Anna");
+    EXPECT_EQ(draft["header_note"].string_value(), "Fejléc megjegyzés");
+    EXPECT_EQ(draft["delivery_date"].string_value(), "2026-02-26");
+    EXPECT_EQ(store::rows(*g_core, "SELECT name FROM document_lines WHERE documentRecordName = ? ORDER BY id", {draft_name})
+                  .size(), 2u);
+    EXPECT_EQ(told.rfind("A(z) " + lost + " számú számla nem érkezett meg a NAV-hoz, ezért nincs sem beküldve, sem elmentve.",
+                         0), 0u) << told;
+    EXPECT_NE(told.find("megmaradt a(z) " + draft["number_formatted"].string_value() + " piszkozatban"), std::string::npos)
+        << told;
+    EXPECT_NE(told.find("„Számla készítése”"), std::string::npos) << told;
+    ASSERT_TRUE(wait_until([&] { return cloud.record(kAccount, draft_name).has_value(); }));
+    // Opened, the draft issues the invoice, under the number that was never reported.
+    window->OpenDocumentWindow(ui::qs(draft_name), "INVOICE", false, std::string());
+    ASSERT_TRUE(wait_until([&] { return page() && page()->previews_shown > 0; }));
+    EXPECT_EQ(Json(page()->document)["client_name"].string_value(), "Vevő Anna");
+    EXPECT_EQ(page()->lines.size(), 2u);
+    ui::ContentDialog* dialog = save(page());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    EXPECT_EQ(dialog->Title().toStdString(), lost);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(invoices(), 1);
 }
 
 TEST_F(UnansweredReport, AnUploadCutOffByTheEndGoesAtTheNextStartOnce) {
@@ -878,14 +951,7 @@ TEST_F(UnansweredReport, AReportRecordedAndNeverSentIsNoCauseToWait) {
     Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string never_sent = number_of(p);
-    record_pending(Json::object{{"request_id", "TVGONE_1"},
-                                {"number_formatted", never_sent},
-                                {"written", static_cast<double>(kNow)},
-                                {"pid", 999999999.0},
-                                {"process_start", "1"},
-                                {"machine", nav_machine_id()},
-                                {"document", p->document},
-                                {"lines", p->lines}});
+    record_killed_before_sending(p, "TVGONE_1");
     const auto before_kill_road = std::chrono::steady_clock::now();
     ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
@@ -1002,6 +1068,32 @@ TEST_F(UnansweredReport, ANumberOtherSoftwareReportedIsNeverSentAgain) {
     const std::vector<std::string> sent_numbers = nav.received_numbers();
     EXPECT_EQ(std::count(sent_numbers.begin(), sent_numbers.end(), taken), 1);
     EXPECT_EQ(stored_as(*g_core, taken), 0);
+}
+
+TEST_F(UnansweredReport, AWaitingInvoiceThatEndsUnstoredIsToldOnItsOpenPageWhichKeepsIt) {
+    // Other software took the number meanwhile, and the reply to ours is lost: once the authority has
+    // processed ours, the background settles it, and the open page tells the user and keeps the
+    // invoice to be saved again; no draft is made of it.
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string taken = number_of(p);
+    other_software_reports(p, 7);
+    EXPECT_NE(told_on_save(p, true).find(taken + " számú számlát elküldtük"), std::string::npos);
+    std::string told;
+    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+        told = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    window->reportPace->setInterval(100);
+    ASSERT_TRUE(wait_until([&] { return !told.empty() && !ui::ContentDialog::Current(); }, 15000));
+    EXPECT_NE(told.find(taken + " sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem "
+                                "elmentve. A beírt adatok megmaradtak ezen az oldalon"),
+              std::string::npos) << told;
+    EXPECT_EQ(page(), p);
+    EXPECT_EQ(p->lines.size(), 1u);
+    EXPECT_TRUE(p->pending_request_id.empty());
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type IN ('DRAFT', 'INVOICE')"), 0);
 }
 
 TEST_F(UnansweredReport, OurInvoiceGivenBackInAnotherFormIsKnownAsOurs) {
@@ -1237,8 +1329,8 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
             if (ui::Name(item) == section) window->navigationView->SelectedItem(item);
     };
 
-    // The report waits; the invoice list settles and stores it, and the retry uploads it; saved again,
-    // the page finds it stored and uploads nothing more.
+    // The report waits; the invoice list settles and stores it, and the retry uploads it; the page
+    // learns that it is stored, and uploads nothing more.
     nav.set_processing_delay(std::chrono::hours(1));
     nav.fault_next_replies(NavReplyFault::drop);
     Tavrin::DocumentPage* p = new_invoice(1);
@@ -1251,11 +1343,16 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
         ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
     }
     nav.set_processing_delay(std::chrono::milliseconds(0));
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
     show("ESTIMATE");
     show("INVOICE");
     ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
-    ui::ContentDialog* dialog = save(p);
-    ASSERT_NE(dialog, nullptr);
+    const QString ok = ui::qs(text("ok"));
+    ASSERT_TRUE(wait_until([&] {
+        ui::ContentDialog* shown = ui::ContentDialog::Current();
+        return shown && shown->PrimaryButtonText() == ok;
+    }));
+    ui::ContentDialog* dialog = ui::ContentDialog::Current();
     EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
     close_result(dialog, Result::Primary);
     EXPECT_EQ(uploads(), stored());

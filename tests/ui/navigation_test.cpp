@@ -176,6 +176,19 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
     // Every section change started a sync pass.
     EXPECT_GE(downloads(), first_downloads + 3);
 
+    // Another installation's estimate reaches the cloud: a click on the list already shown syncs, and
+    // the list shows what the pass brought, with no other click.
+    window->navigationView->SelectedItem(window->listItems[5]);
+    ASSERT_TRUE(wait_until([&] { return idle(); }));
+    EXPECT_EQ(wait_for_script(window->listWebView, kRowCount, "0"), "0");
+    cloud.put_row(kFirst, "Documents", "ESTIMATE-2026-000001",
+                  Json::object{{"type", "ESTIMATE"}, {"number", 1}, {"number_formatted", "AJ-2026-1"},
+                               {"issue_date", iso_date(0)}, {"currency_code", "HUF"}, {"client_name", "Másik Gép Kft."},
+                               {"created", 1.0}, {"modified", 1.0}});
+    window->OnSelectedSectionInvoked();
+    EXPECT_EQ(wait_for_script(window->listWebView, kRowCount, "1"), "1");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
+
     // Documents made here that took a new number are told once, after a pass.
     const Json renumbered = Json::array{Json::object{
         {"type", "ESTIMATE"}, {"created", 1.0}, {"old", "ARAJANLAT/2026-0001"}, {"new", "ARAJANLAT/2026-0002"}}};
