@@ -76,10 +76,20 @@ protected:
     std::unique_ptr<Core> core;
 };
 
-// One submission as a report makes it: "ok^" + the transaction id, or the refusal's text.
+// One submission as a report makes it: "ok^" + the transaction id, the refusal's text, or how it
+// ended without an answer.
 std::string send_invoice(Core& core, std::vector<Json> lines, Json::object document) {
     const NavSubmission sent = core.nav_submit_invoice(std::move(lines), std::move(document), nav_new_request_id());
-    return sent.outcome == NavSubmission::Outcome::accepted ? "ok^" + sent.text : sent.text;
+    switch (sent.outcome) {
+    case NavSubmission::Outcome::accepted:
+        return "ok^" + sent.text;
+    case NavSubmission::Outcome::not_reached:
+        return "not reached";
+    case NavSubmission::Outcome::unknown:
+        return "no answer";
+    default:
+        return sent.text;
+    }
 }
 
 TEST_F(NavSubmit, NewAndCancellingInvoicesAreAccepted) {
@@ -152,18 +162,18 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
         nav.route("POST", "/invoiceService/v3/manageInvoice", [reply](const httplib::Request&, httplib::Response& response) {
             response.set_content(reply, "application/xml");
         });
-        EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "NO_INTERNET") << reply;
+        EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "no answer") << reply;
     }
     nav.route("POST", "/invoiceService/v3/manageInvoice", [](const httplib::Request&, httplib::Response& response) {
         response.status = 502;
         response.set_content("<html>Bad gateway</html>", "text/html");
     });
-    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00025")), "NO_INTERNET");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00025")), "no answer");
 
     // No server at all.
     ScopedEnv nowhere("TAVRIN_NAV_URL", "http://127.0.0.1:1");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00026")), "NO_INTERNET");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00026")), "not reached");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
