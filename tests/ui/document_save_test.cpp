@@ -624,29 +624,34 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     QCoreApplication::processEvents();
 }
 
-TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverBlocking) {
-    start();
-    auto invoices = [] { return count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"); };
-    auto number_of = [](Tavrin::DocumentPage* p) { return Json(p->document)["number_formatted"].string_value(); };
+// A report whose answer does not come: the invoices it leaves are settled, never lost, never reported
+// twice, and the save never blocks on them.
+class UnansweredReport : public DocumentSave {
+protected:
+    void SetUp() override {
+        DocumentSave::SetUp();
+        start();
+    }
 
-    // The service takes the invoice and its reply is lost: the service is asked, and the invoice is
-    // stored once, with the service's transaction id.
-    nav.set_processing_delay(std::chrono::milliseconds(300));
-    nav.fault_next_replies(NavReplyFault::drop);
-    Tavrin::DocumentPage* p = new_invoice(1);
-    ASSERT_NE(p, nullptr);
-    const std::string first = number_of(p);
-    ui::ContentDialog* dialog = save(p);
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
-    close_result(dialog, Result::Primary);
-    EXPECT_EQ(invoices(), 1);
+    void TearDown() override {
+        if (g_core) {
+            // Each invoice stored is the one the authority processed under its number.
+            for (const auto& row : store::rows(*g_core, "SELECT nav_transaction_id FROM documents WHERE type = 'INVOICE'"))
+                EXPECT_EQ(nav.transaction(Json(row)["nav_transaction_id"].string_value()).status, "DONE");
+            for (const auto& [stored, sent] : stored_and_reported_numbers()) EXPECT_EQ(stored, sent);
+        }
+        // Quick restarts with the clock standing still: no request was refused as a repeated one.
+        for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
+        DocumentSave::TearDown();
+    }
 
-    // No answer, and the service does not know the invoice yet: the user reads that it waits. Saved
-    // again once the service knows it, it is stored as the one reported, not reported twice.
+    static int invoices() { return count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"); }
+
+    static std::string number_of(Tavrin::DocumentPage* p) { return Json(p->document)["number_formatted"].string_value(); }
+
     // Saves and dismisses the answer, returning its text; with `lose`, the reply is lost and the
     // service does not know the invoice for now.
-    auto told_on_save = [&](Tavrin::DocumentPage* p, bool lose) {
+    std::string told_on_save(Tavrin::DocumentPage* p, bool lose) {
         if (lose) {
             nav.set_processing_delay(std::chrono::hours(1));
             nav.fault_next_replies(NavReplyFault::drop);
@@ -656,15 +661,81 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
         const std::string told = d ? d->ContentText().toStdString() : std::string();
         if (d) d->Answer(Result::Primary);
         return wait_until([] { return ui::ContentDialog::Current() == nullptr; }) ? told : std::string();
-    };
-    p = new_invoice(1);
+    }
+
+    // The text of the PDF an upload carried.
+    std::string uploaded_pdf_text(const std::string& uploaded) const {
+        const std::size_t pdf_at = uploaded.rfind("<dataValue>");
+        if (pdf_at == std::string::npos) return std::string();
+        std::string pdf = uploaded.substr(pdf_at + 11, uploaded.find("</dataValue>", pdf_at) - pdf_at - 11);
+        pdf.resize(base64_decode(pdf.size(), pdf.data()));
+        const std::string pdf_path = dir.path() + "uploaded.pdf";
+        std::FILE* pdf_file = std::fopen(pdf_path.c_str(), "wb");
+        if (!pdf_file) return std::string();
+        std::fwrite(pdf.data(), 1, pdf.size(), pdf_file);
+        std::fclose(pdf_file);
+        return pdf_text(pdf_path);
+    }
+
+    // Every number the service took is stored once, with the data it took: `stored` of them.
+    void each_taken_number_stored_once(std::size_t stored) const {
+        EXPECT_EQ(stored_and_reported_numbers().size(), stored);
+        std::vector<std::string> received = nav.received_numbers();
+        std::sort(received.begin(), received.end());
+        EXPECT_EQ(std::adjacent_find(received.begin(), received.end()), received.end()) << "a number reported twice";
+        EXPECT_EQ(nav.accepted_numbers().size(), stored);
+    }
+
+    // A report recorded for the page's invoice, as a copy of the data folder holds it on another computer
+    // that sent it now.
+    static Json::object copied_report(Tavrin::DocumentPage* p, const std::string& request_id) {
+        return Json::object{{"request_id", request_id},  {"number_formatted", number_of(p)},
+                            {"written", static_cast<double>(kNow)}, {"deadline", static_cast<double>(kNow + 6)},
+                            {"sent", static_cast<double>(kNow)},    {"service_offset", 0.0},
+                            {"machine", "another-computer"},        {"pid", static_cast<double>(::getpid())},
+                            {"document", p->document},              {"lines", p->lines}};
+    }
+
+    static void record_pending(const Json& report) {
+        ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", report.dump()}, {"synced", -1}},
+                                        "settings"));
+    }
+
+    // Settles until the authority has processed the waiting report and it is stored.
+    static bool settled_and_stored() {
+        return wait_until([] {
+            g_core->nav_settle_report(true);
+            return g_core->nav_pending_report().is_null();
+        }, 15000);
+    }
+};
+
+TEST_F(UnansweredReport, ALostReplyIsAskedForAndStoredOnce) {
+    // The service takes the invoice and its reply is lost: the service is asked, and the invoice is
+    // stored once, with the service's transaction id.
+    nav.set_processing_delay(std::chrono::milliseconds(300));
+    nav.fault_next_replies(NavReplyFault::drop);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
-    std::string waiting = number_of(p);
-    std::string told = told_on_save(p, true);
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(invoices(), 1);
+    each_taken_number_stored_once(1);
+}
+
+TEST_F(UnansweredReport, AWaitingInvoiceIsStoredInTheBackgroundAsItWasSent) {
+    // No answer, and the service does not know the invoice yet: the user reads that it waits. Saved
+    // again once the service knows it, it is stored as the one reported, not reported twice.
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string waiting = number_of(p);
+    const std::string told = told_on_save(p, true);
     EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
     EXPECT_NE(told.find("A NAV megkapta, és még feldolgozza."), std::string::npos) << told;
-    EXPECT_EQ(invoices(), 1);
-    std::size_t reported = reported_ids().size();
+    EXPECT_EQ(invoices(), 0);
+    const std::size_t reported = reported_ids().size();
     nav.set_processing_delay(std::chrono::milliseconds(0));
     // The background query stores it meanwhile: a click on the invoices' item while their list is
     // shown asks the authority, as opening the list does. Closing the page now tells that it is issued.
@@ -691,42 +762,32 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     const std::int64_t shown_before_edit = p->previews_shown;
     p->RefreshDocument();
     ASSERT_TRUE(wait_until([&] { return p->previews_shown > shown_before_edit; }));
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u) << dialog->ContentText().toStdString();
     EXPECT_NE(dialog->ContentText().toStdString().find("az azóta tett módosítások nem kerültek bele"), std::string::npos);
     EXPECT_EQ(dialog->Title().toStdString(), waiting);
     close_result(dialog, Result::Primary);
     EXPECT_EQ(reported_ids().size(), reported);
-    EXPECT_EQ(invoices(), 2);
+    EXPECT_EQ(invoices(), 1);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM document_lines WHERE name = 'Átírt tétel'"), 0);
     // The accounting service gets the PDF of the invoice as stored, not of the page's edits.
-    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 2u && g_core->cashbook_pending().empty(); }));
-    // The text of the PDF an upload carried.
-    auto uploaded_pdf_text = [&](const std::string& uploaded) {
-        const std::size_t pdf_at = uploaded.rfind("<dataValue>");
-        if (pdf_at == std::string::npos) return std::string();
-        std::string pdf = uploaded.substr(pdf_at + 11, uploaded.find("</dataValue>", pdf_at) - pdf_at - 11);
-        pdf.resize(base64_decode(pdf.size(), pdf.data()));
-        const std::string pdf_path = dir.path() + "uploaded.pdf";
-        std::FILE* pdf_file = std::fopen(pdf_path.c_str(), "wb");
-        if (!pdf_file) return std::string();
-        std::fwrite(pdf.data(), 1, pdf.size(), pdf_file);
-        std::fclose(pdf_file);
-        return pdf_text(pdf_path);
-    };
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
     const std::string uploaded_text = uploaded_pdf_text(cashbook.requests().back().body);
     EXPECT_NE(uploaded_text.find(waiting), std::string::npos) << uploaded_text;
     EXPECT_EQ(uploaded_text.find("Átírt tétel"), std::string::npos) << uploaded_text;
     EXPECT_NE(uploaded_text.find(kContacts), std::string::npos) << "the supplier's contacts: " << uploaded_text;
+    each_taken_number_stored_once(1);
+}
 
-    // Another invoice waits the same way, and its page is closed: the user reads that the invoice is
-    // not withdrawn by that, with no "discard" to press. No other invoice is reported meanwhile.
-    p = new_invoice(1);
+TEST_F(UnansweredReport, AClosedWaitingInvoiceIsNotWithdrawnAndTheNextSaveTakesTheNextNumber) {
+    // An invoice waits, and its page is closed: the user reads that the invoice is not withdrawn by
+    // that, with no "discard" to press. No other invoice is reported meanwhile.
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
-    waiting = number_of(p);
+    const std::string waiting = number_of(p);
     EXPECT_NE(told_on_save(p, true).find(waiting + " számú számlát elküldtük"), std::string::npos);
-    std::string asked = close_asked();
+    const std::string asked = close_asked();
     EXPECT_EQ(asked.rfind("Beküldött számla|A(z) " + waiting + " számú számlát elküldtük a NAV-nak", 0), 0u) << asked;
     EXPECT_NE(asked.find("Az ablak bezárása ezt nem vonja vissza"), std::string::npos) << asked;
     EXPECT_NE(asked.find("|Bezárás|Mégse"), std::string::npos) << asked;
@@ -737,22 +798,23 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
-    reported = reported_ids().size();
-    told = told_on_save(p, false);
+    const std::size_t reported = reported_ids().size();
+    const std::string told = told_on_save(p, false);
     EXPECT_NE(told.find(waiting + " számú számla még a NAV visszaigazolására vár"), std::string::npos) << told;
     EXPECT_EQ(reported_ids().size(), reported);
     // Now the service knows it: the next save stores it first, and takes the next number itself.
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
     const std::string renumbered = dialog->Title().toStdString();
     EXPECT_NE(renumbered, waiting);
     EXPECT_NE(dialog->ContentText().toStdString().find(waiting + " számot a korábban beküldött számla kapta"), std::string::npos)
         << dialog->ContentText().toStdString();
     close_result(dialog, Result::Primary);
-    EXPECT_EQ(invoices(), 4);
+    EXPECT_EQ(invoices(), 2);
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
     // The invoice stored by settling had no upload of its own: it goes after this save's, once.
-    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 4u && g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 2u && g_core->cashbook_pending().empty(); }));
     // The renumbered invoice's PDF names the number it was stored with, not the one the page showed.
     std::string renumbered_pdf;
     for (const RecordedRequest& request : cashbook.requests())
@@ -760,10 +822,13 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
             renumbered_pdf = uploaded_pdf_text(request.body);
     EXPECT_NE(renumbered_pdf.find(renumbered), std::string::npos) << renumbered_pdf;
     EXPECT_EQ(renumbered_pdf.find(waiting), std::string::npos) << renumbered_pdf;
+    each_taken_number_stored_once(2);
+}
 
+TEST_F(UnansweredReport, TheNextStartSettlesAReplyHeldAtTheEnd) {
     // The program ends while the service holds the reply; the next start settles it.
     nav.fault_next_replies(NavReplyFault::hang);
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
     dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
@@ -772,21 +837,15 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     dialogs.answers.clear();
     restart();
     nav.release_hung();
-    EXPECT_EQ(invoices(), 5);
+    EXPECT_EQ(invoices(), 1);
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
-    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 5u && g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
+    each_taken_number_stored_once(1);
+}
 
-    // Every number the service took is stored once, with the data it took.
-    const auto numbers = stored_and_reported_numbers();
-    ASSERT_EQ(numbers.size(), 5u);
-    for (const auto& [stored, sent] : numbers) EXPECT_EQ(stored, sent);
-    std::vector<std::string> received = nav.received_numbers();
-    std::sort(received.begin(), received.end());
-    EXPECT_EQ(std::adjacent_find(received.begin(), received.end()), received.end()) << "a number reported twice";
-    EXPECT_EQ(nav.accepted_numbers().size(), 5u);
-
+TEST_F(UnansweredReport, AnUploadCutOffByTheEndGoesAtTheNextStartOnce) {
     // Stored, and the program killed before its accounting upload: the next start uploads it, once.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::size_t uploads = cashbook.request_count();
     const NavReport report = g_core->nav_report_invoice(p->lines, p->document);
@@ -797,7 +856,9 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == uploads + 1 && g_core->cashbook_pending().empty(); }));
     restart();
     EXPECT_EQ(cashbook.request_count(), uploads + 1);
+}
 
+TEST_F(UnansweredReport, ASlowTokenExchangeThenALostReplyIsStoredWithTheProcessedTransaction) {
     // A slow token exchange, then the reply lost: the authority's records still tell, and it is stored
     // with the transaction the authority processed.
     nav.set_token_delay(std::chrono::milliseconds(1500));
@@ -808,48 +869,42 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
                                                              "type = 'INVOICE' ORDER BY number DESC LIMIT 1")
                                             .at(0))["nav_transaction_id"].string_value();
     EXPECT_EQ(nav.transaction(slow_token).status, "DONE");
+}
 
+TEST_F(UnansweredReport, AReportRecordedAndNeverSentIsNoCauseToWait) {
     // The program was killed after recording a report and before sending it: the next save goes on at
     // once, and the number is the one that was never sent.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string never_sent = number_of(p);
-    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"},
-                                     {"value", Json(Json::object{{"request_id", "TVGONE_1"},
-                                                                 {"number_formatted", never_sent},
-                                                                 {"written", static_cast<double>(kNow)},
-                                                                 {"pid", 999999999.0},
-                                                                 {"process_start", "1"},
-                                                                 {"machine", nav_machine_id()},
-                                                                 {"document", p->document},
-                                                                 {"lines", p->lines}})
-                                                   .dump()},
-                                     {"synced", -1}},
-                                    "settings"));
+    record_pending(Json::object{{"request_id", "TVGONE_1"},
+                                {"number_formatted", never_sent},
+                                {"written", static_cast<double>(kNow)},
+                                {"pid", 999999999.0},
+                                {"process_start", "1"},
+                                {"machine", nav_machine_id()},
+                                {"document", p->document},
+                                {"lines", p->lines}});
     const auto before_kill_road = std::chrono::steady_clock::now();
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
     EXPECT_EQ(dialog->Title().toStdString(), never_sent);
     EXPECT_LT(std::chrono::steady_clock::now() - before_kill_road, std::chrono::seconds(4)) << "nothing to wait for";
     close_result(dialog, Result::Primary);
+}
 
+TEST_F(UnansweredReport, AReportAnotherComputerMayStillSendWaitsForItsLatestArrival) {
     // The same record as a copy of the data folder holds it on another computer, which may still send
     // it: nothing is reported until the latest moment its copy can arrive has passed on the authority's
     // clock (sent, within two request times and a margin, with the offset the other computer measured
     // as it sent), and the user reads from when.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string copied = number_of(p);
-    Json::object copied_record{{"request_id", "TVCOPY_1"}, {"number_formatted", copied},
-                               {"written", static_cast<double>(kNow)},  {"deadline", static_cast<double>(kNow + 6)},
-                               {"sent", static_cast<double>(kNow)},     {"service_offset", 0.0},
-                               {"machine", "another-computer"},         {"pid", static_cast<double>(::getpid())},
-                               {"document", p->document},               {"lines", p->lines}};
-    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(copied_record).dump()}, {"synced", -1}},
-                                    "settings"));
+    record_pending(copied_report(p, "TVCOPY_1"));
     const std::size_t received_before_copy = nav.received_numbers().size();
-    told = told_on_save(p, false);
+    const std::string told = told_on_save(p, false);
     EXPECT_NE(told.find("A bejelentést"), std::string::npos) << told;
     EXPECT_NE(told.find(format_time(local_time(kNow + 2 * 2 + 2 + 60), "%H:%M:%S")), std::string::npos) << told;
     EXPECT_NE(told.find(g_core->formatted_date(iso_date(kNow), "") + " " + format_time(local_time(kNow), "%H:%M:%S")),
@@ -862,42 +917,41 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     // The clocks move on together: this computer learns the authority's time from its next reply.
     set_clock([] { return kNow + 100; });
     g_core->nav_settle_report();
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->Title().toStdString(), copied) << "never sent: the number is free";
     close_result(dialog, Result::Primary);
     set_clock([] { return kNow; });
+}
 
+TEST_F(UnansweredReport, AReportInAnOlderCopyOfThisComputersDataWaitsForItsDeadline) {
     // On this computer, in a copy of the data folder made before the sending was recorded: it may have
     // been sent, so it is not taken as never sent before its deadline has passed.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
-    copied_record["request_id"] = "TVCOPY_2";
-    copied_record["number_formatted"] = number_of(p);
-    copied_record["document"] = p->document;
-    copied_record["lines"] = p->lines;
+    Json::object copied_record = copied_report(p, "TVCOPY_2");
     copied_record["machine"] = nav_machine_id();
     copied_record["pid"] = 999999999.0;
     copied_record["store_file"] = "0:0";
     copied_record["boot"] = nav_report::boot_id();
     copied_record["written_boot"] = nav_report::boot_seconds();
     copied_record.erase("sent");
-    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(copied_record).dump()}, {"synced", -1}},
-                                    "settings"));
-    told = told_on_save(p, false);
+    record_pending(copied_record);
+    const std::string told = told_on_save(p, false);
     EXPECT_NE(told.find(number_of(p) + " számú számla még a NAV visszaigazolására vár. A beküldés még úton lehet."),
               std::string::npos)
         << told;
     // Its sender's window, the request's limit and the margin have run out since it was written.
     Json::object window_over = g_core->nav_pending_report().object_items();
     window_over["written_boot"] = nav_report::boot_seconds() - 100;
-    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(window_over).dump()}, {"synced", -1}},
-                                    "settings"));
-    dialog = save(p);
+    record_pending(window_over);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
     close_result(dialog, Result::Primary);
+}
 
+TEST_F(UnansweredReport, AGatewayTimeOutFromAnAuthorityAheadIsWaitedOut) {
     // The authority's clock runs ten minutes ahead, and its front answers a gateway time-out while the
     // submission is registered a moment later: the save waits out the request's own limit and stores
     // the invoice with the transaction the authority processed.
@@ -905,13 +959,16 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     nav.set_gateway_delay(std::chrono::milliseconds(1500));
     nav.fault_next_replies(NavReplyFault::gateway);
     EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
+}
 
+TEST_F(UnansweredReport, AnUnreadableOriginalRequestIsToldByTheInvoiceUnderItsNumber) {
     // Other software of the same technical user sends meanwhile, one of them a technical annulment,
     // listed a transaction a page; this reply is lost and the authority gives its original request
     // back unreadable: the invoice it holds under the number tells.
+    nav.set_clock_offset(std::chrono::minutes(10));
     nav.set_list_page_size(1);
     nav.add_annulment(user.login);
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     for (const char* other_number : {"KULSO/1", "KULSO/2"}) {
         Json::object foreign = p->document;
@@ -920,18 +977,21 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     }
     nav.set_original_request(number_of(p), base64_encode("<nem>számla</nem>"));
     nav.fault_next_replies(NavReplyFault::drop);
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
     close_result(dialog, Result::Primary);
+}
 
+TEST_F(UnansweredReport, ANumberOtherSoftwareReportedIsNeverSentAgain) {
     // Other software reported the number this page shows: this one is refused as a duplicate, never
     // sent again under that number, and stored under the next one.
-    p = new_invoice(1);
+    nav.set_list_page_size(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string taken = number_of(p);
     other_software_reports(p, 7);
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(dialog->ContentText().toStdString().find(taken + " számon a NAV-nál már egy másik számla szerepel"),
               std::string::npos)
@@ -940,25 +1000,32 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     close_result(dialog, Result::Primary);
     const std::vector<std::string> sent_numbers = nav.received_numbers();
     EXPECT_EQ(std::count(sent_numbers.begin(), sent_numbers.end(), taken), 1);
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + taken + "'"), 0);
+    EXPECT_EQ(stored_as(*g_core, taken), 0);
+}
 
+TEST_F(UnansweredReport, OurInvoiceGivenBackInAnotherFormIsKnownAsOurs) {
     // Our invoice, its reply lost, given back by the authority in another form (another layout, element
     // order and number format): it is known by what it is, and stored as ours under its number.
-    p = new_invoice(1);
+    nav.set_list_page_size(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string reformed = number_of(p);
     nav.set_original_request(reformed, NavFake::in_another_form(g_core->nav_invoice_payload(p->lines, p->document).data));
     nav.fault_next_replies(NavReplyFault::drop);
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString(), text("saving_successful"));
     EXPECT_EQ(dialog->Title().toStdString(), reformed);
     close_result(dialog, Result::Primary);
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + reformed + "'"), 1);
+    EXPECT_EQ(stored_as(*g_core, reformed), 1);
+}
 
+TEST_F(UnansweredReport, ALongListingIsReadInBoundedStepsThatGoOnWhereTheyStopped) {
     // More transactions than a listing was once read for, a page each, while the authority still
     // processes this report: each call reads a bounded number of pages and says how far it got, the
     // next goes on from there (only the last page read is read again), and the whole listing finds it.
+    nav.set_clock_offset(std::chrono::minutes(10));
+    nav.set_list_page_size(1);
     auto listing_requests = [&] {
         const std::vector<NavCall> calls = nav.calls();
         return std::count_if(calls.begin(), calls.end(),
@@ -985,10 +1052,10 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
         return settle_calls;
     };
     for (int other = 0; other < 150; ++other) nav.add_annulment(user.login);
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
-    waiting = number_of(p);
-    told = told_on_save(p, true);
+    const std::string waiting = number_of(p);
+    const std::string told = told_on_save(p, true);
     EXPECT_NE(told.find("A program most olvassa a NAV tranzakcióinak listáját"), std::string::npos) << told;
     EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
     NavSettled settled;
@@ -1000,8 +1067,7 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(g_core->save_local_member("nav_listing", Json()));
     Json::object unknown_offset = g_core->nav_pending_report().object_items();
     unknown_offset.erase("service_offset");
-    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(unknown_offset).dump()}, {"synced", -1}},
-                                    "settings"));
+    record_pending(unknown_offset);
     EXPECT_GT(read_whole(settled, true), 2);
     EXPECT_EQ(settled.reason, NavSettled::Reason::processing);
     const std::vector<NavCall> calls = nav.calls();
@@ -1011,21 +1077,20 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
               utc_text(listed.service_time + 1, "%Y-%m-%dT%H:%M:%S")) << "narrowed to the authority's now";
     // Processed now: the invoice the authority holds under the number settles it at once.
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report(true);
-        return g_core->nav_pending_report().is_null();
-    }, 15000));
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + waiting + "'"), 1);
-    nav.set_list_page_size(100);
+    ASSERT_TRUE(settled_and_stored());
+    EXPECT_EQ(stored_as(*g_core, waiting), 1);
     EXPECT_EQ(page(), nullptr) << "the restart closed the invoice's window";
+}
 
+TEST_F(UnansweredReport, AFailingListingIsToldAsItsFailureAndTheReportStands) {
     // The authority fails on its listing: a page answered 500, a reply cut short, pages claimed and not
     // given. Each is told as its failure, never as absence nor as an authority out of reach, and the
     // report stands until the listing is read whole.
-    p = new_invoice(1);
+    nav.set_clock_offset(std::chrono::minutes(10));
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
-    waiting = number_of(p);
-    told = told_on_save(p, true);
+    const std::string waiting = number_of(p);
+    const std::string told = told_on_save(p, true);
     EXPECT_NE(told.find(waiting + " számú számlát elküldtük"), std::string::npos) << told;
     const std::pair<std::function<void()>, const char*> faults[] = {
         {[&] { nav.fail_next("queryTransactionList", NavQueryFault::error); }, "nem sikerült"},
@@ -1033,31 +1098,24 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
         {[&] { nav.set_list_extra_pages(2); }, "oldalt jelez"}};
     for (const auto& [fault, words] : faults) {
         fault();
-        settled = g_core->nav_settle_report();
+        const NavSettled settled = g_core->nav_settle_report();
         EXPECT_EQ(settled.reason, NavSettled::Reason::question_refused) << words;
         EXPECT_NE(settled.message.find(words), std::string::npos) << settled.message;
     }
     nav.set_list_extra_pages(0);
     EXPECT_EQ(g_core->nav_pending_report()["number_formatted"].string_value(), waiting);
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report(true);
-        return g_core->nav_pending_report().is_null();
-    }, 15000));
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" + waiting + "'"), 1);
+    ASSERT_TRUE(settled_and_stored());
+    EXPECT_EQ(stored_as(*g_core, waiting), 1);
     p->lines.clear();
-    window->document_window->Close();
-    ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
+    ASSERT_TRUE(close_page());
     nav.set_clock_offset(std::chrono::seconds(0));
+}
 
-    // Each invoice stored is the one the authority processed under its number.
-    for (const auto& row : store::rows(*g_core, "SELECT nav_transaction_id FROM documents WHERE type = 'INVOICE'"))
-        EXPECT_EQ(nav.transaction(Json(row)["nav_transaction_id"].string_value()).status, "DONE");
-    for (const auto& [stored, sent] : stored_and_reported_numbers()) EXPECT_EQ(stored, sent);
-
+TEST_F(UnansweredReport, AReportRecordedByAnEarlierVersionIsSettledAllTheSame) {
     // A report recorded by an earlier version of the program (no digest, no process, no time of
     // writing) whose reply was lost is settled from the authority's records all the same.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     nav.set_processing_delay(std::chrono::hours(1));
     nav.fault_next_replies(NavReplyFault::drop);
@@ -1070,23 +1128,19 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     Json::object older_record = g_core->nav_pending_report().object_items();
     for (const char* added : {"data_digest", "written", "pid", "process_start", "boot", "deadline", "installation"})
         older_record.erase(added);
-    ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(older_record).dump()}, {"synced", -1}},
-                                    "settings"));
+    record_pending(older_record);
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report(true);
-        return g_core->nav_pending_report().is_null();
-    }, 15000));
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE number_formatted = '" +
-                                 Json(older_record)["number_formatted"].string_value() + "'"), 1);
+    ASSERT_TRUE(settled_and_stored());
+    EXPECT_EQ(stored_as(*g_core, Json(older_record)["number_formatted"].string_value()), 1);
     p->lines.clear();
-
     ASSERT_TRUE(close_page());
+}
 
+TEST_F(UnansweredReport, ASettlingThatReadTheRecordBeforeItWasSentKeepsIt) {
     // A settling reads the record before the save sends it and acts on it only after the save has
     // sent it (its reply lost) and ended its call: the report is kept, never dropped as one never
     // sent, and stored once its outcome is known.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string raced = number_of(p);
     nav.set_processing_delay(std::chrono::hours(1));
@@ -1117,17 +1171,16 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     EXPECT_EQ(raced_report.result, NavReport::Result::waiting);
     EXPECT_EQ(g_core->nav_pending_report()["number_formatted"].string_value(), raced) << "the report sent is kept";
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report(true);
-        return g_core->nav_pending_report().is_null();
-    }, 15000));
+    ASSERT_TRUE(settled_and_stored());
     EXPECT_EQ(stored_as(*g_core, raced), 1);
     p->lines.clear();
     ASSERT_TRUE(close_page());
+}
 
+TEST_F(UnansweredReport, ANumberSettledAsTakenWhileTheSaveWaitsIsPassedOver) {
     // Other software holds the number this page shows; this report's reply is lost, and while the save
     // waits the background settles it as taken: the save reads that and takes the next number.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string held_by_other = number_of(p);
     other_software_reports(p, 9);
@@ -1149,18 +1202,16 @@ TEST_F(DocumentSave, AReportWithoutAnAnswerIsSettledNeverLostNeverRepeatedNeverB
     ASSERT_TRUE(wait_until(asked_after_sending));
     nav.set_processing_delay(std::chrono::milliseconds(0));
     g_core->nav_settle_report();
+    ui::ContentDialog* dialog = nullptr;
     ASSERT_TRUE(wait_until([&] {
         dialog = ui::ContentDialog::Current();
         return dialog && dialog->PrimaryButtonText() == ui::qs(text("ok"));
     }));
-    told = dialog->ContentText().toStdString();
+    const std::string told = dialog->ContentText().toStdString();
     EXPECT_NE(told.find(held_by_other + " számon a NAV-nál már egy másik számla szerepel"), std::string::npos) << told;
     EXPECT_EQ(told.find("nem érhető el"), std::string::npos) << told;
     close_result(dialog, Result::Primary);
     EXPECT_EQ(stored_as(*g_core, held_by_other), 0);
-
-    // Quick restarts with the clock standing still: no request was refused as a repeated one.
-    for (const NavCall& call : nav.calls()) EXPECT_NE(call.error_code, "REQUEST_ID_NOT_UNIQUE") << call.operation;
 }
 
 // Every stored invoice goes to the accounting service once, whichever sender gets to it first: the
@@ -1277,17 +1328,93 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     EXPECT_EQ(stored_as(*g_core, comes_back), 1);
 }
 
-TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumberOnce) {
-    start();
+// Two installations of the same account with the same next number: each number is reported and stored
+// once, on both.
+class TwoInstallations : public DocumentSave {
+protected:
+    void SetUp() override {
+        DocumentSave::SetUp();
+        start();
+        second = make_core(other.path() + "data/", "hu");
+        prepare(*second);
+        second->sync_start(empty_completion());
+    }
+
+    void TearDown() override {
+        second.reset();
+        DocumentSave::TearDown();
+    }
+
+    // Reports the other installation's invoice with the next number it knows, numbering again while
+    // this installation's invoice takes the number.
+    NavReport second_reports() {
+        NavReport result;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            second->sync_start(empty_completion());
+            Json::object theirs_next = their_invoice;
+            theirs_next["number"] = second->next_number("INVOICE");
+            theirs_next["number_formatted"] = second->next_number_formatted("INVOICE");
+            result = second->nav_report_invoice(their_lines, theirs_next);
+            if (result.result != NavReport::Result::renumber && result.result != NavReport::Result::taken) break;
+        }
+        if (result.result == NavReport::Result::stored) second->sync_start(empty_completion());
+        return result;
+    }
+
+    // The other installation reports without waiting for the authority's processing.
+    NavReport::Result their_reply() {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        return second_reports().result;
+    }
+
+    // The other installation's clock is 6 minutes behind this one's (the authority's is this one's).
+    // Its report goes out and the reply is a gateway time-out, the submission registered a moment later.
+    NavReport::Result their_reply_with_clock_behind() {
+        set_clock([] { return kNow - 360; });
+        nav.set_clock_offset(std::chrono::seconds(360));
+        nav.set_gateway_delay(std::chrono::milliseconds(3000));
+        nav.fault_next_replies(NavReplyFault::gateway);
+        const NavReport::Result result = their_reply();
+        set_clock([] { return kNow; });
+        nav.set_clock_offset(std::chrono::seconds(0));
+        return result;
+    }
+
+    // The other installation's next invoice: the content of a new page, whose window is closed then.
+    bool their_invoice_from_new_page() {
+        Tavrin::DocumentPage* p = new_invoice(1);
+        if (!p) return false;
+        their_invoice = p->document;
+        their_lines = p->lines;
+        p->lines.clear();
+        return close_page();
+    }
+
+    static bool settled_by(Core& core) {
+        return wait_until([&core] {
+            core.nav_settle_report(true);
+            return core.nav_pending_report().is_null();
+        }, 15000);
+    }
+
+    void each_number_once() const {
+        std::vector<std::string> sent = nav.received_numbers();
+        std::sort(sent.begin(), sent.end());
+        EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    }
+
+    TempDir other;
+    std::unique_ptr<Core> second;
+    Json::object their_invoice;
+    std::vector<Json> their_lines;
+};
+
+TEST_F(TwoInstallations, TheNumberIssuedElsewhereFirstIsPassedOver) {
     Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string first_number = Json(p->document)["number_formatted"].string_value();
 
     // The other installation saves, reports and uploads an invoice with the same number first.
-    TempDir other;
-    auto second = make_core(other.path() + "data/", "hu");
-    prepare(*second);
-    second->sync_start(empty_completion());
     ASSERT_EQ(second->next_number_formatted("INVOICE"), first_number);
     Json::object theirs = Json(p->document).object_items();
     theirs["number"] = second->next_number("INVOICE");
@@ -1317,10 +1444,12 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(ids.size(), 2u);
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
     EXPECT_EQ(cashbook.request_count(), 1u);
+}
 
-    // Again, with this installation's own background pass taking the other's invoice in while the page
-    // is open: the number the page shows is taken already, and the next one is reported and stored.
-    p = new_invoice(1);
+TEST_F(TwoInstallations, TheNumberTakenInByThisInstallationsOwnPassIsPassedOver) {
+    // This installation's own background pass takes the other's invoice in while the page is open: the
+    // number the page shows is taken already, and the next one is reported and stored.
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string shown = Json(p->document)["number_formatted"].string_value();
     second->sync_start(empty_completion());
@@ -1336,69 +1465,56 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     const std::int64_t before_edit = p->previews_shown;
     p->RefreshDocument();
     ASSERT_TRUE(wait_until([&] { return p->previews_shown > before_edit; }));
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(dialog->Title().toStdString(), shown);
     EXPECT_NE(dialog->ContentText().toStdString().find(shown + " számot közben egy másik gépen kiállították"), std::string::npos)
         << dialog->ContentText().toStdString();
     close_result(dialog, Result::Primary);
-    EXPECT_EQ(reported_ids().size(), 4u);
+    EXPECT_EQ(reported_ids().size(), 2u);
     g_core->sync_start(empty_completion());
     const auto numbers = stored_and_reported_numbers();
-    ASSERT_EQ(numbers.size(), 4u);
+    ASSERT_EQ(numbers.size(), 2u);
     std::set<std::string> reported;
     for (const auto& [stored, sent] : numbers) {
         EXPECT_EQ(stored, sent) << "the stored number is the reported one";
         reported.insert(sent);
     }
-    EXPECT_EQ(reported.size(), 4u) << "each number reported once";
+    EXPECT_EQ(reported.size(), 2u) << "each number reported once";
+}
 
-    // An estimate is neither reported nor booked, and is not marked paid.
-    p = new_invoice(1);
+TEST_F(TwoInstallations, AnEstimateIsNeitherReportedNorBookedNorMarkedPaid) {
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     p->docTypesCombBox->SelectedIndex(index_of(g_core->constants["doc_types"].array_items(), "id", "ESTIMATE"));
     p->OnSelectorChanged(p->docTypesCombBox);
     ASSERT_TRUE(wait_until([&] { return Json(p->document)["type"].string_value() == "ESTIMATE"; }));
-    dialog = save(p);
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), 1u);
     close_result(dialog, Result::Primary);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
-    EXPECT_EQ(reported_ids().size(), 4u);
-    EXPECT_EQ(cashbook.request_count(), 2u);
+    EXPECT_TRUE(reported_ids().empty());
+    EXPECT_EQ(cashbook.request_count(), 0u);
+}
 
-    // Reports the other installation's invoice with the next number it knows, numbering again while
-    // this installation's invoice takes the number.
-    Json::object their_invoice;
-    std::vector<Json> their_lines;
-    auto second_reports = [&] {
-        NavReport result;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            second->sync_start(empty_completion());
-            Json::object theirs_next = their_invoice;
-            theirs_next["number"] = second->next_number("INVOICE");
-            theirs_next["number_formatted"] = second->next_number_formatted("INVOICE");
-            result = second->nav_report_invoice(their_lines, theirs_next);
-            if (result.result != NavReport::Result::renumber && result.result != NavReport::Result::taken) break;
-        }
-        if (result.result == NavReport::Result::stored) second->sync_start(empty_completion());
-        return result;
-    };
-
-    // The other installation cannot reach the cloud: it reports nothing.
-    p = new_invoice(1);
-    ASSERT_NE(p, nullptr);
-    their_invoice = p->document;
-    their_lines = p->lines;
+TEST_F(TwoInstallations, AnInstallationOutOfTheCloudsReachReportsNothing) {
+    ASSERT_TRUE(their_invoice_from_new_page());
     const std::size_t received = nav.received_numbers().size();
     {
         ScopedEnv offline("TAVRIN_CLOUD_URL", nowhere());
         EXPECT_EQ(second_reports().result, NavReport::Result::cloud);
     }
     EXPECT_EQ(nav.received_numbers().size(), received);
+}
 
-    // From here the cloud words its refusal of a create over a standing record as a conflict.
+TEST_F(TwoInstallations, AReplyHeldAcrossARestartLeavesEachInvoiceStoredOnceOnBoth) {
+    // The cloud words its refusal of a create over a standing record as a conflict.
     cloud.answer_exists_as_conflict();
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    their_invoice = p->document;
+    their_lines = p->lines;
     // This installation's reply is held, its processing slower than any wait; the other installation
     // saves meanwhile and waits for it, whatever its number. This one ends while the reply is held and
     // starts again; the authority then finishes, and each installation stores each invoice once.
@@ -1423,13 +1539,11 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     ASSERT_TRUE(second->nav_release_report(after.record_name));
     g_core->sync_start(empty_completion());
 
-    std::vector<std::string> sent = nav.received_numbers();
-    std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    each_number_once();
     const char* const by_number = "SELECT number_formatted, nav_transaction_id FROM documents WHERE type = 'INVOICE' "
                                   "ORDER BY number_formatted";
     const auto mine_now = store::rows(*g_core, by_number);
-    EXPECT_EQ(mine_now.size(), 6u);
+    EXPECT_EQ(mine_now.size(), 2u);
     EXPECT_EQ(Json(mine_now).dump(), Json(store::rows(*second, by_number)).dump()) << "both stores hold the same";
     std::set<std::string> transactions;
     for (const auto& row : mine_now) transactions.insert(Json(row)["nav_transaction_id"].string_value());
@@ -1439,15 +1553,19 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     for (const CloudStore::Record& record : cloud.records(kAccount))
         in_cloud += record.type == "Documents" && cloud.row(kAccount, record.name)["type"].string_value() == "INVOICE";
     EXPECT_EQ(in_cloud, mine_now.size());
+}
 
+TEST_F(TwoInstallations, CopiesOfAStockInvoiceSettledAcrossNewYearBecomeOneDocument) {
+    cloud.answer_exists_as_conflict();
     // This installation stores an invoice of a stock item on New Year's Eve and does not upload it
     // before the other settles its record, past the deadline on New Year's Day, and stores the same
     // invoice: the copies become one document with one stock movement, and only the installation that
     // reported it owes its upload.
     const std::time_t new_years_eve = local_seconds(2026, 12, 31, 23, 59, 0);
     set_clock([new_years_eve] { return new_years_eve; });
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
+    their_lines = p->lines;
     Json::object stock_line = p->lines.at(0).object_items();
     stock_line["itemRecordName"] = "ITEM-RAKTAR-1";
     stock_line["item_type"] = "INVENTORY_TRACKING";
@@ -1488,17 +1606,15 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     const std::vector<std::string> owed_there = second->cashbook_pending();
     EXPECT_EQ(std::count(owed_here.begin(), owed_here.end(), stored_here.record_name), 1);
     EXPECT_EQ(std::count(owed_there.begin(), owed_there.end(), stored_here.record_name), 0);
-    sent = nav.received_numbers();
-    std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    each_number_once();
+    ASSERT_TRUE(second->nav_release_report(after_settling.record_name));
+}
 
+TEST_F(TwoInstallations, ANumberOtherSoftwareHoldsIsPassedOverByBoth) {
+    cloud.answer_exists_as_conflict();
     // Other software holds the next number: once this installation has learnt it, the other passes it
     // over too, and a page of the other that still shows it does not send it.
-    ASSERT_TRUE(close_page());
-    ASSERT_TRUE(second->nav_release_report(after_settling.record_name));
-    g_core->sync_start(empty_completion());
-    second->sync_start(empty_completion());
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string foreign_number = Json(p->document)["number_formatted"].string_value();
     other_software_reports(p, 5);
@@ -1507,14 +1623,17 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     second->sync_start(empty_completion());
     EXPECT_NE(second->next_number_formatted("INVOICE"), foreign_number);
     EXPECT_EQ(second->nav_report_invoice(p->lines, p->document).result, NavReport::Result::taken);
-    sent = nav.received_numbers();
+    const std::vector<std::string> sent = nav.received_numbers();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), foreign_number), 1);
     p->lines.clear();
     ASSERT_TRUE(close_page());
+}
 
+TEST_F(TwoInstallations, ARenumberedSaveWhoseReplyIsLostNamesBothNumbers) {
+    cloud.answer_exists_as_conflict();
     // The page shows a number the other installation issues meanwhile; this save takes the next one and
     // its reply is lost: the user reads both numbers, and, once it is stored, that it was renumbered.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string page_number = Json(p->document)["number_formatted"].string_value();
     their_invoice = p->document;
@@ -1528,7 +1647,7 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     std::string renumbered_to;
     {
         ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "1");
-        dialog = save(p);
+        ui::ContentDialog* dialog = save(p);
         ASSERT_NE(dialog, nullptr);
         renumbered_to = dialog->Title().toStdString();
         const std::string told = dialog->ContentText().toStdString();
@@ -1540,11 +1659,8 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     }
     EXPECT_NE(renumbered_to, page_number);
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(wait_until([&] {
-        g_core->nav_settle_report(true);
-        return g_core->nav_pending_report().is_null();
-    }, 15000));
-    dialog = save(p);
+    ASSERT_TRUE(settled_by(*g_core));
+    ui::ContentDialog* dialog = save(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ContentText().toStdString().rfind("A dokumentum a(z) " + renumbered_to + " számon lett elmentve, mert a(z) " +
                                                             page_number + " számot közben egy másik gépen kiállították.",
@@ -1552,11 +1668,14 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
               0u)
         << dialog->ContentText().toStdString();
     close_result(dialog, Result::Primary);
+}
 
+TEST_F(TwoInstallations, AReportUnknownToARestoredDataFolderIsSettledNotSentAgain) {
+    cloud.answer_exists_as_conflict();
     // A data folder restored from a backup older than its report: the shared record this computer
     // wrote is unknown to it. It is settled from the authority's records, never removed blindly, and
     // its number is not sent again.
-    p = new_invoice(1);
+    Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string restored = Json(p->document)["number_formatted"].string_value();
     their_invoice = p->document;
@@ -1572,41 +1691,18 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(stored_as(*g_core, restored), 1);
     const NavReport after_restore = second_reports();
     ASSERT_EQ(after_restore.result, NavReport::Result::stored) << after_restore.message;
-    sent = nav.received_numbers();
+    const std::vector<std::string> sent = nav.received_numbers();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), restored), 1);
-    std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
+    each_number_once();
+}
 
-    // The other installation's clock is 6 minutes behind this one's (the authority's is this one's).
-    // Its report goes out and the reply is a gateway time-out, the submission registered a moment
-    // later: this installation judges the record on the authority's clock, waits for it instead of
-    // taking it as expired, and never reports the number a second time.
-    auto settled_by = [](Core& core) {
-        return wait_until([&core] {
-            core.nav_settle_report(true);
-            return core.nav_pending_report().is_null();
-        }, 15000);
-    };
-    auto each_number_once = [&] {
-        sent = nav.received_numbers();
-        std::sort(sent.begin(), sent.end());
-        EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end()) << "a number reported twice";
-    };
-    auto their_reply = [&] {
-        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
-        return second_reports().result;
-    };
-    ASSERT_TRUE(wait_until([&] {
-        const bool settled_here = g_core->nav_settle_report(true).result == NavSettled::Result::none;
-        return second->nav_settle_report(true).result == NavSettled::Result::none && settled_here;
-    }, 15000));
-    set_clock([] { return kNow - 360; });
-    nav.set_clock_offset(std::chrono::seconds(360));
-    nav.set_gateway_delay(std::chrono::milliseconds(3000));
-    nav.fault_next_replies(NavReplyFault::gateway);
-    EXPECT_EQ(their_reply(), NavReport::Result::waiting);
-    set_clock([] { return kNow; });
-    nav.set_clock_offset(std::chrono::seconds(0));
+TEST_F(TwoInstallations, AReportFromAClockBehindIsJudgedOnTheAuthoritysClock) {
+    cloud.answer_exists_as_conflict();
+    ASSERT_TRUE(their_invoice_from_new_page());
+    // The other installation's report from a clock behind: this installation judges the record on the
+    // authority's clock, waits for it instead of taking it as expired, and never reports the number a
+    // second time.
+    EXPECT_EQ(their_reply_with_clock_behind(), NavReport::Result::waiting);
     Json::object same_number = their_invoice;
     same_number["number"] = second->nav_pending_report()["document"]["number"];
     same_number["number_formatted"] = second->nav_pending_report()["number_formatted"];
@@ -1615,7 +1711,13 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_TRUE(ahead.pending.elsewhere);
     ASSERT_TRUE(settled_by(*second));
     each_number_once();
+}
 
+TEST_F(TwoInstallations, TheSharedRecordCarriesTheOffsetOfItsOwnTokenExchange) {
+    cloud.answer_exists_as_conflict();
+    ASSERT_TRUE(their_invoice_from_new_page());
+    ASSERT_EQ(their_reply_with_clock_behind(), NavReport::Result::waiting);
+    ASSERT_TRUE(settled_by(*second));
     // Its clock set right, the other installation reports again and its reply is lost: the shared
     // record carries the offset this report's token exchange measured, not the one of the clock
     // before, and this installation finds the submission in the authority's records.
@@ -1629,11 +1731,16 @@ TEST_F(DocumentSave, TwoInstallationsWithTheSameNextNumberReportAndStoreEachNumb
     EXPECT_EQ(g_core->nav_settle_report(true).reason, NavSettled::Reason::processing) << "found where it arrived";
     nav.set_processing_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(settled_by(*second));
+}
 
+TEST_F(TwoInstallations, ASharedRecordRemovedWhileItsWriterExchangesItsTokenIsNeverSent) {
+    cloud.answer_exists_as_conflict();
+    ASSERT_TRUE(their_invoice_from_new_page());
     // A shared record removed by another installation while its writer still exchanges its token is
     // never sent; a removal meant for the record as it stood before its writer wrote that it sends
     // leaves it standing.
     nav.set_token_delay(std::chrono::milliseconds(1500));
+    bool reachable = false;
     auto tag_while_exchanging = [&] {
         std::string tag;
         wait_until([&] { return !(tag = g_core->nav_shared_report(reachable)["tag"].string_value()).empty(); }, 5000);
