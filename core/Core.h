@@ -673,12 +673,13 @@ public:
         // Real seconds since this computer sent it, when this very boot did (known whatever the clocks say).
         std::optional<double> sent_ago;
     };
-    // Finds it among the technical user's transactions of the interval: the listing, every page, and
-    // each transaction identified by its original request (asked once: a finished one never changes).
-    // Absent only when every page was read and every transaction identified; a transaction without
-    // readable content is told apart by the invoice the authority holds under the number. A long
-    // listing is read a bounded number of pages per call, going on where the last call (of this run or
-    // an earlier one) stopped; meanwhile the invoice held under the number is asked first.
+    // Finds it: first the invoice the authority holds under the number, then the technical user's
+    // transactions of the interval, every page, each transaction identified by its original request
+    // (asked once: a finished one never changes). Absent only when every page was read and every
+    // transaction identified; a transaction without readable content is told apart by the invoice held
+    // under the number. One call reads a bounded number of pages, paced, and each of its requests gets
+    // what is left of the call's time; the next call (of this run or a later one) goes on under the
+    // interval that was listed, and lists next what the report needs beyond it.
     NavFound nav_find_submission(const NavSought& sought);
     // The status of one known transaction of this invoice data (the reply of its submission); a
     // refusal of a duplicate number is settled by the invoice that holds the number.
