@@ -106,8 +106,9 @@ class Statement;
 using JsonCallback = std::function<void(json11::Json)>;
 
 // One request; a payload whose member "xml" is a string is sent as that XML text, any other
-// payload as its JSON dump. A body of 5 bytes or less makes a GET. The result is {"xml": reply}
-// for XML payloads and the parsed reply otherwise; a failed transfer gives {"xml": ""} or null.
+// payload as its JSON dump. A body of 5 bytes or less makes a GET. The result is {"xml": reply,
+// "status": the HTTP status} for XML payloads and the parsed reply otherwise; a failed transfer gives
+// {"xml": "", "status": 0} or null.
 // `total_seconds` (when above 0) bounds the whole transfer.
 json11::Json http_request(std::string url, json11::Json payload, std::string headers, long total_seconds = 0);
 // While set, every transfer, running or new, fails within about a second: the program is closing
@@ -174,10 +175,11 @@ std::string decrypt_exchange_token(std::string token, std::string key, std::stri
 // whose values the caller has escaped) wrapped in the signed envelope whose root is `request_element`.
 // Read from `credentials` (strings): "nav_number_formatted" (the request id; otherwise a fresh
 // "RID_" id), "request_signature_extra", "nav_xml_alairokulcs", "supplier_identifier_number",
-// "nav_user_pwd", "nav_user_id". The result is http_request's: {"xml": reply}, with an empty reply
-// (or null) when nothing came back.
+// "nav_user_pwd", "nav_user_id". The result is http_request's: {"xml": reply, "status": HTTP status},
+// with an empty reply (or null) when nothing came back. The request takes nav_request_seconds() at
+// most, or `total_seconds` when that is less (and above 0).
 json11::Json nav_request(std::string body, std::string request_element, std::string operation,
-                         json11::Json::object credentials);
+                         json11::Json::object credentials, long total_seconds = 0);
 // A request id the service has never seen: unique across runs, restarts and installations, within
 // the service's pattern ([+a-zA-Z0-9_], at most 30 characters).
 std::string nav_new_request_id();
@@ -226,13 +228,63 @@ extern const std::string pagination_script;
 // How one invoice submission ended.
 struct NavSubmission {
     enum class Outcome {
-        accepted,  // text: the transaction id
-        refused,   // text: the service's message or the validation text; nothing is kept there
-        not_sent,  // text: "NO_INTERNET"; the service was not reached before the invoice went out
-        unknown,   // text: "NO_INTERNET"; the invoice went out and no answer came back
+        accepted,       // text: the transaction id
+        refused,        // text: the service's message or the validation text; nothing is kept there
+        not_reached,    // the service was not reached before the invoice went out: nothing sent
+        unknown,        // the invoice went out and no answer came back
+        window_closed,  // nothing sent: the report's window for sending had run out
+        cloud_failed,   // nothing sent: the company's shared record could not be written to say it is sent
+        store_failed,   // nothing sent: this computer's record of the report could not be written
     };
-    Outcome outcome = Outcome::not_sent;
+    Outcome outcome = Outcome::not_reached;
     std::string text;
+};
+
+// The record of a report under way, as it is kept on this computer (settings row "nav_pending") and
+// in the company's shared record: read once from its stored JSON, written back by json() alone.
+struct NavReportRecord {
+    // How far the report has gone: recorded (nothing sent), sending (its sending is recorded: a copy
+    // may be on its way), received (the authority's reply named its transaction).
+    enum class Phase { recorded, sending, received };
+    Phase phase = Phase::recorded;
+    std::string request_id;
+    std::string number;          // number_formatted
+    std::string tax_number;      // the supplier's tax number it went under
+    std::string data_digest;     // of the Base64 invoice data sent
+    std::string content_digest;
+    std::string transaction_id;  // received
+    // Who writes it from where.
+    std::string installation;
+    std::string machine;
+    std::optional<std::string> store_file;  // none: written by an earlier version, which did not say
+    long pid = 0;
+    std::string process_start;
+    std::string boot;
+    // The company's shared record: its change tag when read or written here, and the tag of the version
+    // its sender wrote over as it went on to send.
+    std::string shared_tag;
+    std::string replaces_tag;
+    // The writer sends only once its sending is written into this very record.
+    bool announces_sending = false;
+    // On this computer's wall clock (UTC seconds): when it was written, until when its writer may send
+    // it, and when its sending was recorded (sending and received).
+    std::time_t written = 0;
+    std::time_t deadline = 0;
+    std::optional<std::time_t> sent;
+    // On the boot clock of `boot`: when it was written and when its sending was recorded.
+    std::optional<double> written_boot;
+    std::optional<double> sent_boot;
+    // The authority's clock less this computer's wall clock: measured for this very report once it is
+    // sending, else as last known.
+    std::optional<std::time_t> service_offset;
+    json11::Json::object document;
+    json11::Json::array lines;
+    // Every member as it was read, so that what a later version added is written back unchanged.
+    json11::Json::object stored;
+
+    // None when `stored` is no record of a report (no request id).
+    static std::optional<NavReportRecord> read(const json11::Json& stored);
+    json11::Json json() const;
 };
 
 // What settling the report under way did.
@@ -252,6 +304,7 @@ struct NavSettled {
         processing,        // the authority has it and is still processing it
         contested,         // another transaction that may carry its number is still being processed
         unreachable,       // the authority did not answer
+        unavailable,       // the authority said it is briefly unavailable (503 without a reply of its own)
         question_refused,  // the authority refused the question (message)
         no_credentials,    // the authority cannot be asked: the technical user's data are missing
         cloud,             // the company's shared record could not be read or removed
@@ -284,6 +337,9 @@ struct NavReport {
         stored,   // reported and stored: record_name
         refused,  // message: the service's answer; nothing stored
         not_sent, // the service could not be reached; nothing sent, nothing stored
+        dropped,  // it was settled as never arrived at the authority: nothing stored, the number free
+        window_closed,  // its window for sending ran out before it went: nothing sent, nothing stored
+        cloud_update,   // the company's shared record could not be written to say it is sent: nothing sent
         waiting,  // a report's outcome is still unknown (pending): nothing new is sent
         failed,   // the store could not be written
         cloud,    // the company's shared record of the report could not be written (message): nothing sent
@@ -311,6 +367,7 @@ struct NavFound {
         absent,          // not among the user's transactions of the interval, each of them identified
         unread,          // the records could not be read whole: gap
         unreachable,     // the authority was not reached
+        unavailable,     // the authority answered 503 without a reply of its own: briefly unavailable
         refused,         // the authority refused the question, or failed to answer it as it should (a
                          // listing that claims pages it does not give, a reply cut short): message
         no_credentials,  // the technical user's data are missing: nothing was asked
@@ -550,12 +607,13 @@ public:
     bool validate_invoice_xml(std::string xml, std::string* error = nullptr);
     // One submission with the given request id, telling apart a refusal, a service that was never
     // reached and an answer that never came. `before_send` runs after the token exchange, just before
-    // the invoice goes out; when it returns false nothing is sent (not_sent). `prepared`, when given, is
-    // the document's payload made already (nav_invoice_payload).
+    // the invoice goes out; when it gives an outcome, nothing is sent and the submission ends so.
+    // `prepared`, when given, is the document's payload made already (nav_invoice_payload).
     struct NavPayload;
     // `before_send` gets the authority's time as its token exchange reply gave it (0 when it gave none).
     NavSubmission nav_submit_invoice(std::vector<json11::Json> lines, json11::Json::object document,
-                                     std::string request_id, std::function<bool(std::time_t)> before_send = {},
+                                     std::string request_id,
+                                     std::function<std::optional<NavSubmission::Outcome>(std::time_t)> before_send = {},
                                      const NavPayload* prepared = nullptr);
     // The operation (CREATE or STORNO) and the Base64 invoice data a submission sends; `error` holds
     // the validation message when the data is not valid (nothing may be sent).
@@ -617,6 +675,8 @@ public:
     // The report under way ({"request_id", "number_formatted", "written", "sent", "document", "lines",
     // ...}) or null.
     json11::Json nav_pending_report();
+    // The same, read: none when no report is under way.
+    std::optional<NavReportRecord> nav_pending_record();
     // How long a save waits for the authority to process an invoice whose answer did not come, before
     // telling the user: TAVRIN_NAV_SETTLE_SECONDS, else 45. It never frees a number.
     static int nav_settle_seconds();
@@ -637,12 +697,13 @@ public:
         // Real seconds since this computer sent it, when this very boot did (known whatever the clocks say).
         std::optional<double> sent_ago;
     };
-    // Finds it among the technical user's transactions of the interval: the listing, every page, and
-    // each transaction identified by its original request (asked once: a finished one never changes).
-    // Absent only when every page was read and every transaction identified; a transaction without
-    // readable content is told apart by the invoice the authority holds under the number. A long
-    // listing is read a bounded number of pages per call, going on where the last call (of this run or
-    // an earlier one) stopped; meanwhile the invoice held under the number is asked first.
+    // Finds it: first the invoice the authority holds under the number, then the technical user's
+    // transactions of the interval, every page, each transaction identified by its original request
+    // (asked once: a finished one never changes). Absent only when every page was read and every
+    // transaction identified; a transaction without readable content is told apart by the invoice held
+    // under the number. One call reads a bounded number of pages, paced, and each of its requests gets
+    // what is left of the call's time; the next call (of this run or a later one) goes on under the
+    // interval that was listed, and lists next what the report needs beyond it.
     NavFound nav_find_submission(const NavSought& sought);
     // The status of one known transaction of this invoice data (the reply of its submission); a
     // refusal of a duplicate number is settled by the invoice that holds the number.
@@ -662,12 +723,12 @@ public:
     // when its sender has written it anew since, as it went on to send).
     enum class SharedWrite { written, held, unreachable };
     bool nav_shares_reports();
-    SharedWrite nav_share_report(const json11::Json& report, std::string& change_tag, std::string& reason);
+    SharedWrite nav_share_report(const NavReportRecord& report, std::string& change_tag, std::string& reason);
     json11::Json nav_shared_report(bool& reachable);
     bool nav_unshare_report(const std::string& change_tag);
     // Writes the shared record anew, only while it still has `change_tag`, which then gets the new tag;
     // false when it could not (changed or removed meanwhile, or the cloud gave no answer).
-    bool nav_reshare_report(const json11::Json& report, std::string& change_tag);
+    bool nav_reshare_report(const NavReportRecord& report, std::string& change_tag);
     // Stored invoices whose accounting upload has not yet succeeded (settings row "cashbook_pending",
     // never uploaded), and the clearing of one once it has.
     std::vector<std::string> cashbook_pending();

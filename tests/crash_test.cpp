@@ -252,4 +252,60 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
     EXPECT_GT(held, 0) << "no kill while the authority held a reply";
 }
 
+// The shared record's update before the sending is slow, the front registers the invoice late, and
+// the program is killed right after its request left: the installation that starts again waits as long
+// as a copy can arrive, and stores it once it has.
+TEST(Crash, AKilledReportWhoseSharedRecordWasSlowToUpdateIsNeverDropped) {
+    TempDir dir;
+    CloudStore cloud;
+    cloud.create_zone(kAccount);
+    // Every write of a record takes most of a request's time.
+    cloud.set_fault_policy([](const std::string& endpoint) -> std::optional<CloudStore::FaultChoice> {
+        if (endpoint == "records/modify") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return std::nullopt;
+    });
+    NavFake nav(std::string(TAVRIN_TEST_DATA) + "/nav");
+    const NavUser user{"slowuser01", "Titok-Jelszo1", "ce-8f5e-215119fa7dd621DLMRHRLH2S", "CE8F5E215119FA7D", "12345678"};
+    nav.add_user(user);
+    nav.set_processing_delay(std::chrono::milliseconds(200));
+    // Within a request's time and the margin after it went out.
+    nav.set_gateway_delay(std::chrono::milliseconds(3500));
+    nav.fault_next_replies(NavReplyFault::gateway);
+    ScopedEnv::Values values = nav.env();
+    for (auto& value : cloud.env()) values.push_back(value);
+    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+    values.emplace_back("TAVRIN_SCHEMA_DIR", std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/");
+    values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "1");
+    values.emplace_back("TAVRIN_NAV_REQUEST_SECONDS", "2");
+    ScopedEnv env(values);
+    const std::string folder = dir.path() + "data/";
+    std::filesystem::create_directories(folder);
+    {
+        auto core = open_account(folder);
+        Json::object supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-42");
+        ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
+        core->save_web_auth_token("session");
+    }
+
+    const auto [pid, output] = start_child(folder, 5, "report");
+    ASSERT_GT(pid, 0);
+    // Killed as its invoice reaches the authority: the token exchange, then the submission.
+    ASSERT_TRUE(nav.wait_for_requests(2, std::chrono::seconds(30)));
+    ASSERT_TRUE(killed(pid, output));
+
+    auto core = open_account(folder);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    NavSettled settled = core->nav_settle_report();
+    while (settled.result == NavSettled::Result::waiting && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        settled = core->nav_settle_report();
+    }
+    EXPECT_EQ(settled.result, NavSettled::Result::stored) << "dropped while its copy could still arrive";
+    ASSERT_EQ(nav.accepted_numbers().size(), 1u);
+    EXPECT_EQ(store::rows(*core, "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ?",
+                          {Json(nav.accepted_numbers().front())})
+                  .size(),
+              1u);
+}
+
 }  // namespace

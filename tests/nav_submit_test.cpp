@@ -76,10 +76,20 @@ protected:
     std::unique_ptr<Core> core;
 };
 
-// One submission as a report makes it: "ok^" + the transaction id, or the refusal's text.
+// One submission as a report makes it: "ok^" + the transaction id, the refusal's text, or how it
+// ended without an answer.
 std::string send_invoice(Core& core, std::vector<Json> lines, Json::object document) {
     const NavSubmission sent = core.nav_submit_invoice(std::move(lines), std::move(document), nav_new_request_id());
-    return sent.outcome == NavSubmission::Outcome::accepted ? "ok^" + sent.text : sent.text;
+    switch (sent.outcome) {
+    case NavSubmission::Outcome::accepted:
+        return "ok^" + sent.text;
+    case NavSubmission::Outcome::not_reached:
+        return "not reached";
+    case NavSubmission::Outcome::unknown:
+        return "no answer";
+    default:
+        return sent.text;
+    }
 }
 
 TEST_F(NavSubmit, NewAndCancellingInvoicesAreAccepted) {
@@ -152,19 +162,93 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
         nav.route("POST", "/invoiceService/v3/manageInvoice", [reply](const httplib::Request&, httplib::Response& response) {
             response.set_content(reply, "application/xml");
         });
-        EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "NO_INTERNET") << reply;
+        EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00024")), "no answer") << reply;
     }
     nav.route("POST", "/invoiceService/v3/manageInvoice", [](const httplib::Request&, httplib::Response& response) {
         response.status = 502;
         response.set_content("<html>Bad gateway</html>", "text/html");
     });
-    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00025")), "NO_INTERNET");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00025")), "no answer");
 
     // No server at all.
     ScopedEnv nowhere("TAVRIN_NAV_URL", "http://127.0.0.1:1");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00026")), "NO_INTERNET");
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00026")), "not reached");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+// A report whose reply is lost is settled by the invoice the authority holds under its number,
+// asked first; an authority briefly unavailable (503 without a reply of its own) is asked again within
+// the save's wait, and told in its own words while it stays so.
+TEST_F(NavSubmit, ALostReplyIsSettledByItsNumberFirstAndABriefOutageIsWaitedOut) {
+    ScopedEnv wait("TAVRIN_NAV_SETTLE_SECONDS", "10");
+    auto asked_after_sending = [&](std::size_t from) {
+        std::vector<std::string> operations;
+        const std::vector<NavCall> calls = nav.calls();
+        for (std::size_t at = from; at < calls.size(); ++at) operations.push_back(calls[at].operation);
+        return operations;
+    };
+    std::size_t before = nav.calls().size();
+    nav.fault_next_replies(NavReplyFault::drop);
+    EXPECT_EQ(core->nav_report_invoice({line(1, 100)}, invoice("00050")).result, NavReport::Result::stored);
+    EXPECT_EQ(asked_after_sending(before),
+              (std::vector<std::string>{"tokenExchange", "manageInvoice", "queryInvoiceData"}));
+
+    before = nav.calls().size();
+    nav.fault_next_replies(NavReplyFault::drop);
+    nav.fail_next("queryInvoiceData", NavQueryFault::unavailable);
+    EXPECT_EQ(core->nav_report_invoice({line(1, 100)}, invoice("00051")).result, NavReport::Result::stored);
+    EXPECT_EQ(asked_after_sending(before),
+              (std::vector<std::string>{"tokenExchange", "manageInvoice", "queryInvoiceData", "queryInvoiceData"}));
+
+    ScopedEnv no_wait("TAVRIN_NAV_SETTLE_SECONDS", "0");
+    nav.fault_next_replies(NavReplyFault::drop);
+    nav.fail_next("queryInvoiceData", NavQueryFault::unavailable);
+    const NavReport waiting = core->nav_report_invoice({line(1, 100)}, invoice("00052"));
+    EXPECT_EQ(waiting.result, NavReport::Result::waiting);
+    EXPECT_EQ(waiting.pending.reason, NavSettled::Reason::unavailable);
+    EXPECT_EQ(core->nav_settle_report().result, NavSettled::Result::stored);
+}
+
+// A listing read over several calls goes on under the interval it listed, whatever interval a later
+// call needs: a transaction that a moved interval would have put on a page read before is still read.
+TEST_F(NavSubmit, AResumedListingWhoseIntervalMovedReadsEveryTransaction) {
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.set_list_page_size(1);
+    auto other_software = [&](int count, const std::string& first) {
+        for (int index = 0; index < count; ++index) {
+            const std::string number = first + std::to_string(index);
+            nav.add_foreign_submission(user.login, "CREATE",
+                                       base64_encode(core->nav_invoice_data_xml({line(1, 10)}, invoice(number), "")));
+        }
+    };
+    nav.set_clock_offset(std::chrono::seconds(-600));
+    other_software(5, "0010");
+    nav.set_clock_offset(std::chrono::seconds(0));
+    other_software(17, "002");
+    const Json::object ours = invoice("00060");
+    const Core::NavPayload payload = core->nav_invoice_payload({line(1, 100)}, ours);
+    nav.fault_next_replies(NavReplyFault::drop);
+    EXPECT_EQ(core->nav_submit_invoice({line(1, 100)}, ours, nav_new_request_id()).outcome,
+              NavSubmission::Outcome::unknown);
+    other_software(8, "003");
+
+    Core::NavSought sought;
+    sought.data_digest = sha3_512_hex(payload.data);
+    sought.number = "2026/00060";
+    sought.tax_number = "12345678-2-42";
+    sought.request_id = "MOVED";
+    const std::time_t service_now = clock_now();
+    sought.from = service_now - 10000;
+    sought.to = service_now + 1000;
+    sought.clock_known = false;
+    // First listed from before the earlier transactions, then from after them.
+    sought.sent_ago = 400;
+    const NavFound first = core->nav_find_submission(sought);
+    ASSERT_EQ(first.state, NavFound::State::unread);
+    EXPECT_LT(first.pages_read, first.pages_total);
+    sought.sent_ago = 100;
+    EXPECT_EQ(core->nav_find_submission(sought).state, NavFound::State::processing);
 }
 
 TEST_F(NavSubmit, DemoAccountSendsNothing) {

@@ -150,6 +150,16 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
     return text;
 }
 
+// How long another computer's report may still keep this one waiting: until this one settles it
+// itself; nothing when that is not known.
+std::string wait_length_text(Core& core, const NavSettled& pending) {
+    const std::time_t now = clock_now();
+    if (pending.deadline <= now) return "";
+    const long minutes = static_cast<long>((pending.deadline - now + 59) / 60);
+    return own_text(" (legfeljebb ", " (at most ") + std::to_string(minutes) +
+           own_text(" perc, legkésőbb ", " minutes, until ") + moment_text(core, pending.deadline) + ")";
+}
+
 // A report whose outcome is not known yet: which invoice waits, what the authority said last, and
 // what to do. `renumbered_from`: this save's invoice went under another number than the page showed.
 std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, const std::string& renumbered_from) {
@@ -190,6 +200,12 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
     case NavSettled::Reason::unreachable:
         text += own_text(" A NAV most nem érhető el, vagy nem adott értelmezhető választ.",
                          " The authority cannot be reached now, or its answer could not be read.");
+        break;
+    case NavSettled::Reason::unavailable:
+        text += own_text(" A NAV rendszere átmenetileg nem elérhető (a NAV így jelezte); a program rövidesen újra "
+                         "megkérdezi.",
+                         " The authority's system is briefly unavailable (as the authority said); the program asks "
+                         "again shortly.");
         break;
     case NavSettled::Reason::question_refused:
         text += own_text(" A NAV hibával válaszolt a kérdésre: ", " The authority answered the question with an error: ") +
@@ -251,13 +267,13 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
         text += own_text(" Amíg ez ki nem derül, ezen a gépen sem küldhető be új számla, hogy egy sorszám se kerüljön "
                          "kétszer a NAV-hoz (más dokumentumok menthetők). A másik gép számláját a NAV befogadása "
                          "után a program elmenti. Ez a dokumentum nincs elmentve, a beírt adatok megmaradtak: mentse újra, "
-                         "amint a másik gép végzett (rendszerint néhány másodperc); akkor a következő szabad "
-                         "sorszámot kapja.",
+                         "amint a másik gép végzett",
                          " Until this is known no new invoice can be reported from this computer either, so that no "
                          "number reaches the authority twice (other documents can be saved). The other computer's "
                          "invoice is stored once the authority has accepted it. This document has not been saved, "
-                         "and what you entered is kept: save it again as soon as the other computer is done (usually "
-                         "a few seconds); it then takes the next free number.");
+                         "and what you entered is kept: save it again as soon as the other computer is done") +
+                wait_length_text(core, pending) +
+                own_text("; akkor a következő szabad sorszámot kapja.", "; it then takes the next free number.");
         return text;
     }
     text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
@@ -519,6 +535,29 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                                          "The tax authority (NAV) cannot be reached, so the invoice was neither "
                                          "saved nor reported. What you entered is kept: save it again when the "
                                          "connection is back.");
+            break;
+        case NavReport::Result::dropped:
+            error = kNavError + own_text("A(z) ", "Invoice ") + Json(document)["number_formatted"].string_value() +
+                    own_text(" számú számla a NAV nyilvántartása szerint nem érkezett meg, ezért nem lett sem "
+                             "elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra.",
+                             " did not arrive at the tax authority (NAV), as its records show, so it was neither "
+                             "saved nor reported. What you entered is kept: save it again.");
+            break;
+        case NavReport::Result::window_closed:
+            error = kNavError + own_text("A beküldésre szánt idő lejárt, mielőtt a számla elindult volna (a felhő vagy "
+                                         "a NAV túl lassan válaszolt), ezért a számla nem lett sem elmentve, sem "
+                                         "beküldve. A beírt adatok megmaradtak: mentse újra.",
+                                         "The time allowed for sending ran out before the invoice went (the cloud or "
+                                         "the tax authority answered too slowly), so it was neither saved nor "
+                                         "reported. What you entered is kept: save it again.");
+            break;
+        case NavReport::Result::cloud_update:
+            error = own_text("A cég közös nyilvántartását a felhőben nem sikerült frissíteni a beküldés előtt, ezért a "
+                             "számla nem lett sem elmentve, sem beküldve: a NAV-nak csak úgy küldhető számla, hogy a "
+                             "cég többi gépe tudjon róla. A beírt adatok megmaradtak: mentse újra.",
+                             "The company's shared record in the cloud could not be updated before sending, so the "
+                             "invoice was neither saved nor reported: an invoice is reported only when the company's "
+                             "other computers can know of it. What you entered is kept: save it again.");
             break;
         case NavReport::Result::cloud:
             error = own_text("A felhő nem érhető el, ezért a számla nem lett sem elmentve, sem beküldve: a NAV-nak csak "

@@ -209,14 +209,14 @@ DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText() const {
     const Json doc(document);
     // The page's invoice is with the authority when its report waits for the answer, or was stored
     // since (by a later save, or by the background query), or when a reported invoice is edited.
-    const Json pending = core.nav_pending_report();
-    const bool waiting = !pending_request_id.empty() && pending["request_id"].string_value() == pending_request_id;
+    const std::optional<NavReportRecord> pending = core.nav_pending_record();
+    const bool waiting = !pending_request_id.empty() && pending && pending->request_id == pending_request_id;
     std::string stored = core.nav_settled_record(pending_request_id);
     if (stored.empty() && editing && !doc["nav_transaction_id"].string_value().empty())
         stored = doc["recordName"].string_value();
     if (!waiting && stored.empty()) return question;
 
-    std::string number = waiting ? pending["number_formatted"].string_value() : std::string();
+    std::string number = waiting ? pending->number : std::string();
     if (!stored.empty()) {
         const auto rows = store::rows(core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(stored)});
         if (!rows.empty()) number = Json(rows.front())["number_formatted"].string_value();

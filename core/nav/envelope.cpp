@@ -3,6 +3,7 @@
 #include "core/Core.h"
 #include "core/nav/xml.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstdint>
@@ -70,7 +71,8 @@ std::string nav_request_signature(const std::string& request_id, std::time_t req
     return sha3_512_hex(request_id + utc_text(request_time, "%Y%m%d%H%M%S") + signing_key + extra);
 }
 
-Json nav_request(std::string body, std::string request_element, std::string operation, Json::object credentials) {
+Json nav_request(std::string body, std::string request_element, std::string operation, Json::object credentials,
+                 long total_seconds) {
     std::string base = endpoint_config().nav_url;
     while (!base.empty() && base.back() == '/') base.pop_back();
     const std::string url = base + "/invoiceService/v3/" + operation;
@@ -103,7 +105,8 @@ Json nav_request(std::string body, std::string request_element, std::string oper
     xml += "</" + request_element + ">";
 
     // Bounded as a whole: the settling of an unanswered report relies on no copy outliving it.
-    return http_request(url, Json(Json::object{{"xml", std::move(xml)}}), "", nav_request_seconds());
+    const long limit = total_seconds > 0 ? std::min(total_seconds, nav_request_seconds()) : nav_request_seconds();
+    return http_request(url, Json(Json::object{{"xml", std::move(xml)}}), "", limit);
 }
 
 long nav_request_seconds() {

@@ -15,12 +15,6 @@
 using json11::Json;
 using namespace nav_report;
 
-namespace {
-
-constexpr const char* kPendingRow = store::kPendingReportRow;
-
-}  // namespace
-
 int Core::nav_settle_seconds() {
     const char* given = std::getenv("TAVRIN_NAV_SETTLE_SECONDS");
     if (given && *given) {
@@ -60,12 +54,12 @@ NavReport waiting_report(const NavSettled& pending) {
 // Takes the company's shared record for a report recorded here; what the other installations stored
 // up to that moment comes in, so that an invoice of the same number is seen. Not written: the report
 // is dropped and the result says why (an empty result: taken and the number still free).
-std::optional<NavReport> share_report(Core& core, Json::object& record) {
+std::optional<NavReport> share_report(Core& core, NavReportRecord& record) {
     std::string tag;
     std::string reason;
-    const Core::SharedWrite shared = core.nav_share_report(Json(record), tag, reason);
+    const Core::SharedWrite shared = core.nav_share_report(record, tag, reason);
     if (shared != Core::SharedWrite::written) {
-        drop_report(core, Json(record));
+        drop_report(core, record);
         if (shared == Core::SharedWrite::unreachable) return report_of(NavReport::Result::cloud, reason);
         // Another installation's report stands (or one of this one whose removal was left): settled
         // here if its outcome is known, else waited for; settled, the number is taken again.
@@ -73,17 +67,17 @@ std::optional<NavReport> share_report(Core& core, Json::object& record) {
         if (theirs.pending.result != NavSettled::Result::waiting) return report_of(NavReport::Result::renumber);
         return theirs;
     }
-    record["shared_tag"] = tag;
+    record.shared_tag = tag;
     if (!core.download_changes()) {
-        drop_report(core, Json(record));
+        drop_report(core, record);
         return report_of(NavReport::Result::cloud);
     }
-    if (number_stored(core, record["document"])) {
-        drop_report(core, Json(record));
+    if (number_stored(core, Json(record.document))) {
+        drop_report(core, record);
         return report_of(NavReport::Result::renumber);
     }
-    if (!save_local_row(core, kPendingRow, record)) {
-        drop_report(core, Json(record));
+    if (!save_pending(core, record)) {
+        drop_report(core, record);
         return report_of(NavReport::Result::failed);
     }
     return std::nullopt;
@@ -102,7 +96,7 @@ std::optional<NavReport> report_of_settled(const NavSettled& settled) {
     case NavSettled::Result::refused:
         return report_of(NavReport::Result::refused, settled.message);
     case NavSettled::Result::dropped:
-        return report_of(NavReport::Result::not_sent, "NO_INTERNET");
+        return report_of(NavReport::Result::dropped);
     case NavSettled::Result::none:
     case NavSettled::Result::waiting:
         break;
@@ -128,10 +122,12 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
         // Settled meanwhile by another thread (the background query): told as it ended there.
         if (now.result == NavSettled::Result::none) return settled_meanwhile(core, request_id);
         if (std::optional<NavReport> ended = report_of_settled(now)) return *ended;
-        // The listing is read a page at a time: each pass reads on.
+        // The listing is read a page at a time: each pass reads on. An authority briefly unavailable
+        // is asked again.
         const bool may_change = now.reason == NavSettled::Reason::sending ||
                                 now.reason == NavSettled::Reason::processing ||
-                                now.reason == NavSettled::Reason::listing_unread;
+                                now.reason == NavSettled::Reason::listing_unread ||
+                                now.reason == NavSettled::Reason::unavailable;
         if (!may_change || std::chrono::steady_clock::now() + pause > until) break;
         std::this_thread::sleep_for(pause);
         pause = std::chrono::seconds(3);
@@ -143,58 +139,76 @@ NavReport await_outcome(Core& core, const std::string& request_id) {
 
 // The record of a report about to go out: what is sent (its digests, its document and lines), under
 // which tax number, and who sends it from where, so that any installation can settle it.
-Json::object new_record(Core& core, const std::string& request_id, const Json::object& document,
-                        const std::vector<Json>& lines, const Core::NavPayload& payload) {
-    const std::time_t written = clock_now();
+NavReportRecord new_record(Core& core, const std::string& request_id, const Json::object& document,
+                           const std::vector<Json>& lines, const Core::NavPayload& payload) {
     std::string decoded = payload.data;
     decoded.resize(base64_decode(decoded.size(), decoded.data()));
+    NavReportRecord record;
+    record.request_id = request_id;
+    record.number = Json(document)["number_formatted"].string_value();
+    record.written = clock_now();
+    record.deadline = record.written + send_deadline();
+    record.data_digest = sha3_512_hex(payload.data);
+    record.content_digest = nav_content_digest(decoded);
     // Asked after under the tax number the invoice went under.
-    std::string tax_number = Json(document)["supplier_identifier_number"].string_value();
-    if (tax_number.empty()) tax_number = core.setting("supplier")["identifier_number"].string_value();
-    Json::object record{{"request_id", request_id},
-                        {"number_formatted", Json(document)["number_formatted"].string_value()},
-                        {"written", static_cast<double>(written)},
-                        {"deadline", static_cast<double>(written + send_window() + nav_request_seconds())},
-                        {"data_digest", sha3_512_hex(payload.data)},
-                        {"content_digest", nav_content_digest(decoded)},
-                        {"tax_number", tax_number},
-                        {"installation", installation_id(core)},
-                        {"machine", nav_machine_id()},
-                        {"store_file", store::file_identity(core)},
-                        {"pid", static_cast<double>(::getpid())},
-                        {"process_start", process_start(::getpid())},
-                        {"boot", boot_id()},
-                        {"written_boot", boot_seconds()},
-                        {"document", document},
-                        {"lines", lines}};
+    record.tax_number = Json(document)["supplier_identifier_number"].string_value();
+    if (record.tax_number.empty()) record.tax_number = core.setting("supplier")["identifier_number"].string_value();
+    record.installation = installation_id(core);
+    record.machine = nav_machine_id();
+    record.store_file = store::file_identity(core);
+    record.pid = static_cast<long>(::getpid());
+    record.process_start = process_start(::getpid());
+    record.boot = boot_id();
+    record.written_boot = boot_seconds();
+    record.document = document;
+    record.lines = Json::array(lines.begin(), lines.end());
     // The difference of the authority's clock from this one, as last seen, until this report's token
     // exchange measures its own.
-    if (const Json offset = core.setting("local")["nav_clock_offset"]; offset.is_number()) record["service_offset"] = offset;
+    if (const Json offset = core.setting("local")["nav_clock_offset"]; offset.is_number())
+        record.service_offset = static_cast<std::time_t>(offset.number_value());
     return record;
+}
+
+// A submission that never went out, told as the save's result.
+NavReport withheld(const NavSubmission& sent) {
+    switch (sent.outcome) {
+    case NavSubmission::Outcome::window_closed:
+        return report_of(NavReport::Result::window_closed);
+    case NavSubmission::Outcome::cloud_failed:
+        return report_of(NavReport::Result::cloud_update);
+    case NavSubmission::Outcome::store_failed:
+        return report_of(NavReport::Result::failed);
+    default:
+        return report_of(NavReport::Result::not_sent);
+    }
 }
 
 // Acts on how the submission ended: the result when it is final, none when its outcome is still to
 // be asked.
-std::optional<NavReport> after_submission(Core& core, Json::object& record, const NavSubmission& sent) {
+std::optional<NavReport> after_submission(Core& core, NavReportRecord& record, const NavSubmission& sent) {
     switch (sent.outcome) {
     case NavSubmission::Outcome::accepted:
         if (core.current_account == "DEMO") {
             NavReport stored = report_of(NavReport::Result::stored);
-            stored.record_name = store_reported(core, Json(record), sent.text, true);
+            stored.record_name = store_reported(core, record, sent.text, true);
             if (stored.record_name.empty()) stored.result = NavReport::Result::failed;
             return stored;
         }
         // Received, not yet processed: stored once the authority has processed it. Its transaction is
         // kept, so that its status is asked directly from now on.
-        record["transaction_id"] = sent.text;
-        save_local_row(core, kPendingRow, record);
+        record.phase = NavReportRecord::Phase::received;
+        record.transaction_id = sent.text;
+        save_pending(core, record);
         return std::nullopt;
     case NavSubmission::Outcome::refused:
-    case NavSubmission::Outcome::not_sent:
-        drop_report(core, Json(record));
-        return report_of(sent.outcome == NavSubmission::Outcome::refused ? NavReport::Result::refused
-                                                                          : NavReport::Result::not_sent,
-                         sent.text);
+        drop_report(core, record);
+        return report_of(NavReport::Result::refused, sent.text);
+    case NavSubmission::Outcome::not_reached:
+    case NavSubmission::Outcome::window_closed:
+    case NavSubmission::Outcome::cloud_failed:
+    case NavSubmission::Outcome::store_failed:
+        drop_report(core, record);
+        return withheld(sent);
     case NavSubmission::Outcome::unknown:
         break;
     }
@@ -220,8 +234,8 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     // The record of the report under way, written before anything is sent.
     const std::string request_id = nav_new_request_id();
     std::optional<InFlight> flight(std::in_place, request_id);
-    Json::object record = new_record(*this, request_id, document, lines, payload);
-    if (!save_local_row(*this, kPendingRow, record)) return report_of(NavReport::Result::failed);
+    NavReportRecord record = new_record(*this, request_id, document, lines, payload);
+    if (!save_pending(*this, record)) return report_of(NavReport::Result::failed);
 
     // Shared with the company's other installations before anything is sent: only one reports at a time.
     if (nav_shares_reports()) {

@@ -13,6 +13,8 @@ namespace nav_report {
 
 // Settings rows of this installation alone: synced -1 keeps them out of every upload.
 bool save_local_row(Core& core, const char* name, const json11::Json& value);
+// This computer's record of the report under way, as `record` says it.
+bool save_pending(Core& core, const NavReportRecord& record);
 bool remove_row(Core& core, const char* name);
 
 // --- who may still be sending (report_sender.cpp) ---
@@ -38,17 +40,17 @@ private:
 
 // Just before the invoice goes out, after the token exchange gave the authority's time (0 when it gave
 // none): within the sender's window on the boot clock, the record, here and in the company's shared
-// record, says that it is sent now, with the offset to the authority's clock measured for it. False
+// record, says that it is sent now, with the offset to the authority's clock measured for it. Why not
 // when it is too late or either could not be written: then nothing may be sent.
-bool announce_sending(Core& core, json11::Json::object& record, std::time_t service_time);
+std::optional<NavSubmission::Outcome> announce_sending(Core& core, NavReportRecord& record, std::time_t service_time);
 
 // The record was written on this computer, not on another one nor on one whose data folder was
 // copied here.
-bool this_computer(const json11::Json& report);
+bool this_computer(const NavReportRecord& report);
 // True while the process that recorded the report may still send it.
-bool sender_running(const json11::Json& report);
+bool sender_running(const NavReportRecord& report);
 // No copy of what this computer sent can still be on its way.
-bool nothing_on_the_way(const json11::Json& report);
+bool nothing_on_the_way(const NavReportRecord& report);
 
 // --- the record and its interval (report_interval.cpp) ---
 
@@ -57,12 +59,16 @@ bool nothing_on_the_way(const json11::Json& report);
 long arrival_margin();
 // An installation sends an invoice only within this long of writing its shared record.
 std::time_t send_window();
-std::time_t written_of(const json11::Json& report);
-std::time_t deadline_of(const json11::Json& report);
+// A record's deadline: this long after it was written, its writer sends it no more.
+std::time_t send_deadline();
+// How long after the moment written as its sending a copy of an invoice can still arrive: it goes out
+// within a request's time of that moment (the shared record's update comes between), and its request
+// takes up to another, with the margin of a late registration.
+std::time_t on_the_way_after_sending();
 // From when, on this computer's clock, nothing of another computer's record can be on its way.
-std::time_t free_from(const json11::Json& report);
+std::time_t free_from(const NavReportRecord& report);
 // The invoice data of a report and the interval of its receipt on the authority's clock.
-Core::NavSought sought_of(Core& core, const json11::Json& report);
+Core::NavSought sought_of(Core& core, const NavReportRecord& report);
 // A reply of the authority gave its time: this computer's offset to it is known from now on.
 void note_service_time(std::time_t service_time);
 // The authority's present time, from its latest reply in this run carried forward in real time; none
@@ -76,10 +82,10 @@ Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now);
 // This installation's own id, kept in the local row: it tells its shared records from another's.
 std::string installation_id(Core& core);
 // Stores the reported invoice with its transaction id; see the definition.
-std::string store_reported(Core& core, const json11::Json& report, const std::string& transaction_id, bool local);
+std::string store_reported(Core& core, const NavReportRecord& report, const std::string& transaction_id, bool local);
 // Removes the local record of this very report and its shared record; true when the local one is gone
 // (or it was never recorded, or a newer one stands in its place).
-bool drop_report(Core& core, const json11::Json& report);
+bool drop_report(Core& core, const NavReportRecord& report);
 // True when another invoice is stored here under this document's number.
 bool number_stored(Core& core, const json11::Json& document);
 // True when the authority holds another invoice under this document's number.

@@ -21,10 +21,6 @@ constexpr std::time_t kServiceTolerance = 86400;
 // takes, and the whole seconds it is written in).
 constexpr std::time_t kMeasureMargin = 60;
 
-std::time_t time_of(const Json& value) {
-    return static_cast<std::time_t>(value.number_value());
-}
-
 // The authority's time as its latest reply in this run gave it, with the boot clock at that moment:
 // carried forward in real time, it stays right whatever this computer's wall clock is set to since.
 struct SeenTime {
@@ -36,9 +32,15 @@ std::optional<SeenTime> seen_time;
 
 // The offset to the authority's clock that the record's writer measured for this very report: only a
 // record written as it went on to send carries one (an earlier one may be of another clock setting).
-std::optional<std::time_t> writer_offset(const Json& report) {
-    if (!report["sent"].is_number() || !report["service_offset"].is_number()) return std::nullopt;
-    return time_of(report["service_offset"]);
+std::optional<std::time_t> writer_offset(const NavReportRecord& report) {
+    if (report.phase == NavReportRecord::Phase::recorded) return std::nullopt;
+    return report.service_offset;
+}
+
+// The latest moment, on the writer's wall clock, a copy of the report can arrive.
+std::time_t latest_arrival(const NavReportRecord& report) {
+    if (report.phase != NavReportRecord::Phase::recorded && report.sent) return *report.sent + on_the_way_after_sending();
+    return report.deadline + arrival_margin();
 }
 
 }  // namespace
@@ -67,14 +69,12 @@ std::time_t send_window() {
     return 2 * nav_request_seconds();
 }
 
-// When the record was written; a record of an earlier version has only the time of its sending.
-std::time_t written_of(const Json& report) {
-    return time_of(report["written"].is_number() ? report["written"] : report["sent"]);
+std::time_t send_deadline() {
+    return send_window() + nav_request_seconds();
 }
 
-std::time_t deadline_of(const Json& report) {
-    if (report["deadline"].is_number()) return time_of(report["deadline"]);
-    return written_of(report) + send_window() + nav_request_seconds();
+std::time_t on_the_way_after_sending() {
+    return 2 * nav_request_seconds() + arrival_margin();
 }
 
 // From when, on this computer's clock, nothing of another computer's record can be on its way. The
@@ -83,57 +83,50 @@ std::time_t deadline_of(const Json& report) {
 // boot clock; where either is not known, as far as the authority's tolerance reaches. A record whose
 // writer has not yet written that it sends is never sent once it is removed: there the comparison only
 // keeps a busy writer from being stopped, with the offsets as last known (the same clock when none).
-std::time_t free_from(const Json& report) {
+std::time_t free_from(const NavReportRecord& report) {
     const std::time_t now = clock_now();
     const std::optional<std::time_t> service = service_now();
-    if (!report["sent"].is_number() && report["announces_sending"].bool_value())
-        return deadline_of(report) + arrival_margin() + time_of(report["service_offset"]) -
+    if (report.phase == NavReportRecord::Phase::recorded && report.announces_sending)
+        return report.deadline + arrival_margin() + report.service_offset.value_or(0) -
                (service ? *service - now : 0) + kMeasureMargin;
-    // The invoice goes out within a request's time of the moment written as its sending, and arrives
-    // within another and the margin of a late registration.
-    const std::time_t latest = report["sent"].is_number()
-                                   ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
-                                   : deadline_of(report) + arrival_margin();
     const std::time_t writer = writer_offset(report).value_or(kServiceTolerance);
     const std::time_t reader = service.value_or(now - kServiceTolerance) - now;
-    return latest + writer - reader + kMeasureMargin;
+    return latest_arrival(report) + writer - reader + kMeasureMargin;
 }
 
 // --- what is looked for ----------------------------------------------------------------------------
 
 // The invoice data of a report, on the authority's clock: from when it was recorded to the latest
 // moment a copy of it could arrive.
-Core::NavSought sought_of(Core& core, const Json& report) {
+Core::NavSought sought_of(Core& core, const NavReportRecord& report) {
     Core::NavSought sought;
-    sought.data_digest = report["data_digest"].string_value();
-    sought.content_digest = report["content_digest"].string_value();
+    sought.data_digest = report.data_digest;
+    sought.content_digest = report.content_digest;
     // The invoice data made again from the record's document, as it was then: what it is, whatever
     // form the authority gives it back in; and, for a record of an earlier version, its digests.
-    Json::object document = report["document"].object_items();
+    Json::object document = report.document;
     document.erase("nav_number_formatted");
     document.erase("request_signature_extra");
-    const std::string rebuilt = core.nav_invoice_data_xml(report["lines"].array_items(), document, "");
+    const std::string rebuilt = core.nav_invoice_data_xml(report.lines, document, "");
     sought.material = nav_invoice_material(rebuilt);
     if (sought.data_digest.empty()) {
         const std::string data = base64_encode(rebuilt);
         sought.data_digest = sha3_512_hex(data);
         sought.content_digest = nav_content_digest(rebuilt);
     }
-    sought.number = report["number_formatted"].string_value();
-    sought.tax_number = report["tax_number"].string_value();
-    sought.request_id = report["request_id"].string_value();
+    sought.number = report.number;
+    sought.tax_number = report.tax_number;
+    sought.request_id = report.request_id;
     const std::optional<std::time_t> measured = writer_offset(report);
     sought.clock_known = measured.has_value();
     const std::time_t offset = measured.value_or(0);
     const std::time_t margin = sought.clock_known ? kClockMargin : kServiceTolerance + kClockMargin;
-    const std::time_t last = report["sent"].is_number() ? time_of(report["sent"]) + 2 * nav_request_seconds() + arrival_margin()
-                                                        : deadline_of(report) + arrival_margin();
-    sought.from = written_of(report) + offset - margin;
-    sought.to = std::max(last, written_of(report)) + offset + margin;
+    sought.from = report.written + offset - margin;
+    sought.to = std::max(latest_arrival(report), report.written) + offset + margin;
     // Sent in this very boot: how long ago is known in real time, whatever either clock says.
-    const std::string sent_in = report["boot"].string_value();
-    if (report["sent_boot"].is_number() && this_computer(report) && !sent_in.empty() && sent_in == boot_id())
-        sought.sent_ago = std::max(0.0, boot_seconds() - report["sent_boot"].number_value());
+    if (report.phase != NavReportRecord::Phase::recorded && report.sent_boot && this_computer(report) &&
+        !report.boot.empty() && report.boot == boot_id())
+        sought.sent_ago = std::max(0.0, boot_seconds() - *report.sent_boot);
     return sought;
 }
 
@@ -145,7 +138,7 @@ Core::NavSought narrowed(Core::NavSought sought, std::time_t service_now) {
     if (sought.sent_ago) {
         const std::time_t sent = service_now - static_cast<std::time_t>(*sought.sent_ago);
         sought.from = std::max(sought.from, sent - kClockMargin);
-        sought.to = std::min(sought.to, sent + 2 * nav_request_seconds() + arrival_margin() + kClockMargin);
+        sought.to = std::min(sought.to, sent + on_the_way_after_sending() + kClockMargin);
     }
     sought.to = std::min(sought.to, service_now + 1);
     sought.from = std::min(sought.from, sought.to);

@@ -31,8 +31,6 @@ std::string file_text(const std::string& path) {
 std::mutex flight_mutex;
 std::map<std::string, double> in_flight;
 
-constexpr const char* kPendingRow = store::kPendingReportRow;
-
 }  // namespace
 
 std::string process_start(long pid) {
@@ -75,75 +73,71 @@ InFlight::~InFlight() {
 // was written: the wall clock may be set meanwhile. The moment written as its sending and the offset
 // measured with it go together into the shared record before anything goes out, so that every other
 // installation judges it on the authority's clock; the update holds only over the version this one
-// wrote, so that a record another installation removed meanwhile is never sent.
-bool announce_sending(Core& core, Json::object& record, std::time_t service_time) {
-    const std::string request_id = Json(record)["request_id"].string_value();
+// wrote, so that a record another installation removed meanwhile is never sent. The invoice goes out
+// within a request's time of that moment, or not at all (see on_the_way_after_sending).
+std::optional<NavSubmission::Outcome> announce_sending(Core& core, NavReportRecord& record, std::time_t service_time) {
     double begun = 0;
     {
         std::lock_guard<std::mutex> lock(flight_mutex);
-        const auto found = in_flight.find(request_id);
-        if (found == in_flight.end()) return false;
+        const auto found = in_flight.find(record.request_id);
+        if (found == in_flight.end()) return NavSubmission::Outcome::window_closed;
         begun = found->second;
     }
-    // The invoice must go out within a request's time of the moment written here (see free_from).
     const double sent_boot = boot_seconds();
-    if (sent_boot - begun > static_cast<double>(send_window())) return false;
+    if (sent_boot - begun > static_cast<double>(send_window())) return NavSubmission::Outcome::window_closed;
     if (service_time > 0) {
-        const double offset = static_cast<double>(service_time - clock_now());
-        record["service_offset"] = offset;
-        core.save_local_member("nav_clock_offset", offset);
+        record.service_offset = service_time - clock_now();
+        core.save_local_member("nav_clock_offset", static_cast<double>(*record.service_offset));
         note_service_time(service_time);
     } else {
         // The last known one may be of another setting of this computer's clock.
-        record.erase("service_offset");
+        record.service_offset.reset();
     }
-    record["sent"] = static_cast<double>(clock_now());
-    record["sent_boot"] = sent_boot;
-    std::string tag = Json(record)["shared_tag"].string_value();
-    if (!tag.empty()) {
-        if (!core.nav_reshare_report(Json(record), tag)) return false;
-        record["shared_tag"] = tag;
+    record.phase = NavReportRecord::Phase::sending;
+    record.sent = clock_now();
+    record.sent_boot = sent_boot;
+    if (!record.shared_tag.empty()) {
+        std::string tag = record.shared_tag;
+        if (!core.nav_reshare_report(record, tag)) return NavSubmission::Outcome::cloud_failed;
+        record.shared_tag = tag;
     }
-    return save_local_row(core, kPendingRow, record) &&
-           boot_seconds() - sent_boot <= static_cast<double>(nav_request_seconds());
+    if (!save_pending(core, record)) return NavSubmission::Outcome::store_failed;
+    if (boot_seconds() - sent_boot > static_cast<double>(nav_request_seconds())) return NavSubmission::Outcome::window_closed;
+    return std::nullopt;
 }
 
 // The record was written on this computer: not on another one, nor on one whose data folder was
 // copied here. Only then can its process be looked at.
-bool this_computer(const Json& report) {
+bool this_computer(const NavReportRecord& report) {
     const std::string machine = nav_machine_id();
-    return !machine.empty() && report["machine"].string_value() == machine;
+    return !machine.empty() && report.machine == machine;
 }
 
 // True while the process that recorded the report may still send it: a report call of this process,
 // or another process of this computer that is still running.
-bool sender_running(const Json& report) {
+bool sender_running(const NavReportRecord& report) {
     {
         std::lock_guard<std::mutex> lock(flight_mutex);
-        if (in_flight.count(report["request_id"].string_value())) return true;
+        if (in_flight.count(report.request_id)) return true;
     }
-    const long pid = static_cast<long>(report["pid"].number_value());
-    if (pid <= 0 || pid == static_cast<long>(::getpid())) return false;
-    return report["boot"].string_value() == boot_id() && !report["process_start"].string_value().empty() &&
-           process_start(pid) == report["process_start"].string_value();
+    if (report.pid <= 0 || report.pid == static_cast<long>(::getpid())) return false;
+    return report.boot == boot_id() && !report.process_start.empty() && process_start(report.pid) == report.process_start;
 }
 
-// No copy of what this computer sent can still be on its way: the request's own limit and the margin
-// for a late registration have passed in real time since it went out. Where its sending was not
-// recorded (a copy of the data folder made before it was), the sender's window counts too: it runs
-// from before the record was written, on the same clock. A boot since then counts as at least the
-// time this one has run.
-bool nothing_on_the_way(const Json& report) {
+// No copy of what this computer sent can still be on its way: the whole time a sending may take has
+// passed in real time since the moment written as its sending. Where its sending was not recorded (a
+// copy of the data folder made before it was), the sender's window counts too: it runs from before the
+// record was written, on the same clock. A boot since then counts as at least the time this one has run.
+bool nothing_on_the_way(const NavReportRecord& report) {
     const std::string boot = boot_id();
-    const std::string written_in = report["boot"].string_value();
-    if (!this_computer(report) || boot.empty() || written_in.empty()) return false;
-    const bool sent_known = report["sent_boot"].is_number();
-    const Json& since_when = sent_known ? report["sent_boot"] : report["written_boot"];
-    if (!since_when.is_number()) return false;
+    if (!this_computer(report) || boot.empty() || report.boot.empty()) return false;
+    const bool sent_known = report.phase != NavReportRecord::Phase::recorded && report.sent_boot.has_value();
+    const std::optional<double> since_when = sent_known ? report.sent_boot : report.written_boot;
+    if (!since_when) return false;
     const double now = boot_seconds();
-    const double since = written_in == boot ? now - since_when.number_value() : now;
-    const long window = sent_known ? 0 : static_cast<long>(send_window());
-    return since >= static_cast<double>(window + nav_request_seconds() + arrival_margin());
+    const double since = report.boot == boot ? now - *since_when : now;
+    const std::time_t window = sent_known ? 0 : send_window();
+    return since >= static_cast<double>(window + on_the_way_after_sending());
 }
 
 }  // namespace nav_report

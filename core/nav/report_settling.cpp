@@ -74,9 +74,9 @@ std::string settled_record(Core& core, const std::string& request_id) {
 }
 
 // Inside the caller's transaction.
-bool remember_settled(Core& core, const Json& report, const NavSettled& settled, bool own) {
+bool remember_settled(Core& core, const NavReportRecord& report, const NavSettled& settled, bool own) {
     Json::array list = core.setting(kSettledRow).array_items();
-    Json::object entry{{"request_id", report["request_id"].string_value()},
+    Json::object entry{{"request_id", report.request_id},
                        {"outcome", outcome_word(settled.result)},
                        {"own", own}};
     if (!settled.record_name.empty()) entry["recordName"] = settled.record_name;
@@ -87,14 +87,14 @@ bool remember_settled(Core& core, const Json& report, const NavSettled& settled,
 }
 
 // The report was written by this installation (here, or in a copy of its data folder).
-bool own_report(Core& core, const Json& report) {
-    return report["installation"].string_value() == installation_id(core);
+bool own_report(Core& core, const NavReportRecord& report) {
+    return report.installation == installation_id(core);
 }
 
 // The record was written to this very database file. A record of an earlier version does not say:
 // taken as written here, as that version took it.
-bool written_to_this_store(Core& core, const Json& report) {
-    return report["store_file"].is_null() || report["store_file"].string_value() == store::file_identity(core);
+bool written_to_this_store(Core& core, const NavReportRecord& report) {
+    return !report.store_file || *report.store_file == store::file_identity(core);
 }
 
 // --- storing and dropping ------------------------------------------------------------------------
@@ -110,9 +110,8 @@ std::string stored_transaction(Core& core, const std::string& transaction_id) {
 
 // The record moved on since `read` was read: it did not know that the invoice went out, or what the
 // authority answered, and the record does.
-bool moved_on(const Json& now, const Json& read) {
-    return (now["sent"].is_number() && !read["sent"].is_number()) ||
-           (!now["transaction_id"].string_value().empty() && read["transaction_id"].string_value().empty());
+bool moved_on(const NavReportRecord& now, const NavReportRecord& read) {
+    return now.phase > read.phase;
 }
 
 // The taken numbers of the synced row (every installation's) and of the local member (an earlier
@@ -127,13 +126,13 @@ Json::array taken_numbers(Core& core) {
 
 // The number of an invoice the authority holds with other content: never reported again, by any
 // installation of the company (the synced row reaches them).
-bool remember_taken(Core& core, const Json& report) {
-    const Json& document = report["document"];
+bool remember_taken(Core& core, const NavReportRecord& report) {
+    const Json document(report.document);
     Json::array taken = taken_numbers(core);
     const Json entry = Json::object{{"type", document["type"].string_value()},
                                     {"year", document["issue_date"].string_value().substr(0, 4)},
                                     {"number", document["number"].number_value()},
-                                    {"number_formatted", report["number_formatted"].string_value()}};
+                                    {"number_formatted", report.number}};
     if (std::find(taken.begin(), taken.end(), entry) == taken.end()) taken.push_back(entry);
     if (taken.size() > kTakenKept) taken.erase(taken.begin(), taken.end() - kTakenKept);
     store::Transaction transaction(core);
@@ -146,15 +145,15 @@ bool remember_taken(Core& core, const Json& report) {
 // record. A newer record written meanwhile stays; so does this one when it moved on since it was read
 // (the save sent it meanwhile): it is settled again from what it says now. With `verdict`, how the
 // report ended is kept in the same transaction.
-Removal remove_record(Core& core, const Json& report, const NavSettled* verdict) {
+Removal remove_record(Core& core, const NavReportRecord& report, const NavSettled* verdict) {
     bool removed_here = false;
     bool remembered = false;
     {
         store::Transaction transaction(core);
         if (!transaction.active()) return Removal::failed;
-        const Json now = core.nav_pending_report();
-        if (now["request_id"].string_value() == report["request_id"].string_value()) {
-            if (moved_on(now, report)) return Removal::moved_on;
+        const std::optional<NavReportRecord> now = core.nav_pending_record();
+        if (now && now->request_id == report.request_id) {
+            if (moved_on(*now, report)) return Removal::moved_on;
             if (verdict) {
                 if (verdict->result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
                 if (!remember_settled(core, report, *verdict, true)) return Removal::failed;
@@ -167,7 +166,7 @@ Removal remove_record(Core& core, const Json& report, const NavSettled* verdict)
     }
     // Left in the cloud when it cannot be reached: any installation removes it once it finds the
     // number was never reported; this one knows that at once.
-    const std::string tag = report["shared_tag"].string_value();
+    const std::string& tag = report.shared_tag;
     if (!tag.empty() && !core.nav_unshare_report(tag) && removed_here && !remembered) {
         NavSettled never_sent;
         never_sent.result = NavSettled::Result::dropped;
@@ -185,19 +184,20 @@ Removal remove_record(Core& core, const Json& report, const NavSettled* verdict)
 // record stores it. An invoice already stored under this transaction (by another installation that
 // settled the record) is not stored a second time. Its accounting upload belongs to the installation
 // that reported it, whoever stored it.
-std::string store_reported(Core& core, const Json& report, const std::string& transaction_id, bool local) {
-    const std::string request_id = report["request_id"].string_value();
-    Json::object document = report["document"].object_items();
+std::string store_reported(Core& core, const NavReportRecord& report, const std::string& transaction_id, bool local) {
+    const std::string& request_id = report.request_id;
+    Json::object document = report.document;
     document["nav_transaction_id"] = transaction_id;
     document.erase("nav_number_formatted");
     store::Transaction transaction(core);
     if (!transaction.active()) return "";
-    if (local && core.nav_pending_report()["request_id"].string_value() != request_id) return settled_record(core, request_id);
+    const std::optional<NavReportRecord> pending = core.nav_pending_record();
+    if (local && (!pending || pending->request_id != request_id)) return settled_record(core, request_id);
     NavSettled settled;
     settled.result = NavSettled::Result::stored;
     settled.record_name = stored_transaction(core, transaction_id);
     if (settled.record_name.empty()) {
-        std::vector<Json> lines = report["lines"].array_items();
+        std::vector<Json> lines = report.lines;
         settled.record_name = core.save_document(std::move(lines), false, std::move(document));
         if (settled.record_name.empty()) return "";
     }
@@ -208,30 +208,30 @@ std::string store_reported(Core& core, const Json& report, const std::string& tr
     return transaction.commit() ? settled.record_name : std::string();
 }
 
-bool drop_report(Core& core, const Json& report) {
+bool drop_report(Core& core, const NavReportRecord& report) {
     return remove_record(core, report, nullptr) == Removal::removed;
 }
 
 namespace {
 
-NavSettled waiting_on(const Json& report, NavSettled::Reason reason, std::string message = "") {
+NavSettled waiting_on(const NavReportRecord& report, NavSettled::Reason reason, std::string message = "") {
     NavSettled settled;
     settled.result = NavSettled::Result::waiting;
     settled.reason = reason;
     settled.message = std::move(message);
-    settled.number = report["number_formatted"].string_value();
-    settled.request_id = report["request_id"].string_value();
+    settled.number = report.number;
+    settled.request_id = report.request_id;
     return settled;
 }
 
 // A report the authority's records decided (refused, taken, never arrived): the verdict is kept and
 // its record goes. While the record cannot be removed, or it moved on since it was read, it waits.
-NavSettled removed_on(Core& core, const Json& report, bool local, NavSettled verdict) {
+NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, NavSettled verdict) {
     Removal removal = Removal::failed;
     if (local)
         removal = remove_record(core, report, &verdict);
     else if ((verdict.result != NavSettled::Result::taken || remember_taken(core, report)) &&
-             core.nav_unshare_report(report["shared_tag"].string_value()))
+             core.nav_unshare_report(report.shared_tag))
         removal = Removal::removed;
     if (removal == Removal::removed) return verdict;
     verdict.result = NavSettled::Result::waiting;
@@ -244,7 +244,7 @@ NavSettled removed_on(Core& core, const Json& report, bool local, NavSettled ver
 // local row. `can_be_absent`: no copy can still be on its way, so "not there" means it never
 // arrived. A processed one is stored at once, also when another installation reported it and may be
 // storing it too: both name it and its stock rows alike, so the copies are one document.
-NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool local, bool can_be_absent) {
+NavSettled act_on(Core& core, const NavReportRecord& report, const NavFound& found, bool local, bool can_be_absent) {
     NavSettled settled = waiting_on(report, NavSettled::Reason::processing);
     switch (found.state) {
     case NavFound::State::done:
@@ -283,6 +283,9 @@ NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool lo
     case NavFound::State::unreachable:
         settled.reason = NavSettled::Reason::unreachable;
         return settled;
+    case NavFound::State::unavailable:
+        settled.reason = NavSettled::Reason::unavailable;
+        return settled;
     case NavFound::State::refused:
         settled.reason = NavSettled::Reason::question_refused;
         settled.message = found.message;
@@ -296,20 +299,20 @@ NavSettled act_on(Core& core, const Json& report, const NavFound& found, bool lo
 
 // What the authority holds of a report: its own transaction when the reply named it, else the
 // technical user's transactions of its interval.
-NavFound look_up(Core& core, const Json& report) {
+NavFound look_up(Core& core, const NavReportRecord& report) {
     const Core::NavSought sought = sought_of(core, report);
-    const std::string transaction_id = report["transaction_id"].string_value();
-    return transaction_id.empty() ? core.nav_find_submission(sought) : core.nav_transaction_outcome(sought, transaction_id);
+    if (report.phase == NavReportRecord::Phase::received) return core.nav_transaction_outcome(sought, report.transaction_id);
+    return core.nav_find_submission(sought);
 }
 
 // Settles the report recorded in this installation's local row.
-NavSettled settle_local(Core& core, const Json& report) {
+NavSettled settle_local(Core& core, const NavReportRecord& report) {
     const bool here = this_computer(report);
     if (here && sender_running(report)) return waiting_on(report, NavSettled::Reason::sending);
     // Never sent: its process ended before the invoice went out, and it wrote to this very store. A
     // copy of the data folder (or one restored from a backup) may hold the record as it was before
     // the sending was recorded.
-    if (here && report["sent"].is_null() && written_to_this_store(core, report)) {
+    if (here && report.phase == NavReportRecord::Phase::recorded && written_to_this_store(core, report)) {
         NavSettled never_sent = waiting_on(report, NavSettled::Reason::sending);
         never_sent.result = NavSettled::Result::dropped;
         return removed_on(core, report, true, never_sent);
@@ -323,7 +326,7 @@ NavSettled settle_local(Core& core, const Json& report) {
     // settles it.
     if (!here) {
         settled.elsewhere = true;
-        settled.written = written_of(report);
+        settled.written = report.written;
         settled.deadline = free_from(report);
     }
     return settled;
@@ -353,15 +356,14 @@ NavSettled settle_shared(Core& core) {
         settled.reason = NavSettled::Reason::shared_unreadable;
         return settled;
     }
-    Json::object report = shared["report"].object_items();
-    report["shared_tag"] = shared["tag"];
-    const Json record(report);
-    const std::string request_id = record["request_id"].string_value();
+    NavReportRecord record = *NavReportRecord::read(shared["report"]);
+    record.shared_tag = shared["tag"].string_value();
+    const std::string& request_id = record.request_id;
     const bool ours = own_report(core, record) && this_computer(record);
     if (ours) {
         // Ours, and still recorded here: settled from the local record, which knows whether it was sent.
-        const Json pending = core.nav_pending_report();
-        if (pending["request_id"].string_value() == request_id) return settle_local(core, pending);
+        const std::optional<NavReportRecord> pending = core.nav_pending_record();
+        if (pending && pending->request_id == request_id) return settle_local(core, *pending);
         // Ours and settled here already (stored, refused, taken, or never sent): only its removal was left.
         const Json known = settled_entry(core, request_id);
         if (!known.is_null()) {
@@ -380,7 +382,7 @@ NavSettled settle_shared(Core& core) {
     const bool past = clock_now() > free_from(record) || nothing_on_the_way(record);
     settled = act_on(core, record, look_up(core, record), false, past);
     settled.elsewhere = !ours;
-    settled.written = written_of(record);
+    settled.written = record.written;
     settled.deadline = free_from(record);
     // The other installation's invoice is here now; the record goes once it is in the cloud too.
     if (settled.result == NavSettled::Result::stored) release_stored(core, settled.record_name);
@@ -454,6 +456,10 @@ bool save_local_row(Core& core, const char* name, const Json& value) {
     return core.save_record({{"recordName", name}, {"value", value.dump()}, {"synced", -1}}, "settings");
 }
 
+bool save_pending(Core& core, const NavReportRecord& record) {
+    return save_local_row(core, kPendingRow, record.json());
+}
+
 bool remove_row(Core& core, const char* name) {
     return store::run(core, "DELETE FROM settings WHERE recordName = ?", {Json(name)});
 }
@@ -463,16 +469,20 @@ bool remove_row(Core& core, const char* name) {
 using namespace nav_report;
 
 Json Core::nav_pending_report() {
-    const Json pending = setting(kPendingRow);
-    return pending.is_object() && !pending["request_id"].string_value().empty() ? pending : Json();
+    const std::optional<NavReportRecord> pending = nav_pending_record();
+    return pending ? Json(pending->stored) : Json();
+}
+
+std::optional<NavReportRecord> Core::nav_pending_record() {
+    return NavReportRecord::read(setting(kPendingRow));
 }
 
 NavSettled Core::nav_settle_report(bool shared) {
-    const Json pending = nav_pending_report();
+    const std::optional<NavReportRecord> pending = nav_pending_record();
     const bool cloud = shared && nav_shares_reports();
-    if (pending.is_null()) return cloud ? settle_shared(*this) : NavSettled();
-    run_settling_read_hook(pending);
-    const NavSettled own = settle_local(*this, pending);
+    if (!pending) return cloud ? settle_shared(*this) : NavSettled();
+    run_settling_read_hook(pending->stored);
+    const NavSettled own = settle_local(*this, *pending);
     // Settled here: its shared record (or another's) is settled too, so that it blocks no one.
     if (own.result != NavSettled::Result::waiting && cloud) settle_shared(*this);
     return own;

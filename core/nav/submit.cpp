@@ -5,14 +5,16 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 using json11::Json;
 
 namespace {
 
-// The answer to a refused or missing reply: the server's message when it says ERROR.
-std::string refusal(const std::string& reply) {
-    if (xml_tag_value(reply, "funcCode") != "ERROR") return "NO_INTERNET";
+// A refusal of the service: its message when the reply says ERROR; none when the reply is no answer
+// of the service (nothing came back, or something that is not its reply).
+std::optional<std::string> refusal(const std::string& reply) {
+    if (xml_tag_value(reply, "funcCode") != "ERROR") return std::nullopt;
     const std::string message = xml_tag_value(reply, "message");
     if (!message.empty()) return message;
     const std::string code = xml_tag_value(reply, "errorCode");
@@ -50,7 +52,8 @@ Core::NavPayload Core::nav_invoice_payload(const std::vector<Json>& lines, Json:
 }
 
 NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object document, std::string request_id,
-                                       std::function<bool(std::time_t)> before_send, const NavPayload* prepared) {
+                                       std::function<std::optional<NavSubmission::Outcome>(std::time_t)> before_send,
+                                       const NavPayload* prepared) {
     using Outcome = NavSubmission::Outcome;
     if (current_account == "DEMO") return {Outcome::accepted, "1234567890"};
 
@@ -68,8 +71,8 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
         nav_request("", "TokenExchangeRequest", "tokenExchange", document)["xml"].string_value();
     // Until the invoice itself has gone out, a failure leaves nothing at the service.
     if (xml_tag_value(token_reply, "funcCode") != "OK") {
-        const std::string text = refusal(token_reply);
-        return {text == "NO_INTERNET" ? Outcome::not_sent : Outcome::refused, text};
+        if (const std::optional<std::string> refused = refusal(token_reply)) return {Outcome::refused, *refused};
+        return {Outcome::not_reached, ""};
     }
 
     document["request_signature_extra"] = sha3_512_hex(payload.operation + payload.data);
@@ -84,13 +87,15 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
                              payload.operation + "</invoiceOperation><invoiceData>" + payload.data +
                              "</invoiceData></invoiceOperation></invoiceOperations>";
 
-    if (before_send && !before_send(nav_reply_time(token_reply))) return {Outcome::not_sent, "NO_INTERNET"};
+    if (before_send) {
+        if (const std::optional<Outcome> withheld = before_send(nav_reply_time(token_reply))) return {*withheld, ""};
+    }
     const std::string reply = nav_request(body, "ManageInvoiceRequest", "manageInvoice", document)["xml"].string_value();
     // Only a reply that says OK and names a transaction of the service's form is an acceptance.
     const std::string transaction_id = xml_tag_value(reply, "transactionId");
     if (xml_tag_value(reply, "funcCode") == "OK" && is_nav_transaction_id(transaction_id))
         return {Outcome::accepted, transaction_id};
     // No readable answer: the service may have taken the invoice all the same.
-    const std::string text = refusal(reply);
-    return {text == "NO_INTERNET" ? Outcome::unknown : Outcome::refused, text};
+    if (const std::optional<std::string> refused = refusal(reply)) return {Outcome::refused, *refused};
+    return {Outcome::unknown, ""};
 }

@@ -15,15 +15,22 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
 
 using json11::Json;
 
 namespace {
 
-// One call reads at most this many pages of a listing, and starts no page after this long: a save or
-// the background query is answered promptly, and the next call goes on.
+using Clock = std::chrono::steady_clock;
+
+// One call reads at most this many pages of a listing, and all its requests end within this long: a
+// save or the background query is answered promptly, and the next call goes on. Its pages are asked
+// this far apart at least.
 constexpr int kPagesPerCall = 20;
 constexpr auto kTimePerCall = std::chrono::seconds(5);
+constexpr auto kPagePace = std::chrono::milliseconds(50);
 // How far the listing of a report has been read, in the local settings row.
 constexpr const char* kListingMember = "nav_listing";
 
@@ -82,16 +89,35 @@ std::string told(bool hungarian, const std::string& hu, const std::string& en) {
     return hungarian ? hu : en;
 }
 
-// A reply that is no answer: the authority was not reached (nothing came back), it refused the
-// question (its message), or it answered something that cannot be read (a reply cut short or out of
-// form): a failure of the authority, never taken as absence nor as an authority out of reach.
-NavFound no_answer(const std::string& reply, bool hungarian) {
+// One call of the settling: every request of it ends by `until`.
+struct Bound {
+    Clock::time_point until = Clock::now() + kTimePerCall;
+};
+
+// A reply of the authority: its text and HTTP status, and whether the call's time ran out before it
+// came (the request was not sent, or was cut at the bound).
+struct Reply {
+    std::string xml;
+    long status = 0;
+    bool out_of_time = false;
+};
+
+// A reply that is no answer: the authority was not reached (nothing came back), it said it is
+// briefly unavailable (503 without a reply of its own), it refused the question (its message), or it
+// answered something that cannot be read (a reply cut short or out of form): a failure of the
+// authority, never taken as absence nor as an authority out of reach.
+NavFound no_answer(const Reply& reply, bool hungarian) {
     NavFound found;
-    if (reply.empty()) return found;
+    const bool its_own = !xml_tag_value(reply.xml, "funcCode").empty();
+    if (reply.status == 503 && !its_own) {
+        found.state = NavFound::State::unavailable;
+        return found;
+    }
+    if (reply.xml.empty()) return found;
     found.state = NavFound::State::refused;
-    if (xml_tag_value(reply, "funcCode") == "ERROR") {
-        found.message = xml_tag_value(reply, "message");
-        if (found.message.empty()) found.message = xml_tag_value(reply, "errorCode");
+    if (xml_tag_value(reply.xml, "funcCode") == "ERROR") {
+        found.message = xml_tag_value(reply.xml, "message");
+        if (found.message.empty()) found.message = xml_tag_value(reply.xml, "errorCode");
         if (found.message.empty()) found.message = "ERROR";
         return found;
     }
@@ -100,11 +126,24 @@ NavFound no_answer(const std::string& reply, bool hungarian) {
     return found;
 }
 
-// One request to the authority; the time its reply carries tells this computer's offset to its clock.
-std::string asked(const std::string& body, const char* request_element, const char* operation,
-                  const Json::object& credentials) {
-    std::string reply = nav_request(body, request_element, operation, credentials)["xml"].string_value();
-    nav_report::note_service_time(nav_reply_time(reply));
+// One request to the authority, given what is left of the call's time (its own limit at most); the
+// time its reply carries tells this computer's offset to its clock.
+Reply asked(const std::string& body, const char* request_element, const char* operation,
+            const Json::object& credentials, const Bound& bound) {
+    const Clock::time_point start = Clock::now();
+    const long left = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(bound.until - start).count());
+    Reply reply;
+    if (left < 1) {
+        reply.out_of_time = true;
+        return reply;
+    }
+    const long limit = std::min(left, nav_request_seconds());
+    const Json answer = nav_request(body, request_element, operation, credentials, limit);
+    reply.xml = answer["xml"].string_value();
+    reply.status = static_cast<long>(answer["status"].number_value());
+    reply.out_of_time = reply.xml.empty() && reply.status == 0 && limit < nav_request_seconds() &&
+                        Clock::now() >= start + std::chrono::seconds(limit) - std::chrono::milliseconds(100);
+    nav_report::note_service_time(nav_reply_time(reply.xml));
     return reply;
 }
 
@@ -165,19 +204,23 @@ std::string known_key(const Json::object& credentials, const std::string& transa
            credentials.at("supplier_identifier_number").string_value() + "\n" + transaction_id + "\n" + received;
 }
 
+// How asking what one transaction carried ended.
+enum class Asking { answered, failed, out_of_time };
+
 // Asks the authority what one transaction carried, with its original request. `received`, its
 // time of receipt as listed, lets a finished one be remembered; without it, it is always asked.
-bool identify(const Json::object& credentials, const std::string& transaction_id, const std::string& received,
-              bool hungarian, Identified& out, NavFound& failure) {
+Asking identify(const Json::object& credentials, const std::string& transaction_id, const std::string& received,
+                bool hungarian, const Bound& bound, Identified& out, NavFound& failure) {
     const std::string key = known_key(credentials, transaction_id, received);
-    if (!received.empty() && known_transaction(key, out)) return true;
-    const std::string status =
-        asked("<transactionId>" + xml_escaped(transaction_id) +
-                  "</transactionId><returnOriginalRequest>true</returnOriginalRequest>",
-              "QueryTransactionStatusRequest", "queryTransactionStatus", credentials);
+    if (!received.empty() && known_transaction(key, out)) return Asking::answered;
+    const Reply reply = asked("<transactionId>" + xml_escaped(transaction_id) +
+                                  "</transactionId><returnOriginalRequest>true</returnOriginalRequest>",
+                              "QueryTransactionStatusRequest", "queryTransactionStatus", credentials, bound);
+    if (reply.out_of_time) return Asking::out_of_time;
+    const std::string& status = reply.xml;
     if (xml_tag_value(status, "funcCode") != "OK") {
-        failure = no_answer(status, hungarian);
-        return false;
+        failure = no_answer(reply, hungarian);
+        return Asking::failed;
     }
     Identified identified;
     identified.finished = true;
@@ -185,8 +228,8 @@ bool identify(const Json::object& credentials, const std::string& transaction_id
         Carried carried;
         carried.status = xml_tag_value(result, "invoiceStatus");
         if (!finished_status(carried.status) && !open_status(carried.status)) {
-            failure = no_answer(status, hungarian);
-            return false;
+            failure = no_answer(reply, hungarian);
+            return Asking::failed;
         }
         if (carried.status == "ABORTED") carried.message = abort_reason(result);
         if (!read_content(xml_tag_value(result, "originalRequest"), carried)) identified.readable = false;
@@ -197,7 +240,7 @@ bool identify(const Json::object& credentials, const std::string& transaction_id
     if (identified.invoices.empty()) identified.finished = identified.readable = false;
     if (!received.empty()) remember(key, identified);
     out = std::move(identified);
-    return true;
+    return Asking::answered;
 }
 
 // This invoice data: the very data, the same content in another layout, or, from this technical user,
@@ -213,8 +256,16 @@ bool not_unique(const Carried& carried) {
     return carried.message.find("INVOICE_NUMBER_NOT_UNIQUE") != std::string::npos;
 }
 
+// An interval of receipt on the authority's clock (UTC seconds, both ends included).
+struct Interval {
+    std::time_t from = 0;
+    std::time_t to = 0;
+};
+
 // What the listing of one report has told so far. Finished transactions never change, so what they
-// told holds; one not finished when it was read is asked again before anything is concluded.
+// told holds whatever interval listed them; one not finished when it was read is asked again before
+// anything is concluded. The listing is read an interval at a time: pages are counted only within the
+// interval listed, and once it is read whole, what the report still needs beyond it is listed next.
 struct Learnt {
     std::string done_id;          // ours, processed
     std::string aborted_id;       // ours, refused on processing
@@ -224,9 +275,15 @@ struct Learnt {
     bool unread_done = false;     // a finished transaction whose content could not be read
     // Transactions not finished when read, and whether each is of this technical user.
     std::map<std::string, bool> open;
+    // Read whole before the interval under way, which begins or ends where it does.
+    std::optional<Interval> covered;
+    // The interval listed now, the transactions its pages gave and the most one page gave.
+    std::optional<Interval> listed;
+    std::set<std::string> seen;
+    int page_size = 0;
     int next_page = 1;            // the last page read is read again: it may have grown
     int pages = 0;                // as the listing last said
-    bool whole = false;           // every page has been read
+    bool whole = false;           // every page of the interval listed has been read
 };
 
 // What a call learns of transactions that may still change (asked again at each call's end).
@@ -235,6 +292,16 @@ struct Unsettled {
     bool contested = false;   // another invoice data of the number is still being processed
     bool unread_open = false; // a transaction not told apart yet that may still change
 };
+
+Json interval_json(const std::optional<Interval>& interval) {
+    if (!interval) return Json();
+    return Json::array{static_cast<double>(interval->from), static_cast<double>(interval->to)};
+}
+
+std::optional<Interval> interval_of(const Json& kept) {
+    if (kept.array_items().size() != 2) return std::nullopt;
+    return Interval{static_cast<std::time_t>(kept[0].number_value()), static_cast<std::time_t>(kept[1].number_value())};
+}
 
 Json learnt_json(const std::string& key, const Learnt& learnt) {
     Json::object open;
@@ -247,12 +314,16 @@ Json learnt_json(const std::string& key, const Learnt& learnt) {
                         {"taken", learnt.taken},
                         {"unread_done", learnt.unread_done},
                         {"open", open},
+                        {"covered", interval_json(learnt.covered)},
+                        {"listed", interval_json(learnt.listed)},
+                        {"seen", Json::array(learnt.seen.begin(), learnt.seen.end())},
+                        {"page_size", learnt.page_size},
                         {"next_page", learnt.next_page},
                         {"pages", learnt.pages},
                         {"whole", learnt.whole}};
 }
 
-// Kept only for the listing of this very report and interval: another report starts afresh.
+// Kept only for the listing of this very report: another report starts afresh.
 Learnt learnt_of(const Json& kept, const std::string& key) {
     Learnt learnt;
     if (kept["key"].string_value() != key) return learnt;
@@ -263,10 +334,65 @@ Learnt learnt_of(const Json& kept, const std::string& key) {
     learnt.taken = kept["taken"].bool_value();
     learnt.unread_done = kept["unread_done"].bool_value();
     for (const auto& [id, by_our_user] : kept["open"].object_items()) learnt.open[id] = by_our_user.bool_value();
+    learnt.covered = interval_of(kept["covered"]);
+    learnt.listed = interval_of(kept["listed"]);
+    for (const Json& id : kept["seen"].array_items()) learnt.seen.insert(id.string_value());
+    learnt.page_size = std::max(0, kept["page_size"].int_value());
     learnt.next_page = std::max(1, kept["next_page"].int_value());
     learnt.pages = std::max(0, kept["pages"].int_value());
     learnt.whole = kept["whole"].bool_value();
     return learnt;
+}
+
+// Lists `interval` from its first page.
+void list_anew(Learnt& learnt, const Interval& interval) {
+    learnt.listed = interval;
+    learnt.seen.clear();
+    learnt.page_size = 0;
+    learnt.next_page = 1;
+    learnt.pages = 0;
+    learnt.whole = false;
+}
+
+// Both read whole, the one after the other.
+Interval joined(const std::optional<Interval>& covered, const Interval& listed) {
+    if (!covered) return listed;
+    return Interval{std::min(covered->from, listed.from), std::max(covered->to, listed.to)};
+}
+
+// Chooses the interval this call lists for the report, which needs `needed`: the one under way until
+// it is read whole; then what is still needed beyond what has been read whole (before it, then after
+// it); where nothing is, the last one again, to see what came in since. An interval that does not
+// meet what was read whole starts the listing over.
+void plan_listing(Learnt& learnt, const Interval& needed) {
+    if (!learnt.listed) {
+        learnt.covered.reset();
+        list_anew(learnt, needed);
+        return;
+    }
+    const bool meets = !(needed.to < learnt.listed->from || needed.from > learnt.listed->to);
+    if (!learnt.whole && meets) return;
+    const Interval read = joined(learnt.covered, *learnt.listed);
+    if (!meets || needed.to < read.from || needed.from > read.to) {
+        learnt.covered.reset();
+        list_anew(learnt, needed);
+    } else if (needed.from < read.from) {
+        learnt.covered = read;
+        list_anew(learnt, Interval{needed.from, read.from});
+    } else if (needed.to > read.to) {
+        learnt.covered = read;
+        list_anew(learnt, Interval{read.to, needed.to});
+    }
+}
+
+// Every transaction the interval holds has been read whole: its last page read, and as many
+// transactions seen as its pages hold (all but the last are full). A transaction that moved to a page
+// read before is missing from that count: the interval is read again from its first page.
+bool read_whole(Learnt& learnt, int last_page_count) {
+    const long expected = static_cast<long>(learnt.pages - 1) * learnt.page_size + last_page_count;
+    if (learnt.pages <= 0 || static_cast<long>(learnt.seen.size()) >= expected) return true;
+    learnt.next_page = 1;
+    return false;
 }
 
 // Takes in what one identified transaction carried. A transaction not finished is noted to be asked
@@ -405,15 +531,17 @@ std::time_t nav_reply_time(const std::string& reply) {
     return timegm(&parts);
 }
 
-NavFound Core::nav_invoice_holder(const NavSought& sought) {
-    const Json::object credentials = nav_credentials(sought.tax_number);
-    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
-    const std::string reply =
+namespace {
+
+// The invoice the authority holds under the number, asked within the call's bound.
+NavFound invoice_holder(const Json::object& credentials, const Core::NavSought& sought, bool hungarian,
+                        const Bound& bound) {
+    const Reply reply =
         asked("<invoiceNumberQuery><invoiceNumber>" + xml_escaped(sought.number) +
                   "</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection></invoiceNumberQuery>",
-              "QueryInvoiceDataRequest", "queryInvoiceData", credentials);
-    if (xml_tag_value(reply, "funcCode") != "OK") return no_answer(reply, is_hungarian);
-    const std::vector<std::string> results = xml_elements(reply, "invoiceDataResult");
+              "QueryInvoiceDataRequest", "queryInvoiceData", credentials, bound);
+    if (xml_tag_value(reply.xml, "funcCode") != "OK") return no_answer(reply, hungarian);
+    const std::vector<std::string> results = xml_elements(reply.xml, "invoiceDataResult");
     if (results.empty()) return found_as(NavFound::State::absent);
     const std::string transaction_id = xml_tag_value(results.front(), "transactionId");
     Carried carried;
@@ -424,19 +552,35 @@ NavFound Core::nav_invoice_holder(const NavSought& sought) {
                     transaction_id);
 }
 
+}  // namespace
+
+NavFound Core::nav_invoice_holder(const NavSought& sought) {
+    const Json::object credentials = nav_credentials(sought.tax_number);
+    if (credentials.empty()) return found_as(NavFound::State::no_credentials);
+    return invoice_holder(credentials, sought, is_hungarian, Bound());
+}
+
 NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::string& transaction_id) {
     const Json::object credentials = nav_credentials(sought.tax_number);
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
+    const Bound bound;
     Identified identified;
     NavFound failure;
-    if (!identify(credentials, transaction_id, "", is_hungarian, identified, failure)) return failure;
+    switch (identify(credentials, transaction_id, "", is_hungarian, bound, identified, failure)) {
+    case Asking::answered:
+        break;
+    case Asking::failed:
+        return failure;
+    case Asking::out_of_time:
+        return found_as(NavFound::State::unreachable);
+    }
     if (identified.invoices.empty()) return found_as(NavFound::State::processing, transaction_id);
     const Carried& carried = identified.invoices.front();
     if (carried.status == "DONE") return found_as(NavFound::State::done, transaction_id);
     // A duplicate number: the invoice that holds it tells whether it is this very invoice data (an
     // earlier copy of it arrived) or another one.
     if (carried.status == "ABORTED" && not_unique(carried)) {
-        NavFound holder = nav_invoice_holder(sought);
+        NavFound holder = invoice_holder(credentials, sought, is_hungarian, bound);
         return holder.state == NavFound::State::absent ? unread(NavFound::Gap::content) : holder;
     }
     if (carried.status == "ABORTED") return found_as(NavFound::State::aborted, transaction_id, carried.message);
@@ -454,7 +598,7 @@ bool conclusive(const NavFound& found) {
 }
 
 // The interval of a listing request, on the authority's clock.
-std::string interval_element(const Core::NavSought& within) {
+std::string interval_element(const Interval& within) {
     return "<insDate><dateTimeFrom>" + utc_text(within.from, "%Y-%m-%dT%H:%M:%S.000Z") + "</dateTimeFrom><dateTimeTo>" +
            utc_text(within.to, "%Y-%m-%dT%H:%M:%S.000Z") + "</dateTimeTo></insDate>";
 }
@@ -463,23 +607,18 @@ std::string interval_element(const Core::NavSought& within) {
 struct Reading {
     const Core::NavSought& sought;
     const Json::object& credentials;
-    std::string interval;
     bool hungarian = false;
+    Bound bound;
 };
 
 enum class PageRead { read, out_of_time };
 
 // Takes in the transactions of one listed page, each identified by what it carried, until the call's
 // time is up. A failure of the authority, when there was one.
-std::optional<NavFound> take_in_page(const Reading& reading, const std::string& listing,
-                                     const std::vector<std::string>& transactions,
-                                     std::chrono::steady_clock::time_point until, Learnt& learnt, PageRead& read) {
+std::optional<NavFound> take_in_page(const Reading& reading, const Reply& listing,
+                                     const std::vector<std::string>& transactions, Learnt& learnt, PageRead& read) {
     read = PageRead::read;
     for (const std::string& transaction : transactions) {
-        if (std::chrono::steady_clock::now() >= until) {
-            read = PageRead::out_of_time;
-            return std::nullopt;
-        }
         const std::string transaction_id = xml_tag_value(transaction, "transactionId");
         if (!is_nav_transaction_id(transaction_id)) return no_answer(listing, reading.hungarian);
         const std::string request_status = xml_tag_value(transaction, "requestStatus");
@@ -488,32 +627,49 @@ std::optional<NavFound> take_in_page(const Reading& reading, const std::string& 
         if (xml_tag_value(transaction, "technicalAnnulment") == "true") {
             if (listed_finished) learnt.unread_done = true;
             else learnt.open[transaction_id] = true;
+            learnt.seen.insert(transaction_id);
             continue;
         }
         Identified identified;
         NavFound failure;
-        if (!identify(reading.credentials, transaction_id, xml_tag_value(transaction, "insDate"), reading.hungarian,
-                      identified, failure))
-            return failure;
+        const Asking asking = identify(reading.credentials, transaction_id, xml_tag_value(transaction, "insDate"),
+                                       reading.hungarian, reading.bound, identified, failure);
+        if (asking == Asking::out_of_time) {
+            read = PageRead::out_of_time;
+            return std::nullopt;
+        }
+        if (asking == Asking::failed) return failure;
         const std::string& user = xml_tag_value(transaction, "insCusUser");
         const bool by_our_user = user.empty() || user == reading.credentials.at("nav_user_id").string_value();
         take_in(reading.sought, transaction_id, identified, listed_finished, by_our_user, learnt, nullptr);
+        learnt.seen.insert(transaction_id);
     }
     return std::nullopt;
 }
 
-// Reads the listing from where the last call stopped, a bounded number of pages and of time; a page
-// cut off by the time is read again by the next call, which finds its finished transactions known
-// already. A failure of the authority, when there was one.
-std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt) {
-    const auto until = std::chrono::steady_clock::now() + kTimePerCall;
-    for (int read = 0; read < kPagesPerCall && std::chrono::steady_clock::now() < until; ++read) {
+// Waits the pace between two pages, within the call's time.
+void pace(const Bound& bound) {
+    const Clock::time_point next = std::min(Clock::now() + kPagePace, bound.until);
+    std::this_thread::sleep_until(next);
+}
+
+// Reads the interval listed from where the last call stopped, a bounded number of pages within the
+// call's time; a page cut off by the time is read again by the next call, which finds its finished
+// transactions known already. A failure of the authority, when there was one.
+std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt, int& pages_left) {
+    const std::string interval = interval_element(*learnt.listed);
+    while (pages_left > 0) {
+        if (pages_left < kPagesPerCall) pace(reading.bound);
+        --pages_left;
         const int page = learnt.next_page;
         learnt.whole = false;
-        const std::string listing = asked("<page>" + std::to_string(page) + "</page>" + reading.interval,
-                                          "QueryTransactionListRequest", "queryTransactionList", reading.credentials);
-        const std::vector<std::string> results = xml_elements(listing, "transactionListResult");
-        if (xml_tag_value(listing, "funcCode") != "OK" || results.size() != 1) return no_answer(listing, reading.hungarian);
+        const Reply listing = asked("<page>" + std::to_string(page) + "</page>" + interval,
+                                    "QueryTransactionListRequest", "queryTransactionList", reading.credentials,
+                                    reading.bound);
+        if (listing.out_of_time) break;
+        const std::vector<std::string> results = xml_elements(listing.xml, "transactionListResult");
+        if (xml_tag_value(listing.xml, "funcCode") != "OK" || results.size() != 1)
+            return no_answer(listing, reading.hungarian);
         const int pages = number_in(xml_tag_value(results.front(), "availablePage"));
         if (pages < 0) return no_answer(listing, reading.hungarian);
         const std::vector<std::string> transactions = xml_elements(results.front(), "transaction");
@@ -526,24 +682,35 @@ std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt) {
                                  "The authority's list of transactions claims " + std::to_string(pages) +
                                      " pages, but gave page " + std::to_string(page) + " empty."));
         PageRead page_read = PageRead::read;
-        if (std::optional<NavFound> failure = take_in_page(reading, listing, transactions, until, learnt, page_read))
+        if (std::optional<NavFound> failure = take_in_page(reading, listing, transactions, learnt, page_read))
             return failure;
         learnt.pages = pages;
         if (page_read == PageRead::out_of_time) break;
-        learnt.whole = page >= pages;
-        if (learnt.whole) break;
-        learnt.next_page = page + 1;
+        learnt.page_size = std::max(learnt.page_size, static_cast<int>(transactions.size()));
+        if (page >= pages) {
+            learnt.whole = read_whole(learnt, static_cast<int>(transactions.size()));
+            if (learnt.whole) break;
+        } else {
+            learnt.next_page = page + 1;
+        }
     }
     return std::nullopt;
 }
 
-// Once the listing is read whole, what may still change is asked as it stands now. A failure of the
-// authority, when there was one.
-std::optional<NavFound> ask_open_again(const Reading& reading, Learnt& learnt, Unsettled& unsettled) {
+// Once the listing is read whole, what may still change is asked as it stands now, within the call's
+// time. A failure of the authority, when there was one; false in `in_time` when the time ran out first.
+std::optional<NavFound> ask_open_again(const Reading& reading, Learnt& learnt, Unsettled& unsettled, bool& in_time) {
+    in_time = true;
     for (const auto& [transaction_id, by_our_user] : std::map<std::string, bool>(learnt.open)) {
         Identified identified;
         NavFound failure;
-        if (!identify(reading.credentials, transaction_id, "", reading.hungarian, identified, failure)) return failure;
+        const Asking asking =
+            identify(reading.credentials, transaction_id, "", reading.hungarian, reading.bound, identified, failure);
+        if (asking == Asking::out_of_time) {
+            in_time = false;
+            return std::nullopt;
+        }
+        if (asking == Asking::failed) return failure;
         take_in(reading.sought, transaction_id, identified, false, by_our_user, learnt, &unsettled);
     }
     return std::nullopt;
@@ -551,7 +718,7 @@ std::optional<NavFound> ask_open_again(const Reading& reading, Learnt& learnt, U
 
 // What a listing read whole says; the invoice held under the number tells a transaction that could
 // not be told apart.
-NavFound verdict(const Learnt& learnt, const Unsettled& unsettled, const std::function<const NavFound&()>& second_witness) {
+NavFound verdict(const Learnt& learnt, const Unsettled& unsettled, const NavFound& holder) {
     if (!learnt.done_id.empty()) return found_as(NavFound::State::done, learnt.done_id);
     if (!unsettled.open_id.empty()) return found_as(NavFound::State::processing, unsettled.open_id);
     if (unsettled.contested) return found_as(NavFound::State::contested);
@@ -560,12 +727,18 @@ NavFound verdict(const Learnt& learnt, const Unsettled& unsettled, const std::fu
     if (!learnt.aborted_id.empty() && !learnt.duplicate && !learnt.unread_done)
         return found_as(NavFound::State::aborted, learnt.aborted_id, learnt.aborted_message);
     if (learnt.duplicate || learnt.unread_done) {
-        const NavFound& witness = second_witness();
-        if (witness.state != NavFound::State::absent) return witness;
+        if (holder.state != NavFound::State::absent) return holder;
         if (learnt.duplicate) return unread(NavFound::Gap::content);
         if (!learnt.aborted_id.empty()) return found_as(NavFound::State::aborted, learnt.aborted_id, learnt.aborted_message);
     }
     return found_as(NavFound::State::absent);
+}
+
+NavFound listing_unread(const Learnt& learnt) {
+    NavFound found = unread(NavFound::Gap::pages);
+    found.pages_read = learnt.whole ? learnt.pages : learnt.next_page - 1;
+    found.pages_total = learnt.pages;
+    return found;
 }
 
 }  // namespace
@@ -574,46 +747,42 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
     const Json::object credentials = nav_credentials(sought.tax_number);
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     std::lock_guard<std::mutex> reading_one(listing_mutex);
-    const std::string key = known_key(credentials, sought.request_id, std::to_string(sought.from) + "/" +
-                                                                          std::to_string(sought.to) + "/" + sought.number);
+    const Reading reading{sought, credentials, is_hungarian, Bound()};
+    const std::string key = known_key(credentials, sought.request_id, sought.number);
     Learnt learnt = learnt_of(setting("local")[kListingMember], key);
     // What was learnt up to a failure is kept too: the next call goes on from there.
     auto keep = [&] { save_local_member(kListingMember, learnt_json(key, learnt)); };
 
-    // The invoice the authority holds under the number is the second witness: asked first when the
-    // listing is long, and when the interval needs the authority's present time, which its reply carries.
-    std::optional<NavFound> holder;
-    auto second_witness = [&]() -> const NavFound& {
-        if (!holder) holder = nav_invoice_holder(sought);
-        return *holder;
-    };
+    // The invoice the authority holds under the number is asked first: it settles a processed one at
+    // once, and its reply carries the authority's present time, which the interval may need.
+    const NavFound holder = invoice_holder(credentials, sought, is_hungarian, reading.bound);
+    if (conclusive(holder)) return holder;
+    if (holder.state == NavFound::State::unavailable) return holder;
     NavSought within = sought;
-    if (!sought.clock_known || learnt.next_page > 1) {
-        const NavFound& witness = second_witness();
-        if (conclusive(witness)) return witness;
-        if (!sought.clock_known) {
-            if (witness.state == NavFound::State::unreachable || witness.state == NavFound::State::refused)
-                return witness;
-            if (const std::optional<std::time_t> service_now = nav_report::service_now())
-                within = nav_report::narrowed(sought, *service_now);
-        }
+    if (!sought.clock_known) {
+        if (holder.state == NavFound::State::unreachable || holder.state == NavFound::State::refused) return holder;
+        if (const std::optional<std::time_t> service_now = nav_report::service_now())
+            within = nav_report::narrowed(sought, *service_now);
     }
-
-    const Reading reading{sought, credentials, interval_element(within), is_hungarian};
-    const std::optional<NavFound> failure = read_pages(reading, learnt);
-    keep();
-    if (failure) return *failure;
-    if (!learnt.whole) {
-        const NavFound& witness = second_witness();
-        if (conclusive(witness)) return witness;
-        NavFound found = unread(NavFound::Gap::pages);
-        found.pages_read = learnt.next_page - 1;
-        found.pages_total = learnt.pages;
-        return found;
-    }
+    const Interval needed{within.from, within.to};
+    // What is needed beyond an interval read whole is listed next, within the same call's pages.
+    auto covers = [&] {
+        const Interval read = joined(learnt.covered, *learnt.listed);
+        return learnt.whole && read.from <= needed.from && read.to >= needed.to;
+    };
+    int pages_left = kPagesPerCall;
+    do {
+        plan_listing(learnt, needed);
+        const std::optional<NavFound> failure = read_pages(reading, learnt, pages_left);
+        keep();
+        if (failure) return *failure;
+    } while (learnt.whole && !covers() && pages_left > 0);
+    if (!covers()) return listing_unread(learnt);
     Unsettled unsettled;
-    const std::optional<NavFound> asked_again = ask_open_again(reading, learnt, unsettled);
+    bool in_time = true;
+    const std::optional<NavFound> asked_again = ask_open_again(reading, learnt, unsettled, in_time);
     keep();
     if (asked_again) return *asked_again;
-    return verdict(learnt, unsettled, second_witness);
+    if (!in_time) return listing_unread(learnt);
+    return verdict(learnt, unsettled, holder);
 }

@@ -163,9 +163,14 @@ Json http_request(std::string url, Json payload, std::string headers, long total
     curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, write_to_string);
     // A transfer that failed (time-out, refused certificate, oversized reply) yields nothing, not the
     // part that happened to arrive.
-    if (curl_easy_perform(handle.curl) != CURLE_OK) reply.clear();
+    long status = 0;
+    if (curl_easy_perform(handle.curl) != CURLE_OK ||
+        curl_easy_getinfo(handle.curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+        reply.clear();
+        status = 0;
+    }
 
-    if (xml) return Json(Json::object{{"xml", Json(std::move(reply))}});
+    if (xml) return Json(Json::object{{"xml", Json(std::move(reply))}, {"status", static_cast<double>(status)}});
     return Json::parse(reply);
 }
 

@@ -574,6 +574,14 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
     }
     lock.unlock();
 
+    if (query_fault == NavQueryFault::unavailable) {
+        lock.lock();
+        calls_.push_back(call);
+        lock.unlock();
+        response.status = 503;
+        response.set_content("<html><body><h1>503 Service Unavailable</h1></body></html>", "text/html");
+        return;
+    }
     Reply reply = query_fault == NavQueryFault::error ? failed(call, request.body) : answer(call, request.body);
     lock.lock();
     NavReplyFault fault = NavReplyFault::none;

@@ -109,6 +109,7 @@ enum class NavQueryFault {
     error,    // GeneralErrorResponse OPERATION_FAILED (HTTP 500); the request is not carried out
     garbled,  // carried out, and the reply arrives with status 200 but cut in the middle
     drop,     // carried out, and the connection closes after the headers with no reply
+    unavailable,  // the front answers 503 with a page of its own, no reply of the service; not carried out
 };
 
 class NavFake : public FakeServer {
