@@ -728,7 +728,7 @@ TEST_F(Sync, TheSampleCompanyIsNeverSynced) {
     add_client(*demo, "Minta Kft.");
     EXPECT_TRUE(pass(*demo).is_null());
     EXPECT_TRUE(cloud.calls().empty());
-    demo->upload_unsynced([](Json) {});
+    demo->upload_unsynced(true, [](Json) {});
     EXPECT_TRUE(cloud.calls().empty());
     EXPECT_EQ(pending(*demo).size(), count(*demo, "SELECT * FROM settings WHERE synced = 0") + 1);
 }

@@ -138,12 +138,15 @@ std::string query_escape(const std::string& text) {
     return out;
 }
 
-Json http_request(std::string url, Json payload, std::string headers, long total_seconds) {
-    const bool xml = payload["xml"].is_string();
-    EasyHandle handle;
-    if (!handle.curl) return Json();
+namespace {
 
-    const std::string body = xml ? payload["xml"].string_value() : payload.dump();
+// The reply text of one request (empty when the transfer failed, not the part that happened to
+// arrive: a time-out, a refused certificate, an oversized reply).
+std::string transfer(const std::string& url, const std::string& body, bool xml, const std::string& headers,
+                     long total_seconds) {
+    EasyHandle handle;
+    if (!handle.curl) return std::string();
+
     set_common_options(handle.curl, url);
     if (total_seconds > 0) curl_easy_setopt(handle.curl, CURLOPT_TIMEOUT, total_seconds);
     // Callers ask for a GET with a null, empty-object or empty-array payload.
@@ -161,12 +164,21 @@ Json http_request(std::string url, Json payload, std::string headers, long total
     std::string reply;
     curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, write_to_string);
-    // A transfer that failed (time-out, refused certificate, oversized reply) yields nothing, not the
-    // part that happened to arrive.
     if (curl_easy_perform(handle.curl) != CURLE_OK) reply.clear();
+    return reply;
+}
 
-    if (xml) return Json(Json::object{{"xml", Json(std::move(reply))}});
-    return Json::parse(reply);
+}  // namespace
+
+Json http_request(std::string url, Json payload, std::string headers, long total_seconds) {
+    if (payload["xml"].is_string())
+        return Json(Json::object{{"xml", Json(transfer(url, payload["xml"].string_value(), true, headers, total_seconds))}});
+    return Json::parse(http_request_text(url, payload, headers, total_seconds));
+}
+
+std::string http_request_text(const std::string& url, const Json& payload, const std::string& headers,
+                              long total_seconds) {
+    return transfer(url, payload.dump(), false, headers, total_seconds);
 }
 
 void download_file(std::string url, std::string path, JsonCallback done) {
