@@ -66,6 +66,8 @@ public:
     // Tells the user, once, of the documents made here that took a new number because another
     // installation had made one of the same type and number.
     void ShowRenumberedDocuments();
+    // Tells once of the downloaded records that could not be read and were set aside.
+    void ShowSetAsideRecords();
     // A message over this window with an OK button.
     void ShowMessage(const QString& title, const QString& text);
     // Writes the master-data view of `record_name` with the list `type` into `view`.

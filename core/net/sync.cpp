@@ -342,7 +342,7 @@ bool has_row_lines(const Json& row) {
 }
 
 // Writes one downloaded change record. Logo addresses are collected for after the page's
-// transaction, so no transfer runs while the store is locked. False when a write failed.
+// transaction, so no transfer runs while the store is locked.
 //
 // A downloaded record never replaces a local row that holds changes not yet uploaded (synced = 0)
 // unless it is a change made elsewhere: a record with the local row's own content, or with the
