@@ -184,6 +184,9 @@ constexpr const char* kUploadedMember = "uploaded";
 // Downloaded records set aside (unreadable, or not a row), kept in "local" as [{recordName,
 // recordType}] until the user is told.
 constexpr const char* kSetAsideMember = "set_aside";
+// Set beside a stored token while the download from the zone's start that follows a refused token is
+// not complete: its next pages keep the rows pending here as well.
+constexpr const char* kFromStartMember = "download_from_start";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
 constexpr std::size_t kDigestsPerRecord = 16;
@@ -357,9 +360,10 @@ bool has_row_lines(const Json& row) {
 //
 // A record that is no change of a row (not an object, without a name, data that is no row, a
 // document's lines that are no line rows) is set aside and changes nothing. With `keep_pending` (a
-// download from the zone's start, after the cloud refused the stored token), a row holding changes
-// not yet uploaded stays as it is: the download cannot tell a change made elsewhere from the copy
-// this installation already had, and the row's upload replaces the cloud's copy.
+// download from the zone's start, after the cloud refused the stored token), a row other than a
+// document holding changes not yet uploaded stays as it is: the download cannot tell a change made
+// elsewhere from the copy this installation already had, and the row's upload replaces the cloud's
+// copy.
 Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
                                 std::vector<std::string>& logos, bool keep_pending) {
     const std::string& name = record["recordName"].string_value();
@@ -419,7 +423,9 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
     const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
     const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
                                upload_payload(core, table, *local) != text;
-    const bool kept_here = local_pending && (own_upload || keep_pending);
+    // A document's change tag tells whether the cloud's copy changed since the edit here began, so it
+    // keeps to the rules below in a download from the start too.
+    const bool kept_here = local_pending && (own_upload || (keep_pending && type != "Documents"));
 
     if (type == "Documents") {
         const std::string tag = record["recordChangeTag"].string_value();
@@ -721,6 +727,8 @@ bool apply_batch(Core& core, const ChangeBatch& batch, bool last) {
             ok = update_local(core, [&batch, last](Json::object& local) {
                 local["syncToken"] = batch.pages.back()["zones"][0]["syncToken"];
                 if (last) local.erase(kUploadedMember);
+                if (batch.keep_pending && !last) local[kFromStartMember] = true;
+                else local.erase(kFromStartMember);
             });
         if (!ok || !transaction.commit()) return false;
     }
@@ -772,6 +780,11 @@ void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
 Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     ChangeBatch batch;
+    // Going on with a download from the start cut short in an earlier pass.
+    const Json local = setting("local");
+    batch.keep_pending = local[kFromStartMember].bool_value() && !member(zone, "syncToken").string_value().empty() &&
+                         member(zone, "syncToken") == local["syncToken"];
+    bool restarted = false;
     ChangeDownload download;
     // Pages are asked for in a loop, at most kMaxPages of them. Applied pages are stored with the token
     // that follows them, also when a later page fails: downloading them again after the user changed
@@ -782,11 +795,12 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
         download.last_reply = received.reply;
         const PageKind kind = page_kind(received.reply, zone);
         if (kind == PageKind::failed) {
-            if (!batch.keep_pending && token_refused(received.reply, zone)) {
-                // Asked for again from the start, merged as any download is; the token goes with the
-                // first batch applied.
+            if (!restarted && token_refused(received.reply, zone)) {
+                // Asked for again from the start, once, merged as any download is; the token goes with
+                // the first batch applied.
                 batch.clear();
                 batch.keep_pending = true;
+                restarted = true;
                 zone.erase("syncToken");
                 continue;
             }
