@@ -74,6 +74,8 @@ public:
     // The notice over the tabs: shown while an invoice's report waits for the tax authority, saying
     // which invoice and since when; hidden otherwise.
     void ShowReportNotice();
+    // Tells once of the downloaded records that could not be read and were set aside.
+    void ShowSetAsideRecords();
     // A message over this window with an OK button.
     void ShowMessage(const QString& title, const QString& text);
     // Writes the master-data view of `record_name` with the list `type` into `view`.

@@ -194,6 +194,22 @@ void MainWindow::ShowReportNotice() {
     reportNotice->show();
 }
 
+void MainWindow::ShowSetAsideRecords() {
+    // One dialog at a time: with another open, the records wait for the next time.
+    if (!g_core || ui::ContentDialog::Current()) return;
+    const Json set_aside = g_core->take_set_aside_records();
+    if (set_aside.array_items().empty()) return;
+    const std::string text =
+        own_text("A felhőből letöltött változások közül ", "Of the changes downloaded from the cloud, ") +
+        std::to_string(set_aside.array_items().size()) +
+        own_text(" bejegyzést ez a gép nem tud beolvasni (talán a program egy újabb változata vagy egy másik program "
+                 "írta), ezért kimaradt; a többi változás rendben megérkezett. Frissítse a programot ezen a gépen.",
+                 " record(s) cannot be read on this computer (perhaps a newer version of the program or another "
+                 "program wrote them) and were left out; the other changes arrived. Update the program on this "
+                 "computer.");
+    ShowMessage(ui::qs(own_text("Kimaradt bejegyzések", "Records left out")), ui::qs(text));
+}
+
 void MainWindow::ShowMessage(const QString& title, const QString& text) {
     auto* message = new ui::ContentDialog(this);
     message->XamlRoot(this);

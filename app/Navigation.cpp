@@ -144,7 +144,10 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
     if (kind == Work::status && g_core && !switching_account_ && g_core->current_account != "DEMO")
         DocumentPage::RetryAccountingUploads(QPointer<QWidget>(this));
     if (refresh && g_core && !switching_account_) RefreshList(std::string());
-    if (kind == Work::sync && !switching_account_) ShowRenumberedDocuments();
+    if (kind == Work::sync && !switching_account_) {
+        ShowRenumberedDocuments();
+        ShowSetAsideRecords();
+    }
     if (kind == Work::sync && sync_again_) {
         sync_again_ = false;
         StartWork(Work::sync);

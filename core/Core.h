@@ -111,6 +111,10 @@ using JsonCallback = std::function<void(json11::Json)>;
 // {"xml": "", "status": 0} or null.
 // `total_seconds` (when above 0) bounds the whole transfer.
 json11::Json http_request(std::string url, json11::Json payload, std::string headers, long total_seconds = 0);
+// The same request for a JSON payload, giving the reply's text as received (empty when the transfer
+// failed), for a reply that the JSON reader may not take whole.
+std::string http_request_text(const std::string& url, const json11::Json& payload, const std::string& headers,
+                              long total_seconds = 0);
 // While set, every transfer, running or new, fails within about a second: the program is closing
 // and must not wait out the time limits of a service that does not answer.
 void set_network_cancelled(bool cancelled);
@@ -342,7 +346,10 @@ struct NavReport {
         cloud_update,   // the company's shared record could not be written to say it is sent: nothing sent
         waiting,  // a report's outcome is still unknown (pending): nothing new is sent
         failed,   // the store could not be written
-        cloud,    // the company's shared record of the report could not be written (message): nothing sent
+        cloud,    // the company's shared record of the report could not be written (message), or the cloud
+                  // did not answer for its changes: nothing sent
+        changes_refused,    // the cloud refused to give its changes (message: its serverErrorCode): nothing sent
+        changes_unwritten,  // the cloud's changes came but could not be written here: nothing sent
         renumber, // the number was taken meanwhile (another installation's invoice came in): nothing stored
         taken,    // the authority holds another invoice of the number: nothing stored, the number is never
                   // reported again
@@ -581,6 +588,13 @@ public:
 
     // A request to the account's private cloud database; `done` gets the reply unchanged.
     void cloudkit_request(std::string endpoint, json11::Json body, JsonCallback done);
+    // A cloud request's answer: its text as received (empty when the transfer failed) and its value
+    // (null when the text is no JSON the reader takes).
+    struct CloudReply {
+        std::string text;
+        json11::Json value;
+    };
+    CloudReply cloudkit_exchange(const std::string& endpoint, const json11::Json& body);
     // The signed-in user's web-auth token, kept in the data folder's file "tvrat".
     void save_web_auth_token(std::string token);
     std::string load_web_auth_token();
@@ -780,17 +794,35 @@ public:
     // stores the newest change token; `done` gets the last reply (an error reply or null when the
     // download failed, the stored token then being that of the pages applied before the failure).
     void fetch_zone_changes(json11::Json::object zone, JsonCallback done);
-    // Downloads the current account's changes since the last download; true when it ended whole.
-    bool download_changes();
+    // How a download of the zone's changes ended, and its last reply.
+    struct ChangeDownload {
+        enum class Result {
+            whole,        // every page came and was applied: the cloud's changes are in hand
+            unreachable,  // no answer, or one that is no change page
+            refused,      // the cloud answered with an error (last_reply's serverErrorCode), also after a
+                          // refused token was dropped and the zone asked for from its start
+            not_applied,  // the pages came, but this computer could not write them (the database locked by
+                          // another program, a full disk): they are asked for again
+        };
+        Result result = Result::unreachable;
+        json11::Json last_reply;
+    };
+    // Downloads the current account's changes since the last download.
+    ChangeDownload download_changes();
     // Applies the records of downloaded change pages in one transaction and stores the token of the
-    // last page; with `last` (the download is complete), also the client repairs. False when a write
-    // failed (nothing of these pages is kept).
+    // last page; with `last` (the download is complete), also the client repairs. A record that cannot
+    // be applied for what it is (not an object, data that is no row) is set aside, not applied. False
+    // when a write failed (nothing of these pages is kept).
     bool apply_zone_changes(const std::vector<json11::Json>& pages, bool last);
+    // The downloaded records set aside since the last call, each given once ([{"recordName",
+    // "recordType"}], either empty when unreadable): the list is emptied.
+    json11::Json take_set_aside_records();
     // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
-    // last completed download waits for the next one; documents and deletions go only when the pass's
-    // first download ended whole; a document the cloud has no copy of yet goes as a create, which the
-    // cloud refuses when it holds the name); `done` gets null at once when there is nothing to send.
-    void upload_unsynced(const JsonCallback& done);
+    // last completed download waits for the next one; documents and deletions go only with the cloud's
+    // changes in hand, that is when the pass's first download ended whole; a document the cloud has no
+    // copy of yet goes as a create, which the cloud refuses when it holds the name); `done` gets null
+    // at once when there is nothing to send.
+    void upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done);
     // Marks what the upload reply confirms (a row only while it still holds what was sent; a document
     // takes the change tag of its cloud copy), removes the confirmed deletions, applies the cloud's
     // records behind refused creates and sends again what is left (a few rounds at most), then runs
@@ -856,6 +888,9 @@ private:
     bool apply_cloud_records(const std::vector<std::string>& names);
     // The last download of a pass, which ends it with `done`.
     void closing_download(const JsonCallback& done);
+    // A download of the zone's changes from the entry {zoneID[, syncToken]}. A token the cloud refuses
+    // is dropped and the zone asked for from its start.
+    ChangeDownload download_zone_changes(json11::Json::object zone);
 
     // The owed accounting uploads claimed by a sender (under store_mutex).
     std::set<std::string> cashbook_claims;

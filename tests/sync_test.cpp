@@ -797,7 +797,7 @@ TEST_F(Sync, TheSampleCompanyIsNeverSynced) {
     add_client(*demo, "Minta Kft.");
     EXPECT_TRUE(pass(*demo).is_null());
     EXPECT_TRUE(cloud.calls().empty());
-    demo->upload_unsynced([](Json) {});
+    demo->upload_unsynced(true, [](Json) {});
     EXPECT_TRUE(cloud.calls().empty());
     EXPECT_EQ(pending(*demo).size(), count(*demo, "SELECT * FROM settings WHERE synced = 0") + 1);
 }
@@ -978,6 +978,116 @@ TEST_F(Sync, APageThatRepeatsTheTokenSentEndsTheDownloadAsFailed) {
     EXPECT_EQ(calls_to(cloud, "changes/zone", before).size(), 1u);
     EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kept);
     EXPECT_EQ(count(*b, "SELECT * FROM items WHERE recordName LIKE 'LOOP-%'"), 0u);
+}
+
+// A token the cloud no longer knows (expired, as after a data folder restored from an old backup) is
+// dropped: the zone comes again from its start, merged with what is pending here, and the documents go
+// up again on both installations.
+TEST_F(Sync, ARefusedTokenIsDroppedAndTheZoneDownloadedFromItsStart) {
+    auto a = installation("a");
+    auto b = installation("b");
+    auto make = [&](Core& core, const std::string& text) {
+        return core.save_document({line(core, text, 1, 100)}, false, {{"type", "ESTIMATE"}, {"issue_date", "2026-03-01"}});
+    };
+    const std::string client = add_client(*a, "Lejárt Kft.");
+    const std::string first = make(*a, "A terve");
+    pass(*a);
+    pass(*b);
+
+    cloud.forget_tokens(kAccount);
+    set_clock([] { return kNow + 60; });
+    set_city(*b, client, "Győr");
+    const std::string second = make(*b, "B terve");
+    ASSERT_TRUE(store::run(*a, "UPDATE documents SET paid = 1, synced = 0 WHERE recordName = ?", {first}));
+    for (Core* core : {b.get(), a.get(), b.get()}) {
+        const std::size_t before = cloud.calls().size();
+        pass(*core);
+        EXPECT_EQ(core->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+        EXPECT_TRUE(pending(*core).empty());
+        EXPECT_GE(calls_to(cloud, "changes/zone", before).size(), 1u);
+    }
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Győr");
+    EXPECT_EQ(cloud.row(kAccount, first)["paid"].number_value(), 1);
+    EXPECT_FALSE(cloud.row(kAccount, second).is_null());
+    for (const std::string sql : {"SELECT * FROM clients", "SELECT * FROM documents ORDER BY recordName",
+                                  "SELECT * FROM document_lines ORDER BY id"})
+        EXPECT_EQ(dump(*a, sql), dump(*b, sql)) << sql;
+    EXPECT_EQ(count(*a, "SELECT * FROM documents"), 2u);
+    EXPECT_EQ(count(*a, "SELECT * FROM document_lines"), 2u);
+
+    // A download from the start cut short after its first batch goes on keeping the row pending here,
+    // which the cloud holds as it was when this installation last had it.
+    for (int i = 0; i < 2000; ++i)
+        cloud.put_row(kAccount, "Items", "ITEM-" + std::to_string(i), Json::object{{"name", "Cikk"}});
+    cloud.put_row(kAccount, "Clients", client, cloud.row(kAccount, client));
+    pass(*b);
+    set_city(*b, client, "Pécs");
+    cloud.forget_tokens(kAccount);
+    cloud.fail("changes/zone", CloudStore::Fault::status_500, 11);  // the page after the first batch
+    cloud.fail("records/modify", CloudStore::Fault::drop);
+    pass(*b);
+    EXPECT_EQ(row_of(*b, "clients", client)["city"].string_value(), "Pécs");
+    pass(*b);
+    EXPECT_EQ(cloud.row(kAccount, client)["city"].string_value(), "Pécs");
+
+    // Invoicing asks for the changes alike.
+    cloud.forget_tokens(kAccount);
+    EXPECT_EQ(a->download_changes().result, Core::ChangeDownload::Result::whole);
+    cloud.reply("changes/zone", Json::object{{"serverErrorCode", "ZONE_NOT_FOUND"}, {"reason", "no zone"}});
+    EXPECT_EQ(a->download_changes().result, Core::ChangeDownload::Result::refused);
+}
+
+// A record the program cannot read (nested deeper than the JSON reader goes, data that is no row) is
+// set aside and the download goes on past it; a page this computer cannot write is asked for again,
+// and until it is written no document or deletion goes up.
+TEST_F(Sync, AnUnreadableRecordIsSetAsideAndAnUnwrittenPageIsAskedForAgain) {
+    Json deep("mély");
+    for (int i = 0; i < 260; ++i) deep = Json::object{{"v", deep}};
+    cloud.put_row(kAccount, "Items", "ITEM-1", Json::object{{"name", "Első"}});
+    cloud.put_record(kAccount, "Notes", "NOTE-1",
+                     Json::object{{"data", Json::object{{"value", "{}"}}}, {"extra", Json::object{{"value", deep}}}});
+    cloud.put_record(kAccount, "Items", "ITEM-BAD", Json::object{{"data", Json::object{{"value", "[1, 2]"}}}});
+    cloud.put_row(kAccount, "Items", "ITEM-2", Json::object{{"name", "Második"}});
+    auto b = installation("b");
+    const std::string estimate =
+        b->save_document({line(*b, "Terv", 1, 100)}, false, {{"type", "ESTIMATE"}, {"issue_date", "2026-03-01"}});
+    pass(*b);
+    EXPECT_EQ(dump(*b, "SELECT recordName FROM items ORDER BY recordName"),
+              Json(Json::array{Json::object{{"recordName", "ITEM-1"}}, Json::object{{"recordName", "ITEM-2"}}}).dump());
+    EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
+    EXPECT_FALSE(cloud.row(kAccount, estimate).is_null());
+    EXPECT_EQ(b->take_set_aside_records(),
+              Json(Json::array{Json::object{{"recordName", "NOTE-1"}, {"recordType", "Notes"}},
+                               Json::object{{"recordName", "ITEM-BAD"}, {"recordType", "Items"}}}));
+    EXPECT_EQ(b->take_set_aside_records(), Json(Json::array{}));
+
+    // Another program's trigger refuses every new item, as a locked database or a full disk would.
+    cloud.put_row(kAccount, "Items", "ITEM-3", Json::object{{"name", "Harmadik"}});
+    const std::string client = add_client(*b, "Zárolt Kft.");
+    const std::string later =
+        b->save_document({line(*b, "Másik terv", 1, 100)}, false, {{"type", "ESTIMATE"}, {"issue_date", "2026-03-02"}});
+    delete_row(*b, "documents", estimate);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((dir.path() + "b/" + kAccount + ".tvr").c_str(), &other, SQLITE_OPEN_READWRITE, nullptr),
+              SQLITE_OK);
+    auto exec = [other](const char* sql) { EXPECT_EQ(sqlite3_exec(other, sql, nullptr, nullptr, nullptr), SQLITE_OK); };
+    exec("CREATE TRIGGER refuse_items BEFORE INSERT ON items BEGIN SELECT RAISE(ABORT, 'full'); END");
+    const std::size_t before = cloud.calls().size();
+    pass(*b);
+    const auto modify = calls_to(cloud, "records/modify", before);
+    ASSERT_EQ(modify.size(), 1u);
+    EXPECT_EQ(modify[0].body["operations"].array_items().size(), 1u);
+    EXPECT_EQ(modify[0].body["operations"][0]["record"]["recordName"].string_value(), client);
+    EXPECT_EQ(b->download_changes().result, Core::ChangeDownload::Result::not_applied);
+    EXPECT_TRUE(row_of(*b, "items", "ITEM-3").is_null());
+
+    exec("DROP TRIGGER refuse_items");
+    sqlite3_close(other);
+    pass(*b);
+    EXPECT_FALSE(row_of(*b, "items", "ITEM-3").is_null());
+    EXPECT_FALSE(cloud.row(kAccount, later).is_null());
+    EXPECT_TRUE(cloud.record(kAccount, estimate)->deleted);
+    EXPECT_TRUE(pending(*b).empty());
 }
 
 // A deletion removes the document it was made on, never another one under the same name: not one made

@@ -569,6 +569,34 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                              "when the connection is back.") +
                     (report.message.empty() ? std::string() : "\n(" + report.message + ")");
             break;
+        case NavReport::Result::changes_refused:
+            error = own_text("A felhő válaszol, de nem adja ki a cég többi gépének változásait, ezért a számla nem "
+                             "lett sem elmentve, sem beküldve: a NAV-nak csak úgy küldhető számla, hogy ez a gép "
+                             "ismerje a többi gép számláit. ",
+                             "The cloud answers but does not give the changes of the company's other computers, so "
+                             "the invoice was neither saved nor reported: an invoice is reported only when this "
+                             "computer knows the other computers' invoices. ") +
+                    (report.message == "AUTHENTICATION_REQUIRED"
+                         ? own_text("A felhőbe való bejelentkezés lejárt: jelentkezzen be újra (Beállítások), majd "
+                                    "mentse újra. A beírt adatok megmaradtak.",
+                                    "The cloud sign-in has expired: sign in again (settings), then save again. What "
+                                    "you entered is kept.")
+                         : own_text("A beírt adatok megmaradtak: mentse újra néhány perc múlva; ha a hiba megmarad, "
+                                    "frissítse a programot ezen a gépen.",
+                                    "What you entered is kept: save again in a few minutes; if the error stays, "
+                                    "update the program on this computer.")) +
+                    (report.message.empty() ? std::string() : "\n(" + report.message + ")");
+            break;
+        case NavReport::Result::changes_unwritten:
+            error = own_text("A felhő válaszol, de a cég többi gépének onnan letöltött változásait ez a számítógép nem "
+                             "tudta elmenteni (az adatbázist egy másik program tartja zárolva, vagy megtelt a lemez), "
+                             "ezért a számla nem lett sem elmentve, sem beküldve. Zárja be a program többi ablakát, "
+                             "vagy szabadítson fel helyet a lemezen, majd mentse újra: a beírt adatok megmaradtak.",
+                             "The cloud answers, but this computer could not store the changes of the company's other "
+                             "computers downloaded from it (another program holds the database locked, or the disk "
+                             "is full), so the invoice was neither saved nor reported. Close the program's other "
+                             "windows or free space on the disk, then save again: what you entered is kept.");
+            break;
         case NavReport::Result::waiting: {
             const bool this_one = report.sent_now || (!report.pending.request_id.empty() &&
                                                       report.pending.request_id == context->own_request_id);

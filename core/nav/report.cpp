@@ -45,6 +45,20 @@ NavReport report_of(NavReport::Result result, std::string message = "") {
     return report;
 }
 
+// Why the cloud's changes are not in hand, told as the report's result.
+NavReport report_of_download(const Core::ChangeDownload& download) {
+    switch (download.result) {
+    case Core::ChangeDownload::Result::refused:
+        return report_of(NavReport::Result::changes_refused, download.last_reply["serverErrorCode"].string_value());
+    case Core::ChangeDownload::Result::not_applied:
+        return report_of(NavReport::Result::changes_unwritten);
+    case Core::ChangeDownload::Result::unreachable:
+    case Core::ChangeDownload::Result::whole:
+        break;
+    }
+    return report_of(NavReport::Result::cloud);
+}
+
 NavReport waiting_report(const NavSettled& pending) {
     NavReport report = report_of(NavReport::Result::waiting);
     report.pending = pending;
@@ -68,9 +82,10 @@ std::optional<NavReport> share_report(Core& core, NavReportRecord& record) {
         return theirs;
     }
     record.shared_tag = tag;
-    if (!core.download_changes()) {
+    const Core::ChangeDownload download = core.download_changes();
+    if (download.result != Core::ChangeDownload::Result::whole) {
         drop_report(core, record);
-        return report_of(NavReport::Result::cloud);
+        return report_of_download(download);
     }
     if (number_stored(core, Json(record.document))) {
         drop_report(core, record);

@@ -52,20 +52,26 @@ bool write_all(int fd, const std::string& text) {
 }  // namespace
 
 void Core::cloudkit_request(std::string endpoint, Json body, JsonCallback done) {
+    call_completion(done, cloudkit_exchange(endpoint, body).value);
+}
+
+Core::CloudReply Core::cloudkit_exchange(const std::string& endpoint, const Json& body) {
     const std::string token = load_web_auth_token();
     const EndpointConfig config = endpoint_config();
     const std::string url = config.cloud_url + "/database/1/" + config.cloud_container + "/production/private/" +
                             endpoint + "?ckAPIToken=" + config.cloud_api_token + "&ckWebAuthToken=" + token;
-    Json reply = http_request(url, body, "");
+    CloudReply reply;
+    reply.text = http_request_text(url, body, "");
+    reply.value = Json::parse(reply.text);
 
-    const std::string& code = reply["serverErrorCode"].string_value();
+    const std::string& code = reply.value["serverErrorCode"].string_value();
     if (!code.empty() && code != "AUTHENTICATION_REQUIRED") {
         const std::string log_url = config.maker_url + "/_app/error_log.php?l=" + (is_hungarian ? "hu" : "en") +
                                     "&c=" + query_escape(code) + "&m=" + query_escape(endpoint);
-        http_request(log_url, Json(Json::object{{"reason", reply["reason"].string_value()}, {"sent", body.dump()}}),
-                     "");
+        http_request(log_url,
+                     Json(Json::object{{"reason", reply.value["reason"].string_value()}, {"sent", body.dump()}}), "");
     }
-    call_completion(done, std::move(reply));
+    return reply;
 }
 
 // The token is stored ready for a URL query. It is a credential: the file is private to the user and

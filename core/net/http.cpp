@@ -138,12 +138,20 @@ std::string query_escape(const std::string& text) {
     return out;
 }
 
-Json http_request(std::string url, Json payload, std::string headers, long total_seconds) {
-    const bool xml = payload["xml"].is_string();
-    EasyHandle handle;
-    if (!handle.curl) return Json();
+namespace {
 
-    const std::string body = xml ? payload["xml"].string_value() : payload.dump();
+// One request's reply: its text (empty when the transfer failed, not the part that happened to
+// arrive: a time-out, a refused certificate, an oversized reply) and its HTTP status (0 then).
+struct Transfer {
+    std::string text;
+    long status = 0;
+};
+
+Transfer transfer(const std::string& url, const std::string& body, bool xml, const std::string& headers,
+                  long total_seconds) {
+    EasyHandle handle;
+    if (!handle.curl) return Transfer{};
+
     set_common_options(handle.curl, url);
     if (total_seconds > 0) curl_easy_setopt(handle.curl, CURLOPT_TIMEOUT, total_seconds);
     // Callers ask for a GET with a null, empty-object or empty-array payload.
@@ -158,20 +166,28 @@ Json http_request(std::string url, Json payload, std::string headers, long total
     }
     curl_easy_setopt(handle.curl, CURLOPT_HTTPHEADER, header_list.list);
 
-    std::string reply;
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
+    Transfer result;
+    curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &result.text);
     curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, write_to_string);
-    // A transfer that failed (time-out, refused certificate, oversized reply) yields nothing, not the
-    // part that happened to arrive.
-    long status = 0;
     if (curl_easy_perform(handle.curl) != CURLE_OK ||
-        curl_easy_getinfo(handle.curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
-        reply.clear();
-        status = 0;
-    }
+        curl_easy_getinfo(handle.curl, CURLINFO_RESPONSE_CODE, &result.status) != CURLE_OK)
+        return Transfer{};
+    return result;
+}
 
-    if (xml) return Json(Json::object{{"xml", Json(std::move(reply))}, {"status", static_cast<double>(status)}});
-    return Json::parse(reply);
+}  // namespace
+
+Json http_request(std::string url, Json payload, std::string headers, long total_seconds) {
+    if (payload["xml"].is_string()) {
+        Transfer reply = transfer(url, payload["xml"].string_value(), true, headers, total_seconds);
+        return Json(Json::object{{"xml", Json(std::move(reply.text))}, {"status", static_cast<double>(reply.status)}});
+    }
+    return Json::parse(http_request_text(url, payload, headers, total_seconds));
+}
+
+std::string http_request_text(const std::string& url, const Json& payload, const std::string& headers,
+                              long total_seconds) {
+    return transfer(url, payload.dump(), false, headers, total_seconds).text;
 }
 
 void download_file(std::string url, std::string path, JsonCallback done) {

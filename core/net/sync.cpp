@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -170,14 +171,22 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
 // change token may lie before these uploads, so a download can bring them back; a record whose
 // content is one of them is this installation's own echo, not a change made elsewhere.
 constexpr const char* kUploadedMember = "uploaded";
-// Whether the current pass's first download ended whole, also kept in "local". Documents and
-// deletions go up only then. A deletion or a replace goes by name: sent without the cloud's changes
-// in hand, it could delete or overwrite a document that came there since, which this installation
-// never saw (another document under the name, or a change made elsewhere); after a whole download
-// such a document is here, the deletion made before it is void and a document changed here moves
-// aside for it. And a create sent to a cloud out of reach would count as possibly there, so that a
-// deletion of its name made elsewhere (of another document) would remove it.
-constexpr const char* kWholeDownloadMember = "whole_download";
+// Documents and deletions go up only with the cloud's changes in hand: when the pass's first download
+// ended whole, that is was received and applied to its last page. A deletion or a replace goes by
+// name: sent without the cloud's changes in hand, it could delete or overwrite a document that came
+// there since, which this installation never saw (another document under the name, or a change made
+// elsewhere); after a whole download such a document is here, the deletion made before it is void and
+// a document changed here moves aside for it. And a create sent to a cloud out of reach would count as
+// possibly there, so that a deletion of its name made elsewhere (of another document) would remove it.
+// The verdict belongs to the pass alone; an earlier version kept it in "local" as "whole_download",
+// which nothing reads any more.
+//
+// Downloaded records set aside (unreadable, or not a row), kept in "local" as [{recordName,
+// recordType}] until the user is told.
+constexpr const char* kSetAsideMember = "set_aside";
+// Set beside a stored token while the download from the zone's start that follows a refused token is
+// not complete: its next pages keep the rows pending here as well.
+constexpr const char* kFromStartMember = "download_from_start";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
 constexpr std::size_t kDigestsPerRecord = 16;
@@ -318,8 +327,27 @@ bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploade
     return delete_everywhere(core, name);
 }
 
+// What became of one downloaded change record.
+enum class Applied {
+    written,    // applied (or, by the rules below, left as the local row is)
+    set_aside,  // no change of a row, not applied
+    failed,     // a write failed: the store could not take it
+};
+
+Applied written_or_failed(bool ok) { return ok ? Applied::written : Applied::failed; }
+
+// Whether a row's data carries its lines, if any, as line rows.
+bool has_row_lines(const Json& row) {
+    const Json& lines = row["lines"];
+    if (lines.is_null()) return true;
+    if (!lines.is_array()) return false;
+    for (const Json& line : lines.array_items())
+        if (!line.is_object()) return false;
+    return true;
+}
+
 // Writes one downloaded change record. Logo addresses are collected for after the page's
-// transaction, so no transfer runs while the store is locked. False when a write failed.
+// transaction, so no transfer runs while the store is locked.
 //
 // A downloaded record never replaces a local row that holds changes not yet uploaded (synced = 0)
 // unless it is a change made elsewhere: a record with the local row's own content, or with the
@@ -331,23 +359,32 @@ bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploade
 // installation never held stays, and the deletion is void), nor a document deleted here over the
 // one made in its place, nor replace a document made here and never uploaded, or changed here and
 // not yet uploaded, by a different one (that one moves to a free number first).
-bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
-                         std::vector<std::string>& logos) {
+//
+// A record that is no change of a row (not an object, without a name, data that is no row, a
+// document's lines that are no line rows) is set aside and changes nothing. With `keep_pending` (a
+// download from the zone's start, after the cloud refused the stored token), a row other than a
+// document holding changes not yet uploaded stays as it is: the download cannot tell a change made
+// elsewhere from the copy this installation already had, and the row's upload replaces the cloud's
+// copy.
+Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
+                                std::vector<std::string>& logos, bool keep_pending) {
     const std::string& name = record["recordName"].string_value();
     const std::string& type = record["recordType"].string_value();
-    if (name.empty()) return true;
-    if (record["deleted"].bool_value()) return apply_deletion(core, name, uploaded);
+    if (!record.is_object() || name.empty()) return Applied::set_aside;
+    if (record["deleted"].bool_value()) return written_or_failed(apply_deletion(core, name, uploaded));
     if (type == "Assets") {
         logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
-        return true;
+        return Applied::written;
     }
     // Only the account's own tables, and never this installation's own settings rows (its token,
-    // accounts, reports and uploads owed), whether or not it has such a row yet.
-    if (!is_row_type(type) || (type == "Settings" && store::is_local_setting(name))) return true;
+    // accounts, reports and uploads owed), whether or not it has such a row yet. A type of another
+    // client of the account is no change of them.
+    if (!is_row_type(type) || (type == "Settings" && store::is_local_setting(name))) return Applied::written;
 
     const std::string& text = record["fields"]["data"]["value"].string_value();
     const Json parsed = Json::parse(text);
-    Json::object row = parsed.is_object() ? parsed.object_items() : Json::object{};
+    if (!parsed.is_object() || !has_row_lines(parsed)) return Applied::set_aside;
+    Json::object row = parsed.object_items();
     row["recordName"] = name;
     row["synced"] = static_cast<double>(now);
     const std::string table = to_lower(type);
@@ -359,19 +396,19 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
         // The tombstone goes up and deletes the cloud's copy, unless the cloud's document is one this
         // installation never held: another document under the name, or a change made elsewhere to the
         // deleted one that its deletion here did not see. That one stays, and the deletion is void.
-        if (type != "Documents" || own_upload) return true;
-        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+        if (type != "Documents" || own_upload) return Applied::written;
+        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
     }
     if (type == "Documents" && !local_rows.empty() && deleted_here) {
         // A document made here in the place of one deleted here. The deleted document as this
         // installation sent it never comes back over the new one, whose upload replaces it.
         const Json::object& document = local_rows.front();
         if (own_upload && member(document, "synced").number_value() == 0 && !store::same_document(document, row))
-            return true;
+            return Applied::written;
         // Otherwise the deletion is done (this document's own upload came back) or void (the cloud's
         // document is one this installation never held: another document under the name, or a change
         // made elsewhere that the deletion did not see); a different one stays beside this one.
-        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return false;
+        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
         deleted_here = false;
     }
     // A document made here that never reached the cloud is not replaced by a different document of the
@@ -382,13 +419,15 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
         (member(local_rows.front(), "recordChangeTag").string_value().empty() ||
          member(local_rows.front(), "synced").number_value() == 0) &&
         !store::same_document(local_rows.front(), row)) {
-        if (!store::move_document_aside(core, local_rows.front())) return false;
+        if (!store::move_document_aside(core, local_rows.front())) return Applied::failed;
         local_rows.clear();
     }
     const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
     const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
                                upload_payload(core, table, *local) != text;
-    const bool own_echo = local_pending && own_upload;
+    // A document's change tag tells whether the cloud's copy changed since the edit here began, so it
+    // keeps to the rules below in a download from the start too.
+    const bool kept_here = local_pending && (own_upload || (keep_pending && type != "Documents"));
 
     if (type == "Documents") {
         const std::string tag = record["recordChangeTag"].string_value();
@@ -418,19 +457,26 @@ bool apply_change_record(Core& core, const Json& record, const Uploaded& uploade
         // edit, and its upload then replaces the cloud's copy.
         if (local_pending) {
             const std::string& base = member(*local, "recordChangeTag").string_value();
-            if (!base.empty() && base == tag) return true;
-            if (own_echo || member(*local, "modified").number_value() > member(row, "modified").number_value())
-                return store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?", {tag, name});
+            if (!base.empty() && base == tag) return Applied::written;
+            if (kept_here || member(*local, "modified").number_value() > member(row, "modified").number_value())
+                return written_or_failed(
+                    store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?", {tag, name}));
         }
 
         std::vector<Json> document_lines(lines.begin(), lines.end());
-        if (core.save_document(std::move(document_lines), true, row).empty()) return false;
-        return core.save_record(std::move(row), table);
+        if (core.save_document(std::move(document_lines), true, row).empty()) return Applied::failed;
+        return written_or_failed(core.save_record(std::move(row), table));
     }
 
-    if (own_echo) return true;
+    if (kept_here) return Applied::written;
     if (type == "Settings") repair_settings(row, core.is_hungarian);
-    return core.save_record(std::move(row), table);
+    return written_or_failed(core.save_record(std::move(row), table));
+}
+
+// A record fetched on its own (not by a download): false when a write failed.
+bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
+                         std::vector<std::string>& logos) {
+    return apply_downloaded_record(core, record, uploaded, now, logos, false) != Applied::failed;
 }
 
 Json replace_operation(const std::string& operation, const std::string& type, const std::string& name,
@@ -466,18 +512,237 @@ Json::object continuation(const Json& reply, const Json::object& zone) {
                         {"zoneID", page["zoneID"].is_object() ? page["zoneID"] : member(zone, "zoneID")}};
 }
 
-// Whether a download ended whole: its last reply is the last page.
-bool is_whole_download(const Json& last_reply) {
-    return page_kind(last_reply, Json::object{}) == PageKind::last;
+// Whether the cloud refused the change token the request carried: it answers so for a token it no
+// longer knows (an expired one, one of a zone deleted and made anew, one of a data folder restored
+// from an old backup), and would answer so at every pass.
+bool token_refused(const Json& reply, const Json::object& zone) {
+    if (member(zone, "syncToken").string_value().empty()) return false;
+    const std::string& code = reply["serverErrorCode"].string_value();
+    return code == "BAD_REQUEST" || code.find("TOKEN_EXPIRED") != std::string::npos;
+}
+
+// --- reading a change page ----------------------------------------------------------------------
+
+// A page the JSON reader does not take whole (a record nested deeper than it reads, a record written
+// by another client of the account that is no JSON it knows) is read record by record: a scanner
+// without recursion finds the records of the page, each is read on its own, and one that cannot be
+// read is set aside. A text span is [begin, end) of the page.
+struct Span {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+std::size_t skip_space(const std::string& text, std::size_t at) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
+    return at;
+}
+
+// The end of the JSON value that starts at `at`, however deep it nests; npos when it does not end.
+// Only the brackets and strings are followed: the reader checks the value itself.
+std::size_t value_end(const std::string& text, std::size_t at) {
+    std::size_t depth = 0;
+    while (at < text.size()) {
+        const char c = text[at];
+        if (c == '"') {
+            ++at;
+            while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
+            if (at >= text.size()) return std::string::npos;
+            ++at;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+            ++at;
+        } else if (c == '}' || c == ']') {
+            if (depth == 0) return at;  // a scalar ended by its container
+            --depth;
+            ++at;
+        } else if (depth == 0 && (c == ',' || c == ':' || c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+            return at;
+        } else {
+            ++at;
+        }
+        if (depth == 0 && (c == '"' || c == '}' || c == ']')) return at;
+    }
+    return depth == 0 ? at : std::string::npos;
+}
+
+// The elements of the array, or the members (name, value) of the object, held by `container`; false
+// when it is no such container.
+bool elements(const std::string& text, Span container, char open, char close,
+              const std::function<void(const std::string& name, Span value)>& each) {
+    std::size_t at = skip_space(text, container.begin);
+    if (at >= container.end || text[at] != open) return false;
+    at = skip_space(text, at + 1);
+    if (at < container.end && text[at] == close) return true;
+    while (at < container.end) {
+        std::string name;
+        if (open == '{') {
+            const std::size_t name_end = value_end(text, at);
+            if (name_end == std::string::npos || text[at] != '"') return false;
+            name = Json::parse(text.substr(at, name_end - at)).string_value();
+            at = skip_space(text, name_end);
+            if (at >= container.end || text[at] != ':') return false;
+            at = skip_space(text, at + 1);
+        }
+        const std::size_t end = value_end(text, at);
+        if (end == std::string::npos || end > container.end || end == at) return false;
+        each(name, Span{at, end});
+        at = skip_space(text, end);
+        if (at < container.end && text[at] == close) return true;
+        if (at >= container.end || text[at] != ',') return false;
+        at = skip_space(text, at + 1);
+    }
+    return false;
+}
+
+Json read_span(const std::string& text, Span span) { return Json::parse(text.substr(span.begin, span.end - span.begin)); }
+
+// A change reply as the program reads it, and the records it could not read ({recordName,
+// recordType}, as far as they could be told).
+struct ChangePage {
+    Json reply;
+    std::vector<Json> unread;
+};
+
+// An unreadable record's name and type, when its own members tell them.
+Json unread_record(const std::string& text, Span record) {
+    Json::object named{{"recordName", ""}, {"recordType", ""}};
+    elements(text, record, '{', '}', [&](const std::string& name, Span value) {
+        if (name == "recordName" || name == "recordType") named[name] = read_span(text, value).string_value();
+    });
+    return named;
+}
+
+// The zone of a page read record by record: its members read whole, but its records one by one.
+Json read_zone(const std::string& text, Span zone, std::vector<Json>& unread) {
+    Json::object read;
+    Json::array records;
+    bool records_read = true;
+    const bool zone_read = elements(text, zone, '{', '}', [&](const std::string& name, Span value) {
+        if (name != "records") {
+            read[name] = read_span(text, value);
+            return;
+        }
+        records_read = elements(text, value, '[', ']', [&](const std::string&, Span record) {
+            Json parsed = read_span(text, record);
+            if (parsed.is_object()) records.push_back(std::move(parsed));
+            else unread.push_back(unread_record(text, record));
+        });
+    });
+    if (!zone_read || !records_read) return Json();
+    read["records"] = std::move(records);
+    return read;
+}
+
+ChangePage read_change_page(const Core::CloudReply& answer) {
+    if (!answer.value.is_null() || answer.text.empty()) return ChangePage{answer.value, {}};
+    ChangePage page;
+    Json::object reply;
+    Json::array zones;
+    bool zones_read = true;
+    const Span whole{0, answer.text.size()};
+    const bool reply_read = elements(answer.text, whole, '{', '}', [&](const std::string& name, Span value) {
+        if (name != "zones") {
+            reply[name] = read_span(answer.text, value);
+            return;
+        }
+        // Only the first zone is read.
+        zones_read = elements(answer.text, value, '[', ']', [&](const std::string&, Span zone) {
+            if (zones.empty()) zones.push_back(read_zone(answer.text, zone, page.unread));
+        });
+    });
+    if (!reply_read || !zones_read) return ChangePage{};
+    reply["zones"] = std::move(zones);
+    page.reply = Json(std::move(reply));
+    return page;
+}
+
+// --- applying pages -----------------------------------------------------------------------------
+
+// Downloaded pages waiting to be applied together.
+struct ChangeBatch {
+    std::vector<Json> pages;
+    std::vector<Json> unread;  // records of these pages the reader could not take
+    std::size_t records = 0;
+    bool keep_pending = false;  // a download from the zone's start after a refused token
+
+    void add(ChangePage page) {
+        records += page.reply["zones"][0]["records"].array_items().size() + page.unread.size();
+        pages.push_back(std::move(page.reply));
+        for (Json& record : page.unread) unread.push_back(std::move(record));
+    }
+    void clear() {
+        pages.clear();
+        unread.clear();
+        records = 0;
+    }
+};
+
+// The records set aside are kept for the user, each once, and logged once, when they are.
+bool keep_set_aside(Core& core, const std::vector<Json>& set_aside) {
+    if (set_aside.empty()) return true;
+    return update_local(core, [&set_aside](Json::object& local) {
+        Json::array kept = local[kSetAsideMember].array_items();
+        for (const Json& record : set_aside)
+            if (std::find(kept.begin(), kept.end(), record) == kept.end()) kept.push_back(record);
+        local[kSetAsideMember] = std::move(kept);
+    });
+}
+
+void log_set_aside(const std::vector<Json>& set_aside) {
+    for (const Json& record : set_aside)
+        std::fprintf(stderr, "Tavrin: a downloaded record (%s %s) cannot be read or is no row; it was set aside\n",
+                     record["recordType"].string_value().c_str(), record["recordName"].string_value().c_str());
+}
+
+// Applies the pages in one transaction and stores the token of the last; with `last`, the client
+// repairs and the merge of a reported invoice's copies run too. False when a write failed: nothing of
+// these pages is kept, and the next download asks for them again.
+bool apply_batch(Core& core, const ChangeBatch& batch, bool last) {
+    std::vector<std::string> logos;
+    std::vector<Json> set_aside = batch.unread;
+    if (batch.pages.empty()) return true;
+    {
+        store::Transaction transaction(core);
+        if (!transaction.active()) return false;
+        const std::time_t now = clock_now();
+        const Uploaded uploaded = read_uploaded(core);
+        bool ok = true;
+        for (const Json& page : batch.pages) {
+            for (const Json& record : page["zones"][0]["records"].array_items()) {
+                const Applied applied = apply_downloaded_record(core, record, uploaded, now, logos, batch.keep_pending);
+                if (applied == Applied::set_aside)
+                    set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
+                                                     {"recordType", record["recordType"].string_value()}});
+                if (applied == Applied::failed) {
+                    ok = false;
+                    break;
+                }
+            }
+            if (!ok) break;
+        }
+        if (ok && last) ok = repair_clients(core);
+        if (ok && last) ok = store::merge_reported_copies(core);
+        if (ok) ok = keep_set_aside(core, set_aside);
+        // A completed download has brought back everything uploaded before it: from its token on, no
+        // echo of those uploads can come again.
+        if (ok)
+            ok = update_local(core, [&batch, last](Json::object& local) {
+                local["syncToken"] = batch.pages.back()["zones"][0]["syncToken"];
+                if (last) local.erase(kUploadedMember);
+                if (batch.keep_pending && !last) local[kFromStartMember] = true;
+                else local.erase(kFromStartMember);
+            });
+        if (!ok || !transaction.commit()) return false;
+    }
+    log_set_aside(set_aside);
+    for (const std::string& url : logos)
+        download_file(url, core.data_folder + core.current_account + "logo", empty_completion());
+    return true;
 }
 
 }  // namespace
 
-bool Core::download_changes() {
-    Json last;
-    fetch_zone_changes(sync_zone_entry(), [&last](Json reply) { last = std::move(reply); });
-    return is_whole_download(last);
-}
+Core::ChangeDownload Core::download_changes() { return download_zone_changes(sync_zone_entry()); }
 
 // ---------------------------------------------------------------------------------------------
 // Core: the pass
@@ -506,80 +771,82 @@ void Core::sync_start(JsonCallback done) {
         call_completion(done, Json());
         return;
     }
-    fetch_zone_changes(sync_zone_entry(), [this, &done](Json reply) {
-        // Kept for the pass's uploads: documents and deletions go up only after a whole download.
-        const bool whole = is_whole_download(reply);
-        if (setting("local")[kWholeDownloadMember].bool_value() != whole) save_local_member(kWholeDownloadMember, whole);
-        upload_unsynced(done);
-    });
+    const ChangeDownload first = download_zone_changes(sync_zone_entry());
+    upload_unsynced(first.result == ChangeDownload::Result::whole, done);
 }
 
 void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
+    call_completion(done, download_zone_changes(std::move(zone)).last_reply);
+}
+
+Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
-    std::vector<Json> batch;
-    std::size_t batched = 0;
-    Json reply;
+    ChangeBatch batch;
+    // Going on with a download from the start cut short in an earlier pass.
+    const Json local = setting("local");
+    batch.keep_pending = local[kFromStartMember].bool_value() && !member(zone, "syncToken").string_value().empty() &&
+                         member(zone, "syncToken") == local["syncToken"];
+    bool restarted = false;
+    ChangeDownload download;
     // Pages are asked for in a loop, at most kMaxPages of them. Applied pages are stored with the token
     // that follows them, also when a later page fails: downloading them again after the user changed
     // one of their rows would bring back the older row.
     for (int page = 0; page < kMaxPages; ++page) {
-        reply = Json();
         const Json body(Json::object{{"resultsLimit", kResultsLimit}, {"zones", zone}});
-        cloudkit_request("changes/zone", body, [&reply](Json answer) { reply = std::move(answer); });
-        const PageKind kind = page_kind(reply, zone);
-        if (kind == PageKind::failed) break;
-        batched += reply["zones"][0]["records"].array_items().size();
-        batch.push_back(reply);
+        ChangePage received = read_change_page(cloudkit_exchange("changes/zone", body));
+        download.last_reply = received.reply;
+        const PageKind kind = page_kind(received.reply, zone);
+        if (kind == PageKind::failed) {
+            if (!restarted && token_refused(received.reply, zone)) {
+                // Asked for again from the start, once, merged as any download is; the token goes with
+                // the first batch applied.
+                batch.clear();
+                batch.keep_pending = true;
+                restarted = true;
+                zone.erase("syncToken");
+                continue;
+            }
+            download.result = received.reply["serverErrorCode"].string_value().empty()
+                                  ? ChangeDownload::Result::unreachable
+                                  : ChangeDownload::Result::refused;
+            break;
+        }
+        const Json reply = received.reply;
+        batch.add(std::move(received));
         if (kind == PageKind::last) {
-            apply_zone_changes(batch, true);
+            download.result = apply_batch(*this, batch, true) ? ChangeDownload::Result::whole
+                                                              : ChangeDownload::Result::not_applied;
             batch.clear();
             break;
         }
-        if (batched >= kBatchRecords) {
-            const bool applied = apply_zone_changes(batch, false);
+        if (batch.records >= kBatchRecords) {
+            const bool applied = apply_batch(*this, batch, false);
             batch.clear();
-            batched = 0;
-            if (!applied) break;
+            if (!applied) {
+                download.result = ChangeDownload::Result::not_applied;
+                break;
+            }
         }
         zone = continuation(reply, zone);
     }
-    if (!batch.empty()) apply_zone_changes(batch, false);
-    call_completion(done, std::move(reply));
+    if (!batch.pages.empty()) apply_batch(*this, batch, false);
+    return download;
 }
 
 bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
-    std::vector<std::string> logos;
-    if (pages.empty()) return true;
-    {
-        store::Transaction transaction(*this);
-        if (!transaction.active()) return false;
-        const std::time_t now = clock_now();
-        const Uploaded uploaded = read_uploaded(*this);
-        bool ok = true;
-        for (const Json& page : pages) {
-            for (const Json& record : page["zones"][0]["records"].array_items()) {
-                if (!apply_change_record(*this, record, uploaded, now, logos)) {
-                    ok = false;
-                    break;
-                }
-            }
-            if (!ok) break;
-        }
-        if (ok && last) ok = repair_clients(*this);
-        if (ok && last) ok = store::merge_reported_copies(*this);
-        // A completed download has brought back everything uploaded before it: from its token on, no
-        // echo of those uploads can come again.
-        if (ok)
-            ok = update_local(*this, [&pages, last](Json::object& local) {
-                local["syncToken"] = pages.back()["zones"][0]["syncToken"];
-                if (last) local.erase(kUploadedMember);
-            });
-        // Pages are applied whole or not at all; the next download asks for them again.
-        if (!ok || !transaction.commit()) return false;
-    }
-    for (const std::string& url : logos) download_file(url, data_folder + current_account + "logo", empty_completion());
-    return true;
+    ChangeBatch batch;
+    batch.pages = pages;
+    return apply_batch(*this, batch, last);
+}
+
+Json Core::take_set_aside_records() {
+    store::Transaction transaction(*this);
+    const Json told = setting("local")[kSetAsideMember];
+    if (told.array_items().empty()) return Json::array{};
+    if (!update_local(*this, [](Json::object& local) { local.erase(kSetAsideMember); }) || !transaction.commit())
+        return Json::array{};
+    return told;
 }
 
 namespace {
@@ -599,7 +866,7 @@ bool created_here(Core& core, const std::string& name) {
 
 }  // namespace
 
-void Core::upload_unsynced(const JsonCallback& done) {
+void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     Json::array operations;
     SentRecords sent;
@@ -609,7 +876,6 @@ void Core::upload_unsynced(const JsonCallback& done) {
         // to tell whether the cloud has it: sent again, it would reach the other installations as a
         // new change and win over their edits made on it.
         const Uploaded uploaded = read_uploaded(*this);
-        const bool cloud_changes_in_hand = setting("local")[kWholeDownloadMember].bool_value();
         auto add = [&](const std::string& type, const std::string& name, std::string payload,
                        const char* operation = "forceReplace") {
             if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
@@ -735,7 +1001,8 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
     // A few rounds at most; the rest waits for the next pass.
     if (!refused_creates.empty() && repeated_uploads < kRepeatedUploads && apply_cloud_records(refused_creates)) {
         ++repeated_uploads;
-        upload_unsynced(done);
+        // Creates went up, so the pass's first download was whole.
+        upload_unsynced(true, done);
         return;
     }
     closing_download(done);

@@ -20,7 +20,7 @@ Json zone_id(const std::string& zone) {
 }  // namespace
 
 CloudStore::CloudStore() {
-    zones_["_defaultZone"];
+    zone_locked("_defaultZone");
     add_endpoint("changes/zone", [this](const Json& body) { return changes_zone(body); });
     add_endpoint("records/modify", [this](const Json& body) { return records_modify(body); });
     add_endpoint("records/query", [this](const Json& body) { return records_query(body); });
@@ -47,7 +47,12 @@ void CloudStore::add_endpoint(const std::string& endpoint, Endpoint handler) {
 
 void CloudStore::create_zone(const std::string& zone) {
     std::lock_guard<std::mutex> lock(store_mutex_);
-    zones_[zone];
+    zone_locked(zone);
+}
+
+void CloudStore::forget_tokens(const std::string& zone) {
+    std::lock_guard<std::mutex> lock(store_mutex_);
+    zone_locked(zone).generation = generations_[zone]++;
 }
 
 bool CloudStore::has_zone(const std::string& zone) const {
@@ -158,7 +163,11 @@ void CloudStore::release() {
 }
 
 CloudStore::Zone& CloudStore::zone_locked(const std::string& zone) {
-    return zones_[zone];
+    auto found = zones_.find(zone);
+    if (found != zones_.end()) return found->second;
+    Zone& made = zones_[zone];
+    made.generation = generations_[zone]++;
+    return made;
 }
 
 CloudStore::Record& CloudStore::write_locked(Zone& zone, const std::string& type, const std::string& name,
@@ -194,7 +203,9 @@ bool CloudStore::delete_locked(Zone& zone, const std::string& name) {
 }
 
 std::string CloudStore::token_locked(const std::string& zone, std::uint64_t change) const {
-    return zone + ":" + std::to_string(change);
+    auto found = zones_.find(zone);
+    const std::uint64_t generation = found == zones_.end() ? 0 : found->second.generation;
+    return zone + ":" + std::to_string(change) + (generation ? "~" + std::to_string(generation) : std::string());
 }
 
 Json CloudStore::record_json(const Record& record) {
@@ -223,7 +234,13 @@ Json CloudStore::changes_zone(const Json& body) {
         const char* first = token.data() + prefix.size();
         const char* last = token.data() + token.size();
         auto [end, ec] = std::from_chars(first, last, since);
-        if (ec != std::errc() || end != last || since > zone.change)
+        std::uint64_t generation = 0;
+        if (ec == std::errc() && end != last && *end == '~') {
+            auto [generation_end, generation_ec] = std::from_chars(end + 1, last, generation);
+            if (generation_ec != std::errc()) return error_reply("BAD_REQUEST", "unknown sync token");
+            end = generation_end;
+        }
+        if (ec != std::errc() || end != last || since > zone.change || generation != zone.generation)
             return error_reply("BAD_REQUEST", "unknown sync token");
     }
     int limit = body["resultsLimit"].int_value();
@@ -376,7 +393,7 @@ Json CloudStore::zones_modify(const Json& body) {
             return error_reply("BAD_REQUEST", "missing zone.zoneID.zoneName");
         const std::string& zone = name.string_value();
         if (type == "create") {
-            zones_[zone];
+            zone_locked(zone);
             results.push_back(Json::object{{"zoneID", zone_id(zone)}});
         } else if (type == "delete") {
             if (zone == "_defaultZone") return error_reply("BAD_REQUEST", "the default zone cannot be deleted");

@@ -61,6 +61,9 @@ public:
 
     void create_zone(const std::string& zone);
     bool has_zone(const std::string& zone) const;
+    // Every change token given out for the zone so far is refused with "BAD_REQUEST" from now on, as an
+    // expired one is. A zone deleted and made anew refuses the tokens of the one before alike.
+    void forget_tokens(const std::string& zone);
 
     // Writes a record as a forceReplace does (the zone is made when missing); gives its change tag.
     std::string put_record(const std::string& zone, const std::string& type, const std::string& name,
@@ -129,6 +132,7 @@ private:
         std::map<std::string, Record> records;
         std::map<std::uint64_t, std::string> by_change;  // change number to record name
         std::uint64_t change = 0;
+        std::uint64_t generation = 0;  // the tokens of another generation are refused
     };
     struct PendingFault {
         std::string endpoint;
@@ -147,7 +151,7 @@ private:
     void download_asset(const httplib::Request& request, httplib::Response& response);
 
     // With store_mutex_ held.
-    Zone& zone_locked(const std::string& zone);
+    Zone& zone_locked(const std::string& zone);  // made when missing
     Record& write_locked(Zone& zone, const std::string& type, const std::string& name, json11::Json fields);
     bool delete_locked(Zone& zone, const std::string& name);
     static const Record* live_locked(const Zone& zone, const std::string& name);
@@ -156,6 +160,7 @@ private:
 
     mutable std::mutex store_mutex_;
     std::map<std::string, Zone> zones_;
+    std::map<std::string, std::uint64_t> generations_;  // per zone name, given out so far
     std::map<std::string, Endpoint> endpoints_;
     std::vector<PendingFault> faults_;
     std::set<std::string> refused_;

@@ -205,6 +205,19 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
     }
     EXPECT_NE(told.find("\u2022 Árajánlat ARAJANLAT/2026-0001 \u2192 ARAJANLAT/2026-0002"), std::string::npos) << told;
     EXPECT_EQ(dialogs.shown, 1);
+    // So are the downloaded records that could not be read.
+    ASSERT_TRUE(g_core->save_local_member("set_aside", Json::array{Json::object{{"recordName", "NOTE-1"},
+                                                                                {"recordType", "Notes"}}}));
+    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+        told = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    for (int index : {1, 10}) {
+        window->navigationView->SelectedItem(window->listItems[static_cast<std::size_t>(index)]);
+        ASSERT_TRUE(wait_until([&] { return idle() && !ui::ContentDialog::Current(); }));
+    }
+    EXPECT_NE(told.find(" 1 bejegyzést ez a gép nem tud beolvasni"), std::string::npos) << told;
+    EXPECT_EQ(dialogs.shown, 2);
 
     // Now no service answers: each list is written at once, while the work waits in the background.
     invoice(2, "TX0002");
