@@ -117,7 +117,7 @@ ui::Action MainWindow::DeleteRecord(std::string sel) {
         // The tombstone carries the deletion to the cloud; a record of any kind goes the same way.
         // Stock movements of a deleted document stay: they are the stock's history.
         store::Transaction transaction(*g_core);
-        store::run(*g_core, "INSERT INTO deleted(recordName) VALUES (?)", {Json(sel)});
+        store::add_tombstone(*g_core, sel);
         store::run(*g_core, "DELETE FROM clients WHERE recordName = ?", {Json(sel)});
         store::run(*g_core, "DELETE FROM items WHERE recordName = ?", {Json(sel)});
         store::run(*g_core, "DELETE FROM documents WHERE recordName = ?", {Json(sel)});

@@ -140,7 +140,8 @@ std::map<std::string, std::vector<Column>> expected_schema() {
     append(inventory, plain({"note", "search"}, "VARCHAR"));
     inventory.push_back({"synced", "INT", "0"});
 
-    s["deleted"] = {{"recordName", "VARCHAR", "", true}};
+    // The change tag added since the first layout.
+    s["deleted"] = {{"recordName", "VARCHAR", "", true}, {"recordChangeTag", "VARCHAR", "''"}};
     return s;
 }
 
@@ -1006,11 +1007,11 @@ TEST(Store, TransactionsNestAndKeepOtherThreadsOut) {
     {
         store::Transaction outer(*core);
         ASSERT_TRUE(outer.active());
-        store::run(*core, "INSERT INTO deleted VALUES (?)", {"A"});
+        store::run(*core, "INSERT INTO deleted(recordName) VALUES (?)", {"A"});
         {
             store::Transaction inner(*core);
             ASSERT_TRUE(inner.active());
-            store::run(*core, "INSERT INTO deleted VALUES (?)", {"B"});
+            store::run(*core, "INSERT INTO deleted(recordName) VALUES (?)", {"B"});
         }  // rolled back: B goes, A stays
         {
             store::Transaction inner(*core);
@@ -1033,7 +1034,7 @@ TEST(Store, TransactionsNestAndKeepOtherThreadsOut) {
     std::size_t seen = 99;
     {
         store::Transaction transaction(*core);
-        store::run(*core, "INSERT INTO deleted VALUES (?)", {"uncommitted"});
+        store::run(*core, "INSERT INTO deleted(recordName) VALUES (?)", {"uncommitted"});
         std::thread reader([&] { seen = core->query("SELECT * FROM deleted").size(); });
         transaction.rollback();
         reader.join();

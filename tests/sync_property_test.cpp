@@ -61,6 +61,7 @@ struct Kind {
     const char* marker;
 };
 constexpr Kind kKinds[] = {{"clients", "note"}, {"items", "note"}, {"documents", "header_note"}};
+constexpr std::size_t kClient = 0, kItem = 1, kDocument = 2;  // indexes of kKinds
 
 // One change made on one side: a new row, an edit or a deletion, and the version it was made on.
 struct Version {
@@ -90,12 +91,15 @@ struct Snapshot {
 
 class World {
 public:
-    World(const std::string& folder, std::uint32_t seed) : random_(seed), faults_(seed * 2654435761u + 1) {
+    // With `random_faults` off, the cloud fails only where a pass's faults say.
+    World(const std::string& folder, std::uint32_t seed, bool random_faults = true)
+        : random_(seed), faults_(seed * 2654435761u + 1), random_faults_(random_faults) {
         cloud_.create_zone(kAccount);
         cloud_.set_page_limit(4);  // pages of a few records, so downloads break off between pages too
         cloud_.answer_exists_as_conflict(seed % 2 == 0);  // the cloud refuses a create in either word
         cloud_.set_fault_policy([this](const std::string& endpoint) -> std::optional<CloudStore::FaultChoice> {
-            if (!faulty_ || !faults_.chance(25)) return std::nullopt;
+            if (auto planned = planned_fault(endpoint)) return planned;
+            if (!random_faults_ || !faulty_ || !faults_.chance(25)) return std::nullopt;
             static const char* names[] = {"dropped", "answered 500", "carried out, its reply lost",
                                           "carried out, its reply cut short", "carried out, its connection cut"};
             const std::size_t fault = faults_.below(5);
@@ -188,6 +192,72 @@ public:
         }
         check_documents_followed();
     }
+
+    // Where in a pass a planned fault strikes: the first request of its first download, its upload,
+    // or the first request of its closing download.
+    enum class Stage { download, upload, closing_download };
+    struct PlannedFault {
+        Stage stage;
+        CloudStore::Fault fault;
+        bool after_apply = false;
+    };
+
+    // A pass on one side whose cloud fails where planned; true when it uploaded.
+    bool pass(int side, std::vector<PlannedFault> faults = {}) {
+        {
+            std::lock_guard<std::mutex> lock(plan_mutex_);
+            planned_ = std::move(faults);
+            stages_reached_.clear();
+        }
+        const bool sent = checked_pass(side);
+        std::lock_guard<std::mutex> lock(plan_mutex_);
+        EXPECT_TRUE(planned_.empty()) << "a planned fault found no request of its stage";
+        planned_.clear();
+        return sent;
+    }
+
+    // New rows as a user makes them; each gives its record name.
+    std::string create_client(int side) {
+        const std::string name = new_record_name();
+        const std::string id = new_version(name, side, "", false);
+        EXPECT_TRUE(sides_[side]->save_record({{"recordName", name}, {"name", "Ügyfél " + id}, {"note", id},
+                                               {"currency_code", "HUF"}, {"status", "DOMESTIC"},
+                                               {"country_code", "HU"}, {"city", "Pécs"}},
+                                              "clients"));
+        note(std::string(side ? "b" : "a") + " creates client " + name + " " + id);
+        return name;
+    }
+
+    std::string create_item(int side) {
+        const std::string name = new_record_name();
+        const std::string id = new_version(name, side, "", false);
+        EXPECT_TRUE(sides_[side]->save_record({{"recordName", name}, {"name", "Cikk " + id}, {"note", id},
+                                               {"type", random_.chance(50) ? "INVENTORY_TRACKING" : "SERVICE"},
+                                               {"selling_price", static_cast<double>(100 + random_.below(900))},
+                                               {"price_type", "GROSS"}},
+                                              "items"));
+        note(std::string(side ? "b" : "a") + " creates item " + name + " " + id);
+        return name;
+    }
+
+    std::string create_document(int side, const std::string& type, std::size_t line_count) {
+        Core& core = *sides_[side];
+        // The name comes from the store's numbering; the version is filled in once it is known.
+        const std::string id = new_version("", side, "", false);
+        const std::string name = core.save_document(lines(core, line_count), false,
+                                                    {{"type", type}, {"header_note", id}, {"issue_date", "2026-03-01"},
+                                                     {"currency_code", "HUF"}, {"exchange_rate", 1}});
+        EXPECT_FALSE(name.empty());
+        if (name.empty()) return name;
+        versions_[id].name = name;
+        versions_[id].document = document_identity(Json(store::rows(core, "SELECT type, created FROM documents "
+                                                                          "WHERE recordName = ?", {name}).at(0)));
+        note(std::string(side ? "b" : "a") + " creates document " + name + " " + id);
+        return name;
+    }
+
+    void edit(int side, std::size_t kind, const std::string& name) { edit_row(side, kind, row_named(side, kind, name)); }
+    void remove(int side, std::size_t kind, const std::string& name) { remove_row(side, kind, row_named(side, kind, name)); }
 
     std::string history() {
         std::lock_guard<std::mutex> lock(log_mutex_);
@@ -348,9 +418,14 @@ private:
         return Json(rows[random_.below(rows.size())]);
     }
 
-    std::vector<Json> lines(Core& core) {
+    Json row_named(int side, std::size_t kind, const std::string& name) {
+        auto rows = store::rows(*sides_[side], std::string("SELECT * FROM ") + kKinds[kind].table + " WHERE recordName = ?", {name});
+        EXPECT_EQ(rows.size(), 1u) << name << " is not on side " << side;
+        return rows.empty() ? Json() : Json(rows.front());
+    }
+
+    std::vector<Json> lines(Core& core, std::size_t count) {
         std::vector<Json> out;
-        const std::size_t count = 1 + random_.below(3);
         auto items = store::rows(core, "SELECT * FROM items ORDER BY recordName");
         for (std::size_t i = 0; i < count; ++i) {
             Json::object line{{"name", "Tétel " + std::to_string(random_.below(1000))},
@@ -371,75 +446,76 @@ private:
     }
 
     void create(int side, std::size_t kind) {
-        Core& core = *sides_[side];
-        const char* who = side ? "b" : "a";
-        if (kind == 0) {
-            const std::string name = new_record_name();
-            const std::string id = new_version(name, side, "", false);
-            ASSERT_TRUE(core.save_record({{"recordName", name}, {"name", "Ügyfél " + id}, {"note", id}, {"currency_code", "HUF"},
-                                          {"status", "DOMESTIC"}, {"country_code", "HU"}, {"city", "Pécs"}},
-                                         "clients"));
-            note(std::string(who) + " creates client " + name + " " + id);
-        } else if (kind == 1) {
-            const std::string name = new_record_name();
-            const std::string id = new_version(name, side, "", false);
-            ASSERT_TRUE(core.save_record({{"recordName", name}, {"name", "Cikk " + id}, {"note", id},
-                                          {"type", random_.chance(50) ? "INVENTORY_TRACKING" : "SERVICE"},
-                                          {"selling_price", static_cast<double>(100 + random_.below(900))},
-                                          {"price_type", "GROSS"}},
-                                         "items"));
-            note(std::string(who) + " creates item " + name + " " + id);
+        if (kind == kClient) {
+            create_client(side);
+        } else if (kind == kItem) {
+            create_item(side);
         } else {
             static const char* types[] = {"INVOICE", "ESTIMATE", "DRAFT"};
             const std::string type = types[random_.below(3)];
-            // The name comes from the store's numbering; the version is filled in once it is known.
-            const std::string id = new_version("", side, "", false);
-            const std::string name = core.save_document(lines(core), false,
-                                                        {{"type", type}, {"header_note", id}, {"issue_date", "2026-03-01"},
-                                                         {"currency_code", "HUF"}, {"exchange_rate", 1}});
-            ASSERT_FALSE(name.empty());
-            versions_[id].name = name;
-            versions_[id].document = document_identity(Json(store::rows(core, "SELECT type, created FROM documents "
-                                                                              "WHERE recordName = ?", {name}).at(0)));
-            note(std::string(who) + " creates document " + name + " " + id);
+            create_document(side, type, 1 + random_.below(3));
         }
     }
 
     void edit(int side, std::size_t kind) {
-        Core& core = *sides_[side];
         Json picked = pick(side, kind);
-        if (picked.is_null()) return;
+        if (!picked.is_null()) edit_row(side, kind, picked);
+    }
+
+    void remove(int side, std::size_t kind) {
+        Json picked = pick(side, kind);
+        if (!picked.is_null()) remove_row(side, kind, picked);
+    }
+
+    void edit_row(int side, std::size_t kind, const Json& picked) {
+        Core& core = *sides_[side];
         Json::object row = picked.object_items();
         const std::string name = row["recordName"].string_value();
         const std::string id = new_version(name, side, row[kKinds[kind].marker].string_value(), false);
-        if (kind == 2) versions_[id].document = document_identity(picked);
+        if (kind == kDocument) versions_[id].document = document_identity(picked);
         row[kKinds[kind].marker] = id;
         note(std::string(side ? "b" : "a") + " edits " + name + " " + row[kKinds[kind].marker].string_value() +
                        " on " + versions_[id].parent);
-        if (kind == 2) {
-            ASSERT_FALSE(core.save_document(lines(core), false, row).empty());
+        if (kind == kDocument) {
+            ASSERT_FALSE(core.save_document(lines(core, 1 + random_.below(3)), false, row).empty());
             return;
         }
         row["synced"] = 0;
-        if (kind == 0) row["city"] = "Város " + std::to_string(random_.below(100));
+        if (kind == kClient) row["city"] = "Város " + std::to_string(random_.below(100));
         else row["selling_price"] = static_cast<double>(100 + random_.below(900));
         ASSERT_TRUE(core.save_record(row, kKinds[kind].table));
     }
 
     // A deletion as the program's commands make it: the tombstone, then the row and its lines.
-    void remove(int side, std::size_t kind) {
+    void remove_row(int side, std::size_t kind, const Json& picked) {
         Core& core = *sides_[side];
-        Json picked = pick(side, kind);
-        if (picked.is_null()) return;
         const std::string name = picked["recordName"].string_value();
         const std::string id = new_version(name, side, picked[kKinds[kind].marker].string_value(), true);
-        if (kind == 2) versions_[id].document = document_identity(picked);
+        if (kind == kDocument) versions_[id].document = document_identity(picked);
         note(std::string(side ? "b" : "a") + " deletes " + name + " " + id);
         store::Transaction transaction(core);
-        ASSERT_TRUE(store::run(core, "INSERT OR IGNORE INTO deleted(recordName) VALUES (?)", {name}));
+        ASSERT_TRUE(store::add_tombstone(core, name));
         ASSERT_TRUE(store::run(core, std::string("DELETE FROM ") + kKinds[kind].table + " WHERE recordName = ?", {name}));
         ASSERT_TRUE(store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}));
         ASSERT_TRUE(transaction.commit());
+    }
+
+    // The fault planned for this request: the first request of a stage of the current pass.
+    std::optional<CloudStore::FaultChoice> planned_fault(const std::string& endpoint) {
+        std::lock_guard<std::mutex> lock(plan_mutex_);
+        Stage stage;
+        if (endpoint == "records/modify") stage = Stage::upload;
+        else if (endpoint == "changes/zone") stage = stages_reached_.count(Stage::upload) ? Stage::closing_download : Stage::download;
+        else return std::nullopt;
+        if (!stages_reached_.insert(stage).second) return std::nullopt;
+        for (auto it = planned_.begin(); it != planned_.end(); ++it) {
+            if (it->stage != stage) continue;
+            const CloudStore::FaultChoice choice{it->fault, it->after_apply};
+            planned_.erase(it);
+            note("    cloud: " + endpoint + " fails as planned");
+            return choice;
+        }
+        return std::nullopt;
     }
 
     // A table's rows: without synced (first), and as the upload makes them without the change tag
@@ -474,6 +550,10 @@ private:
     Random random_;
     Random faults_;  // used on the cloud's thread only, while a pass waits for it
     std::atomic<bool> faulty_{true};
+    const bool random_faults_;
+    std::mutex plan_mutex_;  // the planned faults are read on the cloud's thread
+    std::vector<PlannedFault> planned_;
+    std::set<Stage> stages_reached_;
     CloudStore cloud_;
     ScopedEnv env_{[this] {
         ScopedEnv::Values values = cloud_.env();
@@ -515,5 +595,65 @@ TEST_P(SyncProperty, NoLocalChangeIsLostAndBothSidesEndAsTheCloud) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shards, SyncProperty, ::testing::Range(0, kShards));
+
+class SyncRoad : public ::testing::Test {
+protected:
+    void TearDown() override { set_clock({}); }
+};
+
+// B deletes its invoice and makes a new one under its number, A deletes its copy of the first and makes
+// its own under the number too, while requests are dropped and replies are lost after the cloud did
+// the work. Each step is at its own second.
+TEST_F(SyncRoad, ADocumentMadeUnderADeletedOnesNameOutlivesLostReplies) {
+    using Fault = CloudStore::Fault;
+    using Stage = World::Stage;
+    constexpr int a = 0, b = 1;
+    TempDir dir;
+    World world(dir.path(), 1, false);
+    int step = 0;
+    auto at_next_step = [&step] {
+        const std::time_t now = kStart + ++step;
+        set_clock([now] { return now; });
+    };
+    at_next_step(), world.create_client(b);
+    at_next_step(), world.create_client(a);
+    at_next_step(), world.pass(a, {{Stage::closing_download, Fault::drop}});
+    at_next_step();
+    const std::string first_invoice = world.create_document(b, "INVOICE", 2);
+    at_next_step(), world.create_item(b);
+    at_next_step();
+    const std::string estimate = world.create_document(a, "ESTIMATE", 1);
+    at_next_step(), world.pass(b, {{Stage::closing_download, Fault::status_500, true}});
+    at_next_step(), world.pass(b);
+    at_next_step(), world.pass(a);
+    at_next_step(), world.pass(b);
+    at_next_step(), world.remove(b, kDocument, first_invoice);
+    at_next_step();
+    const std::string second_item = world.create_item(a);
+    at_next_step();
+    EXPECT_EQ(world.create_document(b, "INVOICE", 2), first_invoice);  // the one that was lost
+    at_next_step(), world.remove(a, kDocument, first_invoice);
+    at_next_step(), world.pass(b, {{Stage::upload, Fault::drop}, {Stage::closing_download, Fault::status_500, true}});
+    at_next_step();
+    const std::string third_item = world.create_item(a);
+    at_next_step(), world.edit(a, kItem, second_item);
+    at_next_step();
+    const std::string third_client = world.create_client(a);
+    at_next_step(), world.remove(a, kDocument, estimate);
+    at_next_step(), world.create_client(b);
+    at_next_step(), world.create_client(a);
+    at_next_step(), world.edit(a, kItem, second_item);
+    at_next_step(), world.pass(a, {{Stage::closing_download, Fault::status_500}});
+    at_next_step(), world.create_document(a, "INVOICE", 1);
+    at_next_step(), world.pass(b, {{Stage::download, Fault::close_connection, true}, {Stage::upload, Fault::drop}});
+    at_next_step(), world.remove(b, kItem, third_item);
+    at_next_step(), world.edit(a, kClient, third_client);
+    at_next_step(), world.create_item(a);
+    at_next_step(), world.create_document(b, "ESTIMATE", 1);
+    at_next_step(), world.create_document(a, "INVOICE", 1);
+    if (!HasFailure()) world.settle(step + 1);
+    if (!HasFailure()) world.check_end_state();
+    if (HasFailure()) std::printf("Its steps:\n%s", world.history().c_str());
+}
 
 }  // namespace

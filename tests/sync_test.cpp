@@ -804,7 +804,7 @@ TEST_F(Sync, TheSampleCompanyIsNeverSynced) {
 
 // A deletion as the program's commands make it: the tombstone first, then the row (and its lines).
 void delete_row(Core& core, const std::string& table, const std::string& name) {
-    ASSERT_TRUE(store::run(core, "INSERT INTO deleted(recordName) VALUES (?)", {name}));
+    ASSERT_TRUE(store::add_tombstone(core, name));
     ASSERT_TRUE(store::run(core, "DELETE FROM " + table + " WHERE recordName = ?", {name}));
     if (table == "documents") {
         ASSERT_TRUE(store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {name}));
@@ -857,7 +857,7 @@ TEST_F(Sync, TheCloudsCopyOfOwnUploadNeverUndoesALaterLocalChange) {
     std::multiset<std::string> sent;
     for (const Json& op : modify[0].body["operations"].array_items())
         sent.insert(op["operationType"].string_value() + " " + op["record"]["recordName"].string_value());
-    EXPECT_EQ(sent, (std::multiset<std::string>{"forceReplace " + client, "forceDelete " + estimate,
+    EXPECT_EQ(sent, (std::multiset<std::string>{"forceReplace " + client, "delete " + estimate,
                                                 "forceDelete " + item}));
 
     // The reply of an upload is lost and the closing download fails too; the client is edited again
@@ -1159,6 +1159,32 @@ TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
     EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
     for (const std::string& name : {replaced, estimate})
         EXPECT_EQ(row_of(*a, "documents", name)["recordChangeTag"], row_of(*b, "documents", name)["recordChangeTag"]);
+
+    // A deletes the second estimate and makes another under its number, while B's edit of the deleted
+    // one reaches the cloud before A's upload: the cloud refuses the deletion and the create. A keeps
+    // B's edit under the name and its own estimate under the next number.
+    set_clock([] { return kNow + 40; });
+    ASSERT_FALSE(b->save_document({line(*b, "B javítása", 1, 200)}, false, row_of(*b, "documents", estimate).object_items())
+                     .empty());
+    set_clock([] { return kNow + 50; });
+    delete_row(*a, "documents", estimate);
+    ASSERT_EQ(make(*a, "A negyedik terve"), estimate);
+    cloud.hold("records/modify");
+    std::thread racing([&] { pass(*a); });
+    ASSERT_TRUE(cloud.wait_held(std::chrono::seconds(20)));
+    pass(*b);
+    cloud.release();
+    racing.join();
+    pass(*b);
+    const std::string moved = Json(store::rows(*a, "SELECT documentRecordName FROM document_lines WHERE name = ?",
+                                               {"A negyedik terve"}).at(0))["documentRecordName"].string_value();
+    EXPECT_NE(moved, estimate);
+    expected.erase(estimate + " A harmadik terve");
+    expected.insert({estimate + " B javítása", moved + " A negyedik terve"});
+    EXPECT_EQ(documents(*a), expected);
+    EXPECT_EQ(documents(*b), expected);
+    EXPECT_EQ(in_cloud(), expected);
+    EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
 }
 
 class AccountsRecord : public Sync {

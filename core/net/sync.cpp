@@ -1,8 +1,9 @@
 // The sync pass of the current account: the zone's changes downloaded page by page and applied (with
 // the repairs of older settings and clients), the change token stored, the unsynced rows and
-// tombstones uploaded (a document the cloud has no copy of yet as a create; documents and deletions
-// only after a whole download), the confirmations marked, the cloud's records behind refused or
-// unanswered creates applied and the rest sent again, and the closing download.
+// tombstones uploaded (a document the cloud has no copy of yet as a create, a deletion with the change
+// tag of the copy it was made on; documents and deletions only after a whole download), the
+// confirmations marked, the cloud's records behind refused or unanswered creates and refused
+// deletions applied and the rest sent again, and the closing download.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -390,13 +392,22 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
     const std::string table = to_lower(type);
 
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    bool deleted_here = !store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+    const std::optional<std::string> deleted_tag = store::tombstone_tag(core, name);
+    bool deleted_here = deleted_tag.has_value();
+    // The cloud still holds the very copy deleted here: the deletion goes up and takes it.
+    if (type == "Documents" && deleted_here && !deleted_tag->empty() &&
+        *deleted_tag == record["recordChangeTag"].string_value())
+        return Applied::written;
     const bool own_upload = is_own_upload(uploaded, name, upload_digest(type, text));
     if (local_rows.empty() && deleted_here) {
         // The tombstone goes up and deletes the cloud's copy, unless the cloud's document is one this
         // installation never held: another document under the name, or a change made elsewhere to the
         // deleted one that its deletion here did not see. That one stays, and the deletion is void.
-        if (type != "Documents" || own_upload) return Applied::written;
+        if (type != "Documents") return Applied::written;
+        // The cloud's copy is this installation's own upload, which the deletion was made on: the
+        // deletion goes up with that copy's tag.
+        if (own_upload)
+            return written_or_failed(store::set_tombstone_tag(core, name, record["recordChangeTag"].string_value()));
         if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
     }
     if (type == "Documents" && !local_rows.empty() && deleted_here) {
@@ -404,7 +415,7 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
         // installation sent it never comes back over the new one, whose upload replaces it.
         const Json::object& document = local_rows.front();
         if (own_upload && member(document, "synced").number_value() == 0 && !store::same_document(document, row))
-            return Applied::written;
+            return written_or_failed(store::set_tombstone_tag(core, name, record["recordChangeTag"].string_value()));
         // Otherwise the deletion is done (this document's own upload came back) or void (the cloud's
         // document is one this installation never held: another document under the name, or a change
         // made elsewhere that the deletion did not see); a different one stays beside this one.
@@ -477,6 +488,15 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
 bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
                          std::vector<std::string>& logos) {
     return apply_downloaded_record(core, record, uploaded, now, logos, false) != Applied::failed;
+}
+
+// A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
+// it once that copy has changed. Without a tag it goes by name.
+Json deletion_operation(const std::string& name, const std::string& change_tag) {
+    if (change_tag.empty())
+        return Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}};
+    return Json::object{{"operationType", "delete"},
+                        {"record", Json::object{{"recordName", name}, {"recordChangeTag", change_tag}}}};
 }
 
 Json replace_operation(const std::string& operation, const std::string& type, const std::string& name,
@@ -851,12 +871,14 @@ Json Core::take_set_aside_records() {
 
 namespace {
 
-// A document the cloud has no copy of yet, and not one that takes the name of a document deleted
-// here: it goes up as a create.
+// A document the cloud has no copy of yet: it goes up as a create, which the cloud refuses when it
+// holds the name. One that takes the name of a document deleted here follows that document's
+// deletion; where the deleted one's cloud copy is not known (its tombstone has no change tag), it
+// replaces whatever the cloud holds under the name, as the deletion meant.
 bool created_here(Core& core, const Json::object& row) {
-    const std::string name = member(row, "recordName").string_value();
-    return member(row, "recordChangeTag").string_value().empty() &&
-           store::rows(core, "SELECT 1 FROM deleted WHERE recordName = ?", {name}).empty();
+    if (!member(row, "recordChangeTag").string_value().empty()) return false;
+    const std::optional<std::string> deleted_tag = store::tombstone_tag(core, member(row, "recordName").string_value());
+    return !deleted_tag || !deleted_tag->empty();
 }
 
 bool created_here(Core& core, const std::string& name) {
@@ -880,7 +902,7 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
                        const char* operation = "forceReplace") {
             if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
             if (type.empty())
-                operations.push_back(Json::object{{"operationType", "forceDelete"}, {"record", Json::object{{"recordName", name}}}});
+                operations.push_back(deletion_operation(name, store::tombstone_tag(*this, name).value_or("")));
             else
                 operations.push_back(replace_operation(operation, type, name, payload));
             sent[{type, name}] = std::move(payload);
@@ -900,9 +922,14 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
             if (is_own_upload(uploaded, name, upload_digest("", ""))) continue;
             // A document the cloud has no copy of yet must not replace one another installation made
             // under the same name: it is created, and the cloud refuses when the name is taken. One
-            // that takes the name of a document deleted here replaces it, as the deletion meant.
-            add("Documents", name, upload_payload(*this, "documents", row),
-                created_here(*this, row) ? "create" : "forceReplace");
+            // that takes the name of a document deleted here goes right after that deletion, which
+            // the cloud refuses (and so the create) when the deleted copy changed there meanwhile.
+            const bool create = created_here(*this, row);
+            if (create && store::tombstone_tag(*this, name)) {
+                if (operations.size() + 1 >= kOperationLimit) break;
+                add("", name, "");
+            }
+            add("Documents", name, upload_payload(*this, "documents", row), create ? "create" : "forceReplace");
         }
         for (const char* type : {"Settings", "Clients", "Items", "Inventory"}) {
             if (operations.size() >= kOperationLimit) break;
@@ -946,7 +973,7 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
 
 void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
-    std::vector<std::string> refused_creates;
+    std::vector<std::string> refused;  // creates and deletions the cloud's record stands against
     std::set<std::string> answered;
     {
         store::Transaction transaction(*this);
@@ -958,8 +985,15 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
                 if (sent.count({"", name})) settle_own_deletion(*this, name);
                 continue;
             }
-            if (is_standing_record_refusal(entry) && sent.count({"Documents", name}) && created_here(*this, name)) {
-                refused_creates.push_back(name);
+            const bool deletion_sent = sent.count({"", name}) != 0;
+            if (deletion_sent && entry["serverErrorCode"].string_value() == "NOT_FOUND") {
+                // The cloud holds nothing under the name any more: the deletion has nothing left to do.
+                settle_own_deletion(*this, name);
+                continue;
+            }
+            if (is_standing_record_refusal(entry) &&
+                (deletion_sent || (sent.count({"Documents", name}) && created_here(*this, name)))) {
+                if (std::find(refused.begin(), refused.end(), name) == refused.end()) refused.push_back(name);
                 continue;
             }
             const std::string& type = entry["recordType"].string_value();
@@ -969,7 +1003,12 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
             // A row saved again while its upload was under way keeps its unsynced mark.
             const std::string table = to_lower(type);
             auto rows = store::rows(*this, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-            if (rows.empty()) continue;
+            if (rows.empty()) {
+                // Deleted here while its upload was under way: the deletion was made on this copy.
+                if (table == "documents" && entry["recordChangeTag"].is_string() && store::tombstone_tag(*this, name))
+                    store::set_tombstone_tag(*this, name, entry["recordChangeTag"].string_value());
+                continue;
+            }
             const bool unchanged = upload_payload(*this, table, rows.front()) == payload->second;
             // The cloud's copy is now this upload's: the document is known there even when the
             // closing download fails, and a later edit here is based on this copy. A document deleted
@@ -996,10 +1035,11 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
     }
     if (!unanswered_creates.empty()) apply_cloud_records(unanswered_creates);
 
-    // The cloud holds records under names of documents made here: its copies are applied as a download
-    // does (a different document moves this one to a free number), and what is left goes up again.
-    // A few rounds at most; the rest waits for the next pass.
-    if (!refused_creates.empty() && repeated_uploads < kRepeatedUploads && apply_cloud_records(refused_creates)) {
+    // The cloud holds records under names of documents made here, or a deleted document changed there
+    // since this installation saw it: its copies are applied as a download does (the deletion is void,
+    // a different document moves this one to a free number), and what is left goes up again. A few
+    // rounds at most; the rest waits for the next pass.
+    if (!refused.empty() && repeated_uploads < kRepeatedUploads && apply_cloud_records(refused)) {
         ++repeated_uploads;
         // Creates went up, so the pass's first download was whole.
         upload_unsynced(true, done);
@@ -1025,17 +1065,20 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
     bool changed = false;
     for (const Json& record : reply["records"].array_items()) {
         const std::string& name = record["recordName"].string_value();
-        if (record["serverErrorCode"].string_value() == "NOT_FOUND") {
-            // No record of the name: this installation's create of it is not there.
-            const auto documents = store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {name});
-            if (documents.empty() || !created_here(*this, documents.front())) continue;
-            if (!forget_create(*this, documents.front())) return false;
+        const bool found = record["serverErrorCode"].string_value() != "NOT_FOUND";
+        const std::string& text = record["fields"]["data"]["value"].string_value();
+        if (found) {
+            if (record["recordType"].string_value() != "Documents") continue;  // an error
+            if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
+            held[{"Documents", name}] = text;
             changed = true;
-            continue;
         }
-        if (record["recordType"].string_value() != "Documents") continue;  // an error
-        if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
-        held[{"Documents", name}] = record["fields"]["data"]["value"].string_value();
+        // This installation's create of the name is not there when no record holds the name, or
+        // another document does (one deleted here, which stays until its deletion goes up).
+        const auto documents = store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {name});
+        if (documents.empty() || !created_here(*this, documents.front())) continue;
+        if (found && store::same_document(documents.front(), Json::parse(text).object_items())) continue;
+        if (!forget_create(*this, documents.front())) return false;
         changed = true;
     }
     return changed && (held.empty() || remember_uploads(*this, held)) && transaction.commit();

@@ -211,6 +211,24 @@ bool store::mark_paid(Core& core, const std::string& record_name, int paid) {
                {paid, static_cast<double>(clock_now()) * 1000.0, record_name});
 }
 
+bool store::add_tombstone(Core& core, const std::string& record_name) {
+    return store::run(core,
+                      "INSERT INTO deleted(recordName, recordChangeTag) VALUES (?1, COALESCE((SELECT recordChangeTag "
+                      "FROM documents WHERE recordName = ?1), '')) ON CONFLICT(recordName) DO UPDATE SET "
+                      "recordChangeTag = excluded.recordChangeTag WHERE excluded.recordChangeTag <> ''",
+                      {record_name});
+}
+
+std::optional<std::string> store::tombstone_tag(Core& core, const std::string& record_name) {
+    const auto rows = store::rows(core, "SELECT recordChangeTag FROM deleted WHERE recordName = ?", {record_name});
+    if (rows.empty()) return std::nullopt;
+    return member(rows.front(), "recordChangeTag").string_value();
+}
+
+bool store::set_tombstone_tag(Core& core, const std::string& record_name, const std::string& change_tag) {
+    return store::run(core, "UPDATE deleted SET recordChangeTag = ? WHERE recordName = ?", {change_tag, record_name});
+}
+
 std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::object document) {
     std::string search = search_text(document);
 

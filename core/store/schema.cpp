@@ -85,10 +85,12 @@ struct AddedColumn {
 // changed, so files of the same schema version stay interchangeable and none is rebuilt for it; rows
 // stored before it read the declared default. A document keeps the company's e-mail and phone as its
 // page showed them (the address already travels with it); an empty default leaves the older rows and
-// their cloud records as they were.
+// their cloud records as they were. A tombstone keeps the change tag of the cloud copy it deletes
+// (empty where none is known).
 constexpr AddedColumn kAddedColumns[] = {
     {"documents", "supplier_email", "VARCHAR DEFAULT ''"},
     {"documents", "supplier_phone", "VARCHAR DEFAULT ''"},
+    {"deleted", "recordChangeTag", "VARCHAR DEFAULT ''"},
 };
 
 }  // namespace

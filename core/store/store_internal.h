@@ -60,6 +60,18 @@ bool same_document(const json11::Json::object& first, const json11::Json::object
 // part, otherwise with a suffix "-2", "-3"...
 std::string free_record_name(Core& core, const std::string& proposed, bool numbered, bool deleted_too = false);
 
+// Records the local deletion of a record for the upload, in the caller's transaction and before its
+// row goes. A document's tombstone keeps the change tag of the cloud copy it deletes, so that the
+// deletion reaches that copy and no other: one that had none keeps the tag of the deleted document
+// it took the name of. False when the write failed.
+bool add_tombstone(Core& core, const std::string& record_name);
+// The change tag that the tombstone of a name deletes (empty when none is known); none without a
+// tombstone.
+std::optional<std::string> tombstone_tag(Core& core, const std::string& record_name);
+// The cloud's copy that a tombstone deletes is known to be the one of `change_tag` (this
+// installation's own upload, which the deletion was made on). False when the write failed.
+bool set_tombstone_tag(Core& core, const std::string& record_name, const std::string& change_tag);
+
 // Moves a stored document out of the way of a different document that holds its record name in the
 // cloud (in the caller's transaction): it takes the next free number of its type, with its lines, its
 // stock rows and the documents and local rows referring to it, and goes up as a new record. An invoice
