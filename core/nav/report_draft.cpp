@@ -19,8 +19,8 @@ thread_local std::optional<std::string> page_save_began_with;
 
 // The document as the user typed it, made a new draft: nothing of the invoice's numbering, report
 // or save is carried over.
-Json::object draft_of(Core& core, const Json& document) {
-    Json::object draft = document.object_items();
+Json::object draft_of(Core& core, const Json::object& document) {
+    Json::object draft = document;
     for (const char* member : {"recordName", "number", "nav_number_formatted", "nav_transaction_id", "nav_status",
                                "request_signature_extra", "created", "modified", "synced", "recordChangeTag", "paid"})
         draft.erase(member);
@@ -33,17 +33,17 @@ Json::object draft_of(Core& core, const Json& document) {
 
 namespace nav_report {
 
-bool keep_as_draft(Core& core, const Json& report, const NavSettled& verdict) {
+bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict) {
     const bool unstored = verdict.result == NavSettled::Result::dropped ||
                           verdict.result == NavSettled::Result::refused ||
                           verdict.result == NavSettled::Result::taken;
-    if (!unstored || !report["document"].is_object() || core.nav_page_keeps_report(report["request_id"].string_value())) return true;
-    Json::object draft = draft_of(core, report["document"]);
+    if (!unstored || report.document.empty() || core.nav_page_keeps_report(report.request_id)) return true;
+    Json::object draft = draft_of(core, report.document);
     const std::string draft_number = Json(draft)["number_formatted"].string_value();
-    const std::string draft_name = core.save_document(report["lines"].array_items(), false, std::move(draft));
+    const std::string draft_name = core.save_document(std::vector<Json>(report.lines.begin(), report.lines.end()), false, std::move(draft));
     if (draft_name.empty()) return false;
     Json::array kept = core.setting(kKeptRow).array_items();
-    kept.push_back(Json::object{{"number", report["number_formatted"].string_value()},
+    kept.push_back(Json::object{{"number", report.number},
                                 {"draft", draft_name},
                                 {"draft_number", draft_number},
                                 {"outcome", verdict.result == NavSettled::Result::refused ? "refused"

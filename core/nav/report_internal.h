@@ -100,6 +100,6 @@ NavSettled settled_outcome(Core& core, const std::string& request_id);
 
 // Inside the caller's transaction: a report that ended unstored (`verdict`) keeps its invoice as a
 // draft, unless its page keeps it; false when the draft could not be written.
-bool keep_as_draft(Core& core, const json11::Json& report, const NavSettled& verdict);
+bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict);
 
 }  // namespace nav_report

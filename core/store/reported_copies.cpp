@@ -44,10 +44,6 @@ std::optional<std::string> name_beside(const Json::object& document) {
     return name;
 }
 
-bool add_tombstone(Core& core, const std::string& record_name) {
-    return store::run(core, "INSERT OR IGNORE INTO deleted(recordName) VALUES (?)", {record_name});
-}
-
 // The sale rows of two copies of one invoice, one set kept per item: the rows named after the
 // transaction (one record in every store), else the kept copy's, else the other's. The rows of the
 // other sets go with their tombstones. Those kept stay as they are named; the caller moves them over.
@@ -74,7 +70,7 @@ bool drop_doubled_stock(Core& core, const std::string& transaction, const std::s
         for (const Row& row : sales) chosen = std::min(chosen, row.set);
         for (const Row& row : sales) {
             if (row.set == chosen) continue;
-            if (!add_tombstone(core, row.record_name) ||
+            if (!store::add_tombstone(core, row.record_name) ||
                 !store::run(core, "DELETE FROM inventory WHERE recordName = ?", {row.record_name}))
                 return false;
         }
@@ -173,7 +169,7 @@ bool fold_copy(Core& core, const Json::object& kept, const Json::object& other) 
            give_back_second_take(core, kept_name, other_name) &&
            store::follow_document(core, other_name, kept_name, member(other, "number_formatted").string_value(),
                                   member(kept, "number_formatted").string_value()) &&
-           add_tombstone(core, other_name) &&
+           store::add_tombstone(core, other_name) &&
            store::run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {other_name}) &&
            store::run(core, "DELETE FROM documents WHERE recordName = ?", {other_name});
 }
