@@ -98,6 +98,29 @@ std::unique_ptr<Core> open_account(const std::string& folder) {
     return core;
 }
 
+// The variables of a reporting child on the fake authority, with the cloud at `cloud_values`.
+ScopedEnv::Values report_env(const NavFake& nav, const ScopedEnv::Values& cloud_values) {
+    ScopedEnv::Values values = nav.env();
+    for (const auto& value : cloud_values) values.push_back(value);
+    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
+    values.emplace_back("TAVRIN_SCHEMA_DIR", std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/");
+    values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "1");
+    // A request killed on its way is past arriving this long (and a margin) after it went out.
+    values.emplace_back("TAVRIN_NAV_REQUEST_SECONDS", "2");
+    return values;
+}
+
+// A data folder whose account is signed in to the fake authority as `user`.
+std::string signed_in_folder(const std::string& base, const NavUser& user, bool cloud_session) {
+    const std::string folder = base + "data/";
+    std::filesystem::create_directories(folder);
+    auto core = open_account(folder);
+    Json::object supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-42");
+    if (!core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings")) return "";
+    if (cloud_session) core->save_web_auth_token("session");
+    return folder;
+}
+
 TEST(Crash, AKilledProgramLeavesEveryDocumentWhole) {
     TempDir dir;
     CloudStore cloud;
@@ -178,21 +201,9 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
         const unsigned roll = faults() % 10;
         return roll < 2 ? NavReplyFault::drop : roll < 4 ? NavReplyFault::hang : NavReplyFault::none;
     });
-    ScopedEnv::Values values = nav.env();
-    values.emplace_back("TAVRIN_CLOUD_URL", "http://127.0.0.1:1");
-    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
-    values.emplace_back("TAVRIN_SCHEMA_DIR", std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/");
-    values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "1");
-    // A request killed on its way is past arriving this long (and a margin) after it went out.
-    values.emplace_back("TAVRIN_NAV_REQUEST_SECONDS", "2");
-    ScopedEnv env(values);
-    const std::string folder = dir.path() + "data/";
-    std::filesystem::create_directories(folder);
-    {
-        auto core = open_account(folder);
-        Json::object supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-42");
-        ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
-    }
+    ScopedEnv env(report_env(nav, {{"TAVRIN_CLOUD_URL", "http://127.0.0.1:1"}}));
+    const std::string folder = signed_in_folder(dir.path(), user, false);
+    ASSERT_FALSE(folder.empty());
 
     std::mt19937 random(20260302);
     int held = 0;
@@ -271,21 +282,9 @@ TEST(Crash, AKilledReportWhoseSharedRecordWasSlowToUpdateIsNeverDropped) {
     // Within a request's time and the margin after it went out.
     nav.set_gateway_delay(std::chrono::milliseconds(3500));
     nav.fault_next_replies(NavReplyFault::gateway);
-    ScopedEnv::Values values = nav.env();
-    for (auto& value : cloud.env()) values.push_back(value);
-    values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");
-    values.emplace_back("TAVRIN_SCHEMA_DIR", std::string(TAVRIN_TEST_DATA) + "/../../resources/nav/");
-    values.emplace_back("TAVRIN_NAV_SETTLE_SECONDS", "1");
-    values.emplace_back("TAVRIN_NAV_REQUEST_SECONDS", "2");
-    ScopedEnv env(values);
-    const std::string folder = dir.path() + "data/";
-    std::filesystem::create_directories(folder);
-    {
-        auto core = open_account(folder);
-        Json::object supplier = user.signed_in(core->setting("supplier").object_items(), "12345678-2-42");
-        ASSERT_TRUE(core->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
-        core->save_web_auth_token("session");
-    }
+    ScopedEnv env(report_env(nav, cloud.env()));
+    const std::string folder = signed_in_folder(dir.path(), user, true);
+    ASSERT_FALSE(folder.empty());
 
     const auto [pid, output] = start_child(folder, 5, "report");
     ASSERT_GT(pid, 0);

@@ -194,28 +194,27 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
         {"type", "ESTIMATE"}, {"created", 1.0}, {"old", "ARAJANLAT/2026-0001"}, {"new", "ARAJANLAT/2026-0002"}}};
     ASSERT_TRUE(g_core->save_record({{"recordName", store::kRenumberedRow}, {"value", renumbered.dump()}, {"synced", -1}},
                                     "settings"));
+    // What the one message shown over two passes (two list clicks) says.
     std::string told;
-    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
-        told = d.ContentText().toStdString();
-        return Result::Primary;
-    });
-    for (int index : {1, 10}) {
-        window->navigationView->SelectedItem(window->listItems[static_cast<std::size_t>(index)]);
-        ASSERT_TRUE(wait_until([&] { return idle() && !ui::ContentDialog::Current(); }));
-    }
+    const auto told_over_two_passes = [&] {
+        told.clear();
+        dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+            told = d.ContentText().toStdString();
+            return Result::Primary;
+        });
+        for (int index : {1, 10}) {
+            window->navigationView->SelectedItem(window->listItems[static_cast<std::size_t>(index)]);
+            if (!wait_until([&] { return idle() && !ui::ContentDialog::Current(); })) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(told_over_two_passes());
     EXPECT_NE(told.find("\u2022 Árajánlat ARAJANLAT/2026-0001 \u2192 ARAJANLAT/2026-0002"), std::string::npos) << told;
     EXPECT_EQ(dialogs.shown, 1);
     // So are the downloaded records that could not be read.
     ASSERT_TRUE(g_core->save_local_member("set_aside", Json::array{Json::object{{"recordName", "NOTE-1"},
                                                                                 {"recordType", "Notes"}}}));
-    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
-        told = d.ContentText().toStdString();
-        return Result::Primary;
-    });
-    for (int index : {1, 10}) {
-        window->navigationView->SelectedItem(window->listItems[static_cast<std::size_t>(index)]);
-        ASSERT_TRUE(wait_until([&] { return idle() && !ui::ContentDialog::Current(); }));
-    }
+    ASSERT_TRUE(told_over_two_passes());
     EXPECT_NE(told.find(" 1 bejegyzést ez a gép nem tud beolvasni"), std::string::npos) << told;
     EXPECT_EQ(dialogs.shown, 2);
 
