@@ -1073,7 +1073,7 @@ TEST_F(Sync, AnUnreadableRecordIsSetAsideAndAnUnwrittenPageIsAskedForAgain) {
     auto exec = [other](const char* sql) { EXPECT_EQ(sqlite3_exec(other, sql, nullptr, nullptr, nullptr), SQLITE_OK); };
     exec("CREATE TRIGGER refuse_items BEFORE INSERT ON items BEGIN SELECT RAISE(ABORT, 'full'); END");
     const std::size_t before = cloud.calls().size();
-    pass(*b);
+    EXPECT_EQ(pass(*b)["changesNotInHand"].string_value(), "not_applied");
     const auto modify = calls_to(cloud, "records/modify", before);
     ASSERT_EQ(modify.size(), 1u);
     EXPECT_EQ(modify[0].body["operations"].array_items().size(), 1u);

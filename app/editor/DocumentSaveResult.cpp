@@ -56,6 +56,33 @@ std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context
            context.shown_number + why;
 }
 
+// A document kept here because the cloud answered but its changes could not be taken in this pass.
+std::string changes_not_in_hand_text(const Json& reply) {
+    const std::string text =
+        own_text("A dokumentum el van mentve ezen a számítógépen, de még nem került fel a felhőbe: ",
+                 "The document is saved on this computer but not yet in the cloud: ");
+    if (reply["changesNotInHand"].string_value() == "not_applied")
+        return text + own_text("a felhő válaszol, de a cég többi gépének onnan letöltött változásait ez a számítógép "
+                               "nem tudta elmenteni (az adatbázist egy másik program tartja zárolva, vagy megtelt a "
+                               "lemez). Zárja be a program többi ablakát, vagy szabadítson fel helyet a lemezen; a "
+                               "következő szinkronizáláskor felkerül.",
+                               "the cloud answers, but this computer could not store the changes of the company's "
+                               "other computers downloaded from it (another program holds the database locked, or "
+                               "the disk is full). Close the program's other windows or free space on the disk; it "
+                               "goes up at the next sync.");
+    const std::string code = reply["changesErrorCode"].string_value();
+    return text +
+           own_text("a felhő válaszol, de nem adja ki a cég többi gépének változásait. ",
+                    "the cloud answers but does not give the changes of the company's other computers. ") +
+           (code == "AUTHENTICATION_REQUIRED"
+                ? own_text("A felhőbe való bejelentkezés lejárt: jelentkezzen be újra (Beállítások).",
+                           "The cloud sign-in has expired: sign in again (settings).")
+                : own_text("A program magától újra próbálja; ha a hiba megmarad, frissítse a programot ezen a gépen.",
+                           "The program tries again by itself; if the error stays, update the program on this "
+                           "computer.")) +
+           (code.empty() ? std::string() : "\n(" + code + ")");
+}
+
 }  // namespace
 
 ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to) {
@@ -93,6 +120,8 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
         text = core->translated("saving_successful_demo", "");
     else if (uploaded(*core, context->recordName))
         text = core->translated("saving_successful", "");
+    else if (reply["changesNotInHand"].is_string())
+        text = changes_not_in_hand_text(reply);
     else if (!reply.is_object())
         // No answer at all: the cloud could not be reached; nothing is wrong with the sign-in.
         text = own_text("A dokumentum el van mentve ezen a számítógépen; a felhőbe akkor kerül fel, amikor a felhő "

@@ -784,6 +784,26 @@ bool Core::save_local_member(const std::string& name, Json value) {
     return transaction.commit();
 }
 
+namespace {
+
+// A pass whose first download answered but could not be taken in holds back documents and deletions;
+// its completion says why ("changesNotInHand": "refused" with the cloud's code, or "not_applied"), so
+// that the user reads the true cause rather than that the cloud cannot be reached.
+JsonCallback telling_why_not_in_hand(const Core::ChangeDownload& first, JsonCallback done) {
+    using Result = Core::ChangeDownload::Result;
+    if (first.result != Result::refused && first.result != Result::not_applied) return done;
+    const std::string why = first.result == Result::refused ? "refused" : "not_applied";
+    const std::string code = first.last_reply["serverErrorCode"].string_value();
+    return [why, code, done = std::move(done)](Json reply) {
+        Json::object told = reply.is_object() ? reply.object_items() : Json::object{};
+        told["changesNotInHand"] = why;
+        if (!code.empty()) told["changesErrorCode"] = code;
+        call_completion(done, Json(std::move(told)));
+    };
+}
+
+}  // namespace
+
 void Core::sync_start(JsonCallback done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     repeated_uploads = 0;
@@ -792,7 +812,8 @@ void Core::sync_start(JsonCallback done) {
         return;
     }
     const ChangeDownload first = download_zone_changes(sync_zone_entry());
-    upload_unsynced(first.result == ChangeDownload::Result::whole, done);
+    const bool in_hand = first.result == ChangeDownload::Result::whole;
+    upload_unsynced(in_hand, in_hand ? done : telling_why_not_in_hand(first, done));
 }
 
 void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
