@@ -98,6 +98,17 @@ std::unique_ptr<Core> open_account(const std::string& folder) {
     return core;
 }
 
+// Settles the report left open until it is no longer waiting, or `limit` has passed.
+NavSettled settle_within(Core& core, std::chrono::seconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    NavSettled settled = core.nav_settle_report();
+    while (settled.result == NavSettled::Result::waiting && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        settled = core.nav_settle_report();
+    }
+    return settled;
+}
+
 // The variables of a reporting child on the fake authority, with the cloud at `cloud_values`.
 ScopedEnv::Values report_env(const NavFake& nav, const ScopedEnv::Values& cloud_values) {
     ScopedEnv::Values values = nav.env();
@@ -230,12 +241,7 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
 
         // The installation starts again: what was open is settled within the processing wait.
         auto core = open_account(folder);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        NavSettled settled = core->nav_settle_report();
-        while (settled.result == NavSettled::Result::waiting && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            settled = core->nav_settle_report();
-        }
+        const NavSettled settled = settle_within(*core, std::chrono::seconds(20));
         ASSERT_NE(settled.result, NavSettled::Result::waiting) << "the account is left unable to report";
 
         std::vector<std::string> accepted = nav.accepted_numbers();
@@ -293,12 +299,7 @@ TEST(Crash, AKilledReportWhoseSharedRecordWasSlowToUpdateIsNeverDropped) {
     ASSERT_TRUE(killed(pid, output));
 
     auto core = open_account(folder);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    NavSettled settled = core->nav_settle_report();
-    while (settled.result == NavSettled::Result::waiting && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        settled = core->nav_settle_report();
-    }
+    const NavSettled settled = settle_within(*core, std::chrono::seconds(20));
     EXPECT_EQ(settled.result, NavSettled::Result::stored) << "dropped while its copy could still arrive";
     ASSERT_EQ(nav.accepted_numbers().size(), 1u);
     EXPECT_EQ(store::rows(*core, "SELECT 1 FROM documents WHERE type = 'INVOICE' AND number_formatted = ?",
