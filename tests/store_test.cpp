@@ -107,6 +107,8 @@ std::map<std::string, std::vector<Column>> expected_schema() {
     // Added since the first layout, at the end.
     documents.push_back({"supplier_email", "VARCHAR", "''"});
     documents.push_back({"supplier_phone", "VARCHAR", "''"});
+    documents.push_back({"document_id", "VARCHAR", "''"});
+    documents.push_back({"piece_modified", "VARCHAR", "''"});
 
     auto& lines = s["document_lines"];
     lines = {{"id", "VARCHAR", "", true}};
@@ -353,7 +355,7 @@ TEST(Store, OlderFileGetsTheSupplierContactColumnsAndItsDocumentsPrintAsBefore) 
     std::string older, page_before;
     {
         auto core = open_core(dir, "hu", "Acme");
-        for (const char* column : {"supplier_email", "supplier_phone"})
+        for (const char* column : {"supplier_email", "supplier_phone", "document_id", "piece_modified"})
             ASSERT_TRUE(store::run(*core, std::string("ALTER TABLE documents DROP COLUMN ") + column));
         older = core->save_document(lines, false, invoice);
         page_before = printed(*core, older);

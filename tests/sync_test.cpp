@@ -624,30 +624,41 @@ TEST_F(Sync, DocumentsNumberedAlikeApartAreBothKept) {
     EXPECT_EQ(b->take_renumbered_documents(), Json(Json::array{}));
     EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
 
-    // So also when B could not reach the cloud and its next download works; cloud
-    // records named like this installation's own settings rows change nothing here.
+    // So also when B could not reach the cloud and its next download works, and for two estimates
+    // of one number made in the same second; cloud records named like this installation's own
+    // settings rows change nothing here.
     cloud.set_unreachable("b-session");
     make(*a, "DELIVERY_NOTE", "A szállítója", kNow + 30);
+    const std::string same_second = make(*a, "ESTIMATE", "A második terve", kNow + 35);
     pass(*a);
     make(*b, "DELIVERY_NOTE", "B szállítója", kNow + 40);
+    ASSERT_EQ(make(*b, "ESTIMATE", "B második terve", kNow + 35), same_second);
     pass(*b);
     cloud.set_unreachable("b-session", false);
     for (const std::string_view name : store::kLocalSettings)
         cloud.put_row(kAccount, "Settings", std::string(name), Json::object{{"value", "[\"FOREIGN\"]"}});
     pass(*b);
     pass(*a);
-    EXPECT_EQ(b->take_renumbered_documents()[0]["type"], "DELIVERY_NOTE");
+    std::set<std::string> renumbered_types;
+    const Json renumbered = b->take_renumbered_documents();
+    for (const Json& entry : renumbered.array_items())
+        renumbered_types.insert(entry["type"].string_value());
+    EXPECT_EQ(renumbered_types, (std::set<std::string>{"DELIVERY_NOTE", "ESTIMATE"}));
     EXPECT_EQ(count(*b, "SELECT * FROM settings WHERE value LIKE '%FOREIGN%'"), 0u);
     EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
     EXPECT_EQ(documents(*a), documents(*b));
     EXPECT_EQ(documents(*b), in_cloud());
-    EXPECT_EQ(documents(*b).size(), 6u);
+    EXPECT_EQ(documents(*b).size(), 8u);
+    EXPECT_EQ(count(*b, "SELECT 1 FROM document_lines WHERE name = 'B második terve' AND documentRecordName <> '" +
+                            same_second + "'"),
+              1u);
 }
 
 // Two copies of one reported invoice, stored apart under two names and each taking its stock where
-// its store saw it, become one on both installations with one take from the layers; the later work
-// on the copy that goes (a paid mark and an edit) goes on in the one kept, also when the copy that
-// goes was changed on the other installation after the merge deleted it there.
+// its store saw it, become one on both installations with one take from the layers; each piece of
+// the work on either copy is kept by its own time: a paid mark on the copy that goes, made on the
+// other installation after the merge deleted it there, and a note edited later on the kept copy,
+// whose change after the merge brings the copy's deletion down before it.
 TEST_F(Sync, CopiesOfAReportedInvoiceKeepTheLaterWorkAndOneTake) {
     auto a = installation("a");
     auto b = installation("b");
@@ -682,14 +693,15 @@ TEST_F(Sync, CopiesOfAReportedInvoiceKeepTheLaterWorkAndOneTake) {
     ASSERT_EQ(kept, "INVOICE-2026-000007");
     pass(*a);
     ASSERT_TRUE(cloud.record(kAccount, other)->deleted);
-    // B marks its copy paid and edits it before it hears of the merge.
+    // B marks its copy paid before it hears of the merge; A edits the kept copy's note later.
     at(40);
     ASSERT_TRUE(store::mark_paid(*b, other, 1));
     at(50);
-    Json::object edited = row_of(*b, "documents", other).object_items();
+    Json::object edited = row_of(*a, "documents", kept).object_items();
     edited["header_note"] = "Átutalással fizetve";
-    const auto lines = store::rows(*b, "SELECT * FROM document_lines WHERE documentRecordName = ?", {other});
-    ASSERT_EQ(b->save_document({lines.begin(), lines.end()}, false, edited), other);
+    const auto lines = store::rows(*a, "SELECT * FROM document_lines WHERE documentRecordName = ?", {kept});
+    ASSERT_EQ(a->save_document({lines.begin(), lines.end()}, false, edited), kept);
+    pass(*a);
     at(60);
     pass(*b);
     pass(*a);
@@ -711,6 +723,7 @@ TEST_F(Sync, CopiesOfAReportedInvoiceKeepTheLaterWorkAndOneTake) {
         EXPECT_TRUE(pending(*core).empty());
     }
     EXPECT_EQ(cloud.row(kAccount, kept)["paid"].number_value(), 1);
+    EXPECT_EQ(cloud.row(kAccount, kept)["header_note"], "Átutalással fizetve");
 }
 
 TEST_F(Sync, UploadResultMarksOnlyWhatTheCloudConfirmedUnchanged) {

@@ -227,11 +227,10 @@ bool is_own_upload(const Uploaded& uploaded, const std::string& name, const std:
     return found != uploaded.end() && found->second.count(digest) != 0;
 }
 
-// Which document an upload carried, kept beside the digests of its content: a document is its type
-// and the time of its first save (store::same_document), whatever name and content it has.
+// Which document an upload carried, kept beside the digests of its content: a document is its type,
+// the time of its first save and its own id (store::same_document), whatever name and content it has.
 std::string document_identity_digest(const Json::object& document) {
-    return upload_digest("Documents " + member(document, "type").string_value(),
-                         member(document, "created").dump());
+    return upload_digest("Documents " + member(document, "type").string_value(), store::document_identity(document));
 }
 
 // Whether the cloud may hold this very document under its name: it has a change tag from the cloud,

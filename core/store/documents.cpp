@@ -179,6 +179,35 @@ Json stock_line(const Json::object& line) {
     return Json(std::move(posted));
 }
 
+constexpr const char* kPieceNames[] = {"paid", "status", "notes", "lines"};
+
+// A document's lines as they are stored, in their order.
+std::vector<Json::object> stored_lines(Core& core, const std::string& record_name) {
+    return store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY rowid", {record_name});
+}
+
+// What a line holds, without the names it is stored under and its search text.
+Json::object line_content(const Json::object& line) {
+    Json::object content = line;
+    for (const char* name : {"id", "documentRecordName", "search"}) content.erase(name);
+    return content;
+}
+
+// After a local save of a stored document: the pieces the save changed take its time, the others
+// keep theirs (written here, so that a row of an older version keeps them apart from now on).
+bool stamp_changed_pieces(Core& core, const std::string& record_name, const Json::object& before,
+                          const std::vector<Json::object>& lines_before, double saved_at) {
+    const auto saved = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {record_name});
+    if (saved.empty()) return false;
+    const std::vector<Json::object> lines_saved = stored_lines(core, record_name);
+    store::PieceTimes times = store::piece_times(before);
+    for (const store::Piece piece : store::kPieces)
+        if (!store::same_piece(piece, before, lines_before, saved.front(), lines_saved))
+            times[static_cast<std::size_t>(piece)] = saved_at;
+    return store::run(core, "UPDATE documents SET piece_modified = ? WHERE recordName = ?",
+                      {store::piece_times_text(times), record_name});
+}
+
 }  // namespace
 
 // A new document never takes the name of a stored one: the numbering can repeat a name (a document
@@ -206,9 +235,63 @@ std::string store::free_record_name(Core& core, const std::string& proposed, boo
     }
 }
 
+bool store::in_piece(Piece piece, const std::string& column) {
+    switch (piece) {
+        case Piece::paid: return column == "paid";
+        case Piece::status: return column == "nav_status";
+        case Piece::notes: return column == "header_note" || column == "footer_note";
+        case Piece::lines: break;
+    }
+    for (const Piece other : {Piece::paid, Piece::status, Piece::notes})
+        if (in_piece(other, column)) return false;
+    for (const char* apart : {"recordName", "recordChangeTag", "created", "modified", "synced", "search", "document_id",
+                              "piece_modified"})
+        if (column == apart) return false;
+    return true;
+}
+
+bool store::same_piece(Piece piece, const Json::object& first, const std::vector<Json::object>& first_lines,
+                       const Json::object& second, const std::vector<Json::object>& second_lines) {
+    for (const auto& [column, value] : first)
+        if (in_piece(piece, column) && value != member(second, column)) return false;
+    for (const auto& [column, value] : second)
+        if (in_piece(piece, column) && !first.count(column) && !value.is_null()) return false;
+    if (piece != Piece::lines) return true;
+    if (first_lines.size() != second_lines.size()) return false;
+    for (std::size_t i = 0; i < first_lines.size(); ++i)
+        if (line_content(first_lines[i]) != line_content(second_lines[i])) return false;
+    return true;
+}
+
+store::PieceTimes store::piece_times(const Json::object& document) {
+    const Json stored = Json::parse(member(document, "piece_modified").string_value());
+    PieceTimes times{};
+    for (const Piece piece : kPieces) {
+        const Json& time = stored[kPieceNames[static_cast<std::size_t>(piece)]];
+        times[static_cast<std::size_t>(piece)] =
+            time.number_value() > 0 ? time.number_value() : member(document, "modified").number_value();
+    }
+    return times;
+}
+
+std::string store::piece_times_text(const PieceTimes& times) {
+    Json::object text;
+    for (const Piece piece : kPieces)
+        text[kPieceNames[static_cast<std::size_t>(piece)]] = times[static_cast<std::size_t>(piece)];
+    return Json(text).dump();
+}
+
 bool store::mark_paid(Core& core, const std::string& record_name, int paid) {
-    return run(core, "UPDATE documents SET paid = ?1, modified = ?2, synced = 0 WHERE recordName = ?3 AND paid IS NOT ?1",
-               {paid, static_cast<double>(clock_now()) * 1000.0, record_name});
+    Transaction transaction(core);
+    if (!transaction.active()) return false;
+    const auto stored = rows(core, "SELECT paid, modified, piece_modified FROM documents WHERE recordName = ?", {record_name});
+    if (stored.empty() || member(stored.front(), "paid") == Json(paid)) return true;
+    const double now = static_cast<double>(clock_now()) * 1000.0;
+    PieceTimes times = piece_times(stored.front());
+    times[static_cast<std::size_t>(Piece::paid)] = now;
+    return run(core, "UPDATE documents SET paid = ?, modified = ?, piece_modified = ?, synced = 0 WHERE recordName = ?",
+               {paid, now, piece_times_text(times), record_name}) &&
+           transaction.commit();
 }
 
 bool store::add_tombstone(Core& core, const std::string& record_name) {
@@ -248,12 +331,14 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
                                               type != "DRAFT" && type != "TASK");
         document["recordName"] = record_name;
         document["created"] = static_cast<double>(clock_now()) * 1000.0;
+        // Its own, also when it was copied from another document.
+        document["document_id"] = new_record_name();
         document["paid"] = 0;
         first_save = true;
     } else {
         record_name = given_name.string_value();
         constexpr const char* kStored =
-            "SELECT recordName, recordChangeTag, type, created, number, number_formatted FROM documents ";
+            "SELECT recordName, recordChangeTag, type, created, document_id, number, number_formatted FROM documents ";
         auto stored = from_cloud ? std::vector<Json::object>(document_exists(*this, record_name) ? 1 : 0)
                                  : store::rows(*this, std::string(kStored) + "WHERE recordName = ?", {record_name});
         if (!from_cloud && !stored.empty() && !store::same_document(stored.front(), document)) {
@@ -262,6 +347,11 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
             // number taken again (it is saved anew).
             stored = store::rows(*this, std::string(kStored) + "WHERE type = ? AND created = ? AND recordName <> ?",
                                  {type, member(document, "created"), record_name});
+            stored.erase(std::remove_if(stored.begin(), stored.end(),
+                                        [&document](const Json::object& candidate) {
+                                            return !store::same_document(candidate, document);
+                                        }),
+                         stored.end());
             if (stored.empty()) {
                 record_name = store::free_record_name(*this, record_name, type != "DRAFT" && type != "TASK");
             } else {
@@ -273,6 +363,9 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
         }
         first_save = stored.empty();
         if (!first_save) change_tag = member(stored.front(), "recordChangeTag").string_value();
+        // A page that does not carry the id keeps the stored one.
+        if (!from_cloud && !first_save && member(document, "document_id").string_value().empty())
+            document["document_id"] = member(stored.front(), "document_id");
     }
 
     if (type == "TASK" && member(document, "number_formatted").string_value().empty())
@@ -285,12 +378,25 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
         // document yet, and a download that the edit was made on this version of it.
         document["recordChangeTag"] = change_tag;
         document["modified"] = static_cast<double>(clock_now()) * 1000.0;
+        if (first_save) {
+            store::PieceTimes times;
+            times.fill(member(document, "modified").number_value());
+            document["piece_modified"] = store::piece_times_text(times);
+            if (member(document, "document_id").string_value().empty()) document["document_id"] = new_record_name();
+        }
         const TaxSummary summary = tax_summary(Json(lines), taxes.items());
         document["total_net_amount"] = summary.total_net;
         document["total_tax_amount"] = summary.total_tax;
         document["total_gross_amount"] = summary.total_gross;
     }
 
+    // An edit here: what the document held before, to tell which of its pieces the save changes.
+    const bool stamps_pieces = !from_cloud && !first_save;
+    const std::vector<Json::object> before =
+        stamps_pieces ? store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {record_name})
+                      : std::vector<Json::object>{};
+    const std::vector<Json::object> lines_before =
+        stamps_pieces ? stored_lines(*this, record_name) : std::vector<Json::object>{};
     if (!store::run(*this, "DELETE FROM document_lines WHERE documentRecordName = ?", {record_name})) return "";
 
     const SettingsList units(setting("units"));
@@ -374,6 +480,9 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
 
     document["search"] = sorted_words(search);
     if (!save_record(document, "documents")) return "";
+    if (!before.empty() &&
+        !stamp_changed_pieces(*this, record_name, before.front(), lines_before, member(document, "modified").number_value()))
+        return "";
     if (!transaction.commit()) return "";
     return record_name;
 }

@@ -88,11 +88,19 @@ bool store::same_document(const Json::object& first, const Json::object& second)
     const std::string& transaction = member(first, "nav_transaction_id").string_value();
     const std::string& other_transaction = member(second, "nav_transaction_id").string_value();
     if (type == "INVOICE" && !transaction.empty() && !other_transaction.empty()) return transaction == other_transaction;
+    const std::string& id = member(first, "document_id").string_value();
+    const std::string& other_id = member(second, "document_id").string_value();
+    if (!id.empty() && !other_id.empty()) return id == other_id;
     const Json& created = member(first, "created");
     const Json& other = member(second, "created");
     if (!created.is_number() || !other.is_number() || created.number_value() == 0 || other.number_value() == 0)
         return true;
     return created.number_value() == other.number_value();
+}
+
+std::string store::document_identity(const Json::object& document) {
+    const std::string& id = member(document, "document_id").string_value();
+    return member(document, "created").dump() + (id.empty() ? "" : " " + id);
 }
 
 bool store::follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,

@@ -2,7 +2,7 @@
 // settled its report both store it, each on its own clock and with its own store's numbers: its record
 // name therefore comes from what both know alike, its own number and year of issue (and its
 // transaction where a stored document holds that name). Copies that an earlier version stored under
-// two names become one where they meet, with the later work done on either.
+// two names become one where they meet, each piece of the work done on either kept by its own time.
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -135,28 +135,49 @@ bool give_back_second_take(Core& core, const std::string& kept, const std::strin
     return true;
 }
 
-// The user's work on either copy goes on in the kept one: the document and lines of the copy
-// modified later (the time a save or a paid mark gave it; the kept copy's own on a tie), and a
-// reporting status the authority gave either copy. The kept copy keeps its name, change tag and
-// time of creation, and goes up again when it changed.
-bool take_later_work(Core& core, const Json::object& kept, const Json::object& other) {
-    const bool other_later = member(other, "modified").number_value() > member(kept, "modified").number_value();
-    const Json::object& later = other_later ? other : kept;
-    const Json::object& earlier = other_later ? kept : other;
-    const bool earlier_status =
-        member(later, "nav_status").string_value().empty() && !member(earlier, "nav_status").string_value().empty();
-    if (!other_later && !earlier_status) return true;
+std::vector<Json::object> lines_of(Core& core, const Json& record_name) {
+    return store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY rowid", {record_name});
+}
 
-    Json::object merged = later;
-    for (const char* identity : {"recordName", "recordChangeTag", "created"}) merged[identity] = member(kept, identity);
-    if (earlier_status) merged["nav_status"] = member(earlier, "nav_status");
+// The user's work on either copy goes on in the kept one, piece by piece (store::Piece): each piece
+// the copies hold apart comes from the copy where it changed last (the kept copy's own on a tie),
+// and a reporting status the authority gave either copy stays. The kept copy keeps its name, change
+// tag, time of creation and id, and goes up again when it changed.
+bool take_later_work(Core& core, const Json::object& kept, const Json::object& other) {
+    const std::vector<Json::object> kept_lines = lines_of(core, member(kept, "recordName"));
+    const std::vector<Json::object> other_lines = lines_of(core, member(other, "recordName"));
+    const store::PieceTimes kept_times = store::piece_times(kept);
+    const store::PieceTimes other_times = store::piece_times(other);
+    auto from_other = [&](store::Piece piece) {
+        const std::size_t index = static_cast<std::size_t>(piece);
+        if (store::same_piece(piece, kept, kept_lines, other, other_lines)) return false;
+        if (piece == store::Piece::status) {
+            if (member(other, "nav_status").string_value().empty()) return false;
+            if (member(kept, "nav_status").string_value().empty()) return true;
+        }
+        return other_times[index] > kept_times[index];
+    };
+
+    Json::object merged = kept;
+    store::PieceTimes times = kept_times;
+    bool lines_from_other = false;
+    bool changed = false;
+    for (const store::Piece piece : store::kPieces) {
+        if (!from_other(piece)) continue;
+        for (const auto& [column, value] : other)
+            if (store::in_piece(piece, column)) merged[column] = value;
+        times[static_cast<std::size_t>(piece)] = other_times[static_cast<std::size_t>(piece)];
+        if (piece == store::Piece::lines) lines_from_other = true;
+        changed = true;
+    }
+    if (!changed) return true;
+
+    merged["modified"] = std::max(member(kept, "modified").number_value(), member(other, "modified").number_value());
+    merged["piece_modified"] = store::piece_times_text(times);
     merged["synced"] = 0;
-    std::vector<Json> lines;
-    for (Json::object& line : store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY rowid",
-                                          {member(later, "recordName")}))
-        lines.emplace_back(std::move(line));
-    // As the later copy stands: no amounts computed again, no stock posted.
-    return !core.save_document(std::move(lines), true, std::move(merged)).empty();
+    const std::vector<Json::object>& taken_lines = lines_from_other ? other_lines : kept_lines;
+    // As the copies stand: no amounts computed again, no stock posted.
+    return !core.save_document({taken_lines.begin(), taken_lines.end()}, true, std::move(merged)).empty();
 }
 
 // The other copy goes into the kept one: its later work goes on there, its doubled stock rows and
@@ -191,7 +212,10 @@ std::string store::reported_name_aside(const Json::object& document) {
 }
 
 bool store::awaits_merge(Core& core, const Json::object& document) {
-    return is_reported_invoice(document) && member(document, "synced").number_value() == 0 &&
+    if (!is_reported_invoice(document) || member(document, "synced").number_value() != 0) return false;
+    // A copy known in the cloud was deleted there by a merge; one the cloud never confirmed goes by
+    // the rule for a document made here, unless its other copy is here already.
+    return !member(document, "recordChangeTag").string_value().empty() ||
            !rows(core, "SELECT 1 FROM documents WHERE type = 'INVOICE' AND nav_transaction_id = ? AND recordName <> ?",
                  {member(document, "nav_transaction_id"), member(document, "recordName")})
                 .empty();

@@ -86,11 +86,15 @@ struct AddedColumn {
 // stored before it read the declared default. A document keeps the company's e-mail and phone as its
 // page showed them (the address already travels with it); an empty default leaves the older rows and
 // their cloud records as they were. A tombstone keeps the change tag of the cloud copy it deletes
-// (empty where none is known).
+// (empty where none is known). A document keeps an id of its own and the times its pieces last
+// changed (store::same_document, store::Piece); empty in the rows and records of older versions,
+// which leave them out.
 constexpr AddedColumn kAddedColumns[] = {
     {"documents", "supplier_email", "VARCHAR DEFAULT ''"},
     {"documents", "supplier_phone", "VARCHAR DEFAULT ''"},
     {"deleted", "recordChangeTag", "VARCHAR DEFAULT ''"},
+    {"documents", "document_id", "VARCHAR DEFAULT ''"},
+    {"documents", "piece_modified", "VARCHAR DEFAULT ''"},
 };
 
 }  // namespace

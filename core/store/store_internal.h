@@ -49,11 +49,37 @@ bool is_local_setting(std::string_view name);
 
 // Whether two rows of the documents table are one and the same document. A record name alone does
 // not tell: two installations number their documents of a type independently. A document keeps the
-// `created` of its first save through every edit, upload and download, and two installations do not
-// make a document of one type in the same second; a web-shop order and an archived invoice are named
-// after the order and the invoice, so their name is their identity. Where `created` is unknown on
-// either side, they count as one (as before this test existed).
+// `created` of its first save and an id of its own given then (`document_id`) through every edit,
+// upload and download: two installations may make a document of one type in the same second, never
+// under one id. Where either lacks the id (a row or record of an older version), the time alone
+// tells; where `created` is unknown on either side, they count as one (as before this test existed).
+// A web-shop order and an archived invoice are named after the order and the invoice, so their name
+// is their identity.
 bool same_document(const json11::Json::object& first, const json11::Json::object& second);
+// The text of what tells a document from another of its type and name by same_document's time and id
+// rule, alike on every installation: its `created`, and its id where it has one.
+std::string document_identity(const json11::Json::object& document);
+
+// The pieces of a document that change apart: the paid mark, the reporting status, the notes, and
+// the lines with everything else the document holds. A local save gives each piece it changes the
+// time of the save, a paid mark the paid piece; the times are kept in the document's
+// `piece_modified` (a JSON object, milliseconds by piece name) and travel with its record. Where two
+// copies of one invoice meet, each piece comes from the copy where it changed last.
+enum class Piece { paid, status, notes, lines };
+inline constexpr std::array<Piece, 4> kPieces = {Piece::paid, Piece::status, Piece::notes, Piece::lines};
+// Each piece's last change, indexed by the piece.
+using PieceTimes = std::array<double, kPieces.size()>;
+// Whether a column of the documents table belongs to a piece. The lines piece holds every column that
+// no other piece holds, except the document's name, identity, times, upload mark and search text.
+bool in_piece(Piece piece, const std::string& column);
+// Whether two documents (their rows, and their lines as rows of document_lines) hold a piece alike.
+bool same_piece(Piece piece, const json11::Json::object& first, const std::vector<json11::Json::object>& first_lines,
+                const json11::Json::object& second, const std::vector<json11::Json::object>& second_lines);
+// A document's piece times as stored; a piece without one (a row or record of an older version) last
+// changed at the document's `modified`, the latest change it can have had.
+PieceTimes piece_times(const json11::Json::object& document);
+// The text `piece_modified` holds for the times.
+std::string piece_times_text(const PieceTimes& times);
 
 // A record name that no stored document has (nor, `deleted_too`, a deletion still to be uploaded):
 // `proposed` itself when free, else, `numbered`, with the next free number in its last dash-separated
@@ -87,9 +113,9 @@ bool move_document_aside(Core& core, const json11::Json::object& document);
 bool follow_document(Core& core, const std::string& from, const std::string& to, const std::string& old_number,
                      const std::string& new_number);
 
-// Marks a document paid (1) or unpaid (0) as an edit of it: it goes up, and its modification time
-// tells which of two copies' marks is the later where they meet. Nothing when it holds that mark
-// already. False when the write failed.
+// Marks a document paid (1) or unpaid (0) as an edit of it: it goes up, and the time of its paid
+// piece tells which of two copies' marks is the later where they meet. Nothing when it holds that
+// mark already. False when the write failed.
 bool mark_paid(Core& core, const std::string& record_name, int paid);
 
 // The record name a new document is proposed: a reported invoice's comes from its own number and
@@ -107,16 +133,20 @@ std::string reported_name_aside(const json11::Json::object& document);
 // Makes the copies of one reported invoice that this store holds under two or more record names one
 // (in the caller's transaction): every installation keeps the same copy, the one named by its number
 // and year, else the one named beside that, else the one of the least name. The kept copy goes on
-// with the document and lines of the copy modified later and with a reporting status either had;
+// with each piece of the copy where that piece changed last and with a reporting status either had;
 // each other copy goes as a local deletion would (its tombstone takes it from the cloud too), its
 // stock rows that double the kept ones' with it and its takes from the stock layers given back where
 // the kept copy took the same item, and what named it follows the kept one. False when a write
 // failed.
 bool merge_reported_copies(Core& core);
 
-// A reported invoice changed here and not yet uploaded, of which this store holds another copy: a
-// deletion of it from the cloud is another installation's merge of the copies, and it stays for this
-// store's own merge, which takes its work to the kept copy by the same rule.
+// The rule for a downloaded deletion against an edit not yet uploaded, where the document is a copy
+// of a reported invoice: the deletion is another installation's merge of the copies, which keeps
+// another copy of the transaction in the cloud. The copy changed here stays for this store's own
+// merge, which takes its work to the kept copy piece by piece; that copy may come after the deletion
+// (a change download lists each record at its latest change, so a kept copy changed after the merge
+// comes later), and a whole download brings it before the merge runs. Should the cloud hold no other
+// copy, the edit goes up again as the invoice's only copy. True when the deletion leaves the document.
 bool awaits_merge(Core& core, const json11::Json::object& document);
 
 // The seven CREATE TABLE statements, as one text.
