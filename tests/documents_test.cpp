@@ -179,6 +179,13 @@ TEST_F(Documents, NewDocumentsNeverReplaceStoredOnes) {
     EXPECT_EQ(core->save_document({}, false, {{"type", "TASK"}}), "TASK-20270105093000");
     // An empty name is no name.
     EXPECT_EQ(core->save_document({}, false, {{"type", "TASK"}, {"recordName", ""}}), "TASK-20270105093000-2");
+    // Made in one second, each is a document of its own; one an older version wrote, without its id,
+    // is known by the second alone.
+    const Json::object first_draft = document("DRAFT-20270105093000").object_items();
+    Json::object older_draft = document("DRAFT-20270105093000-2").object_items();
+    EXPECT_FALSE(store::same_document(first_draft, older_draft));
+    older_draft.erase("document_id");
+    EXPECT_TRUE(store::same_document(first_draft, older_draft));
     EXPECT_EQ(count("SELECT COUNT(*) AS n FROM documents"), 8u);
     EXPECT_EQ(count("SELECT COUNT(*) AS n FROM documents WHERE recordName = ''"), 0u);
 }

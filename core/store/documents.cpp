@@ -331,8 +331,6 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
                                               type != "DRAFT" && type != "TASK");
         document["recordName"] = record_name;
         document["created"] = static_cast<double>(clock_now()) * 1000.0;
-        // Its own, also when it was copied from another document.
-        document["document_id"] = new_record_name();
         document["paid"] = 0;
         first_save = true;
     } else {
@@ -382,7 +380,9 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
             store::PieceTimes times;
             times.fill(member(document, "modified").number_value());
             document["piece_modified"] = store::piece_times_text(times);
-            if (member(document, "document_id").string_value().empty()) document["document_id"] = new_record_name();
+            // Its own, also when it was copied from another document.
+            if (is_new || member(document, "document_id").string_value().empty())
+                document["document_id"] = new_record_name();
         }
         const TaxSummary summary = tax_summary(Json(lines), taxes.items());
         document["total_net_amount"] = summary.total_net;
