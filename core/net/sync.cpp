@@ -314,7 +314,7 @@ bool settle_own_deletion(Core& core, const std::string& name) {
 // one stays and goes up as a new record, and a deletion of the name still to go up from here has
 // nothing left to delete. Client, item and stock rows are named by the program alone (new
 // identifiers, or the reported invoice's transaction), so a deletion of their name is theirs. A
-// reported invoice changed here stays for the merge when its other copy is here (store::awaits_merge).
+// reported invoice changed here stays for the merge, which takes its edit to the copy kept (store::awaits_merge).
 bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
     const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
     if (!documents.empty() && store::awaits_merge(core, documents.front())) return true;
