@@ -15,6 +15,7 @@
 
 #include <array>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ class Core;
 namespace Tavrin {
 
 class SettingsPage;
+struct ReportSnapshot;
 
 class MainWindow : public ui::Window {
     Q_OBJECT
@@ -71,8 +73,9 @@ public:
     void ShowRenumberedDocuments();
     // Tells the user, once, of the invoices kept as drafts because their report ended unstored.
     void ShowKeptDrafts();
-    // The notice over the tabs: shown while an invoice's report waits for the tax authority, saying
-    // which invoice and since when; hidden otherwise.
+    // The notice over the tabs: shown while an invoice's report waits for the tax authority (this
+    // installation's, or one another installation holds), saying which invoice and since when; hidden
+    // otherwise. The store is read anew off the UI thread, and the notice follows that read.
     void ShowReportNotice();
     // Tells once of the downloaded records that could not be read and were set aside.
     void ShowSetAsideRecords();
@@ -237,8 +240,24 @@ private:
     // Each beat of reportPace: what ShowReportOutcomes tells, and the settling of a report left waiting.
     void OnReportPace();
     // After a report may have been settled: the notice, the page that waited on it learns how it
-    // ended, and an invoice no page took back is told of as a draft.
+    // ended, and an invoice no page took back is told of as a draft; all from `report_snapshot_`.
     void ShowReportOutcomes();
+    // What the notices and the page need is read off the UI thread (ReadReportSnapshot), one read at a
+    // time: one asked for meanwhile follows it once. `read_shared`: the company's shared record is
+    // looked up in the cloud too (after a pass or a settling). TakeReportSnapshot: its result, back on
+    // the UI thread.
+    void ReadReportSnapshot(bool read_shared);
+    void TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapshot);
+    bool snapshot_reading_ = false;
+    bool snapshot_again_ = false;
+    bool snapshot_again_shared_ = false;
+    // A pace beat waits for its read: the report left waiting is settled once the read says there is one.
+    bool pace_due_ = false;
+    std::shared_ptr<const ReportSnapshot> report_snapshot_;
+    // Taken from the store by a read, told once no other dialog stands in the way.
+    json11::Json::array untold_drafts_;
+    json11::Json::array untold_renumbered_;
+    json11::Json::array untold_set_aside_;
     // The paced report settling runs quietly: the notice tells of the report.
     std::array<bool, 4> work_running_{};
     bool sync_again_ = false;

@@ -2,11 +2,13 @@
 // window's own message of documents that took a new number.
 #include "app/App.h"
 #include "app/MainWindow.h"
+#include "app/ReportSnapshot.h"
 
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 
 #include <optional>
+#include <utility>
 
 using json11::Json;
 
@@ -126,9 +128,8 @@ void MainWindow::WriteHtmlToWebView(ui::WebView2* view, std::string type, std::s
 
 void MainWindow::ShowRenumberedDocuments() {
     // One dialog at a time: with another open, the list waits for the next time.
-    if (!g_core || ui::ContentDialog::Current()) return;
-    const Json renumbered = g_core->take_renumbered_documents();
-    if (renumbered.array_items().empty()) return;
+    if (!g_core || ui::ContentDialog::Current() || untold_renumbered_.empty()) return;
+    const Json renumbered = std::exchange(untold_renumbered_, {});
     std::string text = own_text("Egy másik gépen ugyanilyen típusú és számú dokumentum készült, ezért az ezen a gépen "
                                 "készült dokumentum a következő szabad számot kapta:",
                                 "A document of the same type and number was made on another computer, so the one made "
@@ -155,9 +156,8 @@ std::string unstored_invoice_text(const std::string& outcome, const std::string&
 
 void MainWindow::ShowKeptDrafts() {
     // One dialog at a time: with another open, the drafts wait for the next time.
-    if (!g_core || ui::ContentDialog::Current()) return;
-    const Json kept = g_core->take_kept_drafts();
-    if (kept.array_items().empty()) return;
+    if (!g_core || ui::ContentDialog::Current() || untold_drafts_.empty()) return;
+    const Json kept = std::exchange(untold_drafts_, {});
     std::string text;
     for (const Json& entry : kept.array_items())
         text += (text.empty() ? "" : "\n\n") +
@@ -176,37 +176,80 @@ void MainWindow::ShowKeptDrafts() {
 }
 
 void MainWindow::ShowReportNotice() {
-    if (!g_core || !reportNotice) return;
-    const Json pending = g_core->current_account == "DEMO" ? Json() : g_core->nav_pending_report();
-    if (pending.is_null()) {
-        reportNotice->hide();
-        return;
+    ReadReportSnapshot(false);
+}
+
+namespace {
+
+std::string own_report_notice(Core& core, const NavReportRecord& pending) {
+    return own_text("A(z) ", "Invoice ") + pending.number + own_text(" számú számla ", " has been waiting for the tax authority's (NAV) answer since ") +
+           moment_text(core, pending.written) +
+           own_text(" óta a NAV válaszára vár: még nem dőlt el, hogy befogadta-e. Amíg ez ki nem derül, új számla nem "
+                    "küldhető be; a program futás közben ",
+                    ": whether it was accepted is not known yet. Until it is, no new invoice can be reported; while "
+                    "it runs, the program asks the authority again by itself every ") +
+           std::to_string(MainWindow::kReportPaceMs / 1000) +
+           own_text(" másodpercenként magától újra megkérdezi a NAV-ot.", " seconds.");
+}
+
+// Another installation's report: which invoice, since when, and until when this one waits for it at the latest.
+std::string elsewhere_report_notice(Core& core, const NavSettled& held) {
+    std::string text = own_text("A cég egy másik gépe ", "Another computer of the company has been reporting invoice ") +
+                       held.number +
+                       own_text(" számú számlát küldött be a NAV-nak, és ", " to the tax authority (NAV) since ") +
+                       moment_text(core, held.written) +
+                       own_text(" óta a NAV válaszára vár. Amíg ez ki nem derül, ezen a gépen sem küldhető be új számla "
+                                "(más dokumentumok menthetők)",
+                                " and waits for its answer. Until it is known, no new invoice can be reported from this "
+                                "computer either (other documents can be saved)");
+    if (held.deadline > held.written)
+        text += own_text("; legkésőbb ", "; from ") + moment_text(core, held.deadline) +
+                own_text(" után ez a gép maga dönti el a NAV nyilvántartásából, mi lett vele.",
+                         " at the latest, this computer settles it from the authority's records.");
+    else
+        text += ".";
+    return text;
+}
+
+}  // namespace
+
+ReportSnapshot read_report_snapshot(Core& core, const ReportSnapshotRequest& request) {
+    ReportSnapshot snapshot;
+    snapshot.account = request.account;
+    const bool demo = request.account == "DEMO";
+    if (!demo) snapshot.pending = core.nav_pending_record();
+    snapshot.elsewhere = request.read_shared && !demo ? core.nav_report_held_elsewhere() : request.elsewhere_known;
+    if (snapshot.pending)
+        snapshot.notice = own_report_notice(core, *snapshot.pending);
+    else if (snapshot.elsewhere.result == NavSettled::Result::waiting && snapshot.elsewhere.elsewhere)
+        snapshot.notice = elsewhere_report_notice(core, snapshot.elsewhere);
+    snapshot.page_request_id = request.page_request_id;
+    snapshot.page_outcome = core.nav_settled_outcome(request.page_request_id);
+    if (request.take_notices) {
+        snapshot.kept_drafts = core.take_kept_drafts();
+        snapshot.renumbered = core.take_renumbered_documents();
+        snapshot.set_aside = core.take_set_aside_records();
     }
-    const auto written = static_cast<std::time_t>(pending["written"].number_value());
-    reportNotice->Text(ui::qs(
-        own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
-        own_text(" számú számla ", " has been waiting for the tax authority's (NAV) answer since ") +
-        moment_text(*g_core, written) +
-        own_text(" óta a NAV válaszára vár: még nem dőlt el, hogy befogadta-e. Amíg ez ki nem derül, új számla nem "
-                 "küldhető be; a program magától újra megkérdezi a NAV-ot.",
-                 ": whether it was accepted is not known yet. Until it is, no new invoice can be reported; the program "
-                 "asks the authority again by itself.")));
-    reportNotice->show();
+    return snapshot;
 }
 
 void MainWindow::ShowSetAsideRecords() {
     // One dialog at a time: with another open, the records wait for the next time.
-    if (!g_core || ui::ContentDialog::Current()) return;
-    const Json set_aside = g_core->take_set_aside_records();
-    if (set_aside.array_items().empty()) return;
+    if (!g_core || ui::ContentDialog::Current() || untold_set_aside_.empty()) return;
+    const Json set_aside = std::exchange(untold_set_aside_, {});
     const std::string text =
         own_text("A felhőből letöltött változások közül ", "Of the changes downloaded from the cloud, ") +
         std::to_string(set_aside.array_items().size()) +
         own_text(" bejegyzést ez a gép nem tud beolvasni (talán a program egy újabb változata vagy egy másik program "
-                 "írta), ezért kimaradt; a többi változás rendben megérkezett. Frissítse a programot ezen a gépen.",
+                 "írta), ezért kimaradt; a többi változás rendben megérkezett. A kimaradt bejegyzések a felhőben és az "
+                 "őket író gépen megmaradnak, de ez a gép magától nem tölti le őket újra, a program frissítése után "
+                 "sem. Ha ezen a gépen is szüksége van rájuk, frissítse itt a programot, majd azon a gépen, ahol "
+                 "készültek, mentse el őket újra.",
                  " record(s) cannot be read on this computer (perhaps a newer version of the program or another "
-                 "program wrote them) and were left out; the other changes arrived. Update the program on this "
-                 "computer.");
+                 "program wrote them) and were left out; the other changes arrived. The records left out stay in the "
+                 "cloud and on the computer that wrote them, but this computer does not download them again by "
+                 "itself, not even after an update. If you need them here too, update the program on this computer, "
+                 "then save them again on the computer where they were made.");
     ShowMessage(ui::qs(own_text("Kimaradt bejegyzések", "Records left out")), ui::qs(text));
 }
 

@@ -3,6 +3,7 @@
 // a remote service that does not answer never holds the window up. And the account switch, which waits
 // for that work before it closes the database.
 #include "app/MainWindow.h"
+#include "app/ReportSnapshot.h"
 #include "app/editor/DocumentPage.h"
 
 #include "core/Core.h"
@@ -130,12 +131,62 @@ void MainWindow::SettleWaitingReport(ui::DispatcherQueue queue, QPointer<MainWin
 
 void MainWindow::OnReportPace() {
     if (!g_core || switching_account_ || navigationView->isHidden()) return;
-    ShowReportOutcomes();
-    // A save settles its own wait; the pace only takes up a report nobody is waiting on.
-    const DocumentPage* page = document_page(document_window);
-    if ((page && page->save_in_flight) || g_core->current_account == "DEMO" || g_core->nav_pending_report().is_null())
+    // Whether a report waits is known once the read has come back.
+    pace_due_ = true;
+    ReadReportSnapshot(false);
+}
+
+void MainWindow::ReadReportSnapshot(bool read_shared) {
+    if (!g_core || switching_account_) return;
+    if (snapshot_reading_) {
+        snapshot_again_ = true;
+        snapshot_again_shared_ = snapshot_again_shared_ || read_shared;
         return;
-    StartWork(Work::report);
+    }
+    snapshot_reading_ = true;
+    ReportSnapshotRequest request;
+    request.account = g_core->current_account;
+    if (const DocumentPage* page = document_page(document_window); page && !page->save_in_flight)
+        request.page_request_id = page->pending_request_id;
+    request.read_shared = read_shared;
+    if (report_snapshot_ && report_snapshot_->account == request.account) request.elsewhere_known = report_snapshot_->elsewhere;
+    // Taken only when they can be told now; else they stay in the store for a later read.
+    request.take_notices = !ui::ContentDialog::Current();
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    const QPointer<MainWindow> window(this);
+    ui::ThreadPool::RunAsync([queue, window, request] {
+        auto snapshot = std::make_shared<ReportSnapshot>();
+        // Back whatever happens, so that the next read is never held up.
+        ui::PostOnce back(queue, [window, snapshot] {
+            if (window) window->TakeReportSnapshot(snapshot);
+        });
+        if (Core* core = g_core) *snapshot = read_report_snapshot(*core, request);
+    });
+}
+
+void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapshot) {
+    snapshot_reading_ = false;
+    if (g_core && !switching_account_ && snapshot->account == g_core->current_account) {
+        report_snapshot_ = snapshot;
+        const auto keep = [](json11::Json::array& untold, const json11::Json& taken) {
+            untold.insert(untold.end(), taken.array_items().begin(), taken.array_items().end());
+        };
+        keep(untold_drafts_, snapshot->kept_drafts);
+        keep(untold_renumbered_, snapshot->renumbered);
+        keep(untold_set_aside_, snapshot->set_aside);
+        ShowReportOutcomes();
+        // A save settles its own wait; the pace only takes up a report nobody is waiting on.
+        const DocumentPage* page = document_page(document_window);
+        if (pace_due_ && snapshot->pending && !(page && page->save_in_flight) && snapshot->account != "DEMO")
+            StartWork(Work::report);
+    }
+    pace_due_ = false;
+    if (snapshot_again_) {
+        const bool read_shared = snapshot_again_shared_;
+        snapshot_again_ = false;
+        snapshot_again_shared_ = false;
+        ReadReportSnapshot(read_shared);
+    }
 }
 
 void MainWindow::WorkEnded(Work kind, bool refresh) {
@@ -144,25 +195,29 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
     if (kind == Work::status && g_core && !switching_account_ && g_core->current_account != "DEMO")
         DocumentPage::RetryAccountingUploads(QPointer<QWidget>(this));
     if (refresh && g_core && !switching_account_) RefreshList(std::string());
-    if (kind == Work::sync && !switching_account_) {
-        ShowRenumberedDocuments();
-        ShowSetAsideRecords();
-    }
     if (kind == Work::sync && sync_again_) {
         sync_again_ = false;
         StartWork(Work::sync);
     }
-    if (g_core && !switching_account_) ShowReportOutcomes();
+    // After a pass or a settling the company's shared record may have changed too.
+    ReadReportSnapshot(kind != Work::orders);
     ShowBusy();
 }
 
 void MainWindow::ShowReportOutcomes() {
-    ShowReportNotice();
+    if (!report_snapshot_) return;
+    const ReportSnapshot& snapshot = *report_snapshot_;
+    if (reportNotice) {
+        reportNotice->Text(ui::qs(snapshot.notice));
+        reportNotice->setVisible(!snapshot.notice.empty());
+    }
     // The page's own save goes once the background's passes are done, so that it finds the
     // cloud as they left it.
     const bool idle = std::none_of(work_running_.begin(), work_running_.end(), [](bool running) { return running; });
-    if (DocumentPage* page = document_page(document_window); page && idle) page->LearnReportOutcome();
+    if (DocumentPage* page = document_page(document_window); page && idle) page->LearnReportOutcome(snapshot);
     ShowKeptDrafts();
+    ShowRenumberedDocuments();
+    ShowSetAsideRecords();
 }
 
 void MainWindow::ShowBusy() {

@@ -654,6 +654,10 @@ public:
     // `shared`, the company's shared record is read too and settled the same way, whichever
     // installation made it.
     NavSettled nav_settle_report(bool shared = false);
+    // The report another installation of the company holds, as the company's shared record stands in
+    // the cloud, read without asking the authority: waiting (elsewhere, number, written, deadline), or
+    // none when no other installation's record stands or the cloud gave no answer.
+    NavSettled nav_report_held_elsewhere();
     // Removes the company's shared record of a report this installation has stored, once the stored
     // invoice has reached the cloud; true when no shared record of it is left.
     bool nav_release_report(const std::string& record_name);

@@ -158,6 +158,10 @@ TEST_F(InvoiceXml, FailedValidationSaysWhyInHungarian) {
     EXPECT_FALSE(core->validate_invoice_xml(
         core->nav_invoice_data_xml({line("A", 1, 10, "27%")}, invoice({{"client_street", " "}}), ""), &error));
     EXPECT_EQ(nav_error_text(error), "Vevő: Hibás utca.\n") << error;
+    // The authority's messages, one a line: each names its own party.
+    EXPECT_EQ(nav_error_text("/InvoiceData/supplierInfo/supplierAddress/additionalAddressDetail: too short\n"
+                             "/InvoiceData/customerInfo/customerVatData/customerTaxNumber/taxpayerId: invalid"),
+              "Szállító: Hibás utca.\nVevő: Hibás adószám. Minta: 12345678-9-10\n");
     EXPECT_FALSE(core->validate_invoice_xml(
         core->nav_invoice_data_xml({line("A", 1, 10, "27%")}, invoice({{"exchange_rate", 0}}), ""), &error));
     EXPECT_EQ(nav_error_text(error), "Deviza számla esetén 0-nál nagyobb összegű árfolyam szükséges.\n");

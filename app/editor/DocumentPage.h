@@ -4,6 +4,7 @@
 
 #include "json11/json11.hpp"
 #include "ui/Action.h"
+#include "ui/ContentDialog.h"
 #include "ui/Controls.h"
 #include "ui/Inputs.h"
 #include "ui/Threading.h"
@@ -22,6 +23,7 @@
 namespace Tavrin {
 
 struct ShownPreview;
+struct ReportSnapshot;
 
 class DocumentPage : public QWidget {
     Q_OBJECT
@@ -111,10 +113,12 @@ public:
     // The page keeps that report's invoice itself (see Core::nav_page_holds_report): a report it held
     // before is let go.
     void HoldReport(const std::string& request_id);
-    // That report has been settled meanwhile (by the background, or another save): stored, the page
-    // ends as its save would; unstored, the user is told and the page keeps the invoice to be saved
-    // again. Nothing while it still waits or a save runs.
-    void LearnReportOutcome();
+    // That report has been settled meanwhile (by the background, or another save), as `snapshot` read
+    // it: stored, the page ends as its save would; unstored, the user is told and the page keeps the
+    // invoice to be saved again. Nothing while it still waits or a save runs.
+    void LearnReportOutcome(const ReportSnapshot& snapshot);
+    // The save's dialog left open saying that report waits: the outcome is told in it.
+    QPointer<ui::ContentDialog> report_dialog;
     // The document as that report sent it (see SaveContext::reported_snapshot).
     std::string pending_snapshot;
     // The number the page showed before that report took another.

@@ -277,15 +277,18 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
         return text;
     }
     text += own_text(" Amíg ez ki nem derül, új számla nem küldhető be, hogy egy sorszám se kerüljön kétszer a NAV-hoz "
-                     "(más dokumentumok menthetők). A program futás közben magától is újra megkérdezi a NAV-ot, és a "
-                     "következő indításkor, mentéskor és a számlák listájának megnyitásakor is; ha befogadta, a(z) ",
+                     "(más dokumentumok menthetők). A program futás közben ",
                      " Until this is known no new invoice can be reported, so that no number reaches the authority "
-                     "twice (other documents can be saved). The program asks the authority again by itself while it "
-                     "runs, and at the next start, at the next save and when the invoice list is opened; if it was "
-                     "accepted, invoice ") +
+                     "twice (other documents can be saved). While it runs, the program asks the authority again by "
+                     "itself every ") +
+            std::to_string(MainWindow::kReportPaceMs / 1000) +
+            own_text(" másodpercenként magától újra megkérdezi a NAV-ot, és a következő indításkor, mentéskor és a "
+                     "számlák listájának megnyitásakor is; ha befogadta, a(z) ",
+                     " seconds, and at the next start, at the next save and when the invoice list is opened; if it "
+                     "was accepted, invoice ") +
             number +
-            own_text(" számú számla el lesz mentve. Próbálja újra néhány perc múlva.",
-                     " is stored then. Try again in a few minutes.");
+            own_text(" számú számla el lesz mentve: ehhez nem kell semmit tennie.",
+                     " is stored then: you need not do anything for that.");
     if (this_one)
         text += own_text(" Ha most módosítja a számlát, a módosítás nem kerül be: a számla úgy lesz elmentve, "
                          "ahogy a NAV-nak elküldtük.",
@@ -435,10 +438,12 @@ ui::Action DocumentPage::ExplainLongReport(SaveContextPtr context) {
                         "goes on waiting: a request takes at most ") +
                limit +
                own_text(" másodpercig tart, utána a program a NAV nyilvántartásából dönti el, hogy befogadta-e. A "
-                        "számla nem vész el, és nem kerül kétszer a NAV-hoz; ne zárja be a programot.",
+                        "számla nem vész el, és nem kerül kétszer a NAV-hoz akkor sem, ha közben bezárja a programot: "
+                        "a következő indításkor a program a NAV nyilvántartásából dönti el, hogy befogadta-e.",
                         " seconds, after which the program tells from the authority's records whether it was "
-                        "accepted. The invoice is not lost and does not reach the authority twice; do not close the "
-                        "program.");
+                        "accepted. The invoice is not lost and does not reach the authority twice even if you close "
+                        "the program meanwhile: at the next start the program tells from the authority's records "
+                        "whether it was accepted.");
     else
         text = own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
                own_text(" számú számla beküldése még előkészül: a felhő vagy a NAV lassan válaszol. A program tovább "
@@ -675,6 +680,8 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         page->HoldReport(context->own_request_id);
         page->pending_snapshot = context->reported_snapshot;
         page->pending_shown_number = context->own_request_id.empty() ? std::string() : context->shown_number;
+        // The dialog left open tells of the report the page holds: its outcome is told in it.
+        page->report_dialog = context->own_request_id.empty() ? nullptr : context->dialog.data();
         // The preview shows again the very document the page holds, with the number the flow gave it.
         if (page->numberTextBox) page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
         page->RefreshDocument();

@@ -5,6 +5,7 @@
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 #include "app/App.h"
+#include "app/ReportSnapshot.h"
 
 using json11::Json;
 
@@ -197,18 +198,22 @@ void DocumentPage::HoldReport(const std::string& request_id) {
     pending_request_id = request_id;
 }
 
-void DocumentPage::LearnReportOutcome() {
-    // With a dialog open the page is busy with the user: it learns at the next turn.
-    if (!g_core || save_in_flight || pending_request_id.empty() || ui::ContentDialog::Current()) return;
-    Core& core = *g_core;
-    if (core.nav_pending_report()["request_id"].string_value() == pending_request_id) return;
-    const NavSettled settled = core.nav_settled_outcome(pending_request_id);
+void DocumentPage::LearnReportOutcome(const ReportSnapshot& snapshot) {
+    if (!g_core || save_in_flight || pending_request_id.empty() || snapshot.page_request_id != pending_request_id) return;
+    // The save's dialog saying the report waits is told the outcome in its place; with another dialog
+    // open the page is busy with the user: it learns at the next turn.
+    ui::ContentDialog* open = ui::ContentDialog::Current();
+    ui::ContentDialog* waiting = open && open == report_dialog ? open : nullptr;
+    if (open && !waiting) return;
+    if (snapshot.pending && snapshot.pending->request_id == pending_request_id) return;
+    const NavSettled& settled = snapshot.page_outcome;
     if (settled.result == NavSettled::Result::stored) {
         // The save finds it stored, and ends as a save does.
+        if (waiting) waiting->Hide();
         StartSave();
         return;
     }
-    if (settled.result == NavSettled::Result::none) return;
+    if (settled.result == NavSettled::Result::none || settled.result == NavSettled::Result::waiting) return;
     // The number it was reported under, as the page holds it since.
     const std::string number = Json(document)["number_formatted"].string_value();
     const std::string outcome = settled.result == NavSettled::Result::refused ? "refused"
@@ -218,17 +223,24 @@ void DocumentPage::LearnReportOutcome() {
     HoldReport(std::string());
     pending_snapshot.clear();
     pending_shown_number.clear();
-    auto* told = new ui::ContentDialog(window());
-    told->XamlRoot(window());
-    told->Title(ui::qs(number));
-    told->Content(ui::qs(unstored_invoice_text(outcome, number, settled.message) +
-                         own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra beküldésre "
-                                  "kerül.",
-                                  " What you entered is kept on this page: save it again, and the invoice is reported "
-                                  "anew.")));
-    told->PrimaryButtonText(tr_key("ok"));
-    told->Closed.Add(told, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });
-    told->ShowAsync();
+    const QString told = ui::qs(unstored_invoice_text(outcome, number, settled.message) +
+                                own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra "
+                                         "beküldésre kerül.",
+                                         " What you entered is kept on this page: save it again, and the invoice is "
+                                         "reported anew."));
+    report_dialog = nullptr;
+    if (waiting) {
+        waiting->Title(ui::qs(number));
+        waiting->Content(told);
+        return;
+    }
+    auto* dialog = new ui::ContentDialog(window());
+    dialog->XamlRoot(window());
+    dialog->Title(ui::qs(number));
+    dialog->Content(told);
+    dialog->PrimaryButtonText(tr_key("ok"));
+    dialog->Closed.Add(dialog, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });
+    dialog->ShowAsync();
 }
 
 DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText() const {
@@ -258,9 +270,13 @@ DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText() const {
         question.title = ui::qs(own_text("Beküldött számla", "Invoice sent"));
         question.text = ui::qs(own_text("A(z) ", "Invoice ") + number +
                                own_text(" számú számlát elküldtük a NAV-nak, és a válaszára vár. Ha a NAV befogadja, a "
-                                        "számla ki van állítva, és a program úgy menti el, ahogy elküldtük.",
+                                        "számla ki van állítva, és a program úgy menti el, ahogy elküldtük. Ha kiderül, "
+                                        "hogy nem érkezett meg, vagy a NAV nem fogadja be, a beírt számla "
+                                        "piszkozatként megmarad (Piszkozatok), és onnan újra kiállítható.",
                                         " was sent to the tax authority (NAV) and waits for its answer. If the authority "
-                                        "accepts it, the invoice is issued, and the program stores it as it was sent.") +
+                                        "accepts it, the invoice is issued, and the program stores it as it was sent. If "
+                                        "it turns out it never arrived, or the authority does not accept it, the invoice "
+                                        "you entered is kept as a draft (Drafts), from which it can be issued again.") +
                                withdraw);
     } else {
         question.title = ui::qs(own_text("Kiállított számla", "Issued invoice"));

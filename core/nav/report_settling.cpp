@@ -503,6 +503,22 @@ bool Core::nav_release_report(const std::string& record_name) {
     return nav_unshare_report(shared["tag"].string_value());
 }
 
+NavSettled Core::nav_report_held_elsewhere() {
+    NavSettled held;
+    if (!nav_shares_reports()) return held;
+    bool reachable = false;
+    const Json shared = nav_shared_report(reachable);
+    const std::optional<NavReportRecord> record =
+        reachable ? NavReportRecord::read(shared["report"]) : std::optional<NavReportRecord>();
+    if (!record || (own_report(*this, *record) && this_computer(*record))) return held;
+    // Read, not settled: whether it may still be on its way is the settling's to tell.
+    held = waiting_on(*record, NavSettled::Reason::sending);
+    held.elsewhere = true;
+    held.written = record->written;
+    held.deadline = free_from(*record);
+    return held;
+}
+
 json11::Json::array Core::nav_taken_numbers() {
     return taken_numbers(*this);
 }

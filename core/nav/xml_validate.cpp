@@ -8,11 +8,13 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -177,17 +179,23 @@ std::string nav_error_text(std::string text) {
         {"vatCode", "Hibás adószám áfakód. Minta: 12345678-9-10"},
     };
     // A field of the buyer's or the supplier's block is told as theirs: the same street, city or tax
-    // number stands in both.
-    const char* whose = text.find("/customerInfo") != std::string::npos   ? "Vevő: "
-                        : text.find("/supplierInfo") != std::string::npos ? "Szállító: "
-                                                                            : "";
+    // number stands in both. Each line is one message of its own, with its own path.
     std::string out;
-    for (const auto& [element, explanation] : explanations) {
-        if (text.find(element) != std::string::npos) {
-            out += whose;
-            out += explanation;
-            out += '\n';
+    std::size_t line_start = 0;
+    while (line_start <= text.size()) {
+        const std::size_t line_end = std::min(text.find('\n', line_start), text.size());
+        const std::string_view line = std::string_view(text).substr(line_start, line_end - line_start);
+        const char* whose = line.find("/customerInfo") != std::string_view::npos   ? "Vevő: "
+                            : line.find("/supplierInfo") != std::string_view::npos ? "Szállító: "
+                                                                                     : "";
+        for (const auto& [element, explanation] : explanations) {
+            if (line.find(element) != std::string_view::npos) {
+                out += whose;
+                out += explanation;
+                out += '\n';
+            }
         }
+        line_start = line_end + 1;
     }
     return out.empty() ? text : out;
 }

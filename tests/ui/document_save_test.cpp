@@ -786,11 +786,15 @@ TEST_F(UnansweredReport, AWaitingInvoiceIsStoredInTheBackgroundAsItWasSent) {
     EXPECT_NE(told.find("A NAV megkapta, és még feldolgozza."), std::string::npos) << told;
     EXPECT_EQ(invoices(), 0);
     const std::size_t reported = reported_ids().size();
-    // The main window says which invoice waits, and since when, whatever tab is shown.
-    EXPECT_TRUE(window->reportNotice->isVisible());
+    // The main window says which invoice waits, and since when, whatever tab is shown; and that it
+    // asks again by itself, and how often.
+    ASSERT_TRUE(wait_until([&] { return window->reportNotice->isVisible(); }));
     const std::string notice = ui::utf8(window->reportNotice->Text());
     EXPECT_NE(notice.find(waiting + " számú számla " + Tavrin::moment_text(*g_core, kNow) + " óta a NAV válaszára vár"),
               std::string::npos) << notice;
+    EXPECT_NE(notice.find("15 másodpercenként magától újra megkérdezi"), std::string::npos) << notice;
+    EXPECT_NE(told.find("15 másodpercenként magától újra megkérdezi"), std::string::npos) << told;
+    EXPECT_EQ(told.find("néhány perc"), std::string::npos) << told;
     // The user changes a line meanwhile.
     Json::object changed_line = p->lines.at(0).object_items();
     changed_line["name"] = "Átírt tétel";
@@ -809,7 +813,7 @@ TEST_F(UnansweredReport, AWaitingInvoiceIsStoredInTheBackgroundAsItWasSent) {
         return d && d->PrimaryButtonText() == ok;
     }, 15000));
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
-    EXPECT_FALSE(window->reportNotice->isVisible());
+    EXPECT_TRUE(wait_until([&] { return !window->reportNotice->isVisible(); }));
     ui::ContentDialog* dialog = ui::ContentDialog::Current();
     EXPECT_EQ(dialog->ContentText().toStdString().rfind(text("saving_successful"), 0), 0u) << dialog->ContentText().toStdString();
     EXPECT_NE(dialog->ContentText().toStdString().find("az azóta tett módosítások nem kerültek bele"), std::string::npos);
@@ -837,6 +841,9 @@ TEST_F(UnansweredReport, AClosedWaitingInvoiceIsNotWithdrawnAndTheNextSaveTakesT
     const std::string asked = close_asked();
     EXPECT_EQ(asked.rfind("Beküldött számla|A(z) " + waiting + " számú számlát elküldtük a NAV-nak", 0), 0u) << asked;
     EXPECT_NE(asked.find("Az ablak bezárása ezt nem vonja vissza"), std::string::npos) << asked;
+    EXPECT_NE(asked.find("Ha kiderül, hogy nem érkezett meg, vagy a NAV nem fogadja be, a beírt számla piszkozatként "
+                         "megmarad"),
+              std::string::npos) << asked;
     EXPECT_NE(asked.find("|Bezárás|Mégse"), std::string::npos) << asked;
     EXPECT_EQ(asked.find(text("discard")), std::string::npos) << asked;
     ASSERT_EQ(page(), p) << "cancelled, the page stays";
@@ -1117,16 +1124,21 @@ TEST_F(UnansweredReport, AWaitingInvoiceThatEndsUnstoredIsToldOnItsOpenPageWhich
     const std::string taken = number_of(p);
     nav.set_processing_delay(std::chrono::hours(1));
     other_software_reports(p, 7);
-    const std::string told_first = told_on_save(p, true);
-    EXPECT_NE(told_first.find(taken + " számú számlát elküldtük"), std::string::npos) << told_first;
-    std::string told;
-    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
-        told = d.ContentText().toStdString();
-        return Result::Primary;
-    });
+    // The user leaves the dialog that says the invoice waits open: it tells the outcome as soon as the
+    // background learns it.
+    nav.fault_next_replies(NavReplyFault::drop);
+    ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "1");
+    QPointer<ui::ContentDialog> waiting = save(p);
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_NE(waiting->ContentText().toStdString().find(taken + " számú számlát elküldtük"), std::string::npos);
     nav.set_processing_delay(std::chrono::milliseconds(0));
     window->reportPace->setInterval(100);
-    ASSERT_TRUE(wait_until([&] { return !told.empty() && !ui::ContentDialog::Current(); }, 15000));
+    ASSERT_TRUE(wait_until([&] { return waiting && waiting->ContentText().toStdString().find("sorszámon") != std::string::npos; },
+                           15000));
+    EXPECT_EQ(ui::ContentDialog::Current(), waiting.data());
+    const std::string told = waiting->ContentText().toStdString();
+    waiting->Answer(Result::Primary);
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
     EXPECT_NE(told.find(taken + " sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem "
                                 "elmentve. A beírt adatok megmaradtak ezen az oldalon"),
               std::string::npos) << told;
@@ -1582,6 +1594,40 @@ TEST_F(TwoInstallations, TheNumberIssuedElsewhereFirstIsPassedOver) {
     EXPECT_EQ(ids.size(), 2u);
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "each number reported once";
     EXPECT_EQ(cashbook.request_count(), 1u);
+}
+
+TEST_F(TwoInstallations, AReportTheOtherInstallationHoldsIsNoticedAfterAPass) {
+    // The other installation's reply is lost while the authority processes its invoice: after the next
+    // pass this one's window says which invoice waits, since when and until when at the latest.
+    ASSERT_TRUE(their_invoice_from_new_page());
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    const NavReport held = [&] {
+        ScopedEnv quick("TAVRIN_NAV_SETTLE_SECONDS", "0");
+        return second_reports();
+    }();
+    ASSERT_EQ(held.result, NavReport::Result::waiting);
+    window->OnSelectedSectionInvoked();
+    ASSERT_TRUE(wait_until([&] { return window->reportNotice->isVisible(); }));
+    const std::string notice = ui::utf8(window->reportNotice->Text());
+    EXPECT_EQ(notice.rfind("A cég egy másik gépe " + held.pending.number + " számú számlát küldött be a NAV-nak, és " +
+                               Tavrin::moment_text(*g_core, kNow) + " óta a NAV válaszára vár.",
+                           0),
+              0u) << notice;
+    // Until when at the latest: within the few minutes a copy of it could still arrive.
+    bool deadline_told = false;
+    for (std::time_t deadline = kNow + 1; deadline <= kNow + 300; ++deadline)
+        deadline_told = deadline_told ||
+                        notice.find("; legkésőbb " + Tavrin::moment_text(*g_core, deadline) + " után ez a gép") != std::string::npos;
+    EXPECT_TRUE(deadline_told) << notice;
+    // Settled and released there, the next pass here takes the notice away.
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(settled_by(*second));
+    second->sync_start(empty_completion());
+    for (const auto& row : store::rows(*second, "SELECT recordName FROM documents WHERE type = 'INVOICE'"))
+        ASSERT_TRUE(second->nav_release_report(Json(row)["recordName"].string_value()));
+    window->OnSelectedSectionInvoked();
+    EXPECT_TRUE(wait_until([&] { return !window->reportNotice->isVisible(); }));
 }
 
 TEST_F(TwoInstallations, TheNumberTakenInByThisInstallationsOwnPassIsPassedOver) {

@@ -216,6 +216,9 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
                                                                                 {"recordType", "Notes"}}}));
     ASSERT_TRUE(told_over_two_passes());
     EXPECT_NE(told.find(" 1 bejegyzést ez a gép nem tud beolvasni"), std::string::npos) << told;
+    // An update does not fetch them again: the text says so, and what brings them here.
+    EXPECT_NE(told.find("a program frissítése után sem"), std::string::npos) << told;
+    EXPECT_NE(told.find("ahol készültek, mentse el őket újra"), std::string::npos) << told;
     EXPECT_EQ(dialogs.shown, 2);
 
     // Now no service answers: each list is written at once, while the work waits in the background.
