@@ -1,5 +1,6 @@
 // Handing a saved invoice, its PDF embedded, to the accounting service's document pool, and the
 // invoices still owed to it (settings row "cashbook_pending", never uploaded).
+#include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -22,6 +23,8 @@ std::string Core::cashbook_upload(std::vector<Json> lines, Json::object document
 }
 
 std::vector<std::string> Core::cashbook_pending() {
+    // A data folder copied from another computer owes nothing of what the original owes: known first.
+    nav_report::installation_id(*this);
     std::vector<std::string> names;
     const Json owed = setting(store::kCashbookRow);
     for (const Json& name : owed.array_items())
