@@ -205,7 +205,8 @@ Verdict verdict_of(Core& core, const NavSettled& settled, std::string transactio
 
 // The verdict the synced row holds on a report, as it came in with the latest download.
 std::optional<Verdict> synced_verdict(Core& core, const NavReportRecord& report) {
-    for (const Json& entry : core.setting(kVerdictsRow).array_items())
+    const Json verdicts = core.setting(kVerdictsRow);
+    for (const Json& entry : verdicts.array_items())
         if (entry["request_id"].string_value() == report.request_id) return verdict_read(entry, report);
     return std::nullopt;
 }
