@@ -161,10 +161,10 @@ constexpr const char* kVerdictsRow = "nav_verdicts";
 constexpr std::size_t kVerdictsKept = 50;
 constexpr const char* kVerdictMember = "verdict";
 
+// A verdict that a report ended unstored (refused, taken, never arrived).
 struct Verdict {
-    NavSettled settled;          // its result, and record_name (stored) or message (refused)
+    NavSettled settled;          // its result, and its message (refused)
     std::string installation;    // who made it
-    std::string transaction_id;  // stored: the authority's transaction
     KeptDraft draft;             // unstored: the draft that keeps the invoice, once kept
 };
 
@@ -173,9 +173,7 @@ Json verdict_json(const Verdict& verdict) {
     auto put = [&out](const char* name, const std::string& value) {
         if (!value.empty()) out[name] = value;
     };
-    put("recordName", verdict.settled.record_name);
     put("message", verdict.settled.message);
-    put("transaction_id", verdict.transaction_id);
     put("draft", verdict.draft.name);
     put("draft_number", verdict.draft.number);
     return out;
@@ -187,19 +185,16 @@ std::optional<Verdict> verdict_read(const Json& stored, const NavReportRecord& r
     verdict.settled.result = result_of_word(stored["outcome"].string_value());
     verdict.settled.request_id = report.request_id;
     verdict.settled.number = report.number;
-    verdict.settled.record_name = stored["recordName"].string_value();
     verdict.settled.message = stored["message"].string_value();
     verdict.installation = stored["by"].string_value();
-    verdict.transaction_id = stored["transaction_id"].string_value();
     verdict.draft = KeptDraft{stored["draft"].string_value(), stored["draft_number"].string_value()};
     return verdict;
 }
 
-Verdict verdict_of(Core& core, const NavSettled& settled, std::string transaction_id = "") {
+Verdict verdict_of(Core& core, const NavSettled& settled) {
     Verdict verdict;
     verdict.settled = settled;
     verdict.installation = installation_id(core);
-    verdict.transaction_id = std::move(transaction_id);
     return verdict;
 }
 
@@ -395,8 +390,6 @@ NavSettled waiting_on(const NavReportRecord& report, NavSettled::Reason reason, 
     return settled;
 }
 
-// A report the authority's records decided (refused, taken, never arrived): the verdict is kept and
-// its record goes. While the record cannot be removed, or it moved on since it was read, it waits.
 // Another installation's report whose verdict this one made: its invoice (which the shared record
 // carries) is kept here as a draft, and the verdict goes up with it before the shared record goes.
 Removal remove_theirs(Core& core, const NavReportRecord& report, const NavSettled& verdict) {
@@ -416,15 +409,10 @@ Removal remove_theirs(Core& core, const NavReportRecord& report, const NavSettle
 }
 
 // Follows the verdict another installation made on a report: this installation's own record
-// (`local`) is stored as the authority's transaction it names, or goes with the invoice kept there.
-// Another's record is that installation's to finish.
+// (`local`) goes, its invoice kept there. Another's record is that installation's to finish.
 NavSettled follow_verdict(Core& core, const NavReportRecord& report, bool local, const Verdict& theirs) {
     if (!local) return waiting_on(report, NavSettled::Reason::cloud);
     NavSettled settled = theirs.settled;
-    if (settled.result == NavSettled::Result::stored) {
-        settled.record_name = store_reported(core, report, theirs.transaction_id, true);
-        return settled.record_name.empty() ? waiting_on(report, NavSettled::Reason::store) : settled;
-    }
     switch (remove_record(core, report, &settled, &theirs)) {
     case Removal::removed:
         return settled;
@@ -436,6 +424,8 @@ NavSettled follow_verdict(Core& core, const NavReportRecord& report, bool local,
     return waiting_on(report, NavSettled::Reason::unrecorded);
 }
 
+// A report the authority's records decided (refused, taken, never arrived): the verdict is kept and
+// its record goes. While the record cannot be removed, or it moved on since it was read, it waits.
 NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, NavSettled verdict) {
     const Held held = claim_verdict(core, report, verdict_of(core, verdict), local);
     if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
@@ -568,10 +558,6 @@ NavSettled finish_verdict(Core& core, const NavReportRecord& record, const Verdi
     if (made.installation != installation_id(core))
         return reporter ? follow_verdict(core, *pending, true, made) : waiting_on(record, NavSettled::Reason::cloud);
     NavSettled settled = waiting_on(record, NavSettled::Reason::cloud);
-    if (made.settled.result == NavSettled::Result::stored) {
-        if (release_stored(core, made.settled.record_name)) settled.result = NavSettled::Result::none;
-        return settled;
-    }
     NavSettled verdict = made.settled;
     if (reporter) {
         NavReportRecord own = *pending;
