@@ -633,10 +633,10 @@ std::string computer_of(const std::string& machine) {
 }  // namespace
 
 // This installation's own id, kept in the local row with the computer it was made on: it tells its
-// shared records from another's. A data folder copied to another computer is another installation
-// from its first start there: what the original reported and owes to the accounting service stays
-// the original's (the copy settles its report, but does not upload it a second time). A local row of
-// an earlier version, which did not say, belongs to the computer that reads it first.
+// shared records and its marks of accounting uploads from another's. A data folder copied to another
+// computer is another installation from its first start there: what the original reported is the
+// original's to upload (the copy settles its report, but does not upload it a second time). A local
+// row of an earlier version, which did not say, belongs to the computer that reads it first.
 std::string installation_id(Core& core) {
     const Json local = core.setting("local");
     const std::string known = local["installation"].string_value();
@@ -647,10 +647,8 @@ std::string installation_id(Core& core) {
         return core.save_local_member("installation_computer", computer) ? known : std::string();
     const std::string made = new_record_name();
     store::Transaction transaction(core);
-    const bool copied = !known.empty();
     if (!transaction.active() || !core.save_local_member("installation", made) ||
-        !core.save_local_member("installation_computer", computer) ||
-        (copied && !remove_row(core, kCashbookRow)) || !transaction.commit())
+        !core.save_local_member("installation_computer", computer) || !transaction.commit())
         return std::string();
     return made;
 }

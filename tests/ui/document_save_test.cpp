@@ -1473,25 +1473,31 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     ASSERT_EQ(report_left_waiting(p).result, NavReport::Result::waiting);
     close_program();
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    TempDir elsewhere;
-    const std::string copy = elsewhere.path() + "data/";
-    std::filesystem::copy(data, copy, std::filesystem::copy_options::recursive);
-    {
-        // Seen from the copy, the original is the other computer.
-        auto opened = make_core(copy, "hu");
-        prepare(*opened);
-        Json::object local = opened->setting("local").object_items();
-        local["installation_computer"] = "original-computer";
-        Json::object pending = opened->setting("nav_pending").object_items();
-        pending["machine"] = "original-computer";
-        for (const auto& [name, value] : {std::pair{"local", local}, std::pair{"nav_pending", pending}})
-            ASSERT_TRUE(opened->save_record({{"recordName", name}, {"value", Json(value).dump()}, {"synced", -1}}, "settings"));
-    }
-    g_core = make_core(copy, "hu").release();
-    prepare(*g_core);
-    start();
-    show("ESTIMATE");
-    show("INVOICE");
+    // The data folder copied to another computer, started there; seen from the copy, the original is
+    // the other computer.
+    auto start_a_copy = [&](const TempDir& elsewhere) {
+        const std::string copy = elsewhere.path() + "data/";
+        std::filesystem::copy(data, copy, std::filesystem::copy_options::recursive);
+        {
+            auto opened = make_core(copy, "hu");
+            prepare(*opened);
+            Json::object local = opened->setting("local").object_items();
+            local["installation_computer"] = "original-computer";
+            Json::object pending = opened->setting("nav_pending").object_items();
+            pending["machine"] = "original-computer";
+            opened->save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
+            if (!pending.empty())
+                opened->save_record({{"recordName", "nav_pending"}, {"value", Json(pending).dump()}, {"synced", -1}},
+                                    "settings");
+        }
+        g_core = make_core(copy, "hu").release();
+        prepare(*g_core);
+        start();
+        show("ESTIMATE");
+        show("INVOICE");
+    };
+    TempDir first_copy;
+    start_a_copy(first_copy);
     ASSERT_TRUE(wait_until([&] { return g_core->nav_pending_report().is_null(); }, 20000));
     EXPECT_EQ(stored_as(*g_core, copied), 1);
     EXPECT_TRUE(g_core->cashbook_pending().empty()) << "the upload is the original's";
@@ -1499,8 +1505,30 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     show("ESTIMATE");
     show("INVOICE");
     ASSERT_TRUE(wait_until([&] { return uploads()[copied] == 1 && g_core->cashbook_pending().empty(); }));
+
+    // Stored, the program killed before its upload, and the folder copied: both owe it, and the first
+    // to mark it in the cloud sends it.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    document = p->document;
+    NavReport owed_by_both;
+    for (int attempt = 0; attempt < 2 && owed_by_both.result != NavReport::Result::stored; ++attempt) {
+        document["number"] = g_core->next_number("INVOICE");
+        document["number_formatted"] = g_core->next_number_formatted("INVOICE");
+        owed_by_both = g_core->nav_report_invoice(p->lines, document);
+    }
+    ASSERT_EQ(owed_by_both.result, NavReport::Result::stored);
+    const std::string both = Json(document)["number_formatted"].string_value();
+    p->lines.clear();
+    close_program();
+    TempDir second_copy;
+    start_a_copy(second_copy);
+    ASSERT_TRUE(wait_until([&] { return uploads()[both] == 1 && g_core->cashbook_pending().empty(); }));
+    restart();
+    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty(); }));
     ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
     EXPECT_EQ(uploads()[copied], 1);
+    EXPECT_EQ(uploads()[both], 1);
     EXPECT_EQ(stored_as(*g_core, copied), 1);
 }
 
