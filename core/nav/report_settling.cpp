@@ -286,6 +286,12 @@ Held claim_verdict(Core& core, const NavReportRecord& report, const Verdict& ver
     return held;
 }
 
+// Before a report's deadline has passed here, no other installation takes it as never arrived: while
+// the cloud cannot be asked, its reporter goes on with its own judgment.
+bool judged_here_alone(const NavReportRecord& report) {
+    return clock_now() <= free_from(report);
+}
+
 // Inside the caller's transaction: the invoice of a report that ended unstored is kept as a draft here
 // and, for a shared report, that verdict with the draft goes to every installation.
 bool keep_verdict(Core& core, const NavReportRecord& report, const NavSettled& settled) {
@@ -430,10 +436,12 @@ NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, Nav
     const Held held = claim_verdict(core, report, verdict_of(core, verdict), local);
     if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
     if (held.kind == Held::Kind::changed) return waiting_on(report, NavSettled::Reason::sending);
-    if (held.kind == Held::Kind::unknown) return waiting_on(report, NavSettled::Reason::cloud);
-    // The verdict is this installation's: the record goes over what stands now.
+    if (held.kind == Held::Kind::unknown && !(local && judged_here_alone(report)))
+        return waiting_on(report, NavSettled::Reason::cloud);
+    // The verdict is this installation's: the record goes over what stands now (left in the cloud
+    // when it cannot be reached).
     NavReportRecord claimed = report;
-    if (!report.shared_tag.empty()) claimed.shared_tag = held.tag;
+    if (!report.shared_tag.empty() && held.kind != Held::Kind::unknown) claimed.shared_tag = held.tag;
     const Removal removal = local ? remove_record(core, claimed, &verdict) : remove_theirs(core, claimed, verdict);
     if (removal == Removal::removed) return verdict;
     verdict.result = NavSettled::Result::waiting;
@@ -458,7 +466,8 @@ NavSettled act_on(Core& core, const NavReportRecord& report, const NavFound& fou
         if (local) {
             const Held held = verdict_elsewhere(core, report);
             if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
-            if (held.kind == Held::Kind::unknown) return waiting_on(report, NavSettled::Reason::cloud);
+            if (held.kind == Held::Kind::unknown && !judged_here_alone(report))
+                return waiting_on(report, NavSettled::Reason::cloud);
         }
         settled.record_name = store_reported(core, report, found.transaction_id, local);
         if (settled.record_name.empty()) settled.reason = NavSettled::Reason::store;
