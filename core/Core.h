@@ -751,6 +751,12 @@ public:
     // never uploaded), and the clearing of one once it has.
     std::vector<std::string> cashbook_pending();
     void cashbook_uploaded(const std::string& record_name);
+    // Just before an owed upload is sent: the company's mark that this installation sends it, written
+    // in the cloud where none stands, so that of the installations and copies of a data folder that
+    // owe it only one sends it. send: the mark is this installation's (written now, or before a kill);
+    // elsewhere: another's (it is owed here no more); unknown: the cloud gave no answer (still owed).
+    enum class UploadMark { send, elsewhere, unknown };
+    UploadMark cashbook_mark_upload(const std::string& record_name);
     // True when the accounting service's reply is its receipt of the document.
     static bool cashbook_accepted(const std::string& reply);
     // One upload of an invoice at a time in this process: a sender (the saving page, the retry) claims

@@ -20,7 +20,8 @@ namespace Tavrin {
 
 namespace {
 
-// How one upload ended: the service took it, it did not, or the invoice is gone (deleted meanwhile).
+// How one upload ended: the service took it, it did not, or it is owed here no more (the invoice was
+// deleted meanwhile, or another installation sends it).
 enum class Sent { accepted, failed, gone };
 
 // An owed upload claimed for one sender (the saving page or the retry) until it is done with it, so
@@ -103,20 +104,24 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
     if (!printed || !std::filesystem::exists(path, ignored)) co_return;
 
     // The request blocks until the service answers: it runs on a pool thread, not on the UI's.
-    ui::AsyncOperation<bool> sent;
+    ui::AsyncOperation<Sent> sent;
     ui::ThreadPool::RunAsync([sent, lines, document, token, path, record_name] {
-        bool accepted = false;
         struct Done {
-            ui::AsyncOperation<bool> sent;
-            bool& accepted;
-            ~Done() { sent.Complete(accepted); }
-        } finish{sent, accepted};
-        if (Core* c = g_core) {
-            accepted = Core::cashbook_accepted(c->cashbook_upload(lines, document, token, path));
-            if (accepted) c->cashbook_uploaded(record_name);
-        }
+            ui::AsyncOperation<Sent> sent;
+            Sent outcome = Sent::failed;
+            ~Done() { sent.Complete(outcome); }
+        } finish{sent};
+        Core* c = g_core;
+        if (!c) return;
+        // Another installation, or a copy of this data folder, sends it: owed here no more.
+        const Core::UploadMark mark = c->cashbook_mark_upload(record_name);
+        if (mark == Core::UploadMark::elsewhere) finish.outcome = Sent::gone;
+        if (mark != Core::UploadMark::send) return;
+        if (!Core::cashbook_accepted(c->cashbook_upload(lines, document, token, path))) return;
+        c->cashbook_uploaded(record_name);
+        finish.outcome = Sent::accepted;
     });
-    ended.sent = co_await sent ? Sent::accepted : Sent::failed;
+    ended.sent = co_await sent;
 }
 
 // Prints the stored document from a view of `owner` that is never shown, and sends it as

@@ -42,15 +42,27 @@ bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& 
     const std::string draft_number = Json(draft)["number_formatted"].string_value();
     const std::string draft_name = core.save_document(std::vector<Json>(report.lines.begin(), report.lines.end()), false, std::move(draft));
     if (draft_name.empty()) return false;
+    return tell_kept_draft(core, report.number, verdict, KeptDraft{draft_name, draft_number});
+}
+
+bool tell_kept_draft(Core& core, const std::string& number, const NavSettled& verdict, const KeptDraft& draft) {
     Json::array kept = core.setting(kKeptRow).array_items();
-    kept.push_back(Json::object{{"number", report.number},
-                                {"draft", draft_name},
-                                {"draft_number", draft_number},
+    kept.push_back(Json::object{{"number", number},
+                                {"draft", draft.name},
+                                {"draft_number", draft.number},
                                 {"outcome", verdict.result == NavSettled::Result::refused ? "refused"
                                             : verdict.result == NavSettled::Result::taken ? "taken"
                                                                                           : "dropped"},
                                 {"message", verdict.message}});
     return save_local_row(core, kKeptRow, kept);
+}
+
+KeptDraft kept_draft_of(Core& core, const std::string& number) {
+    const Json::array kept = core.setting(kKeptRow).array_items();
+    for (auto entry = kept.rbegin(); entry != kept.rend(); ++entry)
+        if ((*entry)["number"].string_value() == number)
+            return KeptDraft{(*entry)["draft"].string_value(), (*entry)["draft_number"].string_value()};
+    return KeptDraft{};
 }
 
 }  // namespace nav_report

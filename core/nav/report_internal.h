@@ -101,5 +101,15 @@ NavSettled settled_outcome(Core& core, const std::string& request_id);
 // Inside the caller's transaction: a report that ended unstored (`verdict`) keeps its invoice as a
 // draft, unless its page keeps it; false when the draft could not be written.
 bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict);
+// A draft that keeps an unstored invoice: its record name and its number.
+struct KeptDraft {
+    std::string name;
+    std::string number;
+};
+// Inside the caller's transaction: tells the user once that the invoice of report `number`, ended as
+// `verdict` says, is kept in `draft` (here, or by the installation that settled it).
+bool tell_kept_draft(Core& core, const std::string& number, const NavSettled& verdict, const KeptDraft& draft);
+// The draft kept last for the invoice of report `number`, while it is still to be told; empty when none.
+KeptDraft kept_draft_of(Core& core, const std::string& number);
 
 }  // namespace nav_report

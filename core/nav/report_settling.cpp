@@ -61,6 +61,14 @@ const char* outcome_word(NavSettled::Result result) {
     return "dropped";
 }
 
+// The result a kept outcome word stands for; no word (an earlier version's entry) is stored.
+NavSettled::Result result_of_word(const std::string& outcome) {
+    return outcome.empty() || outcome == "stored" ? NavSettled::Result::stored
+           : outcome == "taken"                   ? NavSettled::Result::taken
+           : outcome == "refused"                 ? NavSettled::Result::refused
+                                                  : NavSettled::Result::dropped;
+}
+
 Json settled_entry(Core& core, const std::string& request_id) {
     const Json settled = core.setting(kSettledRow);
     for (const Json& entry : settled.array_items())
@@ -141,11 +149,166 @@ bool remember_taken(Core& core, const NavReportRecord& report) {
            transaction.commit();
 }
 
+// --- the verdict, made once ----------------------------------------------------------------------
+
+// A report's verdict is made once, by the installation that settles it first: written into the
+// company's shared record over the version it was judged on, then into the synced row of the latest
+// verdicts before the shared record goes. Every other installation, the reporter too, follows it and
+// never judges that report again: an invoice the authority holds under the number later (another's,
+// of whatever content) is not taken for the reporter's, and the typed invoice is kept once, as a draft
+// of the installation that made the verdict.
+constexpr const char* kVerdictsRow = "nav_verdicts";
+constexpr std::size_t kVerdictsKept = 50;
+constexpr const char* kVerdictMember = "verdict";
+
+// A verdict that a report ended unstored (refused, taken, never arrived).
+struct Verdict {
+    NavSettled settled;          // its result, and its message (refused)
+    std::string installation;    // who made it
+    KeptDraft draft;             // unstored: the draft that keeps the invoice, once kept
+};
+
+Json verdict_json(const Verdict& verdict) {
+    Json::object out{{"outcome", outcome_word(verdict.settled.result)}, {"by", verdict.installation}};
+    auto put = [&out](const char* name, const std::string& value) {
+        if (!value.empty()) out[name] = value;
+    };
+    put("message", verdict.settled.message);
+    put("draft", verdict.draft.name);
+    put("draft_number", verdict.draft.number);
+    return out;
+}
+
+std::optional<Verdict> verdict_read(const Json& stored, const NavReportRecord& report) {
+    if (!stored.is_object() || stored["by"].string_value().empty()) return std::nullopt;
+    Verdict verdict;
+    verdict.settled.result = result_of_word(stored["outcome"].string_value());
+    verdict.settled.request_id = report.request_id;
+    verdict.settled.number = report.number;
+    verdict.settled.message = stored["message"].string_value();
+    verdict.installation = stored["by"].string_value();
+    verdict.draft = KeptDraft{stored["draft"].string_value(), stored["draft_number"].string_value()};
+    return verdict;
+}
+
+Verdict verdict_of(Core& core, const NavSettled& settled) {
+    Verdict verdict;
+    verdict.settled = settled;
+    verdict.installation = installation_id(core);
+    return verdict;
+}
+
+// The verdict the synced row holds on a report, as it came in with the latest download.
+std::optional<Verdict> synced_verdict(Core& core, const NavReportRecord& report) {
+    const Json verdicts = core.setting(kVerdictsRow);
+    for (const Json& entry : verdicts.array_items())
+        if (entry["request_id"].string_value() == report.request_id) return verdict_read(entry, report);
+    return std::nullopt;
+}
+
+// Inside the caller's transaction: the verdict goes up with the next pass, to every installation.
+bool remember_verdict(Core& core, const NavReportRecord& report, const Verdict& verdict) {
+    if (synced_verdict(core, report)) return true;
+    Json::array list = core.setting(kVerdictsRow).array_items();
+    Json::object entry = verdict_json(verdict).object_items();
+    entry["request_id"] = report.request_id;
+    list.push_back(entry);
+    if (list.size() > kVerdictsKept) list.erase(list.begin(), list.end() - kVerdictsKept);
+    return core.save_record({{"recordName", kVerdictsRow}, {"value", Json(list).dump()}, {"synced", 0}}, "settings");
+}
+
+// What holds of a report's verdict, as an installation about to act on its own judgment finds it.
+struct Held {
+    enum class Kind {
+        none,     // no verdict of another: this installation's judgment stands (or its own verdict)
+        theirs,   // another installation made the verdict: it is followed
+        changed,  // the shared record moved on since it was judged (sent meanwhile): judged again
+        unknown,  // the cloud could not be asked, or did not take the verdict: it waits
+    } kind = Kind::none;
+    Verdict verdict;
+    std::string tag;        // the shared record's tag now; none when it is gone
+    bool moved_on = false;  // it stands without a verdict, further on than the version judged
+};
+
+Held held_of(Core& core, const Verdict& verdict, const std::string& tag) {
+    Held held;
+    held.verdict = verdict;
+    held.tag = tag;
+    held.kind = verdict.installation == installation_id(core) ? Held::Kind::none : Held::Kind::theirs;
+    return held;
+}
+
+// Another installation's verdict on a report, where its shared record carries one or, once that has
+// gone, in the synced row (brought in first). A record gone with no verdict was removed by an earlier
+// version: the judgment here stands, as it did there.
+Held verdict_elsewhere(Core& core, const NavReportRecord& report) {
+    Held held;
+    if (!core.nav_shares_reports() || report.shared_tag.empty()) return held;
+    bool reachable = false;
+    const Json shared = core.nav_shared_report(reachable);
+    if (!reachable) {
+        held.kind = Held::Kind::unknown;
+        return held;
+    }
+    const std::optional<NavReportRecord> standing = NavReportRecord::read(shared["report"]);
+    if (standing && standing->request_id == report.request_id) {
+        const std::string tag = shared["tag"].string_value();
+        if (const auto made = verdict_read(Json(standing->stored)[kVerdictMember], report)) return held_of(core, *made, tag);
+        held.tag = tag;
+        held.moved_on = moved_on(*standing, report);
+        return held;
+    }
+    core.sync_start(empty_completion());
+    if (const std::optional<Verdict> made = synced_verdict(core, report)) return held_of(core, *made, "");
+    return held;
+}
+
+// Makes `verdict` the verdict on `report`, over the version of its shared record it was judged on,
+// unless another installation made one first; what holds then comes back. `local`: the report is
+// this installation's local record, which is what it sent (a shared record further on was never sent
+// from it: the reporter records its sending here before it sends).
+Held claim_verdict(Core& core, const NavReportRecord& report, const Verdict& verdict, bool local) {
+    if (!core.nav_shares_reports() || report.shared_tag.empty()) return Held{};
+    NavReportRecord marked = report;
+    marked.stored[kVerdictMember] = verdict_json(verdict);
+    std::string tag = report.shared_tag;
+    if (core.nav_reshare_report(marked, tag)) return held_of(core, verdict, tag);
+    Held held = verdict_elsewhere(core, report);
+    if (held.kind != Held::Kind::none || held.tag.empty()) return held;
+    if (held.tag == report.shared_tag || (held.moved_on && !local)) {
+        held.kind = held.tag == report.shared_tag ? Held::Kind::unknown : Held::Kind::changed;
+        return held;
+    }
+    // Written again since, with nothing that changes the judgment: claimed over what stands now.
+    tag = held.tag;
+    if (core.nav_reshare_report(marked, tag)) return held_of(core, verdict, tag);
+    held.kind = Held::Kind::unknown;
+    return held;
+}
+
+// Before a report's deadline has passed here, no other installation takes it as never arrived: while
+// the cloud cannot be asked, its reporter goes on with its own judgment.
+bool judged_here_alone(const NavReportRecord& report) {
+    return clock_now() <= free_from(report);
+}
+
+// Inside the caller's transaction: the invoice of a report that ended unstored is kept as a draft here
+// and, for a shared report, that verdict with the draft goes to every installation.
+bool keep_verdict(Core& core, const NavReportRecord& report, const NavSettled& settled) {
+    if (!keep_as_draft(core, report, settled)) return false;
+    if (report.shared_tag.empty()) return true;
+    Verdict verdict = verdict_of(core, settled);
+    verdict.draft = kept_draft_of(core, report.number);
+    return remember_verdict(core, report, verdict);
+}
+
 // Removes the local record of this very report, on what the caller read of it, and its shared
 // record. A newer record written meanwhile stays; so does this one when it moved on since it was read
 // (the save sent it meanwhile): it is settled again from what it says now. With `verdict`, how the
-// report ended is kept in the same transaction.
-Removal remove_record(Core& core, const NavReportRecord& report, const NavSettled* verdict) {
+// report ended is kept in the same transaction. With `theirs`, another installation made that verdict
+// and keeps the invoice: the user here is told where, and that installation removes the shared record.
+Removal remove_record(Core& core, const NavReportRecord& report, const NavSettled* verdict,
+                      const Verdict* theirs = nullptr) {
     bool removed_here = false;
     bool remembered = false;
     {
@@ -157,13 +320,20 @@ Removal remove_record(Core& core, const NavReportRecord& report, const NavSettle
             if (verdict) {
                 if (verdict->result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
                 if (!remember_settled(core, report, *verdict, true)) return Removal::failed;
-                if (!keep_as_draft(core, report, *verdict)) return Removal::failed;
+                // Their draft, when they could keep one; else it is kept here, once.
+                const bool kept = !theirs                    ? keep_verdict(core, report, *verdict)
+                                  : theirs->draft.name.empty() ? keep_as_draft(core, report, *verdict)
+                                                               : tell_kept_draft(core, report.number, *verdict, theirs->draft);
+                if (!kept) return Removal::failed;
                 remembered = true;
             }
             if (!remove_row(core, kPendingRow) || !transaction.commit()) return Removal::failed;
             removed_here = true;
         }
     }
+    if (theirs) return Removal::removed;
+    // The draft and the verdict reach the cloud before the shared record goes.
+    if (remembered && !report.shared_tag.empty()) core.sync_start(empty_completion());
     // Left in the cloud when it cannot be reached: any installation removes it once it finds the
     // number was never reported; this one knows that at once.
     const std::string& tag = report.shared_tag;
@@ -201,7 +371,9 @@ std::string store_reported(Core& core, const NavReportRecord& report, const std:
         settled.record_name = core.save_document(std::move(lines), false, std::move(document));
         if (settled.record_name.empty()) return "";
     }
-    if (local && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
+    // Owed by the installation that reported it, not by a copy of its data folder on another computer.
+    const bool reporter = report.installation.empty() || own_report(core, report);
+    if (local && reporter && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
     // The page that sent it learns at its next save that its invoice is stored.
     if (!remember_settled(core, report, settled, local || own_report(core, report))) return "";
     if (local && !remove_row(core, kPendingRow)) return "";
@@ -224,15 +396,53 @@ NavSettled waiting_on(const NavReportRecord& report, NavSettled::Reason reason, 
     return settled;
 }
 
+// Another installation's report whose verdict this one made: its invoice (which the shared record
+// carries) is kept here as a draft, and the verdict goes up with it before the shared record goes.
+Removal remove_theirs(Core& core, const NavReportRecord& report, const NavSettled& verdict) {
+    if (report.shared_tag.empty()) return Removal::removed;
+    {
+        store::Transaction transaction(core);
+        if (!transaction.active()) return Removal::failed;
+        // Kept already when only the removal was left.
+        if (!synced_verdict(core, report)) {
+            if (verdict.result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
+            if (!keep_verdict(core, report, verdict)) return Removal::failed;
+        }
+        if (!transaction.commit()) return Removal::failed;
+    }
+    core.sync_start(empty_completion());
+    return core.nav_unshare_report(report.shared_tag) ? Removal::removed : Removal::failed;
+}
+
+// Follows the verdict another installation made on a report: this installation's own record
+// (`local`) goes, its invoice kept there. Another's record is that installation's to finish.
+NavSettled follow_verdict(Core& core, const NavReportRecord& report, bool local, const Verdict& theirs) {
+    if (!local) return waiting_on(report, NavSettled::Reason::cloud);
+    NavSettled settled = theirs.settled;
+    switch (remove_record(core, report, &settled, &theirs)) {
+    case Removal::removed:
+        return settled;
+    case Removal::moved_on:
+        return waiting_on(report, NavSettled::Reason::sending);
+    case Removal::failed:
+        break;
+    }
+    return waiting_on(report, NavSettled::Reason::unrecorded);
+}
+
 // A report the authority's records decided (refused, taken, never arrived): the verdict is kept and
 // its record goes. While the record cannot be removed, or it moved on since it was read, it waits.
 NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, NavSettled verdict) {
-    Removal removal = Removal::failed;
-    if (local)
-        removal = remove_record(core, report, &verdict);
-    else if ((verdict.result != NavSettled::Result::taken || remember_taken(core, report)) &&
-             core.nav_unshare_report(report.shared_tag))
-        removal = Removal::removed;
+    const Held held = claim_verdict(core, report, verdict_of(core, verdict), local);
+    if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
+    if (held.kind == Held::Kind::changed) return waiting_on(report, NavSettled::Reason::sending);
+    if (held.kind == Held::Kind::unknown && !(local && judged_here_alone(report)))
+        return waiting_on(report, NavSettled::Reason::cloud);
+    // The verdict is this installation's: the record goes over what stands now (left in the cloud
+    // when it cannot be reached).
+    NavReportRecord claimed = report;
+    if (!report.shared_tag.empty() && held.kind != Held::Kind::unknown) claimed.shared_tag = held.tag;
+    const Removal removal = local ? remove_record(core, claimed, &verdict) : remove_theirs(core, claimed, verdict);
     if (removal == Removal::removed) return verdict;
     verdict.result = NavSettled::Result::waiting;
     verdict.reason = removal == Removal::moved_on ? NavSettled::Reason::sending : NavSettled::Reason::unrecorded;
@@ -251,6 +461,14 @@ NavSettled act_on(Core& core, const NavReportRecord& report, const NavFound& fou
         // Another installation may have stored it already: what the cloud holds comes in first, so
         // that it is not stored twice.
         if (core.nav_shares_reports()) core.sync_start(empty_completion());
+        // Another installation may have judged this installation's record first: its verdict holds,
+        // whatever the authority holds under the number since.
+        if (local) {
+            const Held held = verdict_elsewhere(core, report);
+            if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
+            if (held.kind == Held::Kind::unknown && !judged_here_alone(report))
+                return waiting_on(report, NavSettled::Reason::cloud);
+        }
         settled.record_name = store_reported(core, report, found.transaction_id, local);
         if (settled.record_name.empty()) settled.reason = NavSettled::Reason::store;
         else settled.result = NavSettled::Result::stored;
@@ -340,6 +558,25 @@ bool release_stored(Core& core, const std::string& record_name) {
     return core.nav_release_report(record_name);
 }
 
+// A shared record that carries a verdict: this installation finishes its own (the process that made
+// it may have ended before it kept the invoice or removed the record); the reporter of another's
+// follows it with its own record. Only its removal left, it is none once done.
+NavSettled finish_verdict(Core& core, const NavReportRecord& record, const Verdict& made) {
+    const std::optional<NavReportRecord> pending = core.nav_pending_record();
+    const bool reporter = pending && pending->request_id == record.request_id;
+    if (made.installation != installation_id(core))
+        return reporter ? follow_verdict(core, *pending, true, made) : waiting_on(record, NavSettled::Reason::cloud);
+    NavSettled settled = waiting_on(record, NavSettled::Reason::cloud);
+    NavSettled verdict = made.settled;
+    if (reporter) {
+        NavReportRecord own = *pending;
+        own.shared_tag = record.shared_tag;
+        return remove_record(core, own, &verdict) == Removal::removed ? verdict : settled;
+    }
+    if (remove_theirs(core, record, verdict) == Removal::removed) settled.result = NavSettled::Result::none;
+    return settled;
+}
+
 // Settles the company's shared record, whichever installation made it.
 NavSettled settle_shared(Core& core) {
     NavSettled settled;
@@ -359,6 +596,9 @@ NavSettled settle_shared(Core& core) {
     NavReportRecord record = *NavReportRecord::read(shared["report"]);
     record.shared_tag = shared["tag"].string_value();
     const std::string& request_id = record.request_id;
+    // Judged already: its maker finishes it, and the reporter follows it.
+    if (const std::optional<Verdict> made = verdict_read(Json(record.stored)[kVerdictMember], record))
+        return finish_verdict(core, record, *made);
     const bool ours = own_report(core, record) && this_computer(record);
     if (ours) {
         // Ours, and still recorded here: settled from the local record, which knows whether it was sent.
@@ -391,12 +631,35 @@ NavSettled settle_shared(Core& core) {
 
 }  // namespace
 
-// This installation's own id, kept in the local row: it tells its shared records from another's.
+namespace {
+
+// The computer an installation id was made on. Without a machine id, the host's name stands for it
+// (not the boot it was read in: an installation stays itself across restarts).
+std::string computer_of(const std::string& machine) {
+    return machine.rfind("host:", 0) == 0 ? machine.substr(0, machine.find('/')) : machine;
+}
+
+}  // namespace
+
+// This installation's own id, kept in the local row with the computer it was made on: it tells its
+// shared records and its marks of accounting uploads from another's. A data folder copied to another
+// computer is another installation from its first start there: what the original reported is the
+// original's to upload (the copy settles its report, but does not upload it a second time). A local
+// row of an earlier version, which did not say, belongs to the computer that reads it first.
 std::string installation_id(Core& core) {
-    const std::string known = core.setting("local")["installation"].string_value();
-    if (!known.empty()) return known;
+    const Json local = core.setting("local");
+    const std::string known = local["installation"].string_value();
+    const std::string computer = computer_of(nav_machine_id());
+    const Json& made_on = local["installation_computer"];
+    if (!known.empty() && made_on.is_string() && made_on.string_value() == computer) return known;
+    if (!known.empty() && !made_on.is_string())
+        return core.save_local_member("installation_computer", computer) ? known : std::string();
     const std::string made = new_record_name();
-    return core.save_local_member("installation", made) ? made : std::string();
+    store::Transaction transaction(core);
+    if (!transaction.active() || !core.save_local_member("installation", made) ||
+        !core.save_local_member("installation_computer", computer) || !transaction.commit())
+        return std::string();
+    return made;
 }
 
 // True when another invoice is stored here under this document's number.
@@ -420,11 +683,7 @@ NavSettled settled_outcome(Core& core, const std::string& request_id) {
     NavSettled settled;
     const Json entry = settled_entry(core, request_id);
     if (entry.is_null()) return settled;
-    const std::string outcome = entry["outcome"].string_value();
-    settled.result = outcome.empty() || outcome == "stored" ? NavSettled::Result::stored
-                     : outcome == "taken"                   ? NavSettled::Result::taken
-                     : outcome == "refused"                 ? NavSettled::Result::refused
-                                                            : NavSettled::Result::dropped;
+    settled.result = result_of_word(entry["outcome"].string_value());
     settled.request_id = request_id;
     settled.record_name = entry["recordName"].string_value();
     settled.message = entry["message"].string_value();

@@ -1,5 +1,6 @@
 // Handing a saved invoice, its PDF embedded, to the accounting service's document pool, and the
 // invoices still owed to it (settings row "cashbook_pending", never uploaded).
+#include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -38,6 +39,49 @@ void Core::cashbook_uploaded(const std::string& record_name) {
                      : save_record({{"recordName", store::kCashbookRow}, {"value", Json(owed).dump()}, {"synced", -1}},
                                    "settings");
     if (written) transaction.commit();
+}
+
+namespace {
+
+// The cloud's reply to one request on the mark of an invoice's upload (null when none came).
+Json mark_request(Core& core, const char* endpoint, Json request) {
+    Json reply;
+    core.cloudkit_request(endpoint, std::move(request), [&reply](Json answer) { reply = std::move(answer); });
+    return reply["records"][0];
+}
+
+}  // namespace
+
+Core::UploadMark Core::cashbook_mark_upload(const std::string& record_name) {
+    // Without the company's cloud there is no other installation to ask.
+    if (!nav_shares_reports()) return UploadMark::send;
+    const std::string mark = "cashbook_upload_" + record_name;
+    const std::string sender = nav_report::installation_id(*this);
+    if (sender.empty()) return UploadMark::unknown;
+    const Json zone = Json::object{{"zoneName", current_account}};
+    const Json fields = Json::object{{"data", Json::object{{"value", Json(Json::object{{"sender", sender}}).dump()}}}};
+    const Json written = mark_request(
+        *this, "records/modify",
+        Json::object{{"operations", Json::array{Json::object{
+                                        {"operationType", "create"},
+                                        {"record", Json::object{{"recordType", "AccountingUpload"},
+                                                                {"recordName", mark},
+                                                                {"fields", fields}}}}}},
+                     {"zoneID", zone}});
+    if (written["recordName"].string_value() == mark && written["serverErrorCode"].string_value().empty() &&
+        !written["recordChangeTag"].string_value().empty())
+        return UploadMark::send;
+    if (!is_standing_record_refusal(written)) return UploadMark::unknown;
+    // Standing: this installation's own, from a sending cut off, or another's.
+    const Json standing = mark_request(
+        *this, "records/lookup",
+        Json::object{{"records", Json::array{Json::object{{"recordName", mark}}}}, {"zoneID", zone}});
+    if (standing["recordName"].string_value() != mark || !standing["serverErrorCode"].string_value().empty())
+        return UploadMark::unknown;
+    if (Json::parse(standing["fields"]["data"]["value"].string_value())["sender"].string_value() == sender)
+        return UploadMark::send;
+    cashbook_uploaded(record_name);
+    return UploadMark::elsewhere;
 }
 
 bool Core::cashbook_accepted(const std::string& reply) {

@@ -1476,6 +1476,72 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
     EXPECT_EQ(uploads()[comes_back], 1);
     EXPECT_EQ(stored_as(*g_core, comes_back), 1);
+
+    // Accepted, its reply lost and the program killed; the data folder is copied to another computer,
+    // and both settle it: one document, uploaded once, by the original.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string copied = Json(p->document)["number_formatted"].string_value();
+    ASSERT_EQ(report_left_waiting(p).result, NavReport::Result::waiting);
+    close_program();
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    // The data folder copied to another computer, started there; seen from the copy, the original is
+    // the other computer.
+    auto start_a_copy = [&](const TempDir& elsewhere) {
+        const std::string copy = elsewhere.path() + "data/";
+        std::filesystem::copy(data, copy, std::filesystem::copy_options::recursive);
+        {
+            auto opened = make_core(copy, "hu");
+            prepare(*opened);
+            Json::object local = opened->setting("local").object_items();
+            local["installation_computer"] = "original-computer";
+            Json::object pending = opened->setting("nav_pending").object_items();
+            pending["machine"] = "original-computer";
+            opened->save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
+            if (!pending.empty())
+                opened->save_record({{"recordName", "nav_pending"}, {"value", Json(pending).dump()}, {"synced", -1}},
+                                    "settings");
+        }
+        g_core = make_core(copy, "hu").release();
+        prepare(*g_core);
+        start();
+        show("ESTIMATE");
+        show("INVOICE");
+    };
+    TempDir first_copy;
+    start_a_copy(first_copy);
+    ASSERT_TRUE(wait_until([&] { return g_core->nav_pending_report().is_null(); }, 20000));
+    EXPECT_EQ(stored_as(*g_core, copied), 1);
+    EXPECT_TRUE(g_core->cashbook_pending().empty()) << "the upload is the original's";
+    restart();
+    show("ESTIMATE");
+    show("INVOICE");
+    ASSERT_TRUE(wait_until([&] { return uploads()[copied] == 1 && g_core->cashbook_pending().empty(); }));
+
+    // Stored, the program killed before its upload, and the folder copied: both owe it, and the first
+    // to mark it in the cloud sends it.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    document = p->document;
+    NavReport owed_by_both;
+    for (int attempt = 0; attempt < 2 && owed_by_both.result != NavReport::Result::stored; ++attempt) {
+        document["number"] = g_core->next_number("INVOICE");
+        document["number_formatted"] = g_core->next_number_formatted("INVOICE");
+        owed_by_both = g_core->nav_report_invoice(p->lines, document);
+    }
+    ASSERT_EQ(owed_by_both.result, NavReport::Result::stored);
+    const std::string both = Json(document)["number_formatted"].string_value();
+    p->lines.clear();
+    close_program();
+    TempDir second_copy;
+    start_a_copy(second_copy);
+    ASSERT_TRUE(wait_until([&] { return uploads()[both] == 1 && g_core->cashbook_pending().empty(); }));
+    restart();
+    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+    EXPECT_EQ(uploads()[copied], 1);
+    EXPECT_EQ(uploads()[both], 1);
+    EXPECT_EQ(stored_as(*g_core, copied), 1);
 }
 
 // Two installations of the same account with the same next number: each number is reported and stored
@@ -1538,6 +1604,35 @@ protected:
         their_lines = p->lines;
         p->lines.clear();
         return close_page();
+    }
+
+    // The page's invoice as this installation left it, killed after its request went out, which was
+    // lost before the authority: recorded here and in the company's shared record.
+    void lost_before_the_authority(Tavrin::DocumentPage* p, const std::string& request_id) {
+        const double long_ago = nav_report::boot_seconds() - 100;
+        Json::object record{{"request_id", request_id},
+                            {"number_formatted", p->document["number_formatted"]},
+                            {"tax_number", "12345678-2-42"},
+                            {"data_digest", sha3_512_hex(g_core->nav_invoice_payload(p->lines, p->document).data)},
+                            {"written", static_cast<double>(kNow)},
+                            {"deadline", static_cast<double>(kNow + 6)},
+                            {"sent", static_cast<double>(kNow)},
+                            {"service_offset", 0.0},
+                            {"installation", nav_report::installation_id(*g_core)},
+                            {"machine", nav_machine_id()},
+                            {"pid", 999999999.0},
+                            {"process_start", "1"},
+                            {"boot", nav_report::boot_id()},
+                            {"written_boot", long_ago},
+                            {"sent_boot", long_ago},
+                            {"document", p->document},
+                            {"lines", p->lines}};
+        std::string tag;
+        std::string reason;
+        ASSERT_EQ(g_core->nav_share_report(*NavReportRecord::read(record), tag, reason), Core::SharedWrite::written);
+        record["shared_tag"] = tag;
+        ASSERT_TRUE(g_core->save_record({{"recordName", "nav_pending"}, {"value", Json(record).dump()}, {"synced", -1}},
+                                        "settings"));
     }
 
     static bool settled_by(Core& core) {
@@ -1665,6 +1760,51 @@ TEST_F(TwoInstallations, TheNumberTakenInByThisInstallationsOwnPassIsPassedOver)
         reported.insert(sent);
     }
     EXPECT_EQ(reported.size(), 2u) << "each number reported once";
+}
+
+TEST_F(TwoInstallations, ARecordTheOtherSettledAsNeverArrivedIsFollowedWhateverItIssuedUnderTheNumber) {
+    // This installation's request was lost before the authority and the program killed. The other
+    // installation settles its record as never arrived, keeps the typed invoice as a draft, and issues
+    // its own invoice of the same content under the number. Started again, this installation follows
+    // that verdict: the other's invoice is not taken for its own, the user reads where the draft is,
+    // and there is one draft and one upload owed, the other's.
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    their_invoice = p->document;
+    their_lines = p->lines;
+    const std::string number = Json(p->document)["number_formatted"].string_value();
+    lost_before_the_authority(p, "TVLOST_1");
+    p->lines.clear();
+    close_program();
+    ASSERT_EQ(second->nav_settle_report(true).result, NavSettled::Result::dropped);
+    const NavReport issued = second_reports();
+    ASSERT_EQ(issued.result, NavReport::Result::stored) << issued.message;
+    ASSERT_TRUE(second->nav_release_report(issued.record_name));
+    ASSERT_EQ(stored_as(*second, number), 1);
+    std::string told;
+    dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+        told = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    restart();
+    ASSERT_TRUE(wait_until([&] { return !told.empty(); }, 20000));
+    EXPECT_TRUE(g_core->nav_pending_report().is_null());
+    const auto drafts = store::rows(*second, "SELECT number_formatted FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_EQ(told.rfind("A(z) " + number + " számú számla nem érkezett meg a NAV-hoz", 0), 0u) << told;
+    EXPECT_NE(told.find("megmaradt a(z) " + Json(drafts.front())["number_formatted"].string_value() + " piszkozatban"),
+              std::string::npos) << told;
+    g_core->sync_start(empty_completion());
+    second->sync_start(empty_completion());
+    for (Core* store : {g_core, second.get()}) {
+        EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM documents WHERE type = 'DRAFT'"), 1) << "one draft overall";
+        EXPECT_EQ(stored_as(*store, number), 1);
+    }
+    ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+    EXPECT_TRUE(g_core->cashbook_pending().empty()) << "the other's invoice is not uploaded from here";
+    EXPECT_EQ(cashbook.request_count(), 0u);
+    EXPECT_EQ(second->cashbook_pending(), std::vector<std::string>{issued.record_name});
+    each_number_once();
 }
 
 TEST_F(TwoInstallations, AnEstimateIsNeitherReportedNorBookedNorMarkedPaid) {
