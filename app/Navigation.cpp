@@ -144,6 +144,8 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
     if (kind == Work::status && g_core && !switching_account_ && g_core->current_account != "DEMO")
         DocumentPage::RetryAccountingUploads(QPointer<QWidget>(this));
     if (refresh && g_core && !switching_account_) RefreshList(std::string());
+    // A pass or a settled report may have renumbered, changed or deleted what a tab shows.
+    if (g_core && !switching_account_) FollowDocumentTabs();
     if (kind == Work::sync && !switching_account_) {
         ShowRenumberedDocuments();
         ShowSetAsideRecords();
