@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 
 #include "app/App.h"
+#include "app/editor/DocumentPage.h"
 #include "core/Core.h"
 #include "core/store/document_follow.h"
 #include "core/store/store_internal.h"
@@ -245,15 +246,24 @@ ui::Action MainWindow::FollowTabs(ui::AsyncAction done) {
     } ended{done};
     QPointer<MainWindow> self(this);
     std::erase_if(document_tabs_, [](const DocumentTab& entry) { return entry.tab.isNull(); });
-    if (document_tabs_.empty() || !g_core) {
+    // The open page follows its stored document too, unless its save is under way (the save finds
+    // where the document went by itself).
+    QPointer<DocumentPage> page = document_window ? qobject_cast<DocumentPage*>(document_window->Content()) : nullptr;
+    const ShownPointer page_shown = page && !page->save_in_flight ? page->stored_shown : nullptr;
+    if ((document_tabs_.empty() && !page_shown) || !g_core) {
         TellClosedTabs();
         co_return;
     }
     const std::vector<DocumentTab> asked = document_tabs_;
     std::vector<ShownPointer> shown;
     for (const DocumentTab& entry : asked) shown.push_back(entry.shown);
+    if (page_shown) shown.push_back(page_shown);
     const std::vector<store::DocumentNow> answers = co_await documents_now(shown);
     if (!self || !g_core) co_return;
+    // One dialog at a time: with another open, the page follows the next time.
+    if (page && page_shown && page->stored_shown == page_shown && !page->save_in_flight &&
+        !ui::ContentDialog::Current())
+        page->FollowStoredDocument(answers.back());
 
     QPointer<ui::TabViewItem> printing;
     for (std::size_t index = 0; index < asked.size(); ++index) {

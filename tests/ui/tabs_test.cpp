@@ -8,6 +8,7 @@
 
 #include "app/App.h"
 #include "app/MainWindow.h"
+#include "app/editor/DocumentPage.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
 #include "ui/ContentDialog.h"
@@ -323,6 +324,16 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     post(w->listWebView, "{action: 'onListRowSelected', recordName: '" + estimate_name + "', type: 'ESTIMATE'}");
     ASSERT_TRUE(wait_until([&] { return printed_under(tab_with_tag(w, estimate_name), estimate_name); }));
     const QPointer<ui::TabViewItem> estimate_tab = tab_with_tag(w, estimate_name);
+    // It is open for editing too.
+    w->OpenDocumentWindow(QString::fromStdString(estimate_name), "ESTIMATE", true, std::string());
+    ASSERT_TRUE(wait_until([&] { return w->document_window && w->document_window->Content(); }));
+    const QPointer<Tavrin::DocumentPage> page = qobject_cast<Tavrin::DocumentPage*>(w->document_window->Content());
+    ASSERT_TRUE(page && wait_until([&] { return page->loaded; }));
+    std::vector<std::string> told;
+    ui::ContentDialog::SetResponder([&](ui::ContentDialog& dialog) -> std::optional<ui::ContentDialogResult> {
+        told.push_back(dialog.Title().toStdString());
+        return ui::ContentDialogResult::Primary;
+    });
 
     Json::object theirs = estimate;
     theirs["created"] = estimate.at("created").number_value() + 7;
@@ -353,6 +364,14 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     EXPECT_NE(text.find(moved["number_formatted"].string_value()), std::string::npos) << text;
     EXPECT_NE(text.find(own_line), std::string::npos) << text;
     EXPECT_EQ(text.find(their_line), std::string::npos) << text;
+    // The page saves where the document went, and the user was told of its new number.
+    ASSERT_TRUE(wait_until([&] { return told.size() == 1; }));
+    EXPECT_EQ(told[0], estimate_number);
+    EXPECT_EQ(page->numberTextBox->Text().toStdString(), moved["number_formatted"].string_value());
+    EXPECT_EQ(Json(page->document)["recordName"], moved["recordName"]);
+    page->lines.clear();
+    w->document_window->Close();
+    ASSERT_TRUE(wait_until([&] { return page.isNull(); }));
 
     post(w->listWebView, "{action: 'onListRowSelected', recordName: '" + estimate_name + "', type: 'ESTIMATE'}");
     ASSERT_TRUE(wait_until([&] { return printed_under(tab_with_tag(w, estimate_name), estimate_name); }));
@@ -373,18 +392,13 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     text = pdf_text(estimate_pdf);
     EXPECT_NE(text.find(moved["number_formatted"].string_value()), std::string::npos) << text;
     EXPECT_NE(text.find(own_line), std::string::npos) << text;
-    std::vector<std::string> told;
-    ui::ContentDialog::SetResponder([&](ui::ContentDialog& dialog) -> std::optional<ui::ContentDialogResult> {
-        told.push_back(dialog.Title().toStdString());
-        return ui::ContentDialogResult::Primary;
-    });
     ui::FilePicker::SetResponder([&](const ui::FilePicker&) {
         store::run(*g_core, "UPDATE document_lines SET name = 'Javított tétel' WHERE documentRecordName = ?",
                    {Json(moved_name)});
         return QString::fromStdString(stale_pdf);
     });
     w->actionSavePdf->trigger();
-    ASSERT_TRUE(wait_until([&] { return told.size() == 1 && printed_under(estimate_tab, moved_name); }));
+    ASSERT_TRUE(wait_until([&] { return told.size() == 2 && printed_under(estimate_tab, moved_name); }));
     EXPECT_FALSE(std::filesystem::exists(stale_pdf));
     EXPECT_NE(printed_text(estimate_tab).find("Javított tétel"), std::string::npos);
     ui::FilePicker::SetResponder(nullptr);
@@ -392,7 +406,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     // Deleted by the next pass, the other estimate's tab closes, saying so.
     ASSERT_TRUE(download(Json::object{{"recordName", estimate_name}, {"deleted", true}}));
     w->FollowDocumentTabs();
-    ASSERT_TRUE(wait_until([&] { return their_tab.isNull() && told.size() == 2; }));
+    ASSERT_TRUE(wait_until([&] { return their_tab.isNull() && told.size() == 3; }));
     ui::ContentDialog::SetResponder(nullptr);
     w->tabView->RemoveAt(w->tabView->IndexOf(estimate_tab));
     ASSERT_EQ(w->tabView->Size(), 2);
