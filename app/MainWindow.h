@@ -21,6 +21,9 @@
 
 struct NavExportLeftOut;
 class Core;
+namespace store {
+struct ShownDocument;
+}
 
 namespace Tavrin {
 
@@ -66,6 +69,18 @@ public:
     // Names record tabs and shows the commands that fit the selected tab and section.
     void OnTabSelectionChanged();
     void OnTabCloseRequested(ui::TabView* sender, ui::TabViewTabCloseRequestedEventArgs args);
+    // Opens the tab of the stored document `record_name`, or brings its open tab to the front, once
+    // the open tabs follow their records: a row never opens the tab of another record.
+    ui::Action ShowDocumentTab(std::string record_name);
+    // The document tabs follow their records after the store may have changed under them (a pass
+    // renumbered, changed or deleted one): each shows what is stored now, or closes, saying so.
+    // Completes once each does.
+    ui::AsyncAction FollowDocumentTabs();
+    // A document tab opened elsewhere (the end of a save), printed from `page`, follows its record
+    // from now on.
+    ui::Action WatchDocumentTab(QPointer<ui::TabViewItem> tab, std::string page);
+    // The PDF a tab showed is no longer what it is to show: nothing to save or print until printed anew.
+    static void ForgetTabPdf(ui::TabViewItem* tab);
     // Row clicks and document-type buttons of the list and master-data pages.
     ui::Action OnListMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args);
     // Tells the user, once, of the documents made here that took a new number because another
@@ -212,6 +227,22 @@ public:
     ui::WebView2* print_view = nullptr;
 
 private:
+    // A document tab and the stored document it shows.
+    struct DocumentTab {
+        QPointer<ui::TabViewItem> tab;
+        std::shared_ptr<const store::ShownDocument> shown;
+    };
+    std::vector<DocumentTab> document_tabs_;
+    // The numbers of document tabs closed because their record went, not told yet (a dialog was open).
+    std::vector<std::string> closed_tabs_untold_;
+    // Shows `shown` in `tab`: its record name as the tag, its number as the title, its page printed anew.
+    void ShowInDocumentTab(ui::TabViewItem* tab, std::shared_ptr<const store::ShownDocument> shown);
+    ui::Action FollowTabs(ui::AsyncAction done);
+    // True when the tab still shows `pdf` once it follows its record: what is stored under its number.
+    // Otherwise the user is told that nothing was written.
+    ui::AsyncOperation<bool> TabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf);
+    ui::Action AnswerTabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf, ui::AsyncOperation<bool> result);
+    void TellClosedTabs();
     // The commands button is enabled when its menu has a command shown.
     void ShowRecordCommandsState();
     // Closes the window once `views` have ended their prints to PDF, or after a while at the most.

@@ -66,20 +66,17 @@ ui::Action MainWindow::OnListMessage(ui::WebView2*, ui::WebMessageReceivedEventA
     }
     if (record_name->empty()) co_return;
 
+    const bool master = type == "client" || type == "item";
+    // A document's tab follows its record: the row opens the tab of its own record.
+    if (!master) {
+        ShowDocumentTab(*record_name);
+        co_return;
+    }
     for (int index = 1; index < tabView->Size(); ++index) {
         if (ui::TagText(tabView->GetAt(index)->Tag()) == *record_name) {
             tabView->SelectedItem(tabView->GetAt(index));
             co_return;
         }
-    }
-
-    const bool master = type == "client" || type == "item";
-    Json::object doc;
-    if (!master) {
-        const auto rows = store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(*record_name)});
-        // The document is gone: nothing to open.
-        if (rows.empty()) co_return;
-        doc = rows[0];
     }
 
     QPointer<MainWindow> self(this);
@@ -92,27 +89,16 @@ ui::Action MainWindow::OnListMessage(ui::WebView2*, ui::WebMessageReceivedEventA
         co_return;
     }
 
-    if (master) {
-        tab->Header(" ");
-        view->WebMessageReceived.Add(
-            this, [this](ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) { OnListMessage(sender, args); });
-        view->NavigateToString(QString());
-        QPointer<ui::WebView2> held(view);
-        const std::string held_type = type;
-        const std::string held_record = *record_name;
-        view->NavigationCompleted.Add(this, [this, held, held_type, held_record](ui::WebView2*, ui::NavigationCompletedEventArgs) {
-            if (held) WriteHtmlToWebView(held, held_type, held_record);
-        });
-    } else {
-        tab->Header(ui::qs(Json(doc)["number_formatted"].string_value()));
-        tabTitleButton->Content(tab->Header());
-        ui::SetVisibility(view, ui::Visibility::Collapsed);
-        print_view->Tag(ui::qs(*record_name));
-        const auto lines = store::rows(
-            *g_core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id", {Json(*record_name)});
-        const std::string html = g_core->document_html(1, Json(doc), Json(Json::array(lines.begin(), lines.end())), "0,0");
-        print_view->NavigateToString(ui::qs(html));
-    }
+    tab->Header(" ");
+    view->WebMessageReceived.Add(
+        this, [this](ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) { OnListMessage(sender, args); });
+    view->NavigateToString(QString());
+    QPointer<ui::WebView2> held(view);
+    const std::string held_type = type;
+    const std::string held_record = *record_name;
+    view->NavigationCompleted.Add(this, [this, held, held_type, held_record](ui::WebView2*, ui::NavigationCompletedEventArgs) {
+        if (held) WriteHtmlToWebView(held, held_type, held_record);
+    });
 
     tab->Content(view);
     tabView->Append(tab);

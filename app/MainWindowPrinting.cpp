@@ -128,9 +128,32 @@ ui::Action MainWindow::OnPrintNavigationCompleted(ui::WebView2*, ui::NavigationC
     if (tabView->SelectedItem() == target) OnTabSelectionChanged();
 }
 
+ui::AsyncOperation<bool> MainWindow::TabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf) {
+    ui::AsyncOperation<bool> result;
+    AnswerTabShowsStored(tab, pdf, result);
+    return result;
+}
+
+ui::Action MainWindow::AnswerTabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf, ui::AsyncOperation<bool> result) {
+    QPointer<MainWindow> self(this);
+    co_await FollowDocumentTabs();
+    const bool stored = self && tab && TabPdf(tab) == pdf;
+    result.Complete(stored);
+    if (!self || stored) co_return;
+    ShowMessage(ui::qs(own_text("A dokumentum megváltozott", "The document changed")),
+                ui::qs(own_text("A lapon látható dokumentum közben megváltozott vagy új számot kapott, ezért a PDF nem "
+                                "készült el. A lap a most tárolt változatot mutatja: mentse vagy nyomtassa újra.",
+                                "The document shown in the tab changed or took a new number meanwhile, so no PDF was "
+                                "made. The tab shows the document as it is stored now: save or print it again.")));
+}
+
 QByteArray MainWindow::TabPdf(const ui::TabViewItem* tab) {
     const QWidget* view = tab ? tab->Content() : nullptr;
     return view ? view->property(kPrintedPdf).toByteArray() : QByteArray();
+}
+
+void MainWindow::ForgetTabPdf(ui::TabViewItem* tab) {
+    if (QWidget* view = tab ? tab->Content() : nullptr) view->setProperty(kPrintedPdf, QVariant());
 }
 
 ui::Action MainWindow::SavePdf(QPointer<ui::TabViewItem> tab) {
@@ -143,6 +166,8 @@ ui::Action MainWindow::SavePdf(QPointer<ui::TabViewItem> tab) {
     picker.SuggestedFileName(ui::qs(saved_pdf_name(ui::utf8(tab->Header())) + ".pdf"));
     const ui::StorageFile file = co_await picker.PickSaveFileAsync();
     if (!self || !file) co_return;
+    // Only what is stored under the number the tab carries is written.
+    if (!co_await TabShowsStored(tab, pdf) || !self) co_return;
     QSaveFile out(file.Path());
     if (out.open(QIODevice::WriteOnly) && out.write(pdf) == pdf.size() && out.commit()) co_return;
     ShowMessage(ui::qs(own_text("Mentés PDF-ként", "Save as PDF")),
@@ -160,6 +185,7 @@ ui::Action MainWindow::PrintPdf(QPointer<ui::TabViewItem> tab) {
     dialog.Document(pdf);
     const bool chosen = co_await dialog.ShowAsync();
     if (!self || !chosen) co_return;
+    if (!co_await TabShowsStored(tab, pdf) || !self) co_return;
     const bool printed = co_await dialog.PrintAsync();
     if (!self || printed) co_return;
     ShowMessage(ui::qs(own_text("Nyomtatás", "Print")),

@@ -195,6 +195,8 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
     if (kind == Work::status && g_core && !switching_account_ && g_core->current_account != "DEMO")
         DocumentPage::RetryAccountingUploads(QPointer<QWidget>(this));
     if (refresh && g_core && !switching_account_) RefreshList(std::string());
+    // A pass or a settled report may have renumbered, changed or deleted what a tab shows.
+    if (g_core && !switching_account_) FollowDocumentTabs();
     if (kind == Work::sync && sync_again_) {
         sync_again_ = false;
         StartWork(Work::sync);

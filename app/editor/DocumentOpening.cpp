@@ -1,9 +1,13 @@
 // Opening a document: a stored one edited in place or copied, an invoice, storno or purchase
 // receipt derived from a stored one, or a new one; the controls are filled and the preview prepared.
+// A document edited in place follows its stored record when a pass moves it.
 #include "app/editor/DocumentPage.h"
 
+#include "app/App.h"
 #include "core/Core.h"
+#include "core/store/document_follow.h"
 #include "core/store/store_internal.h"
+#include "ui/ContentDialog.h"
 
 #include <QColor>
 
@@ -81,6 +85,7 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
             if (editing) {
                 stored_type_ = Json(document)["type"].string_value();
                 stored_number_ = Json(document)["number"].int_value();
+                stored_shown = std::make_shared<const store::ShownDocument>(store::shown_document(core, record_name));
             }
             if (kind == "INVOICE" || kind == "STORNO") document["type"] = "INVOICE";
             if (kind == "PURCHASE_RECEIVE") document["type"] = "PURCHASE_RECEIVE";
@@ -178,6 +183,45 @@ ui::Action DocumentPage::OpenDocument(QString recordName, QString kind_text, boo
     previewWebView->NavigationCompleted.Add(this,
                                             [this](ui::WebView2*, ui::NavigationCompletedEventArgs) { RefreshDocument(); });
     previewWebView->NavigateToString(QString());
+}
+
+void DocumentPage::FollowStoredDocument(const store::DocumentNow& now) {
+    if (now.follow == store::DocumentFollow::same || !stored_shown) return;
+    const std::string number = store::member(stored_shown->document, "number_formatted").string_value();
+    std::string text;
+    if (now.follow == store::DocumentFollow::moved) {
+        const Json moved(now.now.document);
+        const std::string new_number = moved["number_formatted"].string_value();
+        document["recordName"] = moved["recordName"].string_value();
+        stored_number_ = moved["number"].int_value();
+        numberTextBox->Text(ui::qs(new_number));
+        text = own_text("Egy másik gépen ugyanilyen számú dokumentum készült, ezért a(z) ",
+                        "A document of the same number was made on another computer, so ") +
+               number + own_text(" számú dokumentum a következő szabad számot kapta: ", " took the next free number: ") +
+               new_number + own_text(". Amit beírt, megmaradt; mentéskor ezen a számon tárolódik.",
+                                     ". What you entered is kept; it is saved under this number.");
+    } else if (now.follow == store::DocumentFollow::changed) {
+        text = own_text("A(z) ", "Document ") + number +
+               own_text(" számú dokumentumot közben egy másik gépen módosították. Amit itt beírt, megmaradt; ha menti, "
+                        "az a másik gépen tett módosítás helyére kerül.",
+                        " was changed on another computer meanwhile. What you entered here is kept; saving it "
+                        "replaces the change made there.");
+    } else {
+        text = own_text("A(z) ", "Document ") + number +
+               own_text(" számú dokumentum már nincs meg ezen a számon (törölték, vagy a számát egy másik dokumentum "
+                        "kapta). Amit beírt, megmaradt ezen az oldalon.",
+                        " is no longer stored under this number (it was deleted, or another document took its "
+                        "number). What you entered is kept on this page.");
+    }
+    stored_shown = now.follow == store::DocumentFollow::gone ? nullptr
+                                                             : std::make_shared<const store::ShownDocument>(now.now);
+    auto* told = new ui::ContentDialog(window());
+    told->XamlRoot(window());
+    told->Title(ui::qs(number));
+    told->Content(ui::qs(text));
+    told->PrimaryButtonText(tr_key("ok"));
+    told->Closed.Add(told, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });
+    told->ShowAsync();
 }
 
 }  // namespace Tavrin

@@ -20,6 +20,11 @@
 #include <string>
 #include <vector>
 
+namespace store {
+struct ShownDocument;
+struct DocumentNow;
+}  // namespace store
+
 namespace Tavrin {
 
 struct ShownPreview;
@@ -119,6 +124,13 @@ public:
     void LearnReportOutcome(const ReportSnapshot& snapshot);
     // The save's dialog left open saying that report waits: the outcome is told in it.
     QPointer<ui::ContentDialog> report_dialog;
+    // The stored document this page edits in place, as it was opened or last followed; null for any
+    // other document.
+    std::shared_ptr<const store::ShownDocument> stored_shown;
+    // The store holds `now` of that document: a move (a pass gave it another number) takes the page
+    // to its new record name and number; the user is told of a move, a change made elsewhere or its
+    // deletion, and keeps what was typed.
+    void FollowStoredDocument(const store::DocumentNow& now);
     // The document as that report sent it (see SaveContext::reported_snapshot).
     std::string pending_snapshot;
     // The number the page showed before that report took another.

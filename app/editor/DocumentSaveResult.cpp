@@ -167,9 +167,10 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
     const Json document(context->document);
     const Json lines(context->lines);
     MainWindow* main = context->main;
+    const std::string printed_page = core->document_html(1, document, lines, "0,0");
     if (main && main->print_view) {
         main->print_view->Tag(ui::qs(context->recordName));
-        main->print_view->NavigateToString(ui::qs(core->document_html(1, document, lines, "0,0")));
+        main->print_view->NavigateToString(ui::qs(printed_page));
     }
     if (DocumentPage* page = context->page) {
         page->lines.clear();
@@ -184,6 +185,7 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
         tab->Content(new ui::WebView2);
         main->tabView->Append(tab);
         main->tabView->SelectedItem(tab);
+        main->WatchDocumentTab(tab, printed_page);
         main->RefreshList(std::string());
     }
     // Uploads owed from earlier saves go now, after this one's own.

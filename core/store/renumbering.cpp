@@ -2,6 +2,7 @@
 // from the cloud (two installations numbered their documents alike while one could not reach the
 // cloud): it takes the next free number and goes up as a new record, and the user is told.
 #include "core/store/store_internal.h"
+#include "core/store/document_follow.h"
 
 #include <algorithm>
 
@@ -77,6 +78,40 @@ Json renamed_once(const Json& value, const std::string& from, const std::string&
     return entries;
 }
 
+// The moves of documents to other record names since the store was opened, kept in the
+// connection's temp schema: a move rolled back with its transaction leaves no trace, and a view
+// follows only the moves made after it was read.
+constexpr const char* kMovesTable = "temp.tavrin_document_moves";
+
+bool ensure_move_log(Core& core) {
+    if (!store::rows(core, "SELECT 1 FROM sqlite_temp_master WHERE type = 'table' AND name = 'tavrin_document_moves'")
+             .empty())
+        return true;
+    return store::run(core, "CREATE TEMP TABLE IF NOT EXISTS tavrin_document_moves (from_name TEXT NOT NULL, "
+                            "to_name TEXT NOT NULL)");
+}
+
+std::int64_t moves_made(Core& core) {
+    if (!ensure_move_log(core)) return 0;
+    const auto found = store::rows(core, std::string("SELECT coalesce(max(rowid), 0) AS made FROM ") + kMovesTable);
+    return found.empty() ? 0 : static_cast<std::int64_t>(member(found.front(), "made").number_value());
+}
+
+// The name a document under `name` has after the moves made since `seen`, the last of which `seen`
+// becomes. Each move followed is a later one, so the chain ends.
+std::string followed_name(Core& core, std::string name, std::int64_t& seen) {
+    if (!ensure_move_log(core)) return name;
+    while (true) {
+        const auto next = store::rows(core,
+                                      std::string("SELECT rowid AS move, to_name FROM ") + kMovesTable +
+                                          " WHERE from_name = ? AND rowid > ? ORDER BY rowid LIMIT 1",
+                                      {Json(name), Json(static_cast<double>(seen))});
+        if (next.empty()) return name;
+        name = member(next.front(), "to_name").string_value();
+        seen = static_cast<std::int64_t>(member(next.front(), "move").number_value());
+    }
+}
+
 }  // namespace
 
 bool store::same_document(const Json::object& first, const Json::object& second) {
@@ -115,6 +150,10 @@ bool store::follow_document(Core& core, const std::string& from, const std::stri
              "THEN ?4 ELSE number_formatted END, synced = 0 WHERE documentRecordName = ?2",
              {to, from, old_number, new_number}) ||
         !rename_in_histories(core, from, to))
+        return false;
+    // An open view of the document follows it.
+    if (!ensure_move_log(core) ||
+        !run(core, std::string("INSERT INTO ") + kMovesTable + " (from_name, to_name) VALUES (?, ?)", {from, to}))
         return false;
     // The accounting upload owed and the record of a settled report follow the invoice.
     for (const char* row : {kCashbookRow, kSettledReportsRow}) {
@@ -181,4 +220,41 @@ Json Core::take_renumbered_documents() {
     if (!store::run(*this, "DELETE FROM settings WHERE recordName = ?", {store::kRenumberedRow}) || !transaction.commit())
         return Json::array{};
     return told;
+}
+
+store::ShownDocument store::shown_document(Core& core, const std::string& record_name) {
+    // The moves known and the row are read together: a move between them would be followed twice.
+    store::Transaction transaction(core);
+    ShownDocument shown;
+    shown.moves_seen = moves_made(core);
+    const auto documents = rows(core, "SELECT * FROM documents WHERE recordName = ?", {record_name});
+    if (documents.empty()) {
+        transaction.commit();
+        return shown;
+    }
+    shown.document = documents.front();
+    const auto lines =
+        rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id", {record_name});
+    shown.page = core.document_html(1, Json(shown.document), Json(Json::array(lines.begin(), lines.end())), "0,0");
+    transaction.commit();
+    return shown;
+}
+
+store::DocumentNow store::document_now(Core& core, const ShownDocument& shown) {
+    store::Transaction transaction(core);
+    const std::string& shown_name = member(shown.document, "recordName").string_value();
+    std::int64_t seen = shown.moves_seen;
+    const std::string name = followed_name(core, shown_name, seen);
+    DocumentNow result;
+    result.now = shown_document(core, name);
+    transaction.commit();
+    if (shown_name.empty() || result.now.document.empty() || !same_document(shown.document, result.now.document)) {
+        result.follow = DocumentFollow::gone;
+        result.now = ShownDocument{};
+    } else if (name != shown_name) {
+        result.follow = DocumentFollow::moved;
+    } else {
+        result.follow = result.now.page == shown.page ? DocumentFollow::same : DocumentFollow::changed;
+    }
+    return result;
 }

@@ -8,8 +8,10 @@
 
 #include "app/App.h"
 #include "app/MainWindow.h"
+#include "app/editor/DocumentPage.h"
 #include "core/Core.h"
 #include "core/store/store_internal.h"
+#include "ui/ContentDialog.h"
 #include "ui/Pickers.h"
 #include "ui/Printing.h"
 
@@ -298,6 +300,116 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     // Polled by its size, not by pdfinfo: a process started every few milliseconds slows the engine down.
     ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(other_pdf) && std::filesystem::file_size(other_pdf) > 0; }));
     EXPECT_GT(pdf_pages(other_pdf), 0);
+
+    // This installation's estimate never went up; a pass takes in the other installation's estimate of
+    // the same number. Ours moves to the next number and its open tab follows it; the row of the other
+    // estimate opens that one; a PDF is written only of what is stored under the number it carries.
+    const Json::object estimate =
+        store::rows(*g_core, "SELECT * FROM documents WHERE type = 'ESTIMATE' ORDER BY recordName LIMIT 1").at(0);
+    const std::string estimate_name = estimate.at("recordName").string_value();
+    const std::string estimate_number = estimate.at("number_formatted").string_value();
+    ASSERT_TRUE(store::run(*g_core, "UPDATE documents SET synced = 0, recordChangeTag = '' WHERE recordName = ?",
+                           {Json(estimate_name)}));
+    const auto estimate_lines = store::rows(
+        *g_core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id", {Json(estimate_name)});
+    ASSERT_FALSE(estimate_lines.empty());
+    const std::string own_line = estimate_lines.front().at("name").string_value();
+    const std::string their_line = "Másik gép tétele";
+    const auto printed_text = [&](ui::TabViewItem* tab) {
+        return pdf_text(data + Tavrin::pdf_file_name(ui::utf8(tab->Header())) + ".pdf");
+    };
+    const auto printed_under = [&](ui::TabViewItem* tab, const std::string& name) {
+        return tab && ui::TagText(tab->Tag()) == name && !Tavrin::MainWindow::TabPdf(tab).isEmpty();
+    };
+    post(w->listWebView, "{action: 'onListRowSelected', recordName: '" + estimate_name + "', type: 'ESTIMATE'}");
+    ASSERT_TRUE(wait_until([&] { return printed_under(tab_with_tag(w, estimate_name), estimate_name); }));
+    const QPointer<ui::TabViewItem> estimate_tab = tab_with_tag(w, estimate_name);
+    // It is open for editing too.
+    w->OpenDocumentWindow(QString::fromStdString(estimate_name), "ESTIMATE", true, std::string());
+    ASSERT_TRUE(wait_until([&] { return w->document_window && w->document_window->Content(); }));
+    const QPointer<Tavrin::DocumentPage> page = qobject_cast<Tavrin::DocumentPage*>(w->document_window->Content());
+    ASSERT_TRUE(page && wait_until([&] { return page->loaded; }));
+    std::vector<std::string> told;
+    ui::ContentDialog::SetResponder([&](ui::ContentDialog& dialog) -> std::optional<ui::ContentDialogResult> {
+        told.push_back(dialog.Title().toStdString());
+        return ui::ContentDialogResult::Primary;
+    });
+
+    Json::object theirs = estimate;
+    theirs["created"] = estimate.at("created").number_value() + 7;
+    Json::array their_lines;
+    for (Json::object line : estimate_lines) {
+        line["id"] = "their-line-" + std::to_string(their_lines.size());
+        line["name"] = their_line;
+        their_lines.push_back(line);
+    }
+    theirs["lines"] = their_lines;
+    const auto download = [&](const Json& record) {
+        return g_core->apply_zone_changes(
+            {Json::object{{"zones", Json::array{Json::object{{"records", Json::array{record}}, {"syncToken", "t-1"}}}}}},
+            false);
+    };
+    ASSERT_TRUE(download(Json::object{{"recordName", estimate_name},
+                                      {"recordType", "Documents"},
+                                      {"recordChangeTag", "their-tag"},
+                                      {"fields", Json::object{{"data", Json::object{{"value", Json(theirs).dump()}}}}}}));
+    const Json moved(store::rows(*g_core, "SELECT * FROM documents WHERE type = 'ESTIMATE' AND created = ? AND recordName <> ?",
+                                 {estimate.at("created"), Json(estimate_name)})
+                         .at(0));
+    const std::string moved_name = moved["recordName"].string_value();
+    w->FollowDocumentTabs();
+    ASSERT_TRUE(wait_until([&] { return printed_under(estimate_tab, moved_name); }));
+    EXPECT_EQ(estimate_tab->Header().toStdString(), moved["number_formatted"].string_value());
+    std::string text = printed_text(estimate_tab);
+    EXPECT_NE(text.find(moved["number_formatted"].string_value()), std::string::npos) << text;
+    EXPECT_NE(text.find(own_line), std::string::npos) << text;
+    EXPECT_EQ(text.find(their_line), std::string::npos) << text;
+    // The page saves where the document went, and the user was told of its new number.
+    ASSERT_TRUE(wait_until([&] { return told.size() == 1; }));
+    EXPECT_EQ(told[0], estimate_number);
+    EXPECT_EQ(page->numberTextBox->Text().toStdString(), moved["number_formatted"].string_value());
+    EXPECT_EQ(Json(page->document)["recordName"], moved["recordName"]);
+    page->lines.clear();
+    w->document_window->Close();
+    ASSERT_TRUE(wait_until([&] { return page.isNull(); }));
+
+    post(w->listWebView, "{action: 'onListRowSelected', recordName: '" + estimate_name + "', type: 'ESTIMATE'}");
+    ASSERT_TRUE(wait_until([&] { return printed_under(tab_with_tag(w, estimate_name), estimate_name); }));
+    const QPointer<ui::TabViewItem> their_tab = tab_with_tag(w, estimate_name);
+    EXPECT_NE(their_tab, estimate_tab);
+    EXPECT_EQ(their_tab->Header().toStdString(), estimate_number);
+    text = printed_text(their_tab);
+    EXPECT_NE(text.find(their_line), std::string::npos) << text;
+
+    // Saved as PDF: what is stored under the moved number. Changed while the user chose the file, the
+    // document is not written; the tab prints it anew and the user is told.
+    w->tabView->SelectedItem(estimate_tab);
+    const std::string estimate_pdf = dir.path() + "chosen/estimate.pdf";
+    const std::string stale_pdf = dir.path() + "chosen/stale.pdf";
+    ui::FilePicker::SetResponder([&](const ui::FilePicker&) { return QString::fromStdString(estimate_pdf); });
+    w->actionSavePdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return pdf_finished(estimate_pdf); }));
+    text = pdf_text(estimate_pdf);
+    EXPECT_NE(text.find(moved["number_formatted"].string_value()), std::string::npos) << text;
+    EXPECT_NE(text.find(own_line), std::string::npos) << text;
+    ui::FilePicker::SetResponder([&](const ui::FilePicker&) {
+        store::run(*g_core, "UPDATE document_lines SET name = 'Javított tétel' WHERE documentRecordName = ?",
+                   {Json(moved_name)});
+        return QString::fromStdString(stale_pdf);
+    });
+    w->actionSavePdf->trigger();
+    ASSERT_TRUE(wait_until([&] { return told.size() == 2 && printed_under(estimate_tab, moved_name); }));
+    EXPECT_FALSE(std::filesystem::exists(stale_pdf));
+    EXPECT_NE(printed_text(estimate_tab).find("Javított tétel"), std::string::npos);
+    ui::FilePicker::SetResponder(nullptr);
+
+    // Deleted by the next pass, the other estimate's tab closes, saying so.
+    ASSERT_TRUE(download(Json::object{{"recordName", estimate_name}, {"deleted", true}}));
+    w->FollowDocumentTabs();
+    ASSERT_TRUE(wait_until([&] { return their_tab.isNull() && told.size() == 3; }));
+    ui::ContentDialog::SetResponder(nullptr);
+    w->tabView->RemoveAt(w->tabView->IndexOf(estimate_tab));
+    ASSERT_EQ(w->tabView->Size(), 2);
 
     // A client row of the clients list opens a client tab with its master-data view, named after the client.
     w->navigationView->SelectedItem(w->listItems[1]);
