@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+struct KeptDraft;
+
 namespace Tavrin {
 
 struct ShownPreview;
@@ -108,13 +110,16 @@ public:
     // The request id of this page's invoice report whose answer never came: when a later save finds
     // it stored, the page's invoice is that one and is not reported again.
     std::string pending_request_id;
-    // The page keeps that report's invoice itself (see Core::nav_page_holds_report): a report it held
-    // before is let go.
+    // Takes that report as the page's own (core holds it for the page from when it was recorded, see
+    // Core::nav_invoice_keeper); the page lets every report it held go when it closes.
     void HoldReport(const std::string& request_id);
     // That report has been settled meanwhile (by the background, or another save): stored, the page
-    // ends as its save would; unstored, the user is told and the page keeps the invoice to be saved
-    // again. Nothing while it still waits or a save runs.
+    // ends as its save would; unstored, the user is told and the page shows the draft that keeps the
+    // invoice. Nothing while it still waits or a save runs.
     void LearnReportOutcome();
+    // The page's invoice is kept in this draft since its report ended unstored: the page shows it, and
+    // its next save issues the invoice from it, using it up in the same store transaction.
+    void ShowKeptDraft(const KeptDraft& kept);
     // The document as that report sent it (see SaveContext::reported_snapshot).
     std::string pending_snapshot;
     // The number the page showed before that report took another.
@@ -184,6 +189,8 @@ public:
     std::int64_t previews_shown = 0;
 
 private:
+    // Every report this page sent or took: let go when it closes.
+    std::vector<std::string> held_reports_;
     bool content_loaded_ = false;
     // The stored type of a document edited in place: an archived invoice stays one.
     std::string stored_type_;

@@ -6,6 +6,8 @@
 #include "core/store/store_internal.h"
 #include "app/App.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -190,11 +192,15 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
 }
 
 void DocumentPage::HoldReport(const std::string& request_id) {
-    if (g_core && request_id != pending_request_id) {
-        g_core->nav_page_holds_report(pending_request_id, false);
-        g_core->nav_page_holds_report(request_id, true);
-    }
+    if (!request_id.empty() && std::find(held_reports_.begin(), held_reports_.end(), request_id) == held_reports_.end())
+        held_reports_.push_back(request_id);
     pending_request_id = request_id;
+}
+
+void DocumentPage::ShowKeptDraft(const KeptDraft& kept) {
+    if (std::find(held_reports_.begin(), held_reports_.end(), kept.request_id) == held_reports_.end())
+        held_reports_.push_back(kept.request_id);
+    document["kept_draft"] = kept.draft;
 }
 
 void DocumentPage::LearnReportOutcome() {
@@ -210,22 +216,27 @@ void DocumentPage::LearnReportOutcome() {
     }
     if (settled.result == NavSettled::Result::none) return;
     // The number it was reported under, as the page holds it since.
-    const std::string number = Json(document)["number_formatted"].string_value();
-    const std::string outcome = settled.result == NavSettled::Result::refused ? "refused"
-                                : settled.result == NavSettled::Result::taken ? "taken"
-                                                                              : "dropped";
-    // The page keeps the invoice: its next save reports it anew.
+    KeptDraft ended;
+    ended.number = Json(document)["number_formatted"].string_value();
+    ended.outcome = settled.result;
+    ended.message = settled.message;
+    const std::optional<KeptDraft> kept = core.nav_kept_draft(pending_request_id);
+    if (kept) ShowKeptDraft(*kept);
+    // The page shows the invoice still: its next save reports it anew.
     HoldReport(std::string());
     pending_snapshot.clear();
     pending_shown_number.clear();
+    const std::string kept_here =
+        kept ? own_text(" A beírt adatok megmaradtak ezen az oldalon és a(z) ", " What you entered is kept on this page and in draft ") +
+                   kept->draft_number +
+                   own_text(" piszkozatban (Piszkozatok): mentse újra itt, és a számla abból készül el, újra beküldve.",
+                            " (Drafts): save it again here, and the invoice is issued from it, reported anew.")
+             : own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra beküldésre kerül.",
+                        " What you entered is kept on this page: save it again, and the invoice is reported anew.");
     auto* told = new ui::ContentDialog(window());
     told->XamlRoot(window());
-    told->Title(ui::qs(number));
-    told->Content(ui::qs(unstored_invoice_text(outcome, number, settled.message) +
-                         own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra beküldésre "
-                                  "kerül.",
-                                  " What you entered is kept on this page: save it again, and the invoice is reported "
-                                  "anew.")));
+    told->Title(ui::qs(ended.number));
+    told->Content(ui::qs(unstored_invoice_text(ended) + kept_here));
     told->PrimaryButtonText(tr_key("ok"));
     told->Closed.Add(told, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });
     told->ShowAsync();

@@ -99,7 +99,10 @@ NavSettled settled_outcome(Core& core, const std::string& request_id);
 // --- drafts (report_draft.cpp) ---
 
 // Inside the caller's transaction: a report that ended unstored (`verdict`) keeps its invoice as a
-// draft, unless its page keeps it; false when the draft could not be written.
+// draft, whoever its keeper is; false when the draft could not be written.
 bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict);
+// Inside the caller's transaction: the kept draft the page of a stored invoice showed is used up,
+// marked with the invoice (`invoice_name`, `number`) as a draft an invoice was made from is.
+bool use_up_draft(Core& core, const json11::Json& document, const std::string& invoice_name, const std::string& number);
 
 }  // namespace nav_report

@@ -44,23 +44,6 @@ bool owe_cashbook_upload(Core& core, const std::string& record_name) {
 // entry of an earlier version has only a record name: stored, and this installation's.
 constexpr std::size_t kSettledKept = 20;
 
-// How a settled report ended, as the list keeps it (only stored, taken, refused and dropped are kept).
-const char* outcome_word(NavSettled::Result result) {
-    switch (result) {
-    case NavSettled::Result::stored:
-        return "stored";
-    case NavSettled::Result::taken:
-        return "taken";
-    case NavSettled::Result::refused:
-        return "refused";
-    case NavSettled::Result::dropped:
-    case NavSettled::Result::none:
-    case NavSettled::Result::waiting:
-        break;
-    }
-    return "dropped";
-}
-
 Json settled_entry(Core& core, const std::string& request_id) {
     const Json settled = core.setting(kSettledRow);
     for (const Json& entry : settled.array_items())
@@ -77,7 +60,7 @@ std::string settled_record(Core& core, const std::string& request_id) {
 bool remember_settled(Core& core, const NavReportRecord& report, const NavSettled& settled, bool own) {
     Json::array list = core.setting(kSettledRow).array_items();
     Json::object entry{{"request_id", report.request_id},
-                       {"outcome", outcome_word(settled.result)},
+                       {"outcome", nav_outcome_word(settled.result)},
                        {"own", own}};
     if (!settled.record_name.empty()) entry["recordName"] = settled.record_name;
     if (!settled.message.empty()) entry["message"] = settled.message;
@@ -201,6 +184,7 @@ std::string store_reported(Core& core, const NavReportRecord& report, const std:
         settled.record_name = core.save_document(std::move(lines), false, std::move(document));
         if (settled.record_name.empty()) return "";
     }
+    if (!use_up_draft(core, Json(report.document), settled.record_name, report.number)) return "";
     if (local && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
     // The page that sent it learns at its next save that its invoice is stored.
     if (!remember_settled(core, report, settled, local || own_report(core, report))) return "";
@@ -420,11 +404,7 @@ NavSettled settled_outcome(Core& core, const std::string& request_id) {
     NavSettled settled;
     const Json entry = settled_entry(core, request_id);
     if (entry.is_null()) return settled;
-    const std::string outcome = entry["outcome"].string_value();
-    settled.result = outcome.empty() || outcome == "stored" ? NavSettled::Result::stored
-                     : outcome == "taken"                   ? NavSettled::Result::taken
-                     : outcome == "refused"                 ? NavSettled::Result::refused
-                                                            : NavSettled::Result::dropped;
+    settled.result = nav_outcome_of_word(entry["outcome"].string_value());
     settled.request_id = request_id;
     settled.record_name = entry["recordName"].string_value();
     settled.message = entry["message"].string_value();
