@@ -105,7 +105,8 @@ bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& 
     kept.outcome = verdict.result;
     kept.message = verdict.message;
     Json::array entries;
-    for (const Json& entry : core.setting(kKeptRow).array_items())
+    const Json earlier = core.setting(kKeptRow);
+    for (const Json& entry : earlier.array_items())
         if (entry["draft"].string_value() != draft_name) entries.push_back(entry);
     entries.push_back(entry_of(kept));
     return save_local_row(core, kKeptRow, entries);
@@ -164,7 +165,8 @@ DraftKeeping Core::draft_keeping_of(const std::string& record_name) {
 
 std::optional<KeptDraft> Core::nav_kept_draft(const std::string& request_id) {
     if (request_id.empty()) return std::nullopt;
-    for (const Json& entry : setting(kKeptRow).array_items()) {
+    const Json entries = setting(kKeptRow);
+    for (const Json& entry : entries.array_items()) {
         if (entry["request_id"].string_value() != request_id) continue;
         KeptDraft kept = kept_of(entry);
         if (draft_keeping_of(kept.draft).state == DraftKeeping::State::kept) return kept;
