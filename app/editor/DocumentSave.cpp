@@ -514,7 +514,8 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
         if (std::optional<KeptDraft> kept = core->nav_kept_draft(context->own_request_id)) show_kept(context, *kept);
         // A draft an invoice was issued from already issues no second one.
         const std::string source = Core::draft_source(Json(document));
-        if (const DraftKeeping used = core->draft_keeping_of(source); !source.empty() && used.state == DraftKeeping::State::issued) {
+        const DraftKeeping used = source.empty() ? DraftKeeping() : core->draft_keeping_of(source);
+        if (used.state == DraftKeeping::State::issued) {
             post_error(context, draft_used_text(used));
             return;
         }

@@ -227,7 +227,8 @@ void DocumentPage::LearnReportOutcome() {
     pending_snapshot.clear();
     pending_shown_number.clear();
     const std::string kept_here =
-        kept ? own_text(" A beírt adatok megmaradtak ezen az oldalon és a(z) ", " What you entered is kept on this page and in draft ") +
+        kept ? own_text(" A beírt adatok megmaradtak ezen az oldalon és a(z) ",
+                        " What you entered is kept on this page and in draft ") +
                    kept->draft_number +
                    own_text(" piszkozatban (Piszkozatok): mentse újra itt, és a számla abból készül el, újra beküldve.",
                             " (Drafts): save it again here, and the invoice is issued from it, reported anew.")

@@ -92,9 +92,12 @@ bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& 
     // Kept for this invoice: its outcome and the number it was reported under (no source named).
     draft["nav_status"] = nav_outcome_word(verdict.result);
     const std::string draft_number = Json(draft)["number_formatted"].string_value();
-    const std::string draft_name = core.save_document(std::vector<Json>(report.lines.begin(), report.lines.end()), false, std::move(draft));
+    std::vector<Json> lines(report.lines.begin(), report.lines.end());
+    const std::string draft_name = core.save_document(std::move(lines), false, std::move(draft));
     if (draft_name.empty()) return false;
-    if (!store::run(core, "UPDATE documents SET reference_recordName = '', reference_number_formatted = ? WHERE recordName = ?",
+    if (!store::run(core,
+                    "UPDATE documents SET reference_recordName = '', reference_number_formatted = ? "
+                    "WHERE recordName = ?",
                     {Json(report.number), Json(draft_name)}))
         return false;
     KeptDraft kept;
