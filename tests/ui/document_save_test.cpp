@@ -1421,6 +1421,42 @@ TEST_F(UnansweredReport, ANumberSettledAsTakenWhileTheSaveWaitsIsPassedOver) {
     EXPECT_EQ(g_core->draft_keeping_of(Json(drafts.front())["recordName"].string_value()).state,
               DraftKeeping::State::issued);
     EXPECT_TRUE(g_core->take_kept_drafts().empty());
+
+    // Refused on processing while the next save waits, settled by the status query: the page tells
+    // it and shows the one draft that keeps it; nothing is stored.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string refused = number_of(p);
+    nav.refuse_next_on_processing({false, "ERROR", "INCORRECT_CUSTOMER_DATA", "Hibás vevőadat"});
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    const std::size_t sent_before = nav.calls().size();
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] {
+        const std::vector<NavCall> calls = nav.calls();
+        return calls.size() > sent_before + 2 && calls.back().operation.rfind("query", 0) == 0;
+    }));
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    std::thread refusing_query([] { g_core->nav_settle_report(true); });
+    refusing_query.join();
+    ASSERT_TRUE(wait_until([&] {
+        dialog = ui::ContentDialog::Current();
+        return dialog && dialog->PrimaryButtonText() == ui::qs(text("ok"));
+    }));
+    const std::string told_refused = dialog->ContentText().toStdString();
+    dialog->Answer(Result::Primary);
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    EXPECT_NE(told_refused.find("piszkozat (Piszkozatok) is őrzi"), std::string::npos) << told_refused;
+    EXPECT_EQ(page(), p);
+    EXPECT_EQ(stored_as(*g_core, refused), 0);
+    EXPECT_EQ(invoices(), 1);
+    const auto kept = store::rows(*g_core, "SELECT * FROM documents WHERE type = 'DRAFT' AND reference_recordName = ''");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(Json(p->document)["kept_draft"], Json(kept.front())["recordName"]);
+    EXPECT_EQ(Core::draft_keeping(Json(kept.front())).outcome, NavSettled::Result::refused);
+    EXPECT_TRUE(g_core->take_kept_drafts().empty());
 }
 
 // Every stored invoice goes to the accounting service once, whichever sender gets to it first: the
