@@ -36,6 +36,16 @@ Json::object kept_source(Core& core, const Json& document) {
     return rows.front();
 }
 
+// The draft still stands for its invoice: stored, and no invoice issued from it (a draft an earlier
+// version kept carries no marks, and stands).
+bool still_kept(Core& core, const std::string& draft_name) {
+    const auto rows = store::rows(core,
+                                  "SELECT type, nav_status, reference_recordName, reference_number_formatted "
+                                  "FROM documents WHERE recordName = ?",
+                                  {Json(draft_name)});
+    return !rows.empty() && Core::draft_keeping(Json(rows.front())).state != DraftKeeping::State::issued;
+}
+
 KeptDraft kept_of(const Json& entry) {
     KeptDraft kept;
     kept.request_id = entry["request_id"].string_value();
@@ -172,7 +182,7 @@ std::optional<KeptDraft> Core::nav_kept_draft(const std::string& request_id) {
     for (const Json& entry : entries.array_items()) {
         if (entry["request_id"].string_value() != request_id) continue;
         KeptDraft kept = kept_of(entry);
-        if (draft_keeping_of(kept.draft).state == DraftKeeping::State::kept) return kept;
+        if (still_kept(*this, kept.draft)) return kept;
     }
     return std::nullopt;
 }
@@ -186,7 +196,7 @@ std::vector<KeptDraft> Core::take_kept_drafts() {
     for (const Json& entry : entries) {
         KeptDraft kept = kept_of(entry);
         // Used up (or gone): nothing to tell.
-        if (draft_keeping_of(kept.draft).state != DraftKeeping::State::kept) continue;
+        if (!still_kept(*this, kept.draft)) continue;
         if (nav_invoice_keeper(kept.request_id) == InvoiceKeeper::page)
             left.push_back(entry);
         else
