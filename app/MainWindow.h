@@ -25,6 +25,9 @@ namespace store {
 struct ShownDocument;
 }
 
+struct KeptDraft;
+struct DraftKeeping;
+
 namespace Tavrin {
 
 class SettingsPage;
@@ -286,7 +289,7 @@ private:
     bool pace_due_ = false;
     std::shared_ptr<const ReportSnapshot> report_snapshot_;
     // Taken from the store by a read, told once no other dialog stands in the way.
-    json11::Json::array untold_drafts_;
+    std::vector<KeptDraft> untold_drafts_;
     json11::Json::array untold_renumbered_;
     json11::Json::array untold_set_aside_;
     // The paced report settling runs quietly: the notice tells of the report.
@@ -299,10 +302,11 @@ private:
 
 // A moment as the program writes dates, with the time of day.
 std::string moment_text(Core& core, std::time_t moment);
-// Why an invoice's report ended unstored, and that it was neither sent nor stored: `outcome` is
-// "dropped" (it never arrived), "refused" (`message`: the authority's answer) or "taken" (its number
-// is held by another invoice).
-std::string unstored_invoice_text(const std::string& outcome, const std::string& number, const std::string& message);
+// Why an invoice's report ended unstored (`ended`: its number, outcome and the authority's answer), and
+// that it was neither sent nor stored.
+std::string unstored_invoice_text(const KeptDraft& ended);
+// A draft an invoice was issued from already (`used`): no second invoice is made of it.
+std::string draft_used_text(const DraftKeeping& used);
 // Today one year back; 29 February becomes 28 February, as the calendar's year step gives it.
 std::string one_year_back();
 // The list filter of a fresh start: issue dates from `from_date` to today, any currency, payment

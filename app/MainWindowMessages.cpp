@@ -126,32 +126,42 @@ void MainWindow::ShowRenumberedDocuments() {
     ShowMessage(ui::qs(own_text("Új dokumentumszám", "New document number")), ui::qs(text));
 }
 
-std::string unstored_invoice_text(const std::string& outcome, const std::string& number, const std::string& message) {
-    if (outcome == "refused")
+std::string unstored_invoice_text(const KeptDraft& ended) {
+    const std::string& number = ended.number;
+    switch (ended.outcome) {
+    case NavSettled::Result::refused:
         return own_text("A NAV visszautasította a(z) ", "The tax authority (NAV) refused invoice ") + number +
-               own_text(" számú számlát (", " (") + nav_error_text(message) +
+               own_text(" számú számlát (", " (") + nav_error_text(ended.message) +
                own_text("), ezért az nincs sem beküldve, sem elmentve.", "), so it is neither reported nor stored.");
-    if (outcome == "taken")
+    case NavSettled::Result::taken:
         return own_text("A NAV-nál a(z) ", "The tax authority (NAV) holds another invoice under number ") + number +
                own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem elmentve.",
                         ", so this invoice is neither reported nor stored.");
+    default:
+        break;
+    }
     return own_text("A(z) ", "Invoice ") + number +
            own_text(" számú számla nem érkezett meg a NAV-hoz, ezért nincs sem beküldve, sem elmentve.",
                     " never reached the tax authority (NAV), so it is neither reported nor stored.");
 }
 
+std::string draft_used_text(const DraftKeeping& used) {
+    return own_text("Ebből a piszkozatból már kiállították a(z) ", "Invoice ") + used.number +
+           own_text(" számú számlát, ezért újabb számla nem készül belőle. Ha mégis kell egy, készítsen róla másolatot.",
+                    " was issued from this draft already, so no other invoice is made of it. Should you need one, "
+                    "make a copy of it.");
+}
+
 void MainWindow::ShowKeptDrafts() {
     // One dialog at a time: with another open, the drafts wait for the next time.
     if (!g_core || ui::ContentDialog::Current() || untold_drafts_.empty()) return;
-    const Json kept = std::exchange(untold_drafts_, {});
+    const std::vector<KeptDraft> kept = std::exchange(untold_drafts_, {});
     std::string text;
-    for (const Json& entry : kept.array_items())
-        text += (text.empty() ? "" : "\n\n") +
-                unstored_invoice_text(entry["outcome"].string_value(), entry["number"].string_value(),
-                                      entry["message"].string_value()) +
+    for (const KeptDraft& entry : kept)
+        text += (text.empty() ? "" : "\n\n") + unstored_invoice_text(entry) +
                 own_text(" Amit beírt (vevő, tételek, dátumok, megjegyzések), az megmaradt a(z) ",
                          " What you entered (client, lines, dates, notes) is kept in draft ") +
-                entry["draft_number"].string_value() +
+                entry.draft_number +
                 own_text(" piszkozatban (Piszkozatok): nyissa meg, és a Műveletek menü „Számla készítése” parancsával "
                          "kiállíthatja a számlát.",
                          " (Drafts): open it, and issue the invoice with \"Create Invoice\" in the commands menu.");
@@ -211,6 +221,7 @@ ReportSnapshot read_report_snapshot(Core& core, const ReportSnapshotRequest& req
         snapshot.notice = elsewhere_report_notice(core, snapshot.elsewhere);
     snapshot.page_request_id = request.page_request_id;
     snapshot.page_outcome = core.nav_settled_outcome(request.page_request_id);
+    snapshot.page_kept = core.nav_kept_draft(request.page_request_id);
     if (request.take_notices) {
         snapshot.kept_drafts = core.take_kept_drafts();
         snapshot.renumbered = core.take_renumbered_documents();

@@ -171,7 +171,7 @@ void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapsh
         const auto keep = [](json11::Json::array& untold, const json11::Json& taken) {
             untold.insert(untold.end(), taken.array_items().begin(), taken.array_items().end());
         };
-        keep(untold_drafts_, snapshot->kept_drafts);
+        untold_drafts_.insert(untold_drafts_.end(), snapshot->kept_drafts.begin(), snapshot->kept_drafts.end());
         keep(untold_renumbered_, snapshot->renumbered);
         keep(untold_set_aside_, snapshot->set_aside);
         ShowReportOutcomes();

@@ -79,8 +79,14 @@ void MainWindow::DeriveDocument(QObject* sender, std::string sel) {
         return;
     }
     QString kind;
-    if (sender == actionInvoice)
+    if (sender == actionInvoice) {
+        // A kept draft is used up by the invoice issued from it.
+        if (const DraftKeeping used = g_core->draft_keeping_of(sel); used.state == DraftKeeping::State::issued) {
+            ShowMessage(tr_key("create_invoice"), ui::qs(draft_used_text(used)));
+            return;
+        }
         kind = "INVOICE";
+    }
     else if (sender == actionPurchaseReceive)
         kind = "PURCHASE_RECEIVE";
     else if (sender == actionStorno)

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Tavrin {
 
@@ -24,8 +25,10 @@ struct ReportSnapshot {
     // The open page's report it was read for, and how it was settled here (none while unknown).
     std::string page_request_id;
     NavSettled page_outcome;
+    // The draft that keeps the open page's invoice, once its report ended unstored.
+    std::optional<KeptDraft> page_kept;
     // Taken from the store to be told once (arrays as the core gives them; empty when not taken).
-    json11::Json kept_drafts;
+    std::vector<KeptDraft> kept_drafts;
     json11::Json renumbered;
     json11::Json set_aside;
 };

@@ -335,6 +335,38 @@ struct NavSettled {
     int pages_total = 0;
 };
 
+// How a settled report ended, as files and records keep it ("stored", "taken", "refused", "dropped"):
+// the one place of these words. An empty word is an earlier version's stored report; a word not
+// known reads as dropped.
+const char* nav_outcome_word(NavSettled::Result result);
+NavSettled::Result nav_outcome_of_word(const std::string& word);
+
+// Who keeps the invoice of a report that ends unstored, and tells the user of it. Its draft is in the
+// store whoever it is: the open page that sends the report (from the moment it is recorded until the
+// page lets it go) shows that draft and issues it; otherwise the drafts list holds it and the user is
+// told once (Core::take_kept_drafts).
+enum class InvoiceKeeper { drafts, page };
+
+// The draft that keeps the invoice of a report that ended unstored.
+struct KeptDraft {
+    std::string request_id;
+    std::string number;        // the invoice number it was reported under
+    std::string draft;         // the draft's record name
+    std::string draft_number;  // the draft's own number
+    NavSettled::Result outcome = NavSettled::Result::dropped;  // dropped, refused (message) or taken
+    std::string message;
+};
+
+// What a draft stands for: a draft of the user's own, one kept for an invoice whose report ended
+// unstored (number: that invoice's number), or such a draft used up since by the invoice issued from
+// it (number: the issued invoice's).
+struct DraftKeeping {
+    enum class State { own, kept, issued };
+    State state = State::own;
+    NavSettled::Result outcome = NavSettled::Result::dropped;
+    std::string number;
+};
+
 // The outcome of reporting and storing an invoice (Core::nav_report_invoice).
 struct NavReport {
     enum class Result {
@@ -361,6 +393,8 @@ struct NavReport {
     NavSettled pending;
     // waiting: it is the report this very call sent.
     bool sent_now = false;
+    // dropped, refused on processing, taken: the draft that keeps what this call sent.
+    std::optional<KeptDraft> kept;
 };
 
 // What the tax authority's own records say of one invoice data sent by the technical user.
@@ -644,7 +678,9 @@ public:
     // has processed it (its transaction DONE), the document, its lines, stock and transaction id are
     // stored and the record removed in one transaction. An earlier report still unsettled is settled
     // first; while it stays so, nothing new is sent (result waiting).
-    NavReport nav_report_invoice(std::vector<json11::Json> lines, json11::Json::object document);
+    // `keeper`: page when an open page sends it; the hold is taken before the report is recorded.
+    NavReport nav_report_invoice(std::vector<json11::Json> lines, json11::Json::object document,
+                                 InvoiceKeeper keeper = InvoiceKeeper::drafts);
     // Settles the report under way, if any, from the authority's own records: its transaction when the
     // reply named it, else the user's transactions of its interval, each identified by its content.
     // Processed: the invoice is stored with its transaction id. Aborted: the record goes (refused). Its
@@ -667,26 +703,25 @@ public:
     // How a report settled here ended (one of the latest 20 settled): none when not known.
     NavSettled nav_settled_outcome(const std::string& request_id);
     // A report that ends without its invoice stored (never arrived, refused, its number taken) keeps
-    // the invoice as a draft ("DRAFT", with the document's client, lines, dates and notes), unless the
-    // page that sent it is open and keeps it itself: that page holds its report from when it knows it
-    // until it lets the invoice go. While a NavPageSave lives on a thread, every report that thread
-    // sends is its page's own (the one under way when the save began is not). nav_page_keeps_report:
-    // whether a page keeps that report's invoice, as the settling on this thread sees it.
-    void nav_page_holds_report(const std::string& request_id, bool holds);
-    bool nav_page_keeps_report(const std::string& request_id);
-    class NavPageSave {
-    public:
-        explicit NavPageSave(Core& core);
-        ~NavPageSave();
-        NavPageSave(const NavPageSave&) = delete;
-        NavPageSave& operator=(const NavPageSave&) = delete;
-
-    private:
-        std::optional<std::string> outer;
-    };
-    // The drafts kept so since the last call, each given once ([{"number": the invoice's number, "draft":
-    // the draft's record name, "draft_number", "outcome": "dropped", "refused" or "taken", "message"}]).
-    json11::Json take_kept_drafts();
+    // the invoice as a draft ("DRAFT", with the document's client, lines, dates and notes) in the same
+    // transaction, whoever settles it; a report of an invoice issued from a kept draft that is not used
+    // up yet writes that draft again instead of a new one. nav_invoice_keeper: who tells of it and
+    // issues it (the one decision every settler and the app ask). A page lets a report go when it
+    // closes; its draft is then the drafts list's.
+    InvoiceKeeper nav_invoice_keeper(const std::string& request_id);
+    void nav_release_invoice(const std::string& request_id);
+    // The draft kept for this report, if one was and it is not used up.
+    std::optional<KeptDraft> nav_kept_draft(const std::string& request_id);
+    // The drafts kept since the last call whose keeper is the drafts list and that are not used up,
+    // each given once; those a page keeps stay until it lets them go.
+    std::vector<KeptDraft> take_kept_drafts();
+    // What a stored draft (its row) stands for; the one reading of its marks.
+    static DraftKeeping draft_keeping(const json11::Json& draft);
+    // The same of the stored document of this record name (own when it is no draft).
+    DraftKeeping draft_keeping_of(const std::string& record_name);
+    // The draft an invoice document is issued from: the kept draft its page shows ("kept_draft"), else
+    // the document it was made from; empty when none.
+    static std::string draft_source(const json11::Json& document);
     // The numbers the authority holds for other invoices, learnt by any installation of the company
     // ({"type", "year", "number", "number_formatted"}): never reported again, passed over in numbering.
     json11::Json::array nav_taken_numbers();
@@ -904,9 +939,10 @@ private:
 
     // The owed accounting uploads claimed by a sender (under store_mutex).
     std::set<std::string> cashbook_claims;
-    // The reports whose page is open and keeps their invoice (nav_page_holds_report).
+    // The reports whose keeper is an open page (nav_invoice_keeper), held from before they are recorded.
     std::mutex held_reports_mutex;
     std::set<std::string> held_reports;
+    void nav_hold_for_page(const std::string& request_id);
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;

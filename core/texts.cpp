@@ -360,6 +360,7 @@ const Text kTexts[] = {
     {"<select>", "<Select>", "<Kiválasztás>"},
     {"no_client_selected", "No Client Selected", "Nincs partner kiválasztva"},
     {"create_invoice", "Create Invoice", "Számla készítése"},
+    {"kept_draft", "not issued", "nem kiállított"},
     {"create_receive", "Create Receive", "Bevételezés készítése"},
 
     // Document editor and messages

@@ -269,6 +269,40 @@ TEST(Crash, AKilledReportIsSettledStoredOnceAndNeverBlocksTheNext) {
     EXPECT_GT(held, 0) << "no kill while the authority held a reply";
 }
 
+// A page's invoice whose submission never reached the authority ends unstored while the page is
+// open, and the program is killed: the start after finds it a draft, and tells of it.
+TEST(Crash, AnInvoiceLostWithItsPageOpenIsADraftAfterAKill) {
+    TempDir dir;
+    NavFake nav(std::string(TAVRIN_TEST_DATA) + "/nav");
+    const NavUser user{"pageuser01", "Titok-Jelszo1", "ce-8f5e-215119fa7dd621DLMRHRLH2S", "CE8F5E215119FA7D", "12345678"};
+    nav.add_user(user);
+    nav.fail_next("manageInvoice", NavQueryFault::unavailable);
+    ScopedEnv::Values values = report_env(nav, {{"TAVRIN_CLOUD_URL", "http://127.0.0.1:1"}});
+    // The save waits until the authority's records tell that it never arrived.
+    for (auto& [name, value] : values)
+        if (name == "TAVRIN_NAV_SETTLE_SECONDS") value = "20";
+    ScopedEnv env(values);
+    const std::string folder = signed_in_folder(dir.path(), user, false);
+    ASSERT_FALSE(folder.empty());
+    const auto [pid, output] = start_child(folder, 1, "page");
+    ASSERT_GT(pid, 0);
+    const bool kept = wait_for_operations(output, 1, std::chrono::seconds(60));
+    ASSERT_TRUE(killed(pid, output));
+    ASSERT_TRUE(kept) << "the report did not end with its draft kept";
+
+    auto core = open_account(folder);
+    EXPECT_EQ(core->nav_settle_report().result, NavSettled::Result::none);
+    const std::vector<KeptDraft> told = core->take_kept_drafts();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told.front().outcome, NavSettled::Result::dropped);
+    const auto drafts = store::rows(*core, "SELECT * FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_EQ(Json(drafts.front())["client_name"].string_value(), "Vevő Page");
+    EXPECT_EQ(Core::draft_keeping(Json(drafts.front())).number, told.front().number);
+    EXPECT_TRUE(store::rows(*core, "SELECT 1 FROM documents WHERE type = 'INVOICE'").empty());
+    EXPECT_TRUE(nav.accepted_numbers().empty());
+}
+
 // The shared record's update before the sending is slow, the front registers the invoice late, and
 // the program is killed right after its request left: the installation that starts again waits as long
 // as a copy can arrive, and stores it once it has.

@@ -8,7 +8,7 @@
 //
 // Arguments: the data folder, the account and a seed; with a fourth argument "report" it reports and
 // stores invoices to the tax authority the environment names instead, one after the other, each with
-// the next number, as the save does.
+// the next number, as the save does; with "page", one invoice as its open page reports it.
 #include "core/Core.h"
 #include "tests/test_support.h"
 
@@ -52,6 +52,23 @@ void progress() {
     }
 }
 
+// One invoice reported as its open page does; once its report has ended, the page stays open until
+// the process is killed.
+[[noreturn]] void report_from_page(Core& core) {
+    const NavReport report = core.nav_report_invoice(
+        {Json::object{{"name", "Tétel"}, {"quantity", 1}, {"price", 1000}, {"price_type", "NET"}}},
+        {{"type", "INVOICE"}, {"number", core.next_number("INVOICE")},
+         {"number_formatted", core.next_number_formatted("INVOICE")}, {"issue_date", "2026-03-01"},
+         {"delivery_date", "2026-03-01"}, {"due_date", "2026-03-09"}, {"currency_code", "HUF"}, {"exchange_rate", 1},
+         {"supplier_identifier_number", "12345678-2-42"}, {"supplier_name", "Kill Kft"}, {"supplier_country_code", "HU"},
+         {"supplier_postcode", "1234"}, {"supplier_city", "Budapest"}, {"supplier_street", "Fő utca 1"},
+         {"client_name", "Vevő Page"}, {"client_status", "PRIVATE_PERSON"}, {"client_country_code", "HU"},
+         {"client_postcode", "1111"}, {"client_city", "Budapest"}, {"client_street", "Kő utca 2"}},
+        InvoiceKeeper::page);
+    if (report.kept) progress();
+    for (;;) pause();
+}
+
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 5) return 2;
     const std::string folder = argv[1];
@@ -60,6 +77,7 @@ int main(int argc, char** argv) {
     core->current_account = argv[2];
     core->open_database();
     if (argc == 5 && std::string(argv[4]) == "report") report_invoices(*core, random);
+    if (argc == 5 && std::string(argv[4]) == "page") report_from_page(*core);
 
     std::vector<std::string> items;
     for (const char* name : {"Csavar", "Anya", "Alátét"}) {

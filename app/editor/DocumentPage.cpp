@@ -54,8 +54,9 @@ DocumentPage::DocumentPage() {
 }
 
 DocumentPage::~DocumentPage() {
-    // Its report's invoice has no page to go back to now: a draft keeps it should the report end unstored.
-    if (g_core) g_core->nav_page_holds_report(pending_request_id, false);
+    // Its reports' invoices have no page to go back to now: their drafts are the drafts list's.
+    if (g_core)
+        for (const std::string& request_id : held_reports_) g_core->nav_release_invoice(request_id);
 }
 
 // The preview fills the page; the document's header controls, the options and the record lists

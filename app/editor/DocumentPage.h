@@ -24,6 +24,7 @@ namespace store {
 struct ShownDocument;
 struct DocumentNow;
 }  // namespace store
+struct KeptDraft;
 
 namespace Tavrin {
 
@@ -115,8 +116,8 @@ public:
     // The request id of this page's invoice report whose answer never came: when a later save finds
     // it stored, the page's invoice is that one and is not reported again.
     std::string pending_request_id;
-    // The page keeps that report's invoice itself (see Core::nav_page_holds_report): a report it held
-    // before is let go.
+    // Takes that report as the page's own (core holds it for the page from when it was recorded, see
+    // Core::nav_invoice_keeper); the page lets every report it held go when it closes.
     void HoldReport(const std::string& request_id);
     // That report has been settled meanwhile (by the background, or another save), as `snapshot` read
     // it: stored, the page ends as its save would; unstored, the user is told and the page keeps the
@@ -131,6 +132,9 @@ public:
     // to its new record name and number; the user is told of a move, a change made elsewhere or its
     // deletion, and keeps what was typed.
     void FollowStoredDocument(const store::DocumentNow& now);
+    // The page's invoice is kept in this draft since its report ended unstored: the page shows it, and
+    // its next save issues the invoice from it, using it up in the same store transaction.
+    void ShowKeptDraft(const KeptDraft& kept);
     // The document as that report sent it (see SaveContext::reported_snapshot).
     std::string pending_snapshot;
     // The number the page showed before that report took another.
@@ -200,6 +204,8 @@ public:
     std::int64_t previews_shown = 0;
 
 private:
+    // Every report this page sent or took: let go when it closes.
+    std::vector<std::string> held_reports_;
     bool content_loaded_ = false;
     // The stored type of a document edited in place: an archived invoice stays one.
     std::string stored_type_;

@@ -299,6 +299,21 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
     return text;
 }
 
+// The draft that keeps the page's invoice since a report of it ended unstored: the save's document
+// names it, so that the invoice stored from it uses it up.
+void show_kept(const DocumentPage::SaveContextPtr& context, const KeptDraft& kept) {
+    context->kept = kept;
+    context->document["kept_draft"] = kept.draft;
+}
+
+// Where the invoice is kept besides the page, once a report of it ended unstored.
+std::string kept_text(const DocumentPage::SaveContextPtr& context) {
+    if (!context->kept) return "";
+    return own_text(" A(z) ", " Draft ") + context->kept->draft_number +
+           own_text(" piszkozat (Piszkozatok) is őrzi: ha itt menti újra, a számla abból készül el.",
+                    " (Drafts) keeps it too: saved again here, the invoice is issued from it.");
+}
+
 // The page's document and lines as one text, to tell whether they changed since a report.
 std::string snapshot_of(const Json::object& document, const std::vector<Json>& lines) {
     Json::object shown = document;
@@ -479,9 +494,6 @@ void DocumentPage::RunSave(SaveContextPtr context) {
 void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     Core* core = g_core;
     if (!core) return;
-    // The page is open: a report this save sends is the page's, and should it end unstored, the page
-    // keeps the invoice.
-    const Core::NavPageSave page_save(*core);
     Json::object& document = context->document;
     std::string error;
 
@@ -503,6 +515,15 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             StoredDocument(context);
             return;
         }
+        // Settled unstored: its draft keeps the invoice, and this save issues it from there.
+        if (std::optional<KeptDraft> kept = core->nav_kept_draft(context->own_request_id)) show_kept(context, *kept);
+        // A draft an invoice was issued from already issues no second one.
+        const std::string source = Core::draft_source(Json(document));
+        const DraftKeeping used = source.empty() ? DraftKeeping() : core->draft_keeping_of(source);
+        if (used.state == DraftKeeping::State::issued) {
+            post_error(context, draft_used_text(used));
+            return;
+        }
     }
 
     if (context->account != "DEMO" && Json(document)["recordName"].string_value().rfind("ARCHIVE-", 0) == 0) {
@@ -521,7 +542,9 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         number_new_document(*core, context);
         if (!reported || report.result == NavReport::Result::waiting) break;
-        report = core->nav_report_invoice(context->lines, document);
+        report = core->nav_report_invoice(context->lines, document, InvoiceKeeper::page);
+        // Ended unstored: its draft keeps it, and the next try issues it from there.
+        if (report.kept) show_kept(context, *report.kept);
         const bool renumbered = report.result == NavReport::Result::renumber || report.result == NavReport::Result::taken;
         if (!renumbered || !context->is_new) break;
     }
@@ -532,7 +555,7 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             context->recordName = report.record_name;
             break;
         case NavReport::Result::refused:
-            error = kNavError + nav_error_text(report.message);
+            error = kNavError + nav_error_text(report.message) + kept_text(context);
             break;
         case NavReport::Result::not_sent:
             error = kNavError + own_text("A NAV nem érhető el, ezért a számla nem lett sem elmentve, sem beküldve. "
@@ -546,7 +569,8 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                     own_text(" számú számla a NAV nyilvántartása szerint nem érkezett meg, ezért nem lett sem "
                              "elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra.",
                              " did not arrive at the tax authority (NAV), as its records show, so it was neither "
-                             "saved nor reported. What you entered is kept: save it again.");
+                             "saved nor reported. What you entered is kept: save it again.") +
+                    kept_text(context);
             break;
         case NavReport::Result::window_closed:
             error = kNavError + own_text("A beküldésre szánt idő lejárt, mielőtt a számla elindult volna (a felhő vagy "
@@ -606,7 +630,6 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
             const bool this_one = report.sent_now || (!report.pending.request_id.empty() &&
                                                       report.pending.request_id == context->own_request_id);
             if (this_one) {
-                core->nav_page_holds_report(report.pending.request_id, true);
                 context->own_request_id = report.pending.request_id;
                 context->reported_snapshot = snapshot_of(document, context->lines);
             }
@@ -619,7 +642,8 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                     own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nem lett sem "
                              "elmentve, sem beküldve. Mentse újra: a következő szabad sorszámot kapja.",
                              ", so this invoice was neither saved nor reported. Save it again: it takes the "
-                             "next free number.");
+                             "next free number.") +
+                    kept_text(context);
             break;
         case NavReport::Result::renumber:
             // Every number tried was taken meanwhile by another invoice stored under it.
@@ -654,6 +678,8 @@ void DocumentPage::StoredDocument(SaveContextPtr context) {
     if (!core) return;
     Json::object& document = context->document;
     document["recordName"] = context->recordName;
+    // Its draft is used up with it: nothing is left for the page to keep.
+    if (context->kept) core->nav_release_invoice(context->kept->request_id);
 
     // The accounting service books invoices; other documents are not sent to it.
     if (context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE" && core->accounting_on()) {
@@ -678,6 +704,7 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         page->document = context->document;
         page->save_in_flight = false;
         page->HoldReport(context->own_request_id);
+        if (context->kept) page->ShowKeptDraft(*context->kept);
         page->pending_snapshot = context->reported_snapshot;
         page->pending_shown_number = context->own_request_id.empty() ? std::string() : context->shown_number;
         // The dialog left open tells of the report the page holds: its outcome is told in it.
@@ -686,8 +713,9 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
         if (page->numberTextBox) page->numberTextBox->Text(ui::qs(Json(page->document)["number_formatted"].string_value()));
         page->RefreshDocument();
     } else if (Core* core = g_core) {
-        // No page to take the invoice back: should its report end unstored, a draft keeps it.
-        core->nav_page_holds_report(context->own_request_id, false);
+        // No page to take the invoice back: its draft is the drafts list's.
+        core->nav_release_invoice(context->own_request_id);
+        if (context->kept) core->nav_release_invoice(context->kept->request_id);
     }
     if (context->main) context->main->ShowReportNotice();
     ui::ContentDialog* dialog = context->dialog;

@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 #include "app/editor/DocumentPage.h"
+#include "core/Core.h"
 #include "ui/ContentDialog.h"
 
 #include <atomic>
@@ -35,6 +36,8 @@ struct DocumentPage::SaveContext {
     // page changed them since, when that report is then stored as it was sent.
     std::string reported_snapshot;
     bool edits_dropped = false;
+    // The draft that keeps the page's invoice since a report of it ended unstored: the page shows it.
+    std::optional<KeptDraft> kept;
     // The request id of the report under way when the save began (empty when none was).
     std::string report_before;
     // The stored document's record name.

@@ -7,6 +7,8 @@
 #include "app/App.h"
 #include "app/ReportSnapshot.h"
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -193,11 +195,15 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
 }
 
 void DocumentPage::HoldReport(const std::string& request_id) {
-    if (g_core && request_id != pending_request_id) {
-        g_core->nav_page_holds_report(pending_request_id, false);
-        g_core->nav_page_holds_report(request_id, true);
-    }
+    if (!request_id.empty() && std::find(held_reports_.begin(), held_reports_.end(), request_id) == held_reports_.end())
+        held_reports_.push_back(request_id);
     pending_request_id = request_id;
+}
+
+void DocumentPage::ShowKeptDraft(const KeptDraft& kept) {
+    if (std::find(held_reports_.begin(), held_reports_.end(), kept.request_id) == held_reports_.end())
+        held_reports_.push_back(kept.request_id);
+    document["kept_draft"] = kept.draft;
 }
 
 void DocumentPage::LearnReportOutcome(const ReportSnapshot& snapshot) {
@@ -217,28 +223,34 @@ void DocumentPage::LearnReportOutcome(const ReportSnapshot& snapshot) {
     }
     if (settled.result == NavSettled::Result::none || settled.result == NavSettled::Result::waiting) return;
     // The number it was reported under, as the page holds it since.
-    const std::string number = Json(document)["number_formatted"].string_value();
-    const std::string outcome = settled.result == NavSettled::Result::refused ? "refused"
-                                : settled.result == NavSettled::Result::taken ? "taken"
-                                                                              : "dropped";
-    // The page keeps the invoice: its next save reports it anew.
+    KeptDraft ended;
+    ended.number = Json(document)["number_formatted"].string_value();
+    ended.outcome = settled.result;
+    ended.message = settled.message;
+    const std::optional<KeptDraft>& kept = snapshot.page_kept;
+    if (kept) ShowKeptDraft(*kept);
+    // The page shows the invoice still: its next save reports it anew.
     HoldReport(std::string());
     pending_snapshot.clear();
     pending_shown_number.clear();
-    const QString told = ui::qs(unstored_invoice_text(outcome, number, settled.message) +
-                                own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra "
-                                         "beküldésre kerül.",
-                                         " What you entered is kept on this page: save it again, and the invoice is "
-                                         "reported anew."));
+    const std::string kept_here =
+        kept ? own_text(" A beírt adatok megmaradtak ezen az oldalon és a(z) ",
+                        " What you entered is kept on this page and in draft ") +
+                   kept->draft_number +
+                   own_text(" piszkozatban (Piszkozatok): mentse újra itt, és a számla abból készül el, újra beküldve.",
+                            " (Drafts): save it again here, and the invoice is issued from it, reported anew.")
+             : own_text(" A beírt adatok megmaradtak ezen az oldalon: mentse újra, és a számla újra beküldésre kerül.",
+                        " What you entered is kept on this page: save it again, and the invoice is reported anew.");
+    const QString told = ui::qs(unstored_invoice_text(ended) + kept_here);
     report_dialog = nullptr;
     if (waiting) {
-        waiting->Title(ui::qs(number));
+        waiting->Title(ui::qs(ended.number));
         waiting->Content(told);
         return;
     }
     auto* dialog = new ui::ContentDialog(window());
     dialog->XamlRoot(window());
-    dialog->Title(ui::qs(number));
+    dialog->Title(ui::qs(ended.number));
     dialog->Content(told);
     dialog->PrimaryButtonText(tr_key("ok"));
     dialog->Closed.Add(dialog, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });

@@ -230,9 +230,31 @@ std::optional<NavReport> after_submission(Core& core, NavReportRecord& record, c
     return std::nullopt;
 }
 
+// Sends the report of `request_id`, recorded first, and waits for its outcome.
+NavReport report_recorded(Core& core, const std::string& request_id, const std::vector<Json>& lines,
+                          const Json::object& document, const Core::NavPayload& payload) {
+    std::optional<InFlight> flight(std::in_place, request_id);
+    NavReportRecord record = new_record(core, request_id, document, lines, payload);
+    if (!save_pending(core, record)) return report_of(NavReport::Result::failed);
+
+    // Shared with the company's other installations before anything is sent: only one reports at a time.
+    if (core.nav_shares_reports()) {
+        if (std::optional<NavReport> refused = share_report(core, record)) return *refused;
+    }
+
+    // Sent only within the window the shared record promises, and only once this installation has
+    // recorded, here and in the shared record, that it is sending, with the authority's clock as its
+    // token exchange gave it.
+    auto before_send = [&core, &record](std::time_t service_time) { return announce_sending(core, record, service_time); };
+    const NavSubmission sent = core.nav_submit_invoice(lines, document, request_id, before_send, &payload);
+    flight.reset();
+    if (std::optional<NavReport> ended = after_submission(core, record, sent)) return *ended;
+    return await_outcome(core, request_id);
+}
+
 }  // namespace
 
-NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document) {
+NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document, InvoiceKeeper keeper) {
     const NavSettled earlier = nav_settle_report();
     if (earlier.result == NavSettled::Result::waiting) return waiting_report(earlier);
     // The authority holds another invoice of this number (learnt just now or before): never sent again.
@@ -246,24 +268,15 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     const NavPayload payload = nav_invoice_payload(lines, document);
     if (current_account != "DEMO" && payload.data.empty()) return report_of(NavReport::Result::refused, payload.error);
 
-    // The record of the report under way, written before anything is sent.
     const std::string request_id = nav_new_request_id();
-    std::optional<InFlight> flight(std::in_place, request_id);
-    NavReportRecord record = new_record(*this, request_id, document, lines, payload);
-    if (!save_pending(*this, record)) return report_of(NavReport::Result::failed);
-
-    // Shared with the company's other installations before anything is sent: only one reports at a time.
-    if (nav_shares_reports()) {
-        if (std::optional<NavReport> refused = share_report(*this, record)) return *refused;
-    }
-
-    // Sent only within the window the shared record promises, and only once this installation has
-    // recorded, here and in the shared record, that it is sending, with the authority's clock as its
-    // token exchange gave it.
-    auto before_send = [this, &record](std::time_t service_time) { return announce_sending(*this, record, service_time); };
-    const NavSubmission sent = nav_submit_invoice(lines, document, request_id, before_send, &payload);
-    flight.reset();
-    if (std::optional<NavReport> ended = after_submission(*this, record, sent)) return *ended;
-    return await_outcome(*this, request_id);
+    // Held before it is recorded: whichever thread settles it, its page is its keeper.
+    if (keeper == InvoiceKeeper::page) nav_hold_for_page(request_id);
+    NavReport report = report_recorded(*this, request_id, lines, document, payload);
+    const bool unstored = report.result == NavReport::Result::dropped || report.result == NavReport::Result::refused ||
+                          report.result == NavReport::Result::taken;
+    if (unstored) report.kept = nav_kept_draft(request_id);
+    // The page keeps a report still to be settled, or the draft of one that ended unstored.
+    const bool kept_on = (report.result == NavReport::Result::waiting && report.sent_now) || report.kept;
+    if (keeper == InvoiceKeeper::page && !kept_on) nav_release_invoice(request_id);
+    return report;
 }
-

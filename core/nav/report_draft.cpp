@@ -1,11 +1,12 @@
 // An invoice whose report ended without it being stored (it never arrived, the authority refused it,
-// or the authority holds another invoice under its number) is never lost with its record: unless the
-// page that sent it is still open to take it back, what the user typed is kept as a draft, synced like
-// any document, and the user is told of it once.
+// or the authority holds another invoice under its number) is never lost with its record: what the
+// user typed is kept as a draft in the same transaction, synced like any document. Its keeper tells
+// the user of it: the open page that sent it, else the drafts list, once. The draft stands for the
+// invoice until an invoice is issued from it; then it is used up.
 #include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
 
-#include <optional>
+#include <algorithm>
 
 using json11::Json;
 
@@ -13,23 +14,80 @@ namespace {
 
 constexpr const char* kKeptRow = store::kKeptDraftsRow;
 
-// On a thread that saves for an open page: the report that was under way when the save began. Any
-// other report that thread settles is the one it sent itself.
-thread_local std::optional<std::string> page_save_began_with;
-
-// The document as the user typed it, made a new draft: nothing of the invoice's numbering, report
-// or save is carried over.
-Json::object draft_of(Core& core, const Json::object& document) {
+// The document as the user typed it, made a draft: nothing of the invoice's numbering, report or
+// save is carried over.
+Json::object draft_of(const Json::object& document) {
     Json::object draft = document;
     for (const char* member : {"recordName", "number", "nav_number_formatted", "nav_transaction_id", "nav_status",
-                               "request_signature_extra", "created", "modified", "synced", "recordChangeTag", "paid"})
+                               "request_signature_extra", "created", "modified", "synced", "recordChangeTag", "paid",
+                               "reference_recordName", "reference_number_formatted", "kept_draft"})
         draft.erase(member);
     draft["type"] = "DRAFT";
-    draft["number_formatted"] = core.next_number_formatted("DRAFT");
     return draft;
 }
 
+// The kept draft an invoice was issued from and that is not used up: written again when that invoice
+// too ends unstored, so that one draft keeps it. Empty when there is none.
+Json::object kept_source(Core& core, const Json& document) {
+    const std::string source = Core::draft_source(document);
+    if (source.empty()) return {};
+    const auto rows = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {Json(source)});
+    if (rows.empty() || Core::draft_keeping(Json(rows.front())).state != DraftKeeping::State::kept) return {};
+    return rows.front();
+}
+
+// The draft still stands for its invoice: no invoice issued from it (a draft an earlier version kept
+// carries no marks, and stands). One that another installation kept may not have come down yet: it
+// stands too.
+bool still_kept(Core& core, const std::string& draft_name) {
+    const auto rows = store::rows(core,
+                                  "SELECT type, nav_status, reference_recordName, reference_number_formatted "
+                                  "FROM documents WHERE recordName = ?",
+                                  {Json(draft_name)});
+    return rows.empty() || Core::draft_keeping(Json(rows.front())).state != DraftKeeping::State::issued;
+}
+
+KeptDraft kept_of(const Json& entry) {
+    KeptDraft kept;
+    kept.request_id = entry["request_id"].string_value();
+    kept.number = entry["number"].string_value();
+    kept.draft = entry["draft"].string_value();
+    kept.draft_number = entry["draft_number"].string_value();
+    kept.outcome = nav_outcome_of_word(entry["outcome"].string_value());
+    kept.message = entry["message"].string_value();
+    return kept;
+}
+
+Json entry_of(const KeptDraft& kept) {
+    return Json::object{{"request_id", kept.request_id}, {"number", kept.number},
+                        {"draft", kept.draft},           {"draft_number", kept.draft_number},
+                        {"outcome", nav_outcome_word(kept.outcome)}, {"message", kept.message}};
+}
+
 }  // namespace
+
+const char* nav_outcome_word(NavSettled::Result result) {
+    switch (result) {
+    case NavSettled::Result::stored:
+        return "stored";
+    case NavSettled::Result::taken:
+        return "taken";
+    case NavSettled::Result::refused:
+        return "refused";
+    case NavSettled::Result::dropped:
+    case NavSettled::Result::none:
+    case NavSettled::Result::waiting:
+        break;
+    }
+    return "dropped";
+}
+
+NavSettled::Result nav_outcome_of_word(const std::string& word) {
+    if (word.empty() || word == "stored") return NavSettled::Result::stored;
+    if (word == "taken") return NavSettled::Result::taken;
+    if (word == "refused") return NavSettled::Result::refused;
+    return NavSettled::Result::dropped;
+}
 
 namespace nav_report {
 
@@ -37,66 +95,129 @@ bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& 
     const bool unstored = verdict.result == NavSettled::Result::dropped ||
                           verdict.result == NavSettled::Result::refused ||
                           verdict.result == NavSettled::Result::taken;
-    if (!unstored || report.document.empty() || core.nav_page_keeps_report(report.request_id)) return true;
-    Json::object draft = draft_of(core, report.document);
+    if (!unstored || report.document.empty()) return true;
+    Json::object draft = kept_source(core, Json(report.document));
+    const bool again = !draft.empty();
+    for (const auto& [name, value] : draft_of(report.document)) draft[name] = value;
+    if (!again) draft["number_formatted"] = core.next_number_formatted("DRAFT");
+    // Kept for this invoice: its outcome and the number it was reported under (no source named).
+    draft["nav_status"] = nav_outcome_word(verdict.result);
     const std::string draft_number = Json(draft)["number_formatted"].string_value();
-    const std::string draft_name = core.save_document(std::vector<Json>(report.lines.begin(), report.lines.end()), false, std::move(draft));
+    std::vector<Json> lines(report.lines.begin(), report.lines.end());
+    const std::string draft_name = core.save_document(std::move(lines), false, std::move(draft));
     if (draft_name.empty()) return false;
-    return tell_kept_draft(core, report.number, verdict, KeptDraft{draft_name, draft_number});
+    if (!store::run(core,
+                    "UPDATE documents SET reference_recordName = '', reference_number_formatted = ? "
+                    "WHERE recordName = ?",
+                    {Json(report.number), Json(draft_name)}))
+        return false;
+    KeptDraft kept;
+    kept.request_id = report.request_id;
+    kept.number = report.number;
+    kept.draft = draft_name;
+    kept.draft_number = draft_number;
+    kept.outcome = verdict.result;
+    kept.message = verdict.message;
+    return tell_kept_draft(core, kept);
 }
 
-bool tell_kept_draft(Core& core, const std::string& number, const NavSettled& verdict, const KeptDraft& draft) {
-    Json::array kept = core.setting(kKeptRow).array_items();
-    kept.push_back(Json::object{{"number", number},
-                                {"draft", draft.name},
-                                {"draft_number", draft.number},
-                                {"outcome", verdict.result == NavSettled::Result::refused ? "refused"
-                                            : verdict.result == NavSettled::Result::taken ? "taken"
-                                                                                          : "dropped"},
-                                {"message", verdict.message}});
-    return save_local_row(core, kKeptRow, kept);
+bool tell_kept_draft(Core& core, const KeptDraft& kept) {
+    Json::array entries;
+    const Json earlier = core.setting(kKeptRow);
+    for (const Json& entry : earlier.array_items())
+        if (entry["draft"].string_value() != kept.draft) entries.push_back(entry);
+    entries.push_back(entry_of(kept));
+    return save_local_row(core, kKeptRow, entries);
+}
+
+bool use_up_draft(Core& core, const Json& document, const std::string& invoice_name, const std::string& number) {
+    const std::string shown = document["kept_draft"].string_value();
+    if (shown.empty()) return true;
+    return store::run(core,
+                      "UPDATE documents SET reference_recordName = ?, reference_number_formatted = ?, synced = 0 "
+                      "WHERE recordName = ? AND type = 'DRAFT'",
+                      {Json(invoice_name), Json(number), Json(shown)});
 }
 
 KeptDraft kept_draft_of(Core& core, const std::string& number) {
     const Json::array kept = core.setting(kKeptRow).array_items();
     for (auto entry = kept.rbegin(); entry != kept.rend(); ++entry)
-        if ((*entry)["number"].string_value() == number)
-            return KeptDraft{(*entry)["draft"].string_value(), (*entry)["draft_number"].string_value()};
+        if ((*entry)["number"].string_value() == number) return kept_of(*entry);
     return KeptDraft{};
 }
 
 }  // namespace nav_report
 
-Core::NavPageSave::NavPageSave(Core& core) : outer(page_save_began_with) {
-    page_save_began_with = core.nav_pending_report()["request_id"].string_value();
+std::string Core::draft_source(const Json& document) {
+    const std::string shown = document["kept_draft"].string_value();
+    return shown.empty() ? document["reference_recordName"].string_value() : shown;
 }
 
-Core::NavPageSave::~NavPageSave() {
-    page_save_began_with = outer;
-}
-
-void Core::nav_page_holds_report(const std::string& request_id, bool holds) {
-    if (request_id.empty()) return;
+void Core::nav_hold_for_page(const std::string& request_id) {
     std::lock_guard<std::mutex> lock(held_reports_mutex);
-    if (holds)
-        held_reports.insert(request_id);
-    else
-        held_reports.erase(request_id);
+    held_reports.insert(request_id);
 }
 
-bool Core::nav_page_keeps_report(const std::string& request_id) {
-    if (page_save_began_with && *page_save_began_with != request_id) return true;
+InvoiceKeeper Core::nav_invoice_keeper(const std::string& request_id) {
     std::lock_guard<std::mutex> lock(held_reports_mutex);
-    return held_reports.count(request_id) > 0;
+    return held_reports.count(request_id) > 0 ? InvoiceKeeper::page : InvoiceKeeper::drafts;
 }
 
-Json Core::take_kept_drafts() {
+void Core::nav_release_invoice(const std::string& request_id) {
+    std::lock_guard<std::mutex> lock(held_reports_mutex);
+    held_reports.erase(request_id);
+}
+
+DraftKeeping Core::draft_keeping(const Json& draft) {
+    DraftKeeping keeping;
+    const std::string outcome = draft["nav_status"].string_value();
+    if (draft["type"].string_value() != "DRAFT" || outcome.empty()) return keeping;
+    keeping.outcome = nav_outcome_of_word(outcome);
+    // The invoice issued from it names itself as the draft's reference (Core::save_document).
+    keeping.state = draft["reference_recordName"].string_value().empty() ? DraftKeeping::State::kept
+                                                                          : DraftKeeping::State::issued;
+    keeping.number = draft["reference_number_formatted"].string_value();
+    return keeping;
+}
+
+DraftKeeping Core::draft_keeping_of(const std::string& record_name) {
+    const auto rows = store::rows(*this,
+                                  "SELECT type, nav_status, reference_recordName, reference_number_formatted "
+                                  "FROM documents WHERE recordName = ?",
+                                  {Json(record_name)});
+    return rows.empty() ? DraftKeeping() : draft_keeping(Json(rows.front()));
+}
+
+std::optional<KeptDraft> Core::nav_kept_draft(const std::string& request_id) {
+    if (request_id.empty()) return std::nullopt;
+    const Json entries = setting(kKeptRow);
+    for (const Json& entry : entries.array_items()) {
+        if (entry["request_id"].string_value() != request_id) continue;
+        KeptDraft kept = kept_of(entry);
+        if (still_kept(*this, kept.draft)) return kept;
+    }
+    return std::nullopt;
+}
+
+std::vector<KeptDraft> Core::take_kept_drafts() {
     store::Transaction transaction(*this);
-    const Json kept = setting(kKeptRow);
-    if (kept.array_items().empty()) return Json::array{};
-    if (!store::run(*this, "DELETE FROM settings WHERE recordName = ?", {kKeptRow}) || !transaction.commit())
-        return Json::array{};
-    return kept;
+    const Json::array entries = setting(kKeptRow).array_items();
+    if (entries.empty()) return {};
+    std::vector<KeptDraft> given;
+    Json::array left;
+    for (const Json& entry : entries) {
+        KeptDraft kept = kept_of(entry);
+        // Used up: nothing to tell.
+        if (!still_kept(*this, kept.draft)) continue;
+        if (nav_invoice_keeper(kept.request_id) == InvoiceKeeper::page)
+            left.push_back(entry);
+        else
+            given.push_back(std::move(kept));
+    }
+    const bool written = left.empty() ? store::run(*this, "DELETE FROM settings WHERE recordName = ?", {kKeptRow})
+                                      : nav_report::save_local_row(*this, kKeptRow, left);
+    if (!written || !transaction.commit()) return {};
+    return given;
 }
 
 NavSettled Core::nav_settled_outcome(const std::string& request_id) {

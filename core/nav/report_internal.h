@@ -99,17 +99,15 @@ NavSettled settled_outcome(Core& core, const std::string& request_id);
 // --- drafts (report_draft.cpp) ---
 
 // Inside the caller's transaction: a report that ended unstored (`verdict`) keeps its invoice as a
-// draft, unless its page keeps it; false when the draft could not be written.
+// draft, whoever its keeper is; false when the draft could not be written.
 bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict);
-// A draft that keeps an unstored invoice: its record name and its number.
-struct KeptDraft {
-    std::string name;
-    std::string number;
-};
-// Inside the caller's transaction: tells the user once that the invoice of report `number`, ended as
-// `verdict` says, is kept in `draft` (here, or by the installation that settled it).
-bool tell_kept_draft(Core& core, const std::string& number, const NavSettled& verdict, const KeptDraft& draft);
+// Inside the caller's transaction: tells the user once that the invoice of `kept.number` is kept in
+// the draft `kept.draft` (here, or by the installation that settled it).
+bool tell_kept_draft(Core& core, const KeptDraft& kept);
 // The draft kept last for the invoice of report `number`, while it is still to be told; empty when none.
 KeptDraft kept_draft_of(Core& core, const std::string& number);
+// Inside the caller's transaction: the kept draft the page of a stored invoice showed is used up,
+// marked with the invoice (`invoice_name`, `number`) as a draft an invoice was made from is.
+bool use_up_draft(Core& core, const json11::Json& document, const std::string& invoice_name, const std::string& number);
 
 }  // namespace nav_report

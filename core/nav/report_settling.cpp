@@ -44,31 +44,6 @@ bool owe_cashbook_upload(Core& core, const std::string& record_name) {
 // entry of an earlier version has only a record name: stored, and this installation's.
 constexpr std::size_t kSettledKept = 20;
 
-// How a settled report ended, as the list keeps it (only stored, taken, refused and dropped are kept).
-const char* outcome_word(NavSettled::Result result) {
-    switch (result) {
-    case NavSettled::Result::stored:
-        return "stored";
-    case NavSettled::Result::taken:
-        return "taken";
-    case NavSettled::Result::refused:
-        return "refused";
-    case NavSettled::Result::dropped:
-    case NavSettled::Result::none:
-    case NavSettled::Result::waiting:
-        break;
-    }
-    return "dropped";
-}
-
-// The result a kept outcome word stands for; no word (an earlier version's entry) is stored.
-NavSettled::Result result_of_word(const std::string& outcome) {
-    return outcome.empty() || outcome == "stored" ? NavSettled::Result::stored
-           : outcome == "taken"                   ? NavSettled::Result::taken
-           : outcome == "refused"                 ? NavSettled::Result::refused
-                                                  : NavSettled::Result::dropped;
-}
-
 Json settled_entry(Core& core, const std::string& request_id) {
     const Json settled = core.setting(kSettledRow);
     for (const Json& entry : settled.array_items())
@@ -85,7 +60,7 @@ std::string settled_record(Core& core, const std::string& request_id) {
 bool remember_settled(Core& core, const NavReportRecord& report, const NavSettled& settled, bool own) {
     Json::array list = core.setting(kSettledRow).array_items();
     Json::object entry{{"request_id", report.request_id},
-                       {"outcome", outcome_word(settled.result)},
+                       {"outcome", nav_outcome_word(settled.result)},
                        {"own", own}};
     if (!settled.record_name.empty()) entry["recordName"] = settled.record_name;
     if (!settled.message.empty()) entry["message"] = settled.message;
@@ -169,25 +144,30 @@ struct Verdict {
 };
 
 Json verdict_json(const Verdict& verdict) {
-    Json::object out{{"outcome", outcome_word(verdict.settled.result)}, {"by", verdict.installation}};
+    Json::object out{{"outcome", nav_outcome_word(verdict.settled.result)}, {"by", verdict.installation}};
     auto put = [&out](const char* name, const std::string& value) {
         if (!value.empty()) out[name] = value;
     };
     put("message", verdict.settled.message);
-    put("draft", verdict.draft.name);
-    put("draft_number", verdict.draft.number);
+    put("draft", verdict.draft.draft);
+    put("draft_number", verdict.draft.draft_number);
     return out;
 }
 
 std::optional<Verdict> verdict_read(const Json& stored, const NavReportRecord& report) {
     if (!stored.is_object() || stored["by"].string_value().empty()) return std::nullopt;
     Verdict verdict;
-    verdict.settled.result = result_of_word(stored["outcome"].string_value());
+    verdict.settled.result = nav_outcome_of_word(stored["outcome"].string_value());
     verdict.settled.request_id = report.request_id;
     verdict.settled.number = report.number;
     verdict.settled.message = stored["message"].string_value();
     verdict.installation = stored["by"].string_value();
-    verdict.draft = KeptDraft{stored["draft"].string_value(), stored["draft_number"].string_value()};
+    verdict.draft.request_id = report.request_id;
+    verdict.draft.number = report.number;
+    verdict.draft.draft = stored["draft"].string_value();
+    verdict.draft.draft_number = stored["draft_number"].string_value();
+    verdict.draft.outcome = verdict.settled.result;
+    verdict.draft.message = verdict.settled.message;
     return verdict;
 }
 
@@ -322,8 +302,8 @@ Removal remove_record(Core& core, const NavReportRecord& report, const NavSettle
                 if (!remember_settled(core, report, *verdict, true)) return Removal::failed;
                 // Their draft, when they could keep one; else it is kept here, once.
                 const bool kept = !theirs                    ? keep_verdict(core, report, *verdict)
-                                  : theirs->draft.name.empty() ? keep_as_draft(core, report, *verdict)
-                                                               : tell_kept_draft(core, report.number, *verdict, theirs->draft);
+                                  : theirs->draft.draft.empty() ? keep_as_draft(core, report, *verdict)
+                                                                : tell_kept_draft(core, theirs->draft);
                 if (!kept) return Removal::failed;
                 remembered = true;
             }
@@ -371,6 +351,7 @@ std::string store_reported(Core& core, const NavReportRecord& report, const std:
         settled.record_name = core.save_document(std::move(lines), false, std::move(document));
         if (settled.record_name.empty()) return "";
     }
+    if (!use_up_draft(core, Json(report.document), settled.record_name, report.number)) return "";
     // Owed by the installation that reported it, not by a copy of its data folder on another computer.
     const bool reporter = report.installation.empty() || own_report(core, report);
     if (local && reporter && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
@@ -683,7 +664,7 @@ NavSettled settled_outcome(Core& core, const std::string& request_id) {
     NavSettled settled;
     const Json entry = settled_entry(core, request_id);
     if (entry.is_null()) return settled;
-    settled.result = result_of_word(entry["outcome"].string_value());
+    settled.result = nav_outcome_of_word(entry["outcome"].string_value());
     settled.request_id = request_id;
     settled.record_name = entry["recordName"].string_value();
     settled.message = entry["message"].string_value();

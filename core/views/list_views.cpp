@@ -214,7 +214,7 @@ ListQuery list_query(const std::string& kind, const Json::object& filter, const 
     const std::string document_columns =
         "recordName, number_formatted, reference_number_formatted, total_net_amount, total_tax_amount, "
         "total_gross_amount, currency_code, exchange_rate, issue_date, delivery_date, due_date, client_name, paid, "
-        "nav_status";
+        "nav_status, reference_recordName";
 
     ListQuery q;
     q.source = restricted ? "documents LEFT JOIN document_lines ON documents.recordName = "
@@ -598,9 +598,19 @@ void append_row(Core& core, std::string& out, const Json::object& row, const Row
         const bool invoice_list = kind == "INVOICE" || kind == "overdue";
         std::string number_cell;
         if (invoice_list && core.is_hungarian) number_cell = dot(reporting_colour(text(row, "nav_status"))) + " ";
-        number_cell += h(text(row, "number_formatted"));
-        const std::string& reference = text(row, "reference_number_formatted");
-        if (!reference.empty()) number_cell += " \xE2\x9E\x94 " + h(reference);
+        Json::object draft = row;
+        draft["type"] = kind;
+        const DraftKeeping keeping = Core::draft_keeping(Json(draft));
+        if (keeping.state == DraftKeeping::State::kept) {
+            // The invoice it stands for first: two kept drafts differ there (and by client) where the
+            // column is cut.
+            number_cell += "<b>" + h(keeping.number) + "</b> (" + h(core.translated("kept_draft", "")) + ") ";
+            number_cell += h(text(row, "number_formatted"));
+        } else {
+            number_cell += h(text(row, "number_formatted"));
+            const std::string& reference = text(row, "reference_number_formatted");
+            if (!reference.empty()) number_cell += " \xE2\x9E\x94 " + h(reference);
+        }
         std::string gross = h(core.formatted_curr(number(row, "total_gross_amount"), text(row, "currency_code"), true,
                                                   c.currencies));
         if (invoice_list) gross += " " + dot(payment_colour(row, c.today));

@@ -487,7 +487,8 @@ NavTransaction NavFake::transaction(const std::string& transaction_id) const {
     bool all_aborted = true;
     for (const Submission::Invoice& invoice : submitted->invoices) {
         now.invoices.emplace_back(invoice.operation, invoice.data);
-        if (invoice.duplicate && at == Stage::processed) now.messages.push_back(number_not_unique);
+        if (invoice.duplicate && at == Stage::processed)
+            now.messages.push_back(invoice.refusal.value_or(number_not_unique));
         all_aborted = all_aborted && invoice.duplicate;
     }
     now.status = at == Stage::received     ? "RECEIVED"
@@ -770,6 +771,14 @@ NavFake::Reply NavFake::answer_manage_invoice(Asked& asked) {
     Submission received{id, asked.call.login, asked.user.tax_number, service_now(), std::chrono::steady_clock::now(),
                         false, {}, false, false};
     for (auto& [operation, data] : asked.invoices) received.invoices.push_back(checked_invoice(received, operation, data));
+    if (next_refusal_) {
+        // Refused on processing: aborted as a duplicate is, with its own reason.
+        for (Submission::Invoice& invoice : received.invoices) {
+            invoice.duplicate = true;
+            invoice.refusal = next_refusal_;
+        }
+        next_refusal_.reset();
+    }
     submissions_.push_back(std::move(received));
     return replied(asked, element("transactionId", id));
 }
@@ -784,7 +793,7 @@ NavFake::Submission::Invoice NavFake::checked_invoice(const Submission& received
             if (!invoice.duplicate && invoice.number == number) return true;
         return false;
     };
-    Submission::Invoice invoice{operation, data, invoice_number(data), false};
+    Submission::Invoice invoice{operation, data, invoice_number(data), false, std::nullopt};
     bool taken = has_number(received, invoice.number);
     for (const Submission& earlier : submissions_)
         taken = taken || (earlier.tax_number == received.tax_number && has_number(earlier, invoice.number));
@@ -798,6 +807,11 @@ NavFake::Submission& NavFake::add_other_submission(const std::string& login, boo
     submissions_.push_back(Submission{id, login, user == users_.end() ? "" : user->second.tax_number, service_now(),
                                       std::chrono::steady_clock::now(), annulment, {}, true, annulment});
     return submissions_.back();
+}
+
+void NavFake::refuse_next_on_processing(NavMessage reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    next_refusal_ = std::move(reason);
 }
 
 std::string NavFake::add_foreign_submission(const std::string& login, const std::string& operation,
@@ -845,7 +859,8 @@ NavFake::Reply NavFake::answer_transaction_status(Asked& asked) {
             InvoiceResult result{at == Stage::received ? "RECEIVED" : "PROCESSING", {},
                                  shown == shown_originals_.end() ? invoice.data : shown->second};
             if (at == Stage::processed) result.status = invoice.duplicate ? "ABORTED" : "DONE";
-            if (at == Stage::processed && invoice.duplicate) result.messages.push_back(number_not_unique);
+            if (at == Stage::processed && invoice.duplicate)
+                result.messages.push_back(invoice.refusal.value_or(number_not_unique));
             results.push_back(std::move(result));
         }
     }

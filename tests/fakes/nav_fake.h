@@ -22,6 +22,7 @@
 #include "tests/fakes/fake_server.h"
 
 #include <map>
+#include <optional>
 #include <set>
 
 // A technical user as the service has it registered.
@@ -143,6 +144,9 @@ public:
     // The number of every CREATE received, in order, aborted ones included: what reached the service.
     std::vector<std::string> received_numbers() const;
 
+    // The next submission received is ABORTED once processed, for a business error its schema check
+    // does not see (`reason`); its number stays free.
+    void refuse_next_on_processing(NavMessage reason);
     // How long after a gateway 504 the submission is registered (received, listed, processed).
     void set_gateway_delay(std::chrono::milliseconds delay);
     // A submission of the same technical user by other software (not among accepted_numbers and
@@ -221,6 +225,7 @@ private:
             std::string data;       // Base64 invoice data as sent
             std::string number;
             bool duplicate = false;  // a CREATE of a number taken before: aborted once processed
+            std::optional<NavMessage> refusal;  // aborted once processed for this reason instead
         };
         std::string transaction_id;
         std::string login;
@@ -247,6 +252,7 @@ private:
     std::vector<Submission> submissions_;  // in order of receipt
     std::chrono::milliseconds processing_delay_{0};
     std::vector<NavReplyFault> next_faults_;
+    std::optional<NavMessage> next_refusal_;
     std::function<NavReplyFault()> reply_policy_;
     std::map<std::string, std::vector<NavQueryFault>> query_faults_;  // by operation, next first
     int list_page_size_ = 100;

@@ -1115,10 +1115,11 @@ TEST_F(UnansweredReport, ANumberOtherSoftwareReportedIsNeverSentAgain) {
     EXPECT_EQ(stored_as(*g_core, taken), 0);
 }
 
-TEST_F(UnansweredReport, AWaitingInvoiceThatEndsUnstoredIsToldOnItsOpenPageWhichKeepsIt) {
+TEST_F(UnansweredReport, AWaitingInvoiceThatEndsUnstoredIsToldOnItsOpenPageWhichShowsItsDraft) {
     // Other software took the number just before (not processed yet, so no query finds it), and the
     // reply to ours is lost: once the authority has processed ours, the background settles it, and
-    // the open page tells the user and keeps the invoice to be saved again; no draft is made of it.
+    // the open page tells the user and shows the draft that keeps the invoice; the drafts list does
+    // not tell of it besides.
     Tavrin::DocumentPage* p = new_invoice(1);
     ASSERT_NE(p, nullptr);
     const std::string taken = number_of(p);
@@ -1140,12 +1141,78 @@ TEST_F(UnansweredReport, AWaitingInvoiceThatEndsUnstoredIsToldOnItsOpenPageWhich
     waiting->Answer(Result::Primary);
     ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
     EXPECT_NE(told.find(taken + " sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem "
-                                "elmentve. A beírt adatok megmaradtak ezen az oldalon"),
+                                "elmentve. A beírt adatok megmaradtak ezen az oldalon és a(z) "),
               std::string::npos) << told;
     EXPECT_EQ(page(), p);
     EXPECT_EQ(p->lines.size(), 1u);
     EXPECT_TRUE(p->pending_request_id.empty());
-    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type IN ('DRAFT', 'INVOICE')"), 0);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"), 0);
+    const auto drafts = store::rows(*g_core, "SELECT * FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    const Json draft(drafts.front());
+    const std::string draft_name = draft["recordName"].string_value();
+    EXPECT_EQ(Json(p->document)["kept_draft"].string_value(), draft_name);
+    EXPECT_NE(told.find(draft["number_formatted"].string_value() + " piszkozatban"), std::string::npos) << told;
+    EXPECT_TRUE(g_core->take_kept_drafts().empty()) << "told twice";
+    // Its list row names the invoice it stands for.
+    EXPECT_NE(g_core->list_html(0, "DRAFT", Tavrin::fresh_list_filter("2000-01-01"), "", "").find("<b>" + taken + "</b> (nem kiállított)"),
+              std::string::npos);
+
+    // Saved again from the page, the invoice is issued from the draft under the next number, and the
+    // draft is used up: "Számla készítése" on it makes no second invoice, and says so.
+    ui::ContentDialog* dialog = save(p);
+    ASSERT_NE(dialog, nullptr);
+    const std::string issued = dialog->Title().toStdString();
+    EXPECT_NE(issued, taken);
+    close_result(dialog, Result::Primary);
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"), 1);
+    const DraftKeeping used = g_core->draft_keeping_of(draft_name);
+    EXPECT_EQ(used.state, DraftKeeping::State::issued);
+    EXPECT_EQ(used.number, issued);
+    std::string second_try;
+    dialogs.answers.push_back([&second_try](ui::ContentDialog& d) {
+        second_try = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    window->DeriveDocument(window->actionInvoice, draft_name);
+    ASSERT_TRUE(wait_until([&] { return !second_try.empty() && !ui::ContentDialog::Current(); }));
+    EXPECT_NE(second_try.find("már kiállították a(z) " + issued + " számú számlát"), std::string::npos) << second_try;
+    EXPECT_EQ(page(), nullptr);
+    EXPECT_TRUE(g_core->take_kept_drafts().empty());
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE'"), 1);
+}
+
+// A submission lost before the authority ends unstored on its open page, and the program is closed
+// with the page open: the next start tells of the draft that keeps it.
+TEST_F(UnansweredReport, ALostSubmissionWithItsPageOpenIsADraftToldAfterTheProgramEnds) {
+    Tavrin::DocumentPage* p = new_invoice(2);
+    ASSERT_NE(p, nullptr);
+    const std::string lost = number_of(p);
+    nav.fail_next("manageInvoice", NavQueryFault::unavailable);
+    std::string told;
+    {
+        ScopedEnv wait("TAVRIN_NAV_SETTLE_SECONDS", "20");
+        ui::ContentDialog* d = save(p);
+        ASSERT_NE(d, nullptr);
+        told = d->ContentText().toStdString();
+        d->Answer(Result::Primary);
+    }
+    EXPECT_NE(told.find(lost + " számú számla a NAV nyilvántartása szerint nem érkezett meg"), std::string::npos) << told;
+    const auto drafts = store::rows(*g_core, "SELECT number_formatted FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    const std::string draft_number = Json(drafts.front())["number_formatted"].string_value();
+    EXPECT_NE(told.find(draft_number + " piszkozat (Piszkozatok) is őrzi"), std::string::npos) << told;
+    ASSERT_EQ(page(), p);
+    std::string after_restart;
+    dialogs.answers.push_back([&after_restart](ui::ContentDialog& d) {
+        after_restart = d.ContentText().toStdString();
+        return Result::Primary;
+    });
+    restart();
+    ASSERT_TRUE(wait_until([&] { return !after_restart.empty(); }, 20000));
+    EXPECT_EQ(after_restart.rfind("A(z) " + lost + " számú számla nem érkezett meg a NAV-hoz", 0), 0u) << after_restart;
+    EXPECT_NE(after_restart.find(draft_number + " piszkozatban"), std::string::npos) << after_restart;
+    EXPECT_EQ(invoices(), 0);
 }
 
 TEST_F(UnansweredReport, OurInvoiceGivenBackInAnotherFormIsKnownAsOurs) {
@@ -1346,7 +1413,9 @@ TEST_F(UnansweredReport, ANumberSettledAsTakenWhileTheSaveWaitsIsPassedOver) {
     QTest::mouseClick(p->saveButton, Qt::LeftButton);
     ASSERT_TRUE(wait_until(asked_after_sending));
     nav.set_processing_delay(std::chrono::milliseconds(0));
-    g_core->nav_settle_report();
+    // The invoice list's status query settles it on a pool thread.
+    std::thread status_query([] { g_core->nav_settle_report(true); });
+    status_query.join();
     ui::ContentDialog* dialog = nullptr;
     ASSERT_TRUE(wait_until([&] {
         dialog = ui::ContentDialog::Current();
@@ -1357,6 +1426,49 @@ TEST_F(UnansweredReport, ANumberSettledAsTakenWhileTheSaveWaitsIsPassedOver) {
     EXPECT_EQ(told.find("nem érhető el"), std::string::npos) << told;
     close_result(dialog, Result::Primary);
     EXPECT_EQ(stored_as(*g_core, held_by_other), 0);
+    // One invoice: the draft the query kept of it is used up by the one the save issued.
+    EXPECT_EQ(invoices(), 1);
+    const auto drafts = store::rows(*g_core, "SELECT recordName FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_EQ(g_core->draft_keeping_of(Json(drafts.front())["recordName"].string_value()).state,
+              DraftKeeping::State::issued);
+    EXPECT_TRUE(g_core->take_kept_drafts().empty());
+
+    // Refused on processing while the next save waits, settled by the status query: the page tells
+    // it and shows the one draft that keeps it; nothing is stored.
+    p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string refused = number_of(p);
+    nav.refuse_next_on_processing({false, "ERROR", "INCORRECT_CUSTOMER_DATA", "Hibás vevőadat"});
+    nav.set_processing_delay(std::chrono::hours(1));
+    nav.fault_next_replies(NavReplyFault::drop);
+    const std::size_t sent_before = nav.calls().size();
+    dialogs.answers.push_back([](ui::ContentDialog&) { return Result::Primary; });
+    dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
+    QTest::mouseClick(p->saveButton, Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] {
+        const std::vector<NavCall> calls = nav.calls();
+        return calls.size() > sent_before + 2 && calls.back().operation.rfind("query", 0) == 0;
+    }));
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    std::thread refusing_query([] { g_core->nav_settle_report(true); });
+    refusing_query.join();
+    ASSERT_TRUE(wait_until([&] {
+        dialog = ui::ContentDialog::Current();
+        return dialog && dialog->PrimaryButtonText() == ui::qs(text("ok"));
+    }));
+    const std::string told_refused = dialog->ContentText().toStdString();
+    dialog->Answer(Result::Primary);
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    EXPECT_NE(told_refused.find("piszkozat (Piszkozatok) is őrzi"), std::string::npos) << told_refused;
+    EXPECT_EQ(page(), p);
+    EXPECT_EQ(stored_as(*g_core, refused), 0);
+    EXPECT_EQ(invoices(), 1);
+    const auto kept = store::rows(*g_core, "SELECT * FROM documents WHERE type = 'DRAFT' AND reference_recordName = ''");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(Json(p->document)["kept_draft"], Json(kept.front())["recordName"]);
+    EXPECT_EQ(Core::draft_keeping(Json(kept.front())).outcome, NavSettled::Result::refused);
+    EXPECT_TRUE(g_core->take_kept_drafts().empty());
 }
 
 // Every stored invoice goes to the accounting service once, whichever sender gets to it first: the
