@@ -536,6 +536,16 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                                          "saved nor reported. What you entered is kept: save it again when the "
                                          "connection is back.");
             break;
+        case NavReport::Result::unavailable:
+            error = kNavError + own_text("A NAV rendszere átmenetileg nem elérhető (a NAV így jelezte), és a program "
+                                         "várakozás közben többször újra megkérdezte, ezért a számla nem lett sem "
+                                         "elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra néhány "
+                                         "perc múlva.",
+                                         "The tax authority's (NAV) system is briefly unavailable (as the authority "
+                                         "said), also when the program asked again while it waited, so the invoice "
+                                         "was neither saved nor reported. What you entered is kept: save it again "
+                                         "in a few minutes.");
+            break;
         case NavReport::Result::dropped:
             error = kNavError + own_text("A(z) ", "Invoice ") + Json(document)["number_formatted"].string_value() +
                     own_text(" számú számla a NAV nyilvántartása szerint nem érkezett meg, ezért nem lett sem "

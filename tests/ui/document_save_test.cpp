@@ -773,6 +773,17 @@ TEST_F(UnansweredReport, ALostReplyIsAskedForAndStoredOnce) {
     nav.set_processing_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(settled_and_stored());
     each_taken_number_stored_once(2);
+
+    // Slow is not down: the authority answers its queries in 6 s, within the request's own limit. The
+    // lost reply's invoice is stored once within the save's wait, and the next invoice is issued.
+    ScopedEnv limit("TAVRIN_NAV_REQUEST_SECONDS", "10");
+    ScopedEnv long_wait("TAVRIN_NAV_SETTLE_SECONDS", "15");
+    nav.set_answer_delay("queryInvoiceData", std::chrono::seconds(6));
+    nav.fault_next_replies(NavReplyFault::drop);
+    EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
+    nav.set_answer_delay("queryInvoiceData", std::chrono::milliseconds(0));
+    EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
+    each_taken_number_stored_once(4);
 }
 
 TEST_F(UnansweredReport, AWaitingInvoiceIsStoredInTheBackgroundAsItWasSent) {
@@ -1900,6 +1911,42 @@ TEST_F(TwoInstallations, ASharedRecordRemovedWhileItsWriterExchangesItsTokenIsNe
     EXPECT_TRUE(g_core->nav_shared_report(reachable)["report"]["sent"].is_number()) << "the record stands";
     second->sync_start(empty_completion());
     EXPECT_TRUE(second->nav_release_report(raced.record_name));
+    each_number_once();
+}
+
+TEST_F(TwoInstallations, TwoSavingAtOnceWithAClockAheadGoOneAfterTheOther) {
+    cloud.answer_exists_as_conflict();
+    ASSERT_TRUE(their_invoice_from_new_page());
+    // The other installation's token exchange is slow, within its request's limit; this one's clock
+    // is 6 minutes ahead, and it has heard nothing of the authority's time yet. It saves the same
+    // number meanwhile: it is told the other's report waits, and never removes its shared record.
+    ScopedEnv limit("TAVRIN_NAV_REQUEST_SECONDS", "10");
+    nav.set_token_delay(std::chrono::milliseconds(4000));
+    nav_report::forget_service_time();
+    bool reachable = false;
+    NavReport theirs;
+    std::thread writer([&] { theirs = second_reports(); });
+    ASSERT_TRUE(wait_until([&] { return !g_core->nav_shared_report(reachable)["tag"].string_value().empty(); }, 5000));
+    set_clock([] { return kNow + 360; });
+    Json::object same_number = their_invoice;
+    same_number["number"] = g_core->next_number("INVOICE");
+    same_number["number_formatted"] = g_core->next_number_formatted("INVOICE");
+    const NavReport ahead = g_core->nav_report_invoice(their_lines, same_number);
+    set_clock([] { return kNow; });
+    writer.join();
+    nav.set_token_delay(std::chrono::milliseconds(0));
+    EXPECT_EQ(ahead.result, NavReport::Result::waiting);
+    EXPECT_TRUE(ahead.pending.elsewhere);
+    ASSERT_EQ(theirs.result, NavReport::Result::stored) << theirs.message;
+    second->sync_start(empty_completion());
+    EXPECT_TRUE(second->nav_release_report(theirs.record_name));
+    // This one goes next, under the next number.
+    g_core->sync_start(empty_completion());
+    Json::object next = their_invoice;
+    next["number"] = g_core->next_number("INVOICE");
+    next["number_formatted"] = g_core->next_number_formatted("INVOICE");
+    const NavReport after = g_core->nav_report_invoice(their_lines, next);
+    EXPECT_EQ(after.result, NavReport::Result::stored) << after.message;
     each_number_once();
 }
 
