@@ -305,6 +305,8 @@ struct NavSettled {
         dropped,  // it never reached the authority: the record is gone and the number free
         refused,  // the authority refused it on processing (message): nothing stored, the number free
         waiting,  // still unknown (reason, message)
+        unknown,  // settled here, but how it ended is a word this version does not know (a later version
+                  // settled it)
     };
     // Why a report is still unknown.
     enum class Reason {
@@ -359,6 +361,7 @@ struct NavReport {
         renumber, // the number was taken meanwhile (another installation's invoice came in): nothing stored
         taken,    // the authority holds another invoice of the number: nothing stored, the number is never
                   // reported again
+        outcome_unknown,  // it was settled meanwhile, in a way this version cannot tell
     };
     Result result = Result::failed;
     std::string record_name;

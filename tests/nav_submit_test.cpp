@@ -237,6 +237,12 @@ TEST_F(NavSubmit, ALostReplyIsSettledByItsNumberFirstAndABriefOutageIsWaitedOut)
     EXPECT_EQ(waiting.result, NavReport::Result::waiting);
     EXPECT_EQ(waiting.pending.reason, NavSettled::Reason::unavailable);
     EXPECT_EQ(core->nav_settle_report().result, NavSettled::Result::stored);
+
+    // An outcome a later version kept under a word of its own is told as unknown, never as dropped.
+    const Json later = Json::array{Json::object{{"request_id", "TVLATER"}, {"outcome", "annulled"}}};
+    ASSERT_TRUE(core->save_record({{"recordName", store::kSettledReportsRow}, {"value", later.dump()}, {"synced", -1}},
+                                  "settings"));
+    EXPECT_EQ(core->nav_settled_outcome("TVLATER").result, NavSettled::Result::unknown);
 }
 
 // A listing read over several calls goes on under the interval it listed, whatever interval a later

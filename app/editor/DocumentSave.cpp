@@ -546,6 +546,15 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                                          "was neither saved nor reported. What you entered is kept: save it again "
                                          "in a few minutes.");
             break;
+        case NavReport::Result::outcome_unknown:
+            error = kNavError + own_text("A(z) ", "Invoice ") + Json(document)["number_formatted"].string_value() +
+                    own_text(" számú számla bejelentése közben lezárult, de hogy hogyan, azt a program ezen változata "
+                             "nem tudja megmondani (egy újabb változat zárta le). Nézze meg a számlák listájában; ha "
+                             "nincs ott, mentse újra: a beírt adatok megmaradtak.",
+                             "'s report was settled meanwhile, but how it ended cannot be told by this version of the "
+                             "program (a newer version settled it). Look for it in the list of invoices; if it is "
+                             "not there, save again: what you entered is kept.");
+            break;
         case NavReport::Result::dropped:
             error = kNavError + own_text("A(z) ", "Invoice ") + Json(document)["number_formatted"].string_value() +
                     own_text(" számú számla a NAV nyilvántartása szerint nem érkezett meg, ezért nem lett sem "

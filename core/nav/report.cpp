@@ -112,6 +112,8 @@ std::optional<NavReport> report_of_settled(const NavSettled& settled) {
         return report_of(NavReport::Result::refused, settled.message);
     case NavSettled::Result::dropped:
         return report_of(NavReport::Result::dropped);
+    case NavSettled::Result::unknown:
+        return report_of(NavReport::Result::outcome_unknown);
     case NavSettled::Result::none:
     case NavSettled::Result::waiting:
         break;

@@ -56,6 +56,7 @@ const char* outcome_word(NavSettled::Result result) {
     case NavSettled::Result::dropped:
     case NavSettled::Result::none:
     case NavSettled::Result::waiting:
+    case NavSettled::Result::unknown:
         break;
     }
     return "dropped";
@@ -424,7 +425,8 @@ NavSettled settled_outcome(Core& core, const std::string& request_id) {
     settled.result = outcome.empty() || outcome == "stored" ? NavSettled::Result::stored
                      : outcome == "taken"                   ? NavSettled::Result::taken
                      : outcome == "refused"                 ? NavSettled::Result::refused
-                                                            : NavSettled::Result::dropped;
+                     : outcome == "dropped"                 ? NavSettled::Result::dropped
+                                                            : NavSettled::Result::unknown;
     settled.request_id = request_id;
     settled.record_name = entry["recordName"].string_value();
     settled.message = entry["message"].string_value();
