@@ -763,6 +763,19 @@ TEST_F(UnansweredReport, ALostReplyIsAskedForAndStoredOnce) {
     EXPECT_EQ(invoices(), 1);
     each_taken_number_stored_once(1);
 
+    // Slow is not down: the authority answers its queries in 6 s, within the request's own limit. The
+    // lost reply's invoice is stored once within the save's wait, and the next invoice is issued.
+    {
+        ScopedEnv limit("TAVRIN_NAV_REQUEST_SECONDS", "10");
+        ScopedEnv long_wait("TAVRIN_NAV_SETTLE_SECONDS", "15");
+        nav.set_answer_delay("queryInvoiceData", std::chrono::seconds(6));
+        nav.fault_next_replies(NavReplyFault::drop);
+        EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
+        nav.set_answer_delay("queryInvoiceData", std::chrono::milliseconds(0));
+        EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
+        each_taken_number_stored_once(3);
+    }
+
     // The authority says it is briefly unavailable for as long as the save waits: told in its words.
     p = new_invoice(1);
     ASSERT_NE(p, nullptr);
@@ -772,17 +785,6 @@ TEST_F(UnansweredReport, ALostReplyIsAskedForAndStoredOnce) {
     EXPECT_EQ(told.find("nem olvasható"), std::string::npos) << told;
     nav.set_processing_delay(std::chrono::milliseconds(0));
     ASSERT_TRUE(settled_and_stored());
-    each_taken_number_stored_once(2);
-
-    // Slow is not down: the authority answers its queries in 6 s, within the request's own limit. The
-    // lost reply's invoice is stored once within the save's wait, and the next invoice is issued.
-    ScopedEnv limit("TAVRIN_NAV_REQUEST_SECONDS", "10");
-    ScopedEnv long_wait("TAVRIN_NAV_SETTLE_SECONDS", "15");
-    nav.set_answer_delay("queryInvoiceData", std::chrono::seconds(6));
-    nav.fault_next_replies(NavReplyFault::drop);
-    EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
-    nav.set_answer_delay("queryInvoiceData", std::chrono::milliseconds(0));
-    EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
     each_taken_number_stored_once(4);
 }
 
