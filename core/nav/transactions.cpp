@@ -378,7 +378,9 @@ bool keep_learnt(Core& core, const std::string& key, Learnt& learnt) {
 // transactions an earlier version kept in the row itself are taken over into the table.
 Learnt learnt_of(Core& core, const Json& kept, const std::string& key) {
     Learnt learnt;
-    if (kept["key"].string_value() != key) return learnt;
+    // Nothing seen yet, whatever the table holds from a listing begun before.
+    learnt.seen_cleared = kept["key"].string_value() != key;
+    if (learnt.seen_cleared) return learnt;
     learnt.done_id = kept["done_id"].string_value();
     learnt.aborted_id = kept["aborted_id"].string_value();
     learnt.aborted_message = kept["aborted_message"].string_value();
