@@ -1207,6 +1207,9 @@ TEST_F(UnansweredReport, ALongListingIsReadInBoundedStepsThatGoOnWhereTheyStoppe
     NavSettled settled;
     EXPECT_GT(read_whole(settled, false), 2);
     EXPECT_EQ(settled.reason, NavSettled::Reason::processing) << "found at the end of the listing";
+    // The transactions its pages gave are kept beside the local row, not written into it at every call.
+    EXPECT_TRUE(g_core->setting("local")["nav_listing"]["seen"].is_null());
+    EXPECT_GT(count(*g_core, "SELECT COUNT(*) FROM nav_listing_seen"), 150);
     // The same without a known clock offset, the listing read so far forgotten: the interval is
     // narrowed with the authority's present time, and read whole again, going on after a restart
     // where it stopped.
