@@ -235,6 +235,8 @@ struct NavSubmission {
         accepted,       // text: the transaction id
         refused,        // text: the service's message or the validation text; nothing is kept there
         not_reached,    // the service was not reached before the invoice went out: nothing sent
+        unavailable,    // the service said it is briefly unavailable (503 without a reply of its own)
+                        // before the invoice went out: nothing sent
         unknown,        // the invoice went out and no answer came back
         window_closed,  // nothing sent: the report's window for sending had run out
         cloud_failed,   // nothing sent: the company's shared record could not be written to say it is sent
@@ -275,9 +277,11 @@ struct NavReportRecord {
     std::time_t written = 0;
     std::time_t deadline = 0;
     std::optional<std::time_t> sent;
-    // On the boot clock of `boot`: when it was written and when its sending was recorded.
+    // On the boot clock of `boot`: when it was written, when its sending was recorded, and when its
+    // request left (recorded on this computer alone, once the shared record says it is sent).
     std::optional<double> written_boot;
     std::optional<double> sent_boot;
+    std::optional<double> left_boot;
     // The authority's clock less this computer's wall clock: measured for this very report once it is
     // sending, else as last known.
     std::optional<std::time_t> service_offset;
@@ -301,6 +305,8 @@ struct NavSettled {
         dropped,  // it never reached the authority: the record is gone and the number free
         refused,  // the authority refused it on processing (message): nothing stored, the number free
         waiting,  // still unknown (reason, message)
+        unknown,  // settled here, but how it ended is a word this version does not know (a later version
+                  // settled it)
     };
     // Why a report is still unknown.
     enum class Reason {
@@ -373,6 +379,8 @@ struct NavReport {
         stored,   // reported and stored: record_name
         refused,  // message: the service's answer; nothing stored
         not_sent, // the service could not be reached; nothing sent, nothing stored
+        unavailable,  // the service said it is briefly unavailable, also when asked again within the
+                      // save's wait; nothing sent, nothing stored
         dropped,  // it was settled as never arrived at the authority: nothing stored, the number free
         window_closed,  // its window for sending ran out before it went: nothing sent, nothing stored
         cloud_update,   // the company's shared record could not be written to say it is sent: nothing sent
@@ -385,6 +393,7 @@ struct NavReport {
         renumber, // the number was taken meanwhile (another installation's invoice came in): nothing stored
         taken,    // the authority holds another invoice of the number: nothing stored, the number is never
                   // reported again
+        outcome_unknown,  // it was settled meanwhile, in a way this version cannot tell
     };
     Result result = Result::failed;
     std::string record_name;

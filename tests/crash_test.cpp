@@ -340,6 +340,25 @@ TEST(Crash, AKilledReportWhoseSharedRecordWasSlowToUpdateIsNeverDropped) {
                           {Json(nav.accepted_numbers().front())})
                   .size(),
               1u);
+
+    // The next submission is lost before the authority (its front answers 503 and carries nothing
+    // out) and the program is killed: the installation that starts again settles it as never arrived
+    // one request time and a margin after its request left, whatever its shared record's update took.
+    core.reset();
+    ScopedEnv longer_requests("TAVRIN_NAV_REQUEST_SECONDS", "8");
+    nav.fail_next("manageInvoice", NavQueryFault::unavailable);
+    const std::size_t asked_before = nav.calls().size();
+    const auto [lost_pid, lost_output] = start_child(folder, 6, "report");
+    ASSERT_GT(lost_pid, 0);
+    ASSERT_TRUE(nav.wait_for_requests(asked_before + 2, std::chrono::seconds(30)));
+    const auto left = std::chrono::steady_clock::now();
+    ASSERT_TRUE(killed(lost_pid, lost_output));
+    core = open_account(folder);
+    EXPECT_EQ(settle_within(*core, std::chrono::seconds(30)).result, NavSettled::Result::dropped);
+    const auto settled_after = std::chrono::steady_clock::now() - left;
+    EXPECT_GE(settled_after, std::chrono::seconds(8)) << "dropped within its request's time";
+    EXPECT_LT(settled_after, std::chrono::seconds(15)) << "judged by its shared record's moment";
+    EXPECT_EQ(nav.accepted_numbers().size(), 1u);
 }
 
 }  // namespace

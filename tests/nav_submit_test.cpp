@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using json11::Json;
 
 namespace {
@@ -201,6 +203,33 @@ TEST_F(NavSubmit, ALostReplyIsSettledByItsNumberFirstAndABriefOutageIsWaitedOut)
     EXPECT_EQ(asked_after_sending(before),
               (std::vector<std::string>{"tokenExchange", "manageInvoice", "queryInvoiceData", "queryInvoiceData"}));
 
+    // Slow is not down: queries answered in 6 s, more than a settling call's own time, within the
+    // request's limit, settle a lost reply and the processing of an accepted submission.
+    {
+        ScopedEnv limit("TAVRIN_NAV_REQUEST_SECONDS", "10");
+        ScopedEnv long_wait("TAVRIN_NAV_SETTLE_SECONDS", "20");
+        for (const char* operation : {"queryInvoiceData", "queryTransactionStatus"})
+            nav.set_answer_delay(operation, std::chrono::seconds(6));
+        nav.fault_next_replies(NavReplyFault::drop);
+        EXPECT_EQ(core->nav_report_invoice({line(1, 100)}, invoice("00053")).result, NavReport::Result::stored);
+        nav.set_processing_delay(std::chrono::milliseconds(300));
+        EXPECT_EQ(core->nav_report_invoice({line(1, 100)}, invoice("00054")).result, NavReport::Result::stored);
+        nav.set_processing_delay(std::chrono::milliseconds(0));
+        for (const char* operation : {"queryInvoiceData", "queryTransactionStatus"})
+            nav.set_answer_delay(operation, std::chrono::milliseconds(0));
+    }
+    // A token exchange answered 503 is asked again within the wait; for as long as the wait, it is
+    // told as briefly unavailable, and nothing went out.
+    nav.fail_next("tokenExchange", NavQueryFault::unavailable);
+    EXPECT_EQ(core->nav_report_invoice({line(1, 100)}, invoice("00055")).result, NavReport::Result::stored);
+    {
+        ScopedEnv short_wait("TAVRIN_NAV_SETTLE_SECONDS", "4");
+        nav.fail_next("tokenExchange", NavQueryFault::unavailable, 2);
+        EXPECT_EQ(core->nav_report_invoice({line(1, 100)}, invoice("00056")).result, NavReport::Result::unavailable);
+        const std::vector<std::string> received = nav.received_numbers();
+        EXPECT_EQ(std::count(received.begin(), received.end(), "2026/00056"), 0);
+    }
+
     ScopedEnv no_wait("TAVRIN_NAV_SETTLE_SECONDS", "0");
     nav.fault_next_replies(NavReplyFault::drop);
     nav.fail_next("queryInvoiceData", NavQueryFault::unavailable);
@@ -208,6 +237,12 @@ TEST_F(NavSubmit, ALostReplyIsSettledByItsNumberFirstAndABriefOutageIsWaitedOut)
     EXPECT_EQ(waiting.result, NavReport::Result::waiting);
     EXPECT_EQ(waiting.pending.reason, NavSettled::Reason::unavailable);
     EXPECT_EQ(core->nav_settle_report().result, NavSettled::Result::stored);
+
+    // An outcome a later version kept under a word of its own is told as unknown, never as dropped.
+    const Json later = Json::array{Json::object{{"request_id", "TVLATER"}, {"outcome", "annulled"}}};
+    ASSERT_TRUE(core->save_record({{"recordName", store::kSettledReportsRow}, {"value", later.dump()}, {"synced", -1}},
+                                  "settings"));
+    EXPECT_EQ(core->nav_settled_outcome("TVLATER").result, NavSettled::Result::unknown);
 }
 
 // A listing read over several calls goes on under the interval it listed, whatever interval a later

@@ -564,6 +564,25 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
                                          "saved nor reported. What you entered is kept: save it again when the "
                                          "connection is back.");
             break;
+        case NavReport::Result::unavailable:
+            error = kNavError + own_text("A NAV rendszere átmenetileg nem elérhető (a NAV így jelezte), és a program "
+                                         "várakozás közben többször újra megkérdezte, ezért a számla nem lett sem "
+                                         "elmentve, sem beküldve. A beírt adatok megmaradtak: mentse újra néhány "
+                                         "perc múlva.",
+                                         "The tax authority's (NAV) system is briefly unavailable (as the authority "
+                                         "said), also when the program asked again while it waited, so the invoice "
+                                         "was neither saved nor reported. What you entered is kept: save it again "
+                                         "in a few minutes.");
+            break;
+        case NavReport::Result::outcome_unknown:
+            error = kNavError + own_text("A(z) ", "Invoice ") + Json(document)["number_formatted"].string_value() +
+                    own_text(" számú számla bejelentése közben lezárult, de hogy hogyan, azt a program ezen változata "
+                             "nem tudja megmondani (egy újabb változat zárta le). Nézze meg a számlák listájában; ha "
+                             "nincs ott, mentse újra: a beírt adatok megmaradtak.",
+                             "'s report was settled meanwhile, but how it ended cannot be told by this version of the "
+                             "program (a newer version settled it). Look for it in the list of invoices; if it is "
+                             "not there, save again: what you entered is kept.");
+            break;
         case NavReport::Result::dropped:
             error = kNavError + own_text("A(z) ", "Invoice ") + Json(document)["number_formatted"].string_value() +
                     own_text(" számú számla a NAV nyilvántartása szerint nem érkezett meg, ezért nem lett sem "

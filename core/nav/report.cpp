@@ -112,6 +112,8 @@ std::optional<NavReport> report_of_settled(const NavSettled& settled) {
         return report_of(NavReport::Result::refused, settled.message);
     case NavSettled::Result::dropped:
         return report_of(NavReport::Result::dropped);
+    case NavSettled::Result::unknown:
+        return report_of(NavReport::Result::outcome_unknown);
     case NavSettled::Result::none:
     case NavSettled::Result::waiting:
         break;
@@ -218,6 +220,9 @@ std::optional<NavReport> after_submission(Core& core, NavReportRecord& record, c
     case NavSubmission::Outcome::refused:
         drop_report(core, record);
         return report_of(NavReport::Result::refused, sent.text);
+    case NavSubmission::Outcome::unavailable:
+        drop_report(core, record);
+        return report_of(NavReport::Result::unavailable);
     case NavSubmission::Outcome::not_reached:
     case NavSubmission::Outcome::window_closed:
     case NavSubmission::Outcome::cloud_failed:
@@ -228,6 +233,22 @@ std::optional<NavReport> after_submission(Core& core, NavReportRecord& record, c
         break;
     }
     return std::nullopt;
+}
+
+// Submits the invoice; an authority that says it is briefly unavailable before anything went out is
+// asked again every few seconds within the save's wait (the sender's window still decides whether
+// the invoice may go).
+NavSubmission submitted(Core& core, const std::vector<Json>& lines, const Json::object& document,
+                        const std::string& request_id, NavReportRecord& record, const Core::NavPayload& payload) {
+    auto before_send = [&core, &record](std::time_t service_time) { return announce_sending(core, record, service_time); };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(Core::nav_settle_seconds());
+    const auto pause = std::chrono::seconds(3);
+    NavSubmission sent = core.nav_submit_invoice(lines, document, request_id, before_send, &payload);
+    while (sent.outcome == NavSubmission::Outcome::unavailable && std::chrono::steady_clock::now() + pause <= until) {
+        std::this_thread::sleep_for(pause);
+        sent = core.nav_submit_invoice(lines, document, request_id, before_send, &payload);
+    }
+    return sent;
 }
 
 // Sends the report of `request_id`, recorded first, and waits for its outcome.
@@ -245,8 +266,7 @@ NavReport report_recorded(Core& core, const std::string& request_id, const std::
     // Sent only within the window the shared record promises, and only once this installation has
     // recorded, here and in the shared record, that it is sending, with the authority's clock as its
     // token exchange gave it.
-    auto before_send = [&core, &record](std::time_t service_time) { return announce_sending(core, record, service_time); };
-    const NavSubmission sent = core.nav_submit_invoice(lines, document, request_id, before_send, &payload);
+    const NavSubmission sent = submitted(core, lines, document, request_id, record, payload);
     flight.reset();
     if (std::optional<NavReport> ended = after_submission(core, record, sent)) return *ended;
     return await_outcome(core, request_id);

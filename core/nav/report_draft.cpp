@@ -74,6 +74,8 @@ const char* nav_outcome_word(NavSettled::Result result) {
         return "taken";
     case NavSettled::Result::refused:
         return "refused";
+    case NavSettled::Result::unknown:
+        return "unknown";
     case NavSettled::Result::dropped:
     case NavSettled::Result::none:
     case NavSettled::Result::waiting:
@@ -86,7 +88,9 @@ NavSettled::Result nav_outcome_of_word(const std::string& word) {
     if (word.empty() || word == "stored") return NavSettled::Result::stored;
     if (word == "taken") return NavSettled::Result::taken;
     if (word == "refused") return NavSettled::Result::refused;
-    return NavSettled::Result::dropped;
+    if (word == "dropped") return NavSettled::Result::dropped;
+    // A word a later version writes is not taken for one of ours.
+    return NavSettled::Result::unknown;
 }
 
 namespace nav_report {

@@ -65,12 +65,19 @@ std::time_t send_deadline();
 // within a request's time of that moment (the shared record's update comes between), and its request
 // takes up to another, with the margin of a late registration.
 std::time_t on_the_way_after_sending();
+// A request goes out within this long of the moment recorded as its leaving, or not at all.
+long leaving_margin();
+// How long after the moment its request left a copy of this computer's own report can still arrive:
+// its request's own time, with the margin of its leaving and of a late registration.
+std::time_t on_the_way_after_leaving();
 // From when, on this computer's clock, nothing of another computer's record can be on its way.
 std::time_t free_from(const NavReportRecord& report);
 // The invoice data of a report and the interval of its receipt on the authority's clock.
 Core::NavSought sought_of(Core& core, const NavReportRecord& report);
 // A reply of the authority gave its time: this computer's offset to it is known from now on.
 void note_service_time(std::time_t service_time);
+// Tests only: this run has heard nothing of the authority's time and seen no record, as one just begun.
+void forget_service_time();
 // The authority's present time, from its latest reply in this run carried forward in real time; none
 // before the first.
 std::optional<std::time_t> service_now();

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 using json11::Json;
 
@@ -29,6 +31,20 @@ struct SeenTime {
 };
 std::mutex seen_mutex;
 std::optional<SeenTime> seen_time;
+
+// When this run first saw each record of another writer, on this computer's clock, newest last: the
+// record is no younger than that.
+constexpr std::size_t kFirstSeenKept = 20;
+std::vector<std::pair<std::string, std::time_t>> first_seen;
+
+std::time_t first_seen_at(const std::string& request_id, std::time_t now) {
+    std::lock_guard<std::mutex> lock(seen_mutex);
+    for (const auto& [seen_id, seen] : first_seen)
+        if (seen_id == request_id) return seen;
+    first_seen.emplace_back(request_id, now);
+    if (first_seen.size() > kFirstSeenKept) first_seen.erase(first_seen.begin());
+    return now;
+}
 
 // The offset to the authority's clock that the record's writer measured for this very report: only a
 // record written as it went on to send carries one (an earlier one may be of another clock setting).
@@ -57,6 +73,12 @@ void note_service_time(std::time_t service_time) {
     seen_time = SeenTime{service_time, boot_seconds()};
 }
 
+void forget_service_time() {
+    std::lock_guard<std::mutex> lock(seen_mutex);
+    seen_time.reset();
+    first_seen.clear();
+}
+
 // A front that has taken a request in may still register it for a while after the request's own
 // limit ran out.
 long arrival_margin() {
@@ -77,21 +99,31 @@ std::time_t on_the_way_after_sending() {
     return 2 * nav_request_seconds() + arrival_margin();
 }
 
+// The local write between the moment recorded and the request leaving is short; a store held up for
+// longer withholds the invoice rather than let its copy arrive later than judged.
+long leaving_margin() {
+    return std::max(1L, arrival_margin() / 2);
+}
+
+std::time_t on_the_way_after_leaving() {
+    return nav_request_seconds() + leaving_margin() + arrival_margin();
+}
+
 // From when, on this computer's clock, nothing of another computer's record can be on its way. The
 // latest arrival is compared on the authority's clock: the writer's time plus the offset it measured
-// as it sent, and the authority's present time as its latest reply here gave it, carried forward on the
-// boot clock; where either is not known, as far as the authority's tolerance reaches. A record whose
-// writer has not yet written that it sends is never sent once it is removed: there the comparison only
-// keeps a busy writer from being stopped, with the offsets as last known (the same clock when none).
+// (as it sent; before it sends, as it last knew it), and the authority's present time as its latest
+// reply here gave it, carried forward on the boot clock. A record is never judged on a clock that is
+// not known: where either offset is not, it lives as long as its writer says it does (from its writing
+// to its latest arrival, on the writer's clock), counted from when this run first saw it.
 std::time_t free_from(const NavReportRecord& report) {
     const std::time_t now = clock_now();
     const std::optional<std::time_t> service = service_now();
-    if (report.phase == NavReportRecord::Phase::recorded && report.announces_sending)
-        return report.deadline + arrival_margin() + report.service_offset.value_or(0) -
-               (service ? *service - now : 0) + kMeasureMargin;
-    const std::time_t writer = writer_offset(report).value_or(kServiceTolerance);
-    const std::time_t reader = service.value_or(now - kServiceTolerance) - now;
-    return latest_arrival(report) + writer - reader + kMeasureMargin;
+    const bool before_sending = report.phase == NavReportRecord::Phase::recorded && report.announces_sending;
+    const std::optional<std::time_t> writer = before_sending ? report.service_offset : writer_offset(report);
+    const std::time_t latest = before_sending ? report.deadline + arrival_margin() : latest_arrival(report);
+    if (writer && service) return latest + *writer - (*service - now) + kMeasureMargin;
+    const std::time_t lifetime = std::max<std::time_t>(0, latest - report.written);
+    return first_seen_at(report.request_id, now) + lifetime + kMeasureMargin;
 }
 
 // --- what is looked for ----------------------------------------------------------------------------

@@ -101,8 +101,14 @@ std::optional<NavSubmission::Outcome> announce_sending(Core& core, NavReportReco
         if (!core.nav_reshare_report(record, tag)) return NavSubmission::Outcome::cloud_failed;
         record.shared_tag = tag;
     }
+    // The moment its request leaves, known here alone: this computer judges its own report by it. The
+    // request goes within the leaving margin of it, or not at all.
+    record.left_boot = boot_seconds();
     if (!save_pending(core, record)) return NavSubmission::Outcome::store_failed;
-    if (boot_seconds() - sent_boot > static_cast<double>(nav_request_seconds())) return NavSubmission::Outcome::window_closed;
+    const double now = boot_seconds();
+    if (now - sent_boot > static_cast<double>(nav_request_seconds()) ||
+        now - *record.left_boot > static_cast<double>(leaving_margin()))
+        return NavSubmission::Outcome::window_closed;
     return std::nullopt;
 }
 
@@ -125,19 +131,28 @@ bool sender_running(const NavReportRecord& report) {
 }
 
 // No copy of what this computer sent can still be on its way: the whole time a sending may take has
-// passed in real time since the moment written as its sending. Where its sending was not recorded (a
-// copy of the data folder made before it was), the sender's window counts too: it runs from before the
-// record was written, on the same clock. A boot since then counts as at least the time this one has run.
+// passed in real time since the moment its request left (recorded here as it left), else since the
+// moment written as its sending (the shared record's update came between). Where neither was recorded
+// (a copy of the data folder made before it was), the sender's window counts too: it runs from before
+// the record was written, on the same clock. A boot since then counts as at least the time this one
+// has run.
 bool nothing_on_the_way(const NavReportRecord& report) {
     const std::string boot = boot_id();
     if (!this_computer(report) || boot.empty() || report.boot.empty()) return false;
-    const bool sent_known = report.phase != NavReportRecord::Phase::recorded && report.sent_boot.has_value();
-    const std::optional<double> since_when = sent_known ? report.sent_boot : report.written_boot;
+    const bool going = report.phase != NavReportRecord::Phase::recorded;
+    std::optional<double> since_when = report.written_boot;
+    std::time_t on_the_way = send_window() + on_the_way_after_sending();
+    if (going && report.left_boot) {
+        since_when = report.left_boot;
+        on_the_way = on_the_way_after_leaving();
+    } else if (going && report.sent_boot) {
+        since_when = report.sent_boot;
+        on_the_way = on_the_way_after_sending();
+    }
     if (!since_when) return false;
     const double now = boot_seconds();
     const double since = report.boot == boot ? now - *since_when : now;
-    const std::time_t window = sent_known ? 0 : send_window();
-    return since >= static_cast<double>(window + on_the_way_after_sending());
+    return since >= static_cast<double>(on_the_way);
 }
 
 }  // namespace nav_report

@@ -67,11 +67,14 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
     document.erase("nav_number_formatted");  // the token exchange gets a fresh request id
     document.erase("request_signature_extra");
 
-    const std::string token_reply =
-        nav_request("", "TokenExchangeRequest", "tokenExchange", document)["xml"].string_value();
+    const Json token_answer = nav_request("", "TokenExchangeRequest", "tokenExchange", document);
+    const std::string token_reply = token_answer["xml"].string_value();
     // Until the invoice itself has gone out, a failure leaves nothing at the service.
     if (xml_tag_value(token_reply, "funcCode") != "OK") {
         if (const std::optional<std::string> refused = refusal(token_reply)) return {Outcome::refused, *refused};
+        // The front's own 503 page: the service is there, briefly unavailable.
+        if (token_answer["status"].int_value() == 503 && xml_tag_value(token_reply, "funcCode").empty())
+            return {Outcome::unavailable, ""};
         return {Outcome::not_reached, ""};
     }
 

@@ -6,6 +6,7 @@
 #include "core/Core.h"
 #include "core/nav/report_internal.h"
 #include "core/nav/xml.h"
+#include "core/store/store_internal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -25,14 +26,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One call reads at most this many pages of a listing, and all its requests end within this long: a
-// save or the background query is answered promptly, and the next call goes on. Its pages are asked
-// this far apart at least.
+// One call reads at most this many pages of a listing, and starts no request once this long has
+// passed and it has learnt something new: a save or the background query is answered promptly, and
+// the next call goes on. A request started keeps its own time limit, so that a slow authority is
+// waited for and its answer used. Its pages are asked this far apart at least.
 constexpr int kPagesPerCall = 20;
 constexpr auto kTimePerCall = std::chrono::seconds(5);
 constexpr auto kPagePace = std::chrono::milliseconds(50);
-// How far the listing of a report has been read, in the local settings row.
+// How far the listing of a report has been read, in the local settings row; the transactions its
+// pages gave are in a table of their own, so that a long listing is not read and written whole at
+// every call.
 constexpr const char* kListingMember = "nav_listing";
+constexpr const char* kSeenTable =
+    "CREATE TABLE IF NOT EXISTS nav_listing_seen (listing VARCHAR, transactionId VARCHAR, "
+    "PRIMARY KEY (listing, transactionId)) WITHOUT ROWID";
 
 // One invoice of a transaction as the authority gives it back.
 struct Carried {
@@ -89,13 +96,18 @@ std::string told(bool hungarian, const std::string& hu, const std::string& en) {
     return hungarian ? hu : en;
 }
 
-// One call of the settling: every request of it ends by `until`.
+// One call of the settling: it starts requests until `until`, and after it until it has learnt
+// something new (a transaction told apart, a page read through), so that every call goes on from
+// where the last one stopped however slowly the authority answers.
 struct Bound {
     Clock::time_point until = Clock::now() + kTimePerCall;
+    bool progressed = false;
+
+    bool may_ask() const { return !progressed || Clock::now() < until; }
 };
 
 // A reply of the authority: its text and HTTP status, and whether the call's time ran out before it
-// came (the request was not sent, or was cut at the bound).
+// was asked (then nothing was sent).
 struct Reply {
     std::string xml;
     long status = 0;
@@ -126,23 +138,18 @@ NavFound no_answer(const Reply& reply, bool hungarian) {
     return found;
 }
 
-// One request to the authority, given what is left of the call's time (its own limit at most); the
-// time its reply carries tells this computer's offset to its clock.
+// One request to the authority within its own time limit, unless the call's time is up; the time its
+// reply carries tells this computer's offset to its clock.
 Reply asked(const std::string& body, const char* request_element, const char* operation,
             const Json::object& credentials, const Bound& bound) {
-    const Clock::time_point start = Clock::now();
-    const long left = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(bound.until - start).count());
     Reply reply;
-    if (left < 1) {
+    if (!bound.may_ask()) {
         reply.out_of_time = true;
         return reply;
     }
-    const long limit = std::min(left, nav_request_seconds());
-    const Json answer = nav_request(body, request_element, operation, credentials, limit);
+    const Json answer = nav_request(body, request_element, operation, credentials);
     reply.xml = answer["xml"].string_value();
     reply.status = static_cast<long>(answer["status"].number_value());
-    reply.out_of_time = reply.xml.empty() && reply.status == 0 && limit < nav_request_seconds() &&
-                        Clock::now() >= start + std::chrono::seconds(limit) - std::chrono::milliseconds(100);
     nav_report::note_service_time(nav_reply_time(reply.xml));
     return reply;
 }
@@ -210,7 +217,7 @@ enum class Asking { answered, failed, out_of_time };
 // Asks the authority what one transaction carried, with its original request. `received`, its
 // time of receipt as listed, lets a finished one be remembered; without it, it is always asked.
 Asking identify(const Json::object& credentials, const std::string& transaction_id, const std::string& received,
-                bool hungarian, const Bound& bound, Identified& out, NavFound& failure) {
+                bool hungarian, Bound& bound, Identified& out, NavFound& failure) {
     const std::string key = known_key(credentials, transaction_id, received);
     if (!received.empty() && known_transaction(key, out)) return Asking::answered;
     const Reply reply = asked("<transactionId>" + xml_escaped(transaction_id) +
@@ -222,6 +229,7 @@ Asking identify(const Json::object& credentials, const std::string& transaction_
         failure = no_answer(reply, hungarian);
         return Asking::failed;
     }
+    bound.progressed = true;
     Identified identified;
     identified.finished = true;
     for (const std::string& result : xml_elements(status, "processingResult")) {
@@ -279,7 +287,11 @@ struct Learnt {
     std::optional<Interval> covered;
     // The interval listed now, the transactions its pages gave and the most one page gave.
     std::optional<Interval> listed;
-    std::set<std::string> seen;
+    // The transactions its pages gave: how many the store holds, and those seen since it was written
+    // (the store's are forgotten when `seen_cleared`).
+    long seen_kept = 0;
+    std::set<std::string> seen_new;
+    bool seen_cleared = false;
     int page_size = 0;
     int next_page = 1;            // the last page read is read again: it may have grown
     int pages = 0;                // as the listing last said
@@ -316,17 +328,59 @@ Json learnt_json(const std::string& key, const Learnt& learnt) {
                         {"open", open},
                         {"covered", interval_json(learnt.covered)},
                         {"listed", interval_json(learnt.listed)},
-                        {"seen", Json::array(learnt.seen.begin(), learnt.seen.end())},
                         {"page_size", learnt.page_size},
                         {"next_page", learnt.next_page},
                         {"pages", learnt.pages},
                         {"whole", learnt.whole}};
 }
 
-// Kept only for the listing of this very report: another report starts afresh.
-Learnt learnt_of(const Json& kept, const std::string& key) {
+// How many transactions the store holds as seen by the listing of `key`.
+long seen_count(Core& core, const std::string& key) {
+    const auto rows = store::rows(core, "SELECT COUNT(*) AS seen FROM nav_listing_seen WHERE listing = ?", {Json(key)});
+    return rows.empty() ? 0 : static_cast<long>(rows.front().at("seen").number_value());
+}
+
+// Notes a transaction a page of the listing gave.
+void note_seen(Core& core, const std::string& key, Learnt& learnt, const std::string& transaction_id) {
+    if (learnt.seen_new.count(transaction_id)) return;
+    if (!learnt.seen_cleared &&
+        !store::rows(core, "SELECT 1 FROM nav_listing_seen WHERE listing = ? AND transactionId = ?",
+                     {Json(key), Json(transaction_id)})
+             .empty())
+        return;
+    learnt.seen_new.insert(transaction_id);
+}
+
+long seen_total(const Learnt& learnt) {
+    return learnt.seen_kept + static_cast<long>(learnt.seen_new.size());
+}
+
+// Writes what the listing has learnt, its seen transactions in the same transaction; the seen ones
+// of another report's listing go.
+bool keep_learnt(Core& core, const std::string& key, Learnt& learnt) {
+    store::Transaction transaction(core);
+    if (!transaction.active()) return false;
+    if (learnt.seen_cleared && !store::run(core, "DELETE FROM nav_listing_seen WHERE listing = ?", {Json(key)}))
+        return false;
+    if (!store::run(core, "DELETE FROM nav_listing_seen WHERE listing <> ?", {Json(key)})) return false;
+    for (const std::string& transaction_id : learnt.seen_new)
+        if (!store::run(core, "INSERT OR IGNORE INTO nav_listing_seen (listing, transactionId) VALUES (?, ?)",
+                        {Json(key), Json(transaction_id)}))
+            return false;
+    if (!core.save_local_member(kListingMember, learnt_json(key, learnt)) || !transaction.commit()) return false;
+    learnt.seen_kept = seen_total(learnt);
+    learnt.seen_new.clear();
+    learnt.seen_cleared = false;
+    return true;
+}
+
+// Kept only for the listing of this very report: another report starts afresh. The seen
+// transactions an earlier version kept in the row itself are taken over into the table.
+Learnt learnt_of(Core& core, const Json& kept, const std::string& key) {
     Learnt learnt;
-    if (kept["key"].string_value() != key) return learnt;
+    // Nothing seen yet, whatever the table holds from a listing begun before.
+    learnt.seen_cleared = kept["key"].string_value() != key;
+    if (learnt.seen_cleared) return learnt;
     learnt.done_id = kept["done_id"].string_value();
     learnt.aborted_id = kept["aborted_id"].string_value();
     learnt.aborted_message = kept["aborted_message"].string_value();
@@ -336,7 +390,8 @@ Learnt learnt_of(const Json& kept, const std::string& key) {
     for (const auto& [id, by_our_user] : kept["open"].object_items()) learnt.open[id] = by_our_user.bool_value();
     learnt.covered = interval_of(kept["covered"]);
     learnt.listed = interval_of(kept["listed"]);
-    for (const Json& id : kept["seen"].array_items()) learnt.seen.insert(id.string_value());
+    learnt.seen_kept = seen_count(core, key);
+    for (const Json& id : kept["seen"].array_items()) note_seen(core, key, learnt, id.string_value());
     learnt.page_size = std::max(0, kept["page_size"].int_value());
     learnt.next_page = std::max(1, kept["next_page"].int_value());
     learnt.pages = std::max(0, kept["pages"].int_value());
@@ -347,7 +402,9 @@ Learnt learnt_of(const Json& kept, const std::string& key) {
 // Lists `interval` from its first page.
 void list_anew(Learnt& learnt, const Interval& interval) {
     learnt.listed = interval;
-    learnt.seen.clear();
+    learnt.seen_kept = 0;
+    learnt.seen_new.clear();
+    learnt.seen_cleared = true;
     learnt.page_size = 0;
     learnt.next_page = 1;
     learnt.pages = 0;
@@ -390,7 +447,7 @@ void plan_listing(Learnt& learnt, const Interval& needed) {
 // read before is missing from that count: the interval is read again from its first page.
 bool read_whole(Learnt& learnt, int last_page_count) {
     const long expected = static_cast<long>(learnt.pages - 1) * learnt.page_size + last_page_count;
-    if (learnt.pages <= 0 || static_cast<long>(learnt.seen.size()) >= expected) return true;
+    if (learnt.pages <= 0 || seen_total(learnt) >= expected) return true;
     learnt.next_page = 1;
     return false;
 }
@@ -563,7 +620,7 @@ NavFound Core::nav_invoice_holder(const NavSought& sought) {
 NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::string& transaction_id) {
     const Json::object credentials = nav_credentials(sought.tax_number);
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
-    const Bound bound;
+    Bound bound;
     Identified identified;
     NavFound failure;
     switch (identify(credentials, transaction_id, "", is_hungarian, bound, identified, failure)) {
@@ -572,7 +629,8 @@ NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::strin
     case Asking::failed:
         return failure;
     case Asking::out_of_time:
-        return found_as(NavFound::State::unreachable);
+        // Not asked in this call: it stands as it was.
+        return found_as(NavFound::State::processing, transaction_id);
     }
     if (identified.invoices.empty()) return found_as(NavFound::State::processing, transaction_id);
     const Carried& carried = identified.invoices.front();
@@ -580,7 +638,8 @@ NavFound Core::nav_transaction_outcome(const NavSought& sought, const std::strin
     // A duplicate number: the invoice that holds it tells whether it is this very invoice data (an
     // earlier copy of it arrived) or another one.
     if (carried.status == "ABORTED" && not_unique(carried)) {
-        NavFound holder = invoice_holder(credentials, sought, is_hungarian, bound);
+        // The same question's second half, asked whatever the call's time.
+        NavFound holder = invoice_holder(credentials, sought, is_hungarian, Bound());
         return holder.state == NavFound::State::absent ? unread(NavFound::Gap::content) : holder;
     }
     if (carried.status == "ABORTED") return found_as(NavFound::State::aborted, transaction_id, carried.message);
@@ -605,6 +664,8 @@ std::string interval_element(const Interval& within) {
 
 // What one call of the listing reads with.
 struct Reading {
+    Core& core;
+    const std::string& key;  // of the listing
     const Core::NavSought& sought;
     const Json::object& credentials;
     bool hungarian = false;
@@ -615,7 +676,7 @@ enum class PageRead { read, out_of_time };
 
 // Takes in the transactions of one listed page, each identified by what it carried, until the call's
 // time is up. A failure of the authority, when there was one.
-std::optional<NavFound> take_in_page(const Reading& reading, const Reply& listing,
+std::optional<NavFound> take_in_page(Reading& reading, const Reply& listing,
                                      const std::vector<std::string>& transactions, Learnt& learnt, PageRead& read) {
     read = PageRead::read;
     for (const std::string& transaction : transactions) {
@@ -627,7 +688,7 @@ std::optional<NavFound> take_in_page(const Reading& reading, const Reply& listin
         if (xml_tag_value(transaction, "technicalAnnulment") == "true") {
             if (listed_finished) learnt.unread_done = true;
             else learnt.open[transaction_id] = true;
-            learnt.seen.insert(transaction_id);
+            note_seen(reading.core, reading.key, learnt, transaction_id);
             continue;
         }
         Identified identified;
@@ -642,7 +703,7 @@ std::optional<NavFound> take_in_page(const Reading& reading, const Reply& listin
         const std::string& user = xml_tag_value(transaction, "insCusUser");
         const bool by_our_user = user.empty() || user == reading.credentials.at("nav_user_id").string_value();
         take_in(reading.sought, transaction_id, identified, listed_finished, by_our_user, learnt, nullptr);
-        learnt.seen.insert(transaction_id);
+        note_seen(reading.core, reading.key, learnt, transaction_id);
     }
     return std::nullopt;
 }
@@ -656,7 +717,7 @@ void pace(const Bound& bound) {
 // Reads the interval listed from where the last call stopped, a bounded number of pages within the
 // call's time; a page cut off by the time is read again by the next call, which finds its finished
 // transactions known already. A failure of the authority, when there was one.
-std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt, int& pages_left) {
+std::optional<NavFound> read_pages(Reading& reading, Learnt& learnt, int& pages_left) {
     const std::string interval = interval_element(*learnt.listed);
     while (pages_left > 0) {
         if (pages_left < kPagesPerCall) pace(reading.bound);
@@ -686,6 +747,7 @@ std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt, int& 
             return failure;
         learnt.pages = pages;
         if (page_read == PageRead::out_of_time) break;
+        reading.bound.progressed = true;
         learnt.page_size = std::max(learnt.page_size, static_cast<int>(transactions.size()));
         if (page >= pages) {
             learnt.whole = read_whole(learnt, static_cast<int>(transactions.size()));
@@ -699,7 +761,7 @@ std::optional<NavFound> read_pages(const Reading& reading, Learnt& learnt, int& 
 
 // Once the listing is read whole, what may still change is asked as it stands now, within the call's
 // time. A failure of the authority, when there was one; false in `in_time` when the time ran out first.
-std::optional<NavFound> ask_open_again(const Reading& reading, Learnt& learnt, Unsettled& unsettled, bool& in_time) {
+std::optional<NavFound> ask_open_again(Reading& reading, Learnt& learnt, Unsettled& unsettled, bool& in_time) {
     in_time = true;
     for (const auto& [transaction_id, by_our_user] : std::map<std::string, bool>(learnt.open)) {
         Identified identified;
@@ -747,11 +809,12 @@ NavFound Core::nav_find_submission(const NavSought& sought) {
     const Json::object credentials = nav_credentials(sought.tax_number);
     if (credentials.empty()) return found_as(NavFound::State::no_credentials);
     std::lock_guard<std::mutex> reading_one(listing_mutex);
-    const Reading reading{sought, credentials, is_hungarian, Bound()};
     const std::string key = known_key(credentials, sought.request_id, sought.number);
-    Learnt learnt = learnt_of(setting("local")[kListingMember], key);
+    Reading reading{*this, key, sought, credentials, is_hungarian, Bound()};
+    store::run(*this, kSeenTable);
+    Learnt learnt = learnt_of(*this, setting("local")[kListingMember], key);
     // What was learnt up to a failure is kept too: the next call goes on from there.
-    auto keep = [&] { save_local_member(kListingMember, learnt_json(key, learnt)); };
+    auto keep = [&] { keep_learnt(*this, key, learnt); };
 
     // The invoice the authority holds under the number is asked first: it settles a processed one at
     // once, and its reply carries the authority's present time, which the interval may need.

@@ -67,6 +67,7 @@ std::optional<NavReportRecord> NavReportRecord::read(const Json& stored) {
     record.deadline = time_of(stored["deadline"]).value_or(record.written + nav_report::send_deadline());
     record.written_boot = number_of(stored["written_boot"]);
     record.sent_boot = number_of(stored["sent_boot"]);
+    record.left_boot = number_of(stored["left_boot"]);
     record.service_offset = time_of(stored["service_offset"]);
     record.document = stored["document"].object_items();
     record.lines = stored["lines"].array_items();
@@ -109,6 +110,7 @@ Json NavReportRecord::json() const {
     put_time("sent", phase == Phase::recorded ? std::nullopt : sent);
     put_number("written_boot", written_boot);
     put_number("sent_boot", phase == Phase::recorded ? std::nullopt : sent_boot);
+    put_number("left_boot", phase == Phase::recorded ? std::nullopt : left_boot);
     put_time("service_offset", service_offset);
     out["document"] = document;
     out["lines"] = lines;

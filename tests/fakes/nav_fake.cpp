@@ -421,8 +421,12 @@ void NavFake::set_clock_offset(std::chrono::seconds offset) {
 }
 
 void NavFake::set_token_delay(std::chrono::milliseconds delay) {
+    set_answer_delay("tokenExchange", delay);
+}
+
+void NavFake::set_answer_delay(const std::string& operation, std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> lock(mutex_);
-    token_delay_ = delay;
+    answer_delays_[operation] = delay;
 }
 
 void NavFake::fail_next(const std::string& operation, NavQueryFault fault, int count) {
@@ -564,9 +568,9 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
     }
     std::unique_lock<std::mutex> lock(mutex_);
     call.service_time = std::chrono::system_clock::to_time_t(service_now());
-    if (call.operation == "tokenExchange" && token_delay_.count() > 0) {
+    if (auto delay = answer_delays_.find(call.operation); delay != answer_delays_.end() && delay->second.count() > 0) {
         // Waits without the lock, so the server goes on answering everything else meanwhile.
-        hung_changed_.wait_for(lock, token_delay_, [this] { return stopping_; });
+        hung_changed_.wait_for(lock, delay->second, [this] { return stopping_; });
     }
     std::optional<NavQueryFault> query_fault;
     if (auto queued = query_faults_.find(call.operation); queued != query_faults_.end() && !queued->second.empty()) {

@@ -171,6 +171,9 @@ public:
     void set_clock_offset(std::chrono::seconds offset);
     // tokenExchange answers only after `delay`; other requests are served meanwhile.
     void set_token_delay(std::chrono::milliseconds delay);
+    // Every request of `operation` ("queryInvoiceData", ...) is answered only after `delay`, as a slow
+    // service answers; other requests are served meanwhile.
+    void set_answer_delay(const std::string& operation, std::chrono::milliseconds delay);
     // The next `count` requests of `operation` ("queryTransactionList", "tokenExchange", ...) get `fault`.
     void fail_next(const std::string& operation, NavQueryFault fault, int count = 1);
 
@@ -258,7 +261,7 @@ private:
     int list_page_size_ = 100;
     int list_extra_pages_ = 0;
     std::chrono::seconds clock_offset_{0};
-    std::chrono::milliseconds token_delay_{0};
+    std::map<std::string, std::chrono::milliseconds> answer_delays_;  // by operation
     std::chrono::milliseconds gateway_delay_{2000};
     std::map<std::string, std::string> shown_originals_;  // by invoice number
     mutable std::condition_variable hung_changed_;
