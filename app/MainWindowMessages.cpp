@@ -137,6 +137,12 @@ std::string unstored_invoice_text(const KeptDraft& ended) {
         return own_text("A NAV-nál a(z) ", "The tax authority (NAV) holds another invoice under number ") + number +
                own_text(" sorszámon már egy másik számla szerepel, ezért ez a számla nincs sem beküldve, sem elmentve.",
                         ", so this invoice is neither reported nor stored.");
+    case NavSettled::Result::unknown:
+        return own_text("A(z) ", "Invoice ") + number +
+               own_text(" számú számla bejelentése lezárult, de hogy hogyan, azt a program ezen változata nem tudja "
+                        "megmondani (egy újabb változat zárta le). Nézze meg a számlák listájában.",
+                        "'s report was settled, but how it ended cannot be told by this version of the program (a "
+                        "newer version settled it). Look for it in the list of invoices.");
     default:
         break;
     }
