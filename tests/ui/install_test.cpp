@@ -263,7 +263,7 @@ TEST(Install, TheInstalledProgramShowsTheDemoListAndKeepsItsDataInTheUsersFolder
         "TAVRIN_MAKER_URL=" + gone,
     };
     // A program built with the sanitizers runs with the options the tests run with.
-    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
     const pid_t program = start({prefix + "/bin/tavrin"}, env, output);
     ASSERT_GT(program, 0);
