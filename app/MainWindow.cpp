@@ -525,16 +525,17 @@ ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
     window->Close();
 }
 
-ui::Action MainWindow::CloseOncePrinted(std::vector<QPointer<ui::WebView2>> views) {
+ui::Action MainWindow::CloseOncePrinted() {
     // A print that does not end keeps the program from closing for this long at the most.
     constexpr int kPrintLimitMs = 10000;
     QPointer<MainWindow> self(this);
     prints_at_close_ = PrintsAtClose::waiting;
     const ui::AsyncAction limit = ui::Delay(kPrintLimitMs);
-    for (const QPointer<ui::WebView2>& view : views) {
-        if (!view) continue;
+    // A print started meanwhile (the accounting upload of an invoice the background settled) is
+    // waited for too, within the same limit.
+    while (ui::WebView2::AnyPrinting() && !limit.IsDone()) {
         ui::AsyncAction ended;
-        complete_when(view->PrintsEnded(), ended);
+        complete_when(ui::WebView2::AllPrintsEnded(), ended);
         complete_when(limit, ended);
         co_await ended;
         if (!self) co_return;
@@ -566,15 +567,10 @@ void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {
         args.Handled(true);
         return;
     }
-    if (prints_at_close_ == PrintsAtClose::unasked) {
-        std::vector<QPointer<ui::WebView2>> printing;
-        for (ui::WebView2* view : findChildren<ui::WebView2*>())
-            if (view->Printing()) printing.emplace_back(view);
-        if (!printing.empty()) {
-            args.Handled(true);
-            CloseOncePrinted(std::move(printing));
-            return;
-        }
+    if (prints_at_close_ == PrintsAtClose::unasked && ui::WebView2::AnyPrinting()) {
+        args.Handled(true);
+        CloseOncePrinted();
+        return;
     }
     prints_at_close_ = PrintsAtClose::unasked;
     if (document_window) {

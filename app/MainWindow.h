@@ -248,8 +248,8 @@ private:
     void TellClosedTabs();
     // The commands button is enabled when its menu has a command shown.
     void ShowRecordCommandsState();
-    // Closes the window once `views` have ended their prints to PDF, or after a while at the most.
-    ui::Action CloseOncePrinted(std::vector<QPointer<ui::WebView2>> views);
+    // Closes the window once the program's prints to PDF have ended, or after a while at the most.
+    ui::Action CloseOncePrinted();
     // Where a close stands with the prints it waits for.
     enum class PrintsAtClose { unasked, waiting, ended };
     PrintsAtClose prints_at_close_ = PrintsAtClose::unasked;

@@ -3,6 +3,8 @@
 #include "ui/WebView2.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QPointer>
 #include <QWidget>
 #include <QLoggingCategory>
@@ -39,6 +41,37 @@ void quiet_browser_engine() {
     if (!flags.isEmpty()) flags += ' ';
     flags += "--log-level=3";
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
+
+// A print to PDF that does not end keeps the program from ending for this long at the most.
+constexpr int kPrintLimitMs = 10000;
+
+// Windows still open, or left to a deletion the ended event loop never ran, go while the browser
+// engine is still up: a web page outliving the engine crashes the process on its way out.
+void delete_windows() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets()) windows.append(window);
+    for (const QPointer<QWidget>& window : windows) delete window.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Runs the event loop until the pages kept for prints have gone (each once its prints have ended),
+// for `limit_ms` at most.
+void wait_for_kept_pages(int limit_ms) {
+    if (WebView2::KeptPages() == 0) return;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&loop] {
+        if (WebView2::KeptPages() == 0) loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start();
+    limit.start(limit_ms);
+    loop.exec();
 }
 
 }  // namespace
@@ -92,17 +125,21 @@ Application::~Application() {
     sigaction(SIGINT, &action, nullptr);
     termination_handler = nullptr;
 
-    // Windows still open, or left to a deletion the ended event loop never ran, go while the browser
-    // engine is still up: a web page outliving the engine crashes the process on its way out.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* window : QApplication::topLevelWidgets()) windows.append(window);
-    for (const QPointer<QWidget>& window : windows) delete window.data();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Without Finish (an early return), or after it: nothing waits here, whatever is left goes.
+    delete_windows();
+    WebView2::DeleteKeptPages();
 }
 
 int Application::Exec() {
     return app_->exec();
+}
+
+void Application::Finish() {
+    delete_windows();
+    wait_for_kept_pages(kPrintLimitMs);
+    // Those whose deletion is due, then those whose print did not end in time.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    WebView2::DeleteKeptPages();
 }
 
 void Application::OnTerminationRequested(std::function<void()> handler) {

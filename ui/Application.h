@@ -18,6 +18,10 @@ public:
     Application& operator=(const Application&) = delete;
 
     int Exec();
+    // The end of the program, once its event loop has ended and before this object goes: the windows
+    // left are deleted, and the pages they kept for prints to PDF are given the time to finish (the
+    // event loop running, ten seconds at most). No web page outlives the browser engine.
+    static void Finish();
 
     // Runs on the UI thread (after the signal handler has returned) when the process receives
     // SIGTERM or SIGINT. Without a handler the event loop ends.

@@ -24,6 +24,7 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -127,14 +128,64 @@ std::exception_ptr view_gone() {
 
 int next_view_id = 1;
 
-// A page taken from under the engine while it prints to PDF crashes the engine when the print ends:
-// the page of a view that goes while it prints stays on its own, and goes once its prints have ended.
-void keep_until_printed(QWebEnginePage* page, std::size_t prints) {
-    page->setWebChannel(nullptr);
-    page->setParent(nullptr);
-    QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, page, [page, prints]() mutable {
-        if (--prints == 0) page->deleteLater();
-    });
+// The prints to PDF under way in the program, counted by the page that makes them, and the pages kept
+// for their prints. A page taken from under the engine while it prints to PDF crashes the engine when
+// the print ends: the page of a view that goes while it prints stays on its own, and goes once its
+// prints have ended. A page left when the engine goes crashes the process: the program's end waits
+// for the kept pages (ui::Application::Finish).
+class PrintsUnderWay {
+public:
+    // Follows `page` from its making: its prints, and its going.
+    void follow(QWebEnginePage* page) {
+        QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, page, [this, page] { finished(page); });
+        QObject::connect(page, &QObject::destroyed, [this, page] { gone(page); });
+    }
+    void started(QWebEnginePage* page) { ++prints_[page]; }
+    bool any() const { return !prints_.empty(); }
+    AsyncAction all_ended() {
+        if (prints_.empty()) return AsyncAction::Completed(Unit{});
+        AsyncAction ended;
+        waiting_.push_back(ended);
+        return ended;
+    }
+
+    void keep(QWebEnginePage* page) {
+        page->setWebChannel(nullptr);
+        page->setParent(nullptr);
+        kept_.insert(page);
+    }
+    std::size_t kept() const { return kept_.size(); }
+    void delete_kept() {
+        for (QWebEnginePage* page : std::set<QWebEnginePage*>(kept_)) delete page;
+    }
+
+private:
+    void finished(QWebEnginePage* page) {
+        auto found = prints_.find(page);
+        if (found == prints_.end()) return;
+        if (--found->second > 0) return;
+        prints_.erase(found);
+        if (kept_.count(page)) page->deleteLater();
+        if (prints_.empty()) tell_ended();
+    }
+    // A page deleted while it printed ends its prints with it.
+    void gone(QWebEnginePage* page) {
+        kept_.erase(page);
+        if (prints_.erase(page) && prints_.empty()) tell_ended();
+    }
+    void tell_ended() {
+        for (const AsyncAction& ended : std::exchange(waiting_, {})) ended.Complete(Unit{});
+    }
+
+    std::map<QWebEnginePage*, std::size_t> prints_;
+    std::set<QWebEnginePage*> kept_;
+    std::vector<AsyncAction> waiting_;
+};
+
+PrintsUnderWay& prints_under_way() {
+    // Pages may still go while the program's statics do.
+    static PrintsUnderWay* prints = new PrintsUnderWay;
+    return *prints;
 }
 
 }  // namespace
@@ -171,7 +222,9 @@ WebView2::WebView2(QWidget* parent) : QWebEngineView(parent), id_(next_view_id++
     setContextMenuPolicy(Qt::NoContextMenu);
     // The view's page is its child, not the view's own default page: a page that prints when the view
     // goes can be left to finish.
-    setPage(new QWebEnginePage(QWebEngineProfile::defaultProfile(), this));
+    auto* own_page = new QWebEnginePage(QWebEngineProfile::defaultProfile(), this);
+    prints_under_way().follow(own_page);
+    setPage(own_page);
 }
 
 WebView2::~WebView2() {
@@ -182,7 +235,7 @@ WebView2::~WebView2() {
     for (auto& [script, op] : queued_scripts_) op.Fail(view_gone());
     for (auto& [path, op] : printing_) op.Fail(view_gone());
     for (const AsyncAction& ended : prints_ended_) ended.Complete(Unit{});
-    if (!printing_.empty()) keep_until_printed(page(), printing_.size());
+    if (!printing_.empty()) prints_under_way().keep(page());
 }
 
 void WebView2::showEvent(QShowEvent* event) {
@@ -380,6 +433,7 @@ AsyncOperation<bool> WebView2::PrintToPdfAsync(const QString& path, const PrintS
     set_up();
     AsyncOperation<bool> op;
     printing_.emplace(path, op);
+    prints_under_way().started(page());
     const QPageLayout layout(QPageSize(QSizeF(settings.PageWidth, settings.PageHeight), QPageSize::Inch, QString(), QPageSize::ExactMatch),
                              QPageLayout::Portrait,
                              QMarginsF(settings.MarginLeft, settings.MarginTop, settings.MarginRight, settings.MarginBottom),
@@ -393,6 +447,22 @@ AsyncAction WebView2::PrintsEnded() {
     AsyncAction ended;
     prints_ended_.push_back(ended);
     return ended;
+}
+
+bool WebView2::AnyPrinting() {
+    return prints_under_way().any();
+}
+
+AsyncAction WebView2::AllPrintsEnded() {
+    return prints_under_way().all_ended();
+}
+
+std::size_t WebView2::KeptPages() {
+    return prints_under_way().kept();
+}
+
+void WebView2::DeleteKeptPages() {
+    prints_under_way().delete_kept();
 }
 
 void WebView2::PostWebMessageAsJson(const QString& json) {

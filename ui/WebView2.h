@@ -105,6 +105,15 @@ public:
     // goes. A view may go while it prints: its page stays until the print has ended.
     AsyncAction PrintsEnded();
     bool Printing() const { return !printing_.empty(); }
+    // The prints of every view of the program, those of views that went while printing included.
+    static bool AnyPrinting();
+    // Completes once no print of the program runs any more (at once when none does).
+    static AsyncAction AllPrintsEnded();
+    // Pages of views that went while printing, still there (printing, or about to be deleted).
+    static std::size_t KeptPages();
+    // Deletes the kept pages that are still there: the last step before the browser engine goes,
+    // once their prints have had their time.
+    static void DeleteKeptPages();
     // Delivers `json` to the page's window.chrome.webview 'message' listeners.
     void PostWebMessageAsJson(const QString& json);
 

@@ -16,6 +16,7 @@
 #include "core/nav/xml.h"
 #include "core/nav/report_internal.h"
 #include "core/store/store_internal.h"
+#include "ui/Application.h"
 #include "ui/Pickers.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -436,6 +438,38 @@ TEST_F(DocumentSave, NewInvoiceIsStoredReportedPrintedUploadedMarkedPaidAndSeenB
                              ui::qs("document.querySelector('.supplier').innerText.indexOf('" + std::string(kContacts) +
                                     "') >= 0")),
               "true");
+
+    // The program is closed while the invoice prints in the print view, and a print starts during the
+    // wait (as the accounting upload of an invoice settled meanwhile does): the close waits for both,
+    // ten seconds at most.
+    auto* upload_view = new ui::WebView2(window);
+    upload_view->hide();
+    upload_view->NavigateToString(ui::qs(printed));
+    ASSERT_EQ(uitest::wait_for_script(upload_view, "document.querySelector('.supplier') ? 1 : 0", "1"), "1");
+    window->print_view->Tag(ui::qs(name));
+    window->print_view->NavigateToString(ui::qs(printed));
+    ASSERT_TRUE(wait_until([&] { return window->print_view->Printing(); }));
+    const auto asked = std::chrono::steady_clock::now();
+    window->CloseDroppingDocument();
+    ASSERT_NE(g_core, nullptr);
+    const ui::AsyncOperation<bool> started_meanwhile =
+        upload_view->PrintToPdfAsync(ui::qs(data + "tmp/meanwhile.pdf"), Tavrin::a4_print_settings());
+    ASSERT_TRUE(wait_until([] { return g_core == nullptr; }, uitest::kEngineLimitMs));
+    if (std::chrono::steady_clock::now() - asked < std::chrono::milliseconds(9500)) {
+        EXPECT_TRUE(started_meanwhile.IsDone() && started_meanwhile.GetResults());
+    }
+    // The window goes while a print runs: the program's end lets its page finish before the browser
+    // engine goes (the test program fails on the engine's warning of a page left).
+    upload_view->PrintToPdfAsync(ui::qs(data + "tmp/end.pdf"), Tavrin::a4_print_settings());
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(ui::WebView2::KeptPages(), 1u);
+    const auto ending = std::chrono::steady_clock::now();
+    ui::Application::Finish();
+    EXPECT_EQ(ui::WebView2::KeptPages(), 0u);
+    if (std::chrono::steady_clock::now() - ending < std::chrono::milliseconds(9500)) {
+        EXPECT_GT(pdf_pages(data + "tmp/end.pdf"), 0);
+    }
 }
 
 TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {

@@ -250,7 +250,7 @@ TEST(Install, TheInstalledProgramShowsTheDemoListAndKeepsItsDataInTheUsersFolder
     const int port = free_port();
     ASSERT_GT(port, 0);
     const char* path = std::getenv("PATH");
-    const std::vector<std::string> env = {
+    std::vector<std::string> env = {
         "PATH=" + std::string(path ? path : "/usr/bin:/bin"),
         "HOME=" + home,
         "LANG=C.UTF-8",
@@ -262,6 +262,9 @@ TEST(Install, TheInstalledProgramShowsTheDemoListAndKeepsItsDataInTheUsersFolder
         "TAVRIN_CLOUD_URL=" + gone,
         "TAVRIN_MAKER_URL=" + gone,
     };
+    // A program built with the sanitizers runs with the options the tests run with.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
     const pid_t program = start({prefix + "/bin/tavrin"}, env, output);
     ASSERT_GT(program, 0);
 
