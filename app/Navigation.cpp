@@ -31,11 +31,6 @@ ui::Action watch_document_close(QPointer<ui::Window> window, ui::AsyncOperation<
     result.Complete(!window || !window->isVisible());
 }
 
-// The cloud's change token as the last download left it: it moves when the download brought changes.
-Json change_token(Core& core) {
-    return core.setting("local")["syncToken"];
-}
-
 DocumentPage* document_page(ui::Window* window) {
     return window ? qobject_cast<DocumentPage*>(window->Content()) : nullptr;
 }
@@ -66,9 +61,7 @@ void MainWindow::StartWork(Work kind) {
             });
             Core* core = g_core;
             if (!core) return;
-            const Json before = change_token(*core);
-            core->sync_start([](Json) {});
-            *changed = change_token(*core) != before;
+            *changed = core->sync_start([](Json) {}).cloud_changed;
         });
         break;
     case Work::status:
@@ -147,6 +140,7 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
     if (kind == Work::sync && !switching_account_) {
         ShowRenumberedDocuments();
         ShowSetAsideRecords();
+        ShowSyncNotices();
     }
     if (kind == Work::sync && sync_again_) {
         sync_again_ = false;
