@@ -1,6 +1,7 @@
 // Cloud sync between installations through a loopback cloud database: the change download and its
 // paging, applying and repairing downloaded records, the upload of changed rows and its confirmation,
 // faults in the middle of a pass, one pass at a time, and the accounts record.
+#include "core/net/sync_internal.h"
 #include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 #include "tests/test_support.h"
@@ -1266,6 +1267,29 @@ TEST_F(Sync, AZoneMadeAnewTakesUpTheRowsOfTheOldOne) {
         EXPECT_EQ(count(*c, sql), count(*a, sql)) << sql;
     }
     EXPECT_FALSE(c->take_sync_notices().zone_made_anew);
+}
+
+// The rule of a downloaded deletion, case by case: {identity record, document here, awaiting the
+// merge, may be in the cloud, own deletion sent} and what it does.
+TEST(SyncDecision, ADownloadedDeletionFollowsTheTable) {
+    using sync_decision::DeletionAction;
+    struct Case {
+        sync_decision::DeletionFacts facts;
+        DeletionAction action;
+    };
+    const Case cases[] = {
+        {{true, true, false, true, false}, DeletionAction::nothing},
+        {{false, true, true, true, false}, DeletionAction::leave_for_merge},
+        {{false, true, true, false, true}, DeletionAction::leave_for_merge},
+        {{false, true, false, false, false}, DeletionAction::keep_document_made_here},
+        {{false, true, false, false, true}, DeletionAction::keep_document_made_here},
+        {{false, true, false, true, true}, DeletionAction::settle_own_deletion},
+        {{false, false, false, false, true}, DeletionAction::settle_own_deletion},
+        {{false, true, false, true, false}, DeletionAction::delete_everywhere},
+        {{false, false, false, false, false}, DeletionAction::delete_everywhere},
+    };
+    for (std::size_t index = 0; index < std::size(cases); ++index)
+        EXPECT_EQ(sync_decision::decide_deletion(cases[index].facts), cases[index].action) << "case " << index;
 }
 
 class AccountsRecord : public Sync {

@@ -281,23 +281,32 @@ bool settle_own_deletion(Core& core, const std::string& name) {
     return ok;
 }
 
-// A downloaded deletion removes the record of its name, not a document made here under that name
-// that never reached the cloud (another installation numbered its own alike and deleted it): that
-// one stays and goes up as a new record, and a deletion of the name still to go up from here has
-// nothing left to delete. Client, item and stock rows are named by the program alone (new
-// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs. A
-// reported invoice changed here stays for the merge when its other copy is here (store::awaits_merge).
+// Applies a downloaded deletion as sync_decision::decide_deletion says; the merge's rule is the
+// store's (store::awaits_merge).
 bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
-    if (name == kZoneIdentityName) return true;
+    using sync_decision::DeletionAction;
     const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
-    if (!documents.empty() && store::awaits_merge(core, documents.front())) return true;
-    if (!documents.empty() && !may_be_in_cloud(uploaded, documents.front())) {
-        bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
-        for (const char* table : {"clients", "items", "inventory"})
-            ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
-        return ok;
+    sync_decision::DeletionFacts facts;
+    facts.zone_identity = name == kZoneIdentityName;
+    facts.document_here = !documents.empty();
+    facts.awaits_merge = facts.document_here && store::awaits_merge(core, documents.front());
+    facts.may_be_in_cloud = facts.document_here && may_be_in_cloud(uploaded, documents.front());
+    facts.own_deletion_sent = is_own_upload(uploaded, name, upload_digest("", ""));
+    switch (sync_decision::decide_deletion(facts)) {
+        case DeletionAction::nothing:
+        case DeletionAction::leave_for_merge:
+            return true;
+        case DeletionAction::keep_document_made_here: {
+            bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
+            for (const char* table : {"clients", "items", "inventory"})
+                ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+            return ok;
+        }
+        case DeletionAction::settle_own_deletion:
+            return settle_own_deletion(core, name);
+        case DeletionAction::delete_everywhere:
+            break;
     }
-    if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
     return delete_everywhere(core, name);
 }
 

@@ -71,3 +71,26 @@ struct ChangePage {
 ChangePage read(const Core::CloudReply& answer);
 
 }  // namespace sync_page
+
+namespace sync_decision {
+
+// What a downloaded deletion finds here, each fact looked up once.
+struct DeletionFacts {
+    bool zone_identity = false;  // the deletion is of the zone's identity record
+    bool document_here = false;  // a document holds the name
+    bool awaits_merge = false;   // it is a reported invoice's copy changed here, its other copy here
+    bool may_be_in_cloud = false;  // that document has a cloud copy, or an upload of it may have landed
+    bool own_deletion_sent = false;  // this installation sent a deletion of the name without an answer
+};
+
+enum class DeletionAction {
+    nothing,                  // no row of this account's tables
+    leave_for_merge,          // the store's merge of the copies keeps the work
+    keep_document_made_here,  // the deletion was of another document: this one stays and goes up
+    settle_own_deletion,      // this installation's own deletion came back
+    delete_everywhere,        // the row, its lines and any tombstone go
+};
+
+DeletionAction decide_deletion(const DeletionFacts& facts);
+
+}  // namespace sync_decision
