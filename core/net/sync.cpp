@@ -356,7 +356,7 @@ bool has_row_lines(const Json& row) {
 // elsewhere from the copy this installation already had, and the row's upload replaces the cloud's
 // copy.
 Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state, std::time_t now,
-                                std::vector<std::string>& logos, bool keep_pending) {
+                                std::vector<std::string>& logos, bool keep_pending, bool tombstones_here) {
     const std::string& name = record["recordName"].string_value();
     const std::string& type = record["recordType"].string_value();
     const Uploaded& uploaded = state.uploaded;
@@ -384,7 +384,8 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
     const std::string table = to_lower(type);
 
     auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    const std::optional<std::string> deleted_tag = store::tombstone_tag(core, name);
+    const std::optional<std::string> deleted_tag =
+        tombstones_here ? store::tombstone_tag(core, name) : std::optional<std::string>();
     bool deleted_here = deleted_tag.has_value();
     // The cloud still holds the very copy deleted here: the deletion goes up and takes it.
     if (type == "Documents" && deleted_here && !deleted_tag->empty() &&
@@ -482,7 +483,7 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
 // A record fetched on its own (not by a download): false when a write failed.
 bool apply_change_record(Core& core, const Json& record, SyncState& state, std::time_t now,
                          std::vector<std::string>& logos) {
-    return apply_downloaded_record(core, record, state, now, logos, false) != Applied::failed;
+    return apply_downloaded_record(core, record, state, now, logos, false, true) != Applied::failed;
 }
 
 // A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
@@ -650,13 +651,18 @@ void log_set_aside(const std::vector<Json>& set_aside) {
 bool apply_pages(Core& core, const ChangeBatch& batch, SyncState& state, std::vector<Json>& set_aside,
                  std::vector<std::string>& logos) {
     const std::time_t now = clock_now();
+    // Only a deletion may leave a tombstone behind (the merge of a reported invoice's copies): with
+    // none here and no deletion applied yet, no record needs to look for one.
+    bool tombstones_here = !store::rows(core, "SELECT 1 FROM deleted LIMIT 1").empty();
     for (const Json& page : batch.pages) {
         for (const Json& record : page["zones"][0]["records"].array_items()) {
-            const Applied applied = apply_downloaded_record(core, record, state, now, logos, batch.keep_pending);
+            const Applied applied =
+                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, tombstones_here);
             if (applied == Applied::set_aside)
                 set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
                                                  {"recordType", record["recordType"].string_value()}});
             if (applied == Applied::failed) return false;
+            if (record["deleted"].bool_value()) tombstones_here = true;
         }
     }
     return true;
