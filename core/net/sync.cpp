@@ -316,6 +316,15 @@ std::string document_label(const Json::object& row, const std::string& name) {
     return number.empty() ? name : number;
 }
 
+// What a batch looked up once for all its records: whether a record may find a tombstone, and which
+// tables held no row when it began. A record of such a table finds none under its name even when the
+// batch wrote one before (the change feed lists a record once; the copy a page brought again is the
+// cloud's, written as it would be over a synced row).
+struct BatchLookups {
+    bool tombstones_here = true;
+    std::set<std::string> empty_tables;
+};
+
 // What became of one downloaded change record.
 enum class Applied {
     written,    // applied (or, by the rules below, left as the local row is)
@@ -356,7 +365,7 @@ bool has_row_lines(const Json& row) {
 // elsewhere from the copy this installation already had, and the row's upload replaces the cloud's
 // copy.
 Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state, std::time_t now,
-                                std::vector<std::string>& logos, bool keep_pending, bool tombstones_here) {
+                                std::vector<std::string>& logos, bool keep_pending, const BatchLookups& lookups) {
     const std::string& name = record["recordName"].string_value();
     const std::string& type = record["recordType"].string_value();
     const Uploaded& uploaded = state.uploaded;
@@ -383,9 +392,11 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
     row["synced"] = static_cast<double>(now);
     const std::string table = to_lower(type);
 
-    auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
+    auto local_rows = lookups.empty_tables.count(table)
+                          ? std::vector<Json::object>{}
+                          : store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
     const std::optional<std::string> deleted_tag =
-        tombstones_here ? store::tombstone_tag(core, name) : std::optional<std::string>();
+        lookups.tombstones_here ? store::tombstone_tag(core, name) : std::optional<std::string>();
     bool deleted_here = deleted_tag.has_value();
     // The cloud still holds the very copy deleted here: the deletion goes up and takes it.
     if (type == "Documents" && deleted_here && !deleted_tag->empty() &&
@@ -483,7 +494,7 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
 // A record fetched on its own (not by a download): false when a write failed.
 bool apply_change_record(Core& core, const Json& record, SyncState& state, std::time_t now,
                          std::vector<std::string>& logos) {
-    return apply_downloaded_record(core, record, state, now, logos, false, true) != Applied::failed;
+    return apply_downloaded_record(core, record, state, now, logos, false, BatchLookups{}) != Applied::failed;
 }
 
 // A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
@@ -653,16 +664,21 @@ bool apply_pages(Core& core, const ChangeBatch& batch, SyncState& state, std::ve
     const std::time_t now = clock_now();
     // Only a deletion may leave a tombstone behind (the merge of a reported invoice's copies): with
     // none here and no deletion applied yet, no record needs to look for one.
-    bool tombstones_here = !store::rows(core, "SELECT 1 FROM deleted LIMIT 1").empty();
+    BatchLookups lookups;
+    lookups.tombstones_here = !store::rows(core, "SELECT 1 FROM deleted LIMIT 1").empty();
+    for (const char* type : kRowTypes) {
+        const std::string table = to_lower(type);
+        if (store::rows(core, "SELECT 1 FROM " + table + " LIMIT 1").empty()) lookups.empty_tables.insert(table);
+    }
     for (const Json& page : batch.pages) {
         for (const Json& record : page["zones"][0]["records"].array_items()) {
             const Applied applied =
-                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, tombstones_here);
+                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, lookups);
             if (applied == Applied::set_aside)
                 set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
                                                  {"recordType", record["recordType"].string_value()}});
             if (applied == Applied::failed) return false;
-            if (record["deleted"].bool_value()) tombstones_here = true;
+            if (record["deleted"].bool_value()) lookups = BatchLookups{};
         }
     }
     return true;
