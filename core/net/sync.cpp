@@ -838,8 +838,9 @@ bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
     return apply_batch(*this, batch, last);
 }
 
+// Each change of the sync state is read and written in one store transaction, so these need not wait
+// for a pass (the window asks them).
 Json Core::take_set_aside_records() {
-    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     store::Transaction transaction(*this);
     SyncState state = sync_state::read(*this);
     const Json told = state.told.set_aside;
@@ -850,7 +851,6 @@ Json Core::take_set_aside_records() {
 }
 
 Core::SyncNotices Core::take_sync_notices() {
-    std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     store::Transaction transaction(*this);
     SyncState state = sync_state::read(*this);
     SyncNotices notices{state.told.removed, state.told.zone_made_anew, state.told.overtaken};
