@@ -97,6 +97,9 @@ public:
     void ShowReportNotice();
     // Tells once of the downloaded records that could not be read and were set aside.
     void ShowSetAsideRecords();
+    // Rows a pass removed because another computer had deleted them, a company's cloud copy made anew,
+    // and deletions another computer's change overtook: each told once.
+    void ShowSyncNotices();
     // A message over this window with an OK button.
     void ShowMessage(const QString& title, const QString& text);
     // Writes the master-data view of `record_name` with the list `type` into `view`.
@@ -292,6 +295,7 @@ private:
     std::vector<KeptDraft> untold_drafts_;
     json11::Json::array untold_renumbered_;
     json11::Json::array untold_set_aside_;
+    Core::SyncNotices untold_sync_notices_;
     // The paced report settling runs quietly: the notice tells of the report.
     std::array<bool, 4> work_running_{};
     bool sync_again_ = false;

@@ -232,6 +232,7 @@ ReportSnapshot read_report_snapshot(Core& core, const ReportSnapshotRequest& req
         snapshot.kept_drafts = core.take_kept_drafts();
         snapshot.renumbered = core.take_renumbered_documents();
         snapshot.set_aside = core.take_set_aside_records();
+        snapshot.sync_notices = core.take_sync_notices();
     }
     return snapshot;
 }
@@ -254,6 +255,39 @@ void MainWindow::ShowSetAsideRecords() {
                  "itself, not even after an update. If you need them here too, update the program on this computer, "
                  "then save them again on the computer where they were made.");
     ShowMessage(ui::qs(own_text("Kimaradt bejegyzések", "Records left out")), ui::qs(text));
+}
+
+namespace {
+
+std::string sync_notices_text(const Core::SyncNotices& notices) {
+    std::string text;
+    auto add = [&text](const std::string& paragraph) { text += (text.empty() ? "" : "\n\n") + paragraph; };
+    if (notices.zone_made_anew)
+        add(own_text("A cég felhőbeli példányát törölték és újra létrehozták: ennek a gépnek a dokumentumai, ügyfelei és "
+                     "termékei újra felkerültek a felhőbe.",
+                     "The company's copy in the cloud was deleted and made anew: this computer's documents, clients "
+                     "and items went up to it again."));
+    if (notices.removed > 0)
+        add(std::to_string(notices.removed) +
+            own_text(" bejegyzést (dokumentum, ügyfél vagy termék) egy másik gépen töröltek, ezért ezen a gépen is "
+                     "törlődött.",
+                     " record(s) (documents, clients or items) were deleted on another computer, so they were "
+                     "deleted on this computer too."));
+    for (const std::string& number : notices.overtaken)
+        add(own_text("A(z) ", "Document ") + number +
+            own_text(" számú dokumentum nem törlődött, mert egy másik gépen közben módosították.",
+                     " was not deleted, because it was changed on another computer meanwhile."));
+    return text;
+}
+
+}  // namespace
+
+void MainWindow::ShowSyncNotices() {
+    // One dialog at a time: with another open, the notices wait for the next time.
+    if (!g_core || ui::ContentDialog::Current()) return;
+    const std::string text = sync_notices_text(std::exchange(untold_sync_notices_, {}));
+    if (text.empty()) return;
+    ShowMessage(ui::qs(own_text("Változások a felhőben", "Changes in the cloud")), ui::qs(text));
 }
 
 void MainWindow::ShowMessage(const QString& title, const QString& text) {

@@ -32,11 +32,6 @@ ui::Action watch_document_close(QPointer<ui::Window> window, ui::AsyncOperation<
     result.Complete(!window || !window->isVisible());
 }
 
-// The cloud's change token as the last download left it: it moves when the download brought changes.
-Json change_token(Core& core) {
-    return core.setting("local")["syncToken"];
-}
-
 DocumentPage* document_page(ui::Window* window) {
     return window ? qobject_cast<DocumentPage*>(window->Content()) : nullptr;
 }
@@ -67,9 +62,7 @@ void MainWindow::StartWork(Work kind) {
             });
             Core* core = g_core;
             if (!core) return;
-            const Json before = change_token(*core);
-            core->sync_start([](Json) {});
-            *changed = change_token(*core) != before;
+            *changed = core->sync_start([](Json) {}).cloud_changed;
         });
         break;
     case Work::status:
@@ -174,6 +167,11 @@ void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapsh
         untold_drafts_.insert(untold_drafts_.end(), snapshot->kept_drafts.begin(), snapshot->kept_drafts.end());
         keep(untold_renumbered_, snapshot->renumbered);
         keep(untold_set_aside_, snapshot->set_aside);
+        untold_sync_notices_.removed += snapshot->sync_notices.removed;
+        untold_sync_notices_.zone_made_anew = untold_sync_notices_.zone_made_anew || snapshot->sync_notices.zone_made_anew;
+        untold_sync_notices_.overtaken.insert(untold_sync_notices_.overtaken.end(),
+                                              snapshot->sync_notices.overtaken.begin(),
+                                              snapshot->sync_notices.overtaken.end());
         ShowReportOutcomes();
         // A save settles its own wait; the pace only takes up a report nobody is waiting on.
         const DocumentPage* page = document_page(document_window);
@@ -220,6 +218,7 @@ void MainWindow::ShowReportOutcomes() {
     ShowKeptDrafts();
     ShowRenumberedDocuments();
     ShowSetAsideRecords();
+    ShowSyncNotices();
 }
 
 void MainWindow::ShowBusy() {

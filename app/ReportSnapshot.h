@@ -31,6 +31,7 @@ struct ReportSnapshot {
     std::vector<KeptDraft> kept_drafts;
     json11::Json renumbered;
     json11::Json set_aside;
+    Core::SyncNotices sync_notices;
 };
 
 // What a snapshot read asks for, decided on the UI thread.

@@ -840,14 +840,6 @@ public:
     // The payload texts of one upload by (record type, record name); a deletion has the type "".
     using SentRecords = std::map<std::pair<std::string, std::string>, std::string>;
 
-    // One pass over the current account's zone: its changes downloaded and applied, the unsynced rows
-    // and tombstones uploaded, and the changes downloaded once more. One pass runs at a time; `done`
-    // gets null when nothing went up (at once for "DEMO"), else the closing download's last reply.
-    void sync_start(JsonCallback done);
-    // Downloads a zone's changes page by page from the entry {zoneID[, syncToken]}, applies them and
-    // stores the newest change token; `done` gets the last reply (an error reply or null when the
-    // download failed, the stored token then being that of the pages applied before the failure).
-    void fetch_zone_changes(json11::Json::object zone, JsonCallback done);
     // How a download of the zone's changes ended, and its last reply.
     struct ChangeDownload {
         enum class Result {
@@ -861,6 +853,22 @@ public:
         Result result = Result::unreachable;
         json11::Json last_reply;
     };
+    // How a pass ended, as the save, the report and the list read it.
+    struct SyncOutcome {
+        // The pass's first download: documents and deletions went up only when it was whole.
+        ChangeDownload::Result changes = ChangeDownload::Result::unreachable;
+        std::string refusal_code;  // the cloud's error code when it refused the changes
+        bool cloud_changed = false;  // the change token moved: the lists may show something new
+        json11::Json last_reply;     // the closing download's last reply; null when nothing went up
+    };
+    // One pass over the current account's zone: its changes downloaded and applied, the unsynced rows
+    // and tombstones uploaded, and the changes downloaded once more. One pass runs at a time; `done`
+    // gets null when nothing went up (at once for "DEMO"), else the closing download's last reply.
+    SyncOutcome sync_start(JsonCallback done);
+    // Downloads a zone's changes page by page from the entry {zoneID[, syncToken]}, applies them and
+    // stores the newest change token; `done` gets the last reply (an error reply or null when the
+    // download failed, the stored token then being that of the pages applied before the failure).
+    void fetch_zone_changes(json11::Json::object zone, JsonCallback done);
     // Downloads the current account's changes since the last download.
     ChangeDownload download_changes();
     // Applies the records of downloaded change pages in one transaction and stores the token of the
@@ -871,6 +879,16 @@ public:
     // The downloaded records set aside since the last call, each given once ([{"recordName",
     // "recordType"}], either empty when unreadable): the list is emptied.
     json11::Json take_set_aside_records();
+    // What passes found that the user is told once (the record is emptied): rows a listing of the zone
+    // from its start showed deleted on another computer, a zone that was deleted and made anew (this
+    // computer's rows went up to it), and deletions another computer's change overtook (the documents'
+    // numbers; they stay).
+    struct SyncNotices {
+        int removed = 0;
+        bool zone_made_anew = false;
+        std::vector<std::string> overtaken;
+    };
+    SyncNotices take_sync_notices();
     // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
     // last completed download waits for the next one; documents and deletions go only with the cloud's
     // changes in hand, that is when the pass's first download ended whole; a document the cloud has no

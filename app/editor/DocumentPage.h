@@ -2,6 +2,7 @@
 // its selectors, date pickers and option buttons, and the client and item lists.
 #pragma once
 
+#include "core/Core.h"
 #include "json11/json11.hpp"
 #include "ui/Action.h"
 #include "ui/ContentDialog.h"
@@ -96,7 +97,7 @@ public:
     // view of `owner`. One run at a time.
     static ui::Action RetryAccountingUploads(QPointer<QWidget> owner);
     static void ShowSaveError(SaveContextPtr context, std::string message);
-    static ui::Action ShowSaveResult(SaveContextPtr context, json11::Json reply);
+    static ui::Action ShowSaveResult(SaveContextPtr context, Core::SyncOutcome outcome);
     static void MarkDocumentPaid(SaveContextPtr context, bool paid);
     static ui::Action UploadDocumentPdf(SaveContextPtr context);
     // A report that has waited as long as the save waits before it explains itself: the saving dialog

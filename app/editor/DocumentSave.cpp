@@ -710,8 +710,7 @@ void DocumentPage::StoredDocument(SaveContextPtr context) {
 
     // Second pass: the new rows go up. A reported invoice's shared record goes once the invoice is in
     // the cloud: only then may another installation number the next one.
-    Json second;
-    core->sync_start([&second](Json reply) { second = std::move(reply); });
+    const Core::SyncOutcome second = core->sync_start(empty_completion());
     if (context->account != "DEMO" && Json(document)["type"].string_value() == "INVOICE")
         core->nav_release_report(context->recordName);
     answer(context, [context, second] { ShowSaveResult(context, second); });

@@ -60,11 +60,11 @@ std::string renumbered_text(Core& core, const DocumentPage::SaveContext& context
 }
 
 // A document kept here because the cloud answered but its changes could not be taken in this pass.
-std::string changes_not_in_hand_text(const Json& reply) {
+std::string changes_not_in_hand_text(const Core::SyncOutcome& outcome) {
     const std::string text =
         own_text("A dokumentum el van mentve ezen a számítógépen, de még nem került fel a felhőbe: ",
                  "The document is saved on this computer but not yet in the cloud: ");
-    if (reply["changesNotInHand"].string_value() == "not_applied")
+    if (outcome.changes == Core::ChangeDownload::Result::not_applied)
         return text + own_text("a felhő válaszol, de a cég többi gépének onnan letöltött változásait ez a számítógép "
                                "nem tudta elmenteni (az adatbázist egy másik program tartja zárolva, vagy megtelt a "
                                "lemez). Zárja be a program többi ablakát, vagy szabadítson fel helyet a lemezen; a "
@@ -73,7 +73,7 @@ std::string changes_not_in_hand_text(const Json& reply) {
                                "other computers downloaded from it (another program holds the database locked, or "
                                "the disk is full). Close the program's other windows or free space on the disk; it "
                                "goes up at the next sync.");
-    const std::string code = reply["changesErrorCode"].string_value();
+    const std::string& code = outcome.refusal_code;
     return text +
            own_text("a felhő válaszol, de nem adja ki a cég többi gépének változásait. ",
                     "the cloud answers but does not give the changes of the company's other computers. ") +
@@ -96,7 +96,7 @@ ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to) {
     to.Complete(ui::Unit{});
 }
 
-ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
+ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Core::SyncOutcome outcome) {
     // The PDF is printed from the page's preview: the window stays until the upload has ended.
     if (context->upload && !context->upload->IsDone()) {
         ui::AsyncAction ready;
@@ -123,9 +123,10 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Json reply) {
         text = core->translated("saving_successful_demo", "");
     else if (uploaded(*core, context->recordName))
         text = core->translated("saving_successful", "");
-    else if (reply["changesNotInHand"].is_string())
-        text = changes_not_in_hand_text(reply);
-    else if (!reply.is_object())
+    else if (outcome.changes == Core::ChangeDownload::Result::refused ||
+             outcome.changes == Core::ChangeDownload::Result::not_applied)
+        text = changes_not_in_hand_text(outcome);
+    else if (!outcome.last_reply.is_object())
         // No answer at all: the cloud could not be reached; nothing is wrong with the sign-in.
         text = own_text("A dokumentum el van mentve ezen a számítógépen; a felhőbe akkor kerül fel, amikor a felhő "
                         "elérhető lesz.",

@@ -4,6 +4,7 @@
 // tag of the copy it was made on; documents and deletions only after a whole download), the
 // confirmations marked, the cloud's records behind refused or unanswered creates and refused
 // deletions applied and the rest sent again, and the closing download.
+#include "core/net/sync_internal.h"
 #include "core/store/store_internal.h"
 
 #include <algorithm>
@@ -19,6 +20,8 @@
 
 using json11::Json;
 using store::member;
+using sync_state::SyncState;
+using sync_state::Uploaded;
 
 namespace {
 
@@ -168,11 +171,11 @@ std::string upload_payload(Core& core, const std::string& table, Json::object ro
 
 // --- own uploads ---------------------------------------------------------------------------------
 
-// What this installation has sent since its last completed download, kept in the settings row
-// "local" (never uploaded) as {recordName: [digest, ...]}. Until a download completes, the stored
-// change token may lie before these uploads, so a download can bring them back; a record whose
-// content is one of them is this installation's own echo, not a change made elsewhere.
-constexpr const char* kUploadedMember = "uploaded";
+// What this installation has sent since its last completed download (SyncState::uploaded). Until a
+// download completes, the stored change token may lie before these uploads, so a download can bring
+// them back; a record whose content is one of them is this installation's own echo, not a change made
+// elsewhere.
+//
 // Documents and deletions go up only with the cloud's changes in hand: when the pass's first download
 // ended whole, that is was received and applied to its last page. A deletion or a replace goes by
 // name: sent without the cloud's changes in hand, it could delete or overwrite a document that came
@@ -183,17 +186,9 @@ constexpr const char* kUploadedMember = "uploaded";
 // The verdict belongs to the pass alone; an earlier version kept it in "local" as "whole_download",
 // which nothing reads any more.
 //
-// Downloaded records set aside (unreadable, or not a row), kept in "local" as [{recordName,
-// recordType}] until the user is told.
-constexpr const char* kSetAsideMember = "set_aside";
-// Set beside a stored token while the download from the zone's start that follows a refused token is
-// not complete: its next pages keep the rows pending here as well.
-constexpr const char* kFromStartMember = "download_from_start";
 // Digests kept per record: more uploads of one record without a completed download in between are
 // not worth remembering.
 constexpr std::size_t kDigestsPerRecord = 16;
-
-using Uploaded = std::map<std::string, std::set<std::string>>;
 
 // 128 bits of FNV-1a (two 64-bit runs with different bases) over the record type and its payload;
 // a deletion is the empty type with the empty payload.
@@ -211,15 +206,6 @@ std::string upload_digest(const std::string& type, const std::string& payload) {
     std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(first),
                   static_cast<unsigned long long>(second));
     return text;
-}
-
-Uploaded read_uploaded(Core& core) {
-    Uploaded uploaded;
-    const Json local = core.setting("local");
-    for (const auto& [name, digests] : local[kUploadedMember].object_items()) {
-        for (const Json& digest : digests.array_items()) uploaded[name].insert(digest.string_value());
-    }
-    return uploaded;
 }
 
 bool is_own_upload(const Uploaded& uploaded, const std::string& name, const std::string& digest) {
@@ -241,54 +227,39 @@ bool may_be_in_cloud(const Uploaded& uploaded, const Json::object& document) {
            is_own_upload(uploaded, member(document, "recordName").string_value(), document_identity_digest(document));
 }
 
-// Changes members of the settings row "local", keeping the others; it stays out of uploads (-1).
-template <typename Change>
-bool update_local(Core& core, Change change) {
-    Json::object local = core.setting("local").object_items();
-    change(local);
-    return core.save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
+// Adds the digests of an upload about to be sent to those of the state.
+void remember_uploads(SyncState& state, const Core::SentRecords& sent) {
+    for (const auto& [key, payload] : sent) {
+        const auto& [type, name] = key;
+        std::set<std::string>& digests = state.uploaded[name];
+        digests.insert(upload_digest(type, payload));
+        if (type == "Documents") digests.insert(document_identity_digest(Json::parse(payload).object_items()));
+        while (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
+    }
 }
 
-// Adds the digests of an upload about to be sent to those kept in "local".
-bool remember_uploads(Core& core, const Core::SentRecords& sent) {
-    return update_local(core, [&sent](Json::object& local) {
-        Json::object uploaded = local[kUploadedMember].object_items();
-        for (const auto& [key, payload] : sent) {
-            const auto& [type, name] = key;
-            Json::array digests = uploaded[name].array_items();
-            std::vector<std::string> added{upload_digest(type, payload)};
-            if (type == "Documents") added.push_back(document_identity_digest(Json::parse(payload).object_items()));
-            for (const std::string& digest : added) {
-                if (std::find(digests.begin(), digests.end(), Json(digest)) != digests.end()) continue;
-                digests.emplace_back(digest);
-                if (digests.size() > kDigestsPerRecord) digests.erase(digests.begin());
-            }
-            uploaded[name] = std::move(digests);
-        }
-        local[kUploadedMember] = std::move(uploaded);
-    });
+// The digests a document's create leaves: of its content and of its identity.
+std::set<std::string> create_digests(Core& core, const Json::object& document) {
+    return {upload_digest("Documents", upload_payload(core, "documents", document)), document_identity_digest(document)};
 }
 
-// A document's create that the cloud is known not to hold: its digests go, so that a deletion seen
-// there is not taken for one of it, and it goes up again unchanged.
-bool forget_create(Core& core, const Json::object& document) {
-    const std::string name = member(document, "recordName").string_value();
-    const std::set<std::string> forgotten = {upload_digest("Documents", upload_payload(core, "documents", document)),
-                                             document_identity_digest(document)};
-    return update_local(core, [&](Json::object& local) {
-        Json::object uploaded = local[kUploadedMember].object_items();
-        auto found = uploaded.find(name);
-        if (found == uploaded.end()) return;
-        Json::array kept;
-        for (const Json& digest : found->second.array_items())
-            if (!forgotten.count(digest.string_value())) kept.push_back(digest);
-        if (kept.empty()) uploaded.erase(found);
-        else found->second = std::move(kept);
-        local[kUploadedMember] = std::move(uploaded);
-    });
+// A document's create that the cloud is known not to hold under `name`: its digests go, so that a
+// deletion seen there is not taken for one of it, and it goes up again unchanged.
+void forget_create(SyncState& state, const std::string& name, const std::set<std::string>& digests) {
+    auto found = state.uploaded.find(name);
+    if (found == state.uploaded.end()) return;
+    for (const std::string& digest : digests) found->second.erase(digest);
+    if (found->second.empty()) state.uploaded.erase(found);
 }
 
 // --- applying a change record -------------------------------------------------------------------
+
+// The zone's identity record came down: a listing of the zone from its start keeps it to tell this
+// zone from one made anew; any other download is of the zone this installation knows.
+void note_zone_identity(SyncState& state, const std::string& identity) {
+    if (state.listing.under_way) state.listing.zone_identity = identity;
+    else state.zone_identity = identity;
+}
 
 bool delete_everywhere(Core& core, const std::string& name) {
     bool ok = true;
@@ -309,24 +280,50 @@ bool settle_own_deletion(Core& core, const std::string& name) {
     return ok;
 }
 
-// A downloaded deletion removes the record of its name, not a document made here under that name
-// that never reached the cloud (another installation numbered its own alike and deleted it): that
-// one stays and goes up as a new record, and a deletion of the name still to go up from here has
-// nothing left to delete. Client, item and stock rows are named by the program alone (new
-// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs. A
-// reported invoice changed here stays for the merge, which takes its edit to the copy kept (store::awaits_merge).
+// Applies a downloaded deletion as sync_decision::decide_deletion says; the merge's rule is the
+// store's (store::awaits_merge: a reported invoice changed here stays, and the merge takes its edit to
+// the copy kept).
 bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
+    using sync_decision::DeletionAction;
     const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
-    if (!documents.empty() && store::awaits_merge(core, documents.front())) return true;
-    if (!documents.empty() && !may_be_in_cloud(uploaded, documents.front())) {
-        bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
-        for (const char* table : {"clients", "items", "inventory"})
-            ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
-        return ok;
+    sync_decision::DeletionFacts facts;
+    facts.zone_identity = name == kZoneIdentityName;
+    facts.document_here = !documents.empty();
+    facts.awaits_merge = facts.document_here && store::awaits_merge(core, documents.front());
+    facts.may_be_in_cloud = facts.document_here && may_be_in_cloud(uploaded, documents.front());
+    facts.own_deletion_sent = is_own_upload(uploaded, name, upload_digest("", ""));
+    switch (sync_decision::decide_deletion(facts)) {
+        case DeletionAction::nothing:
+        case DeletionAction::leave_for_merge:
+            return true;
+        case DeletionAction::keep_document_made_here: {
+            bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
+            for (const char* table : {"clients", "items", "inventory"})
+                ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+            return ok;
+        }
+        case DeletionAction::settle_own_deletion:
+            return settle_own_deletion(core, name);
+        case DeletionAction::delete_everywhere:
+            break;
     }
-    if (is_own_upload(uploaded, name, upload_digest("", ""))) return settle_own_deletion(core, name);
     return delete_everywhere(core, name);
 }
+
+// How the user knows a document: its number, or its record name when it has none.
+std::string document_label(const Json::object& row, const std::string& name) {
+    const std::string& number = member(row, "number_formatted").string_value();
+    return number.empty() ? name : number;
+}
+
+// What a batch looked up once for all its records: whether a record may find a tombstone, and which
+// tables held no row when it began. A record of such a table finds none under its name even when the
+// batch wrote one before (the change feed lists a record once; the copy a page brought again is the
+// cloud's, written as it would be over a synced row).
+struct BatchLookups {
+    bool tombstones_here = true;
+    std::set<std::string> empty_tables;
+};
 
 // What became of one downloaded change record.
 enum class Applied {
@@ -367,12 +364,17 @@ bool has_row_lines(const Json& row) {
 // document holding changes not yet uploaded stays as it is: the download cannot tell a change made
 // elsewhere from the copy this installation already had, and the row's upload replaces the cloud's
 // copy.
-Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
-                                std::vector<std::string>& logos, bool keep_pending) {
+Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state, std::time_t now,
+                                std::vector<std::string>& logos, bool keep_pending, const BatchLookups& lookups) {
     const std::string& name = record["recordName"].string_value();
     const std::string& type = record["recordType"].string_value();
+    const Uploaded& uploaded = state.uploaded;
     if (!record.is_object() || name.empty()) return Applied::set_aside;
     if (record["deleted"].bool_value()) return written_or_failed(apply_deletion(core, name, uploaded));
+    if (type == kZoneIdentityType) {
+        note_zone_identity(state, record["fields"]["data"]["value"].string_value());
+        return Applied::written;
+    }
     if (type == "Assets") {
         logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
         return Applied::written;
@@ -390,8 +392,11 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
     row["synced"] = static_cast<double>(now);
     const std::string table = to_lower(type);
 
-    auto local_rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    const std::optional<std::string> deleted_tag = store::tombstone_tag(core, name);
+    auto local_rows = lookups.empty_tables.count(table)
+                          ? std::vector<Json::object>{}
+                          : store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
+    const std::optional<std::string> deleted_tag =
+        lookups.tombstones_here ? store::tombstone_tag(core, name) : std::optional<std::string>();
     bool deleted_here = deleted_tag.has_value();
     // The cloud still holds the very copy deleted here: the deletion goes up and takes it.
     if (type == "Documents" && deleted_here && !deleted_tag->empty() &&
@@ -408,6 +413,8 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
         if (own_upload)
             return written_or_failed(store::set_tombstone_tag(core, name, record["recordChangeTag"].string_value()));
         if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
+        // The deletion was made on a copy the cloud holds no more: another installation changed it since.
+        if (!deleted_tag->empty()) state.told.overtaken.push_back(document_label(row, name));
     }
     if (type == "Documents" && !local_rows.empty() && deleted_here) {
         // A document made here in the place of one deleted here. The deleted document as this
@@ -419,6 +426,7 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
         // document is one this installation never held: another document under the name, or a change
         // made elsewhere that the deletion did not see); a different one stays beside this one.
         if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
+        if (!own_upload && !deleted_tag->empty()) state.told.overtaken.push_back(document_label(row, name));
         deleted_here = false;
     }
     // A document made here that never reached the cloud is not replaced by a different document of the
@@ -484,9 +492,9 @@ Applied apply_downloaded_record(Core& core, const Json& record, const Uploaded& 
 }
 
 // A record fetched on its own (not by a download): false when a write failed.
-bool apply_change_record(Core& core, const Json& record, const Uploaded& uploaded, std::time_t now,
+bool apply_change_record(Core& core, const Json& record, SyncState& state, std::time_t now,
                          std::vector<std::string>& logos) {
-    return apply_downloaded_record(core, record, uploaded, now, logos, false) != Applied::failed;
+    return apply_downloaded_record(core, record, state, now, logos, false, BatchLookups{}) != Applied::failed;
 }
 
 // A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
@@ -540,141 +548,6 @@ bool token_refused(const Json& reply, const Json::object& zone) {
     return code == "BAD_REQUEST" || code.find("TOKEN_EXPIRED") != std::string::npos;
 }
 
-// --- reading a change page ----------------------------------------------------------------------
-
-// A page the JSON reader does not take whole (a record nested deeper than it reads, a record written
-// by another client of the account that is no JSON it knows) is read record by record: a scanner
-// without recursion finds the records of the page, each is read on its own, and one that cannot be
-// read is set aside. A text span is [begin, end) of the page.
-struct Span {
-    std::size_t begin = 0;
-    std::size_t end = 0;
-};
-
-std::size_t skip_space(const std::string& text, std::size_t at) {
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
-    return at;
-}
-
-// The end of the JSON value that starts at `at`, however deep it nests; npos when it does not end.
-// Only the brackets and strings are followed: the reader checks the value itself.
-std::size_t value_end(const std::string& text, std::size_t at) {
-    std::size_t depth = 0;
-    while (at < text.size()) {
-        const char c = text[at];
-        if (c == '"') {
-            ++at;
-            while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
-            if (at >= text.size()) return std::string::npos;
-            ++at;
-        } else if (c == '{' || c == '[') {
-            ++depth;
-            ++at;
-        } else if (c == '}' || c == ']') {
-            if (depth == 0) return at;  // a scalar ended by its container
-            --depth;
-            ++at;
-        } else if (depth == 0 && (c == ',' || c == ':' || c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-            return at;
-        } else {
-            ++at;
-        }
-        if (depth == 0 && (c == '"' || c == '}' || c == ']')) return at;
-    }
-    return depth == 0 ? at : std::string::npos;
-}
-
-// The elements of the array, or the members (name, value) of the object, held by `container`; false
-// when it is no such container.
-bool elements(const std::string& text, Span container, char open, char close,
-              const std::function<void(const std::string& name, Span value)>& each) {
-    std::size_t at = skip_space(text, container.begin);
-    if (at >= container.end || text[at] != open) return false;
-    at = skip_space(text, at + 1);
-    if (at < container.end && text[at] == close) return true;
-    while (at < container.end) {
-        std::string name;
-        if (open == '{') {
-            const std::size_t name_end = value_end(text, at);
-            if (name_end == std::string::npos || text[at] != '"') return false;
-            name = Json::parse(text.substr(at, name_end - at)).string_value();
-            at = skip_space(text, name_end);
-            if (at >= container.end || text[at] != ':') return false;
-            at = skip_space(text, at + 1);
-        }
-        const std::size_t end = value_end(text, at);
-        if (end == std::string::npos || end > container.end || end == at) return false;
-        each(name, Span{at, end});
-        at = skip_space(text, end);
-        if (at < container.end && text[at] == close) return true;
-        if (at >= container.end || text[at] != ',') return false;
-        at = skip_space(text, at + 1);
-    }
-    return false;
-}
-
-Json read_span(const std::string& text, Span span) { return Json::parse(text.substr(span.begin, span.end - span.begin)); }
-
-// A change reply as the program reads it, and the records it could not read ({recordName,
-// recordType}, as far as they could be told).
-struct ChangePage {
-    Json reply;
-    std::vector<Json> unread;
-};
-
-// An unreadable record's name and type, when its own members tell them.
-Json unread_record(const std::string& text, Span record) {
-    Json::object named{{"recordName", ""}, {"recordType", ""}};
-    elements(text, record, '{', '}', [&](const std::string& name, Span value) {
-        if (name == "recordName" || name == "recordType") named[name] = read_span(text, value).string_value();
-    });
-    return named;
-}
-
-// The zone of a page read record by record: its members read whole, but its records one by one.
-Json read_zone(const std::string& text, Span zone, std::vector<Json>& unread) {
-    Json::object read;
-    Json::array records;
-    bool records_read = true;
-    const bool zone_read = elements(text, zone, '{', '}', [&](const std::string& name, Span value) {
-        if (name != "records") {
-            read[name] = read_span(text, value);
-            return;
-        }
-        records_read = elements(text, value, '[', ']', [&](const std::string&, Span record) {
-            Json parsed = read_span(text, record);
-            if (parsed.is_object()) records.push_back(std::move(parsed));
-            else unread.push_back(unread_record(text, record));
-        });
-    });
-    if (!zone_read || !records_read) return Json();
-    read["records"] = std::move(records);
-    return read;
-}
-
-ChangePage read_change_page(const Core::CloudReply& answer) {
-    if (!answer.value.is_null() || answer.text.empty()) return ChangePage{answer.value, {}};
-    ChangePage page;
-    Json::object reply;
-    Json::array zones;
-    bool zones_read = true;
-    const Span whole{0, answer.text.size()};
-    const bool reply_read = elements(answer.text, whole, '{', '}', [&](const std::string& name, Span value) {
-        if (name != "zones") {
-            reply[name] = read_span(answer.text, value);
-            return;
-        }
-        // Only the first zone is read.
-        zones_read = elements(answer.text, value, '[', ']', [&](const std::string&, Span zone) {
-            if (zones.empty()) zones.push_back(read_zone(answer.text, zone, page.unread));
-        });
-    });
-    if (!reply_read || !zones_read) return ChangePage{};
-    reply["zones"] = std::move(zones);
-    page.reply = Json(std::move(reply));
-    return page;
-}
-
 // --- applying pages -----------------------------------------------------------------------------
 
 // Downloaded pages waiting to be applied together.
@@ -683,8 +556,10 @@ struct ChangeBatch {
     std::vector<Json> unread;  // records of these pages the reader could not take
     std::size_t records = 0;
     bool keep_pending = false;  // a download from the zone's start after a refused token
+    bool listing = false;       // a download from the zone's start: it lists the zone as it stands
+    bool listing_begins = false;  // its first batch: the rows held as synced are yet to be brought
 
-    void add(ChangePage page) {
+    void add(sync_page::ChangePage page) {
         records += page.reply["zones"][0]["records"].array_items().size() + page.unread.size();
         pages.push_back(std::move(page.reply));
         for (Json& record : page.unread) unread.push_back(std::move(record));
@@ -696,15 +571,85 @@ struct ChangeBatch {
     }
 };
 
-// The records set aside are kept for the user, each once, and logged once, when they are.
-bool keep_set_aside(Core& core, const std::vector<Json>& set_aside) {
-    if (set_aside.empty()) return true;
-    return update_local(core, [&set_aside](Json::object& local) {
-        Json::array kept = local[kSetAsideMember].array_items();
-        for (const Json& record : set_aside)
-            if (std::find(kept.begin(), kept.end(), record) == kept.end()) kept.push_back(record);
-        local[kSetAsideMember] = std::move(kept);
-    });
+// The tables whose rows a listing of the zone proves: settings are never deleted, and this
+// installation's own are never uploaded.
+constexpr std::array<const char*, 4> kListedTables = {"documents", "clients", "items", "inventory"};
+// The mark of a row held as synced that the listing under way has not brought yet: a time no
+// download or upload writes (it writes the present one).
+constexpr int kNotYetListed = 1;
+
+bool mark_rows_to_be_listed(Core& core) {
+    bool ok = true;
+    for (const char* table : kListedTables)
+        ok = store::run(core, std::string("UPDATE ") + table + " SET synced = ? WHERE synced > 0", {kNotYetListed}) && ok;
+    return ok;
+}
+
+// The rows held as synced that a complete listing of the same zone did not bring were deleted
+// elsewhere: they go here too (a row holding a change not yet uploaded was not marked, and goes up
+// as new). Gives how many went, or -1 when a write failed.
+int remove_unlisted_rows(Core& core) {
+    int removed = 0;
+    for (const char* table : kListedTables) {
+        const auto rows = store::rows(core, std::string("SELECT recordName FROM ") + table + " WHERE synced = ?",
+                                      {kNotYetListed});
+        if (rows.empty()) continue;
+        if (std::string(table) == "documents" &&
+            !store::run(core,
+                        "DELETE FROM document_lines WHERE documentRecordName IN "
+                        "(SELECT recordName FROM documents WHERE synced = ?)",
+                        {kNotYetListed}))
+            return -1;
+        if (!store::run(core, std::string("DELETE FROM ") + table + " WHERE synced = ?", {kNotYetListed})) return -1;
+        // Stock movements are the history of a document, not what the user is told about.
+        if (std::string(table) != "inventory") removed += static_cast<int>(rows.size());
+    }
+    return removed;
+}
+
+// The rows of a zone deleted and made anew (or of one that cannot be told to be the same) that the
+// listing did not bring go up to it: a document as one the cloud has no copy of.
+bool send_unlisted_rows_again(Core& core) {
+    bool ok = store::run(core, "UPDATE documents SET synced = 0, recordChangeTag = '' WHERE synced = ?", {kNotYetListed});
+    for (const char* table : kListedTables)
+        ok = store::run(core, std::string("UPDATE ") + table + " SET synced = 0 WHERE synced = ?", {kNotYetListed}) && ok;
+    return ok;
+}
+
+// The listing ends (concluded, or given up for a download of another kind): the rows it did not bring
+// and that stayed here are synced as they were.
+bool end_listing(Core& core, SyncState& state) {
+    state.listing = sync_state::Listing{};
+    bool ok = true;
+    for (const char* table : kListedTables)
+        ok = store::run(core, std::string("UPDATE ") + table + " SET synced = ? WHERE synced = ?",
+                        {static_cast<double>(clock_now()), kNotYetListed}) && ok;
+    return ok;
+}
+
+// A complete listing of the zone is its whole truth, when it is the zone this installation knows (its
+// identity record the one seen before, and no record of it set aside): the rows it did not bring go.
+// Any other zone, or one that cannot be told to be the same, takes up the rows this installation held.
+bool conclude_listing(Core& core, SyncState& state) {
+    const bool same_zone = !state.zone_identity.empty() && state.listing.zone_identity == state.zone_identity;
+    bool ok = true;
+    if (same_zone && !state.listing.unproven) {
+        const int removed = remove_unlisted_rows(core);
+        if (removed < 0) return false;
+        state.told.removed += removed;
+    } else if (!same_zone) {
+        ok = send_unlisted_rows_again(core);
+        if (!state.zone_identity.empty()) state.told.zone_made_anew = true;
+    }
+    state.zone_identity = state.listing.zone_identity;
+    return end_listing(core, state) && ok;
+}
+
+// The records set aside are kept for the user, each once.
+void keep_set_aside(SyncState& state, const std::vector<Json>& set_aside) {
+    for (const Json& record : set_aside)
+        if (std::find(state.told.set_aside.begin(), state.told.set_aside.end(), record) == state.told.set_aside.end())
+            state.told.set_aside.push_back(record);
 }
 
 void log_set_aside(const std::vector<Json>& set_aside) {
@@ -713,9 +658,36 @@ void log_set_aside(const std::vector<Json>& set_aside) {
                      record["recordType"].string_value().c_str(), record["recordName"].string_value().c_str());
 }
 
+// Applies the records of the pages; false when a write failed.
+bool apply_pages(Core& core, const ChangeBatch& batch, SyncState& state, std::vector<Json>& set_aside,
+                 std::vector<std::string>& logos) {
+    const std::time_t now = clock_now();
+    // Only a deletion may leave a tombstone behind (the merge of a reported invoice's copies): with
+    // none here and no deletion applied yet, no record needs to look for one.
+    BatchLookups lookups;
+    lookups.tombstones_here = !store::rows(core, "SELECT 1 FROM deleted LIMIT 1").empty();
+    for (const char* type : kRowTypes) {
+        const std::string table = to_lower(type);
+        if (store::rows(core, "SELECT 1 FROM " + table + " LIMIT 1").empty()) lookups.empty_tables.insert(table);
+    }
+    for (const Json& page : batch.pages) {
+        for (const Json& record : page["zones"][0]["records"].array_items()) {
+            const Applied applied =
+                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, lookups);
+            if (applied == Applied::set_aside)
+                set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
+                                                 {"recordType", record["recordType"].string_value()}});
+            if (applied == Applied::failed) return false;
+            if (record["deleted"].bool_value()) lookups = BatchLookups{};
+        }
+    }
+    return true;
+}
+
 // Applies the pages in one transaction and stores the token of the last; with `last`, the client
-// repairs and the merge of a reported invoice's copies run too. False when a write failed: nothing of
-// these pages is kept, and the next download asks for them again.
+// repairs and the merge of a reported invoice's copies run too, and a listing of the zone from its
+// start is concluded. False when a write failed: nothing of these pages is kept, and the next download
+// asks for them again.
 bool apply_batch(Core& core, const ChangeBatch& batch, bool last) {
     std::vector<std::string> logos;
     std::vector<Json> set_aside = batch.unread;
@@ -723,34 +695,25 @@ bool apply_batch(Core& core, const ChangeBatch& batch, bool last) {
     {
         store::Transaction transaction(core);
         if (!transaction.active()) return false;
-        const std::time_t now = clock_now();
-        const Uploaded uploaded = read_uploaded(core);
+        SyncState state = sync_state::read(core);
         bool ok = true;
-        for (const Json& page : batch.pages) {
-            for (const Json& record : page["zones"][0]["records"].array_items()) {
-                const Applied applied = apply_downloaded_record(core, record, uploaded, now, logos, batch.keep_pending);
-                if (applied == Applied::set_aside)
-                    set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
-                                                     {"recordType", record["recordType"].string_value()}});
-                if (applied == Applied::failed) {
-                    ok = false;
-                    break;
-                }
-            }
-            if (!ok) break;
+        if (batch.listing_begins) {
+            state.listing = sync_state::Listing{};
+            state.listing.under_way = true;
+            ok = mark_rows_to_be_listed(core);
         }
+        if (ok && !batch.listing && state.listing.under_way) ok = end_listing(core, state);
+        if (ok) ok = apply_pages(core, batch, state, set_aside, logos);
         if (ok && last) ok = repair_clients(core);
         if (ok && last) ok = store::merge_reported_copies(core);
-        if (ok) ok = keep_set_aside(core, set_aside);
+        keep_set_aside(state, set_aside);
+        if (batch.listing && !set_aside.empty()) state.listing.unproven = true;
+        if (ok && last && batch.listing) ok = conclude_listing(core, state);
         // A completed download has brought back everything uploaded before it: from its token on, no
         // echo of those uploads can come again.
-        if (ok)
-            ok = update_local(core, [&batch, last](Json::object& local) {
-                local["syncToken"] = batch.pages.back()["zones"][0]["syncToken"];
-                if (last) local.erase(kUploadedMember);
-                if (batch.keep_pending && !last) local[kFromStartMember] = true;
-                else local.erase(kFromStartMember);
-            });
+        state.token = batch.pages.back()["zones"][0]["syncToken"].string_value();
+        if (last) state.uploaded.clear();
+        if (ok) ok = sync_state::write(core, state);
         if (!ok || !transaction.commit()) return false;
     }
     log_set_aside(set_aside);
@@ -769,8 +732,8 @@ Core::ChangeDownload Core::download_changes() { return download_zone_changes(syn
 
 Json::object Core::sync_zone_entry() {
     Json::object zone{{"zoneID", Json::object{{"zoneName", current_account}}}};
-    const Json token = setting("local")["syncToken"];
-    if (token.is_string() && !token.string_value().empty()) zone["syncToken"] = token;
+    const std::string token = sync_state::read(*this).token;
+    if (!token.empty()) zone["syncToken"] = token;
     return zone;
 }
 
@@ -783,36 +746,26 @@ bool Core::save_local_member(const std::string& name, Json value) {
     return transaction.commit();
 }
 
-namespace {
-
-// A pass whose first download answered but could not be taken in holds back documents and deletions;
-// its completion says why ("changesNotInHand": "refused" with the cloud's code, or "not_applied"), so
-// that the user reads the true cause rather than that the cloud cannot be reached.
-JsonCallback telling_why_not_in_hand(const Core::ChangeDownload& first, JsonCallback done) {
-    using Result = Core::ChangeDownload::Result;
-    if (first.result != Result::refused && first.result != Result::not_applied) return done;
-    const std::string why = first.result == Result::refused ? "refused" : "not_applied";
-    const std::string code = first.last_reply["serverErrorCode"].string_value();
-    return [why, code, done = std::move(done)](Json reply) {
-        Json::object told = reply.is_object() ? reply.object_items() : Json::object{};
-        told["changesNotInHand"] = why;
-        if (!code.empty()) told["changesErrorCode"] = code;
-        call_completion(done, Json(std::move(told)));
-    };
-}
-
-}  // namespace
-
-void Core::sync_start(JsonCallback done) {
+Core::SyncOutcome Core::sync_start(JsonCallback done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     repeated_uploads = 0;
+    SyncOutcome outcome;
     if (current_account == "DEMO") {
         call_completion(done, Json());
-        return;
+        return outcome;
     }
+    const std::string token_before = sync_state::read(*this).token;
     const ChangeDownload first = download_zone_changes(sync_zone_entry());
-    const bool in_hand = first.result == ChangeDownload::Result::whole;
-    upload_unsynced(in_hand, in_hand ? done : telling_why_not_in_hand(first, done));
+    outcome.changes = first.result;
+    // A pass whose first download answered but could not be taken in holds back documents and
+    // deletions; the cloud's code tells the user the true cause.
+    if (first.result == ChangeDownload::Result::refused)
+        outcome.refusal_code = first.last_reply["serverErrorCode"].string_value();
+    upload_unsynced(first.result == ChangeDownload::Result::whole,
+                    [&outcome](Json reply) { outcome.last_reply = std::move(reply); });
+    outcome.cloud_changed = sync_state::read(*this).token != token_before;
+    call_completion(done, outcome.last_reply);
+    return outcome;
 }
 
 void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
@@ -822,10 +775,12 @@ void Core::fetch_zone_changes(Json::object zone, JsonCallback done) {
 Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     ChangeBatch batch;
-    // Going on with a download from the start cut short in an earlier pass.
-    const Json local = setting("local");
-    batch.keep_pending = local[kFromStartMember].bool_value() && !member(zone, "syncToken").string_value().empty() &&
-                         member(zone, "syncToken") == local["syncToken"];
+    // Going on with a download from the start cut short in an earlier pass, or beginning one.
+    const SyncState state = sync_state::read(*this);
+    const std::string& token = member(zone, "syncToken").string_value();
+    batch.keep_pending = state.listing.under_way && !token.empty() && token == state.token;
+    batch.listing = batch.keep_pending || token.empty();
+    batch.listing_begins = token.empty();
     bool restarted = false;
     ChangeDownload download;
     // Pages are asked for in a loop, at most kMaxPages of them. Applied pages are stored with the token
@@ -833,7 +788,7 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
     // one of their rows would bring back the older row.
     for (int page = 0; page < kMaxPages; ++page) {
         const Json body(Json::object{{"resultsLimit", kResultsLimit}, {"zones", zone}});
-        ChangePage received = read_change_page(cloudkit_exchange("changes/zone", body));
+        sync_page::ChangePage received = sync_page::read(cloudkit_exchange("changes/zone", body));
         download.last_reply = received.reply;
         const PageKind kind = page_kind(received.reply, zone);
         if (kind == PageKind::failed) {
@@ -842,6 +797,8 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
                 // the first batch applied.
                 batch.clear();
                 batch.keep_pending = true;
+                batch.listing = true;
+                batch.listing_begins = true;
                 restarted = true;
                 zone.erase("syncToken");
                 continue;
@@ -862,6 +819,7 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
         if (batch.records >= kBatchRecords) {
             const bool applied = apply_batch(*this, batch, false);
             batch.clear();
+            if (applied) batch.listing_begins = false;
             if (!applied) {
                 download.result = ChangeDownload::Result::not_applied;
                 break;
@@ -880,13 +838,28 @@ bool Core::apply_zone_changes(const std::vector<Json>& pages, bool last) {
     return apply_batch(*this, batch, last);
 }
 
+// Each change of the sync state is read and written in one store transaction, so these need not wait
+// for a pass (the window asks them).
 Json Core::take_set_aside_records() {
     store::Transaction transaction(*this);
-    const Json told = setting("local")[kSetAsideMember];
-    if (told.array_items().empty()) return Json::array{};
-    if (!update_local(*this, [](Json::object& local) { local.erase(kSetAsideMember); }) || !transaction.commit())
-        return Json::array{};
+    SyncState state = sync_state::read(*this);
+    const Json told = state.told.set_aside;
+    if (state.told.set_aside.empty()) return Json::array{};
+    state.told.set_aside.clear();
+    if (!sync_state::write(*this, state) || !transaction.commit()) return Json::array{};
     return told;
+}
+
+Core::SyncNotices Core::take_sync_notices() {
+    store::Transaction transaction(*this);
+    SyncState state = sync_state::read(*this);
+    SyncNotices notices{state.told.removed, state.told.zone_made_anew, state.told.overtaken};
+    if (notices.removed == 0 && !notices.zone_made_anew && notices.overtaken.empty()) return notices;
+    state.told.removed = 0;
+    state.told.zone_made_anew = false;
+    state.told.overtaken.clear();
+    if (!sync_state::write(*this, state) || !transaction.commit()) return SyncNotices{};
+    return notices;
 }
 
 namespace {
@@ -906,6 +879,12 @@ bool created_here(Core& core, const std::string& name) {
     return !rows.empty() && created_here(core, rows.front());
 }
 
+// A document of this name that no reply of the cloud has confirmed: it has no change tag.
+bool never_confirmed(Core& core, const std::string& name) {
+    const auto rows = store::rows(core, "SELECT recordChangeTag FROM documents WHERE recordName = ?", {Json(name)});
+    return !rows.empty() && member(rows.front(), "recordChangeTag").string_value().empty();
+}
+
 }  // namespace
 
 void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done) {
@@ -917,7 +896,8 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
         // What went up since the last completed download and is unchanged here waits for a download
         // to tell whether the cloud has it: sent again, it would reach the other installations as a
         // new change and win over their edits made on it.
-        const Uploaded uploaded = read_uploaded(*this);
+        SyncState state = sync_state::read(*this);
+        const Uploaded& uploaded = state.uploaded;
         auto add = [&](const std::string& type, const std::string& name, std::string payload,
                        const char* operation = "forceReplace") {
             if (is_own_upload(uploaded, name, upload_digest(type, payload))) return;
@@ -975,8 +955,16 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
             }
             if (cloud_changes_in_hand) add("", name, "");
         }
+        // A zone without an identity record known here gets one, so that a zone made anew under its
+        // name is told apart from it. Only with the cloud's changes in hand: the download may bring one.
+        if (cloud_changes_in_hand && state.zone_identity.empty() && operations.size() < kOperationLimit) {
+            const std::string identity = new_record_name();
+            operations.push_back(replace_operation("create", kZoneIdentityType, kZoneIdentityName, identity));
+            sent[{kZoneIdentityType, kZoneIdentityName}] = identity;
+        }
         // Known before the request goes: its reply may be lost while the cloud keeps what it got.
-        if (!operations.empty() && !remember_uploads(*this, sent)) operations.clear();
+        remember_uploads(state, sent);
+        if (!operations.empty() && !sync_state::write(*this, state)) operations.clear();
         if (!transaction.commit()) operations.clear();
     }
     if (operations.empty()) {
@@ -1020,6 +1008,12 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
             if (type.empty()) continue;  // a refused operation: the row goes up again next time
             auto payload = sent.find({type, name});
             if (payload == sent.end()) continue;
+            if (type == kZoneIdentityType) {
+                SyncState state = sync_state::read(*this);
+                state.zone_identity = payload->second;
+                sync_state::write(*this, state);
+                continue;
+            }
             // A row saved again while its upload was under way keeps its unsynced mark.
             const std::string table = to_lower(type);
             auto rows = store::rows(*this, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
@@ -1045,15 +1039,16 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
         transaction.commit();
     }
 
-    // Creates without an answer (the reply was lost) are looked up at once: a document the cloud did
-    // not take must not be taken for the one another installation deleted under its name, and one it
-    // took is known there.
-    std::vector<std::string> unanswered_creates;
+    // Documents the cloud never confirmed whose upload has no answer (the reply was lost) are looked up
+    // at once, whether they went as a create or, over a deletion without a change tag, as a replace: a
+    // document the cloud did not take must not be taken for the one another installation deleted under
+    // its name, and one it took is known there.
+    std::vector<std::string> unanswered;
     for (const auto& [key, payload] : sent) {
         const auto& [type, name] = key;
-        if (type == "Documents" && !answered.count(name) && created_here(*this, name)) unanswered_creates.push_back(name);
+        if (type == "Documents" && !answered.count(name) && never_confirmed(*this, name)) unanswered.push_back(name);
     }
-    if (!unanswered_creates.empty()) apply_cloud_records(unanswered_creates);
+    if (!unanswered.empty()) apply_cloud_records(unanswered);
 
     // The cloud holds records under names of documents made here, or a deleted document changed there
     // since this installation saw it: its copies are applied as a download does (the deletion is void,
@@ -1077,7 +1072,7 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
                      [&reply](Json answer) { reply = std::move(answer); });
     store::Transaction transaction(*this);
     if (!transaction.active()) return false;
-    const Uploaded uploaded = read_uploaded(*this);
+    SyncState state = sync_state::read(*this);
     std::vector<std::string> logos;  // only documents are asked for
     // Held here now although no download brought them: until one completes, a download bringing them
     // again is no change made elsewhere (nor a document that a deletion made here did not see).
@@ -1087,21 +1082,24 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
         const std::string& name = record["recordName"].string_value();
         const bool found = record["serverErrorCode"].string_value() != "NOT_FOUND";
         const std::string& text = record["fields"]["data"]["value"].string_value();
+        if (found && record["recordType"].string_value() != "Documents") continue;  // an error
+        // This installation's upload of the name is not there when no record holds the name, or
+        // another document does: its digests go, whatever the tombstone under the name carries (one
+        // deleted here stays until its deletion goes up).
+        const auto documents = store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {name});
+        const bool unconfirmed = !documents.empty() && member(documents.front(), "recordChangeTag").string_value().empty();
+        if (unconfirmed && !(found && store::same_document(documents.front(), Json::parse(text).object_items()))) {
+            forget_create(state, name, create_digests(*this, documents.front()));
+            changed = true;
+        }
         if (found) {
-            if (record["recordType"].string_value() != "Documents") continue;  // an error
-            if (!apply_change_record(*this, record, uploaded, clock_now(), logos)) return false;
+            if (!apply_change_record(*this, record, state, clock_now(), logos)) return false;
             held[{"Documents", name}] = text;
             changed = true;
         }
-        // This installation's create of the name is not there when no record holds the name, or
-        // another document does (one deleted here, which stays until its deletion goes up).
-        const auto documents = store::rows(*this, "SELECT * FROM documents WHERE recordName = ?", {name});
-        if (documents.empty() || !created_here(*this, documents.front())) continue;
-        if (found && store::same_document(documents.front(), Json::parse(text).object_items())) continue;
-        if (!forget_create(*this, documents.front())) return false;
-        changed = true;
     }
-    return changed && (held.empty() || remember_uploads(*this, held)) && transaction.commit();
+    remember_uploads(state, held);
+    return changed && sync_state::write(*this, state) && transaction.commit();
 }
 
 void Core::closing_download(const JsonCallback& done) {

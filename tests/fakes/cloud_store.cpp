@@ -202,10 +202,11 @@ bool CloudStore::delete_locked(Zone& zone, const std::string& name) {
     return true;
 }
 
-std::string CloudStore::token_locked(const std::string& zone, std::uint64_t change) const {
+std::string CloudStore::token_locked(const std::string& zone, std::uint64_t change, std::uint64_t listing_start) const {
     auto found = zones_.find(zone);
     const std::uint64_t generation = found == zones_.end() ? 0 : found->second.generation;
-    return zone + ":" + std::to_string(change) + (generation ? "~" + std::to_string(generation) : std::string());
+    return zone + ":" + std::to_string(change) + (generation ? "~" + std::to_string(generation) : std::string()) +
+           (listing_start ? "+" + std::to_string(listing_start) : std::string());
 }
 
 Json CloudStore::record_json(const Record& record) {
@@ -226,22 +227,16 @@ Json CloudStore::changes_zone(const Json& body) {
     if (z == zones_.end()) return error_reply("ZONE_NOT_FOUND", "no zone " + name.string_value());
     Zone& zone = z->second;
 
+    // A listing without a token is the zone as it stands: its live records only, the service keeps no
+    // deletion from before for it. Its continuation tokens remember where it started, so that later
+    // pages leave out those deletions too.
     std::uint64_t since = 0;
+    std::uint64_t listing_start = zone.change;
     if (!entry["syncToken"].is_null()) {
-        const std::string& token = entry["syncToken"].string_value();
-        const std::string prefix = name.string_value() + ":";
-        if (token.compare(0, prefix.size(), prefix) != 0) return error_reply("BAD_REQUEST", "unknown sync token");
-        const char* first = token.data() + prefix.size();
-        const char* last = token.data() + token.size();
-        auto [end, ec] = std::from_chars(first, last, since);
-        std::uint64_t generation = 0;
-        if (ec == std::errc() && end != last && *end == '~') {
-            auto [generation_end, generation_ec] = std::from_chars(end + 1, last, generation);
-            if (generation_ec != std::errc()) return error_reply("BAD_REQUEST", "unknown sync token");
-            end = generation_end;
-        }
-        if (ec != std::errc() || end != last || since > zone.change || generation != zone.generation)
-            return error_reply("BAD_REQUEST", "unknown sync token");
+        const std::optional<TokenPoint> point = read_token_locked(name.string_value(), entry["syncToken"].string_value());
+        if (!point) return error_reply("BAD_REQUEST", "unknown sync token");
+        since = point->change;
+        listing_start = point->listing_start;
     }
     int limit = body["resultsLimit"].int_value();
     if (limit <= 0) limit = 200;
@@ -251,15 +246,44 @@ Json CloudStore::changes_zone(const Json& body) {
     std::uint64_t reached = since;
     auto it = zone.by_change.upper_bound(since);
     for (; it != zone.by_change.end() && records.size() < static_cast<std::size_t>(limit); ++it) {
-        records.push_back(record_json(zone.records.at(it->second)));
+        const Record& record = zone.records.at(it->second);
         reached = it->first;
+        if (record.deleted && record.change <= listing_start) continue;
+        records.push_back(record_json(record));
     }
     const bool more = it != zone.by_change.end();
     if (!more) reached = zone.change;
-    return Json::object{{"zones", Json::array{Json::object{{"zoneID", zone_id(name.string_value())},
-                                                            {"syncToken", token_locked(name.string_value(), reached)},
-                                                            {"moreComing", more},
-                                                            {"records", std::move(records)}}}}};
+    return Json::object{
+        {"zones", Json::array{Json::object{{"zoneID", zone_id(name.string_value())},
+                                           {"syncToken", token_locked(name.string_value(), reached,
+                                                                      more ? listing_start : 0)},
+                                           {"moreComing", more},
+                                           {"records", std::move(records)}}}}};
+}
+
+std::optional<CloudStore::TokenPoint> CloudStore::read_token_locked(const std::string& zone_name,
+                                                                    const std::string& token) const {
+    auto z = zones_.find(zone_name);
+    if (z == zones_.end()) return std::nullopt;
+    const std::string prefix = zone_name + ":";
+    if (token.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const char* last = token.data() + token.size();
+    TokenPoint point;
+    auto [end, ec] = std::from_chars(token.data() + prefix.size(), last, point.change);
+    if (ec != std::errc()) return std::nullopt;
+    std::uint64_t generation = 0;
+    if (end != last && *end == '~') {
+        auto [generation_end, generation_ec] = std::from_chars(end + 1, last, generation);
+        if (generation_ec != std::errc()) return std::nullopt;
+        end = generation_end;
+    }
+    if (end != last && *end == '+') {
+        auto [start_end, start_ec] = std::from_chars(end + 1, last, point.listing_start);
+        if (start_ec != std::errc()) return std::nullopt;
+        end = start_end;
+    }
+    if (end != last || point.change > z->second.change || generation != z->second.generation) return std::nullopt;
+    return point;
 }
 
 Json CloudStore::records_modify(const Json& body) {
@@ -281,71 +305,76 @@ Json CloudStore::records_modify(const Json& body) {
         const std::string& type = operation["operationType"].string_value();
         const Json& record = operation["record"];
         const std::string& record_name = record["recordName"].string_value();
-        auto refused = [&](const std::string& code, const std::string& reason) {
-            results.push_back(Json::object{{"recordName", record_name}, {"serverErrorCode", code}, {"reason", reason}});
-        };
-        if (record_name.empty()) {
-            refused("BAD_REQUEST", "missing recordName");
-        } else if (refused_.count(record_name)) {
-            refused("CONFLICT", "record refused by the test");
-        } else if (type == "forceReplace" || type == "create") {
-            const Record* live = live_locked(zone, record_name);
-            if (type == "create" && live) {
-                // The native framework's answer is a server-record-changed refusal.
-                if (exists_as_conflict_) refused("CONFLICT", "record to insert already exists");
-                else refused("EXISTS", "record already exists");
-                continue;
-            }
-            const Json& record_type = record["recordType"];
-            if (!record_type.is_string() || record_type.string_value().empty() || !record["fields"].is_object()) {
-                refused("BAD_REQUEST", type + " needs recordType and fields");
-                continue;
-            }
-            Json fields = record["fields"];
-            if (record_type.string_value() == "Assets") {
-                // An asset field is saved with the receipt of its upload and read back with an address.
-                const Json& value = fields["data"]["value"];
-                const std::string& receipt = value["receipt"].string_value();
-                if (!value.is_object() || !assets_.count(receipt)) {
-                    refused("BAD_REQUEST", "unknown asset receipt");
-                    continue;
-                }
-                fields = Json::object{{"data", Json::object{{"value", Json::object{
-                                                                          {"downloadURL", url() + "/assets/" + receipt},
-                                                                          {"fileChecksum", value["fileChecksum"]},
-                                                                          {"size", value["size"]}}}}}};
-            }
-            results.push_back(record_json(write_locked(zone, record_type.string_value(), record_name, fields)));
-        } else if (type == "update") {
-            // Written only over the version the writer read.
-            const Record* live = live_locked(zone, record_name);
-            if (!live) {
-                refused("NOT_FOUND", "no such record");
-            } else if (record["recordChangeTag"].string_value() != live->change_tag) {
-                refused("CONFLICT", "the record has changed");
-            } else if (!record["fields"].is_object()) {
-                refused("BAD_REQUEST", "update needs fields");
-            } else {
-                const std::string record_type = live->type;
-                results.push_back(record_json(write_locked(zone, record_type, record_name, record["fields"])));
-            }
-        } else if (type == "forceDelete" || type == "delete") {
-            const Record* live = live_locked(zone, record_name);
-            if (type == "delete" && !live) {
-                refused("NOT_FOUND", "no such record");
-                continue;
-            }
-            if (type == "delete" && record["recordChangeTag"].string_value() != live->change_tag) {
-                refused("CONFLICT", "the record has changed");
-                continue;
-            }
-            delete_locked(zone, record_name);
-            results.push_back(Json::object{{"recordName", record_name}, {"deleted", true}});
-        } else {
-            refused("BAD_REQUEST", "unsupported operationType " + type);
-        }
+        if (record_name.empty()) results.push_back(refusal(record_name, "BAD_REQUEST", "missing recordName"));
+        else if (refused_.count(record_name)) results.push_back(refusal(record_name, "CONFLICT", "record refused by the test"));
+        else if (type == "forceReplace") results.push_back(modify_replace(zone, record));
+        else if (type == "create") results.push_back(modify_create(zone, record));
+        else if (type == "update") results.push_back(modify_update(zone, record));
+        else if (type == "forceDelete") results.push_back(modify_force_delete(zone, record));
+        else if (type == "delete") results.push_back(modify_delete(zone, record));
+        else results.push_back(refusal(record_name, "BAD_REQUEST", "unsupported operationType " + type));
     }
     return Json::object{{"records", std::move(results)}};
+}
+
+Json CloudStore::refusal(const std::string& record_name, const std::string& code, const std::string& reason) {
+    return Json::object{{"recordName", record_name}, {"serverErrorCode", code}, {"reason", reason}};
+}
+
+Json CloudStore::modify_replace(Zone& zone, const Json& record) {
+    const std::string& record_name = record["recordName"].string_value();
+    const Json& record_type = record["recordType"];
+    if (!record_type.is_string() || record_type.string_value().empty() || !record["fields"].is_object())
+        return refusal(record_name, "BAD_REQUEST", "the record needs recordType and fields");
+    Json fields = record["fields"];
+    if (record_type.string_value() == "Assets") {
+        // An asset field is saved with the receipt of its upload and read back with an address.
+        const Json& value = fields["data"]["value"];
+        const std::string& receipt = value["receipt"].string_value();
+        if (!value.is_object() || !assets_.count(receipt)) return refusal(record_name, "BAD_REQUEST", "unknown asset receipt");
+        fields = Json::object{{"data", Json::object{{"value", Json::object{{"downloadURL", url() + "/assets/" + receipt},
+                                                                           {"fileChecksum", value["fileChecksum"]},
+                                                                           {"size", value["size"]}}}}}};
+    }
+    return record_json(write_locked(zone, record_type.string_value(), record_name, fields));
+}
+
+Json CloudStore::modify_create(Zone& zone, const Json& record) {
+    const std::string& record_name = record["recordName"].string_value();
+    if (live_locked(zone, record_name)) {
+        // The native framework's answer is a server-record-changed refusal.
+        if (exists_as_conflict_) return refusal(record_name, "CONFLICT", "record to insert already exists");
+        return refusal(record_name, "EXISTS", "record already exists");
+    }
+    return modify_replace(zone, record);
+}
+
+Json CloudStore::modify_update(Zone& zone, const Json& record) {
+    // Written only over the version the writer read.
+    const std::string& record_name = record["recordName"].string_value();
+    const Record* live = live_locked(zone, record_name);
+    if (!live) return refusal(record_name, "NOT_FOUND", "no such record");
+    if (record["recordChangeTag"].string_value() != live->change_tag)
+        return refusal(record_name, "CONFLICT", "the record has changed");
+    if (!record["fields"].is_object()) return refusal(record_name, "BAD_REQUEST", "update needs fields");
+    const std::string record_type = live->type;
+    return record_json(write_locked(zone, record_type, record_name, record["fields"]));
+}
+
+Json CloudStore::modify_force_delete(Zone& zone, const Json& record) {
+    const std::string& record_name = record["recordName"].string_value();
+    delete_locked(zone, record_name);
+    return Json::object{{"recordName", record_name}, {"deleted", true}};
+}
+
+Json CloudStore::modify_delete(Zone& zone, const Json& record) {
+    // Carried out only on the version the writer read.
+    const std::string& record_name = record["recordName"].string_value();
+    const Record* live = live_locked(zone, record_name);
+    if (!live) return refusal(record_name, "NOT_FOUND", "no such record");
+    if (record["recordChangeTag"].string_value() != live->change_tag)
+        return refusal(record_name, "CONFLICT", "the record has changed");
+    return modify_force_delete(zone, record);
 }
 
 Json CloudStore::records_query(const Json& body) {

@@ -1,6 +1,7 @@
 // A small in-memory cloud database behind the cloud fake: zones of records, each change numbered, and
 // change tokens that name a point in a zone's changes. It serves the request shapes the program sends:
-//   changes/zone   {"resultsLimit": N, "zones": {"zoneID": {"zoneName": Z}[, "syncToken": T]}}
+//   changes/zone   {"resultsLimit": N, "zones": {"zoneID": {"zoneName": Z}[, "syncToken": T]}}; without a
+//                  token only the live records, as the service lists a zone from its start
 //   records/modify {"operations": [op, ...] or op, "zoneID": {"zoneName": Z}} with the operations
 //                  forceReplace, forceDelete, create (refused per record with serverErrorCode "EXISTS",
 //                  or "CONFLICT" when set so, when a live record of that name exists, otherwise written
@@ -143,6 +144,13 @@ private:
 
     json11::Json changes_zone(const json11::Json& body);
     json11::Json records_modify(const json11::Json& body);
+    // One operation of a records/modify each, giving the record's entry of the reply.
+    json11::Json modify_replace(Zone& zone, const json11::Json& record);
+    json11::Json modify_create(Zone& zone, const json11::Json& record);
+    json11::Json modify_update(Zone& zone, const json11::Json& record);
+    json11::Json modify_force_delete(Zone& zone, const json11::Json& record);
+    json11::Json modify_delete(Zone& zone, const json11::Json& record);
+    static json11::Json refusal(const std::string& record_name, const std::string& code, const std::string& reason);
     json11::Json records_query(const json11::Json& body);
     json11::Json records_lookup(const json11::Json& body);
     json11::Json zones_modify(const json11::Json& body);
@@ -155,7 +163,14 @@ private:
     Record& write_locked(Zone& zone, const std::string& type, const std::string& name, json11::Json fields);
     bool delete_locked(Zone& zone, const std::string& name);
     static const Record* live_locked(const Zone& zone, const std::string& name);
-    std::string token_locked(const std::string& zone, std::uint64_t change) const;
+    // A change token: the zone's change it names and, for a page of a listing without a token, the
+    // zone's change when that listing began (0 otherwise).
+    struct TokenPoint {
+        std::uint64_t change = 0;
+        std::uint64_t listing_start = 0;
+    };
+    std::string token_locked(const std::string& zone, std::uint64_t change, std::uint64_t listing_start = 0) const;
+    std::optional<TokenPoint> read_token_locked(const std::string& zone, const std::string& token) const;
     static json11::Json record_json(const Record& record);
 
     mutable std::mutex store_mutex_;
