@@ -295,7 +295,10 @@ private:
     std::vector<KeptDraft> untold_drafts_;
     json11::Json::array untold_renumbered_;
     json11::Json::array untold_set_aside_;
-    Core::SyncNotices untold_sync_notices_;
+    // What passes found, to be told once (Core::take_sync_notices), gathered over snapshots.
+    int untold_removed_ = 0;
+    bool untold_zone_made_anew_ = false;
+    std::vector<std::string> untold_overtaken_;
     // The paced report settling runs quietly: the notice tells of the report.
     std::array<bool, 4> work_running_{};
     bool sync_again_ = false;

@@ -285,7 +285,11 @@ std::string sync_notices_text(const Core::SyncNotices& notices) {
 void MainWindow::ShowSyncNotices() {
     // One dialog at a time: with another open, the notices wait for the next time.
     if (!g_core || ui::ContentDialog::Current()) return;
-    const std::string text = sync_notices_text(std::exchange(untold_sync_notices_, {}));
+    Core::SyncNotices notices;
+    notices.removed = std::exchange(untold_removed_, 0);
+    notices.zone_made_anew = std::exchange(untold_zone_made_anew_, false);
+    notices.overtaken = std::exchange(untold_overtaken_, {});
+    const std::string text = sync_notices_text(notices);
     if (text.empty()) return;
     ShowMessage(ui::qs(own_text("Változások a felhőben", "Changes in the cloud")), ui::qs(text));
 }

@@ -167,11 +167,10 @@ void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapsh
         untold_drafts_.insert(untold_drafts_.end(), snapshot->kept_drafts.begin(), snapshot->kept_drafts.end());
         keep(untold_renumbered_, snapshot->renumbered);
         keep(untold_set_aside_, snapshot->set_aside);
-        untold_sync_notices_.removed += snapshot->sync_notices.removed;
-        untold_sync_notices_.zone_made_anew = untold_sync_notices_.zone_made_anew || snapshot->sync_notices.zone_made_anew;
-        untold_sync_notices_.overtaken.insert(untold_sync_notices_.overtaken.end(),
-                                              snapshot->sync_notices.overtaken.begin(),
-                                              snapshot->sync_notices.overtaken.end());
+        untold_removed_ += snapshot->sync_notices.removed;
+        untold_zone_made_anew_ = untold_zone_made_anew_ || snapshot->sync_notices.zone_made_anew;
+        untold_overtaken_.insert(untold_overtaken_.end(), snapshot->sync_notices.overtaken.begin(),
+                                 snapshot->sync_notices.overtaken.end());
         ShowReportOutcomes();
         // A save settles its own wait; the pace only takes up a report nobody is waiting on.
         const DocumentPage* page = document_page(document_window);
