@@ -345,7 +345,10 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     const Json large = row("SELECT recordName, number_formatted FROM documents WHERE type = 'INVOICE' AND issue_date "
                            "BETWEEN ? AND ? ORDER BY created LIMIT 1",
                            {from, to});
-    ASSERT_TRUE(store::run(*g_core, "UPDATE document_lines SET price = 2e10 WHERE documentRecordName = ?",
+    // Well past the 10 digits whatever the line's quantity (a price of 2e10 times 3 still fits).
+    const auto prices = store::rows(*g_core, "SELECT id, price FROM document_lines WHERE documentRecordName = ?",
+                                    {large["recordName"]});
+    ASSERT_TRUE(store::run(*g_core, "UPDATE document_lines SET price = 2e12 WHERE documentRecordName = ?",
                            {large["recordName"]}));
     told.clear();
     dialogs.answers.push_back(tell);
@@ -356,11 +359,19 @@ TEST_F(DemoWindow, FiltersReportsAndTheExportFile) {
     EXPECT_NE(told.find("\u2022 " + large_number + ": egy összege vagy mennyisége több mint 10 számjegyű"),
               std::string::npos)
         << told;
-    EXPECT_NE(told.find("előtt.\n\nEzeket a számlákat külön kell átadni."), std::string::npos) << told;
-    EXPECT_TRUE(valid_export(path));
-    const std::string without = read_file(path);
-    EXPECT_EQ(static_cast<int>(occurrences(without, "<szamla>")), invoices_issued(from, to) - 1);
-    EXPECT_EQ(without.find("<szlasorszam>" + large_number + "</szlasorszam>"), std::string::npos);
+    // The month of the sample's newest invoice may hold that invoice alone: then no file is written.
+    if (invoices_issued(from, to) > 1) {
+        EXPECT_NE(told.find("előtt.\n\nEzeket a számlákat külön kell átadni."), std::string::npos) << told;
+        EXPECT_TRUE(valid_export(path));
+        const std::string without = read_file(path);
+        EXPECT_EQ(static_cast<int>(occurrences(without, "<szamla>")), invoices_issued(from, to) - 1);
+        EXPECT_EQ(without.find("<szlasorszam>" + large_number + "</szlasorszam>"), std::string::npos);
+    } else {
+        EXPECT_NE(told.find("Fájl nem készült"), std::string::npos) << told;
+    }
+    for (const auto& line : prices)
+        ASSERT_TRUE(store::run(*g_core, "UPDATE document_lines SET price = ? WHERE id = ?",
+                               {Json(line)["price"], Json(line)["id"]}));
 
     // A folder that does not exist: the failure is told, not success.
     told.clear();
