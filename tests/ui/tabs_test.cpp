@@ -337,6 +337,7 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
 
     Json::object theirs = estimate;
     theirs["created"] = estimate.at("created").number_value() + 7;
+    theirs["document_id"] = "their-estimate";
     Json::array their_lines;
     for (Json::object line : estimate_lines) {
         line["id"] = "their-line-" + std::to_string(their_lines.size());
