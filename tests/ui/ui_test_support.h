@@ -18,7 +18,11 @@
 
 namespace uitest {
 
+#ifdef TAVRIN_TEST_SANITIZED
+constexpr int kLimitMs = 60000;
+#else
 constexpr int kLimitMs = 20000;
+#endif
 // The browser engine's own work (a print, a PDF drawn in its viewer) on a machine under load.
 constexpr int kEngineLimitMs = 180000;
 
