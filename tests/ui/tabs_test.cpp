@@ -331,7 +331,10 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
     ASSERT_TRUE(page && wait_until([&] { return page->loaded; }));
     std::vector<std::string> told;
     ui::ContentDialog::SetResponder([&](ui::ContentDialog& dialog) -> std::optional<ui::ContentDialogResult> {
-        told.push_back(dialog.Title().toStdString());
+        // The window's own notice of the renumbering comes whenever its pace reads the store (a slow
+        // run meets it); only what the tabs and the page tell is counted here.
+        const std::string title = dialog.Title().toStdString();
+        if (title != "Új dokumentumszám") told.push_back(title);
         return ui::ContentDialogResult::Primary;
     });
 
