@@ -95,6 +95,7 @@ bool less_by_wname(const json11::Json::object& a, const json11::Json::object& b)
 
 namespace store {
 class Statement;
+class RowWriter;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -973,6 +974,7 @@ private:
 
     // --- store internals --------------------------------------------------------------------
     friend class store::Statement;
+    friend class store::RowWriter;
     void open_account_file(bool may_rebuild, bool check_file = true);
     void set_aside_damaged_file(const std::string& path);
     std::mutex damaged_mutex;

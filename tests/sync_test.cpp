@@ -1282,27 +1282,75 @@ TEST_F(Sync, AZoneMadeAnewTakesUpTheRowsOfTheOldOne) {
     EXPECT_FALSE(c->take_sync_notices().zone_made_anew);
 }
 
-// The rule of a downloaded deletion, case by case: {identity record, document here, awaiting the
-// merge, may be in the cloud, own deletion sent} and what it does.
-TEST(SyncDecision, ADownloadedDeletionFollowsTheTable) {
-    using sync_decision::DeletionAction;
+// The rules of a downloaded record, case by case: what is here and what came down, and what is done.
+TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
+    using sync_decision::Action;
+    using sync_decision::Decision;
+    using sync_decision::RecordKind;
+    constexpr RecordKind deletion = RecordKind::deletion, document = RecordKind::document, row = RecordKind::row;
     struct Case {
-        sync_decision::DeletionFacts facts;
-        DeletionAction action;
+        sync_decision::RecordFacts facts;
+        Decision decision;
     };
     const Case cases[] = {
-        {{true, true, false, true, false}, DeletionAction::nothing},
-        {{false, true, true, true, false}, DeletionAction::leave_for_merge},
-        {{false, true, true, false, true}, DeletionAction::leave_for_merge},
-        {{false, true, false, false, false}, DeletionAction::keep_document_made_here},
-        {{false, true, false, false, true}, DeletionAction::keep_document_made_here},
-        {{false, true, false, true, true}, DeletionAction::settle_own_deletion},
-        {{false, false, false, false, true}, DeletionAction::settle_own_deletion},
-        {{false, true, false, true, false}, DeletionAction::delete_everywhere},
-        {{false, false, false, false, false}, DeletionAction::delete_everywhere},
+        // deletions
+        {{.kind = deletion, .zone_identity = true, .may_be_in_cloud = true, .local_here = true}, {Action::leave}},
+        {{.kind = deletion, .awaits_merge = true, .may_be_in_cloud = true, .local_here = true},
+         {Action::leave_for_merge}},
+        {{.kind = deletion, .awaits_merge = true, .own_deletion_sent = true, .local_here = true},
+         {Action::leave_for_merge}},
+        {{.kind = deletion, .local_here = true}, {Action::keep_document_made_here}},
+        {{.kind = deletion, .own_deletion_sent = true, .local_here = true}, {Action::keep_document_made_here}},
+        {{.kind = deletion, .may_be_in_cloud = true, .own_deletion_sent = true, .local_here = true},
+         {Action::settle_own_deletion}},
+        {{.kind = deletion, .own_deletion_sent = true}, {Action::settle_own_deletion}},
+        {{.kind = deletion, .may_be_in_cloud = true, .local_here = true}, {Action::delete_everywhere}},
+        {{.kind = deletion}, {Action::delete_everywhere}},
+        // rows other than documents: the cloud's change wins, but not over this installation's own
+        // upload, a download from the start or a deletion still to go up
+        {{.kind = row}, {Action::write}},
+        {{.kind = row, .local_here = true, .local_unsynced = true, .local_pending = true}, {Action::write}},
+        {{.kind = row, .local_here = true, .local_unsynced = true, .local_pending = true, .own_upload = true},
+         {Action::leave}},
+        {{.kind = row, .local_here = true, .local_unsynced = true, .local_pending = true, .keep_pending = true},
+         {Action::leave}},
+        {{.kind = row, .tombstone_here = true, .tombstone_tagged = true}, {Action::leave}},
+        // documents deleted here
+        {{.kind = document, .tombstone_here = true, .tombstone_tagged = true, .tombstone_of_this_copy = true},
+         {Action::leave}},
+        {{.kind = document, .tombstone_here = true, .own_upload = true}, {Action::tag_tombstone}},
+        {{.kind = document, .tombstone_here = true, .tombstone_tagged = true}, {Action::write, true, true}},
+        {{.kind = document, .tombstone_here = true}, {Action::write, true, false}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
+          .local_never_uploaded = true, .tombstone_here = true, .own_upload = true},
+         {Action::tag_tombstone}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
+          .local_never_uploaded = true, .tombstone_here = true, .tombstone_tagged = true},
+         {Action::write, true, true, true}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
+          .same_document = true, .tombstone_here = true, .tombstone_tagged = true, .own_upload = true},
+         {Action::tag_local_edit, true, false}},
+        // documents held here
+        {{.kind = document, .local_here = true, .local_never_uploaded = true}, {Action::write, false, false, true}},
+        {{.kind = document, .local_here = true, .local_never_uploaded = true, .same_document = true}, {Action::write}},
+        {{.kind = document, .local_here = true}, {Action::write}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true, .same_document = true,
+          .edit_from_this_copy = true, .local_later = true},
+         {Action::leave}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true, .same_document = true,
+          .local_later = true},
+         {Action::tag_local_edit}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true, .same_document = true,
+          .keep_pending = true},
+         {Action::write}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .same_document = true}, {Action::write}},
     };
-    for (std::size_t index = 0; index < std::size(cases); ++index)
-        EXPECT_EQ(sync_decision::decide_deletion(cases[index].facts), cases[index].action) << "case " << index;
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        const Decision decision = sync_decision::decide(cases[index].facts);
+        EXPECT_TRUE(decision == cases[index].decision)
+            << "case " << index << ": action " << static_cast<int>(decision.action) << ", drop "
+            << decision.drop_tombstone << ", tell " << decision.tell_overtaken << ", move " << decision.move_local_aside;
+    }
 }
 
 class AccountsRecord : public Sync {

@@ -280,54 +280,86 @@ bool settle_own_deletion(Core& core, const std::string& name) {
     return ok;
 }
 
-// Applies a downloaded deletion as sync_decision::decide_deletion says; the merge's rule is the
-// store's (store::awaits_merge: a reported invoice changed here stays, and the merge takes its edit to
-// the copy kept).
-bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded) {
-    using sync_decision::DeletionAction;
-    const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {name});
-    sync_decision::DeletionFacts facts;
-    facts.zone_identity = name == kZoneIdentityName;
-    facts.document_here = !documents.empty();
-    facts.awaits_merge = facts.document_here && store::awaits_merge(core, documents.front());
-    facts.may_be_in_cloud = facts.document_here && may_be_in_cloud(uploaded, documents.front());
-    facts.own_deletion_sent = is_own_upload(uploaded, name, upload_digest("", ""));
-    switch (sync_decision::decide_deletion(facts)) {
-        case DeletionAction::nothing:
-        case DeletionAction::leave_for_merge:
-            return true;
-        case DeletionAction::keep_document_made_here: {
-            bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
-            for (const char* table : {"clients", "items", "inventory"})
-                ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
-            return ok;
-        }
-        case DeletionAction::settle_own_deletion:
-            return settle_own_deletion(core, name);
-        case DeletionAction::delete_everywhere:
-            break;
-    }
-    return delete_everywhere(core, name);
-}
-
 // How the user knows a document: its number, or its record name when it has none.
 std::string document_label(const Json::object& row, const std::string& name) {
     const std::string& number = member(row, "number_formatted").string_value();
     return number.empty() ? name : number;
 }
 
-// What a batch looked up once for all its records: whether a record may find a tombstone, and which
-// tables held no row when it began. A record of such a table finds none under its name even when the
-// batch wrote one before (the change feed lists a record once; the copy a page brought again is the
-// cloud's, written as it would be over a synced row).
-struct BatchLookups {
-    bool tombstones_here = true;
-    std::set<std::string> empty_tables;
+// The table a record type's rows live in, empty for a type that is none of the account's tables.
+std::string table_of(const std::string& type) { return is_row_type(type) ? to_lower(type) : std::string(); }
+
+// What a batch looks up once for all its records: the rows and tombstones under the names its pages
+// bring, one query a table. A name a record of the batch came under already is looked up again, and so
+// is every name once a document moved aside (it took a free name, which a later record may bring).
+class BatchLookups {
+public:
+    // Nothing looked up ahead: every record asks the store (a record fetched on its own).
+    BatchLookups() = default;
+    BatchLookups(Core& core, const std::vector<Json>& pages) : ahead_(true) {
+        std::map<std::string, Json::array> names;
+        Json::array tombstone_names;
+        for (const Json& page : pages) {
+            for (const Json& record : page["zones"][0]["records"].array_items()) {
+                const std::string& name = record["recordName"].string_value();
+                if (name.empty()) continue;
+                const std::string table =
+                    record["deleted"].bool_value() ? std::string("documents") : table_of(record["recordType"].string_value());
+                if (table.empty()) continue;
+                names[table].push_back(name);
+                tombstone_names.push_back(name);
+            }
+        }
+        for (const auto& [table, table_names] : names) {
+            auto& found = rows_[table];
+            for (Json::object& row : store::rows(core, "SELECT * FROM " + table +
+                                                           " WHERE recordName IN (SELECT value FROM json_each(?))",
+                                                 {Json(table_names).dump()}))
+                found.emplace(member(row, "recordName").string_value(), std::move(row));
+        }
+        for (Json::object& row : store::rows(core,
+                                             "SELECT recordName, recordChangeTag FROM deleted "
+                                             "WHERE recordName IN (SELECT value FROM json_each(?))",
+                                             {Json(tombstone_names).dump()}))
+            tombstones_.emplace(member(row, "recordName").string_value(), member(row, "recordChangeTag").string_value());
+    }
+
+    // The row of `table` under the name, if any.
+    std::optional<Json::object> row(Core& core, const std::string& table, const std::string& name) const {
+        if (!known(name)) {
+            auto rows = store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
+            if (rows.empty()) return std::nullopt;
+            return std::move(rows.front());
+        }
+        auto table_rows = rows_.find(table);
+        if (table_rows == rows_.end()) return std::nullopt;
+        auto found = table_rows->second.find(name);
+        if (found == table_rows->second.end()) return std::nullopt;
+        return found->second;
+    }
+    // The change tag of the tombstone under the name (empty when it carries none), if there is one.
+    std::optional<std::string> tombstone_tag(Core& core, const std::string& name) const {
+        if (!known(name)) return store::tombstone_tag(core, name);
+        auto found = tombstones_.find(name);
+        if (found == tombstones_.end()) return std::nullopt;
+        return found->second;
+    }
+
+    void wrote(const std::string& name) { written_.insert(name); }
+    void names_moved() { ahead_ = false; }
+
+private:
+    bool known(const std::string& name) const { return ahead_ && !written_.count(name); }
+
+    bool ahead_ = false;
+    std::map<std::string, std::map<std::string, Json::object>> rows_;  // by table, then name
+    std::map<std::string, std::string> tombstones_;
+    std::set<std::string> written_;
 };
 
 // What became of one downloaded change record.
 enum class Applied {
-    written,    // applied (or, by the rules below, left as the local row is)
+    written,    // applied (or, by the rules, left as the local row is)
     set_aside,  // no change of a row, not applied
     failed,     // a write failed: the store could not take it
 };
@@ -344,157 +376,188 @@ bool has_row_lines(const Json& row) {
     return true;
 }
 
-// Writes one downloaded change record. Logo addresses are collected for after the page's
-// transaction, so no transfer runs while the store is locked.
-//
-// A downloaded record never replaces a local row that holds changes not yet uploaded (synced = 0)
-// unless it is a change made elsewhere: a record with the local row's own content, or with the
-// content of one of this installation's uploads since its last completed download (its own echo,
-// which comes back when a download failed after the upload), or, for a document, with the change
-// tag the local edit started from, is no change made elsewhere. A real change made elsewhere follows
-// the conflict rule: the cloud's row wins, except over a local document modified later. Nor does a
-// download bring back a row whose local deletion is still to be uploaded (a document this
-// installation never held stays, and the deletion is void), nor a document deleted here over the
-// one made in its place, nor replace a document made here and never uploaded, or changed here and
-// not yet uploaded, by a different one (that one moves to a free number first).
-//
-// A record that is no change of a row (not an object, without a name, data that is no row, a
-// document's lines that are no line rows) is set aside and changes nothing. With `keep_pending` (a
-// download from the zone's start, after the cloud refused the stored token), a row other than a
-// document holding changes not yet uploaded stays as it is: the download cannot tell a change made
-// elsewhere from the copy this installation already had, and the row's upload replaces the cloud's
-// copy.
+// The facts of a downloaded deletion of `name`.
+sync_decision::RecordFacts deletion_facts(Core& core, const std::string& name, const Uploaded& uploaded,
+                                          const std::optional<Json::object>& document) {
+    sync_decision::RecordFacts facts;
+    facts.kind = sync_decision::RecordKind::deletion;
+    facts.zone_identity = name == kZoneIdentityName;
+    facts.local_here = document.has_value();
+    facts.awaits_merge = document && store::awaits_merge(core, *document);
+    facts.may_be_in_cloud = document && may_be_in_cloud(uploaded, *document);
+    facts.own_deletion_sent = is_own_upload(uploaded, name, upload_digest("", ""));
+    return facts;
+}
+
+// Applies a downloaded deletion as the decision says; the merge's rule is the store's
+// (store::awaits_merge: a reported invoice changed here stays, and the merge takes its edit to the
+// copy kept).
+bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded, const BatchLookups& lookups) {
+    using sync_decision::Action;
+    const auto facts = deletion_facts(core, name, uploaded, lookups.row(core, "documents", name));
+    switch (sync_decision::decide(facts).action) {
+        case Action::keep_document_made_here: {
+            bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
+            for (const char* table : {"clients", "items", "inventory"})
+                ok = store::run(core, std::string("DELETE FROM ") + table + " WHERE recordName = ?", {name}) && ok;
+            return ok;
+        }
+        case Action::settle_own_deletion: return settle_own_deletion(core, name);
+        case Action::delete_everywhere: return delete_everywhere(core, name);
+        default: return true;
+    }
+}
+
+// A downloaded row as the store keeps it, and what the rules read of it.
+struct DownloadedRow {
+    std::string name;
+    std::string type;
+    std::string table;
+    std::string text;  // its content as it travelled
+    std::string change_tag;
+    Json::object row;
+};
+
+// The facts of a downloaded row against what is here.
+sync_decision::RecordFacts row_facts(Core& core, const DownloadedRow& downloaded, const std::optional<Json::object>& local,
+                                     const std::optional<std::string>& tombstone, const Uploaded& uploaded,
+                                     bool keep_pending) {
+    sync_decision::RecordFacts facts;
+    const bool document = downloaded.type == "Documents";
+    facts.kind = document ? sync_decision::RecordKind::document : sync_decision::RecordKind::row;
+    facts.keep_pending = keep_pending;
+    facts.own_upload = is_own_upload(uploaded, downloaded.name, upload_digest(downloaded.type, downloaded.text));
+    facts.tombstone_here = tombstone.has_value();
+    facts.tombstone_tagged = tombstone && !tombstone->empty();
+    facts.tombstone_of_this_copy = facts.tombstone_tagged && *tombstone == downloaded.change_tag;
+    if (!local) return facts;
+    facts.local_here = true;
+    facts.local_unsynced = member(*local, "synced").number_value() == 0;
+    facts.local_pending = facts.local_unsynced && upload_payload(core, downloaded.table, *local) != downloaded.text;
+    if (!document) return facts;
+    const std::string& base = member(*local, "recordChangeTag").string_value();
+    facts.local_never_uploaded = base.empty();
+    facts.same_document = store::same_document(*local, downloaded.row);
+    facts.edit_from_this_copy = !base.empty() && base == downloaded.change_tag;
+    facts.local_later = member(*local, "modified").number_value() > member(downloaded.row, "modified").number_value();
+    return facts;
+}
+
+// A downloaded document as the store keeps it: its change tag, its search text, and the members an
+// older version named otherwise (such a document goes up again in today's shape).
+void prepare_document(DownloadedRow& downloaded) {
+    Json::object& row = downloaded.row;
+    row["recordChangeTag"] = downloaded.change_tag;
+    std::string search = search_text(row);
+    for (const Json& line : member(row, "lines").array_items()) {
+        search += ' ';
+        search += search_text(line.object_items());
+    }
+    row["search"] = normalize_whitespace(search);
+    bool legacy = false;
+    if (row.count("currency_id")) {
+        row.erase("currency_id");
+        row.erase("language_id");
+        legacy = true;
+    }
+    if (row.count("referenceRecordName")) {
+        row["reference_recordName"] = member(row, "referenceRecordName").string_value();
+        row.erase("referenceRecordName");
+        legacy = true;
+    }
+    if (legacy) row["synced"] = 0;
+}
+
+// Writes a downloaded row over what its name holds.
+bool write_downloaded_row(Core& core, DownloadedRow& downloaded, store::TableWriters& writers) {
+    if (downloaded.type == "Documents") {
+        const Json::array& lines = member(downloaded.row, "lines").array_items();
+        std::vector<Json> document_lines(lines.begin(), lines.end());
+        if (core.save_document(std::move(document_lines), true, downloaded.row).empty()) return false;
+        return core.save_record(std::move(downloaded.row), "documents");
+    }
+    if (downloaded.type == "Settings") repair_settings(downloaded.row, core.is_hungarian);
+    return writers.write(downloaded.table, downloaded.row);
+}
+
+// Does what the decision says of a downloaded row.
+Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, DownloadedRow& downloaded,
+                           const std::optional<Json::object>& local, SyncState& state, BatchLookups& lookups,
+                           store::TableWriters& writers) {
+    using sync_decision::Action;
+    const std::string& name = downloaded.name;
+    if (decision.drop_tombstone && !store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name}))
+        return Applied::failed;
+    if (decision.tell_overtaken) state.told.overtaken.push_back(document_label(downloaded.row, name));
+    switch (decision.action) {
+        case Action::tag_tombstone:
+            return written_or_failed(store::set_tombstone_tag(core, name, downloaded.change_tag));
+        case Action::tag_local_edit:
+            return written_or_failed(store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?",
+                                                {downloaded.change_tag, name}));
+        case Action::write:
+            if (decision.move_local_aside) {
+                if (!store::move_document_aside(core, *local)) return Applied::failed;
+                lookups.names_moved();
+            }
+            return written_or_failed(write_downloaded_row(core, downloaded, writers));
+        default: return Applied::written;
+    }
+}
+
+// Writes one downloaded change record, as the decision over what is here and what came down says.
+// Logo addresses are collected for after the page's transaction, so no transfer runs while the store
+// is locked. A record that is no change of a row (not an object, without a name, data that is no row,
+// a document's lines that are no line rows) is set aside and changes nothing.
 Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state, std::time_t now,
-                                std::vector<std::string>& logos, bool keep_pending, const BatchLookups& lookups) {
-    const std::string& name = record["recordName"].string_value();
-    const std::string& type = record["recordType"].string_value();
-    const Uploaded& uploaded = state.uploaded;
-    if (!record.is_object() || name.empty()) return Applied::set_aside;
-    if (record["deleted"].bool_value()) return written_or_failed(apply_deletion(core, name, uploaded));
-    if (type == kZoneIdentityType) {
+                                std::vector<std::string>& logos, bool keep_pending, BatchLookups& lookups,
+                                store::TableWriters& writers) {
+    DownloadedRow downloaded;
+    downloaded.name = record["recordName"].string_value();
+    downloaded.type = record["recordType"].string_value();
+    if (!record.is_object() || downloaded.name.empty()) return Applied::set_aside;
+    if (record["deleted"].bool_value()) {
+        lookups.wrote(downloaded.name);
+        return written_or_failed(apply_deletion(core, downloaded.name, state.uploaded, lookups));
+    }
+    if (downloaded.type == kZoneIdentityType) {
         note_zone_identity(state, record["fields"]["data"]["value"].string_value());
         return Applied::written;
     }
-    if (type == "Assets") {
+    if (downloaded.type == "Assets") {
         logos.push_back(record["fields"]["data"]["value"]["downloadURL"].string_value());
         return Applied::written;
     }
     // Only the account's own tables, and never this installation's own settings rows (its token,
     // accounts, reports and uploads owed), whether or not it has such a row yet. A type of another
     // client of the account is no change of them.
-    if (!is_row_type(type) || (type == "Settings" && store::is_local_setting(name))) return Applied::written;
-
-    const std::string& text = record["fields"]["data"]["value"].string_value();
-    const Json parsed = Json::parse(text);
-    if (!parsed.is_object() || !has_row_lines(parsed)) return Applied::set_aside;
-    Json::object row = parsed.object_items();
-    row["recordName"] = name;
-    row["synced"] = static_cast<double>(now);
-    const std::string table = to_lower(type);
-
-    auto local_rows = lookups.empty_tables.count(table)
-                          ? std::vector<Json::object>{}
-                          : store::rows(core, "SELECT * FROM " + table + " WHERE recordName = ?", {name});
-    const std::optional<std::string> deleted_tag =
-        lookups.tombstones_here ? store::tombstone_tag(core, name) : std::optional<std::string>();
-    bool deleted_here = deleted_tag.has_value();
-    // The cloud still holds the very copy deleted here: the deletion goes up and takes it.
-    if (type == "Documents" && deleted_here && !deleted_tag->empty() &&
-        *deleted_tag == record["recordChangeTag"].string_value())
+    downloaded.table = table_of(downloaded.type);
+    if (downloaded.table.empty() || (downloaded.type == "Settings" && store::is_local_setting(downloaded.name)))
         return Applied::written;
-    const bool own_upload = is_own_upload(uploaded, name, upload_digest(type, text));
-    if (local_rows.empty() && deleted_here) {
-        // The tombstone goes up and deletes the cloud's copy, unless the cloud's document is one this
-        // installation never held: another document under the name, or a change made elsewhere to the
-        // deleted one that its deletion here did not see. That one stays, and the deletion is void.
-        if (type != "Documents") return Applied::written;
-        // The cloud's copy is this installation's own upload, which the deletion was made on: the
-        // deletion goes up with that copy's tag.
-        if (own_upload)
-            return written_or_failed(store::set_tombstone_tag(core, name, record["recordChangeTag"].string_value()));
-        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
-        // The deletion was made on a copy the cloud holds no more: another installation changed it since.
-        if (!deleted_tag->empty()) state.told.overtaken.push_back(document_label(row, name));
-    }
-    if (type == "Documents" && !local_rows.empty() && deleted_here) {
-        // A document made here in the place of one deleted here. The deleted document as this
-        // installation sent it never comes back over the new one, whose upload replaces it.
-        const Json::object& document = local_rows.front();
-        if (own_upload && member(document, "synced").number_value() == 0 && !store::same_document(document, row))
-            return written_or_failed(store::set_tombstone_tag(core, name, record["recordChangeTag"].string_value()));
-        // Otherwise the deletion is done (this document's own upload came back) or void (the cloud's
-        // document is one this installation never held: another document under the name, or a change
-        // made elsewhere that the deletion did not see); a different one stays beside this one.
-        if (!store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name})) return Applied::failed;
-        if (!own_upload && !deleted_tag->empty()) state.told.overtaken.push_back(document_label(row, name));
-        deleted_here = false;
-    }
-    // A document made here that never reached the cloud is not replaced by a different document of the
-    // same name (the other installation numbered its own alike): it moves to a free number first. So
-    // does one changed here that another installation deleted and replaced by a new document of its
-    // number meanwhile: the change is kept, and the new document too.
-    if (type == "Documents" && !local_rows.empty() && !deleted_here && !own_upload &&
-        (member(local_rows.front(), "recordChangeTag").string_value().empty() ||
-         member(local_rows.front(), "synced").number_value() == 0) &&
-        !store::same_document(local_rows.front(), row)) {
-        if (!store::move_document_aside(core, local_rows.front())) return Applied::failed;
-        local_rows.clear();
-    }
-    const Json::object* local = local_rows.empty() ? nullptr : &local_rows.front();
-    const bool local_pending = local && member(*local, "synced").number_value() == 0 &&
-                               upload_payload(core, table, *local) != text;
-    // A document's change tag tells whether the cloud's copy changed since the edit here began, so it
-    // keeps to the rules below in a download from the start too.
-    const bool kept_here = local_pending && (own_upload || (keep_pending && type != "Documents"));
 
-    if (type == "Documents") {
-        const std::string tag = record["recordChangeTag"].string_value();
-        row["recordChangeTag"] = tag;
-        const Json::array& lines = member(row, "lines").array_items();
-        std::string search = search_text(row);
-        for (const Json& line : lines) {
-            search += ' ';
-            search += search_text(line.object_items());
-        }
-        row["search"] = normalize_whitespace(search);
-        bool legacy = false;
-        if (row.count("currency_id")) {
-            row.erase("currency_id");
-            row.erase("language_id");
-            legacy = true;
-        }
-        if (row.count("referenceRecordName")) {
-            row["reference_recordName"] = member(row, "referenceRecordName").string_value();
-            row.erase("referenceRecordName");
-            legacy = true;
-        }
-        if (legacy) row["synced"] = 0;
+    downloaded.text = record["fields"]["data"]["value"].string_value();
+    Json parsed = Json::parse(downloaded.text);
+    if (!parsed.is_object() || !has_row_lines(parsed)) return Applied::set_aside;
+    downloaded.row = std::move(parsed).object_items();
+    downloaded.row["recordName"] = downloaded.name;
+    downloaded.row["synced"] = static_cast<double>(now);
+    downloaded.change_tag = record["recordChangeTag"].string_value();
 
-        // A local document not uploaded yet stays when the download is its own echo, carries the tag its
-        // edit started from, or is older than it; it takes the cloud's change tag as the base of its
-        // edit, and its upload then replaces the cloud's copy.
-        if (local_pending) {
-            const std::string& base = member(*local, "recordChangeTag").string_value();
-            if (!base.empty() && base == tag) return Applied::written;
-            if (kept_here || member(*local, "modified").number_value() > member(row, "modified").number_value())
-                return written_or_failed(
-                    store::run(core, "UPDATE documents SET recordChangeTag = ? WHERE recordName = ?", {tag, name}));
-        }
-
-        std::vector<Json> document_lines(lines.begin(), lines.end());
-        if (core.save_document(std::move(document_lines), true, row).empty()) return Applied::failed;
-        return written_or_failed(core.save_record(std::move(row), table));
-    }
-
-    if (kept_here) return Applied::written;
-    if (type == "Settings") repair_settings(row, core.is_hungarian);
-    return written_or_failed(core.save_record(std::move(row), table));
+    const std::optional<Json::object> local = lookups.row(core, downloaded.table, downloaded.name);
+    const auto facts = row_facts(core, downloaded, local, lookups.tombstone_tag(core, downloaded.name), state.uploaded,
+                                 keep_pending);
+    const sync_decision::Decision decision = sync_decision::decide(facts);
+    lookups.wrote(downloaded.name);
+    if (downloaded.type == "Documents") prepare_document(downloaded);
+    return apply_row_decision(core, decision, downloaded, local, state, lookups, writers);
 }
 
 // A record fetched on its own (not by a download): false when a write failed.
 bool apply_change_record(Core& core, const Json& record, SyncState& state, std::time_t now,
                          std::vector<std::string>& logos) {
-    return apply_downloaded_record(core, record, state, now, logos, false, BatchLookups{}) != Applied::failed;
+    BatchLookups lookups;
+    store::TableWriters writers(core);
+    return apply_downloaded_record(core, record, state, now, logos, false, lookups, writers) != Applied::failed;
 }
 
 // A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
@@ -662,23 +725,16 @@ void log_set_aside(const std::vector<Json>& set_aside) {
 bool apply_pages(Core& core, const ChangeBatch& batch, SyncState& state, std::vector<Json>& set_aside,
                  std::vector<std::string>& logos) {
     const std::time_t now = clock_now();
-    // Only a deletion may leave a tombstone behind (the merge of a reported invoice's copies): with
-    // none here and no deletion applied yet, no record needs to look for one.
-    BatchLookups lookups;
-    lookups.tombstones_here = !store::rows(core, "SELECT 1 FROM deleted LIMIT 1").empty();
-    for (const char* type : kRowTypes) {
-        const std::string table = to_lower(type);
-        if (store::rows(core, "SELECT 1 FROM " + table + " LIMIT 1").empty()) lookups.empty_tables.insert(table);
-    }
+    BatchLookups lookups(core, batch.pages);
+    store::TableWriters writers(core);
     for (const Json& page : batch.pages) {
         for (const Json& record : page["zones"][0]["records"].array_items()) {
             const Applied applied =
-                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, lookups);
+                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, lookups, writers);
             if (applied == Applied::set_aside)
                 set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
                                                  {"recordType", record["recordType"].string_value()}});
             if (applied == Applied::failed) return false;
-            if (record["deleted"].bool_value()) lookups = BatchLookups{};
         }
     }
     return true;

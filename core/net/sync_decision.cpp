@@ -1,7 +1,9 @@
-// The rule for a downloaded deletion, as one decision over the facts found here.
+// The rules of a downloaded change record, as one decision over the facts found here.
 #include "core/net/sync_internal.h"
 
 namespace sync_decision {
+
+namespace {
 
 // A downloaded deletion removes the record of its name, not a document made here under that name
 // that never reached the cloud (another installation numbered its own alike and deleted it): that
@@ -9,12 +11,69 @@ namespace sync_decision {
 // nothing left to delete. Client, item and stock rows are named by the program alone (new
 // identifiers, or the reported invoice's transaction), so a deletion of their name is theirs. A
 // reported invoice changed here stays for the merge when its other copy is here.
-DeletionAction decide_deletion(const DeletionFacts& facts) {
-    if (facts.zone_identity) return DeletionAction::nothing;
-    if (facts.document_here && facts.awaits_merge) return DeletionAction::leave_for_merge;
-    if (facts.document_here && !facts.may_be_in_cloud) return DeletionAction::keep_document_made_here;
-    if (facts.own_deletion_sent) return DeletionAction::settle_own_deletion;
-    return DeletionAction::delete_everywhere;
+Action decide_deletion(const RecordFacts& facts) {
+    if (facts.zone_identity) return Action::leave;
+    if (facts.local_here && facts.awaits_merge) return Action::leave_for_merge;
+    if (facts.local_here && !facts.may_be_in_cloud) return Action::keep_document_made_here;
+    if (facts.own_deletion_sent) return Action::settle_own_deletion;
+    return Action::delete_everywhere;
+}
+
+// A deletion made here of a document the download brings. The cloud still holding the very copy
+// deleted here, or this installation's own upload of it, the deletion goes up with that copy's tag.
+// Otherwise it is done (this installation's upload of a document made in its place came back) or void
+// (the cloud's document is one this installation never held: another document under the name, or a
+// change made elsewhere that the deletion did not see, which is told).
+Decision decide_tombstone(const RecordFacts& facts) {
+    Decision decision;
+    if (facts.tombstone_of_this_copy) return decision;
+    const bool deleted_copy_came_back =
+        facts.own_upload && (!facts.local_here || (facts.local_unsynced && !facts.same_document));
+    if (deleted_copy_came_back) {
+        decision.action = Action::tag_tombstone;
+        return decision;
+    }
+    decision.drop_tombstone = true;
+    decision.tell_overtaken = facts.tombstone_tagged && (!facts.local_here || !facts.own_upload);
+    decision.action = Action::write;
+    return decision;
+}
+
+}  // namespace
+
+// A downloaded row never replaces a local row that holds changes not yet uploaded unless it is a
+// change made elsewhere: the local row's own content, one of this installation's uploads since its
+// last completed download (its own echo), or, for a document, the copy the local edit started from,
+// is none. A real change made elsewhere follows the conflict rule: the cloud's row wins, except over a
+// local document modified later. Nor does a download bring back a row whose local deletion is still to
+// be uploaded, nor replace a document made here and never uploaded, or changed here and not yet
+// uploaded, by a different one: that one moves to a free number first. In a download from the zone's
+// start after a refused token, a pending row other than a document stays: the download cannot tell a
+// change made elsewhere from the copy this installation already had (a document's change tag can).
+Decision decide(const RecordFacts& facts) {
+    Decision decision;
+    if (facts.kind == RecordKind::deletion) {
+        decision.action = decide_deletion(facts);
+        return decision;
+    }
+    const bool document = facts.kind == RecordKind::document;
+    if (facts.tombstone_here && (document || !facts.local_here)) {
+        if (!document) return decision;
+        decision = decide_tombstone(facts);
+        if (decision.action != Action::write) return decision;
+    }
+    decision.move_local_aside = document && facts.local_here && !facts.own_upload &&
+                                (facts.local_never_uploaded || facts.local_unsynced) && !facts.same_document;
+    const bool pending = facts.local_here && !decision.move_local_aside && facts.local_pending;
+    const bool kept_here = pending && (facts.own_upload || (facts.keep_pending && !document));
+    decision.action = Action::write;
+    if (document && pending) {
+        if (facts.edit_from_this_copy) decision.action = Action::leave;
+        else if (kept_here || facts.local_later) decision.action = Action::tag_local_edit;
+    } else if (kept_here) {
+        decision.action = Action::leave;
+    }
+    return decision;
 }
 
 }  // namespace sync_decision

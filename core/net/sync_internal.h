@@ -74,23 +74,61 @@ ChangePage read(const Core::CloudReply& answer);
 
 namespace sync_decision {
 
-// What a downloaded deletion finds here, each fact looked up once.
-struct DeletionFacts {
-    bool zone_identity = false;  // the deletion is of the zone's identity record
-    bool document_here = false;  // a document holds the name
-    bool awaits_merge = false;   // it is a reported invoice's copy changed here, its other copy here
-    bool may_be_in_cloud = false;  // that document has a cloud copy, or an upload of it may have landed
-    bool own_deletion_sent = false;  // this installation sent a deletion of the name without an answer
+// What a downloaded change record is, as far as the rules below need to know.
+enum class RecordKind {
+    deletion,  // a deletion of its name
+    document,  // a document row with its lines
+    row,       // a row of another of the account's tables
 };
 
-enum class DeletionAction {
-    nothing,                  // no row of this account's tables
-    leave_for_merge,          // the store's merge of the copies keeps the work
+// What a downloaded record finds here, each fact looked up once before the decision.
+struct RecordFacts {
+    RecordKind kind = RecordKind::row;
+    // A deletion's own facts.
+    bool zone_identity = false;      // it deletes the zone's identity record
+    bool awaits_merge = false;       // a reported invoice's copy changed here, its other copy here
+    bool may_be_in_cloud = false;    // the document here has a cloud copy, or an upload of it may have landed
+    bool own_deletion_sent = false;  // this installation sent a deletion of the name without an answer
+    // What this installation holds under the name (for a deletion: a document).
+    bool local_here = false;
+    bool local_unsynced = false;        // it holds a change not yet uploaded (synced = 0)
+    bool local_pending = false;         // ... and that change is not the downloaded content
+    bool local_never_uploaded = false;  // a document with no change tag from the cloud
+    bool same_document = false;         // the local document is the downloaded one (type, first save, id)
+    bool edit_from_this_copy = false;   // the local document's edit began from the downloaded copy
+    bool local_later = false;           // the local document was modified after the downloaded copy
+    // A deletion of the name made here, still to go up.
+    bool tombstone_here = false;
+    bool tombstone_tagged = false;        // it carries the change tag of the copy it was made on
+    bool tombstone_of_this_copy = false;  // that tag is the downloaded copy's
+    // The downloaded content is one of this installation's own uploads since its last completed download.
+    bool own_upload = false;
+    // A download from the zone's start after the cloud refused the stored token.
+    bool keep_pending = false;
+};
+
+enum class Action {
+    leave,                    // nothing here changes (apart from the tombstone steps below)
+    // a deletion
+    leave_for_merge,          // the store's merge of a reported invoice's copies keeps the work
     keep_document_made_here,  // the deletion was of another document: this one stays and goes up
     settle_own_deletion,      // this installation's own deletion came back
     delete_everywhere,        // the row, its lines and any tombstone go
+    // a row
+    tag_tombstone,            // the deletion here goes up with the downloaded copy's change tag
+    tag_local_edit,           // the local edit takes the downloaded copy's tag, and its upload replaces it
+    write,                    // the downloaded row is written
 };
 
-DeletionAction decide_deletion(const DeletionFacts& facts);
+struct Decision {
+    Action action = Action::leave;
+    bool drop_tombstone = false;    // the deletion made here is done, or void
+    bool tell_overtaken = false;    // ... void because another installation changed the copy it was made on
+    bool move_local_aside = false;  // the local document goes to a free number before the write
+    bool operator==(const Decision&) const = default;
+};
+
+// The rules of a downloaded record, from what is here and what came down to what is done.
+Decision decide(const RecordFacts& facts);
 
 }  // namespace sync_decision

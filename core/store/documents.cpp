@@ -28,74 +28,6 @@ bool document_exists(Core& core, const std::string& record_name) {
     return statement.step();
 }
 
-// Writes the rows of one table through one prepared statement, each column bound by its declared
-// type exactly as Core::save_record binds it: a document of many lines is not worth one statement
-// compile per line.
-class RowWriter {
-public:
-    RowWriter(Core& core, const std::string& table) {
-        std::size_t count = 0;
-        {
-            store::Statement columns(core, "SELECT name, type FROM pragma_table_info(?)");
-            columns.bind(1, table);
-            while (columns.step()) columns_.push_back({columns.column_text(0), kind_of(columns.column_text(1)), ++count});
-        }
-        if (columns_.empty()) return;
-        // In name order, so that a record's members and the columns are matched in one pass.
-        std::sort(columns_.begin(), columns_.end(), [](const Column& a, const Column& b) { return a.name < b.name; });
-        std::string sql = "INSERT OR REPLACE INTO " + store::quoted_identifier(table) + " VALUES (";
-        for (std::size_t i = 0; i < count; ++i) sql += i ? ", ?" : "?";
-        statement_.emplace(core, sql + ")");
-    }
-
-    // The record must stay unchanged until the call returns: its texts are bound without a copy.
-    bool write(const Json::object& record) {
-        if (!statement_ || !statement_->ok()) return false;
-        sqlite3_stmt* statement = statement_->handle();
-        sqlite3_reset(statement);
-        auto member = record.begin();
-        for (const Column& column : columns_) {
-            while (member != record.end() && member->first < column.name) ++member;
-            const Json& value = member != record.end() && member->first == column.name ? member->second : none_;
-            const int index = static_cast<int>(column.index);
-            const double number = value.is_bool() ? (value.bool_value() ? 1.0 : 0.0) : value.number_value();
-            switch (column.kind) {
-                case Kind::text: {
-                    const std::string& text = value.string_value();
-                    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-                    break;
-                }
-                case Kind::integer: sqlite3_bind_int(statement, index, saturated_int(number)); break;
-                case Kind::big_integer: sqlite3_bind_int64(statement, index, saturated_int64(number)); break;
-                case Kind::real: sqlite3_bind_double(statement, index, number); break;
-                case Kind::other: sqlite3_bind_null(statement, index); break;  // left unbound by the record write
-            }
-        }
-        const bool written = statement_->run();
-        sqlite3_clear_bindings(statement);  // the bound texts belong to the record
-        return written;
-    }
-
-private:
-    enum class Kind { text, integer, big_integer, real, other };
-    struct Column {
-        std::string name;
-        Kind kind;
-        std::size_t index;
-    };
-    static Kind kind_of(const std::string& type) {
-        if (type == "VARCHAR") return Kind::text;
-        if (type == "INT") return Kind::integer;
-        if (type == "BIGINT") return Kind::big_integer;
-        if (type == "DOUBLE") return Kind::real;
-        return Kind::other;
-    }
-
-    std::vector<Column> columns_;
-    std::optional<store::Statement> statement_;
-    const Json none_;
-};
-
 std::string line_id(const std::string& record_name, std::size_t position) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "-%03zu", position);
@@ -401,7 +333,7 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
 
     const SettingsList units(setting("units"));
     const bool purchase = type == "PURCHASE_ORDER" || type == "PURCHASE_RECEIVE";
-    RowWriter line_writer(*this, "document_lines");
+    store::RowWriter line_writer(*this, "document_lines");
     // Stock moves once per document, on the save that first stores it.
     const bool posts_stock = !from_cloud && first_save && (type == "INVOICE" || type == "PURCHASE_RECEIVE");
     std::vector<Json> stock_lines;

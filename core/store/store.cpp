@@ -867,39 +867,15 @@ const std::vector<std::pair<std::string, std::string>>& Core::table_columns(cons
 }
 
 bool Core::save_record(Json::object record, std::string table) {
-    if (table == "clients" || table == "items" || table == "inventory") record["search"] = search_text(record);
+    store::add_search_text(table, record);
 
     std::lock_guard<std::recursive_mutex> lock(store_mutex);
     // Two tries: a column list cached before the table changed gives a statement that does not prepare.
     for (int attempt = 0; attempt < 2 && db; ++attempt) {
-        const auto& columns = table_columns(table);
-        if (columns.empty()) return false;  // no such table: nothing is written
-        std::string sql = "INSERT OR REPLACE INTO " + store::quoted_identifier(table) + " VALUES (";
-        for (std::size_t i = 0; i < columns.size(); ++i) sql += i ? ", ?" : "?";
-        sql += ")";
-        store::Statement statement(*this, sql);
-        if (!statement.ok()) {
-            store_columns.erase(table);
-            continue;
-        }
-        int index = 0;
-        for (const auto& [name, type] : columns) {
-            ++index;
-            auto member = record.find(name);
-            const Json& value = member == record.end() ? Json() : member->second;
-            // Booleans count as 1 and 0 in the numeric columns (a paid flag or a ticked task line).
-            const double number = value.is_bool() ? (value.bool_value() ? 1.0 : 0.0) : value.number_value();
-            if (type == "VARCHAR")
-                statement.bind(index, value.is_string() ? std::string_view(value.string_value()) : std::string_view(""));
-            else if (type == "INT")
-                statement.bind(index, saturated_int(number));
-            else if (type == "BIGINT")
-                statement.bind(index, saturated_int64(number));
-            else if (type == "DOUBLE")
-                statement.bind(index, number);
-            // any other declared type stays unbound (NULL)
-        }
-        return statement.run();
+        if (table_columns(table).empty()) return false;  // no such table: nothing is written
+        store::RowWriter writer(*this, table);
+        if (writer.ok()) return writer.write(record);
+        store_columns.erase(table);
     }
     return false;
 }

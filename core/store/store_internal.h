@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -278,6 +279,45 @@ std::optional<std::int64_t> sum_column(const Statement& statement, int column);
 std::vector<json11::Json::object> rows(Core& core, std::string_view sql, std::initializer_list<json11::Json> values = {});
 // Runs one statement with bound values; true when it finished without error.
 bool run(Core& core, std::string_view sql, std::initializer_list<json11::Json> values = {});
+
+// Writes rows of one table through one prepared statement (INSERT OR REPLACE), each column bound by
+// its declared type: a text column takes a text member (any other member as ""), a whole-number
+// column a number saturated to its range, a boolean as 1 or 0; a column of another type, and one the
+// record lacks a member for, NULL. Many rows are not worth one statement compile each.
+class RowWriter {
+public:
+    RowWriter(Core& core, const std::string& table);
+    // False when the table is unknown or the statement did not prepare.
+    bool ok() const { return statement_ && statement_->ok(); }
+    // The record must stay unchanged until the call returns: its texts are bound without a copy.
+    bool write(const json11::Json::object& record);
+
+    enum class Kind { text, integer, big_integer, real, other };
+
+private:
+    struct Column {
+        std::string name;
+        Kind kind;
+        std::size_t index;
+    };
+    std::vector<Column> columns_;
+    std::optional<Statement> statement_;
+};
+
+// A client, item or stock row carries the text the lists search in.
+void add_search_text(const std::string& table, json11::Json::object& record);
+
+// Row writers of the tables a batch of rows goes to, each made at the table's first row; every row gets
+// its search text as Core::save_record gives it.
+class TableWriters {
+public:
+    explicit TableWriters(Core& core) : core_(core) {}
+    bool write(const std::string& table, json11::Json::object& record);
+
+private:
+    Core& core_;
+    std::map<std::string, RowWriter> writers_;
+};
 
 // One transaction on the store: BEGIN IMMEDIATE when none is open, a SAVEPOINT inside an open one.
 // Holds the store mutex until it ends; rolls back unless committed. A transaction begun on a closed
