@@ -497,13 +497,27 @@ void MainWindow::OnDocumentWindowClosed(ui::Window* sender, ui::WindowEventArgs&
 }
 
 ui::Action MainWindow::AskDiscardDocument(bool then_close_main) {
-    if (!g_core || !document_window || ui::ContentDialog::Current()) co_return;
+    if (!g_core || !document_window || ui::ContentDialog::Current() || asking_discard_) co_return;
     QPointer<MainWindow> self(this);
     QPointer<ui::Window> window = document_window;
     DocumentPage* page = page_of(window.data());
     if (!page) co_return;
-    // An invoice the tax authority holds is not "discarded" by closing: the page says what stays.
-    const DocumentPage::DiscardQuestion question = page->DiscardQuestionText();
+    // An invoice the tax authority holds is not "discarded" by closing: the page says what stays. What
+    // the store knows of it is read off the UI thread, one question at a time.
+    asking_discard_ = true;
+    const json11::Json document(page->document);
+    const std::string request_id = page->pending_request_id;
+    const bool editing = page->editing;
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    co_await ui::resume_background();
+    DocumentPage::DiscardFacts facts;
+    if (Core* core = g_core) facts = DocumentPage::ReadDiscardFacts(*core, document, request_id, editing);
+    co_await ui::resume_foreground(queue);
+    if (!self) co_return;
+    asking_discard_ = false;
+    page = page_of(window.data());
+    if (!window || !page || !g_core || ui::ContentDialog::Current()) co_return;
+    const DocumentPage::DiscardQuestion question = page->DiscardQuestionText(facts);
     QPointer<ui::ContentDialog> dialog = new ui::ContentDialog(window.data());
     dialog->XamlRoot(window.data());
     dialog->PrimaryButtonText(question.close_button);

@@ -303,6 +303,8 @@ private:
     std::array<bool, 4> work_running_{};
     bool sync_again_ = false;
     bool switching_account_ = false;
+    // The close guard is reading what the store knows of the page's invoice: a second close waits for it.
+    bool asking_discard_ = false;
     // The section or settings item chosen last: an account switch that does not happen goes back to it.
     QPointer<ui::NavigationViewItem> last_choice_;
 };

@@ -113,7 +113,16 @@ public:
         QString text;
         QString close_button;
     };
-    DiscardQuestion DiscardQuestionText() const;
+    // What the question needs of the store about the page's invoice, read off the UI thread from the
+    // page's document, its unanswered report and whether it edits a stored document.
+    struct DiscardFacts {
+        bool waiting = false;  // its report waits for the authority's answer
+        std::string stored;    // the record it was stored as since (empty when none)
+        std::string number;    // its number as the report or the store knows it (empty when neither)
+    };
+    static DiscardFacts ReadDiscardFacts(Core& core, const json11::Json& document, const std::string& request_id,
+                                         bool editing);
+    DiscardQuestion DiscardQuestionText(const DiscardFacts& facts) const;
     // The request id of this page's invoice report whose answer never came: when a later save finds
     // it stored, the page's invoice is that one and is not reported again.
     std::string pending_request_id;

@@ -420,7 +420,6 @@ void DocumentPage::StartSave() {
                                 : Json(document)["number_formatted"].string_value();
     context->own_request_id = pending_request_id;
     context->reported_snapshot = pending_snapshot;
-    context->report_before = g_core->nav_pending_report()["request_id"].string_value();
 
     ui::ContentDialog* saving = new ui::ContentDialog(window());
     saving->XamlRoot(window());
@@ -435,14 +434,14 @@ void DocumentPage::StartSave() {
     if (context->account != "DEMO" && doc["type"].string_value() == "INVOICE") ExplainLongReport(context);
 }
 
-ui::Action DocumentPage::ExplainLongReport(SaveContextPtr context) {
-    co_await ui::Delay(Core::nav_settle_seconds() * 1000);
-    Core* core = g_core;
-    if (!core || context->answered || !context->dialog) co_return;
-    // This save's own report, once it is recorded: the one under way now, when it was not before.
-    const Json pending = core->nav_pending_report();
+namespace {
+
+// What the saving dialog says once the save's own report has waited long: empty when no report of this
+// save is under way. Reads the store (off the UI thread).
+std::string long_report_text(Core& core, const std::string& report_before) {
+    const Json pending = core.nav_pending_report();
     const std::string request_id = pending["request_id"].string_value();
-    if (request_id.empty() || request_id == context->report_before) co_return;
+    if (request_id.empty() || request_id == report_before) return "";
     const std::string limit = std::to_string(nav_request_seconds());
     std::string text;
     if (pending["sent"].is_number())
@@ -467,6 +466,21 @@ ui::Action DocumentPage::ExplainLongReport(SaveContextPtr context) {
                         "answer. The program goes on waiting (a request takes at most ") +
                limit + own_text(" másodperc); a számla addig nem kerül a NAV-hoz.", " seconds); until then the invoice does "
                                                                                   "not reach the authority.");
+    return text;
+}
+
+}  // namespace
+
+ui::Action DocumentPage::ExplainLongReport(SaveContextPtr context) {
+    co_await ui::Delay(Core::nav_settle_seconds() * 1000);
+    if (!g_core || context->answered || !context->dialog) co_return;
+    // The store is read off the UI thread, where a background pass may hold it. The worker wrote
+    // `report_before` before its first pass took the store, so the read that takes it after sees it.
+    co_await ui::resume_background();
+    Core* core = g_core;
+    const std::string text = core ? long_report_text(*core, context->report_before) : std::string();
+    co_await ui::resume_foreground(context->queue);
+    if (text.empty() || context->answered || !context->dialog) co_return;
     context->dialog->Content(ui::qs(own_text("Mentés folyamatban... ", "Saving in progress... ") + text));
 }
 
@@ -479,6 +493,8 @@ void DocumentPage::RunSave(SaveContextPtr context) {
     try {
         Core* core = g_core;
         if (!core) return;
+        // This save's own report is the one under way after it began, when it was not before.
+        context->report_before = core->nav_pending_report()["request_id"].string_value();
         const std::string type = Json(context->document)["type"].string_value();
         if (context->is_new) context->formatted_before = core->next_number_formatted(type);
         // First pass: what the other installations saved comes in before anything is written.

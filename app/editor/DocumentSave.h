@@ -38,7 +38,8 @@ struct DocumentPage::SaveContext {
     bool edits_dropped = false;
     // The draft that keeps the page's invoice since a report of it ended unstored: the page shows it.
     std::optional<KeptDraft> kept;
-    // The request id of the report under way when the save began (empty when none was).
+    // The request id of the report under way when the worker began (empty when none was); written by
+    // the worker before its first pass.
     std::string report_before;
     // The stored document's record name.
     std::string recordName;

@@ -258,30 +258,34 @@ void DocumentPage::LearnReportOutcome(const ReportSnapshot& snapshot) {
     dialog->ShowAsync();
 }
 
-DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText() const {
-    DiscardQuestion question{tr_key("discard"), tr_key("discard_text"), tr_key("discard")};
-    if (!g_core) return question;
-    Core& core = *g_core;
-    const Json doc(document);
+DocumentPage::DiscardFacts DocumentPage::ReadDiscardFacts(Core& core, const Json& document,
+                                                         const std::string& request_id, bool editing) {
+    DiscardFacts facts;
     // The page's invoice is with the authority when its report waits for the answer, or was stored
     // since (by a later save, or by the background query), or when a reported invoice is edited.
     const std::optional<NavReportRecord> pending = core.nav_pending_record();
-    const bool waiting = !pending_request_id.empty() && pending && pending->request_id == pending_request_id;
-    std::string stored = core.nav_settled_record(pending_request_id);
-    if (stored.empty() && editing && !doc["nav_transaction_id"].string_value().empty())
-        stored = doc["recordName"].string_value();
-    if (!waiting && stored.empty()) return question;
-
-    std::string number = waiting ? pending->number : std::string();
-    if (!stored.empty()) {
-        const auto rows = store::rows(core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(stored)});
-        if (!rows.empty()) number = Json(rows.front())["number_formatted"].string_value();
+    facts.waiting = !request_id.empty() && pending && pending->request_id == request_id;
+    facts.stored = core.nav_settled_record(request_id);
+    if (facts.stored.empty() && editing && !document["nav_transaction_id"].string_value().empty())
+        facts.stored = document["recordName"].string_value();
+    if (facts.waiting) facts.number = pending->number;
+    if (!facts.stored.empty()) {
+        const auto rows =
+            store::rows(core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(facts.stored)});
+        if (!rows.empty()) facts.number = Json(rows.front())["number_formatted"].string_value();
     }
-    if (number.empty()) number = doc["number_formatted"].string_value();
+    return facts;
+}
+
+DocumentPage::DiscardQuestion DocumentPage::DiscardQuestionText(const DiscardFacts& facts) const {
+    DiscardQuestion question{tr_key("discard"), tr_key("discard_text"), tr_key("discard")};
+    if (!facts.waiting && facts.stored.empty()) return question;
+    const std::string number = facts.number.empty() ? Json(document)["number_formatted"].string_value() : facts.number;
+    const bool stored = !facts.stored.empty();
     const std::string withdraw =
         own_text(" Az ablak bezárása ezt nem vonja vissza: kiállított számlát sztornó számlával lehet érvényteleníteni.",
                  " Closing this window does not withdraw it: an issued invoice is cancelled with a storno invoice.");
-    if (stored.empty()) {
+    if (!stored) {
         question.title = ui::qs(own_text("Beküldött számla", "Invoice sent"));
         question.text = ui::qs(own_text("A(z) ", "Invoice ") + number +
                                own_text(" számú számlát elküldtük a NAV-nak, és a válaszára vár. Ha a NAV befogadja, a "
