@@ -16,11 +16,13 @@
 #include <array>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 struct NavExportLeftOut;
 class Core;
+struct ListPage;
 namespace store {
 struct ShownDocument;
 }
@@ -60,6 +62,10 @@ public:
     void ShowListTab();
     // Shows `html` in the list view, or builds the current list on page 0 when it is empty.
     void RefreshList(std::string html);
+    // The current list on page 0, made off the UI thread (after background work, which must not make
+    // the window wait for the store) and shown when it comes back, unless the list was refreshed or
+    // left meanwhile.
+    void RefreshListOffThread();
     void FillAccountsMenu();
     ui::Action OnCommandClick(QObject* sender);
     ui::Action OnPrintNavigationCompleted(ui::WebView2* sender, ui::NavigationCompletedEventArgs args);
@@ -273,6 +279,24 @@ private:
     // a report left waiting) or the web shop's order import.
     void StartSectionWork();
     void WorkEnded(Work kind, bool refresh);
+    // What the list shown asks of the store: its section, list type, filter and search, or the task
+    // calendar; none on the settings page.
+    struct ListRequest {
+        std::string section;
+        std::string type;
+        json11::Json::object filter;
+        std::string search;
+        bool calendar = false;
+    };
+    std::optional<ListRequest> CurrentListRequest() const;
+    void TakeListPage(const ListRequest& asked, std::uint64_t generation, const std::string& account,
+                      std::shared_ptr<ListPage> made);
+    // The list page `html` with its page label and summary, from the list members; the task calendar
+    // from the rows in them.
+    void ShowListPage(const std::string& html);
+    void ShowTaskCalendar();
+    // Counts the list's refreshes: one made off the UI thread is shown only if none came after it.
+    std::uint64_t list_generation_ = 0;
     void ShowBusy();
     // Each beat of reportPace: what ShowReportOutcomes tells, and the settling of a report left waiting.
     void OnReportPace();

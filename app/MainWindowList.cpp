@@ -103,34 +103,95 @@ void MainWindow::ShowListTab() {
     OnTabSelectionChanged();
 }
 
-void MainWindow::RefreshList(std::string html) {
-    if (!g_core) return;
+std::optional<MainWindow::ListRequest> MainWindow::CurrentListRequest() const {
     ui::NavigationViewItem* selected = navigationView->SelectedItem();
     // The settings page, or an account entry while the switch runs: no list.
-    if (!selected || selected == navigationView->SettingsItem() || !ui::TagText(selected->Tag()).empty()) return;
-    const std::string section = ui::Name(selected);
+    if (!selected || selected == navigationView->SettingsItem() || !ui::TagText(selected->Tag()).empty())
+        return std::nullopt;
+    ListRequest request;
+    request.section = ui::Name(selected);
+    request.calendar = request.section == "TASK" && show_task_calendar;
+    if (request.calendar) {
+        request.type = "TASK";
+        return request;
+    }
+    request.type = ListTypeFor(request.section);
+    if (request.type == request.section) request.filter = list_filter;
+    request.search = ui::utf8(searchBox->Text());
+    return request;
+}
 
-    if (section == "TASK" && show_task_calendar) {
+void MainWindow::RefreshList(std::string html) {
+    if (!g_core) return;
+    // A list made off the UI thread before this one is not shown over it.
+    ++list_generation_;
+    const std::optional<ListRequest> request = CurrentListRequest();
+    if (!request) return;
+    if (request->calendar) {
         g_core->list_html(-100, "TASK", Json::object{}, std::string(), std::string());
-        const std::vector<Json> tasks(g_core->list_rows.begin(), g_core->list_rows.end());
-        const int year = calendar_month.year();
-        const int month = calendar_month.month();
-        listWebView->ExecuteScriptAsync(
-            ui::qs(page_write_script(g_core->calendar_html(year, static_cast<unsigned short>(month), tasks))));
-        listPageBackButton->IsEnabled(true);
-        listPageForwardButton->IsEnabled(true);
-        const std::string month_name =
-            month >= 1 && month <= static_cast<int>(g_core->month_names.size()) ? g_core->month_names[month - 1] : "";
-        listPageText->Text(ui::qs(std::to_string(year) + " " + month_name));
-        listSummaryText->Text(QString());
+        ShowTaskCalendar();
         return;
     }
+    if (html.empty()) html = g_core->list_html(0, request->type, request->filter, request->search, std::string());
+    ShowListPage(html);
+}
 
-    if (html.empty()) {
-        const std::string type = ListTypeFor(section);
-        html = g_core->list_html(0, type, type == section ? list_filter : Json::object{}, ui::utf8(searchBox->Text()),
-                                 std::string());
+void MainWindow::RefreshListOffThread() {
+    if (!g_core) return;
+    const std::optional<ListRequest> request = CurrentListRequest();
+    if (!request) return;
+    const std::uint64_t generation = ++list_generation_;
+    const std::string account = g_core->current_account;
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    const QPointer<MainWindow> window(this);
+    const ListRequest asked = *request;
+    ui::ThreadPool::RunAsync([queue, window, asked, generation, account] {
+        auto made = std::make_shared<ListPage>();
+        ui::PostOnce back(queue, [window, asked, generation, account, made] {
+            if (window) window->TakeListPage(asked, generation, account, made);
+        });
+        Core* core = g_core;
+        if (!core || core->current_account != account) return;
+        *made = core->list_page_of(0, asked.calendar, asked.type, asked.filter, asked.search, std::string());
+    });
+}
+
+void MainWindow::TakeListPage(const ListRequest& asked, std::uint64_t generation, const std::string& account,
+                              std::shared_ptr<ListPage> made) {
+    // Shown only while it is still the list asked for: no refresh since, the same section and account.
+    if (!g_core || switching_account_ || generation != list_generation_ || g_core->current_account != account) return;
+    const std::optional<ListRequest> request = CurrentListRequest();
+    if (!request || request->section != asked.section || request->calendar != asked.calendar) return;
+    // The list members follow the list shown, as list_html leaves them.
+    g_core->list_summary = std::move(made->summary);
+    g_core->list_rows = std::move(made->rows);
+    if (asked.calendar) {
+        ShowTaskCalendar();
+        return;
     }
+    g_core->list_page = made->page;
+    g_core->list_count = made->count;
+    ShowListPage(made->html);
+}
+
+void MainWindow::ShowTaskCalendar() {
+    const std::vector<Json> tasks(g_core->list_rows.begin(), g_core->list_rows.end());
+    const int year = calendar_month.year();
+    const int month = calendar_month.month();
+    listWebView->ExecuteScriptAsync(
+        ui::qs(page_write_script(g_core->calendar_html(year, static_cast<unsigned short>(month), tasks))));
+    listPageBackButton->IsEnabled(true);
+    listPageForwardButton->IsEnabled(true);
+    const std::string month_name =
+        month >= 1 && month <= static_cast<int>(g_core->month_names.size()) ? g_core->month_names[month - 1] : "";
+    listPageText->Text(ui::qs(std::to_string(year) + " " + month_name));
+    listSummaryText->Text(QString());
+}
+
+void MainWindow::ShowListPage(const std::string& html) {
+    ui::NavigationViewItem* selected = navigationView->SelectedItem();
+    if (!selected) return;
+    const std::string section = ui::Name(selected);
     listWebView->ExecuteScriptAsync(ui::qs(page_write_script(html)));
     const int page = g_core->list_page;
     const int count = g_core->list_count;

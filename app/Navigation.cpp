@@ -191,7 +191,7 @@ void MainWindow::WorkEnded(Work kind, bool refresh) {
     // Accounting uploads that an earlier run could not finish go now (at start and at each visit).
     if (kind == Work::status && g_core && !switching_account_ && g_core->current_account != "DEMO")
         DocumentPage::RetryAccountingUploads(QPointer<QWidget>(this));
-    if (refresh && g_core && !switching_account_) RefreshList(std::string());
+    if (refresh && g_core && !switching_account_) RefreshListOffThread();
     // A pass or a settled report may have renumbered, changed or deleted what a tab shows.
     if (g_core && !switching_account_) FollowDocumentTabs();
     if (kind == Work::sync && sync_again_) {

@@ -480,6 +480,15 @@ struct NavExportLeftOut {
     bool too_many_digits = false;
 };
 
+// A list page, its position and what it sums up (Core::list_page_of).
+struct ListPage {
+    std::string html;
+    std::int32_t page = 0;
+    std::int32_t count = 0;
+    std::string summary;
+    std::vector<json11::Json::object> rows;
+};
+
 class Core {
 public:
     Core(std::string data_folder, std::string app_folder, std::map<std::string, std::string> system_info,
@@ -530,6 +539,11 @@ public:
     // list_summary and returns an empty text.
     std::string list_html(int page_delta, std::string list_type, json11::Json::object filter, std::string search,
                           std::string master_record_name);
+    // One list page as list_html makes it, handed back rather than kept in the list members (which it
+    // leaves alone), so that a thread other than the window's may make it: page `page` (0 the first),
+    // or with `every_row` only every row, unpaged, and the summary.
+    ListPage list_page_of(int page, bool every_row, std::string list_type, json11::Json::object filter,
+                          std::string search, std::string master_record_name);
     // The six-week month grid of the tasks (rows of the task list), month 1 to 12.
     std::string calendar_html(int year, unsigned short month, std::vector<json11::Json> tasks);
 

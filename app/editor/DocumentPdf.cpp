@@ -209,13 +209,18 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
     } reset;
 
     std::set<std::string> tried;
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
     while (true) {
-        Core* core = g_core;
-        if (!core || !owner) co_return;
+        // What is owed is read off the UI thread, where a background pass may hold the store.
+        co_await ui::resume_background();
+        std::vector<std::string> owed_uploads;
+        if (Core* core = g_core) owed_uploads = core->cashbook_pending();
+        co_await ui::resume_foreground(queue);
+        if (!g_core || !owner) co_return;
         // The next owed invoice no other sender holds (a save's own upload goes on by itself).
         std::string name;
         std::unique_ptr<OwedClaim> claim;
-        for (const std::string& owed : core->cashbook_pending()) {
+        for (const std::string& owed : owed_uploads) {
             if (tried.count(owed)) continue;
             claim = std::make_unique<OwedClaim>(owed);
             if (claim->held()) {

@@ -628,7 +628,23 @@ void append_row(Core& core, std::string& out, const Json::object& row, const Row
 
 std::string Core::list_html(int page_delta, std::string list_type, Json::object filter, std::string search,
                             std::string master_record_name) {
-    std::string html = page_frame(accent_color);
+    const bool every_row = page_delta == -100;
+    const int next_page = page_delta == 0 ? 0 : list_page + page_delta;
+    ListPage shown = list_page_of(every_row ? list_page : next_page, every_row, std::move(list_type), std::move(filter),
+                                  std::move(search), std::move(master_record_name));
+    list_summary = std::move(shown.summary);
+    list_rows = std::move(shown.rows);
+    if (every_row) return "";
+    list_count = shown.count;
+    list_page = shown.page;
+    return std::move(shown.html);
+}
+
+ListPage Core::list_page_of(int page, bool every_row, std::string list_type, Json::object filter,
+                                  std::string search, std::string master_record_name) {
+    ListPage shown;
+    std::string& html = shown.html;
+    html = page_frame(accent_color);
 
     const std::vector<std::string> pieces = split('|', list_type);
     std::string kind = pieces[0];
@@ -658,15 +674,13 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
     const ListQuery q = list_query(kind, filter, search_pattern, restriction_column, master_record_name, today);
 
     const Json::array currencies = setting("currencies").array_items();
-    const int next_page = page_delta == 0 ? 0 : list_page + page_delta;
-    const std::int64_t offset = std::max<std::int64_t>(0, static_cast<std::int64_t>(next_page) * 100);
+    const std::int64_t offset = std::max<std::int64_t>(0, static_cast<std::int64_t>(page) * 100);
     Figures figures;
-    if (q.newest_first) figures = list_figures(*this, q, page_delta == -100 ? -1 : offset);
+    if (q.newest_first) figures = list_figures(*this, q, every_row ? -1 : offset);
     int count = 0;
     bool counted = false;
-    list_summary.clear();
     if (!q.empty())
-        list_summary =
+        shown.summary =
             summary_line(*this, kind, filter, q, figures, master_view, profit_key, currencies, &count, &counted);
 
     const std::string list_sql = q.empty() ? "" : "SELECT " + q.columns + " FROM " + q.source + q.where + q.tail;
@@ -680,9 +694,9 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
         return rows;
     };
 
-    if (page_delta == -100) {
-        list_rows = list_rows_of(list_sql);
-        return "";
+    if (every_row) {
+        shown.rows = list_rows_of(list_sql);
+        return shown;
     }
 
     RowContext context;
@@ -711,25 +725,24 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
         auto rows = bound_rows(*this, count_sql, count_values);
         count = rows.size() == 1 ? saturated_int(number(rows.front(), "count")) : 0;
     }
-    list_count = count;
-
-    list_page = next_page;
+    shown.count = count;
+    shown.page = page;
 
     bool paged = false;
     if (!figures.page_sql.empty()) {
-        store::Statement page(*this, figures.page_sql);
+        store::Statement statement(*this, figures.page_sql);
         int index = 1;
-        for (const Json& value : figures.page_values) page.bind(index++, value);
-        if (page.ok()) {
-            list_rows = page.rows();
-            paged = page.result() == SQLITE_DONE;
+        for (const Json& value : figures.page_values) statement.bind(index++, value);
+        if (statement.ok()) {
+            shown.rows = statement.rows();
+            paged = statement.result() == SQLITE_DONE;
         }
     }
     if (!paged) {
         std::string sql = list_sql;
         if (!sql.empty() && !name_order)
-            sql += " LIMIT 100 OFFSET " + std::to_string(static_cast<long long>(list_page) * 100);
-        list_rows = list_rows_of(sql);
+            sql += " LIMIT 100 OFFSET " + std::to_string(static_cast<long long>(page) * 100);
+        shown.rows = list_rows_of(sql);
     }
 
     if (kind == "items") {
@@ -744,7 +757,7 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
     }
     context.currencies = currencies;
 
-    for (const auto& row : list_rows) append_row(*this, html, row, context);
+    for (const auto& row : shown.rows) append_row(*this, html, row, context);
     html += "</tbody></table>";
-    return html;
+    return shown;
 }

@@ -188,6 +188,19 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
     window->OnSelectedSectionInvoked();
     EXPECT_EQ(wait_for_script(window->listWebView, kRowCount, "1"), "1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM documents WHERE type = 'ESTIMATE'"), 1);
+    // A list made off the UI thread is not shown over the one the user asked for after it: the store
+    // is held here until the search has shown its empty list.
+    {
+        const std::lock_guard<std::recursive_mutex> held(g_core->store_mutex);
+        window->RefreshListOffThread();
+        window->searchBox->Text("Nincs ilyen ügyfél");
+    }
+    ASSERT_TRUE(wait_until([&] { return idle(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(g_core->list_count, 0);
+    EXPECT_EQ(wait_for_script(window->listWebView, kRowCount, "0"), "0");
+    window->searchBox->Text(QString());
+    EXPECT_EQ(wait_for_script(window->listWebView, kRowCount, "1"), "1");
 
     // Documents made here that took a new number are told once, after a pass.
     const Json renumbered = Json::array{Json::object{
