@@ -128,7 +128,7 @@ void MainWindow::RefreshList(std::string html) {
     const std::optional<ListRequest> request = CurrentListRequest();
     if (!request) return;
     if (request->calendar) {
-        g_core->list_html(-100, "TASK", Json::object{}, std::string(), std::string());
+        g_core->list_html(-100, request->type, request->filter, request->search, std::string());
         ShowTaskCalendar();
         return;
     }
@@ -162,16 +162,11 @@ void MainWindow::TakeListPage(const ListRequest& asked, std::uint64_t generation
     if (!g_core || switching_account_ || generation != list_generation_ || g_core->current_account != account) return;
     const std::optional<ListRequest> request = CurrentListRequest();
     if (!request || request->section != asked.section || request->calendar != asked.calendar) return;
-    // The list members follow the list shown, as list_html leaves them.
-    g_core->list_summary = std::move(made->summary);
-    g_core->list_rows = std::move(made->rows);
-    if (asked.calendar) {
+    const std::string html = g_core->keep_list_page(std::move(*made), asked.calendar);
+    if (asked.calendar)
         ShowTaskCalendar();
-        return;
-    }
-    g_core->list_page = made->page;
-    g_core->list_count = made->count;
-    ShowListPage(made->html);
+    else
+        ShowListPage(html);
 }
 
 void MainWindow::ShowTaskCalendar() {

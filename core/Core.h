@@ -544,6 +544,9 @@ public:
     // or with `every_row` only every row, unpaged, and the summary.
     ListPage list_page_of(int page, bool every_row, std::string list_type, json11::Json::object filter,
                           std::string search, std::string master_record_name);
+    // Makes `shown` the list's page, as list_html leaves the list members; returns its text (empty
+    // with `every_row`).
+    std::string keep_list_page(ListPage shown, bool every_row);
     // The six-week month grid of the tasks (rows of the task list), month 1 to 12.
     std::string calendar_html(int year, unsigned short month, std::vector<json11::Json> tasks);
 

@@ -630,8 +630,12 @@ std::string Core::list_html(int page_delta, std::string list_type, Json::object 
                             std::string master_record_name) {
     const bool every_row = page_delta == -100;
     const int next_page = page_delta == 0 ? 0 : list_page + page_delta;
-    ListPage shown = list_page_of(every_row ? list_page : next_page, every_row, std::move(list_type), std::move(filter),
-                                  std::move(search), std::move(master_record_name));
+    return keep_list_page(list_page_of(every_row ? list_page : next_page, every_row, std::move(list_type),
+                                       std::move(filter), std::move(search), std::move(master_record_name)),
+                          every_row);
+}
+
+std::string Core::keep_list_page(ListPage shown, bool every_row) {
     list_summary = std::move(shown.summary);
     list_rows = std::move(shown.rows);
     if (every_row) return "";
