@@ -87,9 +87,13 @@ void MainWindow::OnTabSelectionChanged() {
         } else if (tag == "report") {
             list_type = "report";
         } else {
-            const auto rows = store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(tag)});
-            if (rows.empty()) return;
-            const Json doc(rows[0]);
+            // A document tab follows its record off the UI thread: the row it holds is what is stored.
+            const auto held = std::find_if(document_tabs_.begin(), document_tabs_.end(), [sel](const DocumentTab& entry) {
+                return entry.tab == sel && entry.shown && !entry.shown->document.empty();
+            });
+            // Not read yet: the tab and the menu stay as they are until it is.
+            if (held == document_tabs_.end()) return;
+            const Json doc(held->shown->document);
             list_type = doc["type"].string_value();
             if (list_type == "INVOICE" || list_type == "ARCHIVE_INVOICE") {
                 const QString arrow = QString::fromUtf8(" \xE2\x9E\x94 ");  // U+2794
@@ -219,6 +223,7 @@ ui::Action MainWindow::WatchDocumentTab(QPointer<ui::TabViewItem> tab, std::stri
         shown = std::move(printed);
     }
     document_tabs_.push_back(DocumentTab{tab, shown});
+    if (tabView->SelectedItem() == tab) OnTabSelectionChanged();
 }
 
 void MainWindow::ShowInDocumentTab(ui::TabViewItem* tab, ShownPointer shown) {
@@ -294,7 +299,12 @@ ui::Action MainWindow::FollowTabs(ui::AsyncAction done) {
         ShowInDocumentTab(tab, entry->shown);
         printing = tab;
     }
-    if (tabView->SelectedItem() != homeTabItem) OnTabSelectionChanged();
+    // The commands follow the selected tab when it is one of those followed (a client's or an item's
+    // tab is named anew when the user selects it).
+    ui::TabViewItem* selected = tabView->SelectedItem();
+    if (std::any_of(document_tabs_.begin(), document_tabs_.end(),
+                    [selected](const DocumentTab& entry) { return entry.tab == selected; }))
+        OnTabSelectionChanged();
     TellClosedTabs();
 }
 
