@@ -80,8 +80,12 @@ protected:
         return item ? ui::Name(item) : std::string();
     }
 
-    // The rows the list view should show for the list the core built last.
-    static std::string expected_rows() { return std::to_string(std::min(g_core->list_count, 100)); }
+    // The rows the list view should show for the list the core built last: clients and items are not
+    // paged.
+    std::string expected_rows() const {
+        const bool master = section() == "clients" || section() == "items";
+        return std::to_string(master ? g_core->list_count : std::min(g_core->list_count, 100));
+    }
 
     bool idle() const { return !window->busyIndicator->IsActive() && ui::ThreadPool::ActiveCount() == 0; }
 
