@@ -257,6 +257,8 @@ private:
     ui::AsyncOperation<bool> TabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf);
     ui::Action AnswerTabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf, ui::AsyncOperation<bool> result);
     void TellClosedTabs();
+    // The paid switch of an invoice tab, for an invoice that is paid or not.
+    void ShowPaidSwitch(bool is_paid);
     // The commands button is enabled when its menu has a command shown.
     void ShowRecordCommandsState();
     // Closes the window once the program's prints to PDF have ended, or after a while at the most.

@@ -232,6 +232,14 @@ std::string list_drawn_script(std::uint64_t refresh) {
 }  // namespace
 
 void MainWindow::DrawList(ListDrawing drawing) {
+    // What stands around the list follows the newest page of the list the tab names at once; while
+    // the view shows another list it is covered.
+    if (FitOf(drawing.key) != ListFit::other_list) {
+        listPageBackButton->IsEnabled(drawing.back_enabled);
+        listPageForwardButton->IsEnabled(drawing.forward_enabled);
+        listPageText->Text(drawing.page_text);
+        listSummaryText->Text(drawing.summary_text);
+    }
     // Only the newest page waits: one that came before it would be drawn just to be replaced.
     if (!list_waiting_ || list_waiting_->key.refresh < drawing.key.refresh) list_waiting_ = std::move(drawing);
     WriteNextList();
@@ -254,12 +262,6 @@ void MainWindow::OnListDrawn(std::uint64_t refresh) {
     const ListDrawing drawn = std::move(*list_writing_);
     list_writing_.reset();
     list_drawn_ = drawn.key;
-    if (FitOf(drawn.key) != ListFit::other_list) {
-        listPageBackButton->IsEnabled(drawn.back_enabled);
-        listPageForwardButton->IsEnabled(drawn.forward_enabled);
-        listPageText->Text(drawn.page_text);
-        listSummaryText->Text(drawn.summary_text);
-    }
     FollowListCover();
     // The next page goes once this turn of the event loop is over.
     QTimer::singleShot(0, this, [this] { WriteNextList(); });
@@ -273,12 +275,6 @@ void MainWindow::FollowListCover() {
         of_current_list(list_drawn_) && (!list_writing_ || of_current_list(list_writing_->key));
     if (shows_current == listCover->isHidden()) return;
     listCover->setVisible(!shows_current);
-    if (shows_current) return;
-    // What stands around the list is of the list it shows: cleared with it.
-    listPageBackButton->IsEnabled(false);
-    listPageForwardButton->IsEnabled(false);
-    listPageText->Text(QString());
-    listSummaryText->Text(QString());
 }
 
 void MainWindow::FillAccountsMenu() {

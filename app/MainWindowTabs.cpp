@@ -96,19 +96,8 @@ void MainWindow::OnTabSelectionChanged() {
             const Json doc(held->shown->document);
             list_type = doc["type"].string_value();
             if (list_type == "INVOICE" || list_type == "ARCHIVE_INVOICE") {
-                const QString arrow = QString::fromUtf8(" \xE2\x9E\x94 ");  // U+2794
-                const QString paid = ui::qs(g_core->translated("paid", ""));
-                const QString unpaid = ui::qs(g_core->translated("unpaid", ""));
                 const Json& paid_value = doc["paid"];
-                const bool is_paid = paid_value.is_number() ? paid_value.int_value() == 1
-                                                            : paid_value.string_value() == "1";
-                if (is_paid) {
-                    actionPaid->Text(paid + arrow + unpaid);
-                    actionPaid->Tag(QVariant(0));
-                } else {
-                    actionPaid->Text(unpaid + arrow + paid);
-                    actionPaid->Tag(QVariant(1));
-                }
+                ShowPaidSwitch(paid_value.is_number() ? paid_value.int_value() == 1 : paid_value.string_value() == "1");
                 storno = doc["reference_number_formatted"].string_value().empty();
             }
         }
@@ -161,6 +150,15 @@ void MainWindow::OnTabSelectionChanged() {
         item->IsEnabled(pdf_ready);
     }
     ShowRecordCommandsState();
+}
+
+void MainWindow::ShowPaidSwitch(bool is_paid) {
+    const QString arrow = QString::fromUtf8(" \xE2\x9E\x94 ");  // U+2794
+    const QString paid = ui::qs(g_core->translated("paid", ""));
+    const QString unpaid = ui::qs(g_core->translated("unpaid", ""));
+    // The tag is the value a click writes.
+    actionPaid->Text(is_paid ? paid + arrow + unpaid : unpaid + arrow + paid);
+    actionPaid->Tag(QVariant(is_paid ? 0 : 1));
 }
 
 void MainWindow::ShowRecordCommandsState() {
@@ -273,12 +271,17 @@ ui::Action MainWindow::FollowTabs(ui::AsyncAction done) {
     QPointer<ui::TabViewItem> printing;
     for (std::size_t index = 0; index < asked.size(); ++index) {
         const store::DocumentNow& answer = answers[index];
-        if (answer.follow == store::DocumentFollow::same) continue;
         auto entry = std::find_if(document_tabs_.begin(), document_tabs_.end(), [&](const DocumentTab& held) {
             return held.tab == asked[index].tab && held.shown == asked[index].shown;
         });
         // Closed meanwhile, or followed already by a later call.
         if (entry == document_tabs_.end() || !entry->tab) continue;
+        if (answer.follow == store::DocumentFollow::same) {
+            // Its page stands; the row it holds, which the commands follow, is what is stored now.
+            // (A read that failed answers with nothing: the row held stays.)
+            if (!answer.now.document.empty()) entry->shown = std::make_shared<const store::ShownDocument>(answer.now);
+            continue;
+        }
         QPointer<ui::TabViewItem> tab = entry->tab;
         if (answer.follow == store::DocumentFollow::gone) {
             closed_tabs_untold_.push_back(ui::utf8(tab->Header()));

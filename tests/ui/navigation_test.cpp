@@ -461,7 +461,7 @@ TEST_F(Navigation, ASecondAccountIsAddedSwitchedToRenamedAndDeletedBesideTheFirs
     window->navigationView->SelectedItem(menu_entry(kFirst));
     ASSERT_TRUE(wait_until([&] {
         return g_core->current_account == kFirst && section() == "INVOICE" && !window->navigationView->isHidden() &&
-               idle() && !told.empty();
+               idle() && !told.empty() && dialogs.gone == dialogs.shown;
     }));
     EXPECT_NE(told.find("ARAJANLAT/2026-0007 \u2192 ARAJANLAT/2026-0008"), std::string::npos) << told;
     EXPECT_EQ(count("SELECT COUNT(*) FROM clients WHERE name = 'Első ügyfél'"), 1);
