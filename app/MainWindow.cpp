@@ -232,9 +232,22 @@ void MainWindow::InitializeComponent() {
     settings->hide();
     home_layout->addWidget(settings, 1);
 
+    // The list view, and over it the cover shown while it does not show the list the tab names; the
+    // view stays shown beneath, so that it goes on drawing.
+    auto* view_place = new QWidget;
+    auto* view_layout = new QGridLayout(view_place);
+    view_layout->setContentsMargins(0, 0, 0, 0);
     auto* list_view = new ui::WebView2;
     list_view->setObjectName("listWebView");
-    list_area->Append(list_view, 1);
+    view_layout->addWidget(list_view, 0, 0);
+    auto* cover = new QWidget;
+    cover->setObjectName("listCover");
+    cover->setBackgroundRole(QPalette::Base);
+    cover->setAutoFillBackground(true);
+    cover->hide();
+    view_layout->addWidget(cover, 0, 0);
+    listCover = cover;
+    list_area->Append(view_place, 1);
     auto* list_bar = new ui::Panel(ui::Panel::Orientation::Horizontal);
     list_area->Append(list_bar);
     auto* summary = new ui::TextBlock;

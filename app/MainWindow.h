@@ -218,6 +218,8 @@ public:
     ui::MenuFlyoutItem* actionCustomFilter = nullptr;           // 58
     ui::MenuFlyoutItem* actionSavePdf = nullptr;                // 59
     ui::MenuFlyoutItem* actionPrintPdf = nullptr;               // 60
+    // Over the list view while it does not show the list the tab names.
+    QWidget* listCover = nullptr;
     // Opens the commands of the selected tab; disabled, saying so, when none fits it.
     ui::DropDownButton* recordCommandsButton = nullptr;
     // Over the tabs: the invoice whose report waits for the tax authority.
@@ -255,6 +257,8 @@ private:
     ui::AsyncOperation<bool> TabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf);
     ui::Action AnswerTabShowsStored(QPointer<ui::TabViewItem> tab, QByteArray pdf, ui::AsyncOperation<bool> result);
     void TellClosedTabs();
+    // The paid switch of an invoice tab, for an invoice that is paid or not.
+    void ShowPaidSwitch(bool is_paid);
     // The commands button is enabled when its menu has a command shown.
     void ShowRecordCommandsState();
     // Closes the window once the program's prints to PDF have ended, or after a while at the most.
@@ -289,14 +293,50 @@ private:
         bool calendar = false;
     };
     std::optional<ListRequest> CurrentListRequest() const;
-    void TakeListPage(const ListRequest& asked, std::uint64_t generation, const std::string& account,
-                      std::shared_ptr<ListPage> made);
+    // What a list page is made for: the account and the list (section, calendar or not) it shows, and
+    // the refresh it answers.
+    struct ListKey {
+        std::string account;
+        std::string section;
+        bool calendar = false;
+        std::uint64_t refresh = 0;
+    };
+    // How a page stands with what the window shows now: the answer to its newest refresh, an earlier
+    // page of the same list (drawn, it shows the right list), or another list's or account's (never
+    // drawn, nor left visible).
+    enum class ListFit { newest, same_list, other_list };
+    // The one place that decides it; every road that draws a list asks it.
+    ListFit FitOf(const ListKey& page) const;
+    // The key of a new refresh of the current list (none on the settings page or while the account
+    // is switched): a page made for an earlier one is not shown over its answer.
+    std::optional<ListKey> NextListKey(const ListRequest& request);
+    void TakeListPage(const ListKey& key, const ListRequest& asked, std::shared_ptr<ListPage> made);
+    // A page ready to draw, with what stands around it (paging buttons, page label, totals line).
+    struct ListDrawing {
+        ListKey key;
+        std::string html;
+        bool back_enabled = false;
+        bool forward_enabled = false;
+        QString page_text;
+        QString summary_text;
+    };
     // The list page `html` with its page label and summary, from the list members; the task calendar
     // from the rows in them.
-    void ShowListPage(const std::string& html);
-    void ShowTaskCalendar();
-    // Counts the list's refreshes: one made off the UI thread is shown only if none came after it.
+    ListDrawing ListPageDrawing(const ListKey& key, const std::string& html) const;
+    ListDrawing TaskCalendarDrawing(const ListKey& key) const;
+    // One page is written into the list view at a time, until the page says it has drawn it; of those
+    // that came meanwhile only the newest waits. Its labels are set once it is drawn, and only while
+    // it fits.
+    void DrawList(ListDrawing drawing);
+    void WriteNextList();
+    void OnListDrawn(std::uint64_t refresh);
+    // The list view is covered while what it shows, or what is being written into it, is not the
+    // current list: no list is seen under another's tab.
+    void FollowListCover();
     std::uint64_t list_generation_ = 0;
+    std::optional<ListDrawing> list_waiting_;
+    std::optional<ListDrawing> list_writing_;
+    std::optional<ListKey> list_drawn_;
     void ShowBusy();
     // Each beat of reportPace: what ShowReportOutcomes tells, and the settling of a report left waiting.
     void OnReportPace();

@@ -5,6 +5,8 @@
 
 #include "core/Core.h"
 
+#include <QTimer>
+
 using json11::Json;
 
 namespace Tavrin {
@@ -121,82 +123,158 @@ std::optional<MainWindow::ListRequest> MainWindow::CurrentListRequest() const {
     return request;
 }
 
+MainWindow::ListFit MainWindow::FitOf(const ListKey& page) const {
+    if (!g_core || switching_account_ || page.account != g_core->current_account) return ListFit::other_list;
+    const std::optional<ListRequest> request = CurrentListRequest();
+    if (!request || request->section != page.section || request->calendar != page.calendar) return ListFit::other_list;
+    return page.refresh == list_generation_ ? ListFit::newest : ListFit::same_list;
+}
+
+std::optional<MainWindow::ListKey> MainWindow::NextListKey(const ListRequest& request) {
+    if (!g_core || switching_account_) return std::nullopt;
+    // A page asked for before this one is not shown over it.
+    ListKey key{g_core->current_account, request.section, request.calendar, ++list_generation_};
+    if (ui::NavigationViewItem* selected = navigationView->SelectedItem()) {
+        homeTabItem->Header(selected->Content());
+        if (tabView->SelectedIndex() == 0) tabTitleButton->Content(homeTabItem->Header());
+    }
+    FollowListCover();
+    return key;
+}
+
 void MainWindow::RefreshList(std::string html) {
     if (!g_core) return;
-    // A list made off the UI thread before this one is not shown over it.
-    ++list_generation_;
     const std::optional<ListRequest> request = CurrentListRequest();
-    if (!request) return;
+    if (!request) {
+        ++list_generation_;
+        return;
+    }
+    const std::optional<ListKey> key = NextListKey(*request);
+    if (!key) return;
     if (request->calendar) {
         g_core->list_html(-100, request->type, request->filter, request->search, std::string());
-        ShowTaskCalendar();
+        DrawList(TaskCalendarDrawing(*key));
         return;
     }
     if (html.empty()) html = g_core->list_html(0, request->type, request->filter, request->search, std::string());
-    ShowListPage(html);
+    DrawList(ListPageDrawing(*key, html));
 }
 
 void MainWindow::RefreshListOffThread() {
     if (!g_core) return;
     const std::optional<ListRequest> request = CurrentListRequest();
     if (!request) return;
-    const std::uint64_t generation = ++list_generation_;
-    const std::string account = g_core->current_account;
+    const std::optional<ListKey> key = NextListKey(*request);
+    if (!key) return;
     const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
     const QPointer<MainWindow> window(this);
     const ListRequest asked = *request;
-    ui::ThreadPool::RunAsync([queue, window, asked, generation, account] {
+    const ListKey made_for = *key;
+    ui::ThreadPool::RunAsync([queue, window, asked, made_for] {
         auto made = std::make_shared<ListPage>();
-        ui::PostOnce back(queue, [window, asked, generation, account, made] {
-            if (window) window->TakeListPage(asked, generation, account, made);
+        ui::PostOnce back(queue, [window, asked, made_for, made] {
+            if (window) window->TakeListPage(made_for, asked, made);
         });
         Core* core = g_core;
-        if (!core || core->current_account != account) return;
+        if (!core || core->current_account != made_for.account) return;
         *made = core->list_page_of(0, asked.calendar, asked.type, asked.filter, asked.search, std::string());
     });
 }
 
-void MainWindow::TakeListPage(const ListRequest& asked, std::uint64_t generation, const std::string& account,
-                              std::shared_ptr<ListPage> made) {
-    // Shown only while it is still the list asked for: no refresh since, the same section and account.
-    if (!g_core || switching_account_ || generation != list_generation_ || g_core->current_account != account) return;
-    const std::optional<ListRequest> request = CurrentListRequest();
-    if (!request || request->section != asked.section || request->calendar != asked.calendar) return;
+void MainWindow::TakeListPage(const ListKey& key, const ListRequest& asked, std::shared_ptr<ListPage> made) {
+    // Taken only while it answers the newest refresh: none asked since, the same list and account.
+    if (FitOf(key) != ListFit::newest) return;
     const std::string html = g_core->keep_list_page(std::move(*made), asked.calendar);
-    if (asked.calendar)
-        ShowTaskCalendar();
-    else
-        ShowListPage(html);
+    DrawList(asked.calendar ? TaskCalendarDrawing(key) : ListPageDrawing(key, html));
 }
 
-void MainWindow::ShowTaskCalendar() {
+MainWindow::ListDrawing MainWindow::TaskCalendarDrawing(const ListKey& key) const {
     const std::vector<Json> tasks(g_core->list_rows.begin(), g_core->list_rows.end());
     const int year = calendar_month.year();
     const int month = calendar_month.month();
-    listWebView->ExecuteScriptAsync(
-        ui::qs(page_write_script(g_core->calendar_html(year, static_cast<unsigned short>(month), tasks))));
-    listPageBackButton->IsEnabled(true);
-    listPageForwardButton->IsEnabled(true);
+    ListDrawing drawing;
+    drawing.key = key;
+    drawing.html = g_core->calendar_html(year, static_cast<unsigned short>(month), tasks);
+    drawing.back_enabled = true;
+    drawing.forward_enabled = true;
     const std::string month_name =
         month >= 1 && month <= static_cast<int>(g_core->month_names.size()) ? g_core->month_names[month - 1] : "";
-    listPageText->Text(ui::qs(std::to_string(year) + " " + month_name));
-    listSummaryText->Text(QString());
+    drawing.page_text = ui::qs(std::to_string(year) + " " + month_name);
+    return drawing;
 }
 
-void MainWindow::ShowListPage(const std::string& html) {
-    ui::NavigationViewItem* selected = navigationView->SelectedItem();
-    if (!selected) return;
-    const std::string section = ui::Name(selected);
-    listWebView->ExecuteScriptAsync(ui::qs(page_write_script(html)));
+MainWindow::ListDrawing MainWindow::ListPageDrawing(const ListKey& key, const std::string& html) const {
     const int page = g_core->list_page;
     const int count = g_core->list_count;
-    listPageBackButton->IsEnabled(page > 0);
-    const bool master = section == "clients" || section == "items";
-    listPageForwardButton->IsEnabled(!master && page < count / 100);
-    listPageText->Text(ui::qs(page_label(master, count, page)));
-    listSummaryText->Text(summary_label_text(g_core->list_summary));
-    homeTabItem->Header(selected->Content());
-    if (tabView->SelectedIndex() == 0) tabTitleButton->Content(homeTabItem->Header());
+    const bool master = key.section == "clients" || key.section == "items";
+    ListDrawing drawing;
+    drawing.key = key;
+    drawing.html = html;
+    drawing.back_enabled = page > 0;
+    drawing.forward_enabled = !master && page < count / 100;
+    drawing.page_text = ui::qs(page_label(master, count, page));
+    drawing.summary_text = summary_label_text(g_core->list_summary);
+    return drawing;
+}
+
+namespace {
+
+// After the page: once a frame holding it has been drawn (at once when the page is not shown, where
+// no frame comes), the page says so with the refresh it answers.
+std::string list_drawn_script(std::uint64_t refresh) {
+    const std::string told = "function(){window.chrome.webview.postMessage({\"action\":\"listDrawn\",\"refresh\":" +
+                             std::to_string(refresh) + "});}";
+    return "(function(){var told=" + told +
+           ";if(document.visibilityState!=='visible'){told();}"
+           "else{requestAnimationFrame(function(){requestAnimationFrame(told);});}})();";
+}
+
+}  // namespace
+
+void MainWindow::DrawList(ListDrawing drawing) {
+    // What stands around the list follows the newest page of the list the tab names at once; while
+    // the view shows another list it is covered.
+    if (FitOf(drawing.key) != ListFit::other_list) {
+        listPageBackButton->IsEnabled(drawing.back_enabled);
+        listPageForwardButton->IsEnabled(drawing.forward_enabled);
+        listPageText->Text(drawing.page_text);
+        listSummaryText->Text(drawing.summary_text);
+    }
+    // Only the newest page waits: one that came before it would be drawn just to be replaced.
+    if (!list_waiting_ || list_waiting_->key.refresh < drawing.key.refresh) list_waiting_ = std::move(drawing);
+    WriteNextList();
+}
+
+void MainWindow::WriteNextList() {
+    if (list_writing_ || !list_waiting_) return;
+    ListDrawing drawing = std::move(*list_waiting_);
+    list_waiting_.reset();
+    if (FitOf(drawing.key) == ListFit::other_list) return;
+    const std::string script = page_write_script(drawing.html) + list_drawn_script(drawing.key.refresh);
+    drawing.html.clear();
+    list_writing_ = std::move(drawing);
+    FollowListCover();
+    listWebView->ExecuteScriptAsync(ui::qs(script));
+}
+
+void MainWindow::OnListDrawn(std::uint64_t refresh) {
+    if (!list_writing_ || list_writing_->key.refresh != refresh) return;
+    const ListDrawing drawn = std::move(*list_writing_);
+    list_writing_.reset();
+    list_drawn_ = drawn.key;
+    FollowListCover();
+    // The next page goes once this turn of the event loop is over.
+    QTimer::singleShot(0, this, [this] { WriteNextList(); });
+}
+
+void MainWindow::FollowListCover() {
+    const auto of_current_list = [this](const std::optional<ListKey>& key) {
+        return key && FitOf(*key) != ListFit::other_list;
+    };
+    const bool shows_current =
+        of_current_list(list_drawn_) && (!list_writing_ || of_current_list(list_writing_->key));
+    if (shows_current == listCover->isHidden()) return;
+    listCover->setVisible(!shows_current);
 }
 
 void MainWindow::FillAccountsMenu() {

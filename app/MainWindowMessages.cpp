@@ -25,13 +25,18 @@ std::optional<std::string> message_text(const Json& message, const char* key) {
 
 }  // namespace
 
-ui::Action MainWindow::OnListMessage(ui::WebView2*, ui::WebMessageReceivedEventArgs args) {
+ui::Action MainWindow::OnListMessage(ui::WebView2* sender, ui::WebMessageReceivedEventArgs args) {
     if (!g_core) co_return;
     std::string error;
     const Json message = Json::parse(ui::utf8(args.WebMessageAsJson()), error);
     // A page may post anything: a message whose members are missing or not texts is dropped.
     if (!message.is_object()) co_return;
     const std::optional<std::string> action = message_text(message, "action");
+    // The list view's word that it has drawn the page written into it.
+    if (sender == listWebView && action == "listDrawn" && message["refresh"].is_number()) {
+        OnListDrawn(static_cast<std::uint64_t>(message["refresh"].number_value()));
+        co_return;
+    }
     std::optional<std::string> record_name = message_text(message, "recordName");
     if (!action || !record_name) co_return;
     std::string type;
@@ -172,8 +177,9 @@ void MainWindow::ShowKeptDrafts() {
                          "kiállíthatja a számlát.",
                          " (Drafts): open it, and issue the invoice with \"Create Invoice\" in the commands menu.");
     ShowMessage(ui::qs(own_text("Piszkozatként megőrzött számla", "Invoice kept as a draft")), ui::qs(text));
-    // The drafts are documents like any: the list shows them, and the next pass takes them up.
-    RefreshList(std::string());
+    // The drafts are documents like any: the list shows them (made off the UI thread, as this follows
+    // background work), and the next pass takes them up.
+    RefreshListOffThread();
     StartWork(Work::sync);
 }
 

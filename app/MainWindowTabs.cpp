@@ -87,24 +87,17 @@ void MainWindow::OnTabSelectionChanged() {
         } else if (tag == "report") {
             list_type = "report";
         } else {
-            const auto rows = store::rows(*g_core, "SELECT * FROM documents WHERE recordName = ?", {Json(tag)});
-            if (rows.empty()) return;
-            const Json doc(rows[0]);
+            // A document tab follows its record off the UI thread: the row it holds is what is stored.
+            const auto held = std::find_if(document_tabs_.begin(), document_tabs_.end(), [sel](const DocumentTab& entry) {
+                return entry.tab == sel && entry.shown && !entry.shown->document.empty();
+            });
+            // Not read yet: the tab and the menu stay as they are until it is.
+            if (held == document_tabs_.end()) return;
+            const Json doc(held->shown->document);
             list_type = doc["type"].string_value();
             if (list_type == "INVOICE" || list_type == "ARCHIVE_INVOICE") {
-                const QString arrow = QString::fromUtf8(" \xE2\x9E\x94 ");  // U+2794
-                const QString paid = ui::qs(g_core->translated("paid", ""));
-                const QString unpaid = ui::qs(g_core->translated("unpaid", ""));
                 const Json& paid_value = doc["paid"];
-                const bool is_paid = paid_value.is_number() ? paid_value.int_value() == 1
-                                                            : paid_value.string_value() == "1";
-                if (is_paid) {
-                    actionPaid->Text(paid + arrow + unpaid);
-                    actionPaid->Tag(QVariant(0));
-                } else {
-                    actionPaid->Text(unpaid + arrow + paid);
-                    actionPaid->Tag(QVariant(1));
-                }
+                ShowPaidSwitch(paid_value.is_number() ? paid_value.int_value() == 1 : paid_value.string_value() == "1");
                 storno = doc["reference_number_formatted"].string_value().empty();
             }
         }
@@ -157,6 +150,15 @@ void MainWindow::OnTabSelectionChanged() {
         item->IsEnabled(pdf_ready);
     }
     ShowRecordCommandsState();
+}
+
+void MainWindow::ShowPaidSwitch(bool is_paid) {
+    const QString arrow = QString::fromUtf8(" \xE2\x9E\x94 ");  // U+2794
+    const QString paid = ui::qs(g_core->translated("paid", ""));
+    const QString unpaid = ui::qs(g_core->translated("unpaid", ""));
+    // The tag is the value a click writes.
+    actionPaid->Text(is_paid ? paid + arrow + unpaid : unpaid + arrow + paid);
+    actionPaid->Tag(QVariant(is_paid ? 0 : 1));
 }
 
 void MainWindow::ShowRecordCommandsState() {
@@ -219,6 +221,7 @@ ui::Action MainWindow::WatchDocumentTab(QPointer<ui::TabViewItem> tab, std::stri
         shown = std::move(printed);
     }
     document_tabs_.push_back(DocumentTab{tab, shown});
+    if (tabView->SelectedItem() == tab) OnTabSelectionChanged();
 }
 
 void MainWindow::ShowInDocumentTab(ui::TabViewItem* tab, ShownPointer shown) {
@@ -268,12 +271,17 @@ ui::Action MainWindow::FollowTabs(ui::AsyncAction done) {
     QPointer<ui::TabViewItem> printing;
     for (std::size_t index = 0; index < asked.size(); ++index) {
         const store::DocumentNow& answer = answers[index];
-        if (answer.follow == store::DocumentFollow::same) continue;
         auto entry = std::find_if(document_tabs_.begin(), document_tabs_.end(), [&](const DocumentTab& held) {
             return held.tab == asked[index].tab && held.shown == asked[index].shown;
         });
         // Closed meanwhile, or followed already by a later call.
         if (entry == document_tabs_.end() || !entry->tab) continue;
+        if (answer.follow == store::DocumentFollow::same) {
+            // Its page stands; the row it holds, which the commands follow, is what is stored now.
+            // (A read that failed answers with nothing: the row held stays.)
+            if (!answer.now.document.empty()) entry->shown = std::make_shared<const store::ShownDocument>(answer.now);
+            continue;
+        }
         QPointer<ui::TabViewItem> tab = entry->tab;
         if (answer.follow == store::DocumentFollow::gone) {
             closed_tabs_untold_.push_back(ui::utf8(tab->Header()));
@@ -294,7 +302,12 @@ ui::Action MainWindow::FollowTabs(ui::AsyncAction done) {
         ShowInDocumentTab(tab, entry->shown);
         printing = tab;
     }
-    if (tabView->SelectedItem() != homeTabItem) OnTabSelectionChanged();
+    // The commands follow the selected tab when it is one of those followed (a client's or an item's
+    // tab is named anew when the user selects it).
+    ui::TabViewItem* selected = tabView->SelectedItem();
+    if (std::any_of(document_tabs_.begin(), document_tabs_.end(),
+                    [selected](const DocumentTab& entry) { return entry.tab == selected; }))
+        OnTabSelectionChanged();
     TellClosedTabs();
 }
 

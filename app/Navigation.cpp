@@ -10,6 +10,7 @@
 #include "ui/ContentDialog.h"
 
 #include <algorithm>
+#include <utility>
 
 using json11::Json;
 
@@ -159,8 +160,9 @@ void MainWindow::ReadReportSnapshot(bool read_shared) {
 
 void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapshot) {
     snapshot_reading_ = false;
-    if (g_core && !switching_account_ && snapshot->account == g_core->current_account) {
-        report_snapshot_ = snapshot;
+    // What it took from the store is the current account's (a switch waits for this read): told now,
+    // or, once the switch has begun, put back before its database closes.
+    if (g_core && snapshot->account == g_core->current_account) {
         const auto keep = [](json11::Json::array& untold, const json11::Json& taken) {
             untold.insert(untold.end(), taken.array_items().begin(), taken.array_items().end());
         };
@@ -171,6 +173,9 @@ void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapsh
         untold_zone_made_anew_ = untold_zone_made_anew_ || snapshot->sync_notices.zone_made_anew;
         untold_overtaken_.insert(untold_overtaken_.end(), snapshot->sync_notices.overtaken.begin(),
                                  snapshot->sync_notices.overtaken.end());
+    }
+    if (g_core && !switching_account_ && snapshot->account == g_core->current_account) {
+        report_snapshot_ = snapshot;
         ShowReportOutcomes();
         // A save settles its own wait; the pace only takes up a report nobody is waiting on.
         const DocumentPage* page = document_page(document_window);
@@ -265,8 +270,10 @@ ui::Action MainWindow::SwitchAccount(std::string id) {
     // Work of the old account ends before its database closes; the window stays responsive meanwhile.
     ui::SetVisibility(navigationView, ui::Visibility::Collapsed);
     busyIndicator->IsActive(true);
+    FollowListCover();
     set_network_cancelled(true);
-    while (ui::ThreadPool::ActiveCount() > 0) {
+    // A read of the notices under way comes back too: what it took is not lost with the old account.
+    while (ui::ThreadPool::ActiveCount() > 0 || snapshot_reading_) {
         co_await ui::Delay(25);
         if (!self) {
             set_network_cancelled(false);
@@ -274,8 +281,23 @@ ui::Action MainWindow::SwitchAccount(std::string id) {
         }
     }
     set_network_cancelled(false);
-    switching_account_ = false;
     if (!g_core) co_return;
+    // Notices taken and not told yet are the old account's: back into its store, for its next look.
+    Core::UntoldNotices untold;
+    untold.kept_drafts = std::exchange(untold_drafts_, {});
+    untold.renumbered = std::exchange(untold_renumbered_, {});
+    untold.set_aside = std::exchange(untold_set_aside_, {});
+    untold.sync.removed = std::exchange(untold_removed_, 0);
+    untold.sync.zone_made_anew = std::exchange(untold_zone_made_anew_, false);
+    untold.sync.overtaken = std::exchange(untold_overtaken_, {});
+    if (!untold.empty()) {
+        const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+        co_await ui::resume_background();
+        if (Core* core = g_core) core->put_back_untold(untold);
+        co_await ui::resume_foreground(queue);
+        if (!self || !g_core) co_return;
+    }
+    switching_account_ = false;
     g_core->close_database();
     g_core->current_account = id;
     // The cloud set-up opens the new account's database and shows its first list.

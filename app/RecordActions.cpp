@@ -56,8 +56,9 @@ void MainWindow::TogglePaid(std::string sel) {
     if (!is_int || sel.empty()) return;
     store::mark_paid(*g_core, sel, value);
     RefreshList(std::string());
-    // The menu offers the way back now.
-    OnTabSelectionChanged();
+    // The menu offers the way back now; the tab follows its record, read off the UI thread.
+    ShowPaidSwitch(value == 1);
+    FollowDocumentTabs();
 }
 
 void MainWindow::ResaveDocument(std::string sel) {

@@ -922,6 +922,21 @@ public:
     // same type and number ([{"type", "created", "old", "new"}], the numbers as formatted), each
     // given once: the list is emptied.
     json11::Json take_renumbered_documents();
+    // What the window took of the notices above (take_kept_drafts, take_set_aside_records,
+    // take_sync_notices, take_renumbered_documents) and could not tell after all, as it left the
+    // account first: put back beside what came since, to be told at the next look. False when a write
+    // failed.
+    struct UntoldNotices {
+        std::vector<KeptDraft> kept_drafts;
+        json11::Json::array renumbered;
+        json11::Json::array set_aside;
+        SyncNotices sync;
+        bool empty() const {
+            return kept_drafts.empty() && renumbered.empty() && set_aside.empty() && sync.removed == 0 &&
+                   !sync.zone_made_anew && sync.overtaken.empty();
+        }
+    };
+    bool put_back_untold(const UntoldNotices& untold);
 
     // Reads the accounts record and brings the machine in line with it: the local accounts list, a
     // first start when the cloud has no accounts, the sample company when the open account is gone,

@@ -5,6 +5,7 @@
 #include "app/editor/DocumentSave.h"
 
 #include "core/Core.h"
+#include "core/store/document_follow.h"
 #include "core/store/store_internal.h"
 
 #include <filesystem>
@@ -25,24 +26,71 @@ namespace {
 enum class Sent { accepted, failed, gone };
 
 // An owed upload claimed for one sender (the saving page or the retry) until it is done with it, so
-// that an invoice goes up once: never twice at a time, never again once accepted.
+// that an invoice goes up once: never twice at a time, never again once accepted. Claimed and released
+// on a pool thread, where a background pass holding the store may be waited for.
 class OwedClaim {
 public:
-    explicit OwedClaim(const std::string& record_name) : core_(g_core) {
-        if (core_ && core_->cashbook_claim(record_name)) name_ = record_name;
+    OwedClaim() = default;
+    // Pool thread: claims `record_name` when it is owed and no other sender holds it.
+    static std::shared_ptr<OwedClaim> Take(const std::string& record_name) {
+        auto claim = std::make_shared<OwedClaim>();
+        Core* core = g_core;
+        if (core && core->cashbook_claim(record_name)) {
+            claim->core_ = core;
+            claim->name_ = record_name;
+        }
+        return claim;
     }
     ~OwedClaim() {
-        // The program may have ended while the upload waited.
-        if (!name_.empty() && g_core == core_) core_->cashbook_release(name_);
+        if (name_.empty()) return;
+        ui::ThreadPool::RunAsync([core = core_, name = name_] {
+            // The program may have ended while the upload waited.
+            if (g_core == core) core->cashbook_release(name);
+        });
     }
     OwedClaim(const OwedClaim&) = delete;
     OwedClaim& operator=(const OwedClaim&) = delete;
     bool held() const { return !name_.empty(); }
 
 private:
-    Core* core_;
+    Core* core_ = nullptr;
     std::string name_;
 };
+
+// What an upload sends, read off the UI thread: the stored invoice, its lines, the service's token
+// and the PDF's path. `gone`: the invoice was deleted meanwhile (nothing is owed any more).
+struct UploadFacts {
+    bool gone = false;
+    Json::object document;
+    std::vector<Json> lines;
+    std::string token;
+    std::string path;
+};
+
+UploadFacts read_upload_facts(Core& core, const std::string& record_name) {
+    UploadFacts facts;
+    const auto documents = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {Json(record_name)});
+    if (documents.empty()) {
+        core.cashbook_uploaded(record_name);
+        facts.gone = true;
+        return facts;
+    }
+    facts.document = documents.front();
+    for (Json::object& row : store::rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
+                                         {Json(record_name)}))
+        facts.lines.emplace_back(std::move(row));
+    // Without a token there is nothing to send: no empty credentials go out.
+    const std::vector<std::string> pieces = split('_', core.setting("defaults")["accounting"].string_value());
+    if (pieces.size() < 2 || pieces[1].empty()) return facts;
+    facts.token = pieces[1];
+    const std::string folder = core.data_folder + "tmp/";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    facts.path = folder + pdf_file_name(Json(facts.document)["number_formatted"].string_value()) + ".pdf";
+    // An older file of the same name is never sent in this one's place.
+    ::unlink(facts.path.c_str());
+    return facts;
+}
 
 // Completes an upload's operation with what became of it, on every way out of the coroutine.
 struct SentWhenEnded {
@@ -61,32 +109,13 @@ struct SentWhenEnded {
 ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name, ui::AsyncOperation<Sent> done) {
     SentWhenEnded ended(done);
 
-    Core* core = g_core;
-    if (!core) co_return;
-    const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(record_name)});
-    if (documents.empty()) {
-        core->cashbook_uploaded(record_name);  // deleted meanwhile: nothing is owed
-        ended.sent = Sent::gone;
-        co_return;
-    }
-    const Json::object document = documents.front();
-    std::vector<Json> lines;
-    for (Json::object& row : store::rows(*core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
-                                         {Json(record_name)}))
-        lines.emplace_back(std::move(row));
-
-    // Without a token there is nothing to send: no empty credentials go out.
-    const std::vector<std::string> pieces = split('_', core->setting("defaults")["accounting"].string_value());
-    if (pieces.size() < 2 || pieces[1].empty()) co_return;
-    const std::string token = pieces[1];
-
-    const std::string folder = core->data_folder + "tmp/";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    const std::string path = folder + pdf_file_name(Json(document)["number_formatted"].string_value()) + ".pdf";
-    // An older file of the same name is never sent in this one's place.
-    ::unlink(path.c_str());
-
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    co_await ui::resume_background();
+    UploadFacts facts;
+    if (Core* core = g_core) facts = read_upload_facts(*core, record_name);
+    co_await ui::resume_foreground(queue);
+    if (facts.gone) ended.sent = Sent::gone;
+    if (!g_core || facts.token.empty()) co_return;
     if (!view) co_return;
     const ui::PrintSettings settings = a4_print_settings();
     bool printed = false;
@@ -97,15 +126,16 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
             "s.textContent='@media print{body{margin:0 !important}.page{box-shadow:none !important}}';"
             "document.head.appendChild(s);}1");
         if (!view) co_return;
-        printed = co_await view->PrintToPdfAsync(ui::qs(path), settings);
+        printed = co_await view->PrintToPdfAsync(ui::qs(facts.path), settings);
     } catch (...) {
         printed = false;
     }
-    if (!printed || !std::filesystem::exists(path, ignored)) co_return;
+    std::error_code ignored;
+    if (!printed || !std::filesystem::exists(facts.path, ignored)) co_return;
 
     // The request blocks until the service answers: it runs on a pool thread, not on the UI's.
     ui::AsyncOperation<Sent> sent;
-    ui::ThreadPool::RunAsync([sent, lines, document, token, path, record_name] {
+    ui::ThreadPool::RunAsync([sent, facts, record_name] {
         struct Done {
             ui::AsyncOperation<Sent> sent;
             Sent outcome = Sent::failed;
@@ -117,7 +147,7 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
         const Core::UploadMark mark = c->cashbook_mark_upload(record_name);
         if (mark == Core::UploadMark::elsewhere) finish.outcome = Sent::gone;
         if (mark != Core::UploadMark::send) return;
-        if (!Core::cashbook_accepted(c->cashbook_upload(lines, document, token, path))) return;
+        if (!Core::cashbook_accepted(c->cashbook_upload(facts.lines, facts.document, facts.token, facts.path))) return;
         c->cashbook_uploaded(record_name);
         finish.outcome = Sent::accepted;
     });
@@ -130,15 +160,15 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
 ui::Action print_stored_and_upload(QPointer<QWidget> owner, std::string record_name, ui::AsyncOperation<Sent> done) {
     SentWhenEnded ended(done);
 
-    Core* core = g_core;
-    if (!core || !owner) co_return;
-    const auto documents = store::rows(*core, "SELECT * FROM documents WHERE recordName = ?", {Json(record_name)});
-    Json::array lines;
-    for (Json::object& row : store::rows(*core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY id",
-                                         {Json(record_name)}))
-        lines.emplace_back(std::move(row));
-    const std::string html = documents.empty() ? std::string("<html></html>")
-                                               : core->document_html(1, Json(documents.front()), Json(lines), "0,0");
+    if (!g_core || !owner) co_return;
+    // The stored document's page, made off the UI thread.
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    co_await ui::resume_background();
+    store::ShownDocument stored;
+    if (Core* core = g_core) stored = store::shown_document(*core, record_name);
+    co_await ui::resume_foreground(queue);
+    if (!g_core || !owner) co_return;
+    const std::string html = stored.document.empty() ? std::string("<html></html>") : stored.page;
 
     QPointer<ui::WebView2> view = new ui::WebView2(owner);
     view->hide();
@@ -182,16 +212,23 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
     if (context->edits_dropped) co_return;
     // Only while the invoice is still owed and no other sender has it: the retry may have sent it (it
     // was stored by settling a report, and this save only found it stored) or be sending it now.
-    const OwedClaim claim(context->recordName);
-    if (!claim.held()) co_return;
-    Core* core = g_core;
-    if (!core) co_return;
+    // Both are read off the UI thread.
+    const std::string record_name = context->recordName;
+    const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
+    co_await ui::resume_background();
+    const std::shared_ptr<OwedClaim> claim = OwedClaim::Take(record_name);
+    std::string stored_number;
+    if (Core* core = g_core; core && claim->held()) {
+        const auto stored =
+            store::rows(*core, "SELECT number_formatted FROM documents WHERE recordName = ?", {Json(record_name)});
+        if (!stored.empty()) stored_number = Json(stored.front())["number_formatted"].string_value();
+    }
+    co_await ui::resume_foreground(queue);
+    page = context->page;
+    if (!claim->held() || !g_core || !page || !page->previewWebView) co_return;
     // The preview shows the number the page had: a save that took another one prints the stored
     // document, so that the PDF names the number the invoice went under.
-    const auto stored = store::rows(*core, "SELECT number_formatted FROM documents WHERE recordName = ?",
-                                    {Json(context->recordName)});
-    const bool preview_shows_stored =
-        !stored.empty() && Json(stored.front())["number_formatted"].string_value() == context->shown_number;
+    const bool preview_shows_stored = !stored_number.empty() && stored_number == context->shown_number;
     ui::AsyncOperation<Sent> done;
     if (preview_shows_stored)
         print_and_upload(page->previewWebView, context->recordName, done);
@@ -211,23 +248,23 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
     std::set<std::string> tried;
     const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
     while (true) {
-        // What is owed is read off the UI thread, where a background pass may hold the store.
+        // What is owed is read and claimed off the UI thread, where a background pass may hold the
+        // store: the next owed invoice no other sender holds (a save's own upload goes on by itself).
         co_await ui::resume_background();
-        std::vector<std::string> owed_uploads;
-        if (Core* core = g_core) owed_uploads = core->cashbook_pending();
-        co_await ui::resume_foreground(queue);
-        if (!g_core || !owner) co_return;
-        // The next owed invoice no other sender holds (a save's own upload goes on by itself).
         std::string name;
-        std::unique_ptr<OwedClaim> claim;
-        for (const std::string& owed : owed_uploads) {
-            if (tried.count(owed)) continue;
-            claim = std::make_unique<OwedClaim>(owed);
-            if (claim->held()) {
-                name = owed;
-                break;
+        std::shared_ptr<OwedClaim> claim;
+        if (Core* core = g_core) {
+            for (const std::string& owed : core->cashbook_pending()) {
+                if (tried.count(owed)) continue;
+                claim = OwedClaim::Take(owed);
+                if (claim->held()) {
+                    name = owed;
+                    break;
+                }
             }
         }
+        co_await ui::resume_foreground(queue);
+        if (!g_core || !owner) co_return;
         if (name.empty()) co_return;
         tried.insert(name);
 

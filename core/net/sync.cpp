@@ -4,6 +4,7 @@
 // tag of the copy it was made on; documents and deletions only after a whole download), the
 // confirmations marked, the cloud's records behind refused or unanswered creates and refused
 // deletions applied and the rest sent again, and the closing download.
+#include "core/nav/report_internal.h"
 #include "core/net/sync_internal.h"
 #include "core/store/store_internal.h"
 
@@ -917,6 +918,28 @@ Core::SyncNotices Core::take_sync_notices() {
     state.told.overtaken.clear();
     if (!sync_state::write(*this, state) || !transaction.commit()) return SyncNotices{};
     return notices;
+}
+
+bool Core::put_back_untold(const UntoldNotices& untold) {
+    if (untold.empty()) return true;
+    store::Transaction transaction(*this);
+    for (const KeptDraft& kept : untold.kept_drafts)
+        if (!nav_report::tell_kept_draft(*this, kept)) return false;
+    if (!untold.renumbered.empty()) {
+        // Told first, as they were found first.
+        Json::array renumbered = untold.renumbered;
+        for (const Json& entry : setting(store::kRenumberedRow).array_items()) renumbered.push_back(entry);
+        if (!save_record({{"recordName", store::kRenumberedRow}, {"value", Json(renumbered).dump()}, {"synced", -1}},
+                         "settings"))
+            return false;
+    }
+    SyncState state = sync_state::read(*this);
+    sync_state::Told& told = state.told;
+    told.set_aside.insert(told.set_aside.begin(), untold.set_aside.begin(), untold.set_aside.end());
+    told.removed += untold.sync.removed;
+    told.zone_made_anew = told.zone_made_anew || untold.sync.zone_made_anew;
+    told.overtaken.insert(told.overtaken.begin(), untold.sync.overtaken.begin(), untold.sync.overtaken.end());
+    return sync_state::write(*this, state) && transaction.commit();
 }
 
 namespace {

@@ -234,7 +234,8 @@ TEST(RecordTabs, RowsOpenTabsOncePrintDocumentsAndTheMenuFollows) {
 
     // The same invoice, marked the other way, shows the switch turned round.
     store::run(*g_core, "UPDATE documents SET paid = ? WHERE recordName = ?", {Json(paid ? 0 : 1), Json(invoice)});
-    w->OnTabSelectionChanged();
+    const ui::AsyncAction followed = w->FollowDocumentTabs();
+    ASSERT_TRUE(wait_until([&] { return followed.IsDone(); }));
     EXPECT_EQ(w->actionPaid->Text().toStdString(), paid ? unpaid_text + arrow + paid_text : paid_text + arrow + unpaid_text);
     EXPECT_EQ(w->actionPaid->Tag(), QVariant(paid ? 1 : 0));
 

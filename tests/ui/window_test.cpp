@@ -148,6 +148,8 @@ std::string json_string(const std::string& text) {
 // Opens the record of the list's first row in its tab, by a click in the page.
 void open_first_row(Tavrin::MainWindow* w) {
     const int tabs = w->tabView->Size();
+    // The list the tab names is drawn (until then the view is covered).
+    ASSERT_TRUE(wait_until([&] { return w->listCover->isHidden(); }));
     ASSERT_EQ(wait_for_script(w->listWebView, kRowCount + " > 0", "true"), "true");
     const std::string first = script(w->listWebView, "document.querySelector('#list tbody tr').id");
     ASSERT_FALSE(json_string(first).empty());
