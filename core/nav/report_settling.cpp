@@ -431,7 +431,10 @@ NavSettled removal_told(const NavReportRecord& report, Removal removal, const Na
 // The verdict's draft is here, or there is nothing to keep; a pass brings it in when it is not.
 bool draft_in_place(Core& core, const NavReportRecord& report, const Verdict& verdict) {
     if (verdict.draft.draft.empty()) return report.document.empty();
-    auto here = [&] { return !store::rows(core, "SELECT 1 FROM documents WHERE recordName = ?", {Json(verdict.draft.draft)}).empty(); };
+    const Json draft_name(verdict.draft.draft);
+    auto here = [&core, &draft_name] {
+        return !store::rows(core, "SELECT 1 FROM documents WHERE recordName = ?", {draft_name}).empty();
+    };
     if (here()) return true;
     core.sync_start(empty_completion());
     return here();
