@@ -202,6 +202,16 @@ std::string own_report_notice(Core& core, const NavReportRecord& pending) {
 
 // Another installation's report: which invoice, since when, and until when this one waits for it at the latest.
 std::string elsewhere_report_notice(Core& core, const NavSettled& held) {
+    if (held.reason == NavSettled::Reason::judged_elsewhere)
+        return own_text("A(z) ", "Invoice ") + held.number +
+               own_text(" számú számla bejelentéséről a cég egy másik gépe már döntött, és most őrzi meg a számlát "
+                        "piszkozatként. Amíg ezzel nem végez, ezen a gépen sem küldhető be új számla (más dokumentumok "
+                        "menthetők); ha ",
+                        ": another computer of the company has settled its report and is keeping the invoice as a "
+                        "draft now. Until it is done, no new invoice can be reported from this computer either "
+                        "(other documents can be saved); if it has not finished by ") +
+               moment_text(core, held.deadline) +
+               own_text(" után sem végzett, ez a gép fejezi be.", ", this computer finishes it.");
     std::string text = own_text("A cég egy másik gépe ", "Another computer of the company has been reporting invoice ") +
                        held.number +
                        own_text(" számú számlát küldött be a NAV-nak, és ", " to the tax authority (NAV) since ") +
@@ -227,9 +237,11 @@ ReportSnapshot read_report_snapshot(Core& core, const ReportSnapshotRequest& req
     const bool demo = request.account == "DEMO";
     if (!demo) snapshot.pending = core.nav_pending_record();
     snapshot.elsewhere = request.read_shared && !demo ? core.nav_report_held_elsewhere() : request.elsewhere_known;
-    if (snapshot.pending)
+    const bool held_elsewhere = snapshot.elsewhere.result == NavSettled::Result::waiting && snapshot.elsewhere.elsewhere;
+    // Another installation's verdict on this installation's own report is told as that installation's work.
+    if (snapshot.pending && !(held_elsewhere && snapshot.elsewhere.reason == NavSettled::Reason::judged_elsewhere))
         snapshot.notice = own_report_notice(core, *snapshot.pending);
-    else if (snapshot.elsewhere.result == NavSettled::Result::waiting && snapshot.elsewhere.elsewhere)
+    else if (held_elsewhere)
         snapshot.notice = elsewhere_report_notice(core, snapshot.elsewhere);
     snapshot.page_request_id = request.page_request_id;
     snapshot.page_outcome = core.nav_settled_outcome(request.page_request_id);

@@ -325,6 +325,8 @@ struct NavSettled {
         store,             // it is accepted, but this computer's store could not be written
         unrecorded,        // the authority's verdict (refused, taken, never arrived) is known, but its
                            // record here or in the cloud could not be removed
+        judged_elsewhere,  // another installation settled it and is keeping its invoice and removing
+                           // the shared record; from `deadline` on, this one finishes that
     };
     Result result = Result::none;
     Reason reason = Reason::sending;

@@ -165,7 +165,14 @@ std::string wait_length_text(Core& core, const NavSettled& pending) {
 std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, const std::string& renumbered_from) {
     const std::string& number = pending.number;
     std::string text;
-    if (this_one && !renumbered_from.empty() && renumbered_from != number)
+    const bool judged_elsewhere = pending.reason == NavSettled::Reason::judged_elsewhere;
+    if (judged_elsewhere)
+        text = own_text("A(z) ", "Invoice ") + number +
+               own_text(" számú számla bejelentéséről a cég egy másik gépe már döntött a NAV nyilvántartása alapján, és "
+                        "most őrzi meg a számlát piszkozatként.",
+                        ": another computer of the company has settled its report from the authority's records and is "
+                        "keeping the invoice as a draft now.");
+    else if (this_one && !renumbered_from.empty() && renumbered_from != number)
         text = own_text("A számla a(z) ", "The invoice took number ") + number +
                own_text(" számot kapta a(z) ", " instead of ") + renumbered_from +
                own_text(" helyett, mert az közben foglalt lett. Elküldtük a NAV-nak, de a befogadásáról még nincs válasz.",
@@ -248,6 +255,11 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
                          " The authority has accepted it, but it could not be stored on this computer; the program "
                          "tries again.");
         break;
+    case NavSettled::Reason::judged_elsewhere:
+        if (pending.deadline > 0)
+            text += own_text(" Ha ", " If it has not finished by ") + moment_text(core, pending.deadline) +
+                    own_text(" után sem végzett, ez a gép fejezi be.", ", this computer finishes it.");
+        break;
     case NavSettled::Reason::unrecorded:
         text += own_text(" A NAV döntése már megvan, de a bejelentés nyilvántartását nem sikerült törölni (ezen a gépen "
                          "vagy a felhőben); a program újra megpróbálja.",
@@ -256,7 +268,7 @@ std::string waiting_text(Core& core, const NavSettled& pending, bool this_one, c
         break;
     }
     // A report of another computer: when it was recorded, and from when this one may go on without it.
-    if (pending.elsewhere && pending.written > 0 && pending.deadline > pending.written)
+    if (pending.elsewhere && !judged_elsewhere && pending.written > 0 && pending.deadline > pending.written)
         text += own_text(" A bejelentést ", " The report was recorded at ") + moment_text(core, pending.written) +
                 own_text(" órakor rögzítették; ha addig nem dől el, ", "; if it is not settled before, this computer "
                                                                        "settles it from the authority's records from ") +

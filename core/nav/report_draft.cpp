@@ -47,6 +47,12 @@ bool still_kept(Core& core, const std::string& draft_name) {
     return rows.empty() || Core::draft_keeping(Json(rows.front())).state != DraftKeeping::State::issued;
 }
 
+// The draft that keeps a report's invoice where no kept draft stood for it: named by the report, so
+// that whichever installation keeps it, however often, writes the same record.
+std::string draft_name_of(const NavReportRecord& report) {
+    return "DRAFT-" + report.request_id;
+}
+
 KeptDraft kept_of(const Json& entry) {
     KeptDraft kept;
     kept.request_id = entry["request_id"].string_value();
@@ -95,18 +101,46 @@ NavSettled::Result nav_outcome_of_word(const std::string& word) {
 
 namespace nav_report {
 
-bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict) {
+KeptDraft draft_for(Core& core, const NavReportRecord& report, const NavSettled& verdict) {
+    KeptDraft kept;
     const bool unstored = verdict.result == NavSettled::Result::dropped ||
                           verdict.result == NavSettled::Result::refused ||
                           verdict.result == NavSettled::Result::taken;
-    if (!unstored || report.document.empty()) return true;
-    Json::object draft = kept_source(core, Json(report.document));
-    const bool again = !draft.empty();
+    if (!unstored || report.document.empty()) return kept;
+    kept.request_id = report.request_id;
+    kept.number = report.number;
+    kept.outcome = verdict.result;
+    kept.message = verdict.message;
+    const Json::object source = kept_source(core, Json(report.document));
+    if (!source.empty()) {
+        kept.draft = Json(source)["recordName"].string_value();
+        kept.draft_number = Json(source)["number_formatted"].string_value();
+    } else {
+        kept.draft = draft_name_of(report);
+        kept.draft_number = core.next_number_formatted("DRAFT");
+    }
+    return kept;
+}
+
+bool keep_as_draft(Core& core, const NavReportRecord& report, const KeptDraft& named) {
+    if (named.draft.empty()) return true;
+    const auto stored = store::rows(core, "SELECT * FROM documents WHERE recordName = ?", {Json(named.draft)});
+    const bool source = !stored.empty() && Core::draft_source(Json(report.document)) == named.draft &&
+                        Core::draft_keeping(Json(stored.front())).state == DraftKeeping::State::kept;
+    // Kept already for this report (here, or by another installation and brought in): written once.
+    if (!stored.empty() && !source) return tell_kept_draft(core, named);
+    Json::object draft = source ? stored.front() : Json::object{};
     for (const auto& [name, value] : draft_of(report.document)) draft[name] = value;
-    if (!again) draft["number_formatted"] = core.next_number_formatted("DRAFT");
+    if (!source) {
+        // Alike wherever it is kept: the copies of the cloud and of every installation are one draft.
+        draft["recordName"] = named.draft;
+        draft["document_id"] = named.draft;
+        draft["created"] = static_cast<double>(report.written > 0 ? report.written : clock_now()) * 1000.0;
+        draft["paid"] = 0;
+        draft["number_formatted"] = named.draft_number;
+    }
     // Kept for this invoice: its outcome and the number it was reported under (no source named).
-    draft["nav_status"] = nav_outcome_word(verdict.result);
-    const std::string draft_number = Json(draft)["number_formatted"].string_value();
+    draft["nav_status"] = nav_outcome_word(named.outcome);
     std::vector<Json> lines(report.lines.begin(), report.lines.end());
     const std::string draft_name = core.save_document(std::move(lines), false, std::move(draft));
     if (draft_name.empty()) return false;
@@ -115,13 +149,8 @@ bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& 
                     "WHERE recordName = ?",
                     {Json(report.number), Json(draft_name)}))
         return false;
-    KeptDraft kept;
-    kept.request_id = report.request_id;
-    kept.number = report.number;
+    KeptDraft kept = named;
     kept.draft = draft_name;
-    kept.draft_number = draft_number;
-    kept.outcome = verdict.result;
-    kept.message = verdict.message;
     return tell_kept_draft(core, kept);
 }
 
@@ -207,13 +236,17 @@ std::vector<KeptDraft> Core::take_kept_drafts() {
     store::Transaction transaction(*this);
     const Json::array entries = setting(kKeptRow).array_items();
     if (entries.empty()) return {};
+    // An invoice issued from a kept draft and still to be settled may yet be stored: its draft is
+    // offered only once that report has ended unstored (stored, the draft is used up).
+    const std::optional<NavReportRecord> settling = nav_pending_record();
+    const std::string issued_from = settling ? draft_source(Json(settling->document)) : std::string();
     std::vector<KeptDraft> given;
     Json::array left;
     for (const Json& entry : entries) {
         KeptDraft kept = kept_of(entry);
         // Used up: nothing to tell.
         if (!still_kept(*this, kept.draft)) continue;
-        if (nav_invoice_keeper(kept.request_id) == InvoiceKeeper::page)
+        if (nav_invoice_keeper(kept.request_id) == InvoiceKeeper::page || kept.draft == issued_from)
             left.push_back(entry);
         else
             given.push_back(std::move(kept));

@@ -61,6 +61,12 @@ long arrival_margin();
 std::time_t send_window();
 // A record's deadline: this long after it was written, its writer sends it no more.
 std::time_t send_deadline();
+// How long the maker of a verdict gives itself to keep the invoice, pass it to the cloud and remove
+// the shared record.
+std::time_t verdict_lifetime();
+// From when, on this computer's clock, the work of a verdict made at `made` to be done by `until` (on
+// its maker's clock) is anyone's to finish.
+std::time_t finished_by(const std::string& request_id, std::time_t made, std::time_t until);
 // How long after the moment written as its sending a copy of an invoice can still arrive: it goes out
 // within a request's time of that moment (the shared record's update comes between), and its request
 // takes up to another, with the margin of a late registration.
@@ -105,9 +111,13 @@ NavSettled settled_outcome(Core& core, const std::string& request_id);
 
 // --- drafts (report_draft.cpp) ---
 
-// Inside the caller's transaction: a report that ended unstored (`verdict`) keeps its invoice as a
-// draft, whoever its keeper is; false when the draft could not be written.
-bool keep_as_draft(Core& core, const NavReportRecord& report, const NavSettled& verdict);
+// The draft that is to keep the invoice of a report that ended unstored (`verdict`): the kept draft
+// it was issued from, else one named by the report itself; none when nothing is to be kept.
+KeptDraft draft_for(Core& core, const NavReportRecord& report, const NavSettled& verdict);
+// Inside the caller's transaction: keeps the report's invoice in the draft `named` (of draft_for, or
+// as a verdict names it), whoever its keeper is, and tells of it. A draft kept already under that name
+// is not written again; false when the draft could not be written.
+bool keep_as_draft(Core& core, const NavReportRecord& report, const KeptDraft& named);
 // Inside the caller's transaction: tells the user once that the invoice of `kept.number` is kept in
 // the draft `kept.draft` (here, or by the installation that settled it).
 bool tell_kept_draft(Core& core, const KeptDraft& kept);

@@ -22,6 +22,8 @@ constexpr std::time_t kServiceTolerance = 86400;
 // How far a difference of two clocks read off the authority's replies may be off (the time a reply
 // takes, and the whole seconds it is written in).
 constexpr std::time_t kMeasureMargin = 60;
+// The longest a verdict's maker may give itself to finish its work.
+constexpr std::time_t kLongestVerdict = 600;
 
 // The authority's time as its latest reply in this run gave it, with the boot clock at that moment:
 // carried forward in real time, it stays right whatever this computer's wall clock is set to since.
@@ -93,6 +95,19 @@ std::time_t send_window() {
 
 std::time_t send_deadline() {
     return send_window() + nav_request_seconds();
+}
+
+std::time_t verdict_lifetime() {
+    return 2 * nav_request_seconds();
+}
+
+// Counted from when this run first saw the verdict, for as long as its maker gave itself: no clock of
+// another computer is trusted, and a lifetime past reason (or none, from an earlier version) is the
+// usual one.
+std::time_t finished_by(const std::string& request_id, std::time_t made, std::time_t until) {
+    const std::time_t given = until - made;
+    const std::time_t lifetime = given > 0 && given <= kLongestVerdict ? given : verdict_lifetime();
+    return first_seen_at("verdict " + request_id, clock_now()) + lifetime;
 }
 
 std::time_t on_the_way_after_sending() {

@@ -127,11 +127,13 @@ bool remember_taken(Core& core, const NavReportRecord& report) {
 // --- the verdict, made once ----------------------------------------------------------------------
 
 // A report's verdict is made once, by the installation that settles it first: written into the
-// company's shared record over the version it was judged on, then into the synced row of the latest
-// verdicts before the shared record goes. Every other installation, the reporter too, follows it and
-// never judges that report again: an invoice the authority holds under the number later (another's,
-// of whatever content) is not taken for the reporter's, and the typed invoice is kept once, as a draft
-// of the installation that made the verdict.
+// company's shared record over the version it was judged on, naming its maker, the draft that is to
+// keep the typed invoice, and the moment by which its maker has kept that draft, passed it to the
+// cloud with the synced row of the latest verdicts, and removed the shared record. Past that moment
+// any installation that reads the verdict finishes that work; the draft's name follows from the
+// report, so the invoice is kept once whoever keeps it. Every other installation, the reporter too,
+// follows it and never judges that report again: an invoice the authority holds under the number
+// later (another's, of whatever content) is not taken for the reporter's.
 constexpr const char* kVerdictsRow = "nav_verdicts";
 constexpr std::size_t kVerdictsKept = 50;
 constexpr const char* kVerdictMember = "verdict";
@@ -140,7 +142,10 @@ constexpr const char* kVerdictMember = "verdict";
 struct Verdict {
     NavSettled settled;          // its result, and its message (refused)
     std::string installation;    // who made it
-    KeptDraft draft;             // unstored: the draft that keeps the invoice, once kept
+    KeptDraft draft;             // the draft that keeps the invoice (none named by an earlier version)
+    // On its maker's clock: when it was made, and by when its maker's work is done (0: not said).
+    std::time_t made = 0;
+    std::time_t until = 0;
 };
 
 Json verdict_json(const Verdict& verdict) {
@@ -151,6 +156,10 @@ Json verdict_json(const Verdict& verdict) {
     put("message", verdict.settled.message);
     put("draft", verdict.draft.draft);
     put("draft_number", verdict.draft.draft_number);
+    if (verdict.until > 0) {
+        out["made"] = static_cast<double>(verdict.made);
+        out["until"] = static_cast<double>(verdict.until);
+    }
     return out;
 }
 
@@ -168,13 +177,19 @@ std::optional<Verdict> verdict_read(const Json& stored, const NavReportRecord& r
     verdict.draft.draft_number = stored["draft_number"].string_value();
     verdict.draft.outcome = verdict.settled.result;
     verdict.draft.message = verdict.settled.message;
+    verdict.made = static_cast<std::time_t>(stored["made"].number_value());
+    verdict.until = static_cast<std::time_t>(stored["until"].number_value());
     return verdict;
 }
 
-Verdict verdict_of(Core& core, const NavSettled& settled) {
+// This installation's verdict on a report, made now.
+Verdict verdict_of(Core& core, const NavReportRecord& report, const NavSettled& settled) {
     Verdict verdict;
     verdict.settled = settled;
     verdict.installation = installation_id(core);
+    verdict.draft = draft_for(core, report, settled);
+    verdict.made = clock_now();
+    verdict.until = verdict.made + verdict_lifetime();
     return verdict;
 }
 
@@ -272,23 +287,27 @@ bool judged_here_alone(const NavReportRecord& report) {
     return clock_now() <= free_from(report);
 }
 
-// Inside the caller's transaction: the invoice of a report that ended unstored is kept as a draft here
-// and, for a shared report, that verdict with the draft goes to every installation.
-bool keep_verdict(Core& core, const NavReportRecord& report, const NavSettled& settled) {
-    if (!keep_as_draft(core, report, settled)) return false;
+// Inside the caller's transaction: the invoice of a report that ended unstored is kept here in the
+// draft its verdict names (one an earlier version's verdict named none for is named here) and, for a
+// shared report, that verdict with the draft goes to every installation.
+bool keep_verdict(Core& core, const NavReportRecord& report, Verdict verdict) {
+    if (verdict.draft.draft.empty()) verdict.draft = draft_for(core, report, verdict.settled);
+    if (!keep_as_draft(core, report, verdict.draft)) return false;
     if (report.shared_tag.empty()) return true;
-    Verdict verdict = verdict_of(core, settled);
-    verdict.draft = kept_draft_of(core, report.number);
     return remember_verdict(core, report, verdict);
 }
+
+// What an installation does with the verdict on its own record: its maker keeps the invoice and
+// removes the shared record (the reporter's own verdict, or another's it finishes); a follower drops
+// its record once the verdict's draft is in place, and tells where the invoice is.
+enum class Role { maker, follower };
 
 // Removes the local record of this very report, on what the caller read of it, and its shared
 // record. A newer record written meanwhile stays; so does this one when it moved on since it was read
 // (the save sent it meanwhile): it is settled again from what it says now. With `verdict`, how the
-// report ended is kept in the same transaction. With `theirs`, another installation made that verdict
-// and keeps the invoice: the user here is told where, and that installation removes the shared record.
-Removal remove_record(Core& core, const NavReportRecord& report, const NavSettled* verdict,
-                      const Verdict* theirs = nullptr) {
+// report ended is kept in the same transaction. A follower's user is told where the verdict's draft
+// keeps the invoice, and the shared record is left to the verdict's maker.
+Removal remove_record(Core& core, const NavReportRecord& report, const Verdict* verdict, Role role = Role::maker) {
     bool removed_here = false;
     bool remembered = false;
     {
@@ -298,12 +317,12 @@ Removal remove_record(Core& core, const NavReportRecord& report, const NavSettle
         if (now && now->request_id == report.request_id) {
             if (moved_on(*now, report)) return Removal::moved_on;
             if (verdict) {
-                if (verdict->result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
-                if (!remember_settled(core, report, *verdict, true)) return Removal::failed;
-                // Their draft, when they could keep one; else it is kept here, once.
-                const bool kept = !theirs                    ? keep_verdict(core, report, *verdict)
-                                  : theirs->draft.draft.empty() ? keep_as_draft(core, report, *verdict)
-                                                                : tell_kept_draft(core, theirs->draft);
+                const NavSettled& settled = verdict->settled;
+                if (settled.result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
+                if (!remember_settled(core, report, settled, true)) return Removal::failed;
+                const bool kept = role == Role::maker            ? keep_verdict(core, report, *verdict)
+                                  : verdict->draft.draft.empty() ? true
+                                                                 : tell_kept_draft(core, verdict->draft);
                 if (!kept) return Removal::failed;
                 remembered = true;
             }
@@ -311,7 +330,7 @@ Removal remove_record(Core& core, const NavReportRecord& report, const NavSettle
             removed_here = true;
         }
     }
-    if (theirs) return Removal::removed;
+    if (role == Role::follower) return Removal::removed;
     // The draft and the verdict reach the cloud before the shared record goes.
     if (remembered && !report.shared_tag.empty()) core.sync_start(empty_completion());
     // Left in the cloud when it cannot be reached: any installation removes it once it finds the
@@ -377,16 +396,17 @@ NavSettled waiting_on(const NavReportRecord& report, NavSettled::Reason reason, 
     return settled;
 }
 
-// Another installation's report whose verdict this one made: its invoice (which the shared record
-// carries) is kept here as a draft, and the verdict goes up with it before the shared record goes.
-Removal remove_theirs(Core& core, const NavReportRecord& report, const NavSettled& verdict) {
+// Another installation's report whose verdict this one made or finishes: its invoice (which the
+// shared record carries) is kept here in the verdict's draft, and the verdict goes up with it before
+// the shared record goes.
+Removal remove_theirs(Core& core, const NavReportRecord& report, const Verdict& verdict) {
     if (report.shared_tag.empty()) return Removal::removed;
     {
         store::Transaction transaction(core);
         if (!transaction.active()) return Removal::failed;
         // Kept already when only the removal was left.
         if (!synced_verdict(core, report)) {
-            if (verdict.result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
+            if (verdict.settled.result == NavSettled::Result::taken && !remember_taken(core, report)) return Removal::failed;
             if (!keep_verdict(core, report, verdict)) return Removal::failed;
         }
         if (!transaction.commit()) return Removal::failed;
@@ -395,14 +415,11 @@ Removal remove_theirs(Core& core, const NavReportRecord& report, const NavSettle
     return core.nav_unshare_report(report.shared_tag) ? Removal::removed : Removal::failed;
 }
 
-// Follows the verdict another installation made on a report: this installation's own record
-// (`local`) goes, its invoice kept there. Another's record is that installation's to finish.
-NavSettled follow_verdict(Core& core, const NavReportRecord& report, bool local, const Verdict& theirs) {
-    if (!local) return waiting_on(report, NavSettled::Reason::cloud);
-    NavSettled settled = theirs.settled;
-    switch (remove_record(core, report, &settled, &theirs)) {
+// How a removal on a verdict ended, told as the settling's result: `done` once removed.
+NavSettled removal_told(const NavReportRecord& report, Removal removal, const NavSettled& done) {
+    switch (removal) {
     case Removal::removed:
-        return settled;
+        return done;
     case Removal::moved_on:
         return waiting_on(report, NavSettled::Reason::sending);
     case Removal::failed:
@@ -411,11 +428,54 @@ NavSettled follow_verdict(Core& core, const NavReportRecord& report, bool local,
     return waiting_on(report, NavSettled::Reason::unrecorded);
 }
 
+// The verdict's draft is here, or there is nothing to keep; a pass brings it in when it is not.
+bool draft_in_place(Core& core, const NavReportRecord& report, const Verdict& verdict) {
+    if (verdict.draft.draft.empty()) return report.document.empty();
+    const Json draft_name(verdict.draft.draft);
+    auto here = [&core, &draft_name] {
+        return !store::rows(core, "SELECT 1 FROM documents WHERE recordName = ?", {draft_name}).empty();
+    };
+    if (here()) return true;
+    core.sync_start(empty_completion());
+    return here();
+}
+
+// Takes up a verdict on a report, `local` when it is this installation's own record, `report`
+// carrying the shared record's tag as it stands (none when it is gone). Its maker's work (the draft,
+// the pass, the shared record's removal) is this installation's to do when the verdict is its own or
+// past its moment; before that the reporter follows it once its draft is in place, and the user is
+// told which invoice waits for whom, and until when. Nothing waits for the maker for good.
+NavSettled take_up_verdict(Core& core, const NavReportRecord& report, bool local, const Verdict& verdict) {
+    const bool own = verdict.installation == installation_id(core);
+    const std::time_t due = own ? 0 : finished_by(report.request_id, verdict.made, verdict.until);
+    if (own || clock_now() > due) {
+        NavSettled finished = verdict.settled;
+        if (local) return removal_told(report, remove_record(core, report, &verdict), finished);
+        // Another's report: only its removal was left, and it is none once done.
+        finished.result = NavSettled::Result::none;
+        return removal_told(report, remove_theirs(core, report, verdict), finished);
+    }
+    if (local && draft_in_place(core, report, verdict))
+        return removal_told(report, remove_record(core, report, &verdict, Role::follower), verdict.settled);
+    NavSettled awaited = waiting_on(report, NavSettled::Reason::judged_elsewhere);
+    awaited.elsewhere = !local;
+    awaited.written = report.written;
+    awaited.deadline = due;
+    return awaited;
+}
+
+// The record with the shared record's tag as it stands now.
+NavReportRecord with_tag(NavReportRecord report, const std::string& tag) {
+    report.shared_tag = tag;
+    return report;
+}
+
 // A report the authority's records decided (refused, taken, never arrived): the verdict is kept and
 // its record goes. While the record cannot be removed, or it moved on since it was read, it waits.
-NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, NavSettled verdict) {
-    const Held held = claim_verdict(core, report, verdict_of(core, verdict), local);
-    if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
+NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, const NavSettled& settled) {
+    const Verdict made = verdict_of(core, report, settled);
+    const Held held = claim_verdict(core, report, made, local);
+    if (held.kind == Held::Kind::theirs) return take_up_verdict(core, with_tag(report, held.tag), local, held.verdict);
     if (held.kind == Held::Kind::changed) return waiting_on(report, NavSettled::Reason::sending);
     if (held.kind == Held::Kind::unknown && !(local && judged_here_alone(report)))
         return waiting_on(report, NavSettled::Reason::cloud);
@@ -423,12 +483,8 @@ NavSettled removed_on(Core& core, const NavReportRecord& report, bool local, Nav
     // when it cannot be reached).
     NavReportRecord claimed = report;
     if (!report.shared_tag.empty() && held.kind != Held::Kind::unknown) claimed.shared_tag = held.tag;
-    const Removal removal = local ? remove_record(core, claimed, &verdict) : remove_theirs(core, claimed, verdict);
-    if (removal == Removal::removed) return verdict;
-    verdict.result = NavSettled::Result::waiting;
-    verdict.reason = removal == Removal::moved_on ? NavSettled::Reason::sending : NavSettled::Reason::unrecorded;
-    verdict.message.clear();
-    return verdict;
+    const Removal removal = local ? remove_record(core, claimed, &made) : remove_theirs(core, claimed, made);
+    return removal_told(report, removal, settled);
 }
 
 // Acts on what the authority's records say of a report. `local`: the record is this installation's
@@ -446,7 +502,8 @@ NavSettled act_on(Core& core, const NavReportRecord& report, const NavFound& fou
         // whatever the authority holds under the number since.
         if (local) {
             const Held held = verdict_elsewhere(core, report);
-            if (held.kind == Held::Kind::theirs) return follow_verdict(core, report, local, held.verdict);
+            if (held.kind == Held::Kind::theirs)
+                return take_up_verdict(core, with_tag(report, held.tag), local, held.verdict);
             if (held.kind == Held::Kind::unknown && !judged_here_alone(report))
                 return waiting_on(report, NavSettled::Reason::cloud);
         }
@@ -539,23 +596,13 @@ bool release_stored(Core& core, const std::string& record_name) {
     return core.nav_release_report(record_name);
 }
 
-// A shared record that carries a verdict: this installation finishes its own (the process that made
-// it may have ended before it kept the invoice or removed the record); the reporter of another's
-// follows it with its own record. Only its removal left, it is none once done.
+// A shared record that carries a verdict, taken up with the reporter's own record where this
+// installation is the reporter (the process that made the verdict may have ended before it kept the
+// invoice or removed the record).
 NavSettled finish_verdict(Core& core, const NavReportRecord& record, const Verdict& made) {
     const std::optional<NavReportRecord> pending = core.nav_pending_record();
     const bool reporter = pending && pending->request_id == record.request_id;
-    if (made.installation != installation_id(core))
-        return reporter ? follow_verdict(core, *pending, true, made) : waiting_on(record, NavSettled::Reason::cloud);
-    NavSettled settled = waiting_on(record, NavSettled::Reason::cloud);
-    NavSettled verdict = made.settled;
-    if (reporter) {
-        NavReportRecord own = *pending;
-        own.shared_tag = record.shared_tag;
-        return remove_record(core, own, &verdict) == Removal::removed ? verdict : settled;
-    }
-    if (remove_theirs(core, record, verdict) == Removal::removed) settled.result = NavSettled::Result::none;
-    return settled;
+    return take_up_verdict(core, with_tag(reporter ? *pending : record, record.shared_tag), reporter, made);
 }
 
 // Settles the company's shared record, whichever installation made it.
@@ -750,12 +797,17 @@ NavSettled Core::nav_report_held_elsewhere() {
     const Json shared = nav_shared_report(reachable);
     const std::optional<NavReportRecord> record =
         reachable ? NavReportRecord::read(shared["report"]) : std::optional<NavReportRecord>();
-    if (!record || (own_report(*this, *record) && this_computer(*record))) return held;
+    if (!record) return held;
+    // Another installation's verdict stands on it, this installation's own report too: until its
+    // maker's work is done, or its moment has passed.
+    const std::optional<Verdict> made = verdict_read(Json(record->stored)[kVerdictMember], *record);
+    const bool judged_elsewhere = made && made->installation != installation_id(*this);
+    if (!judged_elsewhere && own_report(*this, *record) && this_computer(*record)) return held;
     // Read, not settled: whether it may still be on its way is the settling's to tell.
-    held = waiting_on(*record, NavSettled::Reason::sending);
+    held = waiting_on(*record, judged_elsewhere ? NavSettled::Reason::judged_elsewhere : NavSettled::Reason::sending);
     held.elsewhere = true;
     held.written = record->written;
-    held.deadline = free_from(*record);
+    held.deadline = judged_elsewhere ? finished_by(record->request_id, made->made, made->until) : free_from(*record);
     return held;
 }
 

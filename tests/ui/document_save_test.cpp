@@ -1262,6 +1262,38 @@ TEST_F(UnansweredReport, ALostSubmissionWithItsPageOpenIsADraftToldAfterTheProgr
     EXPECT_EQ(invoices(), 0);
 }
 
+// The page's invoice ends unstored with the page open, and is issued at once from the draft the page
+// keeps; the authority accepts it, the reply is lost, and the program is killed. The start after
+// settles it while the authority still processes it: no draft is offered meanwhile, and once stored
+// the draft is used up. One invoice.
+TEST_F(UnansweredReport, AnInvoiceIssuedFromAKeptDraftAndAcceptedBeforeAKillLeavesNoDraftOffered) {
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    nav.fail_next("manageInvoice", NavQueryFault::unavailable);
+    {
+        ScopedEnv wait("TAVRIN_NAV_SETTLE_SECONDS", "20");
+        ui::ContentDialog* d = save(p);
+        ASSERT_NE(d, nullptr);
+        d->Answer(Result::Primary);
+    }
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    const std::string draft_name = Json(p->document)["kept_draft"].string_value();
+    ASSERT_FALSE(draft_name.empty());
+    const std::string issued = number_of(p);
+    EXPECT_NE(told_on_save(p, true).find(issued + " számú számlát elküldtük"), std::string::npos);
+    restart();
+    const int shown = dialogs.shown;
+    nav.set_processing_delay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(settled_and_stored());
+    window->OnSelectedSectionInvoked();
+    ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
+    EXPECT_EQ(dialogs.shown, shown) << "a draft offered";
+    EXPECT_EQ(g_core->draft_keeping_of(draft_name).state, DraftKeeping::State::issued);
+    EXPECT_TRUE(g_core->take_kept_drafts().empty());
+    EXPECT_EQ(invoices(), 1);
+    EXPECT_EQ(stored_as(*g_core, issued), 1);
+}
+
 TEST_F(UnansweredReport, OurInvoiceGivenBackInAnotherFormIsKnownAsOurs) {
     // Our invoice, its reply lost, given back by the authority in another form (another layout, element
     // order and number format): it is known by what it is, and stored as ours under its number.
@@ -1804,6 +1836,36 @@ protected:
         }, 15000);
     }
 
+    // The drafts the cloud holds.
+    int cloud_drafts() const {
+        int drafts = 0;
+        for (const CloudStore::Record& record : cloud.records(kAccount))
+            drafts += record.type == "Documents" && cloud.row(kAccount, record.name)["type"].string_value() == "DRAFT";
+        return drafts;
+    }
+
+    // Once passes have run on both: one draft keeps the lost invoice, here, there and in the cloud.
+    void one_draft_overall() {
+        g_core->sync_start(empty_completion());
+        if (second) second->sync_start(empty_completion());
+        for (Core* store : {g_core, second.get()}) {
+            if (!store) continue;
+            EXPECT_EQ(count(*store, "SELECT COUNT(*) FROM documents WHERE type = 'DRAFT'"), 1) << "one draft";
+        }
+        EXPECT_EQ(cloud_drafts(), 1);
+    }
+
+    // Waits for the window to tell of a kept draft: the text told.
+    std::string told_kept_draft() {
+        std::string told;
+        dialogs.answers.push_back([&told](ui::ContentDialog& d) {
+            told = d.ContentText().toStdString();
+            return Result::Primary;
+        });
+        window->OnSelectedSectionInvoked();
+        return wait_until([&] { return !told.empty() && !ui::ContentDialog::Current(); }, 15000) ? told : "";
+    }
+
     void each_number_once() const {
         std::vector<std::string> sent = nav.received_numbers();
         std::sort(sent.begin(), sent.end());
@@ -1967,6 +2029,87 @@ TEST_F(TwoInstallations, ARecordTheOtherSettledAsNeverArrivedIsFollowedWhateverI
     EXPECT_EQ(cashbook.request_count(), 0u);
     EXPECT_EQ(second->cashbook_pending(), std::vector<std::string>{issued.record_name});
     each_number_once();
+}
+
+TEST_F(TwoInstallations, AVerdictWhoseMakerVanishedIsFinishedPastItsMomentWithOneDraft) {
+    // This installation's request was lost before the authority and the program killed. The other
+    // installation settles its record as never arrived, writes its verdict into the shared record, and
+    // vanishes before its pass and the record's removal reach the cloud: its computer never comes back.
+    // Started again, this installation is told which invoice waits for the other and until when, never
+    // that the cloud cannot be reached; past that moment it keeps the draft itself, removes the
+    // record, and issues its next invoice. One draft.
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    const std::string number = Json(p->document)["number_formatted"].string_value();
+    lost_before_the_authority(p, "TVGONE_1");
+    p->lines.clear();
+    close_program();
+    int writes = 0;
+    cloud.set_fault_policy([&writes](const std::string& endpoint) -> std::optional<CloudStore::FaultChoice> {
+        if (endpoint != "records/modify" || ++writes == 1) return std::nullopt;
+        return CloudStore::FaultChoice{CloudStore::Fault::drop, false};
+    });
+    EXPECT_EQ(second->nav_settle_report(true).result, NavSettled::Result::waiting);
+    cloud.set_fault_policy({});
+    ASSERT_NE(cloud.record(kAccount, "invoice_report")->fields.dump().find("verdict"), std::string::npos);
+    second.reset();
+    std::filesystem::remove_all(other.path());
+
+    restart();
+    const std::string until = Tavrin::moment_text(*g_core, kNow + nav_report::verdict_lifetime());
+    window->OnSelectedSectionInvoked();
+    ASSERT_TRUE(wait_until([&] { return ui::utf8(window->reportNotice->Text()).find(until) != std::string::npos; }))
+        << ui::utf8(window->reportNotice->Text());
+    EXPECT_EQ(ui::utf8(window->reportNotice->Text()).rfind("A(z) " + number + " számú számla bejelentéséről", 0), 0u);
+    Tavrin::DocumentPage* next = new_invoice(1);
+    ASSERT_NE(next, nullptr);
+    ui::ContentDialog* refused = save(next);
+    ASSERT_NE(refused, nullptr);
+    const std::string told = refused->ContentText().toStdString();
+    refused->Answer(Result::Primary);
+    ASSERT_TRUE(wait_until([] { return ui::ContentDialog::Current() == nullptr; }));
+    EXPECT_NE(told.find(number + " számú számla bejelentéséről a cég egy másik gépe már döntött"), std::string::npos) << told;
+    EXPECT_NE(told.find("Ha " + until + " után sem végzett, ez a gép fejezi be."), std::string::npos) << told;
+    EXPECT_EQ(told.find("A felhő most nem érhető el"), std::string::npos) << told;
+    next->lines.clear();
+    ASSERT_TRUE(close_page());
+
+    set_clock([] { return kNow + 60; });
+    ASSERT_TRUE(settled_by(*g_core));
+    EXPECT_NE(told_kept_draft().find("megmaradt a(z) "), std::string::npos);
+    EXPECT_FALSE(cloud.record(kAccount, "invoice_report") && !cloud.record(kAccount, "invoice_report")->deleted);
+    EXPECT_EQ(saved_new_invoice(), text("saving_successful"));
+    EXPECT_EQ(stored_as(*g_core, number), 1);
+    one_draft_overall();
+    each_number_once();
+}
+
+TEST_F(TwoInstallations, AVerdictReadDuringItsMakersPassIsFollowedWithOneDraft) {
+    // The other installation settles this one's lost report as never arrived; this installation
+    // starts again while that installation's pass (its draft, its verdict row) is still on its way to
+    // the cloud. It waits for that draft rather than keep one of its own, then follows the verdict.
+    Tavrin::DocumentPage* p = new_invoice(1);
+    ASSERT_NE(p, nullptr);
+    lost_before_the_authority(p, "TVPASS_1");
+    p->lines.clear();
+    close_program();
+    cloud.hold("changes/zone");
+    NavSettled::Result made = NavSettled::Result::waiting;
+    std::thread maker([&] { made = second->nav_settle_report(true).result; });
+    ASSERT_TRUE(cloud.wait_held(std::chrono::seconds(20)));
+    restart();
+    EXPECT_FALSE(g_core->nav_pending_report().is_null()) << "followed before the verdict's draft was there";
+    EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'DRAFT'"), 0);
+    cloud.release();
+    maker.join();
+    EXPECT_EQ(made, NavSettled::Result::dropped);
+    ASSERT_TRUE(settled_by(*g_core));
+    const auto drafts = store::rows(*g_core, "SELECT number_formatted FROM documents WHERE type = 'DRAFT'");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NE(told_kept_draft().find("megmaradt a(z) " + Json(drafts.front())["number_formatted"].string_value() +
+                                     " piszkozatban"),
+              std::string::npos);
+    one_draft_overall();
 }
 
 TEST_F(TwoInstallations, AnEstimateIsNeitherReportedNorBookedNorMarkedPaid) {
