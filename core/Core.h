@@ -678,8 +678,9 @@ public:
     std::string nav_schema_folder();
     // True when `xml` is a well-formed document valid against the invoice data schema (the file
     // "invoiceData" of the schema folder). On failure `error`, when given, gets libxml2's last message
-    // of this validation (never empty); last_xml_error() holds it too.
-    bool validate_invoice_xml(std::string xml, std::string* error = nullptr);
+    // of this validation (never empty); last_xml_error() holds it too. `codes` gets where and why it
+    // failed without the document's values (XmlSchema::valid), fit for a log.
+    bool validate_invoice_xml(std::string xml, std::string* error = nullptr, std::string* codes = nullptr);
     // One submission with the given request id, telling apart a refusal, a service that was never
     // reached and an answer that never came. `before_send` runs after the token exchange, just before
     // the invoice goes out; when it gives an outcome, nothing is sent and the submission ends so.
