@@ -497,6 +497,14 @@ TEST_F(DocumentSave, FailureRoadsTellTheUserAndKeepTheDocument) {
     write("payments", with_bank("Mentő Bank 11773016-11111111"));
     p->OnSelectorChanged(p->paymentsCombBox);
     EXPECT_EQ(refused_save(p).find("bankszámlaszám"), std::string::npos);
+    // A client who pays VAT but has no tax number: the number is told as missing, not as wrong.
+    for (const auto& [key, value] : {std::pair{"clientRecordName", "C1A2B3C4-D5E6-4F70-8192-A3B4C5D6E7F8"},
+                                     {"client_status", "DOMESTIC"}, {"client_identifier_number", " "}})
+        p->document[key] = value;
+    const std::string no_number = refused_save(p);
+    EXPECT_NE(no_number.find("a vevő adószáma"), std::string::npos) << no_number;
+    EXPECT_EQ(no_number.find("Hibás"), std::string::npos) << no_number;
+    EXPECT_EQ(nav.request_count(), 0u);
     p->lines.clear();
     window->document_window->Close();
     ASSERT_TRUE(wait_until([&] { return page() == nullptr; }));
