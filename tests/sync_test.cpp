@@ -1432,7 +1432,8 @@ TEST_F(AccountsRecord, AMissingAccountFallsBackToTheSampleCompany) {
     EXPECT_EQ(a->setting("accounts")[0]["id"].string_value(), "OTHER");  // the sample company's own copy
 }
 
-// The start-up's fetch runs on a pool thread while the window reads the open account and lists it.
+// The start-up's fetch runs on a pool thread while the window reads the open account (for its
+// title, the accounts menu, the next list's request).
 TEST_F(AccountsRecord, ThreadsReadTheOpenAccountWhileTheFetchChangesIt) {
     put_accounts(Json::array{Json::object{{"id", "OTHER"}, {"name", "Másik"}}});
     auto a = installation("a");
@@ -1442,10 +1443,7 @@ TEST_F(AccountsRecord, ThreadsReadTheOpenAccountWhileTheFetchChangesIt) {
         fetched = true;
     });
     std::set<std::string> seen;
-    while (!fetched) {
-        seen.insert(a->current_account);
-        a->list_page_of(0, false, "clients", {}, "", "");
-    }
+    while (!fetched) seen.insert(a->current_account);
     start_up.join();
     for (const std::string& account : seen) EXPECT_TRUE(account == kAccount || account == "DEMO") << account;
     EXPECT_EQ(a->current_account, "DEMO");
