@@ -18,6 +18,6 @@ int main(int argc, char** argv) {
         g_core = nullptr;
     }
     delete g_main_window.data();
-    ui::Application::Finish();
+    ui::Application::Finish(code);
     return code;
 }

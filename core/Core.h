@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -491,6 +492,37 @@ struct ListPage {
     std::vector<json11::Json::object> rows;
 };
 
+// A text that pool threads and the UI thread both read and write: each read is a copy taken under
+// its lock, each write replaces it whole.
+class SharedText {
+public:
+    SharedText() = default;
+    SharedText(const SharedText&) = delete;
+    SharedText& operator=(const SharedText&) = delete;
+    SharedText& operator=(std::string text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        text_ = std::move(text);
+        return *this;
+    }
+    std::string get() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+    operator std::string() const { return get(); }
+    bool empty() const { return get().empty(); }
+    std::size_t size() const { return get().size(); }
+    friend bool operator==(const SharedText& shared, const std::string& text) { return shared.get() == text; }
+    friend bool operator==(const SharedText& shared, const char* text) { return shared.get() == text; }
+    friend std::string operator+(const std::string& left, const SharedText& right) { return left + right.get(); }
+    friend std::string operator+(const SharedText& left, const std::string& right) { return left.get() + right; }
+    friend std::string operator+(const SharedText& left, const char* right) { return left.get() + right; }
+    friend std::ostream& operator<<(std::ostream& out, const SharedText& shared) { return out << shared.get(); }
+
+private:
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
 class Core {
 public:
     Core(std::string data_folder, std::string app_folder, std::map<std::string, std::string> system_info,
@@ -502,7 +534,8 @@ public:
 
     // --- state -----------------------------------------------------------------------------
     bool is_hungarian = false;
-    std::string current_account;
+    // The open account: the cloud settings fetch sets it on a pool thread while the window reads it.
+    SharedText current_account;
     json11::Json constants;
     std::vector<std::string> month_names;
     std::vector<std::map<int, std::string>> weekday_names;
@@ -680,8 +713,9 @@ public:
     std::string nav_schema_folder();
     // True when `xml` is a well-formed document valid against the invoice data schema (the file
     // "invoiceData" of the schema folder). On failure `error`, when given, gets libxml2's last message
-    // of this validation (never empty); last_xml_error() holds it too.
-    bool validate_invoice_xml(std::string xml, std::string* error = nullptr);
+    // of this validation (never empty); last_xml_error() holds it too. `codes` gets where and why it
+    // failed without the document's values (XmlSchema::valid), fit for a log.
+    bool validate_invoice_xml(std::string xml, std::string* error = nullptr, std::string* codes = nullptr);
     // One submission with the given request id, telling apart a refusal, a service that was never
     // reached and an answer that never came. `before_send` runs after the token exchange, just before
     // the invoice goes out; when it gives an outcome, nothing is sent and the submission ends so.

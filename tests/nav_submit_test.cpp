@@ -130,18 +130,35 @@ TEST_F(NavSubmit, NewAndCancellingInvoicesAreAccepted) {
 }
 
 TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
-    // Invalid invoice data: nothing is sent, the data goes to standard output, the message comes back.
-    const Json::object bad = invoice("00020", {{"supplier_identifier_number", "1234567-82-42"}});
+    // Invalid invoice data: nothing is sent, the message comes back, and the log names the invoice and
+    // where and why it failed, never the customer.
+    auto to_customer = [&](const std::string& number, const std::string& tax_number) {
+        return invoice(number, {{"client_status", "DOMESTIC"}, {"client_identifier_number", tax_number},
+                                {"client_name", "Vevő Bt"}, {"client_country_code", "HU"}, {"client_postcode", "7600"},
+                                {"client_city", "Pécs"}, {"client_street", "Király utca 5"}});
+    };
+    const Json::object bad = to_customer("00020", "7654321-1-13");
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const std::string invalid = send_invoice(*core, {line(1, 10)}, bad);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
     EXPECT_NE(invalid.find("taxpayerId"), std::string::npos) << invalid;
-    EXPECT_EQ(printed, core->nav_invoice_data_xml({line(1, 10)}, bad, "") + "\n");
+    EXPECT_NE(printed.find("2026/00020"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("customerInfo"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("customerTaxNumber error "), std::string::npos) << printed;
+    for (const char* customer : {"Vevő Bt", "Pécs", "Király", "7600", "7654321", "Alma"})
+        EXPECT_EQ(printed.find(customer), std::string::npos) << customer << " in " << printed;
     EXPECT_EQ(nav.calls().size(), 0u);
 
-    // A wrong password is refused at the token exchange.
+    // A wrong password is refused at the token exchange; the log gets the service's codes.
     set_credentials("wrong", user.exchange_key);
-    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00021")), "Helytelen authentikációs adatok!");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(send_invoice(*core, {line(1, 10)}, to_customer("00021", "87654321-1-13")),
+              "Helytelen authentikációs adatok!");
+    printed = testing::internal::GetCapturedStderr();
+    EXPECT_NE(printed.find("2026/00021: ERROR INVALID_SECURITY_USER"), std::string::npos) << printed;
+    for (const char* customer : {"Vevő Bt", "Pécs", "Király", "87654321", "Helytelen"})
+        EXPECT_EQ(printed.find(customer), std::string::npos) << customer << " in " << printed;
     EXPECT_EQ(nav.calls().size(), 1u);
     // A wrong exchange key yields a meaningless token, which the service refuses.
     set_credentials(user.password, "0000000000000000");

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -1429,6 +1430,23 @@ TEST_F(AccountsRecord, AMissingAccountFallsBackToTheSampleCompany) {
     ASSERT_EQ(calls.size(), before + 2);
     EXPECT_EQ(calls[before + 1].endpoint, "records/query");
     EXPECT_EQ(a->setting("accounts")[0]["id"].string_value(), "OTHER");  // the sample company's own copy
+}
+
+// The start-up's fetch runs on a pool thread while the window reads the open account (for its
+// title, the accounts menu, the next list's request).
+TEST_F(AccountsRecord, ThreadsReadTheOpenAccountWhileTheFetchChangesIt) {
+    put_accounts(Json::array{Json::object{{"id", "OTHER"}, {"name", "Másik"}}});
+    auto a = installation("a");
+    std::atomic<bool> fetched{false};
+    std::thread start_up([&] {
+        fetch_settings(*a);
+        fetched = true;
+    });
+    std::set<std::string> seen;
+    while (!fetched) seen.insert(a->current_account);
+    start_up.join();
+    for (const std::string& account : seen) EXPECT_TRUE(account == kAccount || account == "DEMO") << account;
+    EXPECT_EQ(a->current_account, "DEMO");
 }
 
 TEST_F(AccountsRecord, AnEmptyCloudStartsAFirstAccount) {

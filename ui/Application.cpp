@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,9 +44,6 @@ void quiet_browser_engine() {
     flags += "--log-level=3";
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 }
-
-// A print to PDF that does not end keeps the program from ending for this long at the most.
-constexpr int kPrintLimitMs = 10000;
 
 // Windows still open, or left to a deletion the ended event loop never ran, go while the browser
 // engine is still up: a web page outliving the engine crashes the process on its way out.
@@ -134,12 +133,16 @@ int Application::Exec() {
     return app_->exec();
 }
 
-void Application::Finish() {
+void Application::Finish(int exit_code, int print_limit_ms) {
     delete_windows();
-    wait_for_kept_pages(kPrintLimitMs);
-    // Those whose deletion is due, then those whose print did not end in time.
+    wait_for_kept_pages(print_limit_ms);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    WebView2::DeleteKeptPages();
+    // A page is never deleted while it prints (the engine crashes when the print ends), nor left to
+    // the engine's end: a print still under way ends with the process, here. The database is closed.
+    if (WebView2::KeptPages() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(exit_code);
+    }
 }
 
 void Application::OnTerminationRequested(std::function<void()> handler) {

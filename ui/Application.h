@@ -20,8 +20,9 @@ public:
     int Exec();
     // The end of the program, once its event loop has ended and before this object goes: the windows
     // left are deleted, and the pages they kept for prints to PDF are given the time to finish (the
-    // event loop running, ten seconds at most). No web page outlives the browser engine.
-    static void Finish();
+    // event loop running, `print_limit_ms` at most). A print still under way then ends with the
+    // process, which leaves at once with `exit_code`. No web page outlives the browser engine.
+    static void Finish(int exit_code = 0, int print_limit_ms = 10000);
 
     // Runs on the UI thread (after the signal handler has returned) when the process receives
     // SIGTERM or SIGINT. Without a handler the event loop ends.

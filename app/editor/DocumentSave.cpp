@@ -113,6 +113,13 @@ std::string missing_for_save(Core& core, const Json& document, const std::vector
                                            {"postcode", document["supplier_postcode"]},
                                            {"city", document["supplier_city"]},
                                            {"street", document["supplier_street"]}};
+        // A client who pays VAT is reported by tax number: one without is told as missing, not wrong.
+        const std::string client_status = document["client_status"].string_value();
+        const bool by_tax_number = client_status == "DOMESTIC" || client_status == "VENDOR" ||
+                                   client_status == "COMMUNITY" || client_status == "THIRD_STATE";
+        if (by_tax_number && !client.is_null() &&
+            normalize_whitespace(document["client_identifier_number"].string_value()).empty())
+            missing.push_back(own_text("a vevő adószáma (a partner adatainál)", "the client's tax number (in the client's data)"));
         const Json credentials = core.setting("supplier");
         if (supplier["identifier_number"].string_value().size() < 8)
             missing.push_back(own_text("a cég adószáma (Beállítások, cégadatok)",

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     g_core->open_database();
     Core& core = *g_core;
 
-    std::printf("document editor preview (account %s, median of %d changes)\n", core.current_account.c_str(), runs);
+    std::printf("document editor preview (account %s, median of %d changes)\n", core.current_account.get().c_str(), runs);
     std::printf("%6s  %14s  %16s  %6s  %16s  %14s\n", "lines", "renderer ms", "change->shown ms", "ratio",
                 "whole write ms", "empty script ms");
     double shown_2000 = 0;

@@ -21,6 +21,14 @@ std::optional<std::string> refusal(const std::string& reply) {
     return code.empty() ? std::string("ERROR") : code;
 }
 
+// A refusal goes to the log by the invoice's number and the service's codes: its message may quote
+// the invoice.
+void log_refusal(const Json::object& document, const std::string& reply) {
+    std::fprintf(stderr, "Tavrin: the tax authority refused invoice %s: %s %s\n",
+                 Json(document)["number_formatted"].string_value().c_str(), xml_tag_value(reply, "funcCode").c_str(),
+                 xml_tag_value(reply, "errorCode").c_str());
+}
+
 }  // namespace
 
 bool is_nav_transaction_id(const std::string& text) {
@@ -38,10 +46,11 @@ Core::NavPayload Core::nav_invoice_payload(const std::vector<Json>& lines, Json:
     document.erase("nav_number_formatted");
     document.erase("request_signature_extra");
     const std::string xml = nav_invoice_data_xml(lines, document, "");
-    if (!validate_invoice_xml(xml, &payload.error)) {
-        std::fwrite(xml.data(), 1, xml.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+    std::string codes;
+    if (!validate_invoice_xml(xml, &payload.error, &codes)) {
+        // The message and the data name the customer: the log gets the number and the codes only.
+        std::fprintf(stderr, "Tavrin: invoice %s does not pass the tax authority's schema: %s\n",
+                     Json(document)["number_formatted"].string_value().c_str(), codes.c_str());
         if (payload.error.empty()) payload.error = last_xml_error();
         return payload;
     }
@@ -71,7 +80,10 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
     const std::string token_reply = token_answer["xml"].string_value();
     // Until the invoice itself has gone out, a failure leaves nothing at the service.
     if (xml_tag_value(token_reply, "funcCode") != "OK") {
-        if (const std::optional<std::string> refused = refusal(token_reply)) return {Outcome::refused, *refused};
+        if (const std::optional<std::string> refused = refusal(token_reply)) {
+            log_refusal(document, token_reply);
+            return {Outcome::refused, *refused};
+        }
         // The front's own 503 page: the service is there, briefly unavailable.
         if (token_answer["status"].int_value() == 503 && xml_tag_value(token_reply, "funcCode").empty())
             return {Outcome::unavailable, ""};
@@ -99,6 +111,9 @@ NavSubmission Core::nav_submit_invoice(std::vector<Json> lines, Json::object doc
     if (xml_tag_value(reply, "funcCode") == "OK" && is_nav_transaction_id(transaction_id))
         return {Outcome::accepted, transaction_id};
     // No readable answer: the service may have taken the invoice all the same.
-    if (const std::optional<std::string> refused = refusal(reply)) return {Outcome::refused, *refused};
+    if (const std::optional<std::string> refused = refusal(reply)) {
+        log_refusal(document, reply);
+        return {Outcome::refused, *refused};
+    }
     return {Outcome::unknown, ""};
 }

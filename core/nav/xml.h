@@ -38,8 +38,9 @@ public:
     // False when the file could not be read or compiled.
     bool ok() const;
     // True when `xml` is a well-formed document (read without recovery) valid against the schema;
-    // otherwise `error`, when given, gets libxml2's last message (never empty).
-    bool valid(const std::string& xml, std::string* error = nullptr) const;
+    // otherwise `error`, when given, gets libxml2's last message (never empty), and `codes` where and
+    // why it failed without quoting the document (the element's path or the line, libxml2's code).
+    bool valid(const std::string& xml, std::string* error = nullptr, std::string* codes = nullptr) const;
 
 private:
     struct Compiled;

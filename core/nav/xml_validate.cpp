@@ -44,9 +44,17 @@ using SchemaParser = std::unique_ptr<xmlSchemaParserCtxt, decltype(&xmlSchemaFre
 using Schema = std::unique_ptr<xmlSchema, decltype(&xmlSchemaFree)>;
 using Validator = std::unique_ptr<xmlSchemaValidCtxt, decltype(&xmlSchemaFreeValidCtxt)>;
 
+// What a failed check found: libxml2's message, which may quote the document's values, and where
+// and why without them (the element's path or the line, and libxml2's error code).
+struct Finding {
+    std::string message;
+    std::string codes;
+};
+
 // Parses without recovery: a text that is not well-formed XML with well-formed namespaces gives no
-// document, and `error` says why.
-Document parse_clean(const std::string& xml, std::string& error) {
+// document, and `found` says why.
+Document parse_clean(const std::string& xml, Finding& found) {
+    std::string& error = found.message;
     Document none(nullptr, xmlFreeDoc);
     if (xml.size() > static_cast<std::size_t>(INT_MAX)) {
         collect_xml_error(&error, "The document is too large.");
@@ -68,6 +76,7 @@ Document parse_clean(const std::string& xml, std::string& error) {
         collect_xml_error(&error, "line %d: %s", last->line, last->message);
     else
         collect_xml_error(&error, "The document is not well-formed XML.");
+    found.codes = last ? "line " + std::to_string(last->line) + " error " + std::to_string(last->code) : "not XML";
     return none;
 }
 
@@ -80,14 +89,16 @@ std::string element_path(const xmlNode* node) {
     return path;
 }
 
-// Keeps a validation message in the text `context` points to, after the path of its element.
+// Keeps a validation message in the Finding `context` points to, after the path of its element.
 void collect_validation_error(void* context, xmlErrorPtr error) {
     if (!error || !error->message) return;
+    Finding& found = *static_cast<Finding*>(context);
     const std::string path = element_path(static_cast<const xmlNode*>(error->node));
     if (path.empty())
-        collect_xml_error(context, "%s", error->message);
+        collect_xml_error(&found.message, "%s", error->message);
     else
-        collect_xml_error(context, "%s: %s", path.c_str(), error->message);
+        collect_xml_error(&found.message, "%s: %s", path.c_str(), error->message);
+    found.codes = (path.empty() ? std::string() : path + " ") + "error " + std::to_string(error->code);
 }
 
 }  // namespace
@@ -147,22 +158,24 @@ bool XmlSchema::ok() const {
     return compiled_->schema != nullptr;
 }
 
-bool XmlSchema::valid(const std::string& xml, std::string* error) const {
-    std::string message = error_;
+bool XmlSchema::valid(const std::string& xml, std::string* error, std::string* codes) const {
+    Finding found{error_, "the schema could not be read"};
     bool valid = false;
     if (compiled_->schema) {
-        message.clear();
-        ErrorChannel channel(&message);
-        Document doc = parse_clean(xml, message);
+        found = Finding{};
+        ErrorChannel channel(&found.message);
+        Document doc = parse_clean(xml, found);
         Validator validator(doc ? xmlSchemaNewValidCtxt(compiled_->schema.get()) : nullptr, xmlSchemaFreeValidCtxt);
         if (validator) {
-            xmlSchemaSetValidStructuredErrors(validator.get(), collect_validation_error, &message);
+            xmlSchemaSetValidStructuredErrors(validator.get(), collect_validation_error, &found);
             valid = xmlSchemaValidateDoc(validator.get(), doc.get()) == 0;
         }
     }
     if (valid) return true;
-    if (message.empty()) message = "invalid XML";
-    if (error) *error = message;
+    if (found.message.empty()) found.message = "invalid XML";
+    if (found.codes.empty()) found.codes = "invalid XML";
+    if (error) *error = found.message;
+    if (codes) *codes = found.codes;
     return false;
 }
 
@@ -221,9 +234,9 @@ std::string content_of(xmlDoc* doc, const xmlNode* element) {
 XmlReply::XmlReply(const std::string& xml) : parsed_(std::make_unique<Parsed>()) {
     if (xml.empty()) return;
     init_libxml();
-    std::string message;
-    ErrorChannel channel(&message);
-    parsed_->doc = parse_clean(xml, message);
+    Finding found;
+    ErrorChannel channel(&found.message);
+    parsed_->doc = parse_clean(xml, found);
 }
 
 XmlReply::~XmlReply() = default;
@@ -247,10 +260,10 @@ std::optional<std::string> XmlReply::first(const char* name, const char* within)
     return content_of(parsed_->doc.get(), found);
 }
 
-bool Core::validate_invoice_xml(std::string xml, std::string* error) {
+bool Core::validate_invoice_xml(std::string xml, std::string* error, std::string* codes) {
     // Compiled anew each time: invoices are checked one at a time, at saving.
     std::string message;
-    if (XmlSchema(nav_schema_folder() + "invoiceData").valid(xml, &message)) return true;
+    if (XmlSchema(nav_schema_folder() + "invoiceData").valid(xml, &message, codes)) return true;
     set_last_xml_error(message);
     if (error) *error = message;
     return false;

@@ -92,7 +92,7 @@ void Core::on_cloud_settings(Json answer, const JsonCallback& done) {
 
 void Core::save_cloud_settings(Json, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
-    const Json list(Json::array{Json::object{{"id", current_account}, {"name", translated("1_account", "")}}});
+    const Json list(Json::array{Json::object{{"id", current_account.get()}, {"name", translated("1_account", "")}}});
     const Json body(Json::object{
         {"operations",
          Json::object{{"operationType", "forceReplace"},
@@ -108,7 +108,7 @@ void Core::on_cloud_settings_saved(Json answer, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     // The new account's database does not exist yet: it is made with its schema and default rows.
     open_database();
-    save_local_member("accounts", Json(Json::array{Json::object{{"id", current_account},
+    save_local_member("accounts", Json(Json::array{Json::object{{"id", current_account.get()},
                                                                  {"name", translated("1_account", "")}}}));
     call_completion(done, std::move(answer));
 }

@@ -58,7 +58,7 @@ Core::UploadMark Core::cashbook_mark_upload(const std::string& record_name) {
     const std::string mark = "cashbook_upload_" + record_name;
     const std::string sender = nav_report::installation_id(*this);
     if (sender.empty()) return UploadMark::unknown;
-    const Json zone = Json::object{{"zoneName", current_account}};
+    const Json zone = Json::object{{"zoneName", current_account.get()}};
     const Json fields = Json::object{{"data", Json::object{{"value", Json(Json::object{{"sender", sender}}).dump()}}}};
     const Json written = mark_request(
         *this, "records/modify",

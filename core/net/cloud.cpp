@@ -39,6 +39,21 @@ std::string js_string(const std::string& text) {
     return out;
 }
 
+// A request as the error log gets it: its shape, record names and field names, without the values
+// the fields carry (names, addresses, tax numbers, invoice content).
+Json without_values(const Json& value) {
+    if (value.is_array()) {
+        Json::array items;
+        for (const Json& item : value.array_items()) items.push_back(without_values(item));
+        return items;
+    }
+    if (!value.is_object()) return value;
+    Json::object members;
+    for (const auto& [name, member] : value.object_items())
+        members[name] = name == "value" ? Json() : without_values(member);
+    return members;
+}
+
 bool write_all(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -69,7 +84,7 @@ Core::CloudReply Core::cloudkit_exchange(const std::string& endpoint, const Json
         const std::string log_url = config.maker_url + "/_app/error_log.php?l=" + (is_hungarian ? "hu" : "en") +
                                     "&c=" + query_escape(code) + "&m=" + query_escape(endpoint);
         http_request(log_url,
-                     Json(Json::object{{"reason", reply.value["reason"].string_value()}, {"sent", body.dump()}}), "");
+                     Json(Json::object{{"reason", reply.value["reason"].string_value()}, {"sent", without_values(body).dump()}}), "");
     }
     return reply;
 }

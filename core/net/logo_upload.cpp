@@ -103,7 +103,7 @@ void Core::upload_logo_asset(std::string source_path, std::string logo_name, Jso
         return;
     }
     const Json body(Json::object{{"tokens", Json::object{{"fieldName", "data"}, {"recordType", "Assets"}}},
-                                 {"zoneID", Json::object{{"zoneName", current_account}}}});
+                                 {"zoneID", Json::object{{"zoneName", current_account.get()}}}});
     cloudkit_request("assets/upload", body, [&](Json reply) {
         upload_asset_file(std::move(reply), source_path, logo_name, done);
     });
@@ -142,7 +142,7 @@ void Core::upload_asset_file(Json reply, const std::string& source_path, const s
                       {"record", Json::object{{"recordType", "Assets"},
                                               {"recordName", logo_name},
                                               {"fields", Json::object{{"data", Json::object{{"value", receipt}}}}}}}}},
-        {"zoneID", Json::object{{"zoneName", current_account}}}});
+        {"zoneID", Json::object{{"zoneName", current_account.get()}}}});
     cloudkit_request("records/modify", body, [&](Json saved) {
         on_logo_uploaded(std::move(saved), source_path, logo_name, done);
     });

@@ -14,7 +14,7 @@ constexpr const char* kRecordName = "invoice_report";
 // Sends one operation on the shared record; the cloud's whole reply (null when none came).
 Json modify(Core& core, Json operation) {
     const Json body(Json::object{{"operations", Json::array{std::move(operation)}},
-                                 {"zoneID", Json::object{{"zoneName", core.current_account}}}});
+                                 {"zoneID", Json::object{{"zoneName", core.current_account.get()}}}});
     Json reply;
     core.cloudkit_request("records/modify", body, [&reply](Json answer) { reply = std::move(answer); });
     return reply;
@@ -149,7 +149,7 @@ Core::SharedWrite Core::nav_share_report(const NavReportRecord& report, std::str
 Json Core::nav_shared_report(bool& reachable) {
     // Looked up by its fixed name: no query index is needed for it.
     const Json body(Json::object{{"records", Json::array{Json::object{{"recordName", kRecordName}}}},
-                                 {"zoneID", Json::object{{"zoneName", current_account}}}});
+                                 {"zoneID", Json::object{{"zoneName", current_account.get()}}}});
     Json reply;
     cloudkit_request("records/lookup", body, [&reply](Json answer) { reply = std::move(answer); });
     const Json& record = reply["records"][0];

@@ -788,7 +788,7 @@ Core::ChangeDownload Core::download_changes() { return download_zone_changes(syn
 // ---------------------------------------------------------------------------------------------
 
 Json::object Core::sync_zone_entry() {
-    Json::object zone{{"zoneID", Json::object{{"zoneName", current_account}}}};
+    Json::object zone{{"zoneID", Json::object{{"zoneName", current_account.get()}}}};
     const std::string token = sync_state::read(*this).token;
     if (!token.empty()) zone["syncToken"] = token;
     return zone;
@@ -1054,7 +1054,7 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
         return;
     }
     const Json body(Json::object{{"operations", std::move(operations)},
-                                 {"zoneID", Json::object{{"zoneName", current_account}}}});
+                                 {"zoneID", Json::object{{"zoneName", current_account.get()}}}});
     cloudkit_request("records/modify", body,
                      [this, &sent, &done](Json reply) { apply_modify_result(std::move(reply), sent, done); });
 }
@@ -1148,7 +1148,7 @@ bool Core::apply_cloud_records(const std::vector<std::string>& names) {
     for (const std::string& name : names) wanted.push_back(Json::object{{"recordName", name}});
     Json reply;
     cloudkit_request("records/lookup",
-                     Json::object{{"records", std::move(wanted)}, {"zoneID", Json::object{{"zoneName", current_account}}}},
+                     Json::object{{"records", std::move(wanted)}, {"zoneID", Json::object{{"zoneName", current_account.get()}}}},
                      [&reply](Json answer) { reply = std::move(answer); });
     store::Transaction transaction(*this);
     if (!transaction.active()) return false;

@@ -606,9 +606,13 @@ void append_row(Core& core, std::string& out, const Json::object& row, const Row
             // column is cut.
             number_cell += "<b>" + h(keeping.number) + "</b> (" + h(core.translated("kept_draft", "")) + ") ";
             number_cell += h(text(row, "number_formatted"));
+        } else if (const std::string& reference = text(row, "reference_number_formatted");
+                   kind == "DRAFT" && !reference.empty()) {
+            // The invoice a used-up draft became first: the column is cut at its end, and the draft's
+            // own number only repeats its date.
+            number_cell += "\xE2\x9E\x94 " + h(reference) + " " + h(text(row, "number_formatted"));
         } else {
             number_cell += h(text(row, "number_formatted"));
-            const std::string& reference = text(row, "reference_number_formatted");
             if (!reference.empty()) number_cell += " \xE2\x9E\x94 " + h(reference);
         }
         std::string gross = h(core.formatted_curr(number(row, "total_gross_amount"), text(row, "currency_code"), true,

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         // The tests close windows and go on with the next test.
         QApplication::setQuitOnLastWindowClosed(false);
         result = RUN_ALL_TESTS();
-        ui::Application::Finish();
+        ui::Application::Finish(result);
     }
     return page_outlived_engine ? 1 : result;
 }
