@@ -567,9 +567,18 @@ void MainWindow::CloseDroppingDocument() {
 
 void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {
     if (document_window) {
-        // An edited document is not dropped without asking; the close waits for the answer.
         DocumentPage* page = page_of(document_window);
-        if (page && !page->lines.empty()) {
+        // A save under way holds the close until nothing typed can be lost, and says so in its dialog;
+        // a document dropped unasked (the desktop's logout) holds nothing: the save's work is cut short.
+        const DocumentPage::SaveAtClose save =
+            page && !page->lines.empty() ? page->SaveHoldsClose() : DocumentPage::SaveAtClose::none;
+        if (save == DocumentPage::SaveAtClose::holds) {
+            args.Handled(true);
+            return;
+        }
+        // An edited document is not dropped without asking; the close waits for the answer. A save
+        // that lets the program end has its invoice recorded: nothing is asked.
+        if (save == DocumentPage::SaveAtClose::none && page && !page->lines.empty()) {
             args.Handled(true);
             AskDiscardDocument(true);
             return;
