@@ -105,7 +105,10 @@ MainWindow::MainWindow() {
     reportPace->start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The document window is a window of its own (see OpenDocumentWindow): it goes with this one.
+    delete document_window.data();
+}
 
 // The window's layout: the sign-in views under the navigation view, which is hidden until the
 // cloud set-up is done; inside the navigation, the tool bar, the tabs and the list.
@@ -459,7 +462,9 @@ void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit,
         document_window->Activate();
     } else {
         auto* page = new DocumentPage;
-        auto* window = new ui::Window(this);
+        // A window of its own, not a child of this one: its dialogs hold the document window alone, so
+        // that this window's close (its title bar's button) still reaches it while one shows.
+        auto* window = new ui::Window;
         window->Closed.Add(this, [this](ui::Window* sender, ui::WindowEventArgs& args) { OnDocumentWindowClosed(sender, args); });
         window->Content(page);
         place_window(window, QSize(1320, 900), this->screen());
