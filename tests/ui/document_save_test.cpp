@@ -983,7 +983,7 @@ TEST_F(UnansweredReport, TheNextStartSettlesAReplyHeldAtTheEnd) {
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM documents WHERE type = 'INVOICE' AND client_name = 'Vevő Anna'"), 1);
     EXPECT_EQ(count(*g_core, "SELECT COUNT(*) FROM document_lines WHERE name = 'Tétel 1'"), 1);
     EXPECT_TRUE(g_core->nav_pending_report().is_null());
-    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }, uitest::kEngineLimitMs));
     each_taken_number_stored_once(1);
 }
 
@@ -1593,7 +1593,7 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     dialogs.answers.push_back([](ui::ContentDialog&) -> std::optional<Result> { return std::nullopt; });
     show("ESTIMATE");
     show("INVOICE");
-    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return cashbook.request_count() == 1u && g_core->cashbook_pending().empty(); }, uitest::kEngineLimitMs));
     const QString ok = ui::qs(text("ok"));
     ASSERT_TRUE(wait_until([&] {
         ui::ContentDialog* shown = ui::ContentDialog::Current();
@@ -1638,7 +1638,7 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
         return dialog && dialog->PrimaryButtonText() == ui::qs(text("ok"));
     }));
     close_result(dialog, Result::Primary);
-    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty() && cashbook.request_count() == 3u; }));
+    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty() && cashbook.request_count() == 3u; }, uitest::kEngineLimitMs));
     EXPECT_EQ(uploads(), stored());
     EXPECT_EQ(stored().size(), 3u);
 
@@ -1664,7 +1664,7 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
         restart();
         show("ESTIMATE");
         show("INVOICE");
-        ASSERT_TRUE(wait_until([&] { return uploads()[comes_back] == 1 && g_core->cashbook_pending().empty(); }));
+        ASSERT_TRUE(wait_until([&] { return uploads()[comes_back] == 1 && g_core->cashbook_pending().empty(); }, uitest::kEngineLimitMs));
     }
     ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
     EXPECT_EQ(uploads()[comes_back], 1);
@@ -1709,7 +1709,7 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     restart();
     show("ESTIMATE");
     show("INVOICE");
-    ASSERT_TRUE(wait_until([&] { return uploads()[copied] == 1 && g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return uploads()[copied] == 1 && g_core->cashbook_pending().empty(); }, uitest::kEngineLimitMs));
 
     // Stored, the program killed before its upload, and the folder copied: both owe it, and the first
     // to mark it in the cloud sends it.
@@ -1728,9 +1728,9 @@ TEST_F(DocumentSave, EachStoredInvoiceGoesToTheAccountingServiceOnce) {
     close_program();
     TempDir second_copy;
     start_a_copy(second_copy);
-    ASSERT_TRUE(wait_until([&] { return uploads()[both] == 1 && g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return uploads()[both] == 1 && g_core->cashbook_pending().empty(); }, uitest::kEngineLimitMs));
     restart();
-    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty(); }));
+    ASSERT_TRUE(wait_until([&] { return g_core->cashbook_pending().empty(); }, uitest::kEngineLimitMs));
     ASSERT_TRUE(wait_until([] { return ui::ThreadPool::ActiveCount() == 0; }));
     EXPECT_EQ(uploads()[copied], 1);
     EXPECT_EQ(uploads()[both], 1);
