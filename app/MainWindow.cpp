@@ -105,7 +105,10 @@ MainWindow::MainWindow() {
     reportPace->start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The document window is a window of its own (see OpenDocumentWindow): it goes with this one.
+    delete document_window.data();
+}
 
 // The window's layout: the sign-in views under the navigation view, which is hidden until the
 // cloud set-up is done; inside the navigation, the tool bar, the tabs and the list.
@@ -472,7 +475,9 @@ void MainWindow::OpenDocumentWindow(QString recordName, QString kind, bool edit,
         document_window->Activate();
     } else {
         auto* page = new DocumentPage;
-        auto* window = new ui::Window(this);
+        // A window of its own, not a child of this one: its dialogs hold the document window alone, so
+        // that this window's close (its title bar's button) still reaches it while one shows.
+        auto* window = new ui::Window;
         window->Closed.Add(this, [this](ui::Window* sender, ui::WindowEventArgs& args) { OnDocumentWindowClosed(sender, args); });
         window->Content(page);
         place_window(window, QSize(1320, 900), this->screen());
@@ -580,9 +585,18 @@ void MainWindow::CloseDroppingDocument() {
 
 void MainWindow::OnClosed(ui::Window*, ui::WindowEventArgs& args) {
     if (document_window) {
-        // An edited document is not dropped without asking; the close waits for the answer.
         DocumentPage* page = page_of(document_window);
-        if (page && !page->lines.empty()) {
+        // A save under way holds the close until nothing typed can be lost, and says so in its dialog;
+        // a document dropped unasked (the desktop's logout) holds nothing: the save's work is cut short.
+        const DocumentPage::SaveAtClose save =
+            page && !page->lines.empty() ? page->SaveHoldsClose() : DocumentPage::SaveAtClose::none;
+        if (save == DocumentPage::SaveAtClose::holds) {
+            args.Handled(true);
+            return;
+        }
+        // An edited document is not dropped without asking; the close waits for the answer. A save
+        // that lets the program end has its invoice recorded: nothing is asked.
+        if (save == DocumentPage::SaveAtClose::none && page && !page->lines.empty()) {
             args.Handled(true);
             AskDiscardDocument(true);
             return;

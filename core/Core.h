@@ -742,8 +742,11 @@ public:
     // stored and the record removed in one transaction. An earlier report still unsettled is settled
     // first; while it stays so, nothing new is sent (result waiting).
     // `keeper`: page when an open page sends it; the hold is taken before the report is recorded.
+    // `on_phase`, when given, is called on the calling thread as the report's record reaches each phase
+    // (recorded, sending, received), so that a caller can tell what the report waits for as it waits.
     NavReport nav_report_invoice(std::vector<json11::Json> lines, json11::Json::object document,
-                                 InvoiceKeeper keeper = InvoiceKeeper::drafts);
+                                 InvoiceKeeper keeper = InvoiceKeeper::drafts,
+                                 std::function<void(const NavReportRecord&)> on_phase = {});
     // Settles the report under way, if any, from the authority's own records: its transaction when the
     // reply named it, else the user's transactions of its interval, each identified by its content.
     // Processed: the invoice is stored with its transaction id. Aborted: the record goes (refused). Its

@@ -100,12 +100,18 @@ public:
     static ui::Action ShowSaveResult(SaveContextPtr context, Core::SyncOutcome outcome);
     static void MarkDocumentPaid(SaveContextPtr context, bool paid);
     static ui::Action UploadDocumentPdf(SaveContextPtr context);
-    // A report that has waited as long as the save waits before it explains itself: the saving dialog
-    // says what it waits for, while the report's request still runs.
+    // Once the save has waited as long as it waits before it explains itself, the saving dialog says
+    // what the report waits for, and follows it as the worker tells each phase.
     static ui::Action ExplainLongReport(SaveContextPtr context);
     // True from the Save click until the save has ended: another click does nothing and the window
     // stays open.
     bool save_in_flight = false;
+    // The program is closed while this page's save dialog shows: holds when the close waits for the
+    // save (the dialog says so, and the save closes the main window again once nothing typed can be
+    // lost); lets_end when the program may end now (the save's invoice went to the tax authority with
+    // its report recorded: the next start settles it); none when no save dialog shows.
+    enum class SaveAtClose { none, holds, lets_end };
+    SaveAtClose SaveHoldsClose();
     // What the close guard asks before the page's document is dropped: the plain discard question,
     // or, once the page's invoice went to the tax authority, that closing leaves it issued.
     struct DiscardQuestion {
@@ -216,6 +222,8 @@ public:
 private:
     // Every report this page sent or took: let go when it closes.
     std::vector<std::string> held_reports_;
+    // The save under way since its dialog showed (expired once the save has ended).
+    std::weak_ptr<SaveContext> running_save_;
     bool content_loaded_ = false;
     // The stored type of a document edited in place: an archived invoice stays one.
     std::string stored_type_;

@@ -12,6 +12,7 @@
 
 #include <QEvent>
 #include <QKeyEvent>
+#include <QTimer>
 
 using json11::Json;
 
@@ -368,6 +369,14 @@ std::string moment_text(Core& core, std::time_t moment) {
     return core.formatted_date(iso_date(moment), "") + " " + format_time(local_time(moment), "%H:%M:%S");
 }
 
+void close_program_later(const DocumentPage::SaveContextPtr& context) {
+    QPointer<MainWindow> main = context->main;
+    if (!main) return;
+    QTimer::singleShot(0, main, [main] {
+        if (main) main->Close();
+    });
+}
+
 void hold_dialog_open(ui::ContentDialog* dialog) {
     auto* keeper = new KeepOpen(dialog);
     keeper->setObjectName("keepOpen");
@@ -432,6 +441,7 @@ void DocumentPage::StartSave() {
     // The worker has a copy of its own: the page may go on rendering meanwhile.
     context->document = document;
     context->lines = lines;
+    context->reported = context->account != "DEMO" && doc["type"].string_value() == "INVOICE";
     // A report of this page that went under another number than the page showed: the user is told of
     // that number when it is stored.
     context->shown_number = !pending_request_id.empty() && !pending_shown_number.empty()
@@ -448,59 +458,113 @@ void DocumentPage::StartSave() {
     hold_dialog_open(saving);
     context->dialog = saving;
     saving->ShowAsync();
+    running_save_ = context;
 
     ui::ThreadPool::RunAsync([context] { RunSave(context); });
-    if (context->account != "DEMO" && doc["type"].string_value() == "INVOICE") ExplainLongReport(context);
+    if (context->reported) ExplainLongReport(context);
 }
 
 namespace {
 
-// What the saving dialog says once the save's own report has waited long: empty when no report of this
-// save is under way. Reads the store (off the UI thread).
-std::string long_report_text(Core& core, const std::string& report_before) {
-    const Json pending = core.nav_pending_report();
-    const std::string request_id = pending["request_id"].string_value();
-    if (request_id.empty() || request_id == report_before) return "";
+// What the saving dialog says of the save's own report once it has waited long: what it waits for,
+// as the worker last told it.
+std::string long_report_text(NavReportRecord::Phase phase, const std::string& number) {
     const std::string limit = std::to_string(nav_request_seconds());
-    std::string text;
-    if (pending["sent"].is_number())
-        text = own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
-               own_text(" számú számlát elküldtük a NAV-nak, de a NAV még nem válaszolt. A program tovább vár: egy "
-                        "kérés legfeljebb ",
-                        " was sent to the tax authority (NAV), but the authority has not answered yet. The program "
-                        "goes on waiting: a request takes at most ") +
-               limit +
-               own_text(" másodpercig tart, utána a program a NAV nyilvántartásából dönti el, hogy befogadta-e. A "
-                        "számla nem vész el, és nem kerül kétszer a NAV-hoz akkor sem, ha közben bezárja a programot: "
-                        "a következő indításkor a program a NAV nyilvántartásából dönti el, hogy befogadta-e.",
-                        " seconds, after which the program tells from the authority's records whether it was "
-                        "accepted. The invoice is not lost and does not reach the authority twice even if you close "
-                        "the program meanwhile: at the next start the program tells from the authority's records "
-                        "whether it was accepted.");
-    else
-        text = own_text("A(z) ", "Invoice ") + pending["number_formatted"].string_value() +
+    const std::string not_lost =
+        own_text(" A számla nem vész el, és nem kerül kétszer a NAV-hoz akkor sem, ha közben bezárja a programot: "
+                 "a következő indításkor a program a NAV nyilvántartásából dönti el, hogy befogadta-e.",
+                 " The invoice is not lost and does not reach the authority twice even if you close the program "
+                 "meanwhile: at the next start the program tells from the authority's records whether it was "
+                 "accepted.");
+    switch (phase) {
+    case NavReportRecord::Phase::recorded:
+        return own_text("A(z) ", "Invoice ") + number +
                own_text(" számú számla beküldése még előkészül: a felhő vagy a NAV lassan válaszol. A program tovább "
                         "vár (egy kérés legfeljebb ",
                         " is still being prepared for the tax authority (NAV): the cloud or the authority is slow to "
                         "answer. The program goes on waiting (a request takes at most ") +
                limit + own_text(" másodperc); a számla addig nem kerül a NAV-hoz.", " seconds); until then the invoice does "
                                                                                   "not reach the authority.");
-    return text;
+    case NavReportRecord::Phase::sending:
+        return own_text("A(z) ", "Invoice ") + number +
+               own_text(" számú számlát elküldtük a NAV-nak, de a NAV még nem válaszolt. A program tovább vár: egy "
+                        "kérés legfeljebb ",
+                        " was sent to the tax authority (NAV), but the authority has not answered yet. The program "
+                        "goes on waiting: a request takes at most ") +
+               limit +
+               own_text(" másodpercig tart, utána a program a NAV nyilvántartásából dönti el, hogy befogadta-e.",
+                        " seconds, after which the program tells from the authority's records whether it was "
+                        "accepted.") +
+               not_lost;
+    case NavReportRecord::Phase::received:
+        return own_text("A(z) ", "Invoice ") + number +
+               own_text(" számú számlát a NAV megkapta, és még feldolgozza; a program megvárja az eredményét.",
+                        " has reached the tax authority (NAV), which is still processing it; the program waits for "
+                        "the result.") +
+               not_lost;
+    }
+    return "";
+}
+
+// The saving dialog's text while the save runs: what the report waits for once the wait is long, and
+// that the program closes when it may, once the user closed it.
+void show_saving_text(const DocumentPage::SaveContextPtr& context) {
+    ui::ContentDialog* dialog = context->dialog;
+    // A dialog with its buttons shows the save's result.
+    if (!dialog || !dialog->PrimaryButtonText().isEmpty()) return;
+    std::string text = text_of("saving");
+    if (context->long_wait && context->report_phase)
+        text += " " + long_report_text(*context->report_phase, context->report_number);
+    if (context->close_asked)
+        text += context->reported
+                    ? own_text("\nA program bezárul, amint a számla a NAV-hoz került, vagy a mentés véget ért: így "
+                               "semmi sem vész el abból, amit beírt.",
+                               "\nThe program closes as soon as the invoice has gone to the tax authority (NAV) or "
+                               "the save has ended, so that nothing you entered is lost.")
+                    : own_text("\nA program bezárul, amint a mentés véget ért.",
+                               "\nThe program closes as soon as the save has ended.");
+    dialog->Content(ui::qs(text));
+}
+
+// The worker's word that its report reached a phase: the dialog follows it, and a close the user
+// asked for goes on once the invoice is in the authority's hands with its report recorded.
+void tell_phase(const DocumentPage::SaveContextPtr& context, const NavReportRecord& record) {
+    const NavReportRecord::Phase phase = record.phase;
+    const std::string number = record.number;
+    context->queue.TryEnqueue(ui::DispatcherQueuePriority::Normal, [context, phase, number] {
+        context->report_phase = phase;
+        context->report_number = number;
+        show_saving_text(context);
+        if (context->close_asked && phase != NavReportRecord::Phase::recorded && !context->answered)
+            close_program_later(context);
+    });
 }
 
 }  // namespace
 
 ui::Action DocumentPage::ExplainLongReport(SaveContextPtr context) {
     co_await ui::Delay(Core::nav_settle_seconds() * 1000);
-    if (!g_core || context->answered || !context->dialog) co_return;
-    // The store is read off the UI thread, where a background pass may hold it. The worker wrote
-    // `report_before` before its first pass took the store, so the read that takes it after sees it.
-    co_await ui::resume_background();
-    Core* core = g_core;
-    const std::string text = core ? long_report_text(*core, context->report_before) : std::string();
-    co_await ui::resume_foreground(context->queue);
-    if (text.empty() || context->answered || !context->dialog) co_return;
-    context->dialog->Content(ui::qs(own_text("Mentés folyamatban... ", "Saving in progress... ") + text));
+    context->long_wait = true;
+    show_saving_text(context);
+}
+
+DocumentPage::SaveAtClose DocumentPage::SaveHoldsClose() {
+    const SaveContextPtr context = running_save_.lock();
+    ui::ContentDialog* dialog = context ? context->dialog.data() : nullptr;
+    // Only the saving dialog and the result are the save's: after an error the page holds the document.
+    if (!save_in_flight || !dialog) return SaveAtClose::none;
+    // The result shows: the close is its OK, and goes on after it.
+    if (!dialog->PrimaryButtonText().isEmpty()) {
+        context->close_asked = true;
+        dialog->Answer(ui::ContentDialogResult::Primary);
+        return SaveAtClose::holds;
+    }
+    // Sent: the report stays recorded and the next start settles it, as the dialog says.
+    const bool sent = context->report_phase && *context->report_phase != NavReportRecord::Phase::recorded;
+    if (sent && !context->answered) return SaveAtClose::lets_end;
+    context->close_asked = true;
+    show_saving_text(context);
+    return SaveAtClose::holds;
 }
 
 void DocumentPage::RunSave(SaveContextPtr context) {
@@ -512,8 +576,6 @@ void DocumentPage::RunSave(SaveContextPtr context) {
     try {
         Core* core = g_core;
         if (!core) return;
-        // This save's own report is the one under way after it began, when it was not before.
-        context->report_before = core->nav_pending_report()["request_id"].string_value();
         const std::string type = Json(context->document)["type"].string_value();
         if (context->is_new) context->formatted_before = core->next_number_formatted(type);
         // First pass: what the other installations saved comes in before anything is written.
@@ -577,7 +639,8 @@ void DocumentPage::SaveDocumentAfterSync(SaveContextPtr context, Json) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         number_new_document(*core, context);
         if (!reported || report.result == NavReport::Result::waiting) break;
-        report = core->nav_report_invoice(context->lines, document, InvoiceKeeper::page);
+        report = core->nav_report_invoice(context->lines, document, InvoiceKeeper::page,
+                                          [context](const NavReportRecord& record) { tell_phase(context, record); });
         // Ended unstored: its draft keeps it, and the next try issues it from there.
         if (report.kept) show_kept(context, *report.kept);
         const bool renumbered = report.result == NavReport::Result::renumber || report.result == NavReport::Result::taken;
@@ -776,7 +839,12 @@ void DocumentPage::ShowSaveError(SaveContextPtr context, std::string message) {
     release_dialog(dialog);
     dialog->PrimaryButtonText(ui::qs(text_of("ok")));
     dialog->Content(ui::qs(message));
-    dialog->Closed.Add(dialog, [](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) { sender->deleteLater(); });
+    // A close asked for meanwhile goes on once the user has read why nothing was stored: the page
+    // still holds the document, so the close asks about it.
+    dialog->Closed.Add(dialog, [context](ui::ContentDialog* sender, ui::ContentDialogClosedEventArgs) {
+        sender->deleteLater();
+        if (context->close_asked) close_program_later(context);
+    });
 }
 
 }  // namespace Tavrin

@@ -23,6 +23,8 @@ struct DocumentPage::SaveContext {
     // Set on the UI thread before the worker starts; then the worker's alone until it posts a result.
     std::string account;
     bool is_new = false;
+    // An invoice the tax authority is told of (not the DEMO account's).
+    bool reported = false;
     json11::Json::object document;
     std::vector<json11::Json> lines;
     // The next number's text before the first sync pass (new documents): a number text other than
@@ -38,9 +40,13 @@ struct DocumentPage::SaveContext {
     bool edits_dropped = false;
     // The draft that keeps the page's invoice since a report of it ended unstored: the page shows it.
     std::optional<KeptDraft> kept;
-    // The request id of the report under way when the worker began (empty when none was); written by
-    // the worker before its first pass.
-    std::string report_before;
+    // UI thread only: how far this save's own report has gone (none until it is recorded) and its
+    // number, as the worker tells it; whether the save has waited long enough to say what it waits
+    // for; whether the user closed the program meanwhile (it ends once nothing typed can be lost).
+    std::optional<NavReportRecord::Phase> report_phase;
+    std::string report_number;
+    bool long_wait = false;
+    bool close_asked = false;
     // The stored document's record name.
     std::string recordName;
     // Completed once the accounting upload has ended (set only when one was posted).
@@ -53,6 +59,9 @@ struct DocumentPage::SaveContext {
 // release_dialog gives it back its buttons.
 void hold_dialog_open(ui::ContentDialog* dialog);
 void release_dialog(ui::ContentDialog* dialog);
+// The user's close of the program, held while the save ran, goes on (queued: never inside the event
+// that let it go on).
+void close_program_later(const DocumentPage::SaveContextPtr& context);
 // Completes `to` once `from` has ended, however it ended.
 ui::Action complete_when(ui::AsyncAction from, ui::AsyncAction to);
 

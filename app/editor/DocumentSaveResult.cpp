@@ -106,6 +106,12 @@ ui::Action DocumentPage::ShowSaveResult(SaveContextPtr context, Core::SyncOutcom
     }
     Core* core = g_core;
     if (!core) co_return;
+    if (context->close_asked) {
+        // The program was closed meanwhile: the editor ends as after an OK, and the close goes on.
+        if (DocumentPage* page = context->page) page->document = context->document;
+        MarkDocumentPaid(context, false);
+        co_return;
+    }
     const std::string renumbered = renumbered_text(*core, *context);
     if (DocumentPage* page = context->page) {
         page->document = context->document;
@@ -193,6 +199,7 @@ void DocumentPage::MarkDocumentPaid(SaveContextPtr context, bool paid) {
     }
     // Uploads owed from earlier saves go now, after this one's own.
     if (main && context->account != "DEMO") RetryAccountingUploads(QPointer<QWidget>(main));
+    if (context->close_asked) close_program_later(context);
 }
 
 void DocumentPage::HoldReport(const std::string& request_id) {

@@ -38,6 +38,8 @@ Json::object Core::nav_credentials(const std::string& tax_number) {
 
 namespace {
 
+using PhaseCallback = std::function<void(const NavReportRecord&)>;
+
 NavReport report_of(NavReport::Result result, std::string message = "") {
     NavReport report;
     report.result = result;
@@ -239,8 +241,13 @@ std::optional<NavReport> after_submission(Core& core, NavReportRecord& record, c
 // asked again every few seconds within the save's wait (the sender's window still decides whether
 // the invoice may go).
 NavSubmission submitted(Core& core, const std::vector<Json>& lines, const Json::object& document,
-                        const std::string& request_id, NavReportRecord& record, const Core::NavPayload& payload) {
-    auto before_send = [&core, &record](std::time_t service_time) { return announce_sending(core, record, service_time); };
+                        const std::string& request_id, NavReportRecord& record, const Core::NavPayload& payload,
+                        const PhaseCallback& on_phase) {
+    auto before_send = [&core, &record, &on_phase](std::time_t service_time) {
+        const std::optional<NavSubmission::Outcome> withheld = announce_sending(core, record, service_time);
+        if (!withheld && on_phase) on_phase(record);
+        return withheld;
+    };
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(Core::nav_settle_seconds());
     const auto pause = std::chrono::seconds(3);
     NavSubmission sent = core.nav_submit_invoice(lines, document, request_id, before_send, &payload);
@@ -253,10 +260,12 @@ NavSubmission submitted(Core& core, const std::vector<Json>& lines, const Json::
 
 // Sends the report of `request_id`, recorded first, and waits for its outcome.
 NavReport report_recorded(Core& core, const std::string& request_id, const std::vector<Json>& lines,
-                          const Json::object& document, const Core::NavPayload& payload) {
+                          const Json::object& document, const Core::NavPayload& payload,
+                          const PhaseCallback& on_phase) {
     std::optional<InFlight> flight(std::in_place, request_id);
     NavReportRecord record = new_record(core, request_id, document, lines, payload);
     if (!save_pending(core, record)) return report_of(NavReport::Result::failed);
+    if (on_phase) on_phase(record);
 
     // Shared with the company's other installations before anything is sent: only one reports at a time.
     if (core.nav_shares_reports()) {
@@ -266,15 +275,17 @@ NavReport report_recorded(Core& core, const std::string& request_id, const std::
     // Sent only within the window the shared record promises, and only once this installation has
     // recorded, here and in the shared record, that it is sending, with the authority's clock as its
     // token exchange gave it.
-    const NavSubmission sent = submitted(core, lines, document, request_id, record, payload);
+    const NavSubmission sent = submitted(core, lines, document, request_id, record, payload, on_phase);
     flight.reset();
     if (std::optional<NavReport> ended = after_submission(core, record, sent)) return *ended;
+    if (record.phase == NavReportRecord::Phase::received && on_phase) on_phase(record);
     return await_outcome(core, request_id);
 }
 
 }  // namespace
 
-NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document, InvoiceKeeper keeper) {
+NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object document, InvoiceKeeper keeper,
+                                   std::function<void(const NavReportRecord&)> on_phase) {
     const NavSettled earlier = nav_settle_report();
     if (earlier.result == NavSettled::Result::waiting) return waiting_report(earlier);
     // The authority holds another invoice of this number (learnt just now or before): never sent again.
@@ -291,7 +302,7 @@ NavReport Core::nav_report_invoice(std::vector<Json> lines, Json::object documen
     const std::string request_id = nav_new_request_id();
     // Held before it is recorded: whichever thread settles it, its page is its keeper.
     if (keeper == InvoiceKeeper::page) nav_hold_for_page(request_id);
-    NavReport report = report_recorded(*this, request_id, lines, document, payload);
+    NavReport report = report_recorded(*this, request_id, lines, document, payload, on_phase);
     const bool unstored = report.result == NavReport::Result::dropped || report.result == NavReport::Result::refused ||
                           report.result == NavReport::Result::taken;
     if (unstored) report.kept = nav_kept_draft(request_id);
