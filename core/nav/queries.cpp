@@ -81,8 +81,7 @@ void Core::nav_query_transaction_status(std::function<void(bool)> done) {
         // the invoice pending, to be asked again next time.
         const std::string status = xml_tag_value(reply, "invoiceStatus");
         if (status != "DONE" && status != "ABORTED") continue;
-        store::run(*this, "UPDATE documents SET nav_status = ?, synced = 0 WHERE recordName = ?",
-                   {status + xml_tag_value(reply, "validationResultCode"), text_of(row, "recordName")});
+        store::give_report_status(*this, text_of(row, "recordName"), status + xml_tag_value(reply, "validationResultCode"));
     }
     if (done) done(!rows.empty());
 }

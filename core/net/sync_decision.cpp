@@ -50,6 +50,7 @@ Decision decide_tombstone(const RecordFacts& facts) {
 // uploaded, by a different one: that one moves to a free number first. In a download from the zone's
 // start after a refused token, a pending row other than a document stays: the download cannot tell a
 // change made elsewhere from the copy this installation already had (a document's change tag can).
+// Whichever copy of one document is kept, it keeps a status the authority gave the other.
 Decision decide(const RecordFacts& facts) {
     Decision decision;
     if (facts.kind == RecordKind::deletion) {
@@ -72,6 +73,11 @@ Decision decide(const RecordFacts& facts) {
         else if (kept_here || facts.local_later) decision.action = Action::tag_local_edit;
     } else if (kept_here) {
         decision.action = Action::leave;
+    }
+    // One document, two copies: whichever is kept, a status the authority gave either stays.
+    if (document && facts.local_here && facts.same_document && !decision.move_local_aside) {
+        const bool local_kept = decision.action != Action::write;
+        decision.keep_status = local_kept ? facts.status_downloaded_only : facts.status_here_only;
     }
     return decision;
 }
