@@ -1274,6 +1274,36 @@ TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
     const std::vector<std::string> overtaken{estimate};  // an estimate without a number is known by its name
     EXPECT_EQ(a->take_sync_notices().overtaken, overtaken);
     EXPECT_TRUE(a->take_sync_notices().overtaken.empty());
+
+    // A deletes an estimate as an earlier version did (the deletion knows no change tag) and makes
+    // another under its number; the upload is answered 500, or dropped, and looked up, which finds the
+    // deleted copy. It never comes back: the deletion and the new estimate go up, and the new one is
+    // everywhere.
+    for (const CloudStore::Fault fault : {CloudStore::Fault::status_500, CloudStore::Fault::drop}) {
+        set_clock([] { return kNow + 60; });
+        const std::string remade = make(*a, "A régi terve");
+        pass(*a);
+        pass(*b);
+        ASSERT_TRUE(store::run(*a, "INSERT INTO deleted(recordName) VALUES (?)", {remade}));
+        ASSERT_TRUE(store::run(*a, "DELETE FROM documents WHERE recordName = ?", {remade}));
+        ASSERT_TRUE(store::run(*a, "DELETE FROM document_lines WHERE documentRecordName = ?", {remade}));
+        set_clock([] { return kNow + 70; });
+        ASSERT_EQ(make(*a, "A új terve"), remade);
+        const std::size_t before = cloud.calls().size();
+        cloud.fail("records/modify", fault);
+        pass(*a);
+        EXPECT_EQ(calls_to(cloud, "records/lookup", before).size(), 1u);
+        for (Core* core : {b.get(), a.get(), b.get()}) pass(*core);
+        expected.insert(remade + " A új terve");
+        EXPECT_EQ(documents(*a), expected);
+        EXPECT_EQ(documents(*b), expected);
+        EXPECT_EQ(in_cloud(), expected);
+        EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+        delete_row(*a, "documents", remade);
+        pass(*a);
+        pass(*b);
+        expected.erase(remade + " A új terve");
+    }
 }
 
 // The company's zone is deleted and made anew, and later deleted and left so: each installation takes a
@@ -1411,6 +1441,9 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
         {{.kind = document, .tombstone_here = true, .tombstone_tagged = true}, {Action::write, true, true}},
         {{.kind = document, .tombstone_here = true}, {Action::write, true, false}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
+          .local_never_uploaded = true, .tombstone_here = true},
+         {Action::tag_tombstone}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
           .local_never_uploaded = true, .tombstone_here = true, .own_upload = true},
          {Action::tag_tombstone}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
@@ -1433,6 +1466,14 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
           .keep_pending = true},
          {Action::write}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .same_document = true}, {Action::write}},
+        // a status the authority gave either copy of one document stays
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true, .same_document = true,
+          .local_later = true, .status_downloaded_only = true},
+         {Action::tag_local_edit, false, false, false, true}},
+        {{.kind = document, .local_here = true, .same_document = true, .status_here_only = true},
+         {Action::write, false, false, false, true}},
+        {{.kind = document, .local_here = true, .local_never_uploaded = true, .status_here_only = true},
+         {Action::write, false, false, true}},
     };
     for (std::size_t index = 0; index < std::size(cases); ++index) {
         const Decision decision = sync_decision::decide(cases[index].facts);
@@ -1523,3 +1564,4 @@ TEST_F(AccountsRecord, AnEmptyCloudStartsAFirstAccount) {
 }
 
 }  // namespace
+
