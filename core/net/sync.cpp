@@ -421,14 +421,22 @@ struct DownloadedRow {
     Json::object row;
 };
 
+// Where a record came from: a download (from the zone's start after a refused token, or not), or a
+// look-up of names this installation's upload left without an answer.
+struct RecordOrigin {
+    bool keep_pending = false;
+    bool looked_up = false;
+};
+
 // The facts of a downloaded row against what is here.
 sync_decision::RecordFacts row_facts(Core& core, const DownloadedRow& downloaded, const std::optional<Json::object>& local,
                                      const std::optional<std::string>& tombstone, const Uploaded& uploaded,
-                                     bool keep_pending) {
+                                     RecordOrigin origin) {
     sync_decision::RecordFacts facts;
     const bool document = downloaded.type == "Documents";
     facts.kind = document ? sync_decision::RecordKind::document : sync_decision::RecordKind::row;
-    facts.keep_pending = keep_pending;
+    facts.keep_pending = origin.keep_pending;
+    facts.looked_up = origin.looked_up;
     facts.own_upload = is_own_upload(uploaded, downloaded.name, upload_digest(downloaded.type, downloaded.text));
     facts.tombstone_here = tombstone.has_value();
     facts.tombstone_tagged = tombstone && !tombstone->empty();
@@ -529,7 +537,7 @@ Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, 
 // is locked. A record that is no change of a row (not an object, without a name, data that is no row,
 // a document's lines that are no line rows) is set aside and changes nothing.
 Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state, std::time_t now,
-                                std::vector<std::string>& logos, bool keep_pending, BatchLookups& lookups,
+                                std::vector<std::string>& logos, RecordOrigin origin, BatchLookups& lookups,
                                 store::TableWriters& writers) {
     DownloadedRow downloaded;
     downloaded.name = record["recordName"].string_value();
@@ -564,19 +572,20 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
 
     const std::optional<Json::object> local = lookups.row(core, downloaded.table, downloaded.name);
     const auto facts = row_facts(core, downloaded, local, lookups.tombstone_tag(core, downloaded.name), state.uploaded,
-                                 keep_pending);
+                                 origin);
     const sync_decision::Decision decision = sync_decision::decide(facts);
     lookups.wrote(downloaded.name);
     if (downloaded.type == "Documents") prepare_document(downloaded);
     return apply_row_decision(core, decision, downloaded, local, state, lookups, writers);
 }
 
-// A record fetched on its own (not by a download): false when a write failed.
+// A record looked up on its own (not by a download): false when a write failed.
 bool apply_change_record(Core& core, const Json& record, SyncState& state, std::time_t now,
                          std::vector<std::string>& logos) {
     BatchLookups lookups;
     store::TableWriters writers(core);
-    return apply_downloaded_record(core, record, state, now, logos, false, lookups, writers) != Applied::failed;
+    return apply_downloaded_record(core, record, state, now, logos, RecordOrigin{false, true}, lookups, writers) !=
+           Applied::failed;
 }
 
 // A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
@@ -763,7 +772,8 @@ bool apply_pages(Core& core, const ChangeBatch& batch, SyncState& state, std::ve
     for (const Json& page : batch.pages) {
         for (const Json& record : page["zones"][0]["records"].array_items()) {
             const Applied applied =
-                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, lookups, writers);
+                apply_downloaded_record(core, record, state, now, logos, RecordOrigin{batch.keep_pending, false},
+                                        lookups, writers);
             if (applied == Applied::set_aside)
                 set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
                                                  {"recordType", record["recordType"].string_value()}});

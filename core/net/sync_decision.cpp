@@ -21,10 +21,12 @@ Action decide_deletion(const RecordFacts& facts) {
 
 // A deletion made here of a document the download brings. The cloud still holding the very copy
 // deleted here, or this installation's own upload of it, the deletion goes up with that copy's tag.
-// So it does where the deletion knows no copy (an earlier version made it without a tag) and a
-// document made here took the name: that one is this installation's new document, the deletion was
-// of whatever the name held, and the copy never comes back in its place (a lost upload's look-up
-// finds it while the deletion has not gone up). Otherwise the deletion is done (this installation's
+// So it does where the deletion knows no copy (an earlier version made it without a tag), a document
+// made here took the name, and a look-up after that document's upload went without an answer finds
+// a copy under the name: the pass's download came whole before the upload and left the name to that
+// document, so the copy is the one the deletion was made on, never to come back in its place. (A
+// download bringing such a copy may bring another installation's document of the number: that one
+// stays, and the document made here moves to a free number.) Otherwise the deletion is done (this installation's
 // upload of a document made in its place came back) or void (the cloud's document is one this
 // installation never held: another document under the name, or a change made elsewhere that the
 // deletion did not see, which is told).
@@ -35,7 +37,7 @@ Decision decide_tombstone(const RecordFacts& facts) {
         facts.local_here && facts.local_unsynced && facts.local_never_uploaded && !facts.same_document;
     const bool deleted_copy_came_back =
         (facts.own_upload && (!facts.local_here || (facts.local_unsynced && !facts.same_document))) ||
-        (!facts.tombstone_tagged && made_here_in_its_place);
+        (facts.looked_up && !facts.tombstone_tagged && made_here_in_its_place);
     if (deleted_copy_came_back) {
         decision.action = Action::tag_tombstone;
         return decision;

@@ -111,6 +111,8 @@ struct RecordFacts {
     // A reporting status the authority gave, held by only one of the local and the downloaded document.
     bool status_here_only = false;
     bool status_downloaded_only = false;
+    // Looked up after an upload of the name went without an answer, not brought by a download.
+    bool looked_up = false;
 };
 
 enum class Action {
