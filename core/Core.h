@@ -899,8 +899,8 @@ public:
     json11::Json take_set_aside_records();
     // What passes found that the user is told once (the record is emptied): rows a listing of the zone
     // from its start showed deleted on another computer, a zone that was deleted (a pass made it anew)
-    // or deleted and made anew (this computer's rows and settings went up to it), and deletions another computer's change overtook (the documents'
-    // numbers; they stay).
+    // or deleted and made anew (this computer's rows and settings went up to it), and deletions another
+    // computer's change overtook (the documents' numbers; they stay).
     struct SyncNotices {
         int removed = 0;
         bool zone_made_anew = false;

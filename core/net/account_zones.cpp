@@ -8,7 +8,6 @@ namespace {
 
 const Json default_zone(Json::object{{"zoneName", "_defaultZone"}});
 
-
 Json accounts_replace_body(const Json::array& accounts) {
     return Json(Json::object{
         {"operations",
