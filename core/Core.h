@@ -948,9 +948,15 @@ public:
     void on_zone_deleted_delete_accounts(json11::Json answer, const json11::Json& account,
                                          const json11::Json::array& accounts, const JsonCallback& done);
 
+    // How an import of the web shop's orders went: the orders stored, and those refused for what they
+    // are (no order, or an id that is no whole number in range), which it did not take.
+    struct WebshopImport {
+        int stored = 0;
+        int refused = 0;
+    };
     // Stores the web shop's orders of the last 60 days that are new here as WEBSHOP_ORDER documents,
     // then runs a sync pass; `done` gets true when at least one order was stored (called once).
-    void import_webshop_orders(std::function<void(bool)> done);
+    WebshopImport import_webshop_orders(std::function<void(bool)> done);
 
     // Stores the picture at `source_path` as the account's cloud asset `logo_name` and copies it to
     // data_folder + logo_name (only the copy for "DEMO"). `done` gets the record save's reply, an

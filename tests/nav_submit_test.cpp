@@ -172,6 +172,19 @@ TEST_F(NavSubmit, RefusalsAndFailuresAreReported) {
     });
     EXPECT_EQ(send_invoice(*core, {line(1, 10)}, invoice("00025")), "no answer");
 
+    // A question after an invoice's number answered with a reply cut short after its funcCode OK is a
+    // failure, never "no invoice under this number".
+    Core::NavSought sought;
+    sought.number = "2026/00099";
+    sought.tax_number = "12345678";
+    EXPECT_EQ(core->nav_invoice_holder(sought).state, NavFound::State::absent);
+    nav.rewrite_next("queryInvoiceData", [](const std::string& reply) {
+        const std::string result_end = "</ns2:result>";
+        return reply.substr(0, reply.find(result_end) + result_end.size());
+    });
+    EXPECT_EQ(core->nav_invoice_holder(sought).state, NavFound::State::refused);
+    EXPECT_EQ(nav.calls().back().operation, "queryInvoiceData");
+
     // No server at all.
     ScopedEnv nowhere("TAVRIN_NAV_URL", "http://127.0.0.1:1");
     testing::internal::CaptureStdout();

@@ -730,7 +730,7 @@ TEST_F(NavQueries, StatusQueryWithTheServerDownLosesNothing) {
     const std::string first = invoice("TXA", 20);
     const std::string second = invoice("TXB", 10);
     core->query("UPDATE documents SET synced = 1");
-    nav.set_transaction("TXA", {"DONE", {}, {}});
+    nav.set_transaction("TXA", {"DONE", {{false, "WARN", "VAT_RATE_MISMATCH", "eltér"}}, {}});
     nav.set_transaction("TXB", {"ABORTED", {}, {}});
     const auto before = store::rows(*core, "SELECT * FROM documents ORDER BY recordName");
 
@@ -748,12 +748,55 @@ TEST_F(NavQueries, StatusQueryWithTheServerDownLosesNothing) {
     EXPECT_EQ(store::rows(*core, "SELECT * FROM documents ORDER BY recordName"), before);
     ASSERT_EQ(nav.calls().size(), 2u);
     EXPECT_EQ(nav.calls()[0].error_code, "INVALID_SECURITY_USER");
-
-    // Back online, both are stored.
     supplier["nav_user_pwd"] = user.password;
     write_supplier();
+
+    // Replies that are not what they claim, each refused in the log: a final status under funcCode
+    // ERROR; the word in a comment or an error text beside a status still in progress; a result code
+    // with markup or of any length; a reply cut short.
+    auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        const std::size_t at = text.find(from);
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const std::string done_in_text = "<!--<invoiceStatus>DONE</invoiceStatus>--><message><![CDATA[<invoiceStatus>"
+                                     "DONE</invoiceStatus>]]></message>";
+    // The log's word for each (none for a sound reply of a status still in progress).
+    const std::vector<std::pair<const char*, NavFake::Rewrite>> roads{
+        {"funcCode is not OK",
+         [&](const std::string& reply) {
+             return replaced(reply, "<ns2:funcCode>OK</ns2:funcCode>",
+                             "<ns2:funcCode>ERROR</ns2:funcCode><ns2:errorCode>OPERATION_FAILED</ns2:errorCode>");
+         }},
+        {nullptr, [&](const std::string& reply) {
+             const std::string status = reply.find("DONE") != std::string::npos ? "DONE" : "ABORTED";
+             return replaced(reply, "<invoiceStatus>" + status + "</invoiceStatus>",
+                             done_in_text + "<invoiceStatus>PROCESSING</invoiceStatus>");
+         }},
+        {"validation result code",
+         [&](const std::string& reply) {
+             return replaced(replaced(reply, "<validationResultCode>WARN</validationResultCode>",
+                                      "<validationResultCode>WA<b>R</b>N</validationResultCode>"),
+                             "<invoiceStatus>ABORTED</invoiceStatus>",
+                             "<invoiceStatus>ABORTED</invoiceStatus><businessValidationMessages><validationResultCode>" +
+                                 std::string(300, 'E') + "</validationResultCode></businessValidationMessages>");
+         }},
+        {"no whole XML document", [](const std::string& reply) { return reply.substr(0, reply.size() - 20); }},
+    };
+    for (const auto& [word, rewrite] : roads) {
+        nav.rewrite_next("queryTransactionStatus", rewrite);
+        nav.rewrite_next("queryTransactionStatus", rewrite);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(status_query(), std::vector<bool>{true});
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(store::rows(*core, "SELECT * FROM documents ORDER BY recordName"), before) << log;
+        if (word) EXPECT_NE(log.find(word), std::string::npos) << log;
+        else EXPECT_EQ(log, "");
+        EXPECT_EQ(log.find(first), std::string::npos) << log;
+    }
+
+    // Back online, both are stored.
     EXPECT_EQ(status_query(), std::vector<bool>{true});
-    EXPECT_EQ(row(first)["nav_status"].string_value(), "DONE");
+    EXPECT_EQ(row(first)["nav_status"].string_value(), "DONEWARN");
     EXPECT_EQ(row(second)["nav_status"].string_value(), "ABORTED");
 }
 

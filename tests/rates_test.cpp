@@ -32,11 +32,19 @@ TEST(ExchangeRates, RepliesWithoutAUsableRateGiveNoRate) {
     bank.add_rate(day, "JPY", "-246,12", 100);
     bank.add_rate(day, "SEK", "infinity", 100);
     bank.add_rate(day, "NOK", "1e999");
+    // Beyond any plausible rate, and a unit that is no positive whole number.
+    bank.add_rate(day, "ISK", "1e308");
+    bank.add_rate(day, "KRW", "1e-300");
+    bank.add_rate(day, "RON", "88,12", -100);
     bank.add_rate(day, "CZK", "16,05");
     bank.add_rate(day, "PLN", "9140,5", 100);
 
-    for (const char* currency : {"EUR", "USD", "GBP", "CHF", "JPY", "SEK", "NOK"})
+    testing::internal::CaptureStderr();
+    for (const char* currency : {"EUR", "USD", "GBP", "CHF", "JPY", "SEK", "NOK", "ISK", "KRW", "RON"})
         EXPECT_EQ(rate_of(currency, day), 0.0) << currency;
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("outside any plausible range"), std::string::npos) << log;
+    EXPECT_NE(log.find("unit is no positive whole number"), std::string::npos) << log;
     // Sound rates beside them are still read, per unit.
     EXPECT_DOUBLE_EQ(rate_of("CZK", day), 16.05);
     EXPECT_DOUBLE_EQ(rate_of("PLN", day), 91.405);
@@ -58,5 +66,5 @@ TEST(ExchangeRates, RepliesWithoutAUsableRateGiveNoRate) {
     // A page that names the code without a number after it.
     serve(500, "<html><body>Unknown currency CZK, try again</body></html>");
     EXPECT_EQ(rate_of("CZK", day), 0.0);
-    EXPECT_EQ(bank.request_count(), 13u);
+    EXPECT_EQ(bank.request_count(), 16u);
 }

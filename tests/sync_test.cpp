@@ -363,16 +363,25 @@ TEST_F(Sync, BrokenDownloadsKeepTheTokenAndTheUploadStillRuns) {
     EXPECT_EQ(count(*b, "SELECT * FROM items"), 250u);
     EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
 
-    // Replies that are no change pages keep the token: an error, an object without zones, and a page
-    // that claims more but brings neither records nor a new token (which would otherwise loop).
+    // Replies that are no change pages keep the token and store nothing: an error, an object without
+    // zones, a page that claims more but brings neither records nor a new token (which would otherwise
+    // loop), a page whose records are text or an object, and a page of another zone.
     const std::string kept = b->setting("local")["syncToken"].string_value();
-    const Json endless(Json::object{
-        {"zones", Json::array{Json::object{{"zoneID", Json::object{{"zoneName", kAccount}}},
-                                           {"syncToken", kept},
-                                           {"moreComing", true},
-                                           {"records", Json::array{}}}}}});
+    auto page = [](const std::string& zone, const std::string& token, bool more, Json records) {
+        return Json(Json::object{{"zones", Json::array{Json::object{{"zoneID", Json::object{{"zoneName", zone}}},
+                                                                    {"syncToken", token},
+                                                                    {"moreComing", more},
+                                                                    {"records", std::move(records)}}}}});
+    };
+    const Json foreign = Json::object{{"recordName", "FOREIGN-1"},
+                                      {"recordType", "Items"},
+                                      {"recordChangeTag", "f1"},
+                                      {"fields", Json::object{{"data", Json::object{{"value", "{\"name\": \"Idegen\"}"}}}}}};
     for (const Json& reply : {Json(Json::object{{"serverErrorCode", "ZONE_BUSY"}, {"reason", "busy"}}),
-                              Json(Json::object{{"status", "ok"}}), endless}) {
+                              Json(Json::object{{"status", "ok"}}), page(kAccount, kept, true, Json::array{}),
+                              page(kAccount, "T-text", false, Json(foreign.dump())),
+                              page(kAccount, "T-object", false, Json::object{{"0", foreign}}),
+                              page("ANOTHER-ACCOUNT", "T-other", false, Json::array{foreign})}) {
         cloud.reply("changes/zone", reply);
         const std::size_t before = cloud.calls().size();
         int calls = 0;
@@ -385,7 +394,8 @@ TEST_F(Sync, BrokenDownloadsKeepTheTokenAndTheUploadStillRuns) {
         EXPECT_EQ(calls, 1);
         EXPECT_EQ(received, reply);
         EXPECT_EQ(cloud.calls().size(), before + 1);
-        EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kept);
+        EXPECT_EQ(b->setting("local")["syncToken"].string_value(), kept) << reply.dump();
+        EXPECT_TRUE(row_of(*b, "items", "FOREIGN-1").is_null()) << reply.dump();
     }
 }
 
@@ -1144,6 +1154,22 @@ TEST_F(Sync, AnUnreadableRecordIsSetAsideAndAnUnwrittenPageIsAskedForAgain) {
     EXPECT_EQ(b->take_set_aside_records(),
               Json(Json::array{Json::object{{"recordName", "NOTE-1"}, {"recordType", "Notes"}},
                                Json::object{{"recordName", "ITEM-BAD"}, {"recordType", "Items"}}}));
+    EXPECT_EQ(b->take_set_aside_records(), Json(Json::array{}));
+
+    // A member too deep outside any record costs nothing but itself: the record after it is applied.
+    const Json sound = Json::object{{"recordName", "ITEM-AFTER-DEEP"},
+                                    {"recordType", "Items"},
+                                    {"recordChangeTag", "d1"},
+                                    {"fields", Json::object{{"data", Json::object{{"value", "{\"name\": \"Ép\"}"}}}}}};
+    cloud.reply_text("changes/zone",
+                     Json(Json::object{{"zones", Json::array{Json::object{{"deep", deep},
+                                                                          {"moreComing", false},
+                                                                          {"records", Json::array{sound}},
+                                                                          {"syncToken", cloud.token(kAccount)},
+                                                                          {"zoneID", Json::object{{"zoneName", kAccount}}}}}}})
+                         .dump());
+    EXPECT_EQ(b->download_changes().result, Core::ChangeDownload::Result::whole);
+    EXPECT_EQ(row_of(*b, "items", "ITEM-AFTER-DEEP")["name"].string_value(), "Ép");
     EXPECT_EQ(b->take_set_aside_records(), Json(Json::array{}));
 
     // Another program's trigger refuses every new item, as a locked database or a full disk would.

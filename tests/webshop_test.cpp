@@ -175,6 +175,25 @@ TEST_F(Webshop, EveryFailureRoadCompletesOnceWithFalse) {
     EXPECT_FALSE(import());
     EXPECT_EQ(cloud.request_count(), 0u);
 
+    // Orders that cannot be named (an id that is text, a fraction or beyond the integer range) and a
+    // null order are refused in the log, none taking another's name, and the import says so.
+    connect("woocommerce", shop.url());
+    auto with_id = [](Json id) {
+        Json::object refused = order(1, "10", {item_line("Bögre", "MUG-1", 10, 1)}).object_items();
+        refused["id"] = id;
+        return Json(refused);
+    };
+    shop.reply_raw(Json(Json::array{with_id("abc"), with_id("xyz"), with_id(1e12), with_id(12.5), Json()}).dump());
+    bool imported = true;
+    testing::internal::CaptureStderr();
+    const Core::WebshopImport outcome = core->import_webshop_orders([&imported](bool stored) { imported = stored; });
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(imported);
+    EXPECT_EQ(outcome.stored, 0);
+    EXPECT_EQ(outcome.refused, 5);
+    EXPECT_NE(log.find("did not take every order: 5 refused"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Kovács"), std::string::npos) << log;
+
     struct Road {
         const char* what;
         std::function<void()> prepare;

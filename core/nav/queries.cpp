@@ -3,6 +3,9 @@
 #include "core/store/store_internal.h"
 #include "core/nav/xml.h"
 
+#include <cstdio>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,48 @@ std::string text_of(const Json::object& record, const char* name) {
 
 std::string reply_text(const Json& result) {
     return result["xml"].string_value();
+}
+
+bool known_value(const std::string& text, std::initializer_list<const char*> values) {
+    for (const char* value : values)
+        if (text == value) return true;
+    return false;
+}
+
+void refuse_status_reply(const char* why) {
+    std::fprintf(stderr, "Tavrin: a transaction status reply was refused (%s); the invoice stays unreported\n", why);
+}
+
+// The status a status reply gives the invoice as it is stored: the final invoice status of its
+// processing result directly followed by the first validation result code there, each only as one of
+// the values the service's schema knows. None when nothing came back or the processing is still
+// under way, and for a reply that is not what it claims to be (said in the log).
+std::optional<std::string> final_status(const std::string& xml) {
+    if (xml.empty()) return std::nullopt;
+    const XmlReply reply(xml);
+    if (!reply.whole()) {
+        refuse_status_reply("it is no whole XML document");
+        return std::nullopt;
+    }
+    if (!reply.ok()) {
+        refuse_status_reply("its funcCode is not OK");
+        return std::nullopt;
+    }
+    // A transaction the service gives no result for yet tells nothing either.
+    const std::optional<std::string> given = reply.first("invoiceStatus", "processingResult");
+    if (!given) return std::nullopt;
+    const std::string& status = *given;
+    if (known_value(status, {"RECEIVED", "PROCESSING", "SAVED"})) return std::nullopt;
+    if (!known_value(status, {"DONE", "ABORTED"})) {
+        refuse_status_reply("its invoice status is none the service gives");
+        return std::nullopt;
+    }
+    const std::optional<std::string> code = reply.first("validationResultCode", "processingResult");
+    if (code && !known_value(*code, {"CRITICAL", "ERROR", "WARN", "INFO"})) {
+        refuse_status_reply("its validation result code is none the service gives");
+        return std::nullopt;
+    }
+    return status + code.value_or("");
 }
 
 }  // namespace
@@ -79,9 +124,9 @@ void Core::nav_query_transaction_status(std::function<void(bool)> done) {
 
         // Anything but a final status (no answer, an error reply, still being processed) leaves
         // the invoice pending, to be asked again next time.
-        const std::string status = xml_tag_value(reply, "invoiceStatus");
-        if (status != "DONE" && status != "ABORTED") continue;
-        store::give_report_status(*this, text_of(row, "recordName"), status + xml_tag_value(reply, "validationResultCode"));
+        const std::optional<std::string> status = final_status(reply);
+        if (!status) continue;
+        store::give_report_status(*this, text_of(row, "recordName"), *status);
     }
     if (done) done(!rows.empty());
 }

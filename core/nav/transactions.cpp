@@ -112,6 +112,8 @@ struct Reply {
     std::string xml;
     long status = 0;
     bool out_of_time = false;
+    // A whole reply whose own result says funcCode OK: only such a reply tells anything.
+    bool answered = false;
 };
 
 // A reply that is no answer: the authority was not reached (nothing came back), it said it is
@@ -133,6 +135,7 @@ NavFound no_answer(const Reply& reply, bool hungarian) {
         if (found.message.empty()) found.message = "ERROR";
         return found;
     }
+    std::fprintf(stderr, "Tavrin: a reply of the tax authority was refused (cut short or malformed)\n");
     found.message = told(hungarian, "A NAV válasza nem olvasható (csonka vagy hibás).",
                          "The authority's reply cannot be read (cut short or malformed).");
     return found;
@@ -150,6 +153,7 @@ Reply asked(const std::string& body, const char* request_element, const char* op
     const Json answer = nav_request(body, request_element, operation, credentials);
     reply.xml = answer["xml"].string_value();
     reply.status = static_cast<long>(answer["status"].number_value());
+    reply.answered = XmlReply(reply.xml).ok();
     nav_report::note_service_time(nav_reply_time(reply.xml));
     return reply;
 }
@@ -225,7 +229,7 @@ Asking identify(const Json::object& credentials, const std::string& transaction_
                               "QueryTransactionStatusRequest", "queryTransactionStatus", credentials, bound);
     if (reply.out_of_time) return Asking::out_of_time;
     const std::string& status = reply.xml;
-    if (xml_tag_value(status, "funcCode") != "OK") {
+    if (!reply.answered) {
         failure = no_answer(reply, hungarian);
         return Asking::failed;
     }
@@ -597,7 +601,8 @@ NavFound invoice_holder(const Json::object& credentials, const Core::NavSought& 
         asked("<invoiceNumberQuery><invoiceNumber>" + xml_escaped(sought.number) +
                   "</invoiceNumber><invoiceDirection>OUTBOUND</invoiceDirection></invoiceNumberQuery>",
               "QueryInvoiceDataRequest", "queryInvoiceData", credentials, bound);
-    if (xml_tag_value(reply.xml, "funcCode") != "OK") return no_answer(reply, hungarian);
+    // A reply cut short after its result holds no invoice either: it is a failure, never an absence.
+    if (!reply.answered) return no_answer(reply, hungarian);
     const std::vector<std::string> results = xml_elements(reply.xml, "invoiceDataResult");
     if (results.empty()) return found_as(NavFound::State::absent);
     const std::string transaction_id = xml_tag_value(results.front(), "transactionId");
@@ -729,7 +734,7 @@ std::optional<NavFound> read_pages(Reading& reading, Learnt& learnt, int& pages_
                                     reading.bound);
         if (listing.out_of_time) break;
         const std::vector<std::string> results = xml_elements(listing.xml, "transactionListResult");
-        if (xml_tag_value(listing.xml, "funcCode") != "OK" || results.size() != 1)
+        if (!listing.answered || results.size() != 1)
             return no_answer(listing, reading.hungarian);
         const int pages = number_in(xml_tag_value(results.front(), "availablePage"));
         if (pages < 0) return no_answer(listing, reading.hungarian);

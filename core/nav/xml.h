@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,4 +45,29 @@ private:
     struct Compiled;
     std::unique_ptr<Compiled> compiled_;
     std::string error_;  // why the schema could not be compiled
+};
+
+// A reply of the tax authority read for what it is: one whole, well-formed document (read without
+// recovery), or nothing. Its elements are found in the document's tree by their local name (any
+// namespace), so that text that only looks like markup, in a comment, a CDATA section or an error
+// message, is never taken for an element.
+class XmlReply {
+public:
+    explicit XmlReply(const std::string& xml);
+    ~XmlReply();
+    XmlReply(const XmlReply&) = delete;
+    XmlReply& operator=(const XmlReply&) = delete;
+
+    // False when the text is not one whole document: cut short, empty, or no XML at all.
+    bool whole() const;
+    // Whether the service answered the question: a whole reply whose own result says funcCode OK.
+    bool ok() const;
+    // The content of the first element named `name` in document order, searched within the first
+    // element named `within` when that is given: its character data, or its content as written when
+    // it holds markup of its own. None when there is no such element.
+    std::optional<std::string> first(const char* name, const char* within = nullptr) const;
+
+private:
+    struct Parsed;
+    std::unique_ptr<Parsed> parsed_;
 };

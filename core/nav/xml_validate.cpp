@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -117,12 +118,20 @@ struct XmlSchema::Compiled {
     Schema schema{nullptr, xmlSchemaFree};
 };
 
-XmlSchema::XmlSchema(const std::string& path) : compiled_(std::make_unique<Compiled>()) {
+namespace {
+
+void init_libxml() {
     static std::once_flag init;
     std::call_once(init, [] {
         xmlInitParser();
         xmlSetGenericErrorFunc(nullptr, collect_xml_error);
     });
+}
+
+}  // namespace
+
+XmlSchema::XmlSchema(const std::string& path) : compiled_(std::make_unique<Compiled>()) {
+    init_libxml();
     ErrorChannel channel(&error_);
     SchemaParser parser(xmlSchemaNewParserCtxt(path.c_str()), xmlSchemaFreeParserCtxt);
     if (parser) {
@@ -155,6 +164,87 @@ bool XmlSchema::valid(const std::string& xml, std::string* error) const {
     if (message.empty()) message = "invalid XML";
     if (error) *error = message;
     return false;
+}
+
+struct XmlReply::Parsed {
+    Document doc{nullptr, xmlFreeDoc};
+};
+
+namespace {
+
+bool named(const xmlNode* node, const char* name) {
+    return node->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
+}
+
+// The first element of that local name below `parent`, in document order.
+const xmlNode* first_below(const xmlNode* parent, const char* name) {
+    for (const xmlNode* child = parent->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE) continue;
+        if (named(child, name)) return child;
+        if (const xmlNode* found = first_below(child, name)) return found;
+    }
+    return nullptr;
+}
+
+// The same, the element itself counted first.
+const xmlNode* first_from(const xmlNode* element, const char* name) {
+    return named(element, name) ? element : first_below(element, name);
+}
+
+const xmlNode* child_named(const xmlNode* parent, const char* name) {
+    for (const xmlNode* child = parent ? parent->children : nullptr; child; child = child->next)
+        if (named(child, name)) return child;
+    return nullptr;
+}
+
+// An element's character data, or its whole content as written when it holds other nodes too.
+std::string content_of(xmlDoc* doc, const xmlNode* element) {
+    bool plain = true;
+    for (const xmlNode* child = element->children; child; child = child->next)
+        plain = plain && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE);
+    std::string text;
+    if (plain) {
+        for (const xmlNode* child = element->children; child; child = child->next)
+            if (child->content) text += reinterpret_cast<const char*>(child->content);
+        return text;
+    }
+    std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buffer(xmlBufferCreate(), xmlBufferFree);
+    if (!buffer) return "<>";  // markup all the same, never taken for a value
+    for (xmlNode* child = element->children; child; child = child->next)
+        xmlNodeDump(buffer.get(), doc, child, 0, 0);
+    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
+                       static_cast<std::size_t>(xmlBufferLength(buffer.get())));
+}
+
+}  // namespace
+
+XmlReply::XmlReply(const std::string& xml) : parsed_(std::make_unique<Parsed>()) {
+    if (xml.empty()) return;
+    init_libxml();
+    std::string message;
+    ErrorChannel channel(&message);
+    parsed_->doc = parse_clean(xml, message);
+}
+
+XmlReply::~XmlReply() = default;
+
+bool XmlReply::whole() const {
+    return parsed_->doc != nullptr;
+}
+
+bool XmlReply::ok() const {
+    if (!whole()) return false;
+    const xmlNode* func_code = child_named(child_named(xmlDocGetRootElement(parsed_->doc.get()), "result"), "funcCode");
+    return func_code && content_of(parsed_->doc.get(), func_code) == "OK";
+}
+
+std::optional<std::string> XmlReply::first(const char* name, const char* within) const {
+    if (!whole()) return std::nullopt;
+    const xmlNode* root = xmlDocGetRootElement(parsed_->doc.get());
+    const xmlNode* scope = within ? first_from(root, within) : nullptr;
+    const xmlNode* found = within ? (scope ? first_below(scope, name) : nullptr) : first_from(root, name);
+    if (!found) return std::nullopt;
+    return content_of(parsed_->doc.get(), found);
 }
 
 bool Core::validate_invoice_xml(std::string xml, std::string* error) {

@@ -4,14 +4,20 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 using json11::Json;
 
 namespace {
 
 constexpr const char* bank_namespace = "http://www.mnb.hu/webservices/";
+// Forints per one unit of a currency the bank has ever quoted lie well within these; a rate outside
+// them is a reply gone wrong, not a rate.
+constexpr double kLowestRate = 1e-4;
+constexpr double kHighestRate = 1e5;
 
 bool is_iso_day(const std::string& date) {
     if (date.size() != 10 || date[4] != '-' || date[7] != '-') return false;
@@ -58,13 +64,24 @@ double leading_number(const std::string& text, std::size_t at) {
 }
 
 // The unit of the rate element that holds the currency at `at` (1 when it names none): rates of
-// some currencies are quoted per 100 units.
-long rate_unit(const std::string& text, std::size_t at) {
+// some currencies are quoted per 100 units. None when the unit is no positive whole number.
+std::optional<long> rate_unit(const std::string& text, std::size_t at) {
     const std::string before = text.substr(0, at);
     const std::size_t element = before.rfind("Rate");
     const std::size_t unit = before.rfind("unit=");
     if (unit == std::string::npos || (element != std::string::npos && unit < element)) return 1;
-    return std::strtol(before.c_str() + unit + 5, nullptr, 10);
+    const char* digits = before.c_str() + unit + 5;
+    const char* end = before.c_str() + before.size();
+    long value = 0;
+    const auto [stop, error] = std::from_chars(digits, end, value);
+    if (error != std::errc() || value < 1 || (stop != end && !std::isspace(static_cast<unsigned char>(*stop))))
+        return std::nullopt;
+    return value;
+}
+
+double refused_rate(const char* why) {
+    std::fprintf(stderr, "Tavrin: an exchange rate reply was refused (%s)\n", why);
+    return 0;
 }
 
 double fetch_rate(const std::string& currency, const std::string& date) {
@@ -103,11 +120,13 @@ double fetch_rate(const std::string& currency, const std::string& date) {
     // numbers it shows.
     const std::size_t found = text.find(currency);
     if (found == std::string::npos) return 0;
-    double rate = leading_number(text, found + currency.size());
-    const long unit = rate_unit(text, found);
-    if (unit > 1) rate /= static_cast<double>(unit);
+    const std::optional<long> unit = rate_unit(text, found);
+    if (!unit) return refused_rate("its unit is no positive whole number");
+    const double rate = leading_number(text, found + currency.size()) / static_cast<double>(*unit);
     // "NaN", "INF" or a negative number is no rate: the caller sees the failure value.
-    return std::isfinite(rate) && rate > 0 ? rate : 0;
+    if (!std::isfinite(rate) || rate <= 0) return 0;
+    if (rate < kLowestRate || rate > kHighestRate) return refused_rate("its rate lies outside any plausible range");
+    return rate;
 }
 
 }  // namespace

@@ -888,9 +888,10 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
     // one of their rows would bring back the older row.
     for (int page = 0; page < kMaxPages; ++page) {
         const Json body(Json::object{{"resultsLimit", kResultsLimit}, {"zones", zone}});
-        sync_page::ChangePage received = sync_page::read(cloudkit_exchange("changes/zone", body));
+        sync_page::ChangePage received = sync_page::read(cloudkit_exchange("changes/zone", body),
+                                                         member(zone, "zoneID")["zoneName"].string_value());
         download.last_reply = received.reply;
-        const PageKind kind = page_kind(received.reply, zone);
+        const PageKind kind = received.refused ? PageKind::failed : page_kind(received.reply, zone);
         if (kind == PageKind::failed) {
             const bool zone_lost = zone_not_found(received.reply);
             if (!restarted && (token_refused(received.reply, zone) || zone_lost)) {

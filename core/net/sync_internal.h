@@ -67,11 +67,15 @@ namespace sync_page {
 struct ChangePage {
     json11::Json reply;
     std::vector<json11::Json> unread;
+    // The reply has a zone but is no page of the zone asked for (its records no list, another zone
+    // named): nothing of it is applied and its token is not kept.
+    bool refused = false;
 };
 
-// Reads a reply of changes/zone: the value the transport read, or else its text record by record with
-// a reader that has no depth limit, setting aside each record that cannot be read.
-ChangePage read(const Core::CloudReply& answer);
+// Reads a reply of changes/zone for the zone `zone_name`: the value the transport read, or else its
+// text record by record with a reader that has no depth limit, setting aside each record that cannot
+// be read.
+ChangePage read(const Core::CloudReply& answer, const std::string& zone_name);
 
 }  // namespace sync_page
 

@@ -1,10 +1,14 @@
-// Reading a change page the transport's JSON reader did not take whole (a record nested deeper than it
-// reads, say): an iterative reader, which has no depth limit of its own, builds the page here, and a
-// record that is nested too deep to be a row, or is no object, is set aside by its name and type.
+// Reading a change page for what it is. One the transport's JSON reader did not take whole (a record
+// nested deeper than it reads, say) is built here by an iterative reader, which has no depth limit of
+// its own: a record that is nested too deep to be a row, or is no object, is set aside by its name and
+// type, and a member too deep outside any record is left out. A page whose records are no list, or
+// that names another zone than the one asked for, is refused.
 #include "core/net/sync_internal.h"
 
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
+
+#include <cstdio>
 
 using json11::Json;
 
@@ -52,11 +56,15 @@ private:
         std::string key;  // of the member being read
     };
 
-    // Whether a value starting now is a record of the page's zones.
-    bool at_record() const {
-        return frames_.size() == kRecordLevel && frames_[0].key == "zones" && frames_[2].key == "records" &&
+    // Whether the frames open now lead to a record of the page's zones.
+    bool on_record_path() const {
+        return frames_.size() >= kRecordLevel && frames_[0].key == "zones" && frames_[2].key == "records" &&
                !frames_[1].is_object && !frames_[3].is_object;
     }
+    // Whether a value starting now is a record of the page's zones.
+    bool at_record() const { return frames_.size() == kRecordLevel && on_record_path(); }
+    // Whether a value starting now lies inside a record.
+    bool in_record() const { return frames_.size() > kRecordLevel && on_record_path(); }
 
     bool open(bool is_object) {
         if (skipped_ > 0) {
@@ -65,7 +73,9 @@ private:
         }
         if (at_record() && !is_object) broken_ = true;  // a record that is no object
         if (frames_.size() >= kRecordLevel + kRecordDepthLimit) {
-            broken_ = true;
+            // Too deep for a row: the record it lies in is set aside; outside any record it costs
+            // nothing but itself.
+            if (in_record()) broken_ = true;
             skipped_ = 1;
             return true;
         }
@@ -118,19 +128,42 @@ private:
     std::vector<Json> unread_;
 };
 
-}  // namespace
-
-namespace sync_page {
-
-ChangePage read(const Core::CloudReply& answer) {
-    if (!answer.value.is_null() || answer.text.empty()) return ChangePage{answer.value, {}};
+// The reply as values: the transport's, or else built record by record.
+sync_page::ChangePage built(const Core::CloudReply& answer) {
+    if (!answer.value.is_null() || answer.text.empty()) return sync_page::ChangePage{answer.value, {}};
     PageBuilder builder;
     rapidjson::Reader reader;
     rapidjson::StringStream stream(answer.text.c_str());
     if (reader.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag>(stream, builder).IsError())
-        return ChangePage{};
-    ChangePage page = builder.take();
-    if (!page.reply.is_object()) return ChangePage{};
+        return sync_page::ChangePage{};
+    sync_page::ChangePage page = builder.take();
+    if (!page.reply.is_object()) return sync_page::ChangePage{};
+    return page;
+}
+
+// Why a page that has a zone is no page of the zone asked for; null when it is one. A reply without a
+// zone is no page either, which the download tells by itself.
+const char* refusal(const Json& reply, const std::string& zone_name) {
+    const Json& zone = reply["zones"][0];
+    if (!zone.is_object()) return nullptr;
+    if (!zone["records"].is_array()) return "its records are no list";
+    const Json& zone_id = zone["zoneID"];
+    if (!zone_id.is_object() || !zone_id["zoneName"].is_string() || zone_id["zoneName"].string_value() != zone_name)
+        return "it names another zone than the one asked for";
+    return nullptr;
+}
+
+}  // namespace
+
+namespace sync_page {
+
+ChangePage read(const Core::CloudReply& answer, const std::string& zone_name) {
+    ChangePage page = built(answer);
+    if (const char* why = refusal(page.reply, zone_name)) {
+        std::fprintf(stderr, "Tavrin: a page of cloud changes was refused (%s); the change token is kept\n", why);
+        page.refused = true;
+        page.unread.clear();
+    }
     return page;
 }
 

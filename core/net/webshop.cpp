@@ -3,8 +3,11 @@
 #include "core/store/store_internal.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <optional>
 
 using json11::Json;
 
@@ -43,6 +46,16 @@ std::string start_date() {
     return buffer;
 }
 
+// The shop's id of an order: a whole number within the integer range, or none (text, a fraction, a
+// number beyond the range, a missing id), when the order is not one this import can name.
+std::optional<int> order_id(const Json& order) {
+    const Json& id = order["id"];
+    if (!id.is_number()) return std::nullopt;
+    const double value = id.number_value();
+    if (!std::isfinite(value) || value != std::trunc(value) || value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return static_cast<int>(value);
+}
+
 std::string item_of_sku(Core& core, const std::string& sku) {
     auto found = store::rows(core, "SELECT recordName FROM items WHERE sku = ? LIMIT 1", {sku});
     return found.empty() ? std::string() : Json(found.front())["recordName"].string_value();
@@ -50,13 +63,14 @@ std::string item_of_sku(Core& core, const std::string& sku) {
 
 }  // namespace
 
-void Core::import_webshop_orders(std::function<void(bool)> done) {
+Core::WebshopImport Core::import_webshop_orders(std::function<void(bool)> done) {
+    WebshopImport outcome;
     const Json connect = setting("webshop_connect");
     const Json::object supplier = setting("supplier").object_items();
     std::string domain = connect["domain"].string_value();
     if (domain.size() < 5) {
         if (done) done(false);
-        return;
+        return outcome;
     }
     if (domain.back() == '/') domain.pop_back();
 
@@ -67,7 +81,6 @@ void Core::import_webshop_orders(std::function<void(bool)> done) {
                           start_date() + "T00:00:00"
                     : domain;
 
-    bool imported = false;
     try {
         const std::string today = iso_date(clock_now());
         const double now_ms = static_cast<double>(clock_now()) * 1000.0;
@@ -78,8 +91,18 @@ void Core::import_webshop_orders(std::function<void(bool)> done) {
         for (int page = 1; page <= kMaxOrderPages; ++page) {
             const Json reply = http_request(page == 1 ? url : url + "&page=" + std::to_string(page), Json(""), "");
             const Json::array& orders = reply.array_items();
-            for (const Json& order : orders) {
-                const std::string name = "WEBSHOP-" + std::to_string(saturated_int(order["id"].number_value()));
+            for (std::size_t index = 0; index < orders.size(); ++index) {
+                const Json& order = orders[index];
+                // An order that is no object, or whose id is no whole number in range, cannot be named
+                // without taking another order's name.
+                const std::optional<int> id = order.is_object() ? order_id(order) : std::nullopt;
+                if (!id) {
+                    std::fprintf(stderr, "Tavrin: web shop order %zu of page %d was refused (%s)\n", index + 1, page,
+                                 order.is_object() ? "its id is no whole number in range" : "it is no order");
+                    ++outcome.refused;
+                    continue;
+                }
+                const std::string name = "WEBSHOP-" + std::to_string(*id);
                 const Json& billing = order["billing"];
                 const double total = shop_amount(order["total"].string_value());
                 if (!store::rows(*this, "SELECT recordName FROM documents WHERE recordName = ?", {name}).empty())
@@ -144,7 +167,7 @@ void Core::import_webshop_orders(std::function<void(bool)> done) {
                                                  {"gross_amount", shop_amount(item["total"].string_value())},
                                                  {"synced", 0}});
                 }
-                if (!save_document(lines, false, document).empty()) imported = true;
+                if (!save_document(lines, false, document).empty()) ++outcome.stored;
             }
             // An empty page (or an answer that is no list of orders) is the end; only the shop's own
             // route is paged.
@@ -154,6 +177,9 @@ void Core::import_webshop_orders(std::function<void(bool)> done) {
         // What was stored stays; the pass and the completion still run.
     }
 
+    if (outcome.refused > 0)
+        std::fprintf(stderr, "Tavrin: the web shop import did not take every order: %d refused\n", outcome.refused);
     sync_start(empty_completion());
-    if (done) done(imported);
+    if (done) done(outcome.stored > 0);
+    return outcome;
 }

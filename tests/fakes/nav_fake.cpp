@@ -434,6 +434,11 @@ void NavFake::fail_next(const std::string& operation, NavQueryFault fault, int c
     for (int added = 0; added < count; ++added) query_faults_[operation].push_back(fault);
 }
 
+void NavFake::rewrite_next(const std::string& operation, Rewrite rewrite) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rewrites_[operation].push_back(std::move(rewrite));
+}
+
 NavFake::Stage NavFake::stage(const Submission& submission) const {
     const auto elapsed = std::chrono::steady_clock::now() - submission.received;
     if (submission.processed || elapsed >= processing_delay_) return Stage::processed;
@@ -577,6 +582,11 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
         query_fault = queued->second.front();
         queued->second.erase(queued->second.begin());
     }
+    Rewrite rewrite;
+    if (auto queued = rewrites_.find(call.operation); queued != rewrites_.end() && !queued->second.empty()) {
+        rewrite = std::move(queued->second.front());
+        queued->second.erase(queued->second.begin());
+    }
     lock.unlock();
 
     if (query_fault == NavQueryFault::unavailable) {
@@ -630,6 +640,11 @@ void NavFake::handle(const httplib::Request& request, httplib::Response& respons
     if (query_fault == NavQueryFault::garbled) {
         response.status = 200;
         response.set_content(reply.xml.substr(0, reply.xml.size() / 2), "application/xml;charset=UTF-8");
+        return;
+    }
+    if (rewrite) {
+        response.status = 200;
+        response.set_content(rewrite(reply.xml), "application/xml;charset=UTF-8");
         return;
     }
     response.status = reply.status;

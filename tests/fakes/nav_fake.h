@@ -176,6 +176,10 @@ public:
     void set_answer_delay(const std::string& operation, std::chrono::milliseconds delay);
     // The next `count` requests of `operation` ("queryTransactionList", "tokenExchange", ...) get `fault`.
     void fail_next(const std::string& operation, NavQueryFault fault, int count = 1);
+    // The next request of `operation` is carried out as any other, and its reply goes out (status 200)
+    // as `rewrite` makes it of the service's own: a raw reply of the test's, or the service's altered.
+    using Rewrite = std::function<std::string(const std::string& reply)>;
+    void rewrite_next(const std::string& operation, Rewrite rewrite);
 
     std::vector<NavCall> calls() const;
     // The plain exchange tokens handed out, in order.
@@ -258,6 +262,7 @@ private:
     std::optional<NavMessage> next_refusal_;
     std::function<NavReplyFault()> reply_policy_;
     std::map<std::string, std::vector<NavQueryFault>> query_faults_;  // by operation, next first
+    std::map<std::string, std::vector<Rewrite>> rewrites_;            // by operation, next first
     int list_page_size_ = 100;
     int list_extra_pages_ = 0;
     std::chrono::seconds clock_offset_{0};

@@ -46,6 +46,11 @@ void WebshopFake::fail(Fault fault) {
     fault_ = fault;
 }
 
+void WebshopFake::reply_raw(std::string body) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    raw_replies_.push_back(std::move(body));
+}
+
 std::vector<RecordedRequest> WebshopFake::order_requests() const {
     std::vector<RecordedRequest> found;
     for (const RecordedRequest& request : requests()) {
@@ -66,6 +71,12 @@ void WebshopFake::orders(const httplib::Request& request, httplib::Response& res
         send_json(response, 401, Json::object{{"code", "woocommerce_rest_authentication_error"},
                                               {"message", "Invalid signature - provided signature does not match."},
                                               {"data", Json::object{{"status", 401}}}});
+        return;
+    }
+    if (!raw_replies_.empty()) {
+        response.status = 200;
+        response.set_content(raw_replies_.front(), "application/json; charset=UTF-8");
+        raw_replies_.erase(raw_replies_.begin());
         return;
     }
     const int page = positive_param(request, "page", 1);

@@ -23,6 +23,9 @@ public:
     void add_order(json11::Json order);
     // Every orders request from now on is answered with `fault`.
     void fail(Fault fault);
+    // The next orders request with the right keys is answered with this body (status 200), as the
+    // shop's own orders would be.
+    void reply_raw(std::string body);
 
     // The orders requests received, in order.
     std::vector<RecordedRequest> order_requests() const;
@@ -35,4 +38,5 @@ private:
     std::string secret_;
     std::vector<json11::Json> orders_;
     Fault fault_ = Fault::none;
+    std::vector<std::string> raw_replies_;  // next first
 };
