@@ -281,10 +281,10 @@ std::string sync_notices_text(const Core::SyncNotices& notices) {
     std::string text;
     auto add = [&text](const std::string& paragraph) { text += (text.empty() ? "" : "\n\n") + paragraph; };
     if (notices.zone_made_anew)
-        add(own_text("A cég felhőbeli példányát törölték és újra létrehozták: ennek a gépnek a dokumentumai, ügyfelei és "
-                     "termékei újra felkerültek a felhőbe.",
-                     "The company's copy in the cloud was deleted and made anew: this computer's documents, clients "
-                     "and items went up to it again."));
+        add(own_text("A cég felhőbeli példányát törölték vagy újra létrehozták: ennek a gépnek a dokumentumai, "
+                     "ügyfelei, termékei és beállításai újra felkerültek a felhőbe, semmi sem veszett el.",
+                     "The company's copy in the cloud was deleted or made anew: this computer's documents, clients, "
+                     "items and settings went up to it again, and nothing was lost."));
     if (notices.removed > 0)
         add(std::to_string(notices.removed) +
             own_text(" bejegyzést (dokumentum, ügyfél vagy termék) egy másik gépen töröltek, ezért ezen a gépen is "

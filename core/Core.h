@@ -937,9 +937,9 @@ public:
     // "recordType"}], either empty when unreadable): the list is emptied.
     json11::Json take_set_aside_records();
     // What passes found that the user is told once (the record is emptied): rows a listing of the zone
-    // from its start showed deleted on another computer, a zone that was deleted and made anew (this
-    // computer's rows went up to it), and deletions another computer's change overtook (the documents'
-    // numbers; they stay).
+    // from its start showed deleted on another computer, a zone that was deleted (a pass made it anew)
+    // or deleted and made anew (this computer's rows and settings went up to it), and deletions another
+    // computer's change overtook (the documents' numbers; they stay).
     struct SyncNotices {
         int removed = 0;
         bool zone_made_anew = false;
@@ -1034,6 +1034,13 @@ private:
     json11::Json::object sync_zone_entry();
     // Uploads repeated in the current pass after the cloud refused to create records it already held.
     int repeated_uploads = 0;
+    // Further uploads of the current pass after full ones, and whether its uploads may send documents
+    // and deletions (its first download was whole).
+    int further_uploads = 0;
+    bool upload_changes_in_hand = false;
+    // The zone's identity record stands in the cloud although this installation never learnt it: it
+    // is read and learnt.
+    void learn_zone_identity();
     // Gets the cloud's records of these names and applies them as a download does.
     bool apply_cloud_records(const std::vector<std::string>& names);
     // The last download of a pass, which ends it with `done`.

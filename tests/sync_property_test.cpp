@@ -8,8 +8,10 @@
 // document, followed by its type and creation time whatever number it ended under, is in both once
 // unless a user deleted it, and gone if one did (unless an edit its deleter had not seen keeps it).
 //
-// TAVRIN_SYNC_SEEDS sets the number of seeds (1,000 by default, 100 in a sanitizer build, spread over
-// ten test cases); TAVRIN_SYNC_SEED=N runs the one seed N, as a failing seed says.
+// The same runs with three installations. TAVRIN_SYNC_SEEDS sets the number of seeds (1,000 by
+// default for two installations and a fifth of that for three, 100 in a sanitizer build, spread over
+// ten test cases) and TAVRIN_SYNC_FIRST_SEED the first of them (1 by default), so that seeds beyond
+// the usual ones can be run; TAVRIN_SYNC_SEED=N runs the one seed N, as a failing seed says.
 #include "core/store/store_internal.h"
 #include "tests/fakes/cloud_store.h"
 #include "tests/test_support.h"
@@ -92,8 +94,8 @@ struct Snapshot {
 class World {
 public:
     // With `random_faults` off, the cloud fails only where a pass's faults say.
-    World(const std::string& folder, std::uint32_t seed, bool random_faults = true)
-        : random_(seed), faults_(seed * 2654435761u + 1), random_faults_(random_faults) {
+    World(const std::string& folder, std::uint32_t seed, bool random_faults = true, int installations = 2)
+        : random_(seed), faults_(seed * 2654435761u + 1), random_faults_(random_faults), installations_(installations) {
         cloud_.create_zone(kAccount);
         cloud_.set_page_limit(4);  // pages of a few records, so downloads break off between pages too
         cloud_.answer_exists_as_conflict(seed % 2 == 0);  // the cloud refuses a create in either word
@@ -112,8 +114,8 @@ public:
                 default: return CloudStore::FaultChoice{CloudStore::Fault::close_connection, true};
             }
         });
-        for (int side = 0; side < 2; ++side) {
-            sides_[side] = make_core(folder + (side ? "b/" : "a/"), "hu");
+        for (int side = 0; side < installations_; ++side) {
+            sides_[side] = make_core(folder + label(side) + "/", "hu");
             Core& core = *sides_[side];
             core.current_account = kAccount;
             core.open_database();
@@ -126,7 +128,7 @@ public:
 
     void step(int index) {
         set_clock([index] { return kStart + index; });
-        const int side = static_cast<int>(random_.below(2));
+        const int side = static_cast<int>(random_.below(static_cast<std::size_t>(installations_)));
         const std::size_t roll = random_.below(100);
         if (roll < 35) {
             checked_pass(side);
@@ -144,17 +146,17 @@ public:
         faulty_ = false;
         for (int round = 0; round < 12; ++round) {
             set_clock([index, round] { return kStart + index + round; });
-            const bool a_sent = checked_pass(0);
-            const bool b_sent = checked_pass(1);
-            if (!a_sent && !b_sent) return;
+            bool sent = false;
+            for (int side = 0; side < installations_; ++side) sent = checked_pass(side) || sent;
+            if (!sent) return;
         }
-        ADD_FAILURE() << "the two installations keep uploading after the faults stopped";
+        ADD_FAILURE() << "the installations keep uploading after the faults stopped";
     }
 
     void check_end_state() {
-        for (int side = 0; side < 2; ++side) {
+        for (int side = 0; side < installations_; ++side) {
             Core& core = *sides_[side];
-            SCOPED_TRACE(side ? "installation b" : "installation a");
+            SCOPED_TRACE("installation " + label(side));
             const auto integrity = store::rows(core, "PRAGMA integrity_check");
             ASSERT_EQ(integrity.size(), 1u);
             EXPECT_EQ(Json(integrity.front())["integrity_check"].string_value(), "ok");
@@ -178,15 +180,18 @@ public:
         for (const char* table : {"documents", "settings", "clients", "items", "inventory"}) {
             SCOPED_TRACE(table);
             const auto a = local_rows(*sides_[0], table);
-            const auto b = local_rows(*sides_[1], table);
-            EXPECT_EQ(Json(a.first).dump(), Json(b.first).dump());
             EXPECT_EQ(Json(a.second).dump(), Json(cloud_rows[table]).dump());
-            EXPECT_EQ(Json(b.second).dump(), Json(cloud_rows[table]).dump());
+            for (int side = 1; side < installations_; ++side) {
+                const auto other = local_rows(*sides_[side], table);
+                EXPECT_EQ(Json(a.first).dump(), Json(other.first).dump()) << "installation " << label(side);
+                EXPECT_EQ(Json(other.second).dump(), Json(cloud_rows[table]).dump()) << "installation " << label(side);
+            }
         }
         // Every document has the lines the cloud holds for it (compared above) and the same change tag.
         for (const CloudStore::Record& record : cloud_.records(kAccount)) {
             if (record.type != "Documents") continue;
-            for (auto& side : sides_) {
+            for (int side_index = 0; side_index < installations_; ++side_index) {
+                auto& side = sides_[side_index];
                 auto rows = store::rows(*side, "SELECT recordChangeTag FROM documents WHERE recordName = ?", {record.name});
                 ASSERT_EQ(rows.size(), 1u) << record.name;
                 EXPECT_EQ(Json(rows.front())["recordChangeTag"].string_value(), record.change_tag) << record.name;
@@ -226,7 +231,7 @@ public:
                                                {"currency_code", "HUF"}, {"status", "DOMESTIC"},
                                                {"country_code", "HU"}, {"city", "Pécs"}},
                                               "clients"));
-        note(std::string(side ? "b" : "a") + " creates client " + name + " " + id);
+        note(label(side) + " creates client " + name + " " + id);
         return name;
     }
 
@@ -238,7 +243,7 @@ public:
                                                {"selling_price", static_cast<double>(100 + random_.below(900))},
                                                {"price_type", "GROSS"}},
                                               "items"));
-        note(std::string(side ? "b" : "a") + " creates item " + name + " " + id);
+        note(label(side) + " creates item " + name + " " + id);
         return name;
     }
 
@@ -254,7 +259,7 @@ public:
         versions_[id].name = name;
         versions_[id].document = document_identity(Json(store::rows(core, "SELECT type, created FROM documents "
                                                                           "WHERE recordName = ?", {name}).at(0)));
-        note(std::string(side ? "b" : "a") + " creates document " + name + " " + id);
+        note(label(side) + " creates document " + name + " " + id);
         return name;
     }
 
@@ -269,6 +274,8 @@ public:
     }
 
 private:
+    static std::string label(int side) { return std::string(1, static_cast<char>('a' + side)); }
+
     void note(std::string line) {
         std::lock_guard<std::mutex> lock(log_mutex_);
         log_.push_back(std::move(line));
@@ -278,7 +285,7 @@ private:
     bool checked_pass(int side) {
         Core& core = *sides_[side];
         const Snapshot before = snapshot(core);
-        note(std::string("pass on ") + (side ? "b" : "a"));
+        note("pass on " + label(side));
         int calls = 0;
         Json result;
         core.sync_start([&](Json reply) {
@@ -333,8 +340,8 @@ private:
         std::map<std::string, std::vector<std::string>> versions_of;  // identity to version ids
         for (const auto& [id, version] : versions_)
             if (!version.document.empty()) versions_of[version.document].push_back(id);
-        for (int side = 0; side < 2; ++side) {
-            SCOPED_TRACE(side ? "installation b" : "installation a");
+        for (int side = 0; side < installations_; ++side) {
+            SCOPED_TRACE("installation " + label(side));
             std::map<std::string, std::vector<std::string>> stored;  // identity to record names
             for (const auto& row : store::rows(*sides_[side], "SELECT recordName, type, created FROM documents"))
                 stored[document_identity(Json(row))].push_back(Json(row)["recordName"].string_value());
@@ -476,7 +483,7 @@ private:
         const std::string id = new_version(name, side, row[kKinds[kind].marker].string_value(), false);
         if (kind == kDocument) versions_[id].document = document_identity(picked);
         row[kKinds[kind].marker] = id;
-        note(std::string(side ? "b" : "a") + " edits " + name + " " + row[kKinds[kind].marker].string_value() +
+        note(label(side) + " edits " + name + " " + row[kKinds[kind].marker].string_value() +
                        " on " + versions_[id].parent);
         if (kind == kDocument) {
             ASSERT_FALSE(core.save_document(lines(core, 1 + random_.below(3)), false, row).empty());
@@ -494,7 +501,7 @@ private:
         const std::string name = picked["recordName"].string_value();
         const std::string id = new_version(name, side, picked[kKinds[kind].marker].string_value(), true);
         if (kind == kDocument) versions_[id].document = document_identity(picked);
-        note(std::string(side ? "b" : "a") + " deletes " + name + " " + id);
+        note(label(side) + " deletes " + name + " " + id);
         store::Transaction transaction(core);
         // A tombstone an earlier version wrote knows no change tag.
         if (untagged_tombstones) ASSERT_TRUE(store::run(core, "INSERT OR IGNORE INTO deleted(recordName) VALUES (?)", {name}));
@@ -564,7 +571,8 @@ private:
         values.emplace_back("TAVRIN_MAKER_URL", "http://127.0.0.1:1");  // error reports go nowhere
         return values;
     }()};
-    std::unique_ptr<Core> sides_[2];
+    const int installations_;
+    std::unique_ptr<Core> sides_[3];
     std::map<std::string, Version> versions_;
     std::mutex log_mutex_;  // the cloud's thread notes its faults too
     std::vector<std::string> log_;
@@ -575,27 +583,34 @@ protected:
     void TearDown() override { set_clock({}); }
 };
 
-TEST_P(SyncProperty, NoLocalChangeIsLostAndBothSidesEndAsTheCloud) {
-    const int shard = GetParam();
+// The shard's seeds, each a world of `installations` played to its end and checked.
+void run_seeds(int shard, int installations, int default_count) {
     std::vector<int> seeds;
     if (const int replay = env_number("TAVRIN_SYNC_SEED", 0)) {
         if (shard == 0) seeds.push_back(replay);
     } else {
-        const int count = env_number("TAVRIN_SYNC_SEEDS", TAVRIN_SYNC_DEFAULT_SEEDS);
-        for (int seed = 1 + shard; seed <= count; seed += kShards) seeds.push_back(seed);
+        const int count = env_number("TAVRIN_SYNC_SEEDS", default_count);
+        const int first = env_number("TAVRIN_SYNC_FIRST_SEED", 1);
+        for (int seed = first + shard; seed < first + count; seed += kShards) seeds.push_back(seed);
     }
     for (int seed : seeds) {
         TempDir dir;
-        auto state = std::make_unique<World>(dir.path(), static_cast<std::uint32_t>(seed));
-        for (int step = 0; step < kSteps && !HasFailure(); ++step) state->step(step);
-        if (!HasFailure()) state->settle(kSteps);
-        if (!HasFailure()) state->check_end_state();
-        if (HasFailure()) {
-            std::printf("Failing seed %d; replay it with TAVRIN_SYNC_SEED=%d. Its steps:\n%s", seed, seed,
-                        state->history().c_str());
+        auto state = std::make_unique<World>(dir.path(), static_cast<std::uint32_t>(seed), true, installations);
+        for (int step = 0; step < kSteps && !::testing::Test::HasFailure(); ++step) state->step(step);
+        if (!::testing::Test::HasFailure()) state->settle(kSteps);
+        if (!::testing::Test::HasFailure()) state->check_end_state();
+        if (::testing::Test::HasFailure()) {
+            std::printf("Failing seed %d of %d installations; replay it with TAVRIN_SYNC_SEED=%d. Its steps:\n%s", seed,
+                        installations, seed, state->history().c_str());
             return;
         }
     }
+}
+
+TEST_P(SyncProperty, NoLocalChangeIsLostAndBothSidesEndAsTheCloud) { run_seeds(GetParam(), 2, TAVRIN_SYNC_DEFAULT_SEEDS); }
+
+TEST_P(SyncProperty, NoLocalChangeIsLostAndThreeInstallationsEndAsTheCloud) {
+    run_seeds(GetParam(), 3, TAVRIN_SYNC_DEFAULT_SEEDS / 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shards, SyncProperty, ::testing::Range(0, kShards));

@@ -218,7 +218,7 @@ TEST_F(Sync, TwoInstallationsExchangeRowsEditsAndDeletions) {
     EXPECT_EQ(dump(*a, "SELECT * FROM items"), dump(*b, "SELECT * FROM items"));
 }
 
-TEST_F(Sync, ManyNewDocumentsGoUpOverSeveralPassesNewestFirst) {
+TEST_F(Sync, ManyNewDocumentsGoUpInOnePassNewestFirst) {
     auto a = installation("a");
     std::vector<std::string> names;  // oldest first
     {
@@ -235,23 +235,19 @@ TEST_F(Sync, ManyNewDocumentsGoUpOverSeveralPassesNewestFirst) {
     const std::size_t settings = count(*a, "SELECT * FROM settings WHERE synced = 0");
     ASSERT_GT(settings, 0u);
 
+    // One pass sends them all, 200 to an upload.
+    const std::size_t first_call = cloud.calls().size();
+    EXPECT_FALSE(pass(*a).is_null());
+    auto modify = calls_to(cloud, "records/modify", first_call);
     std::vector<std::size_t> sizes;
-    for (int round = 0; round < 3; ++round) {
-        const std::size_t before = cloud.calls().size();
-        EXPECT_FALSE(pass(*a).is_null());
-        auto modify = calls_to(cloud, "records/modify", before);
-        ASSERT_EQ(modify.size(), 1u);
-        const Json::array& operations = modify[0].body["operations"].array_items();
-        sizes.push_back(operations.size());
-        if (round == 0) {
-            // The 200 newest documents, and nothing else.
-            std::set<std::string> sent, newest(names.end() - 200, names.end());
-            for (const Json& op : operations) sent.insert(op["record"]["recordName"].string_value());
-            EXPECT_EQ(sent, newest);
-            EXPECT_EQ(count(*a, "SELECT * FROM settings WHERE synced = 0"), settings);
-        }
-    }
+    for (const CloudCall& call : modify) sizes.push_back(call.body["operations"].array_items().size());
     EXPECT_EQ(sizes, (std::vector<std::size_t>{200, 200, 50 + settings + 1}));  // and the zone's identity
+    if (!modify.empty()) {
+        // The 200 newest documents first, and nothing else.
+        std::set<std::string> sent, newest(names.end() - 200, names.end());
+        for (const Json& op : modify[0].body["operations"].array_items()) sent.insert(op["record"]["recordName"].string_value());
+        EXPECT_EQ(sent, newest);
+    }
     EXPECT_TRUE(pending(*a).empty());
     std::size_t documents = 0;
     for (const auto& record : cloud.records(kAccount)) documents += record.type == "Documents";
@@ -739,6 +735,40 @@ TEST_F(Sync, CopiesOfAReportedInvoiceKeepTheLaterWorkAndOneTake) {
     }
     EXPECT_EQ(cloud.row(kAccount, kept)["paid"].number_value(), 1);
     EXPECT_EQ(cloud.row(kAccount, kept)["header_note"], "Átutalással fizetve");
+
+    // In one second B's status query hears DONE for an invoice (as it stores it) and A marks the
+    // invoice paid; either goes up first. Both stay everywhere, and no save of a page opened before
+    // the status came takes it away.
+    std::time_t second = 70;
+    for (const bool status_first : {true, false}) {
+        at(second);
+        const std::string invoice = a->save_document({line(*a, "Szolgáltatás", 1, 500)}, false,
+                                                     {{"type", "INVOICE"}, {"issue_date", "2026-03-01"},
+                                                      {"nav_transaction_id", status_first ? "TX-8" : "TX-9"}});
+        pass(*a);
+        pass(*b);
+        const Json::object opened = row_of(*b, "documents", invoice).object_items();
+        at(second + 10);
+        ASSERT_TRUE(store::give_report_status(*b, invoice, "DONE"));
+        ASSERT_TRUE(store::mark_paid(*a, invoice, 1));
+        for (Core* core : status_first ? std::vector<Core*>{b.get(), a.get(), b.get()}
+                                       : std::vector<Core*>{a.get(), b.get(), a.get()})
+            pass(*core);
+        for (Core* core : {a.get(), b.get()}) {
+            EXPECT_EQ(row_of(*core, "documents", invoice)["nav_status"], "DONE") << status_first;
+            EXPECT_EQ(row_of(*core, "documents", invoice)["paid"].number_value(), 1) << status_first;
+            EXPECT_TRUE(pending(*core).empty());
+        }
+        EXPECT_EQ(cloud.row(kAccount, invoice)["nav_status"], "DONE") << status_first;
+        EXPECT_EQ(cloud.row(kAccount, invoice)["paid"].number_value(), 1) << status_first;
+        Json::object edited = opened;
+        edited["header_note"] = "Késői megjegyzés";
+        const auto invoice_lines = store::rows(*b, "SELECT * FROM document_lines WHERE documentRecordName = ?", {invoice});
+        ASSERT_EQ(b->save_document({invoice_lines.begin(), invoice_lines.end()}, false, edited), invoice);
+        EXPECT_EQ(row_of(*b, "documents", invoice)["nav_status"], "DONE");
+        pass(*b);
+        second += 100;
+    }
 }
 
 TEST_F(Sync, UploadResultMarksOnlyWhatTheCloudConfirmedUnchanged) {
@@ -1094,8 +1124,13 @@ TEST_F(Sync, ARefusedTokenIsDroppedAndTheZoneDownloadedFromItsStart) {
     // Invoicing asks for the changes alike.
     cloud.forget_tokens(kAccount);
     EXPECT_EQ(a->download_changes().result, Core::ChangeDownload::Result::whole);
+    // A zone the cloud says it does not hold is made and listed from its start (the zone here stood all
+    // along, its identity the one known: nothing is told).
+    const std::size_t before = cloud.calls().size();
     cloud.reply("changes/zone", Json::object{{"serverErrorCode", "ZONE_NOT_FOUND"}, {"reason", "no zone"}});
-    EXPECT_EQ(a->download_changes().result, Core::ChangeDownload::Result::refused);
+    EXPECT_EQ(a->download_changes().result, Core::ChangeDownload::Result::whole);
+    EXPECT_EQ(calls_to(cloud, "zones/modify", before).size(), 1u);
+    EXPECT_FALSE(a->take_sync_notices().zone_made_anew);
 }
 
 // A record the program cannot read (nested deeper than the JSON reader goes, data that is no row) is
@@ -1266,17 +1301,54 @@ TEST_F(Sync, ADeletionRemovesOnlyTheDocumentItWasMadeOn) {
     const std::vector<std::string> overtaken{estimate};  // an estimate without a number is known by its name
     EXPECT_EQ(a->take_sync_notices().overtaken, overtaken);
     EXPECT_TRUE(a->take_sync_notices().overtaken.empty());
+
+    // A deletes an estimate as an earlier version did (the deletion knows no change tag) and makes
+    // another under its number; the upload is answered 500, or dropped, and looked up, which finds the
+    // deleted copy. It never comes back: the deletion and the new estimate go up, and the new one is
+    // everywhere.
+    for (const CloudStore::Fault fault : {CloudStore::Fault::status_500, CloudStore::Fault::drop}) {
+        set_clock([] { return kNow + 60; });
+        const std::string remade = make(*a, "A régi terve");
+        pass(*a);
+        pass(*b);
+        ASSERT_TRUE(store::run(*a, "INSERT INTO deleted(recordName) VALUES (?)", {remade}));
+        ASSERT_TRUE(store::run(*a, "DELETE FROM documents WHERE recordName = ?", {remade}));
+        ASSERT_TRUE(store::run(*a, "DELETE FROM document_lines WHERE documentRecordName = ?", {remade}));
+        set_clock([] { return kNow + 70; });
+        ASSERT_EQ(make(*a, "A új terve"), remade);
+        const std::size_t before = cloud.calls().size();
+        cloud.fail("records/modify", fault);
+        pass(*a);
+        EXPECT_EQ(calls_to(cloud, "records/lookup", before).size(), 1u);
+        for (Core* core : {b.get(), a.get(), b.get()}) pass(*core);
+        expected.insert(remade + " A új terve");
+        EXPECT_EQ(documents(*a), expected);
+        EXPECT_EQ(documents(*b), expected);
+        EXPECT_EQ(in_cloud(), expected);
+        EXPECT_TRUE(pending(*a).empty() && pending(*b).empty());
+        delete_row(*a, "documents", remade);
+        pass(*a);
+        pass(*b);
+        expected.erase(remade + " A új terve");
+    }
 }
 
-// The company's zone is deleted and made anew: each installation takes it for another zone than the
-// one it knew, sends up the rows it held, and says so; a new installation finds every row there.
+// The company's zone is deleted and made anew, and later deleted and left so: each installation takes a
+// zone made anew for another zone than the one it knew and makes a missing one anew, sends up every
+// row and setting it held (a long list of them in one pass), and says so once; a new installation
+// finds every row and setting there.
 TEST_F(Sync, AZoneMadeAnewTakesUpTheRowsOfTheOldOne) {
     auto a = installation("a");
     auto b = installation("b");
     const std::string client = add_client(*a, "Újra Kft.");
+    for (int index = 0; index < 230; ++index) add_client(*a, "Ügyfél " + std::to_string(index));
+    Json::object supplier = a->setting("supplier").object_items();
+    supplier["name"] = "Felhő Bt.";
+    ASSERT_TRUE(a->save_record({{"recordName", "supplier"}, {"value", Json(supplier).dump()}}, "settings"));
     const std::string estimate = a->save_document({line(*a, "Terv", 1, 100)}, false,
                                                   {{"type", "ESTIMATE"}, {"issue_date", "2026-03-01"}});
     pass(*a);
+    EXPECT_TRUE(pending(*a).empty());
     const std::string invoice = b->save_document({line(*b, "Számla", 2, 300)}, false,
                                                  {{"type", "INVOICE"}, {"issue_date", "2026-03-01"}});
     pass(*b);
@@ -1286,27 +1358,74 @@ TEST_F(Sync, AZoneMadeAnewTakesUpTheRowsOfTheOldOne) {
                                                         {"zone", Json::object{{"zoneID", Json::object{
                                                                                              {"zoneName", kAccount}}}}}}}};
     };
-    for (const char* operation : {"delete", "create"})
-        a->cloudkit_request("zones/modify", zone_operation(operation), empty_completion());
-    ASSERT_TRUE(cloud.records(kAccount).empty());
+    const std::string settings_sql =
+        "SELECT recordName, value FROM settings WHERE synced >= 0 AND recordName <> 'local' ORDER BY recordName";
+    // Every row and setting of the installation is in the cloud, as it holds them.
+    const auto all_in_cloud = [&](Core& core) {
+        std::size_t rows = 0;
+        for (const std::string table : {"settings", "clients", "documents"})
+            for (const Json::object& row : store::rows(core, "SELECT recordName FROM " + table + " WHERE synced >= 0")) {
+                EXPECT_FALSE(cloud.row(kAccount, Json(row)["recordName"].string_value()).is_null())
+                    << table << " " << Json(row)["recordName"].string_value();
+                ++rows;
+            }
+        return rows > 240;
+    };
+    std::time_t second = 60;
+    for (const bool made_anew : {true, false}) {
+        SCOPED_TRACE(made_anew ? "the zone made anew" : "the zone deleted");
+        a->cloudkit_request("zones/modify", zone_operation("delete"), empty_completion());
+        if (made_anew) a->cloudkit_request("zones/modify", zone_operation("create"), empty_completion());
+        ASSERT_TRUE(cloud.records(kAccount).empty());
+        ASSERT_EQ(cloud.has_zone(kAccount), made_anew);
 
-    set_clock([] { return kNow + 60; });
-    for (Core* core : {b.get(), a.get(), b.get()}) {
-        pass(*core);
-        EXPECT_TRUE(pending(*core).empty());
+        set_clock([second] { return kNow + second; });
+        pass(*b);
+        EXPECT_TRUE(pending(*b).empty());
+        EXPECT_TRUE(all_in_cloud(*b));
+        for (Core* core : {a.get(), b.get()}) {
+            pass(*core);
+            EXPECT_TRUE(pending(*core).empty());
+        }
+        EXPECT_TRUE(all_in_cloud(*a));
+        EXPECT_TRUE(a->take_sync_notices().zone_made_anew);
+        EXPECT_TRUE(b->take_sync_notices().zone_made_anew);
+        EXPECT_FALSE(b->take_sync_notices().zone_made_anew);
+        for (const std::string& name : {client, estimate, invoice}) EXPECT_FALSE(cloud.row(kAccount, name).is_null()) << name;
+        EXPECT_EQ(Json::parse(cloud.row(kAccount, "supplier")["value"].string_value())["name"], "Felhő Bt.");
+        auto c = installation(made_anew ? "c" : "d");
+        pass(*c);
+        for (const std::string sql : {"SELECT * FROM clients", "SELECT * FROM documents ORDER BY recordName",
+                                      "SELECT * FROM document_lines ORDER BY id"}) {
+            EXPECT_EQ(dump(*a, sql), dump(*b, sql)) << sql;
+            EXPECT_EQ(count(*c, sql), count(*a, sql)) << sql;
+        }
+        EXPECT_EQ(dump(*c, settings_sql), dump(*a, settings_sql));
+        EXPECT_EQ(c->setting("supplier")["name"], "Felhő Bt.");
+        EXPECT_FALSE(c->take_sync_notices().zone_made_anew);
+        second += 60;
     }
-    EXPECT_TRUE(a->take_sync_notices().zone_made_anew);
-    EXPECT_TRUE(b->take_sync_notices().zone_made_anew);
-    EXPECT_FALSE(b->take_sync_notices().zone_made_anew);
-    for (const std::string& name : {client, estimate, invoice}) EXPECT_FALSE(cloud.row(kAccount, name).is_null()) << name;
-    auto c = installation("c");
-    pass(*c);
-    for (const std::string sql : {"SELECT * FROM clients", "SELECT * FROM documents ORDER BY recordName",
-                                  "SELECT * FROM document_lines ORDER BY id"}) {
-        EXPECT_EQ(dump(*a, sql), dump(*b, sql)) << sql;
-        EXPECT_EQ(count(*c, sql), count(*a, sql)) << sql;
-    }
-    EXPECT_FALSE(c->take_sync_notices().zone_made_anew);
+}
+
+// An installation that never learnt its zone's identity (its file is an older version's, its token past
+// the identity record another installation wrote) has its create refused, reads the identity that
+// stands and learns it: a zone made anew later is told apart.
+TEST_F(Sync, ARefusedIdentityCreateLearnsTheIdentityThatStands) {
+    auto a = installation("a");
+    auto b = installation("b");
+    add_client(*a, "Régi Kft.");
+    pass(*a);
+    pass(*b);
+    const std::string identity = cloud.record(kAccount, kZoneIdentityName)->fields["data"]["value"].string_value();
+    ASSERT_FALSE(identity.empty());
+    ASSERT_EQ(sync_state::read(*b).zone_identity, identity);
+    Json::object local = b->setting("local").object_items();
+    local.erase("zone_identity");
+    ASSERT_TRUE(b->save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings"));
+    for (int round = 0; round < 2; ++round) pass(*b);
+    EXPECT_EQ(sync_state::read(*b).zone_identity, identity);
+    EXPECT_EQ(calls_to(cloud, "records/lookup").size(), 1u);
+    EXPECT_EQ(cloud.record(kAccount, kZoneIdentityName)->fields["data"]["value"], identity);
 }
 
 // The rules of a downloaded record, case by case: what is here and what came down, and what is done.
@@ -1349,6 +1468,12 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
         {{.kind = document, .tombstone_here = true, .tombstone_tagged = true}, {Action::write, true, true}},
         {{.kind = document, .tombstone_here = true}, {Action::write, true, false}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
+          .local_never_uploaded = true, .tombstone_here = true, .looked_up = true},
+         {Action::tag_tombstone}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
+          .local_never_uploaded = true, .tombstone_here = true},
+         {Action::write, true, false, true}},
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
           .local_never_uploaded = true, .tombstone_here = true, .own_upload = true},
          {Action::tag_tombstone}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true,
@@ -1371,6 +1496,14 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
           .keep_pending = true},
          {Action::write}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .same_document = true}, {Action::write}},
+        // a status the authority gave either copy of one document stays
+        {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true, .same_document = true,
+          .local_later = true, .status_downloaded_only = true},
+         {Action::tag_local_edit, false, false, false, true}},
+        {{.kind = document, .local_here = true, .same_document = true, .status_here_only = true},
+         {Action::write, false, false, false, true}},
+        {{.kind = document, .local_here = true, .local_never_uploaded = true, .status_here_only = true},
+         {Action::write, false, false, true}},
     };
     for (std::size_t index = 0; index < std::size(cases); ++index) {
         const Decision decision = sync_decision::decide(cases[index].facts);
@@ -1478,3 +1611,4 @@ TEST_F(AccountsRecord, AnEmptyCloudStartsAFirstAccount) {
 }
 
 }  // namespace
+

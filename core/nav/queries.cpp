@@ -126,8 +126,7 @@ void Core::nav_query_transaction_status(std::function<void(bool)> done) {
         // the invoice pending, to be asked again next time.
         const std::optional<std::string> status = final_status(reply);
         if (!status) continue;
-        store::run(*this, "UPDATE documents SET nav_status = ?, synced = 0 WHERE recordName = ?",
-                   {*status, text_of(row, "recordName")});
+        store::give_report_status(*this, text_of(row, "recordName"), *status);
     }
     if (done) done(!rows.empty());
 }

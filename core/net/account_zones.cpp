@@ -1,18 +1,12 @@
 // Adding, renaming, reordering and removing company accounts: the local accounts list first, then the
 // account's cloud zone and the accounts record of the default zone.
-#include "core/Core.h"
+#include "core/net/sync_internal.h"
 
 using json11::Json;
 
 namespace {
 
 const Json default_zone(Json::object{{"zoneName", "_defaultZone"}});
-
-Json zone_body(const std::string& operation, const std::string& zone) {
-    return Json(Json::object{
-        {"operations", Json::object{{"operationType", operation},
-                                    {"zone", Json::object{{"zoneID", Json::object{{"zoneName", zone}}}}}}}});
-}
 
 Json accounts_replace_body(const Json::array& accounts) {
     return Json(Json::object{
@@ -55,6 +49,12 @@ void replace_accounts_record(Core& core, const Json::array& accounts, const Json
 
 }  // namespace
 
+Json zone_operation_body(const std::string& operation, const std::string& zone) {
+    return Json(Json::object{
+        {"operations", Json::object{{"operationType", operation},
+                                    {"zone", Json::object{{"zoneID", Json::object{{"zoneName", zone}}}}}}}});
+}
+
 void Core::setup_account_zone(Json account, std::int16_t mode, JsonCallback done) {
     // The accounts query at the end may switch the open account: no pass may run meanwhile.
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
@@ -92,15 +92,15 @@ void Core::setup_account_zone(Json account, std::int16_t mode, JsonCallback done
     };
 
     if (mode == -1) {
-        cloudkit_request("zones/modify", zone_body("create", id), [&](Json answer) {
+        cloudkit_request("zones/modify", zone_operation_body("create", id), [&](Json answer) {
             on_account_zone_created(std::move(answer), account, accounts, finish);
         });
     } else if (mode == -2) {
-        cloudkit_request("zones/modify", zone_body("delete", id), [&](Json answer) {
+        cloudkit_request("zones/modify", zone_operation_body("delete", id), [&](Json answer) {
             on_zone_deleted_save_accounts(std::move(answer), account, accounts, finish);
         });
     } else if (mode == -3) {
-        cloudkit_request("zones/modify", zone_body("delete", id), [&](Json answer) {
+        cloudkit_request("zones/modify", zone_operation_body("delete", id), [&](Json answer) {
             on_zone_deleted_delete_accounts(std::move(answer), account, accounts, finish);
         });
     } else {

@@ -30,6 +30,9 @@ constexpr int kResultsLimit = 200;  // change records per page
 constexpr std::size_t kOperationLimit = 200;  // operations per upload
 // Uploads a pass repeats after the cloud refused to create records it already held.
 constexpr int kRepeatedUploads = 3;
+// Full uploads a pass follows with another at once: a zone made anew takes up every row held here
+// (10,000 in one pass), without waiting for the user's next step.
+constexpr int kFurtherUploads = 49;
 // A server that keeps reporting more changes must not keep the pass going for ever.
 constexpr int kMaxPages = 10000;
 // Downloaded pages are applied together up to this many records: one commit (and its disk flush)
@@ -419,14 +422,22 @@ struct DownloadedRow {
     Json::object row;
 };
 
+// Where a record came from: a download (from the zone's start after a refused token, or not), or a
+// look-up of names this installation's upload left without an answer.
+struct RecordOrigin {
+    bool keep_pending = false;
+    bool looked_up = false;
+};
+
 // The facts of a downloaded row against what is here.
 sync_decision::RecordFacts row_facts(Core& core, const DownloadedRow& downloaded, const std::optional<Json::object>& local,
                                      const std::optional<std::string>& tombstone, const Uploaded& uploaded,
-                                     bool keep_pending) {
+                                     RecordOrigin origin) {
     sync_decision::RecordFacts facts;
     const bool document = downloaded.type == "Documents";
     facts.kind = document ? sync_decision::RecordKind::document : sync_decision::RecordKind::row;
-    facts.keep_pending = keep_pending;
+    facts.keep_pending = origin.keep_pending;
+    facts.looked_up = origin.looked_up;
     facts.own_upload = is_own_upload(uploaded, downloaded.name, upload_digest(downloaded.type, downloaded.text));
     facts.tombstone_here = tombstone.has_value();
     facts.tombstone_tagged = tombstone && !tombstone->empty();
@@ -441,6 +452,10 @@ sync_decision::RecordFacts row_facts(Core& core, const DownloadedRow& downloaded
     facts.same_document = store::same_document(*local, downloaded.row);
     facts.edit_from_this_copy = !base.empty() && base == downloaded.change_tag;
     facts.local_later = member(*local, "modified").number_value() > member(downloaded.row, "modified").number_value();
+    const bool status_here = !member(*local, "nav_status").string_value().empty();
+    const bool status_downloaded = !member(downloaded.row, "nav_status").string_value().empty();
+    facts.status_here_only = status_here && !status_downloaded;
+    facts.status_downloaded_only = status_downloaded && !status_here;
     return facts;
 }
 
@@ -481,6 +496,14 @@ bool write_downloaded_row(Core& core, DownloadedRow& downloaded, store::TableWri
     return writers.write(downloaded.table, downloaded.row);
 }
 
+// The local document, kept over the downloaded copy, takes the status the authority gave that copy.
+bool keep_downloaded_status(Core& core, const Json::object& local, const DownloadedRow& downloaded) {
+    Json::object kept = local;
+    if (!store::keep_given_status(kept, downloaded.row)) return true;
+    return store::run(core, "UPDATE documents SET nav_status = ?, piece_modified = ?, synced = 0 WHERE recordName = ?",
+                      {kept["nav_status"], kept["piece_modified"], downloaded.name});
+}
+
 // Does what the decision says of a downloaded row.
 Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, DownloadedRow& downloaded,
                            const std::optional<Json::object>& local, SyncState& state, BatchLookups& lookups,
@@ -490,6 +513,8 @@ Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, 
     if (decision.drop_tombstone && !store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name}))
         return Applied::failed;
     if (decision.tell_overtaken) state.told.overtaken.push_back(document_label(downloaded.row, name));
+    if (decision.keep_status && decision.action != Action::write && !keep_downloaded_status(core, *local, downloaded))
+        return Applied::failed;
     switch (decision.action) {
         case Action::tag_tombstone:
             return written_or_failed(store::set_tombstone_tag(core, name, downloaded.change_tag));
@@ -501,6 +526,8 @@ Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, 
                 if (!store::move_document_aside(core, *local)) return Applied::failed;
                 lookups.names_moved();
             }
+            // The cloud's copy goes up again with the status given here.
+            if (decision.keep_status && store::keep_given_status(downloaded.row, *local)) downloaded.row["synced"] = 0;
             return written_or_failed(write_downloaded_row(core, downloaded, writers));
         default: return Applied::written;
     }
@@ -511,7 +538,7 @@ Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, 
 // is locked. A record that is no change of a row (not an object, without a name, data that is no row,
 // a document's lines that are no line rows) is set aside and changes nothing.
 Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state, std::time_t now,
-                                std::vector<std::string>& logos, bool keep_pending, BatchLookups& lookups,
+                                std::vector<std::string>& logos, RecordOrigin origin, BatchLookups& lookups,
                                 store::TableWriters& writers) {
     DownloadedRow downloaded;
     downloaded.name = record["recordName"].string_value();
@@ -546,19 +573,20 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
 
     const std::optional<Json::object> local = lookups.row(core, downloaded.table, downloaded.name);
     const auto facts = row_facts(core, downloaded, local, lookups.tombstone_tag(core, downloaded.name), state.uploaded,
-                                 keep_pending);
+                                 origin);
     const sync_decision::Decision decision = sync_decision::decide(facts);
     lookups.wrote(downloaded.name);
     if (downloaded.type == "Documents") prepare_document(downloaded);
     return apply_row_decision(core, decision, downloaded, local, state, lookups, writers);
 }
 
-// A record fetched on its own (not by a download): false when a write failed.
+// A record looked up on its own (not by a download): false when a write failed.
 bool apply_change_record(Core& core, const Json& record, SyncState& state, std::time_t now,
                          std::vector<std::string>& logos) {
     BatchLookups lookups;
     store::TableWriters writers(core);
-    return apply_downloaded_record(core, record, state, now, logos, false, lookups, writers) != Applied::failed;
+    return apply_downloaded_record(core, record, state, now, logos, RecordOrigin{false, true}, lookups, writers) !=
+           Applied::failed;
 }
 
 // A deletion reaches only the copy it was made on where its change tag is known: the cloud refuses
@@ -612,6 +640,10 @@ bool token_refused(const Json& reply, const Json::object& zone) {
     return code == "BAD_REQUEST" || code.find("TOKEN_EXPIRED") != std::string::npos;
 }
 
+// Whether the cloud holds no zone of the account any more (deleted, by another installation or by
+// hand).
+bool zone_not_found(const Json& reply) { return reply["serverErrorCode"].string_value() == "ZONE_NOT_FOUND"; }
+
 // --- applying pages -----------------------------------------------------------------------------
 
 // Downloaded pages waiting to be applied together.
@@ -622,6 +654,7 @@ struct ChangeBatch {
     bool keep_pending = false;  // a download from the zone's start after a refused token
     bool listing = false;       // a download from the zone's start: it lists the zone as it stands
     bool listing_begins = false;  // its first batch: the rows held as synced are yet to be brought
+    bool zone_made_here = false;  // the zone was not found and this download made it anew
 
     void add(sync_page::ChangePage page) {
         records += page.reply["zones"][0]["records"].array_items().size() + page.unread.size();
@@ -635,16 +668,19 @@ struct ChangeBatch {
     }
 };
 
-// The tables whose rows a listing of the zone proves: settings are never deleted, and this
-// installation's own are never uploaded.
+// The tables whose rows a listing of the zone proves deleted where it does not bring them: settings
+// are never deleted.
 constexpr std::array<const char*, 4> kListedTables = {"documents", "clients", "items", "inventory"};
+// The tables whose rows a listing looks for: settings too, one the listing does not bring being one the
+// cloud lost. This installation's own settings rows are never uploaded and never marked (synced -1).
+constexpr std::array<const char*, 5> kSyncedTables = {"documents", "settings", "clients", "items", "inventory"};
 // The mark of a row held as synced that the listing under way has not brought yet: a time no
 // download or upload writes (it writes the present one).
 constexpr int kNotYetListed = 1;
 
 bool mark_rows_to_be_listed(Core& core) {
     bool ok = true;
-    for (const char* table : kListedTables)
+    for (const char* table : kSyncedTables)
         ok = store::run(core, std::string("UPDATE ") + table + " SET synced = ? WHERE synced > 0", {kNotYetListed}) && ok;
     return ok;
 }
@@ -672,9 +708,12 @@ int remove_unlisted_rows(Core& core) {
 }
 
 // The rows of a zone deleted and made anew (or of one that cannot be told to be the same) that the
-// listing did not bring go up to it: a document as one the cloud has no copy of.
-bool send_unlisted_rows_again(Core& core) {
-    bool ok = store::run(core, "UPDATE documents SET synced = 0, recordChangeTag = '' WHERE synced = ?", {kNotYetListed});
+// listing did not bring go up to it: a document as one the cloud has no copy of. So do the settings
+// rows a listing of this installation's zone did not bring.
+bool send_unlisted_rows_again(Core& core, bool settings_only) {
+    bool ok = store::run(core, "UPDATE settings SET synced = 0 WHERE synced = ?", {kNotYetListed});
+    if (settings_only) return ok;
+    ok = store::run(core, "UPDATE documents SET synced = 0, recordChangeTag = '' WHERE synced = ?", {kNotYetListed}) && ok;
     for (const char* table : kListedTables)
         ok = store::run(core, std::string("UPDATE ") + table + " SET synced = 0 WHERE synced = ?", {kNotYetListed}) && ok;
     return ok;
@@ -685,7 +724,7 @@ bool send_unlisted_rows_again(Core& core) {
 bool end_listing(Core& core, SyncState& state) {
     state.listing = sync_state::Listing{};
     bool ok = true;
-    for (const char* table : kListedTables)
+    for (const char* table : kSyncedTables)
         ok = store::run(core, std::string("UPDATE ") + table + " SET synced = ? WHERE synced = ?",
                         {static_cast<double>(clock_now()), kNotYetListed}) && ok;
     return ok;
@@ -693,17 +732,20 @@ bool end_listing(Core& core, SyncState& state) {
 
 // A complete listing of the zone is its whole truth, when it is the zone this installation knows (its
 // identity record the one seen before, and no record of it set aside): the rows it did not bring go.
-// Any other zone, or one that cannot be told to be the same, takes up the rows this installation held.
-bool conclude_listing(Core& core, SyncState& state) {
+// Any other zone, or one that cannot be told to be the same, takes up the rows this installation held;
+// the user is told when it is known to be another (`zone_made_here`: the zone was gone and this pass
+// made it anew).
+bool conclude_listing(Core& core, SyncState& state, bool zone_made_here) {
     const bool same_zone = !state.zone_identity.empty() && state.listing.zone_identity == state.zone_identity;
     bool ok = true;
     if (same_zone && !state.listing.unproven) {
         const int removed = remove_unlisted_rows(core);
         if (removed < 0) return false;
         state.told.removed += removed;
+        ok = send_unlisted_rows_again(core, true);
     } else if (!same_zone) {
-        ok = send_unlisted_rows_again(core);
-        if (!state.zone_identity.empty()) state.told.zone_made_anew = true;
+        ok = send_unlisted_rows_again(core, false);
+        if (!state.zone_identity.empty() || zone_made_here) state.told.zone_made_anew = true;
     }
     state.zone_identity = state.listing.zone_identity;
     return end_listing(core, state) && ok;
@@ -731,7 +773,8 @@ bool apply_pages(Core& core, const ChangeBatch& batch, SyncState& state, std::ve
     for (const Json& page : batch.pages) {
         for (const Json& record : page["zones"][0]["records"].array_items()) {
             const Applied applied =
-                apply_downloaded_record(core, record, state, now, logos, batch.keep_pending, lookups, writers);
+                apply_downloaded_record(core, record, state, now, logos, RecordOrigin{batch.keep_pending, false},
+                                        lookups, writers);
             if (applied == Applied::set_aside)
                 set_aside.push_back(Json::object{{"recordName", record["recordName"].string_value()},
                                                  {"recordType", record["recordType"].string_value()}});
@@ -765,7 +808,7 @@ bool apply_batch(Core& core, const ChangeBatch& batch, bool last) {
         if (ok && last) ok = store::merge_reported_copies(core);
         keep_set_aside(state, set_aside);
         if (batch.listing && !set_aside.empty()) state.listing.unproven = true;
-        if (ok && last && batch.listing) ok = conclude_listing(core, state);
+        if (ok && last && batch.listing) ok = conclude_listing(core, state, batch.zone_made_here);
         // A completed download has brought back everything uploaded before it: from its token on, no
         // echo of those uploads can come again.
         state.token = batch.pages.back()["zones"][0]["syncToken"].string_value();
@@ -806,6 +849,7 @@ bool Core::save_local_member(const std::string& name, Json value) {
 Core::SyncOutcome Core::sync_start(JsonCallback done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     repeated_uploads = 0;
+    further_uploads = 0;
     SyncOutcome outcome;
     if (current_account == "DEMO") {
         call_completion(done, Json());
@@ -850,9 +894,15 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
         download.last_reply = received.reply;
         const PageKind kind = received.refused ? PageKind::failed : page_kind(received.reply, zone);
         if (kind == PageKind::failed) {
-            if (!restarted && token_refused(received.reply, zone)) {
+            const bool zone_lost = zone_not_found(received.reply);
+            if (!restarted && (token_refused(received.reply, zone) || zone_lost)) {
                 // Asked for again from the start, once, merged as any download is; the token goes with
-                // the first batch applied.
+                // the first batch applied. A zone that is gone is made anew first, and this
+                // installation's rows go up to it.
+                if (zone_lost) {
+                    cloudkit_exchange("zones/modify", zone_operation_body("create", current_account));
+                    batch.zone_made_here = true;
+                }
                 batch.clear();
                 batch.keep_pending = true;
                 batch.listing = true;
@@ -969,6 +1019,7 @@ bool never_confirmed(Core& core, const std::string& name) {
 
 void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done) {
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
+    upload_changes_in_hand = cloud_changes_in_hand;
     Json::array operations;
     SentRecords sent;
     if (current_account != "DEMO") {
@@ -1049,7 +1100,7 @@ void Core::upload_unsynced(bool cloud_changes_in_hand, const JsonCallback& done)
     }
     if (operations.empty()) {
         // A repeated upload with nothing left to send still ends the pass with its download.
-        if (repeated_uploads > 0) closing_download(done);
+        if (repeated_uploads > 0 || further_uploads > 0) closing_download(done);
         else call_completion(done, Json());
         return;
     }
@@ -1063,11 +1114,18 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
     std::lock_guard<std::recursive_mutex> pass(sync_mutex);
     std::vector<std::string> refused;  // creates and deletions the cloud's record stands against
     std::set<std::string> answered;
+    bool taken = false;             // the cloud carried out at least one operation
+    bool identity_stands = false;   // the create of the zone's identity met one standing
     {
         store::Transaction transaction(*this);
         for (const Json& entry : reply["records"].array_items()) {
             const std::string& name = entry["recordName"].string_value();
             answered.insert(name);
+            if (entry["serverErrorCode"].string_value().empty()) taken = true;
+            if (name == kZoneIdentityName && sent.count({kZoneIdentityType, name}) && is_standing_record_refusal(entry)) {
+                identity_stands = true;
+                continue;
+            }
             if (entry["deleted"].bool_value()) {
                 // Only deletions this upload asked for.
                 if (sent.count({"", name})) settle_own_deletion(*this, name);
@@ -1129,6 +1187,7 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
         if (type == "Documents" && !answered.count(name) && never_confirmed(*this, name)) unanswered.push_back(name);
     }
     if (!unanswered.empty()) apply_cloud_records(unanswered);
+    if (identity_stands) learn_zone_identity();
 
     // The cloud holds records under names of documents made here, or a deleted document changed there
     // since this installation saw it: its copies are applied as a download does (the deletion is void,
@@ -1140,7 +1199,30 @@ void Core::apply_modify_result(Json reply, const SentRecords& sent, const JsonCa
         upload_unsynced(true, done);
         return;
     }
+    // A full upload the cloud took leaves more rows to send: they go now, a bounded number of times.
+    if (sent.size() >= kOperationLimit && taken && further_uploads < kFurtherUploads) {
+        ++further_uploads;
+        upload_unsynced(upload_changes_in_hand, done);
+        return;
+    }
     closing_download(done);
+}
+
+void Core::learn_zone_identity() {
+    Json reply;
+    cloudkit_request("records/lookup",
+                     Json::object{{"records", Json::array{Json::object{{"recordName", kZoneIdentityName}}}},
+                                  {"zoneID", Json::object{{"zoneName", current_account}}}},
+                     [&reply](Json answer) { reply = std::move(answer); });
+    const Json& record = reply["records"][0];
+    const Json& identity = record["fields"]["data"]["value"];
+    if (record["recordType"].string_value() != kZoneIdentityType || !identity.is_string() ||
+        identity.string_value().empty())
+        return;
+    store::Transaction transaction(*this);
+    SyncState state = sync_state::read(*this);
+    state.zone_identity = identity.string_value();
+    if (sync_state::write(*this, state)) transaction.commit();
 }
 
 bool Core::apply_cloud_records(const std::vector<std::string>& names) {

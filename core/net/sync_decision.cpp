@@ -21,14 +21,23 @@ Action decide_deletion(const RecordFacts& facts) {
 
 // A deletion made here of a document the download brings. The cloud still holding the very copy
 // deleted here, or this installation's own upload of it, the deletion goes up with that copy's tag.
-// Otherwise it is done (this installation's upload of a document made in its place came back) or void
-// (the cloud's document is one this installation never held: another document under the name, or a
-// change made elsewhere that the deletion did not see, which is told).
+// So it does where the deletion knows no copy (an earlier version made it without a tag), a document
+// made here took the name, and a look-up after that document's upload went without an answer finds
+// a copy under the name: the pass's download came whole before the upload and left the name to that
+// document, so the copy is the one the deletion was made on, never to come back in its place. (A
+// download bringing such a copy may bring another installation's document of the number: that one
+// stays, and the document made here moves to a free number.) Otherwise the deletion is done (this installation's
+// upload of a document made in its place came back) or void (the cloud's document is one this
+// installation never held: another document under the name, or a change made elsewhere that the
+// deletion did not see, which is told).
 Decision decide_tombstone(const RecordFacts& facts) {
     Decision decision;
     if (facts.tombstone_of_this_copy) return decision;
+    const bool made_here_in_its_place =
+        facts.local_here && facts.local_unsynced && facts.local_never_uploaded && !facts.same_document;
     const bool deleted_copy_came_back =
-        facts.own_upload && (!facts.local_here || (facts.local_unsynced && !facts.same_document));
+        (facts.own_upload && (!facts.local_here || (facts.local_unsynced && !facts.same_document))) ||
+        (facts.looked_up && !facts.tombstone_tagged && made_here_in_its_place);
     if (deleted_copy_came_back) {
         decision.action = Action::tag_tombstone;
         return decision;
@@ -50,6 +59,7 @@ Decision decide_tombstone(const RecordFacts& facts) {
 // uploaded, by a different one: that one moves to a free number first. In a download from the zone's
 // start after a refused token, a pending row other than a document stays: the download cannot tell a
 // change made elsewhere from the copy this installation already had (a document's change tag can).
+// Whichever copy of one document is kept, it keeps a status the authority gave the other.
 Decision decide(const RecordFacts& facts) {
     Decision decision;
     if (facts.kind == RecordKind::deletion) {
@@ -72,6 +82,11 @@ Decision decide(const RecordFacts& facts) {
         else if (kept_here || facts.local_later) decision.action = Action::tag_local_edit;
     } else if (kept_here) {
         decision.action = Action::leave;
+    }
+    // One document, two copies: whichever is kept, a status the authority gave either stays.
+    if (document && facts.local_here && facts.same_document && !decision.move_local_aside) {
+        const bool local_kept = decision.action != Action::write;
+        decision.keep_status = local_kept ? facts.status_downloaded_only : facts.status_here_only;
     }
     return decision;
 }

@@ -57,6 +57,9 @@ bool write(Core& core, const SyncState& state);
 inline constexpr const char* kZoneIdentityType = "ZoneIdentity";
 inline constexpr const char* kZoneIdentityName = "zoneIdentity";
 
+// The body of a zones/modify request that creates or deletes the zone of that name.
+json11::Json zone_operation_body(const std::string& operation, const std::string& zone);
+
 namespace sync_page {
 
 // A change reply as the program reads it, and the records it could not read ({recordName,
@@ -109,6 +112,11 @@ struct RecordFacts {
     bool own_upload = false;
     // A download from the zone's start after the cloud refused the stored token.
     bool keep_pending = false;
+    // A reporting status the authority gave, held by only one of the local and the downloaded document.
+    bool status_here_only = false;
+    bool status_downloaded_only = false;
+    // Looked up after an upload of the name went without an answer, not brought by a download.
+    bool looked_up = false;
 };
 
 enum class Action {
@@ -129,6 +137,9 @@ struct Decision {
     bool drop_tombstone = false;    // the deletion made here is done, or void
     bool tell_overtaken = false;    // ... void because another installation changed the copy it was made on
     bool move_local_aside = false;  // the local document goes to a free number before the write
+    // A status the authority gave is never replaced by none: the row written takes the status of the
+    // other copy of the document (the downloaded one goes up again with it).
+    bool keep_status = false;
     bool operator==(const Decision&) const = default;
 };
 

@@ -226,6 +226,28 @@ bool store::mark_paid(Core& core, const std::string& record_name, int paid) {
            transaction.commit();
 }
 
+bool store::give_report_status(Core& core, const std::string& record_name, const std::string& status) {
+    Transaction transaction(core);
+    if (!transaction.active()) return false;
+    const auto stored = rows(core, "SELECT modified, piece_modified FROM documents WHERE recordName = ?", {record_name});
+    if (stored.empty()) return true;
+    PieceTimes times = piece_times(stored.front());
+    times[static_cast<std::size_t>(Piece::status)] = static_cast<double>(clock_now()) * 1000.0;
+    return run(core, "UPDATE documents SET nav_status = ?, piece_modified = ?, synced = 0 WHERE recordName = ?",
+               {status, piece_times_text(times), record_name}) &&
+           transaction.commit();
+}
+
+bool store::keep_given_status(Json::object& row, const Json::object& other) {
+    const Json& given = member(other, "nav_status");
+    if (!member(row, "nav_status").string_value().empty() || given.string_value().empty()) return false;
+    row["nav_status"] = given;
+    PieceTimes times = piece_times(row);
+    times[static_cast<std::size_t>(Piece::status)] = piece_times(other)[static_cast<std::size_t>(Piece::status)];
+    row["piece_modified"] = piece_times_text(times);
+    return true;
+}
+
 bool store::add_tombstone(Core& core, const std::string& record_name) {
     return store::run(core,
                       "INSERT INTO deleted(recordName, recordChangeTag) VALUES (?1, COALESCE((SELECT recordChangeTag "
@@ -329,6 +351,8 @@ std::string Core::save_document(std::vector<Json> lines, bool from_cloud, Json::
                       : std::vector<Json::object>{};
     const std::vector<Json::object> lines_before =
         stamps_pieces ? stored_lines(*this, record_name) : std::vector<Json::object>{};
+    // A page opened before the authority's status came does not hold it: the status stays.
+    if (stamps_pieces && !before.empty()) store::keep_given_status(document, before.front());
     if (!store::run(*this, "DELETE FROM document_lines WHERE documentRecordName = ?", {record_name})) return "";
 
     const SettingsList units(setting("units"));

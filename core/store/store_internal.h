@@ -118,6 +118,13 @@ bool follow_document(Core& core, const std::string& from, const std::string& to,
 // piece tells which of two copies' marks is the later where they meet. Nothing when it holds that
 // mark already. False when the write failed.
 bool mark_paid(Core& core, const std::string& record_name, int paid);
+// Stores the reporting status the tax authority gave a document as an edit of its status piece: it
+// goes up, and the piece's time goes with it. False when the write failed.
+bool give_report_status(Core& core, const std::string& record_name, const std::string& status);
+// A status the authority gave is never replaced by none: `row` (a document about to be written over
+// `other`, one and the same document) takes `other`'s status and the time of its status piece when it
+// has none of its own. True when it took them.
+bool keep_given_status(json11::Json::object& row, const json11::Json::object& other);
 
 // The record name a new document is proposed: a reported invoice's comes from its own number and
 // year of issue, which every installation that stores it knows alike ("INVOICE-2026-000007"), and
