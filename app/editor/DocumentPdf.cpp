@@ -119,7 +119,7 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
             ui::AsyncOperation<Sent> sent;
             Sent outcome;
             ~Done() { sent.Complete(outcome); }
-        } finish{sent};
+        } finish{sent, Sent{}};
         Core* c = g_core;
         if (!c) return;
         // Of the installations that owe it, the one whose mark stands sends it.

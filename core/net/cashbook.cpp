@@ -82,7 +82,8 @@ std::string write_mark(Core& core, const std::string& mark, const std::string& t
         Json::object{{"operations", Json::array{Json::object{{"operationType", tag.empty() ? "create" : "update"},
                                                              {"record", record}}}},
                      {"zoneID", zone_of(core)}});
-    refusal = is_standing_record_refusal(written);
+    // Standing where it was to be made; changed or gone where it was to be written over.
+    refusal = is_standing_record_refusal(written) || written["serverErrorCode"].string_value() == "NOT_FOUND";
     if (written["recordName"].string_value() != mark || !written["serverErrorCode"].string_value().empty())
         return "";
     return written["recordChangeTag"].string_value();
