@@ -212,10 +212,17 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
 
 ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
     static bool running = false;
+    // Asked for while a run went on (a visit, a save): what it found owed may have changed since, so
+    // it looks once more at its end.
+    static bool asked_again = false;
+    if (running) asked_again = true;
     if (running || !g_core || !owner) co_return;
     running = true;
     struct Reset {
-        ~Reset() { running = false; }
+        ~Reset() {
+            running = false;
+            asked_again = false;
+        }
     } reset;
 
     std::set<std::string> tried;
@@ -244,6 +251,12 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
                 name = owed;
                 break;
             }
+        }
+        if (name.empty() && asked_again) {
+            asked_again = false;
+            tried.clear();
+            look_again.reset();
+            continue;
         }
         if (name.empty()) break;
         tried.insert(name);
