@@ -852,12 +852,27 @@ public:
     // never uploaded), and the clearing of one once it has.
     std::vector<std::string> cashbook_pending();
     void cashbook_uploaded(const std::string& record_name);
-    // Just before an owed upload is sent: the company's mark that this installation sends it, written
-    // in the cloud where none stands, so that of the installations and copies of a data folder that
-    // owe it only one sends it. send: the mark is this installation's (written now, or before a kill);
-    // elsewhere: another's (it is owed here no more); unknown: the cloud gave no answer (still owed).
-    enum class UploadMark { send, elsewhere, unknown };
-    UploadMark cashbook_mark_upload(const std::string& record_name);
+    // Just before an owed upload is sent: the company's mark of it in the cloud (record
+    // "cashbook_upload_<invoice>"), which names its sender and the moment by which that sender's upload is
+    // done, and says so once the service took it. send: the mark is this installation's now (made, renewed,
+    // or taken over from a sender past its moment, who no longer sends), `change_tag` its tag; done: the
+    // service took it (owed here no more); wait: another installation sends it within its moment (still
+    // owed: look again in `wait_seconds`); unknown: the cloud gave no answer (still owed).
+    enum class UploadMark { send, done, wait, unknown };
+    struct UploadTurn {
+        UploadMark mark = UploadMark::unknown;
+        std::string change_tag;
+        double wait_seconds = 0;
+    };
+    UploadTurn cashbook_mark_upload(const std::string& record_name);
+    // The service took the upload sent under the mark of `change_tag`: owed here no more, and the mark
+    // says it is done (once the cloud can be written: cashbook_finish_marks writes what is left).
+    void cashbook_upload_accepted(const std::string& record_name, const std::string& change_tag);
+    void cashbook_finish_marks();
+    // The longest an upload's request lasts (TAVRIN_CASHBOOK_REQUEST_SECONDS, 120 by default), and the
+    // length of a sender's mark, within which it has sent and recorded the service's answer.
+    static long cashbook_request_seconds();
+    static std::time_t cashbook_mark_seconds();
     // True when the accounting service's reply is its receipt of the document.
     static bool cashbook_accepted(const std::string& reply);
     // One upload of an invoice at a time in this process: a sender (the saving page, the retry) claims

@@ -94,7 +94,8 @@ public:
     static void StoredDocument(SaveContextPtr context);
     // Uploads again, one after the other, the stored invoices whose accounting upload has not yet
     // succeeded (after a failed upload, or a program ended before it); each is printed in a hidden
-    // view of `owner`. One run at a time.
+    // view of `owner`. One run at a time; one asked for meanwhile makes it look once more at its end.
+    // An upload another installation is sending is looked at again once that sender's moment is past.
     static ui::Action RetryAccountingUploads(QPointer<QWidget> owner);
     static void ShowSaveError(SaveContextPtr context, std::string message);
     static ui::Action ShowSaveResult(SaveContextPtr context, Core::SyncOutcome outcome);

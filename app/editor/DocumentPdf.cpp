@@ -8,8 +8,12 @@
 #include "core/store/document_follow.h"
 #include "core/store/store_internal.h"
 
+#include <QTimer>
+
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -21,9 +25,14 @@ namespace Tavrin {
 
 namespace {
 
-// How one upload ended: the service took it, it did not, or it is owed here no more (the invoice was
-// deleted meanwhile, or another installation sends it).
-enum class Sent { accepted, failed, gone };
+// How one upload ended: the service took it, it did not, it is owed here no more (the invoice was
+// deleted meanwhile, or the upload's mark says the service took it), or another installation sends it
+// now (still owed: looked at again once that sender's moment has passed).
+enum class Outcome { accepted, failed, gone, waiting };
+struct Sent {
+    Outcome outcome = Outcome::failed;
+    double wait_seconds = 0;  // waiting: until the other sender's moment has passed here
+};
 
 // An owed upload claimed for one sender (the saving page or the retry) until it is done with it, so
 // that an invoice goes up once: never twice at a time, never again once accepted. Claimed and released
@@ -100,7 +109,7 @@ struct SentWhenEnded {
     SentWhenEnded& operator=(const SentWhenEnded&) = delete;
 
     ui::AsyncOperation<Sent> done;
-    Sent sent = Sent::failed;
+    Sent sent;
 };
 
 // Prints what `view` shows to the document's PDF and sends it with the stored invoice's data; the
@@ -114,7 +123,7 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
     UploadFacts facts;
     if (Core* core = g_core) facts = read_upload_facts(*core, record_name);
     co_await ui::resume_foreground(queue);
-    if (facts.gone) ended.sent = Sent::gone;
+    if (facts.gone) ended.sent.outcome = Outcome::gone;
     if (!g_core || facts.token.empty()) co_return;
     if (!view) co_return;
     const ui::PrintSettings settings = a4_print_settings();
@@ -138,18 +147,19 @@ ui::Action print_and_upload(QPointer<ui::WebView2> view, std::string record_name
     ui::ThreadPool::RunAsync([sent, facts, record_name] {
         struct Done {
             ui::AsyncOperation<Sent> sent;
-            Sent outcome = Sent::failed;
+            Sent outcome;
             ~Done() { sent.Complete(outcome); }
-        } finish{sent};
+        } finish{sent, Sent{}};
         Core* c = g_core;
         if (!c) return;
-        // Another installation, or a copy of this data folder, sends it: owed here no more.
-        const Core::UploadMark mark = c->cashbook_mark_upload(record_name);
-        if (mark == Core::UploadMark::elsewhere) finish.outcome = Sent::gone;
-        if (mark != Core::UploadMark::send) return;
+        // Of the installations that owe it, the one whose mark stands sends it.
+        const Core::UploadTurn turn = c->cashbook_mark_upload(record_name);
+        if (turn.mark == Core::UploadMark::done) finish.outcome.outcome = Outcome::gone;
+        if (turn.mark == Core::UploadMark::wait) finish.outcome = Sent{Outcome::waiting, turn.wait_seconds};
+        if (turn.mark != Core::UploadMark::send) return;
         if (!Core::cashbook_accepted(c->cashbook_upload(facts.lines, facts.document, facts.token, facts.path))) return;
-        c->cashbook_uploaded(record_name);
-        finish.outcome = Sent::accepted;
+        c->cashbook_upload_accepted(record_name, turn.change_tag);
+        finish.outcome.outcome = Outcome::accepted;
     });
     ended.sent = co_await sent;
 }
@@ -239,21 +249,33 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
 
 ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
     static bool running = false;
+    // Asked for while a run went on (a visit, a save): what it found owed may have changed since, so
+    // it looks once more at its end.
+    static bool asked_again = false;
+    if (running) asked_again = true;
     if (running || !g_core || !owner) co_return;
     running = true;
     struct Reset {
-        ~Reset() { running = false; }
+        ~Reset() {
+            running = false;
+            asked_again = false;
+        }
     } reset;
 
     std::set<std::string> tried;
+    // The soonest moment, in seconds from now, at which an upload another installation sends is free
+    // to take over; none when no other sender was met.
+    std::optional<double> look_again;
     const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
     while (true) {
         // What is owed is read and claimed off the UI thread, where a background pass may hold the
         // store: the next owed invoice no other sender holds (a save's own upload goes on by itself).
+        // Marks of uploads taken earlier that could not yet say so are written first.
         co_await ui::resume_background();
         std::string name;
         std::shared_ptr<OwedClaim> claim;
         if (Core* core = g_core) {
+            core->cashbook_finish_marks();
             for (const std::string& owed : core->cashbook_pending()) {
                 if (tried.count(owed)) continue;
                 claim = OwedClaim::Take(owed);
@@ -265,7 +287,13 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
         }
         co_await ui::resume_foreground(queue);
         if (!g_core || !owner) co_return;
-        if (name.empty()) co_return;
+        if (name.empty() && asked_again) {
+            asked_again = false;
+            tried.clear();
+            look_again.reset();
+            continue;
+        }
+        if (name.empty()) break;
         tried.insert(name);
 
         ui::AsyncOperation<Sent> done;
@@ -273,7 +301,14 @@ ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
         const Sent sent = co_await done;
         // The service is down or refuses: the rest wait for the next start or save. A deleted invoice
         // only leaves the list.
-        if (sent == Sent::failed) co_return;
+        if (sent.outcome == Outcome::failed) co_return;
+        if (sent.outcome == Outcome::waiting)
+            look_again = std::min(look_again.value_or(sent.wait_seconds), sent.wait_seconds);
+    }
+    // Nothing waits on a sender for good: once its moment has passed, its upload is taken over here.
+    if (look_again && owner) {
+        const int delay_ms = static_cast<int>(std::min(*look_again, 3600.0) * 1000) + 500;
+        QTimer::singleShot(delay_ms, owner, [owner] { RetryAccountingUploads(owner); });
     }
 }
 

@@ -351,8 +351,7 @@ Removal remove_record(Core& core, const NavReportRecord& report, const Verdict* 
 // removes the record in the same transaction: either both happen or neither. Two threads may settle
 // the same report at once (a save and the background query): only the one that still finds the
 // record stores it. An invoice already stored under this transaction (by another installation that
-// settled the record) is not stored a second time. Its accounting upload belongs to the installation
-// that reported it, whoever stored it.
+// settled the record) is not stored a second time.
 std::string store_reported(Core& core, const NavReportRecord& report, const std::string& transaction_id, bool local) {
     const std::string& request_id = report.request_id;
     Json::object document = report.document;
@@ -365,15 +364,17 @@ std::string store_reported(Core& core, const NavReportRecord& report, const std:
     NavSettled settled;
     settled.result = NavSettled::Result::stored;
     settled.record_name = stored_transaction(core, transaction_id);
-    if (settled.record_name.empty()) {
+    const bool stored_here = settled.record_name.empty();
+    if (stored_here) {
         std::vector<Json> lines = report.lines;
         settled.record_name = core.save_document(std::move(lines), false, std::move(document));
         if (settled.record_name.empty()) return "";
     }
     if (!use_up_draft(core, Json(report.document), settled.record_name, report.number)) return "";
-    // Owed by the installation that reported it, not by a copy of its data folder on another computer.
-    const bool reporter = report.installation.empty() || own_report(core, report);
-    if (local && reporter && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
+    // Owed by its reporter (or a copy of its data folder) and by whoever stores it: of all who owe it,
+    // the upload's mark in the cloud lets one send it, and another take it over from a sender that
+    // no longer sends.
+    if ((local || stored_here) && core.accounting_on() && !owe_cashbook_upload(core, settled.record_name)) return "";
     // The page that sent it learns at its next save that its invoice is stored.
     if (!remember_settled(core, report, settled, local || own_report(core, report))) return "";
     if (local && !remove_row(core, kPendingRow)) return "";
@@ -669,23 +670,57 @@ std::string computer_of(const std::string& machine) {
 
 }  // namespace
 
-// This installation's own id, kept in the local row with the computer it was made on: it tells its
-// shared records and its marks of accounting uploads from another's. A data folder copied to another
-// computer is another installation from its first start there: what the original reported is the
-// original's to upload (the copy settles its report, but does not upload it a second time). A local
-// row of an earlier version, which did not say, belongs to the computer that reads it first.
+namespace {
+
+// The database file an installation id was made in: the file itself (a copy of the data folder has
+// files of its own) and where it lies. The id stays with the folder moved elsewhere (the same file),
+// and with one restored in place or on a disk seen under another device number after a restart (the
+// same path); a copy beside its original differs in both.
+bool made_in_this_store(const Json& local, const std::string& file, const std::string& path) {
+    return local["installation_file"].string_value() == file || local["installation_path"].string_value() == path;
+}
+
+bool save_installation(Core& core, const std::string& id, const std::string& computer, const std::string& file,
+                       const std::string& path) {
+    if (!core.save_local_member("installation", id) || !core.save_local_member("installation_computer", computer))
+        return false;
+    return file.empty() || path.empty() ||
+           (core.save_local_member("installation_file", file) && core.save_local_member("installation_path", path));
+}
+
+}  // namespace
+
+// This installation's own id, kept in the local row with the computer and the database file it was
+// made in: it tells its shared records and its marks of accounting uploads from another's. A data
+// folder copied, to another computer or beside the original on the same one, is another installation
+// from its first start: the original's marks are another's to it. A local row of an earlier version,
+// which did not say, belongs to the computer and the file that read it first.
 std::string installation_id(Core& core) {
+    // Two threads of a first start make one id.
+    std::lock_guard<std::recursive_mutex> lock(core.store_mutex);
     const Json local = core.setting("local");
     const std::string known = local["installation"].string_value();
     const std::string computer = computer_of(nav_machine_id());
+    const std::string file = store::file_identity(core);
+    const std::string path = store::file_path(core);
     const Json& made_on = local["installation_computer"];
-    if (!known.empty() && made_on.is_string() && made_on.string_value() == computer) return known;
-    if (!known.empty() && !made_on.is_string())
-        return core.save_local_member("installation_computer", computer) ? known : std::string();
+    // A store whose file cannot be told (none open) keeps the id it reads.
+    const bool file_known = !file.empty() && !path.empty();
+    const bool this_computer = !made_on.is_string() || made_on.string_value() == computer;
+    const bool this_store = !file_known || !local["installation_file"].is_string() || made_in_this_store(local, file, path);
+    if (!known.empty() && this_computer && this_store) {
+        const bool bound = made_on.is_string() && (!file_known || (local["installation_file"].string_value() == file &&
+                                                                    local["installation_path"].string_value() == path));
+        if (bound) return known;
+        // Bound now (an id of an earlier version, or the folder moved): later copies are told from it.
+        store::Transaction transaction(core);
+        if (!transaction.active() || !save_installation(core, known, computer, file, path) || !transaction.commit())
+            return std::string();
+        return known;
+    }
     const std::string made = new_record_name();
     store::Transaction transaction(core);
-    if (!transaction.active() || !core.save_local_member("installation", made) ||
-        !core.save_local_member("installation_computer", computer) || !transaction.commit())
+    if (!transaction.active() || !save_installation(core, made, computer, file, path) || !transaction.commit())
         return std::string();
     return made;
 }

@@ -1212,7 +1212,7 @@ void Core::learn_zone_identity() {
     Json reply;
     cloudkit_request("records/lookup",
                      Json::object{{"records", Json::array{Json::object{{"recordName", kZoneIdentityName}}}},
-                                  {"zoneID", Json::object{{"zoneName", current_account}}}},
+                                  {"zoneID", Json::object{{"zoneName", current_account.get()}}}},
                      [&reply](Json answer) { reply = std::move(answer); });
     const Json& record = reply["records"][0];
     const Json& identity = record["fields"]["data"]["value"];

@@ -886,3 +886,8 @@ std::string store::file_identity(Core& core) {
     if (!path || !*path || ::stat(path, &info) != 0) return "";
     return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
+
+std::string store::file_path(Core& core) {
+    const char* path = core.db ? sqlite3_db_filename(core.db, "main") : nullptr;
+    return path ? path : "";
+}

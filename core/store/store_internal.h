@@ -36,16 +36,17 @@ inline constexpr const char* kSchemaVersion = "221101";
 inline constexpr const char* kSampleBankAccount = "BANK 12345678-12345678";
 
 // Settings rows of this installation alone, written with synced = -1: the change token and own
-// uploads, the report under way and the latest settled ones, the accounting uploads owed, the
-// renumberings and the drafts kept of unsent invoices not yet shown. No upload sends them and no
-// download writes them.
+// uploads, the report under way and the latest settled ones, the accounting uploads owed and those
+// taken whose mark is still to say so, the renumberings and the drafts kept of unsent invoices not yet
+// shown. No upload sends them and no download writes them.
 inline constexpr const char* kPendingReportRow = "nav_pending";
 inline constexpr const char* kSettledReportsRow = "nav_settled";
 inline constexpr const char* kCashbookRow = "cashbook_pending";
+inline constexpr const char* kCashbookAcceptedRow = "cashbook_accepted";
 inline constexpr const char* kRenumberedRow = "renumbered";
 inline constexpr const char* kKeptDraftsRow = "nav_kept_drafts";
-inline constexpr std::array<std::string_view, 6> kLocalSettings = {"local",       kPendingReportRow, kSettledReportsRow,
-                                                                   kCashbookRow,  kRenumberedRow,    kKeptDraftsRow};
+inline constexpr std::array<std::string_view, 7> kLocalSettings = {
+    "local", kPendingReportRow, kSettledReportsRow, kCashbookRow, kCashbookAcceptedRow, kRenumberedRow, kKeptDraftsRow};
 bool is_local_setting(std::string_view name);
 
 // Whether two rows of the documents table are one and the same document. A record name alone does
@@ -164,6 +165,8 @@ const std::vector<std::string>& index_texts();
 // The database file this store writes, told from any other on this computer: a copy of the data
 // folder, or one restored from a backup, is another file. Empty when it cannot be told.
 std::string file_identity(Core& core);
+// Where that file lies (its full path); empty when no database is open.
+std::string file_path(Core& core);
 // Adds the columns that came after the schema text to a file that lacks them (a new one too), in one
 // transaction; true when every one is there.
 bool add_missing_columns(Core& core);

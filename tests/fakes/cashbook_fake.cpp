@@ -30,6 +30,16 @@ void CashbookFake::release() {
     hold_changed_.notify_all();
 }
 
+void CashbookFake::set_down(bool down) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    down_ = down;
+}
+
+std::vector<std::string> CashbookFake::taken() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_;
+}
+
 ScopedEnv::Values CashbookFake::env() const {
     return {{"TAVRIN_CASHBOOK_URL", url()}};
 }
@@ -46,11 +56,17 @@ void CashbookFake::handle(const httplib::Request& request, httplib::Response& re
         return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
+    if (down_) {
+        response.status = 503;
+        response.set_content("{\"error\":\"service unavailable\"}", "application/json");
+        return;
+    }
     if (holding_ && !held_) {
         held_ = true;
         hold_changed_.notify_all();
         hold_changed_.wait(lock, [this] { return !holding_; });
     }
+    taken_.push_back(request.body);
     response.status = 201;
     response.set_content("{\"id\":" + std::to_string(next_id_++) + ",\"status\":\"RECEIVED\"}", "application/json");
 }
