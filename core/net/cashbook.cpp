@@ -128,12 +128,12 @@ StandingMark standing_of(const Json& data, const std::string& sender, const std:
         return seen;
     }
     if (data["sender"].string_value() == sender) return seen;
-    // An earlier version's mark names no moment: its sender uploads it for as long as it owes it.
-    if (!data["until"].is_number() || !data["written"].is_number()) {
-        seen.standing = Standing::done;
-        return seen;
-    }
-    const double lifetime = std::max(0.0, data["until"].number_value() - data["written"].number_value());
+    // An earlier version's mark names no moment and never says done: it lives as long as a mark of
+    // ours, so that an upload its sender did not live to send is not lost.
+    const bool names_moment = data["until"].is_number() && data["written"].is_number();
+    const double lifetime = names_moment
+                                ? std::max(0.0, data["until"].number_value() - data["written"].number_value())
+                                : static_cast<double>(Core::cashbook_mark_seconds());
     const double left = first_seen_at(mark, tag) + lifetime - nav_report::boot_seconds();
     if (left > 0) {
         seen.standing = Standing::sending;
