@@ -1005,12 +1005,26 @@ TEST_F(Sync, ARecordDownloadedBeforeABrokenPageIsNotDownloadedOverALaterEdit) {
     pass(*b);
     ASSERT_EQ(count(*b, "SELECT * FROM clients"), 200u);
 
-    // The first page's client is edited before the download is finished.
+    // The first page's clients are edited before the download is finished. The uploads land without a
+    // reply and the download fails again; another installation then changes one of them: the listing's
+    // later pages bring that change, which stands over the edit sent before it.
     set_city(*b, "CLIENT-1000", "Szeged");
+    set_city(*b, "CLIENT-1001", "Kecskemét");
+    cloud.fail("changes/zone", CloudStore::Fault::status_500);
+    cloud.fail("records/modify", CloudStore::Fault::drop, 0, true);
+    cloud.fail("changes/zone", CloudStore::Fault::status_500);
     pass(*b);
+    auto a = installation("a");
+    pass(*a);
+    set_city(*a, "CLIENT-1001", "Debrecen");
+    pass(*a);
+    pass(*b);
+    pass(*a);
     EXPECT_EQ(count(*b, "SELECT * FROM clients"), 250u);
     EXPECT_EQ(row_of(*b, "clients", "CLIENT-1000")["city"].string_value(), "Szeged");
     EXPECT_EQ(cloud.row(kAccount, "CLIENT-1000")["city"].string_value(), "Szeged");
+    for (Core* core : {a.get(), b.get()}) EXPECT_EQ(row_of(*core, "clients", "CLIENT-1001")["city"].string_value(), "Debrecen");
+    EXPECT_EQ(cloud.row(kAccount, "CLIENT-1001")["city"].string_value(), "Debrecen");
     EXPECT_EQ(b->setting("local")["syncToken"].string_value(), cloud.token(kAccount));
 }
 

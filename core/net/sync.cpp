@@ -800,6 +800,7 @@ bool apply_batch(Core& core, const ChangeBatch& batch, bool last) {
         if (batch.listing_begins) {
             state.listing = sync_state::Listing{};
             state.listing.under_way = true;
+            state.listing.keeps_pending = batch.keep_pending;
             ok = mark_rows_to_be_listed(core);
         }
         if (ok && !batch.listing && state.listing.under_way) ok = end_listing(core, state);
@@ -879,8 +880,9 @@ Core::ChangeDownload Core::download_zone_changes(Json::object zone) {
     // Going on with a download from the start cut short in an earlier pass, or beginning one.
     const SyncState state = sync_state::read(*this);
     const std::string& token = member(zone, "syncToken").string_value();
-    batch.keep_pending = state.listing.under_way && !token.empty() && token == state.token;
-    batch.listing = batch.keep_pending || token.empty();
+    const bool listing_resumed = state.listing.under_way && !token.empty() && token == state.token;
+    batch.keep_pending = listing_resumed && state.listing.keeps_pending;
+    batch.listing = listing_resumed || token.empty();
     batch.listing_begins = token.empty();
     bool restarted = false;
     ChangeDownload download;

@@ -20,6 +20,10 @@ using Uploaded = std::map<std::string, std::set<std::string>>;
 // deleted and made anew.
 struct Listing {
     bool under_way = false;
+    // Begun after the cloud refused the stored token (or lost the zone): the copies it brings may be
+    // ones this installation held before its edits, so its pages keep the rows pending here. A first
+    // listing (no token yet) keeps none: what it brings of this installation's own is its upload.
+    bool keeps_pending = false;
     // A record of the listing was set aside: it may be one of the rows not brought, so none of them is
     // taken for deleted.
     bool unproven = false;

@@ -16,6 +16,9 @@ constexpr const char* kSetAside = "set_aside";
 constexpr const char* kFromStart = "download_from_start";
 constexpr const char* kFromStartUnproven = "download_from_start_unproven";
 constexpr const char* kFromStartZone = "download_from_start_zone";
+// Beside kFromStart for a first listing: earlier versions wrote kFromStart alone for one that keeps
+// the rows pending here.
+constexpr const char* kFromStartFirst = "download_from_start_first";
 constexpr const char* kZoneIdentity = "zone_identity";
 constexpr const char* kRemoved = "removed_by_listing";
 constexpr const char* kZoneMadeAnew = "zone_made_anew";
@@ -46,6 +49,7 @@ SyncState read(Core& core) {
         for (const Json& digest : digests.array_items()) state.uploaded[name].insert(digest.string_value());
     state.listing.under_way = local[kFromStart].bool_value();
     state.listing.unproven = local[kFromStartUnproven].bool_value();
+    state.listing.keeps_pending = state.listing.under_way && !local[kFromStartFirst].bool_value();
     state.listing.zone_identity = local[kFromStartZone].string_value();
     state.zone_identity = local[kZoneIdentity].string_value();
     state.told.removed = local[kRemoved].int_value();
@@ -61,6 +65,7 @@ bool write(Core& core, const SyncState& state) {
     set_member(local, kUploaded, uploaded_json(state.uploaded), state.uploaded.empty());
     set_member(local, kFromStart, true, !state.listing.under_way);
     set_member(local, kFromStartUnproven, true, !state.listing.under_way || !state.listing.unproven);
+    set_member(local, kFromStartFirst, true, !state.listing.under_way || state.listing.keeps_pending);
     set_member(local, kFromStartZone, state.listing.zone_identity,
                !state.listing.under_way || state.listing.zone_identity.empty());
     set_member(local, kZoneIdentity, state.zone_identity, state.zone_identity.empty());
