@@ -23,7 +23,9 @@ public:
     Dialogs() {
         ui::ContentDialog::SetResponder([this](ui::ContentDialog& dialog) -> std::optional<Result> {
             ++shown;
-            QObject::connect(&dialog, &QObject::destroyed, [this] { ++gone; });
+            // A dialog may outlive the test (its window is deleted as the program ends): the count
+            // goes with this driver.
+            QObject::connect(&dialog, &QObject::destroyed, &lifetime, [this] { ++gone; });
             if (answers.empty()) {
                 ADD_FAILURE() << "unexpected dialog: " << dialog.Title().toStdString() << " "
                               << dialog.ContentText().toStdString();
@@ -38,6 +40,7 @@ public:
     Dialogs(const Dialogs&) = delete;
     Dialogs& operator=(const Dialogs&) = delete;
 
+    QObject lifetime;
     std::deque<Answer> answers;
     int shown = 0;
     int gone = 0;

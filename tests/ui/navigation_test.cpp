@@ -311,7 +311,10 @@ TEST_F(Navigation, SectionsRunTheirWorkAndNeverWaitForAServiceThatDoesNotAnswer)
         window->navigationView->SelectedItem(item);
         const qint64 written = clock.elapsed();
         EXPECT_EQ(window->homeTabItem->Header(), item->Content()) << ui::Name(item);
-        EXPECT_LT(written, 1000) << ui::Name(item);
+        // Written without the service: a wait for it would last its request's limit (a minute). The
+        // clients' list holds the thousands a pass brought, which a sanitized build on a busy machine
+        // takes seconds to make.
+        EXPECT_LT(written, 10000) << ui::Name(item);
         EXPECT_EQ(wait_for_script(window->listWebView, kRowCount, expected_rows()), expected_rows()) << ui::Name(item);
         std::printf("%s: list written after %lld ms, shown after %lld ms\n", ui::Name(item).c_str(),
                     static_cast<long long>(written), static_cast<long long>(clock.elapsed()));
