@@ -248,19 +248,25 @@ ui::Action DocumentPage::UploadDocumentPdf(SaveContextPtr context) {
 }
 
 ui::Action DocumentPage::RetryAccountingUploads(QPointer<QWidget> owner) {
-    static bool running = false;
+    // The window whose run goes on: a run that a closed window left waiting (the program ended during
+    // it) never keeps the next window's from starting.
+    static QPointer<QWidget> running_for;
     // Asked for while a run went on (a visit, a save): what it found owed may have changed since, so
     // it looks once more at its end.
     static bool asked_again = false;
+    const bool running = running_for && running_for == owner;
     if (running) asked_again = true;
     if (running || !g_core || !owner) co_return;
-    running = true;
+    if (!running_for) asked_again = false;
+    running_for = owner;
     struct Reset {
+        QPointer<QWidget> owner;
         ~Reset() {
-            running = false;
+            if (running_for != owner) return;
+            running_for = nullptr;
             asked_again = false;
         }
-    } reset;
+    } reset{owner};
 
     std::set<std::string> tried;
     // The soonest moment, in seconds from now, at which an upload another installation sends is free
