@@ -2,6 +2,7 @@
 // views of the lists and of the cloud sign-in.
 #pragma once
 
+#include "core/sync_notices.h"
 #include "json11/json11.hpp"
 #include "ui/Action.h"
 #include "ui/ContentDialog.h"
@@ -360,9 +361,7 @@ private:
     json11::Json::array untold_renumbered_;
     json11::Json::array untold_set_aside_;
     // What passes found, to be told once (Core::take_sync_notices), gathered over snapshots.
-    int untold_removed_ = 0;
-    bool untold_zone_made_anew_ = false;
-    std::vector<std::string> untold_overtaken_;
+    SyncNotices untold_sync_;
     // The paced report settling runs quietly: the notice tells of the report.
     std::array<bool, 4> work_running_{};
     bool sync_again_ = false;

@@ -295,6 +295,14 @@ std::string sync_notices_text(const Core::SyncNotices& notices) {
         add(own_text("A(z) ", "Document ") + number +
             own_text(" számú dokumentum nem törlődött, mert egy másik gépen közben módosították.",
                      " was not deleted, because it was changed on another computer meanwhile."));
+    for (const std::string& number : notices.kept_unconfirmed)
+        add(own_text("Egy másik gépen töröltek egy ", "Another computer deleted a document numbered ") + number +
+            own_text(" számú dokumentumot. Ezen a gépen is van egy ilyen számú dokumentum, és ez a gép nem tudja, "
+                     "hogy a feltöltése megérkezett-e a felhőbe, így lehet, hogy a törlés neki szólt. Ez a gép "
+                     "megtartotta és újra feltöltötte; ha a törlés neki szólt, törölje újra.",
+                     ". This computer has a document of that number too and never learnt whether its upload reached "
+                     "the cloud, so the deletion may have been meant for it. This computer kept it and sent it up "
+                     "again; if the deletion was meant for it, delete it again."));
     return text;
 }
 
@@ -303,10 +311,7 @@ std::string sync_notices_text(const Core::SyncNotices& notices) {
 void MainWindow::ShowSyncNotices() {
     // One dialog at a time: with another open, the notices wait for the next time.
     if (!g_core || ui::ContentDialog::Current()) return;
-    Core::SyncNotices notices;
-    notices.removed = std::exchange(untold_removed_, 0);
-    notices.zone_made_anew = std::exchange(untold_zone_made_anew_, false);
-    notices.overtaken = std::exchange(untold_overtaken_, {});
+    const Core::SyncNotices notices = std::exchange(untold_sync_, {});
     const std::string text = sync_notices_text(notices);
     if (text.empty()) return;
     ShowMessage(ui::qs(own_text("Változások a felhőben", "Changes in the cloud")), ui::qs(text));

@@ -169,10 +169,7 @@ void MainWindow::TakeReportSnapshot(std::shared_ptr<const ReportSnapshot> snapsh
         untold_drafts_.insert(untold_drafts_.end(), snapshot->kept_drafts.begin(), snapshot->kept_drafts.end());
         keep(untold_renumbered_, snapshot->renumbered);
         keep(untold_set_aside_, snapshot->set_aside);
-        untold_removed_ += snapshot->sync_notices.removed;
-        untold_zone_made_anew_ = untold_zone_made_anew_ || snapshot->sync_notices.zone_made_anew;
-        untold_overtaken_.insert(untold_overtaken_.end(), snapshot->sync_notices.overtaken.begin(),
-                                 snapshot->sync_notices.overtaken.end());
+        untold_sync_.add(snapshot->sync_notices);
     }
     if (g_core && !switching_account_ && snapshot->account == g_core->current_account) {
         report_snapshot_ = snapshot;
@@ -287,9 +284,7 @@ ui::Action MainWindow::SwitchAccount(std::string id) {
     untold.kept_drafts = std::exchange(untold_drafts_, {});
     untold.renumbered = std::exchange(untold_renumbered_, {});
     untold.set_aside = std::exchange(untold_set_aside_, {});
-    untold.sync.removed = std::exchange(untold_removed_, 0);
-    untold.sync.zone_made_anew = std::exchange(untold_zone_made_anew_, false);
-    untold.sync.overtaken = std::exchange(untold_overtaken_, {});
+    untold.sync = std::exchange(untold_sync_, {});
     if (!untold.empty()) {
         const ui::DispatcherQueue queue = ui::DispatcherQueue::GetForCurrentThread();
         co_await ui::resume_background();

@@ -1,6 +1,7 @@
 // The application object and every free function of the core library.
 #pragma once
 
+#include "core/sync_notices.h"
 #include "json11/json11.hpp"
 
 #include <atomic>
@@ -951,15 +952,8 @@ public:
     // The downloaded records set aside since the last call, each given once ([{"recordName",
     // "recordType"}], either empty when unreadable): the list is emptied.
     json11::Json take_set_aside_records();
-    // What passes found that the user is told once (the record is emptied): rows a listing of the zone
-    // from its start showed deleted on another computer, a zone that was deleted (a pass made it anew)
-    // or deleted and made anew (this computer's rows and settings went up to it), and deletions another
-    // computer's change overtook (the documents' numbers; they stay).
-    struct SyncNotices {
-        int removed = 0;
-        bool zone_made_anew = false;
-        std::vector<std::string> overtaken;
-    };
+    // What passes found that the user is told once (the record is emptied).
+    using SyncNotices = ::SyncNotices;
     SyncNotices take_sync_notices();
     // Sends up to 200 unsynced rows and tombstones in one request (one already sent unchanged since the
     // last completed download waits for the next one; documents and deletions go only with the cloud's
@@ -986,8 +980,7 @@ public:
         json11::Json::array set_aside;
         SyncNotices sync;
         bool empty() const {
-            return kept_drafts.empty() && renumbered.empty() && set_aside.empty() && sync.removed == 0 &&
-                   !sync.zone_made_anew && sync.overtaken.empty();
+            return kept_drafts.empty() && renumbered.empty() && set_aside.empty() && sync.empty();
         }
     };
     bool put_back_untold(const UntoldNotices& untold);

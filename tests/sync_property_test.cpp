@@ -201,8 +201,8 @@ public:
     }
 
     // Where in a pass a planned fault strikes: the first request of its first download, its upload,
-    // or the first request of its closing download.
-    enum class Stage { download, upload, closing_download };
+    // the look-up after an upload without an answer, or the first request of its closing download.
+    enum class Stage { download, upload, lookup, closing_download };
     struct PlannedFault {
         Stage stage;
         CloudStore::Fault fault;
@@ -266,6 +266,9 @@ public:
     void edit(int side, std::size_t kind, const std::string& name) { edit_row(side, kind, row_named(side, kind, name)); }
     void remove(int side, std::size_t kind, const std::string& name) { remove_row(side, kind, row_named(side, kind, name)); }
 
+    // The documents told kept over a deletion made elsewhere, by identity.
+    const std::set<std::string>& kept_over_deletion() const { return kept_over_deletion_; }
+
     std::string history() {
         std::lock_guard<std::mutex> lock(log_mutex_);
         std::ostringstream out;
@@ -294,6 +297,7 @@ private:
         });
         EXPECT_EQ(calls, 1);
         const Snapshot after = snapshot(core);
+        note_kept_over_deletions(core);
 
         // A document made here and not yet in the cloud moves to a free name for another of its name.
         auto moved = [](const Snapshot& snapshot, const std::string& name, const std::string& marker) {
@@ -362,12 +366,25 @@ private:
                                return !is_ancestor(id, versions_.at(deletion).parent);
                            });
                 });
-                EXPECT_TRUE(copies == 0 || unseen_edit)
+                // A document whose maker never learnt whether its upload had landed outlives a
+                // deletion made elsewhere, and its maker was told.
+                EXPECT_TRUE(copies == 0 || unseen_edit || kept_over_deletion_.count(identity))
                     << "the document " << identity << " (made as " << first_name << "), deleted by "
                     << deletions.front() << ", came back as " << stored.at(identity).front();
             }
             for (const auto& [identity, names] : stored)
                 EXPECT_TRUE(versions_of.count(identity)) << names.front() << " is a document no user made";
+        }
+    }
+
+    // The documents a pass on `core` kept over a deletion that may have been theirs, by identity.
+    void note_kept_over_deletions(Core& core) {
+        for (const std::string& number : core.take_sync_notices().kept_unconfirmed) {
+            note("      told: " + number + " kept over a deletion made elsewhere");
+            for (const auto& row : store::rows(core, "SELECT type, created FROM documents WHERE number_formatted = ?1 "
+                                                     "OR (number_formatted = '' AND recordName = ?1)",
+                                               {number}))
+                kept_over_deletion_.insert(document_identity(Json(row)));
         }
     }
 
@@ -516,6 +533,7 @@ private:
         std::lock_guard<std::mutex> lock(plan_mutex_);
         Stage stage;
         if (endpoint == "records/modify") stage = Stage::upload;
+        else if (endpoint == "records/lookup") stage = Stage::lookup;
         else if (endpoint == "changes/zone") stage = stages_reached_.count(Stage::upload) ? Stage::closing_download : Stage::download;
         else return std::nullopt;
         if (!stages_reached_.insert(stage).second) return std::nullopt;
@@ -574,6 +592,7 @@ private:
     const int installations_;
     std::unique_ptr<Core> sides_[3];
     std::map<std::string, Version> versions_;
+    std::set<std::string> kept_over_deletion_;  // document identities
     std::mutex log_mutex_;  // the cloud's thread notes its faults too
     std::vector<std::string> log_;
 };
@@ -683,6 +702,41 @@ TEST_F(SyncRoad, ADocumentMadeUnderADeletedOnesNameOutlivesLostReplies) {
 
 TEST_F(SyncRoad, ADocumentMadeUnderADeletedOnesNameOutlivesLostRepliesOverUntaggedTombstones) {
     take_the_road_of_a_document_made_under_a_deleted_ones_name(true);
+}
+
+// A document whose upload went unanswered (its look-up and closing download too) meets a deletion of
+// its number made elsewhere: of another installation's document of that number, or of its own copy,
+// which had landed and was seen there. No deletion says which copy it removed, so the document stays
+// everywhere and its maker is told.
+TEST_F(SyncRoad, ADocumentWhoseUploadWentUnansweredOutlivesADeletionOfItsNumber) {
+    using Fault = CloudStore::Fault;
+    using Stage = World::Stage;
+    constexpr int a = 0, b = 1;
+    for (const bool own_copy_landed : {false, true}) {
+        SCOPED_TRACE(own_copy_landed ? "its own copy deleted" : "another document of its number deleted");
+        TempDir dir;
+        World world(dir.path(), 1, false);
+        int step = 0;
+        auto at_next_step = [&step] {
+            const std::time_t now = kStart + ++step;
+            set_clock([now] { return now; });
+        };
+        at_next_step();
+        const std::string estimate = world.create_document(a, "ESTIMATE", 1);
+        at_next_step(), world.pass(a, {{Stage::upload, Fault::drop, own_copy_landed},
+                                       {Stage::lookup, Fault::drop},
+                                       {Stage::closing_download, Fault::drop}});
+        at_next_step();
+        if (!own_copy_landed) EXPECT_EQ(world.create_document(b, "ESTIMATE", 1), estimate);
+        at_next_step(), world.pass(b);
+        at_next_step(), world.remove(b, kDocument, estimate);
+        at_next_step(), world.pass(b);
+        at_next_step(), world.pass(a);
+        EXPECT_EQ(world.kept_over_deletion().size(), 1u);
+        if (!::testing::Test::HasFailure()) world.settle(step + 1);
+        if (!::testing::Test::HasFailure()) world.check_end_state();
+        if (::testing::Test::HasFailure()) std::printf("Its steps:\n%s", world.history().c_str());
+    }
 }
 
 }  // namespace

@@ -1454,17 +1454,19 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
     };
     const Case cases[] = {
         // deletions
-        {{.kind = deletion, .zone_identity = true, .may_be_in_cloud = true, .local_here = true}, {Action::leave}},
-        {{.kind = deletion, .awaits_merge = true, .may_be_in_cloud = true, .local_here = true},
+        {{.kind = deletion, .zone_identity = true, .in_cloud = true, .local_here = true}, {Action::leave}},
+        {{.kind = deletion, .awaits_merge = true, .in_cloud = true, .local_here = true},
          {Action::leave_for_merge}},
         {{.kind = deletion, .awaits_merge = true, .own_deletion_sent = true, .local_here = true},
          {Action::leave_for_merge}},
         {{.kind = deletion, .local_here = true}, {Action::keep_document_made_here}},
         {{.kind = deletion, .own_deletion_sent = true, .local_here = true}, {Action::keep_document_made_here}},
-        {{.kind = deletion, .may_be_in_cloud = true, .own_deletion_sent = true, .local_here = true},
+        {{.kind = deletion, .upload_unanswered = true, .local_here = true},
+         {.action = Action::keep_document_made_here, .tell_kept = true}},
+        {{.kind = deletion, .in_cloud = true, .own_deletion_sent = true, .local_here = true},
          {Action::settle_own_deletion}},
         {{.kind = deletion, .own_deletion_sent = true}, {Action::settle_own_deletion}},
-        {{.kind = deletion, .may_be_in_cloud = true, .local_here = true}, {Action::delete_everywhere}},
+        {{.kind = deletion, .in_cloud = true, .local_here = true}, {Action::delete_everywhere}},
         {{.kind = deletion}, {Action::delete_everywhere}},
         // rows other than documents: the cloud's change wins, but not over this installation's own
         // upload, a download from the start or a deletion still to go up
@@ -1523,7 +1525,8 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
         const Decision decision = sync_decision::decide(cases[index].facts);
         EXPECT_TRUE(decision == cases[index].decision)
             << "case " << index << ": action " << static_cast<int>(decision.action) << ", drop "
-            << decision.drop_tombstone << ", tell " << decision.tell_overtaken << ", move " << decision.move_local_aside;
+            << decision.drop_tombstone << ", tell " << decision.tell_overtaken << ", move " << decision.move_local_aside
+            << ", kept " << decision.tell_kept;
     }
 }
 

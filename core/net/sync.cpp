@@ -223,12 +223,10 @@ std::string document_identity_digest(const Json::object& document) {
     return upload_digest("Documents " + member(document, "type").string_value(), store::document_identity(document));
 }
 
-// Whether the cloud may hold this very document under its name: it has a change tag from the cloud,
-// or one of this installation's uploads since its last completed download carried it. Another
-// installation may have seen it there, and deleted it.
-bool may_be_in_cloud(const Uploaded& uploaded, const Json::object& document) {
-    return !member(document, "recordChangeTag").string_value().empty() ||
-           is_own_upload(uploaded, member(document, "recordName").string_value(), document_identity_digest(document));
+// Whether one of this installation's uploads since its last completed download carried this very
+// document: the cloud may hold it under its name without this installation knowing.
+bool upload_unanswered(const Uploaded& uploaded, const Json::object& document) {
+    return is_own_upload(uploaded, member(document, "recordName").string_value(), document_identity_digest(document));
 }
 
 // Adds the digests of an upload about to be sent to those of the state.
@@ -388,7 +386,8 @@ sync_decision::RecordFacts deletion_facts(Core& core, const std::string& name, c
     facts.zone_identity = name == kZoneIdentityName;
     facts.local_here = document.has_value();
     facts.awaits_merge = document && store::awaits_merge(core, *document);
-    facts.may_be_in_cloud = document && may_be_in_cloud(uploaded, *document);
+    facts.in_cloud = document && !member(*document, "recordChangeTag").string_value().empty();
+    facts.upload_unanswered = document && upload_unanswered(uploaded, *document);
     facts.own_deletion_sent = is_own_upload(uploaded, name, upload_digest("", ""));
     return facts;
 }
@@ -396,10 +395,12 @@ sync_decision::RecordFacts deletion_facts(Core& core, const std::string& name, c
 // Applies a downloaded deletion as the decision says; the merge's rule is the store's
 // (store::awaits_merge: a reported invoice changed here stays, and the merge takes its edit to the
 // copy kept).
-bool apply_deletion(Core& core, const std::string& name, const Uploaded& uploaded, const BatchLookups& lookups) {
+bool apply_deletion(Core& core, const std::string& name, SyncState& state, const BatchLookups& lookups) {
     using sync_decision::Action;
-    const auto facts = deletion_facts(core, name, uploaded, lookups.row(core, "documents", name));
-    switch (sync_decision::decide(facts).action) {
+    const std::optional<Json::object> document = lookups.row(core, "documents", name);
+    const sync_decision::Decision decision = sync_decision::decide(deletion_facts(core, name, state.uploaded, document));
+    if (decision.tell_kept) state.told.kept_unconfirmed.push_back(document_label(*document, name));
+    switch (decision.action) {
         case Action::keep_document_made_here: {
             bool ok = store::run(core, "DELETE FROM deleted WHERE recordName = ?", {name});
             for (const char* table : {"clients", "items", "inventory"})
@@ -546,7 +547,7 @@ Applied apply_downloaded_record(Core& core, const Json& record, SyncState& state
     if (!record.is_object() || downloaded.name.empty()) return Applied::set_aside;
     if (record["deleted"].bool_value()) {
         lookups.wrote(downloaded.name);
-        return written_or_failed(apply_deletion(core, downloaded.name, state.uploaded, lookups));
+        return written_or_failed(apply_deletion(core, downloaded.name, state, lookups));
     }
     if (downloaded.type == kZoneIdentityType) {
         note_zone_identity(state, record["fields"]["data"]["value"].string_value());
@@ -960,14 +961,23 @@ Json Core::take_set_aside_records() {
     return told;
 }
 
+void SyncNotices::add(const SyncNotices& later) {
+    removed += later.removed;
+    zone_made_anew = zone_made_anew || later.zone_made_anew;
+    overtaken.insert(overtaken.end(), later.overtaken.begin(), later.overtaken.end());
+    kept_unconfirmed.insert(kept_unconfirmed.end(), later.kept_unconfirmed.begin(), later.kept_unconfirmed.end());
+}
+
 Core::SyncNotices Core::take_sync_notices() {
     store::Transaction transaction(*this);
     SyncState state = sync_state::read(*this);
-    SyncNotices notices{state.told.removed, state.told.zone_made_anew, state.told.overtaken};
-    if (notices.removed == 0 && !notices.zone_made_anew && notices.overtaken.empty()) return notices;
-    state.told.removed = 0;
-    state.told.zone_made_anew = false;
-    state.told.overtaken.clear();
+    sync_state::Told& told = state.told;
+    SyncNotices notices{told.removed, told.zone_made_anew, told.overtaken, told.kept_unconfirmed};
+    if (notices.empty()) return notices;
+    told.removed = 0;
+    told.zone_made_anew = false;
+    told.overtaken.clear();
+    told.kept_unconfirmed.clear();
     if (!sync_state::write(*this, state) || !transaction.commit()) return SyncNotices{};
     return notices;
 }
@@ -991,6 +1001,8 @@ bool Core::put_back_untold(const UntoldNotices& untold) {
     told.removed += untold.sync.removed;
     told.zone_made_anew = told.zone_made_anew || untold.sync.zone_made_anew;
     told.overtaken.insert(told.overtaken.begin(), untold.sync.overtaken.begin(), untold.sync.overtaken.end());
+    told.kept_unconfirmed.insert(told.kept_unconfirmed.begin(), untold.sync.kept_unconfirmed.begin(),
+                                 untold.sync.kept_unconfirmed.end());
     return sync_state::write(*this, state) && transaction.commit();
 }
 

@@ -6,17 +6,26 @@ namespace sync_decision {
 namespace {
 
 // A downloaded deletion removes the record of its name, not a document made here under that name
-// that never reached the cloud (another installation numbered its own alike and deleted it): that
-// one stays and goes up as a new record, and a deletion of the name still to go up from here has
-// nothing left to delete. Client, item and stock rows are named by the program alone (new
-// identifiers, or the reported invoice's transaction), so a deletion of their name is theirs. A
-// reported invoice changed here stays for the merge when its other copy is here.
-Action decide_deletion(const RecordFacts& facts) {
-    if (facts.zone_identity) return Action::leave;
-    if (facts.local_here && facts.awaits_merge) return Action::leave_for_merge;
-    if (facts.local_here && !facts.may_be_in_cloud) return Action::keep_document_made_here;
-    if (facts.own_deletion_sent) return Action::settle_own_deletion;
-    return Action::delete_everywhere;
+// that the cloud never confirmed holding: another installation may have numbered its own alike and
+// deleted it. That one stays and goes up as a new record, and a deletion of the name still to go up
+// from here has nothing left to delete. Where an upload of the document went unanswered, the
+// deletion may also have been made on its copy, had the upload landed and been seen elsewhere: no
+// deletion record tells which copy it removed, so the document stays, and the user is told that it
+// was kept and may have been deleted elsewhere. Client, item and stock rows are named by the program
+// alone (new identifiers, or the reported invoice's transaction), so a deletion of their name is
+// theirs. A reported invoice changed here stays for the merge when its other copy is here.
+Decision decide_deletion(const RecordFacts& facts) {
+    Decision decision;
+    if (facts.zone_identity) return decision;
+    if (facts.local_here && facts.awaits_merge) {
+        decision.action = Action::leave_for_merge;
+    } else if (facts.local_here && !facts.in_cloud) {
+        decision.action = Action::keep_document_made_here;
+        decision.tell_kept = facts.upload_unanswered;
+    } else {
+        decision.action = facts.own_deletion_sent ? Action::settle_own_deletion : Action::delete_everywhere;
+    }
+    return decision;
 }
 
 // A deletion made here of a document the download brings. The cloud still holding the very copy
@@ -62,10 +71,7 @@ Decision decide_tombstone(const RecordFacts& facts) {
 // Whichever copy of one document is kept, it keeps a status the authority gave the other.
 Decision decide(const RecordFacts& facts) {
     Decision decision;
-    if (facts.kind == RecordKind::deletion) {
-        decision.action = decide_deletion(facts);
-        return decision;
-    }
+    if (facts.kind == RecordKind::deletion) return decide_deletion(facts);
     const bool document = facts.kind == RecordKind::document;
     if (facts.tombstone_here && (document || !facts.local_here)) {
         if (!document) return decision;

@@ -36,6 +36,7 @@ struct Told {
     int removed = 0;          // rows a listing of the zone showed deleted elsewhere
     bool zone_made_anew = false;
     std::vector<std::string> overtaken;  // deletions another installation's change overtook (numbers)
+    std::vector<std::string> kept_unconfirmed;  // documents kept over a deletion that may have been theirs (numbers)
     json11::Json::array set_aside;       // records set aside, {recordName, recordType}
 };
 
@@ -98,7 +99,8 @@ struct RecordFacts {
     // A deletion's own facts.
     bool zone_identity = false;      // it deletes the zone's identity record
     bool awaits_merge = false;       // a reported invoice's copy changed here, its other copy here
-    bool may_be_in_cloud = false;    // the document here has a cloud copy, or an upload of it may have landed
+    bool in_cloud = false;           // the document here has a change tag: the cloud held this copy
+    bool upload_unanswered = false;  // an upload of this document since the last completed download went unanswered
     bool own_deletion_sent = false;  // this installation sent a deletion of the name without an answer
     // What this installation holds under the name (for a deletion: a document).
     bool local_here = false;
@@ -127,7 +129,7 @@ enum class Action {
     leave,                    // nothing here changes (apart from the tombstone steps below)
     // a deletion
     leave_for_merge,          // the store's merge of a reported invoice's copies keeps the work
-    keep_document_made_here,  // the deletion was of another document: this one stays and goes up
+    keep_document_made_here,  // the deletion was of another document, or may have been: this one stays and goes up
     settle_own_deletion,      // this installation's own deletion came back
     delete_everywhere,        // the row, its lines and any tombstone go
     // a row
@@ -144,6 +146,7 @@ struct Decision {
     // A status the authority gave is never replaced by none: the row written takes the status of the
     // other copy of the document (the downloaded one goes up again with it).
     bool keep_status = false;
+    bool tell_kept = false;  // a document kept over a deletion that may have been made on it
     bool operator==(const Decision&) const = default;
 };
 

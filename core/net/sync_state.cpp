@@ -23,6 +23,7 @@ constexpr const char* kZoneIdentity = "zone_identity";
 constexpr const char* kRemoved = "removed_by_listing";
 constexpr const char* kZoneMadeAnew = "zone_made_anew";
 constexpr const char* kOvertaken = "overtaken_deletions";
+constexpr const char* kKeptUnconfirmed = "kept_over_deletions";
 
 Json uploaded_json(const sync_state::Uploaded& uploaded) {
     Json::object members;
@@ -55,6 +56,8 @@ SyncState read(Core& core) {
     state.told.removed = local[kRemoved].int_value();
     state.told.zone_made_anew = local[kZoneMadeAnew].bool_value();
     for (const Json& number : local[kOvertaken].array_items()) state.told.overtaken.push_back(number.string_value());
+    for (const Json& number : local[kKeptUnconfirmed].array_items())
+        state.told.kept_unconfirmed.push_back(number.string_value());
     state.told.set_aside = local[kSetAside].array_items();
     return state;
 }
@@ -73,6 +76,9 @@ bool write(Core& core, const SyncState& state) {
     set_member(local, kZoneMadeAnew, true, !state.told.zone_made_anew);
     set_member(local, kOvertaken, Json::array(state.told.overtaken.begin(), state.told.overtaken.end()),
                state.told.overtaken.empty());
+    set_member(local, kKeptUnconfirmed,
+               Json::array(state.told.kept_unconfirmed.begin(), state.told.kept_unconfirmed.end()),
+               state.told.kept_unconfirmed.empty());
     set_member(local, kSetAside, state.told.set_aside, state.told.set_aside.empty());
     return core.save_record({{"recordName", "local"}, {"value", Json(local).dump()}, {"synced", -1}}, "settings");
 }
