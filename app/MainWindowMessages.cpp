@@ -296,13 +296,14 @@ std::string sync_notices_text(const Core::SyncNotices& notices) {
             own_text(" számú dokumentum nem törlődött, mert egy másik gépen közben módosították.",
                      " was not deleted, because it was changed on another computer meanwhile."));
     for (const std::string& number : notices.kept_unconfirmed)
-        add(own_text("Egy másik gépen töröltek egy ", "Another computer deleted a document numbered ") + number +
-            own_text(" számú dokumentumot. Ezen a gépen is van egy ilyen számú dokumentum, és ez a gép nem tudja, "
-                     "hogy a feltöltése megérkezett-e a felhőbe, így lehet, hogy a törlés neki szólt. Ez a gép "
-                     "megtartotta és újra feltöltötte; ha a törlés neki szólt, törölje újra.",
-                     ". This computer has a document of that number too and never learnt whether its upload reached "
-                     "the cloud, so the deletion may have been meant for it. This computer kept it and sent it up "
-                     "again; if the deletion was meant for it, delete it again."));
+        add(own_text("Lehet, hogy a(z) ", "Document ") + number +
+            own_text(" számú dokumentumot egy másik gépen törölték: ez a gép nem tudta meg, hogy a feltöltése "
+                     "megérkezett-e a felhőbe, és közben egy másik gép törölte a felhőben a számán álló "
+                     "dokumentumot. Ez a gép megtartotta és újra feltöltötte; ha a törlés neki szólt, törölje újra.",
+                     " may have been deleted on another computer: this computer never learnt whether its upload had "
+                     "reached the cloud, and meanwhile another computer deleted the document that stood under its "
+                     "number there. This computer kept it and sent it up again; if the deletion was meant for it, "
+                     "delete it again."));
     return text;
 }
 

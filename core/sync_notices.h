@@ -7,8 +7,9 @@
 // Rows a listing of the zone from its start showed deleted on another computer, a zone that was
 // deleted (a pass made it anew) or deleted and made anew (this computer's rows and settings went up
 // to it), deletions another computer's change overtook (the documents' numbers; they stay), and
-// documents made here that a deletion from another computer may have been meant for, kept because
-// this computer never learnt whether their upload had reached the cloud (their numbers).
+// documents made or edited here that a deletion from another computer may have been meant for, kept
+// because this computer never learnt whether their upload had reached the cloud (their numbers as
+// they now stand).
 struct SyncNotices {
     int removed = 0;
     bool zone_made_anew = false;

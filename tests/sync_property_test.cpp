@@ -706,14 +706,16 @@ TEST_F(SyncRoad, ADocumentMadeUnderADeletedOnesNameOutlivesLostRepliesOverUntagg
 
 // A document whose upload went unanswered (its look-up and closing download too) meets a deletion of
 // its number made elsewhere: of another installation's document of that number, or of its own copy,
-// which had landed and was seen there. No deletion says which copy it removed, so the document stays
-// everywhere and its maker is told.
+// which had landed and was seen there, in the third case with another document made under its number
+// since. No deletion says which copy it removed, so the document stays everywhere (moved to a free
+// number where another holds its own) and its maker is told.
 TEST_F(SyncRoad, ADocumentWhoseUploadWentUnansweredOutlivesADeletionOfItsNumber) {
     using Fault = CloudStore::Fault;
     using Stage = World::Stage;
     constexpr int a = 0, b = 1;
-    for (const bool own_copy_landed : {false, true}) {
-        SCOPED_TRACE(own_copy_landed ? "its own copy deleted" : "another document of its number deleted");
+    enum class Deleted { another_document, its_copy, its_edited_copy_and_another_made };
+    for (const Deleted deleted : {Deleted::another_document, Deleted::its_copy, Deleted::its_edited_copy_and_another_made}) {
+        SCOPED_TRACE(static_cast<int>(deleted));
         TempDir dir;
         World world(dir.path(), 1, false);
         int step = 0;
@@ -723,13 +725,24 @@ TEST_F(SyncRoad, ADocumentWhoseUploadWentUnansweredOutlivesADeletionOfItsNumber)
         };
         at_next_step();
         const std::string estimate = world.create_document(a, "ESTIMATE", 1);
-        at_next_step(), world.pass(a, {{Stage::upload, Fault::drop, own_copy_landed},
-                                       {Stage::lookup, Fault::drop},
-                                       {Stage::closing_download, Fault::drop}});
+        if (deleted == Deleted::its_edited_copy_and_another_made) {
+            at_next_step(), world.pass(a);
+            at_next_step(), world.edit(a, kDocument, estimate);
+        }
+        // Only a create is looked up when its answer is lost.
+        std::vector<World::PlannedFault> faults{{Stage::upload, Fault::drop, deleted != Deleted::another_document},
+                                                {Stage::closing_download, Fault::drop}};
+        if (deleted != Deleted::its_edited_copy_and_another_made) faults.push_back({Stage::lookup, Fault::drop});
+        at_next_step(), world.pass(a, faults);
         at_next_step();
-        if (!own_copy_landed) EXPECT_EQ(world.create_document(b, "ESTIMATE", 1), estimate);
+        if (deleted == Deleted::another_document) EXPECT_EQ(world.create_document(b, "ESTIMATE", 1), estimate);
         at_next_step(), world.pass(b);
         at_next_step(), world.remove(b, kDocument, estimate);
+        if (deleted == Deleted::its_edited_copy_and_another_made) {
+            at_next_step(), world.pass(b);
+            at_next_step();
+            EXPECT_EQ(world.create_document(b, "ESTIMATE", 1), estimate);
+        }
         at_next_step(), world.pass(b);
         at_next_step(), world.pass(a);
         EXPECT_EQ(world.kept_over_deletion().size(), 1u);

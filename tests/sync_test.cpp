@@ -1500,6 +1500,8 @@ TEST(SyncDecision, ADownloadedRecordFollowsTheTable) {
          {Action::tag_local_edit, true, false}},
         // documents held here
         {{.kind = document, .local_here = true, .local_never_uploaded = true}, {Action::write, false, false, true}},
+        {{.kind = document, .upload_unanswered = true, .local_here = true, .local_unsynced = true, .local_pending = true},
+         {.action = Action::write, .move_local_aside = true, .tell_kept = true}},
         {{.kind = document, .local_here = true, .local_never_uploaded = true, .same_document = true}, {Action::write}},
         {{.kind = document, .local_here = true}, {Action::write}},
         {{.kind = document, .local_here = true, .local_unsynced = true, .local_pending = true, .same_document = true,

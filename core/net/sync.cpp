@@ -450,6 +450,7 @@ sync_decision::RecordFacts row_facts(Core& core, const DownloadedRow& downloaded
     if (!document) return facts;
     const std::string& base = member(*local, "recordChangeTag").string_value();
     facts.local_never_uploaded = base.empty();
+    facts.upload_unanswered = upload_unanswered(uploaded, *local);
     facts.same_document = store::same_document(*local, downloaded.row);
     facts.edit_from_this_copy = !base.empty() && base == downloaded.change_tag;
     facts.local_later = member(*local, "modified").number_value() > member(downloaded.row, "modified").number_value();
@@ -524,8 +525,12 @@ Applied apply_row_decision(Core& core, const sync_decision::Decision& decision, 
                                                 {downloaded.change_tag, name}));
         case Action::write:
             if (decision.move_local_aside) {
-                if (!store::move_document_aside(core, *local)) return Applied::failed;
+                const std::optional<Json::object> moved = store::move_document_aside(core, *local);
+                if (!moved) return Applied::failed;
                 lookups.names_moved();
+                if (decision.tell_kept)
+                    state.told.kept_unconfirmed.push_back(
+                        document_label(*moved, member(*moved, "recordName").string_value()));
             }
             // The cloud's copy goes up again with the status given here.
             if (decision.keep_status && store::keep_given_status(downloaded.row, *local)) downloaded.row["synced"] = 0;

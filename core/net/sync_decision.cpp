@@ -80,6 +80,9 @@ Decision decide(const RecordFacts& facts) {
     }
     decision.move_local_aside = document && facts.local_here && !facts.own_upload &&
                                 (facts.local_never_uploaded || facts.local_unsynced) && !facts.same_document;
+    // Another document holds the name, so what stood there was deleted elsewhere: where this one's
+    // upload went unanswered, the deletion may have been made on its copy. It is kept, and told.
+    decision.tell_kept = decision.move_local_aside && facts.upload_unanswered;
     const bool pending = facts.local_here && !decision.move_local_aside && facts.local_pending;
     const bool kept_here = pending && (facts.own_upload || (facts.keep_pending && !document));
     decision.action = Action::write;

@@ -100,7 +100,7 @@ struct RecordFacts {
     bool zone_identity = false;      // it deletes the zone's identity record
     bool awaits_merge = false;       // a reported invoice's copy changed here, its other copy here
     bool in_cloud = false;           // the document here has a change tag: the cloud held this copy
-    bool upload_unanswered = false;  // an upload of this document since the last completed download went unanswered
+    bool upload_unanswered = false;  // an upload of the document here since the last completed download went unanswered
     bool own_deletion_sent = false;  // this installation sent a deletion of the name without an answer
     // What this installation holds under the name (for a deletion: a document).
     bool local_here = false;

@@ -164,7 +164,7 @@ bool store::follow_document(Core& core, const std::string& from, const std::stri
     return true;
 }
 
-bool store::move_document_aside(Core& core, const Json::object& document) {
+std::optional<Json::object> store::move_document_aside(Core& core, const Json::object& document) {
     const std::string from = member(document, "recordName").string_value();
     const std::string type = member(document, "type").string_value();
     // A reported invoice's number is the tax authority's too: only its record name moves. A name whose
@@ -188,14 +188,14 @@ bool store::move_document_aside(Core& core, const Json::object& document) {
     for (Json::object& line : rows(core, "SELECT * FROM document_lines WHERE documentRecordName = ? ORDER BY rowid", {from}))
         lines.emplace_back(std::move(line));
     // As it stands: amounts, times and stock are not those of a new save.
-    if (core.save_document(std::move(lines), true, moved).empty()) return false;
+    if (core.save_document(std::move(lines), true, moved).empty()) return std::nullopt;
     if (!run(core, "DELETE FROM document_lines WHERE documentRecordName = ?", {from}) ||
         !run(core, "DELETE FROM documents WHERE recordName = ?", {from}))
-        return false;
+        return std::nullopt;
 
-    if (!follow_document(core, from, to, old_number, new_number)) return false;
+    if (!follow_document(core, from, to, old_number, new_number)) return std::nullopt;
 
-    if (!renumbered) return true;
+    if (!renumbered) return moved;
     // One entry per document, from the number the user knew to the one it has now.
     Json::array told = core.setting(kRenumberedRow).array_items();
     bool known = false;
@@ -210,7 +210,8 @@ bool store::move_document_aside(Core& core, const Json::object& document) {
     }
     if (!known)
         told.push_back(Json::object{{"type", type}, {"created", member(document, "created")}, {"old", old_number}, {"new", new_number}});
-    return save_local_row(core, kRenumberedRow, told);
+    if (!save_local_row(core, kRenumberedRow, told)) return std::nullopt;
+    return moved;
 }
 
 Json Core::take_renumbered_documents() {

@@ -105,8 +105,8 @@ bool set_tombstone_tag(Core& core, const std::string& record_name, const std::st
 // stock rows and the documents and local rows referring to it, and goes up as a new record. An invoice
 // reported to the tax authority, an archived invoice and a web-shop order keep their number (known
 // outside the program) and take a free record name. The user is told of the new number
-// (Core::take_renumbered_documents). False when a write failed.
-bool move_document_aside(Core& core, const json11::Json::object& document);
+// (Core::take_renumbered_documents). Gives the document as it now stands, none when a write failed.
+std::optional<json11::Json::object> move_document_aside(Core& core, const json11::Json::object& document);
 
 // What names a document follows it from `from` to `to` (in the caller's transaction): the documents
 // that refer to it, its stock rows and the layers' records of what it took, the accounting upload
