@@ -976,13 +976,9 @@ void SyncNotices::add(const SyncNotices& later) {
 Core::SyncNotices Core::take_sync_notices() {
     store::Transaction transaction(*this);
     SyncState state = sync_state::read(*this);
-    sync_state::Told& told = state.told;
-    SyncNotices notices{told.removed, told.zone_made_anew, told.overtaken, told.kept_unconfirmed};
+    SyncNotices& told = state.told;
+    const SyncNotices notices = std::exchange(told, {});
     if (notices.empty()) return notices;
-    told.removed = 0;
-    told.zone_made_anew = false;
-    told.overtaken.clear();
-    told.kept_unconfirmed.clear();
     if (!sync_state::write(*this, state) || !transaction.commit()) return SyncNotices{};
     return notices;
 }
@@ -1003,11 +999,10 @@ bool Core::put_back_untold(const UntoldNotices& untold) {
     SyncState state = sync_state::read(*this);
     sync_state::Told& told = state.told;
     told.set_aside.insert(told.set_aside.begin(), untold.set_aside.begin(), untold.set_aside.end());
-    told.removed += untold.sync.removed;
-    told.zone_made_anew = told.zone_made_anew || untold.sync.zone_made_anew;
-    told.overtaken.insert(told.overtaken.begin(), untold.sync.overtaken.begin(), untold.sync.overtaken.end());
-    told.kept_unconfirmed.insert(told.kept_unconfirmed.begin(), untold.sync.kept_unconfirmed.begin(),
-                                 untold.sync.kept_unconfirmed.end());
+    // Told first, as they were found first.
+    SyncNotices notices = untold.sync;
+    notices.add(told);
+    static_cast<SyncNotices&>(told) = std::move(notices);
     return sync_state::write(*this, state) && transaction.commit();
 }
 

@@ -31,13 +31,10 @@ struct Listing {
     std::string zone_identity;
 };
 
-// What the user is told once, after the pass that found it.
-struct Told {
-    int removed = 0;          // rows a listing of the zone showed deleted elsewhere
-    bool zone_made_anew = false;
-    std::vector<std::string> overtaken;  // deletions another installation's change overtook (numbers)
-    std::vector<std::string> kept_unconfirmed;  // documents kept over a deletion that may have been theirs (numbers)
-    json11::Json::array set_aside;       // records set aside, {recordName, recordType}
+// What the user is told once, after the pass that found it: the notices, and the records set aside
+// ({recordName, recordType}), which are told apart.
+struct Told : SyncNotices {
+    json11::Json::array set_aside;
 };
 
 // The sync's state of the open account, kept in the settings row "local" beside members others own.
